@@ -1,0 +1,31 @@
+// The translation: the phases in their order over one run state.
+#include "src/driver/compile.h"
+
+#include "src/driver/run_state.h"
+#include "src/script/scanner.h"
+#include "src/template/blocks.h"
+#include "src/template/variables.h"
+
+namespace zoqc {
+
+TCompileResult Compile(std::string_view AScript, std::string_view ATemplate) {
+  TCompileResult result;
+  TRunState Run;
+  Run.ScriptStr = AScript;
+  Run.TemplateStr = ATemplate;
+  bool ok = ScanScript(Run, result.Message);
+  if (ok) {
+    Run.PhpStr.append("\r\n?>\r\n");  // the PHP closing tag
+    ok = ExpandBlocks(Run, result.Message);
+  }
+  if (!ok) {
+    result.ExitCode = 1;
+    return result;
+  }
+  SubstituteVariables(Run);
+  result.Output = std::move(Run.PhpStr);
+  result.Output.append(Run.TemplateStr);
+  return result;
+}
+
+}  // namespace zoqc

@@ -1,0 +1,19 @@
+// The translation itself: script bytes and template bytes in, page bytes or an error line out.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zoqc {
+
+struct TCompileResult {
+  int ExitCode = 0;     // 0: success; 1: an error in the script or the template
+  std::string Message;  // the error line, e.g. "Error(2):need <<"; empty on success
+  std::string Output;   // the whole page when ExitCode is 0
+};
+
+// Scans the script, closes the PHP part, expands the blocks and substitutes the variables.
+// Touches no file and prints nothing; running out of memory throws std::bad_alloc.
+TCompileResult Compile(std::string_view AScript, std::string_view ATemplate);
+
+}  // namespace zoqc

@@ -1,0 +1,83 @@
+// The run of one command line: start-up, loading, translation, writing and the reports.
+#include "src/driver/driver.h"
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "src/driver/command_line.h"
+#include "src/driver/compile.h"
+#include "src/driver/files.h"
+
+namespace zoqc {
+
+namespace {
+
+// The code location printed for a procedure: a stable number derived from its name.
+std::string Location(std::string_view AProcedure) {
+  std::uint64_t h = 1469598103934665603u;  // FNV-1a
+  for (const char c : AProcedure) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(h));
+  return hex;
+}
+
+// The failure report: where it happened, kind and message, the call stack, an empty line.
+int ReportFailure(std::ostream& AOut, const TFileFailure& AFailure) {
+  AOut << "An unhandled exception occurred at $" << Location(AFailure.Location) << " :\n"
+       << AFailure.Kind << " : " << AFailure.Message << '\n'
+       << "  $" << Location(AFailure.Location) << "  " << AFailure.Location << '\n'
+       << "  $" << Location("RunCommandLine") << "  RunCommandLine\n"
+       << '\n';
+  return kExitFileFailure;
+}
+
+// Loads, translates and writes; the names are set and both inputs exist.
+int Translate(std::ostream& AOut, const std::string& AScriptFileName,
+              const std::string& ATemplateFileName, const std::string& APhpFileName) {
+  TFileFailure failure;
+  std::string script;
+  std::string templ;
+  if (!LoadFile(AScriptFileName, script, failure)) return ReportFailure(AOut, failure);
+  if (!LoadFile(ATemplateFileName, templ, failure)) return ReportFailure(AOut, failure);
+  TCompileResult result = Compile(script, templ);
+  if (result.ExitCode != kExitSuccess) {
+    AOut << result.Message << '\n';
+    return result.ExitCode;
+  }
+  std::string().swap(script);  // give the memory back before the output is written
+  std::string().swap(templ);
+  if (!WriteOutputFile(APhpFileName, result.Output, failure))
+    return ReportFailure(AOut, failure);
+  AOut << "Compile sucessful.\n";
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut) {
+  // Past a file size limit a write is to fail with an error, not to end the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  PrintBanner(AOut);
+  if (argc < 2) {
+    Usage(AOut);
+    return kExitSuccess;
+  }
+  std::string ScriptFileName;
+  std::string TemplateFileName;
+  std::string PhpFileName;
+  GetScriptAndTemplateFileName(argv[1], ScriptFileName, TemplateFileName, PhpFileName);
+  if (!ScriptAndTemplateFileFound(ScriptFileName, TemplateFileName)) {
+    ErrorFileNotFound(AOut, ScriptFileName, TemplateFileName);
+    return kExitError;
+  }
+  try {
+    return Translate(AOut, ScriptFileName, TemplateFileName, PhpFileName);
+  } catch (const std::bad_alloc&) {
+    return ReportFailure(AOut, {"EOutOfMemory", "Out of memory", "Translate"});
+  }
+}
+
+}  // namespace zoqc

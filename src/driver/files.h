@@ -1,0 +1,32 @@
+// File I/O of a run: loading an input whole and replacing the output atomically.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zoqc {
+
+// A failed file operation, as the failure report prints it.
+struct TFileFailure {
+  std::string Kind;           // "EFOpenError", "EFCreateError", "EWriteError", ...
+  std::string Message;        // e.g. "Unable to open file \"hello.zoq\""
+  std::string_view Location;  // the procedure that failed
+};
+
+// Reads the whole of AFileName into AContent. EFOpenError when it cannot be opened.
+[[nodiscard]] bool LoadFile(const std::string& AFileName, std::string& AContent,
+                            TFileFailure& AFailure);
+
+// Where WriteOutputFile is to fail on purpose, so that tests reach every failure path.
+enum class TFailStep { None, Create, Write, Flush, Close, Rename };
+
+// Writes AData into a new temporary file beside AFileName (beside the
+// file a symbolic link points to), flushes and closes it, then renames it over that file. A
+// replaced file keeps its permission bits; a new one gets 0666 less the umask. On any failure
+// the temporary file is removed, an existing file is left as it was, and AFailure says why:
+// EFCreateError when the file cannot be created, EWriteError for a later failure.
+[[nodiscard]] bool WriteOutputFile(const std::string& AFileName, std::string_view AData,
+                                   TFileFailure& AFailure,
+                                   TFailStep AFailAt = TFailStep::None);
+
+}  // namespace zoqc

@@ -1,0 +1,27 @@
+// The state of one translation: the texts, the scan position's tables and the block list.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/tables/VarHashtable.h"
+#include "src/tables/varhashtable2.h"
+
+namespace zoqc {
+
+// Everything one run reads and writes. BlockVarList only borrows the tables it maps to;
+// BlockTables owns them, so every table outlives the lookups made through BlockVarList.
+struct TRunState {
+  std::string_view ScriptStr;     // the script; never changed
+  std::string TemplateStr;        // rewritten by block expansion and variable substitution
+  std::string PhpStr;             // the PHP produced so far; the first half of the output
+  std::string Current_BlockName;  // the block opened by the latest "<<*"; empty before one
+  THashTable VarList{256};        // template variable name -> PHP expression
+  THashTable2 BlockVarList{256};  // block name -> that block's variables (borrowed)
+  std::vector<std::string> BlockList;                    // block names, in definition order
+  std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
+};
+
+}  // namespace zoqc

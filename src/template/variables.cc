@@ -1,0 +1,62 @@
+// Variable substitution: one left-to-right pass over the template.
+#include "src/template/variables.h"
+
+#include <vector>
+
+#include "src/text/text.h"
+
+namespace zoqc {
+
+TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable) {
+  if (!ATable) return;
+  std::vector<std::string> keys;
+  ATable->GetKeys(keys);
+  for (const std::string& key : keys)
+    ByFoldedName.emplace(AnsiUpperCase(key), ATable->Lookup(key));  // an earlier key wins
+}
+
+const std::string* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
+                                            std::size_t& ALength) const {
+  std::size_t end = AIdx + 1;  // past "{"
+  std::string folded;
+  while (end < AText.size() && IsNameChar(AText[end])) folded.push_back(UpCase(AText[end++]));
+  if (end >= AText.size() || AText[end] != '}') return nullptr;
+  const auto it = ByFoldedName.find(folded);
+  if (it == ByFoldedName.end()) return nullptr;
+  ALength = end + 1 - AIdx;
+  return it->second;
+}
+
+void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames,
+                       std::string_view APrefix, std::string_view ASuffix) {
+  if (ANames.Empty()) {
+    AOut.append(AText);
+    return;
+  }
+  std::size_t done = 0;  // AText before this index is in AOut
+  for (std::size_t idx = AText.find('{'); idx != std::string_view::npos;
+       idx = AText.find('{', idx)) {
+    std::size_t length = 0;
+    const std::string* expr = ANames.Match(AText, idx, length);
+    if (!expr) {
+      ++idx;
+      continue;
+    }
+    AOut.append(AText.substr(done, idx - done));
+    AOut.append(APrefix).append(*expr).append(ASuffix);
+    idx += length;
+    done = idx;
+  }
+  AOut.append(AText.substr(done));
+}
+
+void SubstituteVariables(TRunState& Run) {
+  const TPlaceholderIndex names(&Run.VarList);
+  if (names.Empty()) return;
+  std::string result;
+  result.reserve(Run.TemplateStr.size());
+  AppendSubstituted(result, Run.TemplateStr, names, "<?php echo ", ";?>");
+  Run.TemplateStr = std::move(result);
+}
+
+}  // namespace zoqc
