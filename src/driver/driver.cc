@@ -49,8 +49,7 @@ int Translate(std::ostream& AOut, const std::string& AScriptFileName,
   }
   std::string().swap(script);  // give the memory back before the output is written
   std::string().swap(templ);
-  if (!WriteOutputFile(APhpFileName, result.Output, failure))
-    return ReportFailure(AOut, failure);
+  if (!WriteOutputFile(APhpFileName, result.Output, failure)) return ReportFailure(AOut, failure);
   AOut << "Compile sucessful.\n";
   return kExitSuccess;
 }

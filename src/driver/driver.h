@@ -5,8 +5,8 @@
 
 namespace zoqc {
 
-inline constexpr int kExitSuccess = 0;      // also for the usage text
-inline constexpr int kExitError = 1;        // a missing input, an error in script or template
+inline constexpr int kExitSuccess = 0;        // also for the usage text
+inline constexpr int kExitError = 1;          // a missing input, an error in script or template
 inline constexpr int kExitFileFailure = 217;  // a failed file operation, or out of memory
 
 // Runs zoqc with the given arguments, printing every message on AOut; yields the exit code.

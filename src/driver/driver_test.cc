@@ -1,1 +1,363 @@
-// (to be written)
+// Tests of whole runs: the command line, the console lines, the exit code and the files left.
+#include "src/driver/driver.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#define CRLF "\r\n"
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+const char kVersionLine[] = "ZOQ script language compiler verion 0.2";
+
+struct TRun {
+  int ExitCode = -1;
+  std::string Text;                // everything printed
+  std::vector<std::string> Lines;  // the same, split at LF
+};
+
+// Runs "zoqc" with AArgs and collects what it prints.
+TRun RunZoqc(const std::vector<std::string>& AArgs) {
+  std::vector<const char*> argv = {"zoqc"};
+  for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
+  std::ostringstream out;
+  TRun run;
+  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out);
+  run.Text = out.str();
+  std::istringstream in(run.Text);
+  for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
+  return run;
+}
+
+std::string ReadFile(const std::string& AName) {
+  std::ifstream in(AName, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& AName, const std::string& AData) {
+  std::ofstream(AName, std::ios::binary) << AData;
+}
+
+// Makes AName an entry that exists, is not a directory, and cannot be opened: a socket.
+void MakeSocket(const std::string& AName) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(AName.size(), sizeof address.sun_path);
+  AName.copy(address.sun_path, AName.size());
+  ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  close(fd);
+}
+
+// The names in ADir, hidden ones included, sorted.
+std::vector<std::string> ListDir(const std::string& ADir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(ADir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The failure report after the banner: its head line, AKindLine, location lines, an empty line.
+void ExpectFailureReport(const TRun& ARun, const std::string& AKindLine) {
+  EXPECT_EQ(217, ARun.ExitCode);
+  ASSERT_FALSE(ARun.Text.empty());
+  EXPECT_EQ('\n', ARun.Text.back());
+  ASSERT_GE(ARun.Lines.size(), 6u) << ARun.Text;
+  EXPECT_EQ(kVersionLine, ARun.Lines[1]);
+  const std::string head = ARun.Lines[2];
+  const std::string start = "An unhandled exception occurred at $";
+  EXPECT_EQ(start, head.substr(0, start.size())) << head;
+  EXPECT_GT(head.size(), start.size() + 2) << "no location: " << head;
+  EXPECT_EQ(" :", head.substr(head.size() - 2)) << head;
+  EXPECT_EQ(AKindLine, ARun.Lines[3]);
+  for (std::size_t idx = 4; idx + 1 < ARun.Lines.size(); ++idx)
+    EXPECT_FALSE(ARun.Lines[idx].empty()) << "location line " << idx;
+  EXPECT_EQ("", ARun.Lines.back());
+}
+
+// Each test runs in a scratch directory of its own, which is also the current directory.
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char* old = getcwd(nullptr, 0);
+    ASSERT_NE(nullptr, old);
+    OldDir = old;
+    std::free(old);
+    std::string pattern = "/tmp/zoqc-drv-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+    Dir = pattern + "/";
+    ASSERT_EQ(0, chdir(Dir.c_str()));
+  }
+  void TearDown() override {
+    EXPECT_EQ(0, chdir(OldDir.c_str()));
+    std::filesystem::remove_all(Dir);
+  }
+  // A subdirectory of the scratch directory, with its trailing "/".
+  std::string SubDir(const std::string& AName) {
+    std::filesystem::create_directory(Dir + AName);
+    return Dir + AName + "/";
+  }
+
+  std::string OldDir;
+  std::string Dir;  // absolute, ends in "/"
+};
+
+TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
+  const TRun run = RunZoqc({});
+  EXPECT_EQ(0, run.ExitCode);
+  ASSERT_EQ(14u, run.Lines.size()) << run.Text;
+  EXPECT_EQ(kVersionLine, run.Lines[1]);
+  EXPECT_EQ("Usage:", run.Lines[2]);
+  EXPECT_EQ("then generate the target file \"hello.php\" at the same directory.", run.Lines[13]);
+  EXPECT_TRUE(ListDir(Dir).empty());  // nothing created
+}
+
+TEST_F(DriverTest, ArgumentsAfterTheFirstAreIgnored) {
+  WriteFile("hello.zoq", "<?php" CRLF "<<a<<1" CRLF);
+  WriteFile("hello.zot", "{a}" CRLF);
+  const TRun one = RunZoqc({"hello"});
+  const std::string page = ReadFile("hello.php");
+  ASSERT_EQ(0, std::remove("hello.php"));
+  const TRun more = RunZoqc({"hello", "other", "-v", "more.zoq"});
+  EXPECT_EQ(0, more.ExitCode);
+  EXPECT_EQ(one.Text, more.Text);
+  EXPECT_EQ("<?php" CRLF LF CRLF "?>" CRLF "<?php echo 1;?>" CRLF, page);
+  EXPECT_EQ(page, ReadFile("hello.php"));
+  EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
+
+  const TRun missing = RunZoqc({"nothing", "hello"});  // the second name is not used either
+  EXPECT_EQ(1, missing.ExitCode);
+  EXPECT_EQ("Error(1):nothing.zoq and nothing.zot file not found", missing.Lines.back());
+}
+
+TEST_F(DriverTest, MissingScriptOrTemplateNamesBothFiles) {
+  struct TCase {
+    const char* Name;
+    bool Script;       // hello.zoq is a file
+    bool Template;     // hello.zot is a file
+    bool TemplateDir;  // hello.zot is a directory
+    bool ScriptDir;    // hello.zoq is a directory
+  };
+  const TCase cases[] = {
+      {"no-template", true, false, false, false},  {"no-script", false, true, false, false},
+      {"neither", false, false, false, false},     {"template-is-dir", true, false, true, false},
+      {"script-is-dir", false, true, false, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string d = SubDir(c.Name);
+    if (c.Script) WriteFile(d + "hello.zoq", "<?php" CRLF);
+    if (c.Template) WriteFile(d + "hello.zot", "x" CRLF);
+    if (c.TemplateDir) std::filesystem::create_directory(d + "hello.zot");
+    if (c.ScriptDir) std::filesystem::create_directory(d + "hello.zoq");
+    const std::vector<std::string> before = ListDir(d);
+    const TRun run = RunZoqc({d + "hello"});
+    EXPECT_EQ(1, run.ExitCode);
+    ASSERT_EQ(3u, run.Lines.size()) << run.Text;
+    EXPECT_EQ(kVersionLine, run.Lines[1]);
+    EXPECT_EQ("Error(1):" + d + "hello.zoq and " + d + "hello.zot file not found", run.Lines[2]);
+    EXPECT_EQ(before, ListDir(d));  // no hello.php, no temporary file
+  }
+}
+
+TEST_F(DriverTest, MissingTemplateWithRelativeNameLeavesOutputAlone) {
+  WriteFile("hello.zoq", "<?php" CRLF);
+  WriteFile("hello.php", "old page" CRLF);
+  const TRun run = RunZoqc({"hello"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ("Error(1):hello.zoq and hello.zot file not found\n",
+            run.Text.substr(run.Text.find("Error(")));
+  EXPECT_EQ("old page" CRLF, ReadFile("hello.php"));
+}
+
+TEST_F(DriverTest, EmptyScriptAndTemplateGiveTheClosingTagOnly) {
+  WriteFile("hello.zoq", "");
+  WriteFile("hello.zot", "");
+  const TRun run = RunZoqc({"hello"});
+  EXPECT_EQ(0, run.ExitCode);
+  ASSERT_EQ(3u, run.Lines.size()) << run.Text;
+  EXPECT_EQ("Compile sucessful.", run.Lines[2]);
+  EXPECT_EQ(CRLF "?>" CRLF, ReadFile("hello.php"));
+  EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
+}
+
+TEST_F(DriverTest, LongerExistingOutputIsFullyReplaced) {
+  WriteFile("hello.zoq", "");
+  WriteFile("hello.zot", "");
+  WriteFile("hello.php", std::string(10000, 'z'));
+  EXPECT_EQ(0, RunZoqc({"hello"}).ExitCode);
+  EXPECT_EQ(CRLF "?>" CRLF, ReadFile("hello.php"));
+}
+
+TEST_F(DriverTest, PlainScriptAndTemplatePassThroughByteForByte) {
+  // The template's odd bytes (LF-only line ends, NUL, 0xFF, a lone CR) reach the page unchanged.
+  const std::string templ = std::string("<p>a</p>" LF
+                                        "b\0c\xff"
+                                        "d\r" LF,
+                                        15);
+  ASSERT_EQ(15u, templ.size());
+  WriteFile("page.zoq", "<?php" CRLF "echo 1;" CRLF);
+  WriteFile("page.zot", templ);
+  const TRun run = RunZoqc({"page.zoq"});  // the argument may carry the extension
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_EQ("Compile sucessful.", run.Lines.back());
+  EXPECT_EQ("<?php" CRLF "echo 1;" CRLF CRLF "?>" CRLF + templ, ReadFile("page.php"));
+}
+
+TEST_F(DriverTest, ArgumentWithDirectoryPartWritesIntoThatDirectory) {
+  const std::string d = SubDir("site.d");
+  WriteFile(d + "page.zoq", "x");
+  WriteFile(d + "page.zot", "y");
+  const TRun run = RunZoqc({"site.d/page.txt"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_EQ("x" CRLF "?>" CRLF "y", ReadFile(d + "page.php"));
+  EXPECT_EQ((std::vector<std::string>{"site.d"}), ListDir(Dir));
+}
+
+TEST_F(DriverTest, BlockExampleEndToEnd) {
+  WriteFile("hello.zoq",
+            "<?php" CRLF "<<title<<$title" CRLF "<<*row" CRLF "<<<name<<$r['name']" CRLF
+            "foreach ($rows as $r) {" CRLF "<<+row" CRLF "}" CRLF);
+  WriteFile("hello.zot", "<h1>{title}</h1>" CRLF "<ul>" CRLF
+                         "<!--BEGIN row--><li>{name}</li><!--END row-->" CRLF "</ul>" CRLF);
+  const TRun run = RunZoqc({"hello"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_EQ("Compile sucessful.", run.Lines.back());
+  EXPECT_EQ("<?php" CRLF                                                               // copied
+                LF                                                                     // <<title
+            "$ZOQBLOCK_row=\"\";" CRLF LF                                              // <<*row
+                LF                                                                     // <<<name
+            "foreach ($rows as $r) {" CRLF                                             //
+            "$ZOQBLOCK_row=$ZOQBLOCK_row.\"<li>\".$r['name'].\"</li>\";" CRLF CRLF LF  // <<+row
+            "}" CRLF                                                                   //
+                CRLF "?>" CRLF                                // closing tag
+            "<h1><?php echo $title;?></h1>" CRLF "<ul>" CRLF  //
+            "<?php echo $ZOQBLOCK_row;?>" CRLF CRLF           // the block
+            "</ul>" CRLF,
+            ReadFile("hello.php"));
+}
+
+TEST_F(DriverTest, LfScriptRunsEndToEnd) {
+  // Every statement line of an LF script is seen, as in a CR LF one.
+  WriteFile("lf.zoq", "<?php" LF "<<a<<1" LF "<<b<<2" LF "echo 1;" LF);
+  WriteFile("lf.zot", "{a}{b}" LF);
+  const TRun run = RunZoqc({"lf"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_EQ("Compile sucessful.", run.Lines.back());
+  EXPECT_EQ("<?php" LF LF LF "echo 1;" LF CRLF "?>" CRLF "<?php echo 1;?><?php echo 2;?>" LF,
+            ReadFile("lf.php"));
+}
+
+TEST_F(DriverTest, ErrorsInScriptOrTemplateLeaveOutputUnchanged) {
+  struct TCase {
+    const char* Script;
+    const char* Template;
+    const char* Line;
+  };
+  const TCase cases[] = {
+      {"<?php" CRLF "<<title <<x" CRLF, "", "Error(2):need <<"},
+      {"<?php" CRLF "<<<name<<x" CRLF, "", "Error(3):have not set current block"},
+      {"<<*row" CRLF "<<<name <<x" CRLF, "", "Error(5):need <<"},
+      {"<<*row" CRLF "<<<name<<x" CRLF, "<!--BEGIN row-->{name}",
+       "Error(4):block define error BEGIN block after END block"},  // no END marker
+      {"<<*row" CRLF, "<!--END row--><!--BEGIN row-->a<!--END row-->",
+       "Error(4):block define error BEGIN block after END block"},  // an END before the BEGIN
+  };
+  int idx = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Line);
+    for (const bool existing : {true, false}) {
+      const std::string d = SubDir("case" + std::to_string(idx++));
+      WriteFile(d + "hello.zoq", c.Script);
+      WriteFile(d + "hello.zot", c.Template);
+      if (existing) WriteFile(d + "hello.php", "old page" CRLF);
+      const std::vector<std::string> before = ListDir(d);
+      const TRun run = RunZoqc({d + "hello"});
+      EXPECT_EQ(1, run.ExitCode);
+      ASSERT_EQ(3u, run.Lines.size()) << run.Text;
+      EXPECT_EQ(c.Line, run.Lines[2]);
+      EXPECT_EQ(before, ListDir(d));
+      if (existing) EXPECT_EQ("old page" CRLF, ReadFile(d + "hello.php"));
+    }
+  }
+}
+
+TEST_F(DriverTest, UnreadableInputGivesOpenFailure) {
+  struct TCase {
+    const char* Name;
+    bool ScriptSocket;
+    bool TemplateSocket;
+    const char* Failing;  // the file the report names
+  };
+  const TCase cases[] = {
+      {"script", true, false, "hello.zoq"},
+      {"template", false, true, "hello.zot"},
+      {"both", true, true, "hello.zoq"},  // the script is loaded first
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string d = SubDir(c.Name);
+    if (c.ScriptSocket)
+      MakeSocket(d + "hello.zoq");
+    else
+      WriteFile(d + "hello.zoq", "<?php" CRLF);
+    if (c.TemplateSocket)
+      MakeSocket(d + "hello.zot");
+    else
+      WriteFile(d + "hello.zot", "x" CRLF);
+    WriteFile(d + "hello.php", "old page" CRLF);
+    const std::vector<std::string> before = ListDir(d);
+    const TRun run = RunZoqc({d + "hello"});
+    ExpectFailureReport(run, "EFOpenError : Unable to open file \"" + d + c.Failing + "\"");
+    EXPECT_EQ("old page" CRLF, ReadFile(d + "hello.php"));
+    EXPECT_EQ(before, ListDir(d));
+  }
+  // A relative argument: the report gives the name as derived.
+  MakeSocket("rel.zoq");
+  WriteFile("rel.zot", "");
+  ExpectFailureReport(RunZoqc({"rel"}), "EFOpenError : Unable to open file \"rel.zoq\"");
+}
+
+TEST_F(DriverTest, OutputThatCannotBeCreated) {
+  // The output name is a directory.
+  WriteFile("hello.zoq", "<?php" CRLF);
+  WriteFile("hello.zot", "x" CRLF);
+  std::filesystem::create_directory("hello.php");
+  const std::vector<std::string> before = ListDir(Dir);
+  ExpectFailureReport(RunZoqc({"hello"}), "EFCreateError : Unable to create file \"hello.php\"");
+  EXPECT_EQ(before, ListDir(Dir));
+  EXPECT_TRUE(std::filesystem::is_empty("hello.php"));
+
+  // The output name is a link into a directory that does not exist.
+  const std::string d = SubDir("link");
+  WriteFile(d + "page.zoq", "<?php" CRLF);
+  WriteFile(d + "page.zot", "x" CRLF);
+  ASSERT_EQ(0, symlink("missing/page.php", (d + "page.php").c_str()));
+  const std::vector<std::string> linked = ListDir(d);
+  ExpectFailureReport(RunZoqc({d + "page"}),
+                      "EFCreateError : Unable to create file \"" + d + "page.php\"");
+  EXPECT_EQ(linked, ListDir(d));
+  EXPECT_TRUE(std::filesystem::is_symlink(d + "page.php"));
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef CRLF
+#undef LF

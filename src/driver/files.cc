@@ -118,8 +118,8 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
   return true;
 }
 
-bool WriteOutputFile(const std::string& AFileName, std::string_view AData,
-                     TFileFailure& AFailure, TFailStep AFailAt) {
+bool WriteOutputFile(const std::string& AFileName, std::string_view AData, TFileFailure& AFailure,
+                     TFailStep AFailAt) {
   const auto create_error = [&] {
     return Failed(AFailure, "EFCreateError", "Unable to create file " + Quoted(AFileName),
                   "WriteOutputFile");

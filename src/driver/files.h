@@ -26,7 +26,6 @@ enum class TFailStep { None, Create, Write, Flush, Close, Rename };
 // the temporary file is removed, an existing file is left as it was, and AFailure says why:
 // EFCreateError when the file cannot be created, EWriteError for a later failure.
 [[nodiscard]] bool WriteOutputFile(const std::string& AFileName, std::string_view AData,
-                                   TFileFailure& AFailure,
-                                   TFailStep AFailAt = TFailStep::None);
+                                   TFileFailure& AFailure, TFailStep AFailAt = TFailStep::None);
 
 }  // namespace zoqc

@@ -1,1 +1,355 @@
-// (to be written)
+// Tests of loading an input whole and of replacing the output atomically, failures included.
+#include "src/driver/files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "src/driver/driver.h"
+
+#define CRLF "\r\n"
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+std::string ReadFile(const std::string& AName) {
+  std::ifstream in(AName, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& AName, const std::string& AData) {
+  std::ofstream(AName, std::ios::binary) << AData;
+}
+
+// The names in ADir, hidden ones included, sorted.
+std::vector<std::string> ListDir(const std::string& ADir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(ADir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t PermissionBits(const std::string& AName) {
+  struct stat info {};
+  EXPECT_EQ(0, stat(AName.c_str(), &info)) << AName;
+  return info.st_mode & 07777;
+}
+
+// Sets the umask for one scope.
+class TUmask {
+ public:
+  explicit TUmask(mode_t AMask) : Old(umask(AMask)) {}
+  ~TUmask() { umask(Old); }
+
+ private:
+  mode_t Old;
+};
+
+// What a child process wrote into its pipe, and how it ended.
+struct TChild {
+  int ExitCode = -1;  // -1 unless it exited normally
+  std::string Output;
+};
+
+// Runs ABody (int(std::string& AOutput)) in a child process: the child sends AOutput back
+// through a pipe and exits with ABody's result, skipping every destructor of the test program.
+template <class TBody>
+TChild RunInChild(TBody ABody) {
+  TChild child;
+  int fds[2];
+  if (pipe(fds) != 0) {
+    ADD_FAILURE() << "pipe";
+    return child;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string out;
+    const int code = ABody(out);
+    for (std::size_t done = 0; done < out.size();) {
+      const ssize_t n = write(fds[1], out.data() + done, out.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    _exit(code);
+  }
+  close(fds[1]);
+  EXPECT_GT(pid, 0) << "fork";
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+    child.Output.append(buffer, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    child.ExitCode = WEXITSTATUS(status);
+  return child;
+}
+
+// Lowers this process's file size limit to ABytes; a longer write then fails with EFBIG.
+void LimitFileSize(rlim_t ABytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = ABytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// Each test works in a scratch directory of its own.
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = "/tmp/zoqc-files-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+    Dir = pattern + "/";
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+
+  std::string Dir;  // ends in "/"
+};
+
+TEST_F(FilesTest, LoadFileReadsEveryByteUnchanged) {
+  std::string data("a\0b\xff\r\r\n\n\x80", 9);  // NUL, 0xFF, CR, LF, 0x80
+  ASSERT_EQ(9u, data.size());
+  for (int idx = 0; idx < 200000; ++idx) data.push_back(static_cast<char>(idx * 7));  // > buffer
+  WriteFile(Dir + "in", data);
+  TFileFailure failure;
+  std::string content = "left over";
+  ASSERT_TRUE(LoadFile(Dir + "in", content, failure));
+  EXPECT_TRUE(content == data) << "sizes " << content.size() << " and " << data.size();
+
+  WriteFile(Dir + "empty", "");
+  ASSERT_TRUE(LoadFile(Dir + "empty", content, failure));
+  EXPECT_EQ("", content);
+}
+
+TEST_F(FilesTest, LoadFileThatCannotBeOpened) {
+  const std::string sock = Dir + "s.zoq";
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  sock.copy(address.sun_path, sock.size());
+  ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  close(fd);
+  for (const std::string& name : {sock, Dir + "missing.zoq"}) {
+    TFileFailure failure;
+    std::string content;
+    EXPECT_FALSE(LoadFile(name, content, failure));
+    EXPECT_EQ("EFOpenError", failure.Kind);
+    EXPECT_EQ("Unable to open file \"" + name + "\"", failure.Message);
+  }
+}
+
+TEST_F(FilesTest, NewOutputGetsCreationModeLessUmask) {
+  const std::pair<mode_t, mode_t> cases[] = {{022, 0644}, {077, 0600}, {0, 0666}, {027, 0640}};
+  for (const auto& [mask, mode] : cases) {
+    SCOPED_TRACE(mask);
+    const std::string name = Dir + "new" + std::to_string(mask) + ".php";
+    TFileFailure failure;
+    {
+      TUmask scope(mask);
+      ASSERT_TRUE(WriteOutputFile(name, "page" CRLF, failure)) << failure.Message;
+    }
+    EXPECT_EQ("page" CRLF, ReadFile(name));
+    EXPECT_EQ(mode, PermissionBits(name));
+  }
+  EXPECT_EQ(4u, ListDir(Dir).size());  // no temporary file left
+}
+
+TEST_F(FilesTest, ReplacedOutputKeepsItsPermissionBits) {
+  TUmask scope(077);  // would give 0600 to a new file
+  for (const mode_t mode : {mode_t{0640}, mode_t{0755}, mode_t{0604}}) {
+    SCOPED_TRACE(mode);
+    const std::string name = Dir + "page.php";
+    WriteFile(name, std::string(5000, 'o'));
+    ASSERT_EQ(0, chmod(name.c_str(), mode));
+    TFileFailure failure;
+    ASSERT_TRUE(WriteOutputFile(name, "new", failure)) << failure.Message;
+    EXPECT_EQ("new", ReadFile(name));
+    EXPECT_EQ(mode, PermissionBits(name));
+    EXPECT_EQ((std::vector<std::string>{"page.php"}), ListDir(Dir));
+  }
+}
+
+TEST_F(FilesTest, EveryFailedStepLeavesTheOldFileAndNoTemporary) {
+  struct TCase {
+    TFailStep Step;
+    const char* Kind;
+    const char* Message;  // "" stands for the create message with the quoted name
+  };
+  const TCase cases[] = {
+      {TFailStep::Create, "EFCreateError", ""},
+      {TFailStep::Write, "EWriteError", "Stream write error"},
+      {TFailStep::Flush, "EWriteError", "Stream write error"},
+      {TFailStep::Close, "EWriteError", "Stream write error"},
+      {TFailStep::Rename, "EWriteError", "Stream write error"},
+  };
+  const std::string name = Dir + "page.php";
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Step));
+    const std::string message =
+        *c.Message ? std::string(c.Message) : "Unable to create file \"" + name + "\"";
+    for (const bool existing : {true, false}) {
+      if (existing) WriteFile(name, "old page" CRLF);
+      TFileFailure failure;
+      EXPECT_FALSE(WriteOutputFile(name, std::string(3000, 'n'), failure, c.Step));
+      EXPECT_EQ(c.Kind, failure.Kind);
+      EXPECT_EQ(message, failure.Message);
+      if (existing) {
+        EXPECT_EQ("old page" CRLF, ReadFile(name));
+        EXPECT_EQ((std::vector<std::string>{"page.php"}), ListDir(Dir));
+        std::filesystem::remove(name);
+      } else {
+        EXPECT_TRUE(ListDir(Dir).empty());  // not created
+      }
+    }
+  }
+}
+
+TEST_F(FilesTest, OutputThatIsADirectoryCannotBeCreated) {
+  const std::string name = Dir + "page.php";
+  std::filesystem::create_directory(name);
+  TFileFailure failure;
+  EXPECT_FALSE(WriteOutputFile(name, "new", failure));
+  EXPECT_EQ("EFCreateError", failure.Kind);
+  EXPECT_EQ("Unable to create file \"" + name + "\"", failure.Message);
+  EXPECT_EQ((std::vector<std::string>{"page.php"}), ListDir(Dir));
+  EXPECT_TRUE(std::filesystem::is_empty(name));
+}
+
+TEST_F(FilesTest, LinkedOutputReplacesTheFileAndKeepsTheLink) {
+  std::filesystem::create_directory(Dir + "real");
+  WriteFile(Dir + "real/target.php", "old target" CRLF);
+  ASSERT_EQ(0, chmod((Dir + "real/target.php").c_str(), 0640));
+  ASSERT_EQ(0, symlink("real/target.php", (Dir + "page.php").c_str()));            // relative
+  ASSERT_EQ(0, symlink((Dir + "page.php").c_str(), (Dir + "chain.php").c_str()));  // to a link
+  TFileFailure failure;
+  ASSERT_TRUE(WriteOutputFile(Dir + "page.php", "first", failure)) << failure.Message;
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir + "page.php"));
+  EXPECT_EQ("real/target.php", std::filesystem::read_symlink(Dir + "page.php").string());
+  EXPECT_EQ("first", ReadFile(Dir + "real/target.php"));
+  EXPECT_EQ(mode_t{0640}, PermissionBits(Dir + "real/target.php"));
+
+  ASSERT_TRUE(WriteOutputFile(Dir + "chain.php", "second", failure)) << failure.Message;
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir + "chain.php"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir + "page.php"));
+  EXPECT_EQ("second", ReadFile(Dir + "real/target.php"));
+  EXPECT_EQ((std::vector<std::string>{"target.php"}), ListDir(Dir + "real"));
+  EXPECT_EQ((std::vector<std::string>{"chain.php", "page.php", "real"}), ListDir(Dir));
+
+  // A link to a file not yet made, in a directory that exists: the file is made there.
+  ASSERT_EQ(0, symlink("real/later.php", (Dir + "later.php").c_str()));
+  ASSERT_TRUE(WriteOutputFile(Dir + "later.php", "made", failure)) << failure.Message;
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir + "later.php"));
+  EXPECT_EQ("made", ReadFile(Dir + "real/later.php"));
+}
+
+TEST_F(FilesTest, RealWriteFailureLeavesTheOldFile) {
+  const std::string name = Dir + "page.php";
+  WriteFile(name, "old page" CRLF);
+  const TChild child = RunInChild([&](std::string& AOutput) {
+    LimitFileSize(4096);
+    TFileFailure failure;
+    if (WriteOutputFile(name, std::string(65536, 'n'), failure)) return 1;
+    AOutput = failure.Kind + " : " + failure.Message;
+    return failure.Kind == "EWriteError" && failure.Message == "Stream write error" ? 0 : 2;
+  });
+  EXPECT_EQ(0, child.ExitCode) << child.Output;
+  EXPECT_EQ("old page" CRLF, ReadFile(name));
+  EXPECT_EQ((std::vector<std::string>{"page.php"}), ListDir(Dir));
+}
+
+// Runs zoqc on ADir + "hello" in a child process after APrepare(), which sets its limits.
+template <class TPrepare>
+TChild RunZoqcInChild(const std::string& ADir, TPrepare APrepare) {
+  return RunInChild([&](std::string& AOutput) {
+    APrepare();
+    const std::string arg = ADir + "hello";
+    const char* argv[] = {"zoqc", arg.c_str()};
+    std::ostringstream out;
+    const int code = RunCommandLine(2, argv, out);
+    AOutput = out.str();
+    return code;
+  });
+}
+
+// The failure report's head line and its kind line, after the two banner lines.
+void ExpectReport(const TChild& AChild, const std::string& AKindLine) {
+  EXPECT_EQ(217, AChild.ExitCode);
+  std::vector<std::string> lines;
+  std::istringstream in(AChild.Output);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 6u) << AChild.Output;
+  EXPECT_EQ(0u, lines[2].rfind("An unhandled exception occurred at $", 0)) << lines[2];
+  EXPECT_EQ(AKindLine, lines[3]);
+  EXPECT_EQ("", lines.back());
+}
+
+TEST_F(FilesTest, RunWithWriteFailureReportsIt) {
+  WriteFile(Dir + "hello.zoq", "<?php" CRLF);
+  WriteFile(Dir + "hello.zot", std::string(100000, 't'));  // loading is not limited
+  WriteFile(Dir + "hello.php", "old page" CRLF);
+  const TChild child = RunZoqcInChild(Dir, [] { LimitFileSize(8192); });
+  ExpectReport(child, "EWriteError : Stream write error");
+  EXPECT_EQ("old page" CRLF, ReadFile(Dir + "hello.php"));
+  EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZOQC_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ZOQC_TEST_ASAN 1
+#endif
+
+TEST_F(FilesTest, RunOutOfMemoryReportsIt) {
+#if defined(ZOQC_TEST_ASAN)
+  GTEST_SKIP() << "an address space limit cannot be used under AddressSanitizer";
+#endif
+  WriteFile(Dir + "hello.zoq", "<?php" CRLF);
+  const int fd = open((Dir + "hello.zot").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, ftruncate(fd, 300 << 20));  // sparse: takes no room on disk
+  close(fd);
+  WriteFile(Dir + "hello.php", "old page" CRLF);
+  const TChild child = RunZoqcInChild(Dir, [] {
+    // Room for what the process has mapped now, and 64 MiB more: less than the template.
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t size = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = size + (rlim_t{64} << 20);
+    setrlimit(RLIMIT_AS, &limit);
+  });
+  ExpectReport(child, "EOutOfMemory : Out of memory");
+  EXPECT_EQ("old page" CRLF, ReadFile(Dir + "hello.php"));
+  EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
+}
+
+#undef ZOQC_TEST_ASAN
+
+}  // namespace
+}  // namespace zoqc
+
+#undef CRLF
+#undef LF

@@ -14,13 +14,13 @@ namespace zoqc {
 // Everything one run reads and writes. BlockVarList only borrows the tables it maps to;
 // BlockTables owns them, so every table outlives the lookups made through BlockVarList.
 struct TRunState {
-  std::string_view ScriptStr;     // the script; never changed
-  std::string TemplateStr;        // rewritten by block expansion and variable substitution
-  std::string PhpStr;             // the PHP produced so far; the first half of the output
-  std::string Current_BlockName;  // the block opened by the latest "<<*"; empty before one
-  THashTable VarList{256};        // template variable name -> PHP expression
-  THashTable2 BlockVarList{256};  // block name -> that block's variables (borrowed)
-  std::vector<std::string> BlockList;                    // block names, in definition order
+  std::string_view ScriptStr;          // the script; never changed
+  std::string TemplateStr;             // rewritten by block expansion and variable substitution
+  std::string PhpStr;                  // the PHP produced so far; the first half of the output
+  std::string Current_BlockName;       // the block opened by the latest "<<*"; empty before one
+  THashTable VarList{256};             // template variable name -> PHP expression
+  THashTable2 BlockVarList{256};       // block name -> that block's variables (borrowed)
+  std::vector<std::string> BlockList;  // block names, in definition order
   std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
 };
 

@@ -12,8 +12,8 @@ namespace {
 std::string_view RestOfLine(std::string_view AValue, std::int64_t Postion) {
   const auto start = static_cast<std::size_t>(Postion - 1);
   const std::size_t lf = AValue.find('\n', start);
-  return AValue.substr(start, lf == std::string_view::npos ? std::string_view::npos
-                                                            : lf - start + 1);
+  return AValue.substr(start,
+                       lf == std::string_view::npos ? std::string_view::npos : lf - start + 1);
 }
 
 // At least ACount bytes remain at Postion and they are AOpener.

@@ -1,1 +1,152 @@
-// (to be written)
+// Tests of the scan loop and its reading routines, with CR LF and LF line ends.
+#include "src/script/scanner.h"
+
+#include <gtest/gtest.h>
+
+#define CR "\r"
+#define LF "\n"
+#define CRLF "\r\n"
+
+namespace zoqc {
+namespace {
+
+struct TScan {
+  bool Ok;
+  std::string PhpStr;
+  std::string Error;
+  TRunState Run;
+};
+
+// Scans AScript; the run state stays alive in the result for inspection.
+std::unique_ptr<TScan> Scan(std::string_view AScript) {
+  auto scan = std::make_unique<TScan>();
+  scan->Run.ScriptStr = AScript;
+  scan->Ok = ScanScript(scan->Run, scan->Error);
+  scan->PhpStr = scan->Run.PhpStr;
+  return scan;
+}
+
+TEST(ScanScript, WhatPhpStrReceives) {
+  const struct {
+    const char* Script;
+    const char* PhpStr;
+  } cases[] = {
+      {"", ""},                                            // no pass runs
+      {"echo 1;", "echo 1;"},                              // one line without a line end
+      {"<<title<<\"x\"" LF, "<<title<<\"x\"" LF},          // the first line is never a statement
+      {"<?php" LF " <<a<<1" LF, "<?php" LF " <<a<<1" LF},  // not at the start of a line
+      {"x" CR CR CR, "x" CR CR CR},                        // trailing CRs copied once
+      {"<?php" CR "<<a<<1" CR "x", "<?php" CR "<<a<<1" CR "x"},  // CR alone breaks no line
+      // A template statement leaves one line end behind; the next line is examined.
+      {"<?php" CRLF "<<a<<1" CRLF "<<b<<2" CRLF "echo 1;" CRLF, "<?php" CRLF LF LF "echo 1;" CRLF},
+      {"<?php" LF "<<a<<1" LF "<<b<<2" LF "echo 1;" LF, "<?php" LF LF LF "echo 1;" LF},
+      // Block lines are copied whole and followed by one more LF.
+      {"<?php" CRLF "<<*row" CRLF "<<<n<<$n" CRLF "<<+row" CRLF "?>",
+       "<?php" CRLF "<<*row" CRLF LF LF "<<+row" CRLF LF "?>"},
+      {"<?php" LF "<<*row" LF "<<<n<<$n" LF "<<+row" LF "?>",
+       "<?php" LF "<<*row" LF LF LF "<<+row" LF LF "?>"},
+      // A stray CR ends the expression; the rest of the line is copied as text.
+      {"<?php" LF "<<a<<x" CR "y" LF, "<?php" LF "y" LF},
+      // A statement on the last line without a line end leaves nothing.
+      {"<?php" LF "<<a<<1", "<?php" LF},
+      // "<<" as the last two bytes is no statement.
+      {"<?php" LF "<<", "<?php" LF "<<"},
+      // "<<*list<<x": the line is copied, then its rest after "<<" once more.
+      {"<?php" CRLF "<<*list<<x" CRLF, "<?php" CRLF "<<*list<<x" CRLF "x" CRLF},
+  };
+  for (const auto& c : cases) {
+    const auto scan = Scan(c.Script);
+    EXPECT_TRUE(scan->Ok) << c.Script;
+    EXPECT_EQ(c.PhpStr, scan->PhpStr) << c.Script;
+  }
+}
+
+TEST(ScanScript, LfScriptExecutesEveryStatementLine) {
+  const auto crlf = Scan("<?php" CRLF "<<a<<1" CRLF "<<b<<2" CRLF "echo 1;" CRLF);
+  const auto lf = Scan("<?php" LF "<<a<<1" LF "<<b<<2" LF "echo 1;" LF);
+  for (const auto* scan : {crlf.get(), lf.get()}) {
+    EXPECT_EQ("1", scan->Run.VarList.Get("a"));
+    EXPECT_EQ("2", scan->Run.VarList.Get("b"));
+  }
+  const auto blocks = Scan("<?php" LF "<<*row" LF "<<<n<<$n" LF "<<+row" LF "<<*col" LF);
+  EXPECT_EQ((std::vector<std::string>{"row", "col"}), blocks->Run.BlockList);
+  ASSERT_NE(nullptr, blocks->Run.BlockVarList.Get("row"));
+  EXPECT_EQ("$n", blocks->Run.BlockVarList.Get("row")->Get("n"));
+}
+
+TEST(ScanScript, StatementRecognisedWhenEnoughBytesRemain) {
+  // "<<*" as the last three bytes is taken as a template statement, which then fails.
+  EXPECT_EQ("Error(2):need <<", Scan("<?php" LF "<<*")->Error);
+  EXPECT_EQ("Error(2):need <<", Scan("<?php" LF "<<<")->Error);
+  // With four bytes "<<*x" is a block definition.
+  EXPECT_EQ(std::vector<std::string>{"x"}, Scan("<?php" LF "<<*x")->Run.BlockList);
+}
+
+TEST(Predicates, NeedBytesToRemain) {
+  EXPECT_TRUE(IsTemplateStmt("<<a", 1));
+  EXPECT_FALSE(IsTemplateStmt("<<", 1));   // two bytes are not enough
+  EXPECT_FALSE(IsTemplateStmt("<<a", 4));  // past the end
+  EXPECT_FALSE(IsTemplateStmt("", 1));
+  EXPECT_TRUE(IsTemplateBlockStmtDef("<<*a", 1));
+  EXPECT_FALSE(IsTemplateBlockStmtDef("<<*", 1));
+  EXPECT_TRUE(IsTemplateBlockStmtParse("x<<+a", 2));
+  EXPECT_FALSE(IsTemplateBlockStmtParse("<<*a", 1));
+  EXPECT_TRUE(IsTemplateBlockStmtVar("<<<a", 1));
+  EXPECT_FALSE(IsTemplateBlockStmtVar("<<<", 1));
+}
+
+TEST(ReadingRoutines, Positions) {
+  std::int64_t p = 3;
+  EXPECT_EQ("ab1", ReadTemplateVar("<<ab1_x", p));
+  EXPECT_EQ(6, p);  // on the underscore
+  p = 1;
+  EXPECT_EQ("", ReadTemplateVar("{x", p));
+  EXPECT_EQ(1, p);  // does not move
+  p = 1;
+  EXPECT_EQ("abc", ReadTemplateVar("abc", p));
+  EXPECT_EQ(4, p);  // one past the end
+
+  p = 1;
+  EXPECT_EQ(" $x <<y", ReadScriptVar(" $x <<y" CRLF "z", p));
+  EXPECT_EQ(9, p);  // past the CR, on the LF
+  p = 1;
+  EXPECT_EQ("x", ReadScriptVar("x" LF "z", p));
+  EXPECT_EQ(2, p);  // on the LF, which the scan loop copies
+  p = 1;
+  EXPECT_EQ("x", ReadScriptVar("x", p));
+  EXPECT_EQ(2, p);
+
+  p = 1;
+  EXPECT_TRUE(SkipLittle2("<<x", p));
+  EXPECT_EQ(3, p);
+  p = 1;
+  EXPECT_FALSE(SkipLittle2("<<", p));  // no byte after it
+  EXPECT_EQ(1, p);
+
+  p = 1;
+  SkipPastLineBreak("ab" CR LF, p);
+  EXPECT_EQ(4, p);
+  p = 1;
+  SkipPastLineBreak("ab" LF, p);
+  EXPECT_EQ(3, p);
+  p = 1;
+  SkipPastLineBreak("ab", p);
+  EXPECT_EQ(3, p);
+}
+
+TEST(CopyLine, CopiesWithoutMoving) {
+  TRunState Run;
+  CopyLine(Run, "ab" CRLF "cd", 2);
+  EXPECT_EQ("b" CRLF, Run.PhpStr);
+  std::int64_t p = 5;
+  GotoNewLine(Run, "ab" CRLF "cd", p);
+  EXPECT_EQ("b" CRLF "cd", Run.PhpStr);
+  EXPECT_EQ(7, p);
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef CR
+#undef LF
+#undef CRLF

@@ -1,1 +1,117 @@
-// (to be written)
+// Tests of the statement handlers: what each statement binds, records and reports.
+#include "src/script/statements.h"
+
+#include <gtest/gtest.h>
+
+#include "src/script/scanner.h"
+
+#define LF "\n"
+#define CRLF "\r\n"
+
+namespace zoqc {
+namespace {
+
+// Scans "<?php" and the given lines (CR LF ends) into ARun; yields the error line or "".
+std::string ScanLines(TRunState& ARun, std::string& AScript,
+                      std::initializer_list<const char*> ALines) {
+  AScript = "<?php" CRLF;
+  for (const char* line : ALines) AScript.append(line).append(CRLF);
+  ARun.ScriptStr = AScript;
+  std::string error;
+  return ScanScript(ARun, error) ? "" : error;
+}
+
+TEST(ProcessTemplateStmt, Bindings) {
+  const struct {
+    const char* Line;
+    const char* Name;
+    const char* Expression;
+  } cases[] = {
+      {"<<title<<\"Hello\"", "title", "\"Hello\""},  // quotes kept
+      {"<<title<< $t", "title", " $t"},              // leading space kept
+      {"<<a<<", "a", ""},                            // empty expression
+      {"<<a<<x<<y", "a", "x<<y"},                    // "<<" inside the expression
+  };
+  for (const auto& c : cases) {
+    TRunState run;
+    std::string script;
+    EXPECT_EQ("", ScanLines(run, script, {c.Line})) << c.Line;
+    EXPECT_EQ(c.Expression, run.VarList.Get(c.Name)) << c.Line;
+  }
+}
+
+TEST(ProcessTemplateStmt, LastBindingWins) {
+  TRunState run;
+  std::string script;
+  EXPECT_EQ("", ScanLines(run, script, {"<<a<<1", "<<a<<2"}));
+  EXPECT_EQ("2", run.VarList.Get("a"));
+}
+
+TEST(Statements, Errors) {
+  const struct {
+    std::initializer_list<const char*> Lines;
+    const char* Error;
+  } cases[] = {
+      {{"<<title <<x"}, "Error(2):need <<"},    // space before the separator
+      {{"<<my_title<<x"}, "Error(2):need <<"},  // the name ends at the underscore
+      {{"<<<x<<1"}, "Error(3):have not set current block"},
+      {{"<<<x 1"}, "Error(5):need <<"},  // separator tested before the block
+      {{"<<*", "<<<x<<1"}, "Error(3):have not set current block"},  // empty block name
+      {{"<<*row", "<<<x 1"}, "Error(5):need <<"},
+  };
+  for (const auto& c : cases) {
+    TRunState run;
+    std::string script;
+    EXPECT_EQ(c.Error, ScanLines(run, script, c.Lines)) << *c.Lines.begin();
+  }
+}
+
+TEST(ProcessTemplateBlockDef, RecordsBlocks) {
+  TRunState run;
+  std::string script;
+  EXPECT_EQ("",
+            ScanLines(run, script, {"<<*r", "<<*s", "<<*r", "<<<x<<1", "<<*list<<x", "<<<y<<2"}));
+  EXPECT_EQ((std::vector<std::string>{"r", "s", "r"}), run.BlockList);  // duplicates kept
+  EXPECT_EQ("r", run.Current_BlockName);  // "<<*list<<x" defines nothing
+  ASSERT_NE(nullptr, run.BlockVarList.Get("r"));
+  EXPECT_EQ("1", run.BlockVarList.Get("r")->Get("x"));
+  EXPECT_EQ("2", run.BlockVarList.Get("r")->Get("y"));
+  EXPECT_EQ(nullptr, run.BlockVarList.Get("s"));  // no variables, no table
+  EXPECT_EQ(nullptr, run.BlockVarList.Get("list"));
+}
+
+TEST(ProcessTemplateBlockDef, TrailingTextStays) {
+  TRunState run;
+  std::string script;
+  EXPECT_EQ("", ScanLines(run, script, {"<<*list // rows"}));
+  EXPECT_EQ(std::vector<std::string>{"list"}, run.BlockList);
+  EXPECT_EQ("<?php" CRLF "<<*list // rows" CRLF LF, run.PhpStr);
+}
+
+TEST(ProcessTemplateBlockVar, BindsIntoCurrentBlock) {
+  TRunState run;
+  std::string script;
+  EXPECT_EQ("", ScanLines(run, script,
+                          {"<<*row", "<<<name<<$n", "<<+row", "<<t<<1", "<<<<<x", "<<<name<<$m"}));
+  THashTable* hash = run.BlockVarList.Get("row");
+  ASSERT_NE(nullptr, hash);
+  EXPECT_EQ("$m", hash->Get("name"));  // rebound
+  EXPECT_EQ("x", hash->Get(""));       // "<<<<<x": the empty name
+  EXPECT_EQ("", run.VarList.Get("name"));
+  EXPECT_EQ("<?php" CRLF "<<*row" CRLF LF LF "<<+row" CRLF LF LF LF LF, run.PhpStr);
+}
+
+TEST(ProcessTemplateBlockParse, RecordsNothing) {
+  TRunState run;
+  std::string script;
+  EXPECT_EQ("", ScanLines(run, script, {"<<*a", "<<+b extra"}));
+  EXPECT_EQ(std::vector<std::string>{"a"}, run.BlockList);
+  EXPECT_EQ("a", run.Current_BlockName);
+  EXPECT_EQ("<?php" CRLF "<<*a" CRLF LF "<<+b extra" CRLF LF, run.PhpStr);
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef LF
+#undef CRLF

@@ -100,7 +100,7 @@ class TChainTable {
   }
 
   std::vector<std::unique_ptr<THashItem>> Buckets;  // chain heads; null for an empty bucket
-  std::vector<PPHashItem> EndSlots;  // per bucket, the null slot that ends its chain
+  std::vector<PPHashItem> EndSlots;                 // per bucket, the null slot that ends its chain
   std::unordered_map<std::string_view, PPHashItem> Slots;  // key (viewing Item.Key) -> its slot
 };
 

@@ -52,7 +52,8 @@ std::vector<TMarker> FindMarkers(std::string_view AText) {
     std::size_t end = keyword;
     while (end < rest.size() && IsNameChar(rest[end])) ++end;
     if (rest.substr(end, 3) != "-->") continue;
-    markers.push_back({idx, 4 + end + 3, begin, rest.substr(0, keyword) == (begin ? "BEGIN " : "END "),
+    markers.push_back({idx, 4 + end + 3, begin,
+                       rest.substr(0, keyword) == (begin ? "BEGIN " : "END "),
                        rest.substr(keyword, end - keyword)});
   }
   return markers;
@@ -161,10 +162,10 @@ class TTemplate {
     Cuts.emplace(AStart, TCut{AEnd, ABlock});
   }
 
-  const std::string_view Text;                // the template as loaded
-  std::vector<std::string> Echoes;            // the echo text of each block of BlockList
-  const std::vector<TMarker> Markers;         // every marker of Text, in position order
-  std::set<std::size_t> Live;                 // markers not inside a cut
+  const std::string_view Text;         // the template as loaded
+  std::vector<std::string> Echoes;     // the echo text of each block of BlockList
+  const std::vector<TMarker> Markers;  // every marker of Text, in position order
+  std::set<std::size_t> Live;          // markers not inside a cut
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactBegins;  // live, by name
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactEnds;    // live, by name
   std::unordered_map<std::string, std::set<std::size_t>> Candidates;  // live BEGINs, folded name
@@ -265,7 +266,7 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
 bool ExpandBlocks(TRunState& Run, std::string& AError) {
   if (Run.BlockList.empty()) return true;
   const std::size_t count = Run.BlockList.size();
-  std::vector<std::string> append(count);                // each block's append text
+  std::vector<std::string> append(count);              // each block's append text
   std::unordered_map<std::string, std::size_t> first;  // folded name -> first block of it
   std::string result;
   {
@@ -287,8 +288,8 @@ bool ExpandBlocks(TRunState& Run, std::string& AError) {
       tmpl.AppendCurrent(BlockStr, begin.Pos, end.Pos + end.Length);
       const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
           begin.Length, BlockStr.size() - begin.Length - end.Length);
-      append[I] = BlockAppendText(N, MakeBlockString(BlockStrInner,
-                                                     TPlaceholderIndex(Run.BlockVarList.Get(N))));
+      append[I] = BlockAppendText(
+          N, MakeBlockString(BlockStrInner, TPlaceholderIndex(Run.BlockVarList.Get(N))));
       tmpl.CutAll(BlockStr, N, I);
     }
     result = tmpl.Result();

@@ -10,9 +10,9 @@
 namespace zoqc {
 
 // The generated texts for a block named N.
-std::string BlockInitText(std::string_view N);    // $ZOQBLOCK_N="";
+std::string BlockInitText(std::string_view N);                                   // $ZOQBLOCK_N="";
 std::string BlockAppendText(std::string_view N, std::string_view ABlockString);  // ...CR LF
-std::string BlockEchoText(std::string_view N);    // <?php echo $ZOQBLOCK_N;?> CR LF
+std::string BlockEchoText(std::string_view N);  // <?php echo $ZOQBLOCK_N;?> CR LF
 
 // The block string of a block's inner markup: a double-quoted PHP literal in which the markup's
 // backslashes, double quotes and dollars are escaped, an inner block's echo (with one line end

@@ -1,1 +1,66 @@
-// (to be written)
+// Tests of placeholder matching and template variable substitution.
+#include "src/template/variables.h"
+
+#include <gtest/gtest.h>
+
+namespace zoqc {
+namespace {
+
+// Substitutes the bindings (name, expression), put in this order, into ATemplate.
+std::string Substitute(std::initializer_list<std::pair<const char*, const char*>> ABindings,
+                       std::string_view ATemplate) {
+  TRunState run;
+  for (const auto& [name, expr] : ABindings) run.VarList.Put(name, expr);
+  run.TemplateStr = ATemplate;
+  SubstituteVariables(run);
+  return run.TemplateStr;
+}
+
+TEST(SubstituteVariables, Placeholders) {
+  const struct {
+    std::initializer_list<std::pair<const char*, const char*>> Bindings;
+    const char* Template;
+    const char* Result;
+  } cases[] = {
+      {{}, "<h1>{title}</h1>", "<h1>{title}</h1>"},  // nothing bound: unchanged
+      {{{"title", "$t"}}, "<h1>{title}</h1>", "<h1><?php echo $t;?></h1>"},
+      {{{"title", "$t"}}, "{Title}{TITLE}", "<?php echo $t;?><?php echo $t;?>"},  // any case
+      {{{"title", "$t"}}, "{ title }{title }{titles}", "{ title }{title }{titles}"},
+      {{{"title", "$t"}}, "{other}", "{other}"},  // unbound stays
+      {{{"a", "$a"}}, "{{a}}", "{<?php echo $a;?>}"},
+      {{{"a", "$a"}}, "{a", "{a"},             // never closed
+      {{{"a", ""}}, "{a}", "<?php echo ;?>"},  // empty expression
+      // Inserted text is never searched again, whichever name comes first.
+      {{{"a", "{b}"}, {"b", "$b"}}, "{a}|{b}", "<?php echo {b};?>|<?php echo $b;?>"},
+      {{{"b", "{a}"}, {"a", "$a"}}, "{b}|{a}", "<?php echo {a};?>|<?php echo $a;?>"},
+      // Keys differing in case: the one listed first ("Name", newest in its bucket) wins both.
+      {{{"name", "$lower"}, {"Name", "$upper"}},
+       "{name}{NAME}",
+       "<?php echo $upper;?><?php echo $upper;?>"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.Result, Substitute(c.Bindings, c.Template)) << c.Template;
+  }
+  // Bytes such as NUL and 0xFF pass through.
+  EXPECT_EQ(std::string("\0<?php echo $x;?>\xFF", 18),
+            Substitute({{"x", "$x"}}, std::string_view("\0{x}\xFF", 5)));
+}
+
+TEST(TPlaceholderIndex, MatchesFirstKeyUpToCase) {
+  THashTable table(256);
+  table.Put("", "$empty");
+  table.Put("row", "$r");
+  const TPlaceholderIndex names(&table);
+  std::size_t length = 0;
+  ASSERT_NE(nullptr, names.Match("x{ROW}", 1, length));
+  EXPECT_EQ("$r", *names.Match("x{ROW}", 1, length));
+  EXPECT_EQ(5u, length);
+  ASSERT_NE(nullptr, names.Match("{}", 0, length));  // the empty key
+  EXPECT_EQ("$empty", *names.Match("{}", 0, length));
+  EXPECT_EQ(nullptr, names.Match("{rows}", 0, length));
+  EXPECT_EQ(nullptr, names.Match("{row", 0, length));
+  EXPECT_TRUE(TPlaceholderIndex(nullptr).Empty());
+}
+
+}  // namespace
+}  // namespace zoqc
