@@ -1,0 +1,7 @@
+<?php
+
+
+
+?>
+<?php /* <?php echo ;?> */ ?>
+<p><?php echo  $b;?></p>

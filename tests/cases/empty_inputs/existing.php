@@ -1,0 +1,9 @@
+<?php echo 'page from an earlier run';
+?>
+<p>old</p>
+<?php echo 'page from an earlier run';
+?>
+<p>old</p>
+<?php echo 'page from an earlier run';
+?>
+<p>old</p>

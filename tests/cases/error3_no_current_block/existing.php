@@ -1,0 +1,3 @@
+<?php echo 'page from an earlier run';
+?>
+<p>old</p>

@@ -1,0 +1,7 @@
+<<title<<"x"
+<?php
+
+echo 1;
+
+?>
+{title}<?php echo $t;?>

@@ -1,0 +1,25 @@
+<?php
+$ZOQBLOCK_outer="";
+
+
+foreach ($rows as $r) {
+$ZOQBLOCK_inner="";
+
+
+foreach ($r['cells'] as $c) {
+$ZOQBLOCK_inner=$ZOQBLOCK_inner."";
+
+
+}
+$ZOQBLOCK_outer=$ZOQBLOCK_outer."<tr><td>".$r['name']."</td>
+<!--BEGIN inner--><td>{c}</td><!--END inner-->
+</tr>";
+
+
+}
+
+?>
+<table>
+<?php echo $ZOQBLOCK_outer;?>
+
+</table>

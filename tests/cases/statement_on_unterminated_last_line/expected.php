@@ -1,0 +1,5 @@
+<?php
+echo 1;
+
+?>
+<?php echo $t;?>

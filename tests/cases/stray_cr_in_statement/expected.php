@@ -1,0 +1,6 @@
+<?php
+$y = 1;
+
+
+?>
+<?php echo $x;?><?php echo 2;?>
