@@ -83,8 +83,10 @@ void ExpectFailureReport(const TRun& ARun, const std::string& AKindLine) {
   const std::string head = ARun.Lines[2];
   const std::string start = "An unhandled exception occurred at $";
   EXPECT_EQ(start, head.substr(0, start.size())) << head;
-  EXPECT_GT(head.size(), start.size() + 2) << "no location: " << head;
+  ASSERT_GT(head.size(), start.size() + 2) << "no location: " << head;
   EXPECT_EQ(" :", head.substr(head.size() - 2)) << head;
+  const std::string location = head.substr(start.size(), head.size() - start.size() - 2);
+  EXPECT_EQ(std::string::npos, location.find_first_not_of("0123456789ABCDEFabcdef")) << head;
   EXPECT_EQ(AKindLine, ARun.Lines[3]);
   for (std::size_t idx = 4; idx + 1 < ARun.Lines.size(); ++idx)
     EXPECT_FALSE(ARun.Lines[idx].empty()) << "location line " << idx;
@@ -273,10 +275,10 @@ TEST_F(DriverTest, ErrorsInScriptOrTemplateLeaveOutputUnchanged) {
   const TCase cases[] = {
       {"<?php" CRLF "<<title <<x" CRLF, "", "Error(2):need <<"},
       {"<?php" CRLF "<<<name<<x" CRLF, "", "Error(3):have not set current block"},
-      {"<<*row" CRLF "<<<name <<x" CRLF, "", "Error(5):need <<"},
-      {"<<*row" CRLF "<<<name<<x" CRLF, "<!--BEGIN row-->{name}",
+      {"<?php" CRLF "<<*row" CRLF "<<<name <<x" CRLF, "", "Error(5):need <<"},
+      {"<?php" CRLF "<<*row" CRLF "<<<name<<x" CRLF, "<!--BEGIN row-->{name}",
        "Error(4):block define error BEGIN block after END block"},  // no END marker
-      {"<<*row" CRLF, "<!--END row--><!--BEGIN row-->a<!--END row-->",
+      {"<?php" CRLF "<<*row" CRLF, "<!--END row--><!--BEGIN row-->a<!--END row-->",
        "Error(4):block define error BEGIN block after END block"},  // an END before the BEGIN
   };
   int idx = 0;
@@ -293,7 +295,9 @@ TEST_F(DriverTest, ErrorsInScriptOrTemplateLeaveOutputUnchanged) {
       ASSERT_EQ(3u, run.Lines.size()) << run.Text;
       EXPECT_EQ(c.Line, run.Lines[2]);
       EXPECT_EQ(before, ListDir(d));
-      if (existing) EXPECT_EQ("old page" CRLF, ReadFile(d + "hello.php"));
+      if (existing) {
+        EXPECT_EQ("old page" CRLF, ReadFile(d + "hello.php"));
+      }
     }
   }
 }

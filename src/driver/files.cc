@@ -62,11 +62,11 @@ class TTempFile {
   bool Create(const std::string& ATarget, mode_t AMode) {
     const std::size_t slash = ATarget.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : ATarget.substr(0, slash + 1);
-    const std::string base = ATarget.substr(dir.size());
     std::random_device seed;
     std::mt19937 random(seed());
     for (int tries = 0; tries < 100; ++tries) {
-      const std::string name = dir + "." + base + ".zoqc-" + std::to_string(random() % 1000000);
+      // A short name, so that an output name as long as the system allows still works.
+      const std::string name = dir + ".zoqc-" + std::to_string(random() % 1000000);
       Fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, AMode);
       if (Fd >= 0) {
         Name = name;

@@ -261,6 +261,16 @@ TEST_F(FilesTest, LinkedOutputReplacesTheFileAndKeepsTheLink) {
   EXPECT_EQ("made", ReadFile(Dir + "real/later.php"));
 }
 
+// An output name as long as a file name may be (255 bytes) is written like any other.
+TEST_F(FilesTest, LongestOutputNameCanBeWritten) {
+  const std::string base = std::string(251, 'a') + ".php";
+  ASSERT_EQ(255u, base.size());
+  TFileFailure failure;
+  ASSERT_TRUE(WriteOutputFile(Dir + base, "page", failure)) << failure.Message;
+  EXPECT_EQ("page", ReadFile(Dir + base));
+  EXPECT_EQ((std::vector<std::string>{base}), ListDir(Dir));
+}
+
 TEST_F(FilesTest, RealWriteFailureLeavesTheOldFile) {
   const std::string name = Dir + "page.php";
   WriteFile(name, "old page" CRLF);
