@@ -9,20 +9,17 @@ namespace zoqc {
 
 TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable) {
   if (!ATable) return;
-  std::vector<std::string> keys;
-  ATable->GetKeys(keys);
-  for (const std::string& key : keys)
-    ByFoldedName.emplace(AnsiUpperCase(key), ATable->Lookup(key));  // an earlier key wins
+  ATable->GetKeys(Keys);
+  for (const std::string& key : Keys) ByName.emplace(key, ATable->Lookup(key));  // first wins
 }
 
 const std::string* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
                                             std::size_t& ALength) const {
   std::size_t end = AIdx + 1;  // past "{"
-  std::string folded;
-  while (end < AText.size() && IsNameChar(AText[end])) folded.push_back(UpCase(AText[end++]));
+  while (end < AText.size() && IsNameChar(AText[end])) ++end;
   if (end >= AText.size() || AText[end] != '}') return nullptr;
-  const auto it = ByFoldedName.find(folded);
-  if (it == ByFoldedName.end()) return nullptr;
+  const auto it = ByName.find(AText.substr(AIdx + 1, end - AIdx - 1));
+  if (it == ByName.end()) return nullptr;
   ALength = end + 1 - AIdx;
   return it->second;
 }

@@ -5,9 +5,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "src/driver/run_state.h"
 #include "src/tables/VarHashtable.h"
+#include "src/text/text.h"
 
 namespace zoqc {
 
@@ -18,13 +20,15 @@ class TPlaceholderIndex {
  public:
   explicit TPlaceholderIndex(const THashTable* ATable);  // a null table matches nothing
 
-  bool Empty() const { return ByFoldedName.empty(); }
+  bool Empty() const { return ByName.empty(); }
   // When AText holds a placeholder of a key at AIdx (0-based, on its "{"), yields that key's
   // expression and sets ALength to the placeholder's length; otherwise yields null.
   const std::string* Match(std::string_view AText, std::size_t AIdx, std::size_t& ALength) const;
 
  private:
-  std::unordered_map<std::string, const std::string*> ByFoldedName;  // folded key -> expression
+  std::vector<std::string> Keys;  // the table's keys, which ByName views
+  std::unordered_map<std::string_view, const std::string*, TSameTextHash, TSameTextEqual>
+      ByName;  // key, compared up to case -> expression
 };
 
 // Appends AText to AOut with each placeholder of ANames replaced by APrefix, its expression and

@@ -18,6 +18,18 @@ inline char UpCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c
 // True when both texts have the same length and the same bytes up to ASCII letter case.
 bool SameText(std::string_view A, std::string_view B);
 
+// Hash and equality of texts up to ASCII case, for tables keyed by names in any case.
+struct TSameTextHash {
+  std::size_t operator()(std::string_view AText) const {
+    std::size_t h = 14695981039346656037u;  // FNV-1a over the folded bytes
+    for (const char c : AText) h = (h ^ static_cast<unsigned char>(UpCase(c))) * 1099511628211u;
+    return h;
+  }
+};
+struct TSameTextEqual {
+  bool operator()(std::string_view A, std::string_view B) const { return SameText(A, B); }
+};
+
 // The position (1-based) of the first exact occurrence of ASubStr in AStr, or 0. An empty
 // ASubStr gives 0. Note the order: pattern first, as in Pos("b", "abcb") == 2, the reverse of
 // AStr.find(ASubStr).
