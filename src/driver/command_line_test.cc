@@ -2,6 +2,8 @@
 // line and the existence test.
 #include "src/driver/command_line.h"
 
+#include "src/driver/scratch_dir_test.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -103,18 +105,9 @@ TEST(ErrorFileNotFound, NamesBothFiles) {
   EXPECT_EQ("Error(1):site/a b.zoq and site/a b.zot file not found\n", in_dir.str());
 }
 
-// A scratch directory of its own, removed with everything in it.
-class ScriptAndTemplateFileFoundTest : public ::testing::Test {
+class ScriptAndTemplateFileFoundTest : public test_support::TScratchDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/zoqc-cl-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    Dir = pattern + "/";
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
-  void MakeFile(const std::string& AName) { std::ofstream(Dir + AName) << "x"; }
-
-  std::string Dir;
+  void MakeFile(const std::string& AName) { test_support::WriteFile(Dir + AName, "x"); }
 };
 
 TEST_F(ScriptAndTemplateFileFoundTest, BothMustBeEntriesThatAreNoDirectories) {
@@ -144,14 +137,7 @@ TEST_F(ScriptAndTemplateFileFoundTest, BothMustBeEntriesThatAreNoDirectories) {
 TEST_F(ScriptAndTemplateFileFoundTest, ASocketExistsAndIsNoDirectory) {
   MakeFile("s.zoq");
   const std::string path = Dir + "s.zot";
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(path.size(), sizeof address.sun_path);
-  path.copy(address.sun_path, path.size());
-  ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
-  close(fd);
+  test_support::MakeSocket(path);
   EXPECT_TRUE(ScriptAndTemplateFileFound(Dir + "s.zoq", path));  // opening it is a later failure
 }
 

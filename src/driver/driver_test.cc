@@ -1,6 +1,8 @@
 // Tests of whole runs: the command line, the console lines, the exit code and the files left.
 #include "src/driver/driver.h"
 
+#include "src/driver/scratch_dir_test.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,6 +24,11 @@
 namespace zoqc {
 namespace {
 
+using test_support::ListDir;
+using test_support::MakeSocket;
+using test_support::ReadFile;
+using test_support::WriteFile;
+
 const char kVersionLine[] = "ZOQ script language compiler verion 0.2";
 
 struct TRun {
@@ -41,36 +48,6 @@ TRun RunZoqc(const std::vector<std::string>& AArgs) {
   std::istringstream in(run.Text);
   for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
   return run;
-}
-
-std::string ReadFile(const std::string& AName) {
-  std::ifstream in(AName, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& AName, const std::string& AData) {
-  std::ofstream(AName, std::ios::binary) << AData;
-}
-
-// Makes AName an entry that exists, is not a directory, and cannot be opened: a socket.
-void MakeSocket(const std::string& AName) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(AName.size(), sizeof address.sun_path);
-  AName.copy(address.sun_path, AName.size());
-  ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
-  close(fd);
-}
-
-// The names in ADir, hidden ones included, sorted.
-std::vector<std::string> ListDir(const std::string& ADir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(ADir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // The failure report after the banner: its head line, AKindLine, location lines, an empty line.
@@ -94,21 +71,19 @@ void ExpectFailureReport(const TRun& ARun, const std::string& AKindLine) {
 }
 
 // Each test runs in a scratch directory of its own, which is also the current directory.
-class DriverTest : public ::testing::Test {
+class DriverTest : public test_support::TScratchDirTest {
  protected:
   void SetUp() override {
     char* old = getcwd(nullptr, 0);
     ASSERT_NE(nullptr, old);
     OldDir = old;
     std::free(old);
-    std::string pattern = "/tmp/zoqc-drv-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    Dir = pattern + "/";
+    TScratchDirTest::SetUp();
     ASSERT_EQ(0, chdir(Dir.c_str()));
   }
   void TearDown() override {
     EXPECT_EQ(0, chdir(OldDir.c_str()));
-    std::filesystem::remove_all(Dir);
+    TScratchDirTest::TearDown();
   }
   // A subdirectory of the scratch directory, with its trailing "/".
   std::string SubDir(const std::string& AName) {
@@ -117,7 +92,6 @@ class DriverTest : public ::testing::Test {
   }
 
   std::string OldDir;
-  std::string Dir;  // absolute, ends in "/"
 };
 
 TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "src/driver/driver.h"
+#include "src/driver/scratch_dir_test.h"
 
 #define CRLF "\r\n"
 #define LF "\n"
@@ -28,23 +29,10 @@
 namespace zoqc {
 namespace {
 
-std::string ReadFile(const std::string& AName) {
-  std::ifstream in(AName, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& AName, const std::string& AData) {
-  std::ofstream(AName, std::ios::binary) << AData;
-}
-
-// The names in ADir, hidden ones included, sorted.
-std::vector<std::string> ListDir(const std::string& ADir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(ADir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using test_support::ListDir;
+using test_support::MakeSocket;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 mode_t PermissionBits(const std::string& AName) {
   struct stat info {};
@@ -111,18 +99,7 @@ void LimitFileSize(rlim_t ABytes) {
   setrlimit(RLIMIT_FSIZE, &limit);
 }
 
-// Each test works in a scratch directory of its own.
-class FilesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/zoqc-files-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    Dir = pattern + "/";
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
-
-  std::string Dir;  // ends in "/"
-};
+using FilesTest = test_support::TScratchDirTest;
 
 TEST_F(FilesTest, LoadFileReadsEveryByteUnchanged) {
   std::string data("a\0b\xff\r\r\n\n\x80", 9);  // NUL, 0xFF, CR, LF, 0x80
@@ -141,13 +118,7 @@ TEST_F(FilesTest, LoadFileReadsEveryByteUnchanged) {
 
 TEST_F(FilesTest, LoadFileThatCannotBeOpened) {
   const std::string sock = Dir + "s.zoq";
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  sock.copy(address.sun_path, sock.size());
-  ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
-  close(fd);
+  MakeSocket(sock);
   for (const std::string& name : {sock, Dir + "missing.zoq"}) {
     TFileFailure failure;
     std::string content;
