@@ -6,7 +6,7 @@
 namespace zoqc {
 
 void PrintBanner(std::ostream& AOut) {
-  AOut << "zoqc: ZOQ script to PHP page translator, by the zoqc developers\n"
+  AOut << "zoqc: the ZOQ script translator, by the zoqc developers\n"
        << "ZOQ script language compiler verion " << Version << '\n';
 }
 

@@ -22,9 +22,8 @@ TCompileResult Compile(std::string_view AScript, std::string_view ATemplate) {
     result.ExitCode = 1;
     return result;
   }
-  SubstituteVariables(Run);
   result.Output = std::move(Run.PhpStr);
-  result.Output.append(Run.TemplateStr);
+  SubstituteVariables(Run, result.Output);
   return result;
 }
 

@@ -47,13 +47,9 @@ void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceho
   AOut.append(AText.substr(done));
 }
 
-void SubstituteVariables(TRunState& Run) {
-  const TPlaceholderIndex names(&Run.VarList);
-  if (names.Empty()) return;
-  std::string result;
-  result.reserve(Run.TemplateStr.size());
-  AppendSubstituted(result, Run.TemplateStr, names, "<?php echo ", ";?>");
-  Run.TemplateStr = std::move(result);
+void SubstituteVariables(const TRunState& Run, std::string& APage) {
+  APage.reserve(APage.size() + Run.TemplateStr.size());
+  AppendSubstituted(APage, Run.TemplateStr, TPlaceholderIndex(&Run.VarList), "<?php echo ", ";?>");
 }
 
 }  // namespace zoqc

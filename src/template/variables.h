@@ -36,7 +36,8 @@ class TPlaceholderIndex {
 void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames,
                        std::string_view APrefix, std::string_view ASuffix);
 
-// Replaces each placeholder of Run.VarList in Run.TemplateStr by "<?php echo " expr ";?>".
-void SubstituteVariables(TRunState& Run);
+// Appends Run.TemplateStr to APage with each placeholder of Run.VarList replaced by
+// "<?php echo " expression ";?>".
+void SubstituteVariables(const TRunState& Run, std::string& APage);
 
 }  // namespace zoqc
