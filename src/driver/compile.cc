@@ -8,11 +8,11 @@
 
 namespace zoqc {
 
-TCompileResult Compile(std::string_view AScript, std::string_view ATemplate) {
+TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
   TCompileResult result;
   TRunState Run;
   Run.ScriptStr = AScript;
-  Run.TemplateStr = ATemplate;
+  Run.TemplateStr = std::move(ATemplate);
   bool ok = ScanScript(Run, result.Message);
   if (ok) {
     Run.PhpStr.append("\r\n?>\r\n");  // the PHP closing tag

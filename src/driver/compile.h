@@ -13,7 +13,8 @@ struct TCompileResult {
 };
 
 // Scans the script, closes the PHP part, expands the blocks and substitutes the variables.
-// Touches no file and prints nothing; running out of memory throws std::bad_alloc.
-TCompileResult Compile(std::string_view AScript, std::string_view ATemplate);
+// Takes the template by value, so a caller done with its text can move it in. Touches no file
+// and prints nothing; running out of memory throws std::bad_alloc.
+TCompileResult Compile(std::string_view AScript, std::string ATemplate);
 
 }  // namespace zoqc

@@ -18,7 +18,7 @@ std::string Lines(std::initializer_list<const char*> ALines, const char* AEnd = 
 }
 
 std::string Page(std::string_view AScript, std::string_view ATemplate) {
-  const TCompileResult result = Compile(AScript, ATemplate);
+  const TCompileResult result = Compile(AScript, std::string(ATemplate));
   EXPECT_EQ(0, result.ExitCode) << result.Message;
   return result.Output;
 }

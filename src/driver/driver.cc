@@ -42,13 +42,12 @@ int Translate(std::ostream& AOut, const std::string& AScriptFileName,
   std::string templ;
   if (!LoadFile(AScriptFileName, script, failure)) return ReportFailure(AOut, failure);
   if (!LoadFile(ATemplateFileName, templ, failure)) return ReportFailure(AOut, failure);
-  TCompileResult result = Compile(script, templ);
+  TCompileResult result = Compile(script, std::move(templ));
   if (result.ExitCode != kExitSuccess) {
     AOut << result.Message << '\n';
     return result.ExitCode;
   }
   std::string().swap(script);  // give the memory back before the output is written
-  std::string().swap(templ);
   if (!WriteOutputFile(APhpFileName, result.Output, failure)) return ReportFailure(AOut, failure);
   AOut << "Compile sucessful.\n";
   return kExitSuccess;
