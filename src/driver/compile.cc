@@ -1,6 +1,8 @@
 // The translation: the phases in their order over one run state.
 #include "src/driver/compile.h"
 
+#include <utility>
+
 #include "src/driver/run_state.h"
 #include "src/script/scanner.h"
 #include "src/template/blocks.h"

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "src/driver/command_line.h"
 #include "src/driver/compile.h"
