@@ -71,7 +71,7 @@ class TTemplate {
       const TMarker& marker = Markers[m];
       Live.insert(Live.end(), m);
       if (marker.Exact) (marker.IsBegin ? ExactBegins : ExactEnds)[marker.Name].insert(m);
-      if (marker.IsBegin) Candidates[AnsiUpperCase(marker.Name)].insert(m);
+      if (marker.IsBegin) Candidates[marker.Name].insert(m);
     }
   }
 
@@ -96,7 +96,7 @@ class TTemplate {
   // Replaces, left to right and without overlap, every live text that equals ABlockStr up to
   // case by the echo of block ABlock. Each such text begins on a BEGIN marker of the same name.
   void CutAll(std::string_view ABlockStr, std::string_view AName, std::size_t ABlock) {
-    const auto it = Candidates.find(AnsiUpperCase(AName));
+    const auto it = Candidates.find(AName);
     if (it == Candidates.end()) return;
     std::vector<std::pair<std::size_t, std::size_t>> found;  // [start, end) of each copy
     std::size_t after = 0;
@@ -155,7 +155,7 @@ class TTemplate {
          m != Live.end() && Markers[*m].Pos < AEnd;) {
       const TMarker& marker = Markers[*m];
       if (marker.Exact) (marker.IsBegin ? ExactBegins : ExactEnds)[marker.Name].erase(*m);
-      if (marker.IsBegin) Candidates[AnsiUpperCase(marker.Name)].erase(*m);
+      if (marker.IsBegin) Candidates[marker.Name].erase(*m);
       m = Live.erase(m);
     }
     Cuts.erase(Cuts.lower_bound(AStart), Cuts.lower_bound(AEnd));
@@ -168,16 +168,20 @@ class TTemplate {
   std::set<std::size_t> Live;          // markers not inside a cut
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactBegins;  // live, by name
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactEnds;    // live, by name
-  std::unordered_map<std::string, std::set<std::size_t>> Candidates;  // live BEGINs, folded name
+  std::unordered_map<std::string_view, std::set<std::size_t>, TSameTextHash, TSameTextEqual>
+      Candidates;                    // live BEGINs (in any case) by name, compared up to case
   std::map<std::size_t, TCut> Cuts;  // the outermost cuts, by start
 };
+
+// Name (up to case) -> index of the first block of BlockList with that name.
+using TFirstBlocks =
+    std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
 
 // Rewrites every "<<*" R and "<<+" R of APhp (R the whole run of name characters after the
 // opener) for which AFirst knows R up to case: the definition by its init text, the parse
 // statement by AAppend of that block. Inserted text is never looked at again.
 std::string RewriteStatements(std::string_view APhp, const std::vector<std::string>& ABlockList,
-                              const std::unordered_map<std::string, std::size_t>& AFirst,
-                              const std::vector<std::string>& AAppend) {
+                              const TFirstBlocks& AFirst, const std::vector<std::string>& AAppend) {
   std::string out;
   out.reserve(APhp.size());
   std::size_t done = 0;
@@ -189,9 +193,8 @@ std::string RewriteStatements(std::string_view APhp, const std::vector<std::stri
       continue;
     }
     std::size_t end = idx + 3;
-    std::string folded;
-    while (end < APhp.size() && IsNameChar(APhp[end])) folded.push_back(UpCase(APhp[end++]));
-    const auto it = AFirst.find(folded);
+    while (end < APhp.size() && IsNameChar(APhp[end])) ++end;
+    const auto it = AFirst.find(APhp.substr(idx + 3, end - idx - 3));
     if (it == AFirst.end()) {
       idx += 3;
       continue;
@@ -266,14 +269,14 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
 bool ExpandBlocks(TRunState& Run, std::string& AError) {
   if (Run.BlockList.empty()) return true;
   const std::size_t count = Run.BlockList.size();
-  std::vector<std::string> append(count);              // each block's append text
-  std::unordered_map<std::string, std::size_t> first;  // folded name -> first block of it
+  std::vector<std::string> append(count);  // each block's append text
+  TFirstBlocks first;
   std::string result;
   {
     TTemplate tmpl(Run.TemplateStr, Run.BlockList);
     for (std::size_t I = 0; I < count; ++I) {
       const std::string& N = Run.BlockList[I];
-      first.emplace(AnsiUpperCase(N), I);
+      first.emplace(N, I);
       const auto A = tmpl.First(true, N);
       const auto B = tmpl.First(false, N);
       if (A && (!B || *B < *A))
