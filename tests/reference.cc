@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "src/driver/run_state.h"
 #include "src/script/scanner.h"
+#include "src/state/run_state.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/text.h"
 

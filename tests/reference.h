@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "src/driver/compile.h"
+#include "src/translation/compile.h"
 
 namespace zoqc::reference {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "src/driver/compile.h"
 #include "src/text/text.h"
+#include "src/translation/compile.h"
 
 #define CRLF "\r\n"
 #define LF "\n"

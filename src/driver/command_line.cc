@@ -1,9 +1,11 @@
 // Command line and file names.
 #include "src/driver/command_line.h"
 
-#include <sys/stat.h>
+#include "src/platform/files.h"
 
 namespace zoqc {
+
+const std::string_view Version = ZOQC_VERSION;
 
 void PrintBanner(std::ostream& AOut) {
   AOut << "zoqc: the ZOQ script translator, by the zoqc developers\n"
@@ -39,15 +41,6 @@ void GetScriptAndTemplateFileName(std::string_view AFileName, std::string& AScri
   ATemplateFileName = with(".zot");
   APhpFileName = with(".php");
 }
-
-namespace {
-
-bool IsFileFound(const std::string& AFileName) {
-  struct stat info {};
-  return stat(AFileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
-}  // namespace
 
 bool ScriptAndTemplateFileFound(const std::string& AScriptFileName,
                                 const std::string& ATemplateFileName) {

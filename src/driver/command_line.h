@@ -7,7 +7,8 @@
 
 namespace zoqc {
 
-inline constexpr std::string_view Version = "0.2";
+// The version, from the project's one version number (CMake's project()).
+extern const std::string_view Version;
 
 // The two banner lines.
 void PrintBanner(std::ostream& AOut);

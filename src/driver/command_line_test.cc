@@ -2,7 +2,7 @@
 // line and the existence test.
 #include "src/driver/command_line.h"
 
-#include "src/driver/scratch_dir_test.h"
+#include "tests/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -1,6 +1,7 @@
 // The run of one command line: start-up, loading, translation, writing and the reports.
 #include "src/driver/driver.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -9,8 +10,9 @@
 #include <utility>
 
 #include "src/driver/command_line.h"
-#include "src/driver/compile.h"
-#include "src/driver/files.h"
+#include "src/driver/options.h"
+#include "src/platform/files.h"
+#include "src/translation/compile.h"
 
 namespace zoqc {
 
@@ -37,7 +39,7 @@ int ReportFailure(std::ostream& AOut, const TFileFailure& AFailure) {
 
 // Loads, translates and writes; the names are set and both inputs exist.
 int Translate(std::ostream& AOut, const std::string& AScriptFileName,
-              const std::string& ATemplateFileName, const std::string& APhpFileName) {
+              const std::string& ATemplateFileName, const std::string& APhpFileName, bool AQuiet) {
   TFileFailure failure;
   std::string script;
   std::string templ;
@@ -50,33 +52,65 @@ int Translate(std::ostream& AOut, const std::string& AScriptFileName,
   }
   std::string().swap(script);  // give the memory back before the output is written
   if (!WriteOutputFile(APhpFileName, result.Output, failure)) return ReportFailure(AOut, failure);
-  AOut << "Compile sucessful.\n";
+  if (!AQuiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;
 }
 
-}  // namespace
-
-int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut) {
-  // Past a file size limit a write is to fail with an error, not to end the process.
-  std::signal(SIGXFSZ, SIG_IGN);
-  PrintBanner(AOut);
-  if (argc < 2) {
-    Usage(AOut);
-    return kExitSuccess;
-  }
+// One page: names, existence test, then the translation. Yields the page's exit code.
+int TranslatePage(std::ostream& AOut, const std::string& AArgument, bool AQuiet) {
   std::string ScriptFileName;
   std::string TemplateFileName;
   std::string PhpFileName;
-  GetScriptAndTemplateFileName(argv[1], ScriptFileName, TemplateFileName, PhpFileName);
+  GetScriptAndTemplateFileName(AArgument, ScriptFileName, TemplateFileName, PhpFileName);
   if (!ScriptAndTemplateFileFound(ScriptFileName, TemplateFileName)) {
     ErrorFileNotFound(AOut, ScriptFileName, TemplateFileName);
     return kExitError;
   }
   try {
-    return Translate(AOut, ScriptFileName, TemplateFileName, PhpFileName);
+    return Translate(AOut, ScriptFileName, TemplateFileName, PhpFileName, AQuiet);
   } catch (const std::bad_alloc&) {
     return ReportFailure(AOut, {"EOutOfMemory", "Out of memory", "Translate"});
   }
+}
+
+// What the whole run yields once its messages are out: a console that took them, or a
+// failure said on standard error.
+int Finish(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
+  AOut.flush();
+  if (AOut) return AExitCode;
+  AErr << "zoqc: cannot write to standard output" << std::endl;
+  return std::max(AExitCode, kExitFileFailure);
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr) {
+  // Past a file size limit a write is to fail with an error, not to end the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  TOptions options;
+  std::string error;
+  if (!ParseOptions(argc, argv, options, error)) {
+    AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
+    return kExitUsage;
+  }
+  if (options.Help) {
+    PrintHelp(AOut);
+    return Finish(AOut, AErr, kExitSuccess);
+  }
+  if (options.ShowVersion) {
+    AOut << "zoqc " << Version << '\n';
+    return Finish(AOut, AErr, kExitSuccess);
+  }
+  if (!options.Quiet) PrintBanner(AOut);
+  if (options.Pages.empty()) {
+    Usage(AOut);
+    return Finish(AOut, AErr, kExitSuccess);
+  }
+  // Every page named is translated; the worst outcome decides the exit code.
+  int exit_code = kExitSuccess;
+  for (const std::string& page : options.Pages)
+    exit_code = std::max(exit_code, TranslatePage(AOut, page, options.Quiet));
+  return Finish(AOut, AErr, exit_code);
 }
 
 }  // namespace zoqc

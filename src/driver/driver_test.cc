@@ -1,7 +1,7 @@
 // Tests of whole runs: the command line, the console lines, the exit code and the files left.
 #include "src/driver/driver.h"
 
-#include "src/driver/scratch_dir_test.h"
+#include "tests/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -33,7 +33,8 @@ const char kVersionLine[] = "ZOQ script language compiler verion 0.2";
 
 struct TRun {
   int ExitCode = -1;
-  std::string Text;                // everything printed
+  std::string Err;                 // everything printed on standard error
+  std::string Text;                // everything printed on standard output
   std::vector<std::string> Lines;  // the same, split at LF
 };
 
@@ -42,9 +43,11 @@ TRun RunZoqc(const std::vector<std::string>& AArgs) {
   std::vector<const char*> argv = {"zoqc"};
   for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
   std::ostringstream out;
+  std::ostringstream err;
   TRun run;
-  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out);
+  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
   run.Text = out.str();
+  run.Err = err.str();
   std::istringstream in(run.Text);
   for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
   return run;
@@ -104,22 +107,48 @@ TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
   EXPECT_TRUE(ListDir(Dir).empty());  // nothing created
 }
 
-TEST_F(DriverTest, ArgumentsAfterTheFirstAreIgnored) {
+TEST_F(DriverTest, EveryPageNamedIsTranslated) {
   WriteFile("hello.zoq", "<?php" CRLF "<<a<<1" CRLF);
   WriteFile("hello.zot", "{a}" CRLF);
-  const TRun one = RunZoqc({"hello"});
-  const std::string page = ReadFile("hello.php");
-  ASSERT_EQ(0, std::remove("hello.php"));
-  const TRun more = RunZoqc({"hello", "other", "-v", "more.zoq"});
-  EXPECT_EQ(0, more.ExitCode);
-  EXPECT_EQ(one.Text, more.Text);
-  EXPECT_EQ("<?php" CRLF LF CRLF "?>" CRLF "<?php echo 1;?>" CRLF, page);
-  EXPECT_EQ(page, ReadFile("hello.php"));
-  EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
+  WriteFile("bad.zoq", "<?php" CRLF "<<a b" CRLF);
+  WriteFile("bad.zot", "");
+  const TRun run = RunZoqc({"hello", "nothing", "bad", "hello.zoq"});
+  EXPECT_EQ(1, run.ExitCode);  // the worst page decides
+  EXPECT_EQ((std::vector<std::string>{"Compile sucessful.",
+                                      "Error(1):nothing.zoq and nothing.zot file not found",
+                                      "Error(2):need <<", "Compile sucessful."}),
+            std::vector<std::string>(run.Lines.begin() + 2, run.Lines.end()));
+  EXPECT_EQ(kVersionLine, run.Lines[1]);  // one banner for all pages
+  EXPECT_EQ("<?php" CRLF LF CRLF "?>" CRLF "<?php echo 1;?>" CRLF, ReadFile("hello.php"));
+  EXPECT_FALSE(std::filesystem::exists("bad.php"));
+}
 
-  const TRun missing = RunZoqc({"nothing", "hello"});  // the second name is not used either
-  EXPECT_EQ(1, missing.ExitCode);
-  EXPECT_EQ("Error(1):nothing.zoq and nothing.zot file not found", missing.Lines.back());
+TEST_F(DriverTest, CommandLineConventions) {
+  WriteFile("-page.zoq", "<?php" CRLF);
+  WriteFile("-page.zot", "");
+  struct TCase {
+    std::vector<std::string> Args;
+    int ExitCode;
+    const char* FirstLine;  // of standard output; "" for none
+    const char* ErrStart;   // of standard error; "" for none
+  };
+  const TCase cases[] = {
+      {{"--help"}, 0, "Usage:", ""},
+      {{"-h", "page"}, 0, "Usage:", ""},  // help wins; nothing is translated
+      {{"--version"}, 0, "zoqc 0.2", ""},
+      {{"-x", "page"}, 2, "", "zoqc: unknown option '-x'\nTry 'zoqc --help'"},
+      {{"--frobnicate"}, 2, "", "zoqc: unknown option '--frobnicate'\n"},
+      {{"-q", "--", "-page"}, 0, "", ""},  // quiet: no banner, no success line
+      {{"-q", "nothing"}, 1, "Error(1):nothing.zoq and nothing.zot file not found", ""},
+  };
+  for (const TCase& c : cases) {
+    const TRun run = RunZoqc(c.Args);
+    EXPECT_EQ(c.ExitCode, run.ExitCode) << c.Args[0];
+    EXPECT_EQ(c.FirstLine, run.Lines.empty() ? "" : run.Lines[0]) << c.Args[0];
+    EXPECT_EQ(c.ErrStart, run.Err.substr(0, std::string_view(c.ErrStart).size())) << c.Args[0];
+  }
+  EXPECT_TRUE(std::filesystem::exists("-page.php"));
+  EXPECT_FALSE(std::filesystem::exists("page.php"));
 }
 
 TEST_F(DriverTest, MissingScriptOrTemplateNamesBothFiles) {

@@ -3,4 +3,4 @@
 
 #include "src/driver/driver.h"
 
-int main(int argc, char** argv) { return zoqc::RunCommandLine(argc, argv, std::cout); }
+int main(int argc, char** argv) { return zoqc::RunCommandLine(argc, argv, std::cout, std::cerr); }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "src/driver/run_state.h"
+#include "src/state/run_state.h"
 
 namespace zoqc {
 

@@ -6,15 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "src/driver/run_state.h"
+#include "src/state/run_state.h"
 
 namespace zoqc {
-
-// Fails with AError set to its message line; the caller stops at once.
-[[nodiscard]] inline bool Fail(std::string& AError, std::string_view ALine) {
-  AError = ALine;
-  return false;
-}
 
 // "<<name<<expression": binds name in Run.VarList. Appends nothing to Run.PhpStr; Postion ends
 // past the CR that ends the expression, or on its LF. Error(2) without the "<<".

@@ -9,7 +9,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "src/script/statements.h"
 #include "src/text/text.h"
 
 namespace zoqc {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "src/driver/run_state.h"
+#include "src/state/run_state.h"
 #include "src/template/variables.h"
 
 namespace zoqc {

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "src/driver/run_state.h"
+#include "src/state/run_state.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/text.h"
 

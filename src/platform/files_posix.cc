@@ -1,12 +1,16 @@
-// File I/O of a run.
-#include "src/driver/files.h"
+// File I/O of a run on POSIX systems.
+#include "src/platform/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/uio.h>
+
 #include <cerrno>
+#include <climits>
 #include <random>
+#include <vector>
 
 namespace zoqc {
 
@@ -40,13 +44,29 @@ bool ResolveLinks(const std::string& AFileName, std::string& ATarget) {
   return false;
 }
 
-// Writes all of AData to AFd, retrying short writes.
-bool WriteAll(int AFd, std::string_view AData) {
-  while (!AData.empty()) {
-    const ssize_t n = write(AFd, AData.data(), AData.size());
+// Writes all pieces of AData to AFd in order, a batch of pieces per writev, retrying short
+// writes.
+bool WriteAll(int AFd, std::span<const std::string_view> AData) {
+  std::vector<iovec> batch;
+  std::size_t next = 0;  // the first piece not yet in a batch
+  while (next < AData.size() || !batch.empty()) {
+    while (next < AData.size() && batch.size() < IOV_MAX) {
+      const std::string_view piece = AData[next++];
+      if (!piece.empty()) batch.push_back({const_cast<char*>(piece.data()), piece.size()});
+    }
+    if (batch.empty()) break;
+    ssize_t n = writev(AFd, batch.data(), static_cast<int>(batch.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    AData.remove_prefix(static_cast<std::size_t>(n));
+    // Drop what was written: whole pieces, then the front of a partly written one.
+    std::size_t done = 0;
+    while (done < batch.size() && static_cast<std::size_t>(n) >= batch[done].iov_len)
+      n -= static_cast<ssize_t>(batch[done++].iov_len);
+    batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(done));
+    if (!batch.empty()) {
+      batch.front().iov_base = static_cast<char*>(batch.front().iov_base) + n;
+      batch.front().iov_len -= static_cast<std::size_t>(n);
+    }
   }
   return true;
 }
@@ -95,6 +115,11 @@ class TTempFile {
 
 }  // namespace
 
+bool IsFileFound(const std::string& AFileName) {
+  struct stat info {};
+  return stat(AFileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
 bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure& AFailure) {
   const int fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
@@ -118,8 +143,8 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
   return true;
 }
 
-bool WriteOutputFile(const std::string& AFileName, std::string_view AData, TFileFailure& AFailure,
-                     TFailStep AFailAt) {
+bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_view> AData,
+                     TFileFailure& AFailure, TFailStep AFailAt) {
   const auto create_error = [&] {
     return Failed(AFailure, "EFCreateError", "Unable to create file " + Quoted(AFileName),
                   "WriteOutputFile");

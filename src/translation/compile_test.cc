@@ -1,5 +1,5 @@
 // Tests of the whole translation, script and template in, page out.
-#include "src/driver/compile.h"
+#include "src/translation/compile.h"
 
 #include <gtest/gtest.h>
 

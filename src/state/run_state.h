@@ -1,4 +1,5 @@
-// The state of one translation: the texts, the scan position's tables and the block list.
+// The state of one translation (the texts, the tables and the block list) and the failure helper
+// that the script and template phases share.
 #pragma once
 
 #include <memory>
@@ -23,5 +24,11 @@ struct TRunState {
   std::vector<std::string> BlockList;  // block names, in definition order
   std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
 };
+
+// Fails with AError set to its message line; the caller stops at once.
+[[nodiscard]] inline bool Fail(std::string& AError, std::string_view ALine) {
+  AError = ALine;
+  return false;
+}
 
 }  // namespace zoqc

@@ -1,10 +1,10 @@
 // The translation: the phases in their order over one run state.
-#include "src/driver/compile.h"
+#include "src/translation/compile.h"
 
 #include <utility>
 
-#include "src/driver/run_state.h"
 #include "src/script/scanner.h"
+#include "src/state/run_state.h"
 #include "src/template/blocks.h"
 #include "src/template/variables.h"
 

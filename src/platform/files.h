@@ -1,6 +1,8 @@
-// File I/O of a run: loading an input whole and replacing the output atomically.
+// What the driver needs from the system: the existence test, loading an input whole and
+// replacing the output atomically. One implementation per platform (files_posix.cc, ...).
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,9 @@ struct TFileFailure {
   std::string_view Location;  // the procedure that failed
 };
 
+// True when AFileName names an existing entry that is not a directory.
+bool IsFileFound(const std::string& AFileName);
+
 // Reads the whole of AFileName into AContent. EFOpenError when it cannot be opened.
 [[nodiscard]] bool LoadFile(const std::string& AFileName, std::string& AContent,
                             TFileFailure& AFailure);
@@ -20,12 +25,20 @@ struct TFileFailure {
 // Where WriteOutputFile is to fail on purpose, so that tests reach every failure path.
 enum class TFailStep { None, Create, Write, Flush, Close, Rename };
 
-// Writes AData into a new temporary file beside AFileName (beside the
+// Writes the pieces of AData, in order, into a new temporary file beside AFileName (beside the
 // file a symbolic link points to), flushes and closes it, then renames it over that file. A
 // replaced file keeps its permission bits; a new one gets 0666 less the umask. On any failure
 // the temporary file is removed, an existing file is left as it was, and AFailure says why:
 // EFCreateError when the file cannot be created, EWriteError for a later failure.
-[[nodiscard]] bool WriteOutputFile(const std::string& AFileName, std::string_view AData,
-                                   TFileFailure& AFailure, TFailStep AFailAt = TFailStep::None);
+[[nodiscard]] bool WriteOutputFile(const std::string& AFileName,
+                                   std::span<const std::string_view> AData, TFileFailure& AFailure,
+                                   TFailStep AFailAt = TFailStep::None);
+// The same for a page in one piece.
+[[nodiscard]] inline bool WriteOutputFile(const std::string& AFileName, std::string_view AData,
+                                          TFileFailure& AFailure,
+                                          TFailStep AFailAt = TFailStep::None) {
+  return WriteOutputFile(AFileName, std::span<const std::string_view>(&AData, 1), AFailure,
+                         AFailAt);
+}
 
 }  // namespace zoqc

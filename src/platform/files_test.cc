@@ -1,5 +1,5 @@
 // Tests of loading an input whole and of replacing the output atomically, failures included.
-#include "src/driver/files.h"
+#include "src/platform/files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "src/driver/driver.h"
-#include "src/driver/scratch_dir_test.h"
+#include "tests/scratch_dir.h"
 
 #define CRLF "\r\n"
 #define LF "\n"
@@ -265,7 +265,8 @@ TChild RunZoqcInChild(const std::string& ADir, TPrepare APrepare) {
     const std::string arg = ADir + "hello";
     const char* argv[] = {"zoqc", arg.c_str()};
     std::ostringstream out;
-    const int code = RunCommandLine(2, argv, out);
+    std::ostringstream err;
+    const int code = RunCommandLine(2, argv, out, err);
     AOutput = out.str();
     return code;
   });

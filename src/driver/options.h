@@ -1,0 +1,26 @@
+// The options of the command line and the help text that lists them.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace zoqc {
+
+struct TOptions {
+  bool Help = false;               // -h, --help: the usage text and the options
+  bool ShowVersion = false;        // --version
+  bool Quiet = false;              // -q, --quiet: no banner, no success line
+  std::vector<std::string> Pages;  // the page names, in command-line order
+};
+
+// Reads the options and page names of argv (argv[0] is the program). Options and names may be
+// mixed; "--" ends the options. On a usage error writes a one-line reason into AError and
+// yields false.
+[[nodiscard]] bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions,
+                                std::string& AError);
+
+// The usage text, then the options with a line each.
+void PrintHelp(std::ostream& AOut);
+
+}  // namespace zoqc
