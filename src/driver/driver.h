@@ -3,12 +3,9 @@
 
 #include <ostream>
 
-namespace zoqc {
+#include "src/driver/page.h"
 
-inline constexpr int kExitSuccess = 0;        // also for the usage text
-inline constexpr int kExitError = 1;          // a missing input, an error in script or template
-inline constexpr int kExitUsage = 2;          // an unknown option or a missing option value
-inline constexpr int kExitFileFailure = 217;  // a failed file operation, or out of memory
+namespace zoqc {
 
 // Runs zoqc with the given arguments, printing the banner, the messages and the report on AOut
 // and what the options add (usage errors, console failures) on AErr; yields the exit code.

@@ -13,6 +13,7 @@ struct TFileFailure {
   std::string Kind;           // "EFOpenError", "EFCreateError", "EWriteError", ...
   std::string Message;        // e.g. "Unable to open file \"hello.zoq\""
   std::string_view Location;  // the procedure that failed
+  std::string Reason;         // the system's reason ("Permission denied"); empty if none
 };
 
 // True when AFileName names an existing entry that is not a directory.

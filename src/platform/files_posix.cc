@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -18,9 +19,12 @@ namespace {
 
 std::string Quoted(const std::string& AFileName) { return "\"" + AFileName + "\""; }
 
+// Fails with the reason errno gives at the call.
 bool Failed(TFileFailure& AFailure, std::string_view AKind, std::string AMessage,
             std::string_view ALocation) {
-  AFailure = {std::string(AKind), std::move(AMessage), ALocation};
+  const int error = errno;
+  AFailure = {std::string(AKind), std::move(AMessage), ALocation,
+              error != 0 ? std::strerror(error) : ""};
   return false;
 }
 

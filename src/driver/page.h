@@ -1,0 +1,38 @@
+// One page's run: its file names, loading, translation and writing, and what it has to say.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "src/driver/options.h"
+
+namespace zoqc {
+
+inline constexpr int kExitSuccess = 0;        // also for the usage text
+inline constexpr int kExitError = 1;          // a missing input, an error in script or template
+inline constexpr int kExitUsage = 2;          // an unknown option or a missing option value
+inline constexpr int kExitFileFailure = 217;  // a failed file operation, or out of memory
+
+// The three files of one page.
+struct TPageJob {
+  std::string ScriptFileName;    // read
+  std::string TemplateFileName;  // read
+  std::string PhpFileName;       // written
+};
+
+// What a page's run printed and yielded. Pages never share state, so each can run on its own
+// thread; the caller prints Out and Err in page order.
+struct TPageResult {
+  int ExitCode = kExitSuccess;
+  std::string Out;  // for standard output: the message line, the failure report or the success
+  std::string Err;  // for standard error: what the options add
+  int Warnings = 0;
+};
+
+// The job of a page argument: the names derived from it (beside it).
+TPageJob PageJobOf(std::string_view AArgument);
+
+// Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes.
+TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions);
+
+}  // namespace zoqc
