@@ -1,0 +1,81 @@
+# bash completion for zoqc: its options, and the pages (*.zoq scripts) below the current word.
+#
+# The options are read from `zoqc --help` each time, so they follow the installed zoqc. A help
+# line that lists options starts with blanks and a "-"; its options stand before the first run
+# of two blanks, separated by ", ", as "-x", "--name", "--name=VALUE", "--name[=VALUE]" or
+# "-x VALUE". When one of them shows a value, all of them take one.
+
+# Prints the options of `$1 --help`, one a line: the option, a tab, then "value" when it takes
+# a value ("--name=" for a long option that takes one) or "flag".
+_zoqc_options() {
+  local line spec item kind name
+  local -a items
+  while IFS= read -r line; do
+    [[ $line =~ ^[[:blank:]]+- ]] || continue
+    spec=${line#"${line%%[![:blank:]]*}"}
+    spec=${spec%%"  "*}
+    [[ $spec == -- || $spec == "-- "* ]] && continue  # "--", the end of the options
+    spec=${spec//, /,}
+    kind=flag
+    [[ $spec == *=* || $spec == *" "* ]] && kind=value
+    IFS=, read -r -a items <<<"$spec"
+    for item in "${items[@]}"; do
+      name=${item%%=*} name=${name%%"["*} name=${name%%" "*}
+      [[ $name == --* && $kind == value ]] && name+="="
+      printf '%s\t%s\n' "$name" "$kind"
+    done
+  done < <("$1" --help 2>/dev/null)
+}
+
+_zoqc() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev= before=
+  ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
+  ((COMP_CWORD > 1)) && before=${COMP_WORDS[COMP_CWORD - 2]}
+  local -a options=() values=()
+  local name kind i pages_only=0
+  while IFS=$'\t' read -r name kind; do
+    options+=("$name")
+    [[ $kind == value ]] && values+=("${name%=}")
+  done < <(_zoqc_options "${COMP_WORDS[0]:-zoqc}")
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    [[ ${COMP_WORDS[i]} == -- ]] && pages_only=1
+  done
+  COMPREPLY=()
+
+  # The value of an option: any file or folder. Bash splits "--name=value" at the "=", so the
+  # option may stand one word back ("-o value", "--name =") or two ("--name = value").
+  if ((!pages_only)); then
+    local option=
+    if [[ $cur == = ]]; then
+      option=$prev cur=
+    elif [[ $prev == = ]]; then
+      option=$before
+    else
+      option=$prev
+    fi
+    for name in "${values[@]}"; do
+      if [[ -n $option && $option == "$name" ]]; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return 0
+      fi
+    done
+    if [[ $cur == -* ]]; then
+      mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
+      [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+      return 0
+    fi
+  fi
+
+  # A page is named by its script without the ".zoq"; folders lead to more pages (readline
+  # marks them with "/" under -o filenames, which also quotes what needs quoting).
+  compopt -o filenames 2>/dev/null
+  local script
+  while IFS= read -r script; do
+    COMPREPLY+=("${script%.zoq}")
+  done < <(compgen -G "${cur}*.zoq")
+  mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -d -- "$cur")
+  return 0
+}
+
+complete -F _zoqc zoqc
