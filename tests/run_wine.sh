@@ -73,6 +73,14 @@ if [ -n "$native" ]; then
   done
 fi
 
+# The file layer's own checks, when they were built beside zoqc.exe.
+check_exe=$(dirname "$exe")/zoqc_windows_files_check.exe
+if [ -f "$check_exe" ]; then
+  echo "== file layer"
+  mkdir "$scratch/files"
+  (cd "$scratch/files" && wine "$check_exe") || fail "file layer"
+fi
+
 echo "== names, failures and the console"
 case_dir=$tests/cases/overview_crlf  # a page, its template and the page they make
 success=$'Compile sucessful.'
