@@ -25,8 +25,10 @@ int Finish(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr) {
+#ifdef SIGXFSZ  // POSIX only
   // Past a file size limit a write is to fail with an error, not to end the process.
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   TOptions options;
   std::string error;
   if (!ParseOptions(argc, argv, options, error)) {

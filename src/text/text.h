@@ -21,9 +21,10 @@ bool SameText(std::string_view A, std::string_view B);
 // Hash and equality of texts up to ASCII case, for tables keyed by names in any case.
 struct TSameTextHash {
   std::size_t operator()(std::string_view AText) const {
-    std::size_t h = 14695981039346656037u;  // FNV-1a over the folded bytes
+    std::uint64_t h = 14695981039346656037u;  // FNV-1a over the folded bytes
     for (const char c : AText) h = (h ^ static_cast<unsigned char>(UpCase(c))) * 1099511628211u;
-    return h;
+    if constexpr (sizeof(std::size_t) < sizeof h) h ^= h >> 32;  // a 32-bit size_t: fold
+    return static_cast<std::size_t>(h);
   }
 };
 struct TSameTextEqual {

@@ -1,0 +1,81 @@
+// Checks of the Windows file layer that the command line cannot reach: every failing step of
+// the atomic write keeps the old page and leaves no temporary file. Run under wine by
+// tests/run_wine.sh in an empty folder; prints each failed check and exits with 1 if any.
+#include <windows.h>
+
+#include <iostream>
+#include <string>
+
+#include "src/platform/files.h"
+
+namespace {
+
+int Failures = 0;
+
+void Expect(bool ACondition, const std::string& AWhat) {
+  if (ACondition) return;
+  std::cout << "FAIL " << AWhat << '\n';
+  ++Failures;
+}
+
+std::string Content(const std::string& AName) {
+  std::string content;
+  zoqc::TFileFailure failure;
+  return zoqc::LoadFile(AName, content, failure) ? content : "(unreadable)";
+}
+
+// True when AFolder holds a file whose name starts with ".zoqc-".
+bool HasTemporary(const std::string& AFolder) {
+  WIN32_FIND_DATAA entry;
+  const HANDLE find = FindFirstFileA((AFolder + "\\.zoqc-*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  using zoqc::TFailStep;
+  CreateDirectoryW(L"sub", nullptr);
+  // "sub\café.php", spelled in UTF-8 as the driver hands names over.
+  for (const char* spelled : {"sub\\caf\xC3\xA9.php", "page.php"}) {
+    const std::string name = spelled;
+    const std::string folder = name.find('\\') == std::string::npos ? "." : "sub";
+    zoqc::TFileFailure failure;
+    Expect(zoqc::WriteOutputFile(name, "old", failure), name + ": first write");
+    Expect(zoqc::IsFileFound(name), name + ": found after the write");
+    const struct {
+      TFailStep Step;
+      const char* Kind;
+    } steps[] = {{TFailStep::Create, "EFCreateError"},
+                 {TFailStep::Write, "EWriteError"},
+                 {TFailStep::Flush, "EWriteError"},
+                 {TFailStep::Close, "EWriteError"},
+                 {TFailStep::Rename, "EWriteError"}};
+    for (const auto& step : steps) {
+      const std::string what = name + ": failing step " + step.Kind;
+      Expect(!zoqc::WriteOutputFile(name, "new", failure, step.Step), what + " fails");
+      Expect(failure.Kind == step.Kind, what + " reports " + failure.Kind);
+      Expect(Content(name) == "old", what + " keeps the old page");
+      Expect(!HasTemporary(folder), what + " leaves no temporary file");
+    }
+    const std::string_view pieces[] = {"n", "", "ew"};
+    Expect(zoqc::WriteOutputFile(name, pieces, failure), name + ": replacing write");
+    Expect(Content(name) == "new", name + ": the pieces replace the old page");
+    Expect(!HasTemporary(folder), name + ": no temporary file after the write");
+  }
+  Expect(!zoqc::IsFileFound("sub"), "a folder is not found");
+  Expect(!zoqc::IsFileFound("missing.zoq"), "a missing file is not found");
+  std::string content;
+  zoqc::TFileFailure failure;
+  Expect(!zoqc::LoadFile("missing.zoq", content, failure) && failure.Kind == "EFOpenError" &&
+             failure.Message == "Unable to open file \"missing.zoq\"" && !failure.Reason.empty(),
+         "loading a missing file: " + failure.Kind + " " + failure.Message + " (" + failure.Reason +
+             ")");
+  Expect(!zoqc::WriteOutputFile("sub", "x", failure) && failure.Kind == "EFCreateError" &&
+             !failure.Reason.empty(),
+         "a folder is not replaced: " + failure.Kind + " (" + failure.Reason + ")");
+  std::cout << (Failures == 0 ? "all file checks passed" : "file checks failed") << '\n';
+  return Failures == 0 ? 0 : 1;
+}
