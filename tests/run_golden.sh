@@ -5,8 +5,9 @@
 #
 # A case folder holds page.zoq and page.zot (the inputs), expected.out (the console lines after
 # the two banner lines), expected.exit (the exit code), expected.php (the page the run must write;
-# absent when it must write none) and optionally existing.php (a page present before the run,
-# which a failing run must leave byte for byte as it was).
+# absent when it must write none), optionally expected.err (the exact text on standard error;
+# without it the run must write nothing there) and optionally existing.php (a page present
+# before the run, which a failing run must leave byte for byte as it was).
 # With --php-lint every produced page must also pass `php -l`; without php the run is skipped
 # (exit code 77).
 set -u
@@ -68,7 +69,13 @@ check_case() {
     show_diff "$scratch/console" "$case_dir/expected.out"
     ok=1
   fi
-  if [ -s "$scratch/stderr" ]; then
+  if [ -f "$case_dir/expected.err" ]; then
+    if ! cmp -s -- "$scratch/stderr" "$case_dir/expected.err"; then
+      echo "  standard error differs (got < > expected):"
+      show_diff "$scratch/stderr" "$case_dir/expected.err"
+      ok=1
+    fi
+  elif [ -s "$scratch/stderr" ]; then
     echo "  wrote to standard error:"
     sed 's/^/    /' "$scratch/stderr"
     ok=1
