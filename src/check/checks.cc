@@ -398,7 +398,16 @@ void TChecker::CheckPlaceholders() {
              "nothing binds " + Quoted(place.Name) +
                  (scope_name.empty() ? std::string() : " in block " + Quoted(scope_name)) +
                  ", so the placeholder prints as written");
-    if (const std::string_view near = Nearest(place.Name, s.Names); !near.empty()) {
+    const std::vector<std::string_view>& outside = scopes.back().Names;
+    if (scope != Blocks.size() &&
+        std::any_of(outside.begin(), outside.end(),
+                    [&](std::string_view n) { return SameText(n, place.Name); })) {
+      Note(d, where,
+           Quoted(place.Name) +
+               " is a template variable, and those are not filled in inside "
+               "a block; bind it with '<<<" +
+               std::string(place.Name) + "<<' under '<<*" + std::string(scope_name) + "'");
+    } else if (const std::string_view near = Nearest(place.Name, s.Names); !near.empty()) {
       Note(d, where, "did you mean " + Quoted(near) + "?");
       Fix(d, Template.PlaceOf(place.Pos + 1, place.Pos + 1 + place.Name.size()), std::string(near));
     }

@@ -9,10 +9,10 @@ namespace zoqc {
 namespace {
 
 // Every operator of two or three bytes, the longest first, so that "->" is never read as ">".
-constexpr std::array<std::string_view, 34> kOperators = {
-    "<<=", ">>=", "**=", "?\?=", "<=>", "===", "!==", "?->", "...", "<<", ">>", "->",
-    "=>",  "::",  "==",  "!=",   "<>",  "<=",  ">=",  "&&",  "||",  "??", "+=", "-=",
-    "*=",  "/=",  ".=",  "%=",   "&=",  "|=",  "^=",  "++",  "--",  "**"};
+constexpr std::array<std::string_view, 35> kOperators = {
+    "?:", "<<=", ">>=", "**=", "?\?=", "<=>", "===", "!==", "?->", "...", "<<", ">>",
+    "->", "=>",  "::",  "==",  "!=",   "<>",  "<=",  ">=",  "&&",  "||",  "??", "+=",
+    "-=", "*=",  "/=",  ".=",  "%=",   "&=",  "|=",  "^=",  "++",  "--",  "**"};
 
 // Comparison, bitwise and/xor/or, logical, null-coalescing, ternary and assignment operators:
 // each of them binds more loosely than ".".
