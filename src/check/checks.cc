@@ -2,6 +2,7 @@
 // and under -Wall one over its placeholders.
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -427,7 +428,14 @@ void TChecker::CheckPlaceholders() {
 void CheckPage(const TSource& AScript, const TSource& ATemplate, const TWarningSet& AWarnings,
                std::vector<TDiagnostic>& AOut) {
   if (!AWarnings.Any()) return;
+  const std::size_t first = AOut.size();
   TChecker(AScript, ATemplate, AWarnings, AOut).Run();
+  // In reading order: the script's warnings, then the template's, each by line and column.
+  const auto key = [&](const TDiagnostic& d) {
+    return std::tuple(d.Place.File != AScript.Name, d.Place.Line, d.Place.Column);
+  };
+  std::stable_sort(AOut.begin() + static_cast<std::ptrdiff_t>(first), AOut.end(),
+                   [&](const TDiagnostic& x, const TDiagnostic& y) { return key(x) < key(y); });
 }
 
 }  // namespace zoqc

@@ -117,7 +117,7 @@ TEST_F(DiagnosticsTest, WarningSwitches) {
     return found;
   };
   EXPECT_EQ("unknown-block ", names({}));
-  EXPECT_EQ("unknown-block unbound-placeholder unused-binding ", names({"-Wall"}));
+  EXPECT_EQ("unused-binding unknown-block unbound-placeholder ", names({"-Wall"}));
   // An explicit -Wno-name wins over -Wall wherever it stands; -w silences everything.
   EXPECT_EQ("unknown-block unbound-placeholder ", names({"-Wno-unused-binding", "-Wall"}));
   EXPECT_EQ("unused-binding ", names({"-Wno-unknown-block", "-Wunused-binding"}));
