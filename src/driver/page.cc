@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <utility>
@@ -75,25 +76,31 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
     return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure))
     return ReportFailure(AOut, ADiags, AJob.TemplateFileName, failure);
-  TCompileResult result = Compile(script, templ);  // the checks read the template too
+  // The checks read the inputs as loaded, so they run before the template moves on.
   const TSource source(AJob.ScriptFileName, script);
-  const TSource pattern(AJob.TemplateFileName, templ);
-  if (result.ExitCode != kExitSuccess) {
+  TDiagnostics warnings;
+  CheckPage(source, TSource(AJob.TemplateFileName, templ), AOptions.Warnings, warnings);
+  TCompileResult result = Compile(script, std::move(templ));
+  if (result.ExitCode != kExitSuccess) {  // the error alone: what follows it may be its echo
     AOut << result.Message << '\n';
-    if (result.FailPos > 0)
+    if (result.FailPos > 0) {
       ADiags.push_back(LocateStatementError(source, result.FailPos));
-    else if (result.Message.starts_with("Error(4)"))
-      ADiags.push_back(LocateMarkerError(source, pattern, result.FailBlock));
+    } else if (result.Message.starts_with("Error(4)")) {
+      // Only this error needs the template again; a run without errors never copies it.
+      std::string again;
+      if (!LoadFile(AJob.TemplateFileName, again, failure)) again.clear();
+      ADiags.push_back(
+          LocateMarkerError(source, TSource(AJob.TemplateFileName, again), result.FailBlock));
+    }
     return result.ExitCode;
   }
-  CheckPage(source, pattern, AOptions.Warnings, ADiags);
+  std::move(warnings.begin(), warnings.end(), std::back_inserter(ADiags));
   if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
     for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
     return kExitError;  // the page is not written; an old one stays as it was
   }
   if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
-  std::string().swap(templ);
   if (!WriteOutputFile(AJob.PhpFileName, result.Output, failure))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
