@@ -145,6 +145,10 @@ TEST_F(DiagnosticsTest, FileFailuresGiveTheSystemsReason) {
   const TRun run = RunZoqc({"-q", "page"});
   EXPECT_EQ(217, run.ExitCode);
   EXPECT_EQ("zoqc: cannot open 'page.zoq': No such device or address\n", run.Err);
+  std::filesystem::remove("page.zoq");
+  WriteFile("page.zoq", "<?php" LF);
+  std::filesystem::create_directory("page.php");  // no system call fails: no reason to give
+  EXPECT_EQ("zoqc: cannot create 'page.php'\n", RunZoqc({"-q", "page"}).Err);
 }
 
 TEST_F(DiagnosticsTest, MissingInputsAreNamed) {

@@ -1,6 +1,7 @@
 // One page's run: loading, translation, writing and the reports.
 #include "src/driver/page.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -72,6 +73,7 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   TFileFailure failure;
   std::string script;
   std::string templ;
+  errno = 0;  // a failure that no system call reports must not show a stale reason
   if (!LoadFile(AJob.ScriptFileName, script, failure))
     return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure))
@@ -101,6 +103,7 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   }
   if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
+  errno = 0;
   if (!WriteOutputFile(AJob.PhpFileName, result.Output, failure))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
