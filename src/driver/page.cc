@@ -43,10 +43,11 @@ void AddFileDiagnostic(TDiagnostics& ADiags, const std::string& AFile, std::stri
 // On standard error the same failure with the system's reason.
 int ReportFailure(std::ostream& AOut, TDiagnostics& ADiags, const std::string& AFile,
                   const TFileFailure& AFailure) {
-  std::string what = AFailure.Kind == "EFOpenError"     ? "cannot open '" + AFile + "'"
+  std::string what = AFailure.Kind == "EOutOfMemory"    ? "out of memory"
+                     : AFailure.Kind == "EFOpenError"   ? "cannot open '" + AFile + "'"
+                     : AFailure.Kind == "EReadError"    ? "cannot read '" + AFile + "'"
                      : AFailure.Kind == "EFCreateError" ? "cannot create '" + AFile + "'"
-                     : AFailure.Kind == "EWriteError"   ? "cannot write '" + AFile + "'"
-                                                        : "out of memory";
+                                                        : "cannot write '" + AFile + "'";
   if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
   AddFileDiagnostic(ADiags, AFile, std::move(what));
   AOut << "An unhandled exception occurred at $" << Location(AFailure.Location) << " :\n"
