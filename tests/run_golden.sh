@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
-# Runs every golden case under tests/cases through the real zoqc binary.
+# Runs every golden case under tests/cases (or CASES_DIR) through the real zoqc binary.
 #
-#   bash tests/run_golden.sh ZOQC_BINARY [--php-lint]
+#   bash tests/run_golden.sh ZOQC_BINARY [--php-lint] [CASES_DIR]
 #
-# A case folder holds page.zoq and page.zot (the inputs), expected.out (the console lines after
+# A case folder holds page.zoq and page.zot (the inputs; a case about a missing input lacks
+# one), optionally args (options put before the page name, split at blanks), expected.out (the console lines after
 # the two banner lines), expected.exit (the exit code), expected.php (the page the run must write;
-# absent when it must write none) and optionally existing.php (a page present before the run,
-# which a failing run must leave byte for byte as it was).
+# absent when it must write none), optionally expected.err (the exact text on standard error;
+# without it the run must write nothing there) and optionally existing.php (a page present
+# before the run, which a failing run must leave byte for byte as it was).
 # With --php-lint every produced page must also pass `php -l`; without php the run is skipped
 # (exit code 77).
 set -u
 
-if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != "--php-lint" ]; }; then
-  echo "usage: $0 ZOQC_BINARY [--php-lint]"
+cases_dir="$(cd -- "$(dirname -- "$0")" && pwd)/cases"
+lint=0
+if [ $# -ge 2 ] && [ "$2" = "--php-lint" ]; then
+  lint=1
+  set -- "$1" "${@:3}"
+fi
+if [ $# -eq 2 ]; then
+  cases_dir=$(cd -- "$2" && pwd) || exit 2
+elif [ $# -ne 1 ]; then
+  echo "usage: $0 ZOQC_BINARY [--php-lint] [CASES_DIR]"
   exit 2
 fi
-lint=0
-if [ $# -eq 2 ]; then
+if [ "$lint" -eq 1 ]; then
   if ! command -v php >/dev/null 2>&1; then
     echo "php not found: lint skipped"
     exit 77
@@ -33,7 +42,6 @@ if [ ! -f "$zoqc" ] || [ ! -x "$zoqc" ]; then
   exit 2
 fi
 
-cases_dir="$(cd -- "$(dirname -- "$0")" && pwd)/cases"
 scratch=$(mktemp -d) || exit 2
 trap 'rm -rf -- "$scratch"' EXIT
 
@@ -49,12 +57,16 @@ show_diff() {
 check_case() {
   local case_dir=$1 dir=$2
   local ok=0 rc want_exit
-  cp -- "$case_dir/page.zoq" "$case_dir/page.zot" "$dir/"
+  local input args=()
+  for input in page.zoq page.zot; do
+    [ ! -f "$case_dir/$input" ] || cp -- "$case_dir/$input" "$dir/"
+  done
+  [ ! -f "$case_dir/args" ] || read -r -a args <"$case_dir/args"
   if [ -f "$case_dir/existing.php" ]; then
     cp -- "$case_dir/existing.php" "$dir/page.php"
   fi
 
-  (cd -- "$dir" && exec "$zoqc" page) >"$scratch/stdout" 2>"$scratch/stderr"
+  (cd -- "$dir" && exec "$zoqc" "${args[@]}" page) >"$scratch/stdout" 2>"$scratch/stderr"
   rc=$?
 
   want_exit=$(tr -d '[:space:]' <"$case_dir/expected.exit")
@@ -68,7 +80,13 @@ check_case() {
     show_diff "$scratch/console" "$case_dir/expected.out"
     ok=1
   fi
-  if [ -s "$scratch/stderr" ]; then
+  if [ -f "$case_dir/expected.err" ]; then
+    if ! cmp -s -- "$scratch/stderr" "$case_dir/expected.err"; then
+      echo "  standard error differs (got < > expected):"
+      show_diff "$scratch/stderr" "$case_dir/expected.err"
+      ok=1
+    fi
+  elif [ -s "$scratch/stderr" ]; then
     echo "  wrote to standard error:"
     sed 's/^/    /' "$scratch/stderr"
     ok=1

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/options.h"
 #include "src/driver/page.h"
@@ -50,12 +53,17 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   // Every page named is translated; the worst outcome decides the exit code.
   int exit_code = kExitSuccess;
+  std::vector<TDiagnostic> diagnostics;  // of every page, for one JSON array
   for (const std::string& page : options.Pages) {
-    const TPageResult result = TranslatePage(PageJobOf(page), options);
+    TPageResult result = TranslatePage(PageJobOf(page), options);
     AOut << result.Out;
     AErr << result.Err;
     exit_code = std::max(exit_code, result.ExitCode);
+    if (options.Json)
+      std::move(result.Diagnostics.begin(), result.Diagnostics.end(),
+                std::back_inserter(diagnostics));
   }
+  if (options.Json) AErr << RenderJson(diagnostics);
   return Finish(AOut, AErr, exit_code);
 }
 

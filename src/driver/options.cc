@@ -2,6 +2,11 @@
 #include "src/driver/options.h"
 
 #include <getopt.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "src/driver/command_line.h"
 
@@ -9,13 +14,16 @@ namespace zoqc {
 
 namespace {
 
-enum : int { kOptVersion = 256 };
+enum : int { kOptVersion = 256, kOptCheck, kOptFormat, kOptColor };
 
-constexpr const char kShortOptions[] = ":hq";
+constexpr const char kShortOptions[] = ":hqwW:";
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"quiet", no_argument, nullptr, 'q'},
     {"version", no_argument, nullptr, kOptVersion},
+    {"check", no_argument, nullptr, kOptCheck},
+    {"diagnostics-format", required_argument, nullptr, kOptFormat},
+    {"color", required_argument, nullptr, kOptColor},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -26,6 +34,33 @@ std::string Spelled(const char* const* argv, int AIndex, int AShort) {
   return arg.substr(0, arg.find('='));
 }
 
+// The warnings as -W options ask: the defaults, or all with -Wall; then each -Wname or
+// -Wno-name, whatever its place; none at all with -w.
+struct TWarningSwitches {
+  bool All = false;
+  bool None = false;
+  bool Errors = false;
+  std::vector<std::pair<TWarning, bool>> Each;
+
+  [[nodiscard]] bool Add(std::string_view AArgument) {
+    if (AArgument == "all") return All = true;
+    if (AArgument == "error") return Errors = true;
+    const bool on = !AArgument.starts_with("no-");
+    TWarning warning;
+    if (!FindWarning(on ? AArgument : AArgument.substr(3), warning)) return false;
+    Each.emplace_back(warning, on);
+    return true;
+  }
+  TWarningSet Resolve() const {
+    TWarningSet set = DefaultWarnings();
+    if (All) set.On.set();
+    for (const auto& [warning, on] : Each) set.On[static_cast<std::size_t>(warning)] = on;
+    if (None) set.On.reset();
+    set.AsErrors = Errors;
+    return set;
+  }
+};
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::string& AError) {
@@ -33,6 +68,8 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i]));
   args.push_back(nullptr);
+  TWarningSwitches warnings;
+  std::optional<bool> color;  // unset: auto
   opterr = 0;
   optind = 0;  // start afresh: a process may parse more than one command line (the tests do)
   for (;;) {
@@ -48,6 +85,37 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptVersion:
         AOptions.ShowVersion = true;
         break;
+      case kOptCheck:
+        AOptions.Check = true;
+        break;
+      case 'w':
+        warnings.None = true;
+        break;
+      case 'W':
+        if (!warnings.Add(optarg)) {
+          AError = "unknown warning option '-W" + std::string(optarg) + "'";
+          return false;
+        }
+        break;
+      case kOptFormat:
+        if (std::string_view(optarg) != "text" && std::string_view(optarg) != "json") {
+          AError = "--diagnostics-format takes 'text' or 'json', not '" + std::string(optarg) + "'";
+          return false;
+        }
+        AOptions.Json = std::string_view(optarg) == "json";
+        break;
+      case kOptColor:
+        if (std::string_view(optarg) == "always")
+          color = true;
+        else if (std::string_view(optarg) == "never")
+          color = false;
+        else if (std::string_view(optarg) == "auto")
+          color.reset();
+        else {
+          AError = "--color takes 'auto', 'always' or 'never', not '" + std::string(optarg) + "'";
+          return false;
+        }
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optind - 1, optopt) + "' needs a value";
         return false;
@@ -56,6 +124,10 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
         return false;
     }
   }
+  AOptions.Warnings = warnings.Resolve();
+  // Colour by default only on a terminal, and never when NO_COLOR is set to anything.
+  const char* no_color = std::getenv("NO_COLOR");
+  AOptions.Color = color.value_or(isatty(STDERR_FILENO) && !(no_color && *no_color));
   for (int i = optind; i < argc; ++i) AOptions.Pages.emplace_back(args[static_cast<size_t>(i)]);
   return true;
 }
@@ -67,11 +139,27 @@ void PrintHelp(std::ostream& AOut) {
           "  -h, --help       print this text and exit\n"
           "  --version        print the version and exit\n"
           "  -q, --quiet      print neither the banner nor the success line\n"
+          "  --check          translate and report, but write no page\n"
+          "  -Wname           report the warning 'name'; -Wno-name: do not\n"
+          "  -Wall            report every warning, also those that braces in JavaScript\n"
+          "                   or CSS can trigger\n"
+          "  -w               report no warning\n"
+          "  -Werror          treat warnings as errors: the page is not written\n"
+          "  --diagnostics-format=text|json\n"
+          "                   errors and warnings on standard error as text (default) or as\n"
+          "                   one JSON array\n"
+          "  --color=auto|always|never\n"
+          "                   colour the text diagnostics (auto: when standard error is a\n"
+          "                   terminal and NO_COLOR is not set)\n"
           "  --               end of the options: every later argument is a page name\n"
           "\n"
           "Every page named is translated in order; the exit code is the highest of the pages'\n"
           "codes: 0 translated, 1 an error in a script or template or a missing input,\n"
-          "2 a usage error, 217 a failed file operation.\n";
+          "2 a usage error, 217 a failed file operation.\n"
+          "\n"
+          "Warnings (on by default unless marked -Wall):\n";
+  for (const TWarningInfo& warning : kWarnings)
+    AOut << "  -W" << warning.Name << (warning.DefaultOn ? "" : "  (-Wall)") << '\n';
 }
 
 }  // namespace zoqc

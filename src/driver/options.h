@@ -5,13 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "src/check/warnings.h"
+
 namespace zoqc {
 
 struct TOptions {
-  bool Help = false;               // -h, --help: the usage text and the options
-  bool ShowVersion = false;        // --version
-  bool Quiet = false;              // -q, --quiet: no banner, no success line
-  std::vector<std::string> Pages;  // the page names, in command-line order
+  bool Help = false;         // -h, --help: the usage text and the options
+  bool ShowVersion = false;  // --version
+  bool Quiet = false;        // -q, --quiet: no banner, no success line
+  bool Check = false;        // --check: translate and report, write nothing
+  bool Json = false;         // --diagnostics-format=json
+  bool Color = false;        // colour the diagnostics (--color, NO_COLOR, a terminal)
+  TWarningSet Warnings = DefaultWarnings();  // -Wname, -Wno-name, -Wall, -w, -Werror
+  std::vector<std::string> Pages;            // the page names, in command-line order
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

@@ -1,12 +1,17 @@
 // One page's run: loading, translation, writing and the reports.
 #include "src/driver/page.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <utility>
 
+#include "src/check/check.h"
+#include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/platform/files.h"
 #include "src/translation/compile.h"
@@ -24,8 +29,27 @@ std::string Location(std::string_view AProcedure) {
   return hex;
 }
 
+// What a page's run has found to say on standard error.
+using TDiagnostics = std::vector<TDiagnostic>;
+
+// A failure that concerns a whole file: "zoqc: MESSAGE".
+void AddFileDiagnostic(TDiagnostics& ADiags, const std::string& AFile, std::string AMessage) {
+  TDiagnostic& d = ADiags.emplace_back();
+  d.Place.File = AFile;
+  d.Message = std::move(AMessage);
+}
+
 // The failure report: where it happened, kind and message, the call stack, an empty line.
-int ReportFailure(std::ostream& AOut, const TFileFailure& AFailure) {
+// On standard error the same failure with the system's reason.
+int ReportFailure(std::ostream& AOut, TDiagnostics& ADiags, const std::string& AFile,
+                  const TFileFailure& AFailure) {
+  std::string what = AFailure.Kind == "EOutOfMemory"    ? "out of memory"
+                     : AFailure.Kind == "EFOpenError"   ? "cannot open '" + AFile + "'"
+                     : AFailure.Kind == "EReadError"    ? "cannot read '" + AFile + "'"
+                     : AFailure.Kind == "EFCreateError" ? "cannot create '" + AFile + "'"
+                                                        : "cannot write '" + AFile + "'";
+  if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
+  AddFileDiagnostic(ADiags, AFile, std::move(what));
   AOut << "An unhandled exception occurred at $" << Location(AFailure.Location) << " :\n"
        << AFailure.Kind << " : " << AFailure.Message << '\n'
        << "  $" << Location(AFailure.Location) << "  " << AFailure.Location << '\n'
@@ -34,21 +58,55 @@ int ReportFailure(std::ostream& AOut, const TFileFailure& AFailure) {
   return kExitFileFailure;
 }
 
-// Loads, translates and writes; the names are set and both inputs exist.
-int Translate(std::ostream& AOut, const TPageJob& AJob, const TOptions& AOptions) {
+// Error(1) on standard error: which input is missing, or is a directory.
+void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_view AWhat) {
+  if (IsFileFound(AFile)) return;
+  std::error_code ec;
+  const bool directory = std::filesystem::is_directory(AFile, ec);
+  AddFileDiagnostic(ADiags, AFile,
+                    directory ? "the " + std::string(AWhat) + " '" + AFile + "' is a directory"
+                              : "cannot find the " + std::string(AWhat) + " '" + AFile + "'");
+}
+
+// Loads, translates, checks and writes; the names are set and both inputs exist.
+int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
+              const TOptions& AOptions) {
   TFileFailure failure;
   std::string script;
   std::string templ;
-  if (!LoadFile(AJob.ScriptFileName, script, failure)) return ReportFailure(AOut, failure);
-  if (!LoadFile(AJob.TemplateFileName, templ, failure)) return ReportFailure(AOut, failure);
+  errno = 0;  // a failure that no system call reports must not show a stale reason
+  if (!LoadFile(AJob.ScriptFileName, script, failure))
+    return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
+  if (!LoadFile(AJob.TemplateFileName, templ, failure))
+    return ReportFailure(AOut, ADiags, AJob.TemplateFileName, failure);
+  // The checks read the inputs as loaded, so they run before the template moves on.
+  const TSource source(AJob.ScriptFileName, script);
+  TDiagnostics warnings;
+  CheckPage(source, TSource(AJob.TemplateFileName, templ), AOptions.Warnings, warnings);
   TCompileResult result = Compile(script, std::move(templ));
-  if (result.ExitCode != kExitSuccess) {
+  if (result.ExitCode != kExitSuccess) {  // the error alone: what follows it may be its echo
     AOut << result.Message << '\n';
+    if (result.FailPos > 0) {
+      ADiags.push_back(LocateStatementError(source, result.FailPos));
+    } else if (result.Message.starts_with("Error(4)")) {
+      // Only this error needs the template again; a run without errors never copies it.
+      std::string again;
+      if (!LoadFile(AJob.TemplateFileName, again, failure)) again.clear();
+      ADiags.push_back(
+          LocateMarkerError(source, TSource(AJob.TemplateFileName, again), result.FailBlock));
+    }
     return result.ExitCode;
   }
+  std::move(warnings.begin(), warnings.end(), std::back_inserter(ADiags));
+  if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
+    for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
+    return kExitError;  // the page is not written; an old one stays as it was
+  }
+  if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
+  errno = 0;
   if (!WriteOutputFile(AJob.PhpFileName, result.Output, failure))
-    return ReportFailure(AOut, failure);
+    return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;
 }
@@ -65,17 +123,24 @@ TPageJob PageJobOf(std::string_view AArgument) {
 TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
   TPageResult result;
   std::ostringstream out;
+  TDiagnostics& diags = result.Diagnostics;
   if (!ScriptAndTemplateFileFound(AJob.ScriptFileName, AJob.TemplateFileName)) {
     ErrorFileNotFound(out, AJob.ScriptFileName, AJob.TemplateFileName);
+    ReportMissing(diags, AJob.ScriptFileName, "script");
+    ReportMissing(diags, AJob.TemplateFileName, "template");
     result.ExitCode = kExitError;
   } else {
     try {
-      result.ExitCode = Translate(out, AJob, AOptions);
+      result.ExitCode = Translate(out, diags, AJob, AOptions);
     } catch (const std::bad_alloc&) {
-      result.ExitCode = ReportFailure(out, {"EOutOfMemory", "Out of memory", "Translate", ""});
+      diags.clear();
+      result.ExitCode = ReportFailure(out, diags, AJob.PhpFileName,
+                                      {"EOutOfMemory", "Out of memory", "Translate", ""});
     }
   }
   result.Out = out.str();
+  for (const TDiagnostic& d : diags) result.Warnings += !d.Warning.empty();
+  if (!AOptions.Json) result.Err = RenderText(diags, AOptions.Color);
   return result;
 }
 

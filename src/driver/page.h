@@ -3,7 +3,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "src/check/diagnostic.h"
 #include "src/driver/options.h"
 
 namespace zoqc {
@@ -25,8 +27,9 @@ struct TPageJob {
 struct TPageResult {
   int ExitCode = kExitSuccess;
   std::string Out;  // for standard output: the message line, the failure report or the success
-  std::string Err;  // for standard error: what the options add
+  std::string Err;  // for standard error: the diagnostics as text
   int Warnings = 0;
+  std::vector<TDiagnostic> Diagnostics;  // the same, for --diagnostics-format=json
 };
 
 // The job of a page argument: the names derived from it (beside it).

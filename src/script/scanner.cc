@@ -87,6 +87,7 @@ bool ScanScript(TRunState& Run, std::string& AError) {
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {
     GotoNewLine(Run, script, I);
+    const std::int64_t start = I;
     bool ok = true;
     if (IsTemplateBlockStmtDef(script, I))  // "<<*"
       ProcessTemplateBlockDef(Run, script, I);
@@ -96,7 +97,10 @@ bool ScanScript(TRunState& Run, std::string& AError) {
       ok = ProcessTemplateBlockVar(Run, script, I, AError);
     else if (IsTemplateStmt(script, I))  // "<<"
       ok = ProcessTemplateStmt(Run, script, I, AError);
-    if (!ok) return false;
+    if (!ok) {
+      Run.FailPos = start;  // so that the error can name its line
+      return false;
+    }
   }
   return true;
 }

@@ -2,6 +2,7 @@
 // that the script and template phases share.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@ struct TRunState {
   THashTable2 BlockVarList{256};       // block name -> that block's variables (borrowed)
   std::vector<std::string> BlockList;  // block names, in definition order
   std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
+  std::int64_t FailPos = 0;  // after a statement error: where its line starts in ScriptStr
+  std::string FailBlock;     // after a marker error: the block whose markers are wrong
 };
 
 // Fails with AError set to its message line; the caller stops at once.

@@ -278,8 +278,10 @@ bool ExpandBlocks(TRunState& Run, std::string& AError) {
       first.emplace(N, I);
       const auto A = tmpl.First(true, N);
       const auto B = tmpl.First(false, N);
-      if (A && (!B || *B < *A))
+      if (A && (!B || *B < *A)) {
+        Run.FailBlock = N;
         return Fail(AError, "Error(4):block define error BEGIN block after END block");
+      }
       if (!A) {  // not in the template (any more): the buffer stays empty
         append[I] = BlockAppendText(N, "\"\"");
         continue;

@@ -22,6 +22,8 @@ TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
   }
   if (!ok) {
     result.ExitCode = 1;
+    result.FailPos = Run.FailPos;
+    result.FailBlock = std::move(Run.FailBlock);
     return result;
   }
   result.Output = std::move(Run.PhpStr);

@@ -1,6 +1,7 @@
 // The translation itself: script bytes and template bytes in, page bytes or an error line out.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,11 @@ struct TCompileResult {
   int ExitCode = 0;     // 0: success; 1: an error in the script or the template
   std::string Message;  // the error line, e.g. "Error(2):need <<"; empty on success
   std::string Output;   // the whole page when ExitCode is 0
+
+  // Where the error is: Error(2), (3), (5) set FailPos, where the statement's line starts
+  // (1-based); Error(4) sets FailBlock, the block whose markers are wrong.
+  std::int64_t FailPos = 0;
+  std::string FailBlock;
 };
 
 // Scans the script, closes the PHP part, expands the blocks and substitutes the variables.

@@ -1,0 +1,39 @@
+// The checks of a page: warnings for the mistakes that translate silently, and the located form
+// of the errors that stop a translation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "src/check/diagnostic.h"
+#include "src/check/warnings.h"
+
+namespace zoqc {
+
+// Appends a warning for each mistake of AWarnings found in a page that translated without
+// error. The default set costs two linear scans (script lines, template markers); the checks
+// of placeholders run only when one of them is asked for.
+void CheckPage(const TSource& AScript, const TSource& ATemplate, const TWarningSet& AWarnings,
+               std::vector<TDiagnostic>& AOut);
+
+// Error(2), (3) or (5) at the statement whose line starts at the 1-based AFailPos, saying why.
+TDiagnostic LocateStatementError(const TSource& AScript, std::int64_t AFailPos);
+
+// Error(4) for ABlock: where its BEGIN marker stands, with notes on its END marker (misplaced or
+// nearly right) and on the line that defines the block.
+TDiagnostic LocateMarkerError(const TSource& AScript, const TSource& ATemplate,
+                              std::string_view ABlock);
+
+// The first operator of a block variable's expression that binds more loosely than ".", or a
+// comment, outside parentheses, brackets and string literals.
+struct TLooseOperator {
+  std::size_t Offset;  // in the expression
+  std::size_t Length;
+  bool Comment;  // "//" or "#": runs to the end of the line
+};
+std::optional<TLooseOperator> FindLooseOperator(std::string_view AExpr);
+
+}  // namespace zoqc

@@ -1,0 +1,116 @@
+// The statement lines, markers and placeholders, read the way the translation reads them.
+#include "src/check/page_model.h"
+
+#include <algorithm>
+#include <string>
+
+#include "src/text/text.h"
+
+namespace zoqc {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsLetter(char c) { return IsNameChar(c) && !(c >= '0' && c <= '9'); }
+
+std::size_t SkipNameChars(std::string_view AText, std::size_t AIdx) {
+  while (AIdx < AText.size() && IsNameChar(AText[AIdx])) ++AIdx;
+  return AIdx;
+}
+
+}  // namespace
+
+TStatementLine ReadStatementLine(std::string_view AScript, std::size_t AStart) {
+  TStatementLine line{'=', AStart, AStart + 2, {}, false, 0, {}, {}};
+  // The block openers need four bytes left, as the scan's predicates do.
+  if (AScript.size() - AStart >= 4 &&
+      (AScript[AStart + 2] == '*' || AScript[AStart + 2] == '+' || AScript[AStart + 2] == '<')) {
+    line.Kind = AScript[AStart + 2];
+    line.NameStart = AStart + 3;
+  }
+  const std::size_t end = SkipNameChars(AScript, line.NameStart);
+  line.Name = AScript.substr(line.NameStart, end - line.NameStart);
+  line.Separated = AScript.size() - end >= 3 && AScript.compare(end, 2, "<<") == 0;
+  if (line.Separated) {
+    line.ExprStart = end + 2;
+    const std::size_t stop =
+        std::min(AScript.find_first_of("\r\n", line.ExprStart), AScript.size());
+    line.Expr = AScript.substr(line.ExprStart, stop - line.ExprStart);
+  }
+  return line;
+}
+
+std::vector<TStatementLine> ReadStatementLines(std::string_view AScript) {
+  std::vector<TStatementLine> lines;
+  std::string_view block;
+  for (std::size_t idx = AScript.find('\n'); idx != std::string_view::npos;
+       idx = AScript.find('\n', idx + 1)) {
+    const std::size_t start = idx + 1;
+    if (AScript.size() - start < 3 || AScript.compare(start, 2, "<<") != 0) continue;
+    TStatementLine line = ReadStatementLine(AScript, start);
+    if (line.Kind == '*' && line.Separated) continue;  // "<<*name<<": defines nothing
+    if (line.Kind == '*') block = line.Name;
+    if (line.Kind == '<') line.Block = block;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<TMarkerText> ReadMarkers(std::string_view ATemplate) {
+  std::vector<TMarkerText> markers;
+  for (std::size_t idx = ATemplate.find("<!--"); idx != std::string_view::npos;
+       idx = ATemplate.find("<!--", idx + 1)) {
+    std::size_t at = idx + 4;
+    while (at < ATemplate.size() && IsBlank(ATemplate[at])) ++at;
+    const std::size_t keyword = at;
+    while (at < ATemplate.size() && IsLetter(ATemplate[at])) ++at;
+    const std::string_view word = ATemplate.substr(keyword, at - keyword);
+    const bool begin = SameText(word, "BEGIN");
+    if (!begin && !SameText(word, "END")) continue;
+    while (at < ATemplate.size() && IsBlank(ATemplate[at])) ++at;
+    const std::size_t name = at;
+    at = SkipNameChars(ATemplate, at);
+    const std::string_view spelled = ATemplate.substr(name, at - name);
+    while (at < ATemplate.size() && IsBlank(ATemplate[at])) ++at;
+    if (ATemplate.compare(at, 3, "-->") != 0) continue;
+    const std::size_t length = at + 3 - idx;
+    markers.push_back(
+        {idx, length, begin, ATemplate.substr(idx, length) == MarkerText(begin, spelled), spelled});
+  }
+  return markers;
+}
+
+std::vector<TPlaceholderText> ReadPlaceholders(std::string_view ATemplate) {
+  std::vector<TPlaceholderText> found;
+  for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
+       idx = ATemplate.find('{', idx + 1)) {
+    const std::size_t end = SkipNameChars(ATemplate, idx + 1);
+    if (end > idx + 1 && end < ATemplate.size() && ATemplate[end] == '}')
+      found.push_back({idx, ATemplate.substr(idx + 1, end - idx - 1)});
+  }
+  return found;
+}
+
+std::string MarkerText(bool AIsBegin, std::string_view AName) {
+  return std::string(AIsBegin ? "<!--BEGIN " : "<!--END ").append(AName).append("-->");
+}
+
+std::size_t EditDistance(std::string_view A, std::string_view B, std::size_t ALimit) {
+  const std::size_t gap = A.size() > B.size() ? A.size() - B.size() : B.size() - A.size();
+  if (gap > ALimit) return ALimit + 1;
+  const auto same = [](char x, char y) { return UpCase(x) == UpCase(y); };
+  // Insertions, deletions, substitutions and swaps of two neighbours, each one edit.
+  std::vector<std::vector<std::size_t>> d(A.size() + 1, std::vector<std::size_t>(B.size() + 1));
+  for (std::size_t i = 0; i <= A.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= B.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= A.size(); ++i)
+    for (std::size_t j = 1; j <= B.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same(A[i - 1], B[j - 1]) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(A[i - 1], B[j - 2]) && same(A[i - 2], B[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[A.size()][B.size()];
+}
+
+}  // namespace zoqc

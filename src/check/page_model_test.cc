@@ -1,0 +1,68 @@
+// Tests of what the checks read: places, statement lines, markers, edit distance.
+#include "src/check/page_model.h"
+
+#include <gtest/gtest.h>
+
+#include "src/check/diagnostic.h"
+
+#define CRLF "\r\n"
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+TEST(TSource, PlaceOf) {
+  const TSource source("p.zoq", "ab" CRLF "\tcd" LF "ef");
+  const TPlace first = source.PlaceOf(1, 2);
+  EXPECT_EQ(1, first.Line);
+  EXPECT_EQ(2, first.Column);
+  EXPECT_EQ("ab", first.SourceLine);        // without its CR
+  const TPlace tab = source.PlaceOf(5, 7);  // "cd", after a tab: columns count bytes
+  EXPECT_EQ(2, tab.Line);
+  EXPECT_EQ(2, tab.Column);
+  EXPECT_EQ(4, tab.EndColumn);
+  const TPlace last = source.PlaceOf(9, 50);  // the last line has no LF; the span is clipped
+  EXPECT_EQ(3, last.Line);
+  EXPECT_EQ(3, last.EndColumn);
+  EXPECT_EQ(source.PlaceOf(0, 0).Column, source.PlaceOf(0, 0).EndColumn);  // an insertion
+}
+
+TEST(ReadStatementLines, ReadsLinesAsTheScanDoes) {
+  const auto lines = ReadStatementLines("<<a<<1" LF "<<*r<<x" LF "<<*r" CRLF "<<<v<<$v" CRLF
+                                        " <<b<<2" LF "<<+r" LF "<<c<<x\r<<d<<y" LF "<<<");
+  ASSERT_EQ(5u, lines.size());  // not the first line, "<<*r<<x", the indented line or "<<d"
+  EXPECT_EQ('*', lines[0].Kind);
+  EXPECT_EQ('<', lines[1].Kind);
+  EXPECT_EQ("r", lines[1].Block);
+  EXPECT_EQ("$v", lines[1].Expr);
+  EXPECT_EQ('+', lines[2].Kind);
+  EXPECT_EQ("x", lines[3].Expr);  // the expression ends at a lone CR
+  EXPECT_EQ('=', lines[4].Kind);  // "<<<" as the last bytes is a template statement
+  EXPECT_FALSE(lines[4].Separated);
+}
+
+TEST(ReadMarkers, ExactAndNearForms) {
+  const auto markers = ReadMarkers(
+      "<!--BEGIN a--><!-- end a --><!--Begin B--><!--END c-- >"
+      "<!-- END of nav --><!--BEGIN -->");
+  ASSERT_EQ(4u, markers.size());
+  EXPECT_TRUE(markers[0].Exact && markers[0].IsBegin);
+  EXPECT_FALSE(markers[1].Exact || markers[1].IsBegin);
+  EXPECT_EQ("a", markers[1].Name);
+  EXPECT_FALSE(markers[2].Exact);  // the keyword in other letter case
+  EXPECT_TRUE(markers[3].Exact);   // the empty name
+  EXPECT_EQ("", markers[3].Name);
+}
+
+TEST(EditDistance, CountsSwapsAsOneEdit) {
+  EXPECT_EQ(1u, EditDistance("titel", "title", 3));  // two letters swapped
+  EXPECT_EQ(1u, EditDistance("nme", "name", 3));
+  EXPECT_EQ(0u, EditDistance("Title", "title", 3));  // letter case is no edit
+  EXPECT_EQ(2u, EditDistance("row", "rows1", 1));    // past the limit: the limit plus one
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef CRLF
+#undef LF

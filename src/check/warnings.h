@@ -1,0 +1,71 @@
+// The warnings: their names, which are on by default, and the set a run asks for.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <string_view>
+
+namespace zoqc {
+
+enum class TWarning : std::size_t {
+  // On by default: these mistakes always break the page.
+  UnknownBlock,     // "<<+rows" where no block "rows" is defined
+  LooseOperator,    // a block variable whose expression binds more loosely than "."
+  EmptyExpression,  // "<<title<<" with nothing after it
+  MissingMarker,    // a block of the script without its exact markers (or with near misses)
+  OrphanMarker,     // a marker whose block the script never defines
+  NestingOrder,     // an outer block defined before the block it holds
+  DifferingCopy,    // a second copy of a block that differs from the first
+  MissingPhpTag,    // a script whose first line is not "<?php"
+  Bom,              // a UTF-8 byte-order mark at the start of an input
+  // Only under -Wall: JavaScript or CSS braces can trigger these.
+  UnboundPlaceholder,  // "{titel}" with no binding of that name
+  UnusedBinding,       // a name bound but never placed
+  DuplicateBinding,    // a name bound twice
+  PreNewline,          // a placeholder that ends a line inside <pre> or <textarea>
+  Count
+};
+
+inline constexpr std::size_t kWarningCount = static_cast<std::size_t>(TWarning::Count);
+
+struct TWarningInfo {
+  std::string_view Name;  // as in -Wname
+  bool DefaultOn;
+};
+
+// Indexed by TWarning.
+inline constexpr TWarningInfo kWarnings[kWarningCount] = {
+    {"unknown-block", true},        {"loose-operator", true},  {"empty-expression", true},
+    {"missing-marker", true},       {"orphan-marker", true},   {"nesting-order", true},
+    {"differing-copy", true},       {"missing-php-tag", true}, {"bom", true},
+    {"unbound-placeholder", false}, {"unused-binding", false}, {"duplicate-binding", false},
+    {"pre-newline", false},
+};
+
+// The warnings a run reports, and whether they count as errors.
+struct TWarningSet {
+  std::bitset<kWarningCount> On;
+  bool AsErrors = false;  // -Werror
+
+  bool Has(TWarning AWarning) const { return On.test(static_cast<std::size_t>(AWarning)); }
+  bool Any() const { return On.any(); }
+};
+
+// The warning named AName, or false when there is none.
+[[nodiscard]] inline bool FindWarning(std::string_view AName, TWarning& AWarning) {
+  for (std::size_t idx = 0; idx < kWarningCount; ++idx)
+    if (kWarnings[idx].Name == AName) {
+      AWarning = static_cast<TWarning>(idx);
+      return true;
+    }
+  return false;
+}
+
+// The default set.
+inline TWarningSet DefaultWarnings() {
+  TWarningSet set;
+  for (std::size_t idx = 0; idx < kWarningCount; ++idx) set.On[idx] = kWarnings[idx].DefaultOn;
+  return set;
+}
+
+}  // namespace zoqc

@@ -1,0 +1,205 @@
+// Tests of what runs say on standard error: JSON, colour, the -W options, file failures.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "src/check/check.h"
+#include "src/driver/driver.h"
+#include "tests/scratch_dir.h"
+
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+using test_support::WriteFile;
+
+struct TRun {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+TRun RunZoqc(const std::vector<std::string>& AArgs) {
+  std::vector<const char*> argv = {"zoqc"};
+  for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  TRun run;
+  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  run.Out = out.str();
+  run.Err = err.str();
+  return run;
+}
+
+class DiagnosticsTest : public test_support::TScratchDirTest {
+ protected:
+  void SetUp() override {
+    TScratchDirTest::SetUp();
+    Old = std::filesystem::current_path();
+    std::filesystem::current_path(Dir);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(Old);
+    TScratchDirTest::TearDown();
+  }
+  std::filesystem::path Old;
+};
+
+TEST_F(DiagnosticsTest, JsonIsOneArrayForAllPages) {
+  WriteFile("warn.zoq", "<?php" LF "<<*r" LF "<<<a<<$x ?? 1" LF "<<+r" LF);
+  WriteFile("warn.zot", "<!--BEGIN r-->{a}<!--END r-->" LF);
+  WriteFile("bad.zoq", "<?php" LF "<<page_title<<$t" LF);
+  WriteFile("bad.zot", "");
+  const TRun run = RunZoqc({"--diagnostics-format=json", "-q", "warn", "bad"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ("Error(2):need <<\n", run.Out);  // standard output as without the option
+  const nlohmann::json all = nlohmann::json::parse(run.Err);
+  ASSERT_TRUE(all.is_array());
+  ASSERT_EQ(2u, all.size()) << run.Err;
+  const nlohmann::json& warning = all[0];
+  EXPECT_EQ("warn.zoq", warning["file"]);
+  EXPECT_EQ(3, warning["line"]);
+  EXPECT_EQ(10, warning["column"]);  // the "??"
+  EXPECT_EQ(12, warning["end_column"]);
+  EXPECT_EQ("warning", warning["severity"]);
+  EXPECT_EQ("loose-operator", warning["warning"]);
+  ASSERT_EQ(2u, warning["fixits"].size());  // "(" before the expression, ")" after it
+  EXPECT_EQ("(", warning["fixits"][0]["text"]);
+  EXPECT_EQ(7, warning["fixits"][0]["column"]);
+  EXPECT_EQ(")", warning["fixits"][1]["text"]);
+  EXPECT_EQ(14, warning["fixits"][1]["column"]);  // just past the expression
+  const nlohmann::json& error = all[1];
+  EXPECT_EQ("bad.zoq", error["file"]);
+  EXPECT_EQ("error", error["severity"]);
+  EXPECT_TRUE(error["warning"].is_null());
+  EXPECT_EQ(2, error["line"]);
+  EXPECT_EQ(7, error["column"]);  // the "_"
+}
+
+TEST_F(DiagnosticsTest, JsonSurvivesBytesThatAreNotUtf8) {
+  WriteFile("page.zoq", "\xff<<?php" LF);  // not "<?php", and not UTF-8 either
+  WriteFile("page.zot", "");
+  const TRun run = RunZoqc({"--diagnostics-format=json", "--check", "page"});
+  const nlohmann::json all = nlohmann::json::parse(run.Err);
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ("missing-php-tag", all[0]["warning"]);
+}
+
+TEST_F(DiagnosticsTest, ColourFollowsTheOption) {
+  WriteFile("page.zoq", "<?php" LF "<<+nope" LF);
+  WriteFile("page.zot", "");
+  setenv("NO_COLOR", "1", 1);
+  const TRun always = RunZoqc({"--check", "--color=always", "page"});
+  unsetenv("NO_COLOR");
+  EXPECT_NE(std::string::npos, always.Err.find("\033[1;35mwarning:\033[0m")) << always.Err;
+  const TRun never = RunZoqc({"--check", "--color=never", "page"});
+  EXPECT_EQ(std::string::npos, never.Err.find('\033'));
+  EXPECT_NE(std::string::npos, never.Err.find("page.zoq:2:1: warning: "));
+}
+
+TEST_F(DiagnosticsTest, WarningSwitches) {
+  // A binding never placed (-Wall only) and a placeholder nothing binds (-Wall only).
+  WriteFile("page.zoq", "<?php" LF "<<spare<<1" LF "<<+nope" LF);
+  WriteFile("page.zot", "{titel}" LF);
+  const auto names = [](const std::vector<std::string>& AArgs) {
+    std::vector<std::string> args = {"--check", "--diagnostics-format=json"};
+    args.insert(args.end(), AArgs.begin(), AArgs.end());
+    args.push_back("page");
+    std::string found;
+    for (const auto& d : nlohmann::json::parse(RunZoqc(args).Err))
+      found += d["warning"].get<std::string>() + " ";
+    return found;
+  };
+  EXPECT_EQ("unknown-block ", names({}));
+  EXPECT_EQ("unused-binding unknown-block unbound-placeholder ", names({"-Wall"}));
+  // An explicit -Wno-name wins over -Wall wherever it stands; -w silences everything.
+  EXPECT_EQ("unknown-block unbound-placeholder ", names({"-Wno-unused-binding", "-Wall"}));
+  EXPECT_EQ("unused-binding ", names({"-Wno-unknown-block", "-Wunused-binding"}));
+  EXPECT_EQ("", names({"-Wall", "-Wunknown-block", "-w"}));
+}
+
+TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
+  const char* const cases[][2] = {
+      {"-Wfrobnicate", "zoqc: unknown warning option '-Wfrobnicate'\n"},
+      {"--color=sometimes", "zoqc: --color takes 'auto', 'always' or 'never', not 'sometimes'\n"},
+      {"--diagnostics-format=xml",
+       "zoqc: --diagnostics-format takes 'text' or 'json', not 'xml'\n"},
+  };
+  for (const auto& [arg, message] : cases) {
+    const TRun run = RunZoqc({arg, "page"});
+    EXPECT_EQ(2, run.ExitCode) << arg;
+    EXPECT_EQ("", run.Out) << arg;
+    EXPECT_EQ(0u, run.Err.find(message)) << run.Err;
+  }
+}
+
+TEST_F(DiagnosticsTest, FileFailuresGiveTheSystemsReason) {
+  test_support::MakeSocket(Dir + "page.zoq");  // exists, but cannot be opened
+  WriteFile("page.zot", "");
+  const TRun run = RunZoqc({"-q", "page"});
+  EXPECT_EQ(217, run.ExitCode);
+  EXPECT_EQ("zoqc: cannot open 'page.zoq': No such device or address\n", run.Err);
+  std::filesystem::remove("page.zoq");
+  WriteFile("page.zoq", "<?php" LF);
+  std::filesystem::create_directory("page.php");  // no system call fails: no reason to give
+  EXPECT_EQ("zoqc: cannot create 'page.php'\n", RunZoqc({"-q", "page"}).Err);
+}
+
+TEST_F(DiagnosticsTest, MissingInputsAreNamed) {
+  WriteFile("a.zot", "");
+  std::filesystem::create_directory("b.zoq");
+  WriteFile("b.zot", "");
+  const TRun run = RunZoqc({"-q", "a", "b"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ(
+      "zoqc: cannot find the script 'a.zoq'\n"
+      "zoqc: the script 'b.zoq' is a directory\n",
+      run.Err);
+}
+
+// Each line: an expression, then the operator the check must find ("" for none).
+TEST(FindLooseOperator, FollowsPhpPrecedence) {
+  const char* const cases[][2] = {
+      {"$r['a'] ?? 'none'", "??"},
+      {"$a ?: $b", "?:"},
+      {"$a ? 1 : 2", "?"},
+      {"$a == 1", "=="},
+      {"$a <=> $b", "<=>"},
+      {"$a && $b", "&&"},
+      {"$a AND $b", "AND"},
+      {"$a = 1", "="},
+      {"$a .= 'x'", ".="},
+      {"$a | 1", "|"},
+      {"$a < 2", "<"},
+      {"$a // note", "// note"},
+      {"$a # note", "# note"},
+      {"($a ?? 1)", ""},
+      {"$a['x ?? y']", ""},
+      {"f($a == $b)", ""},
+      {"$a->or . $b", ""},
+      {"$a?->b", ""},
+      {"A::B . $c", ""},
+      {"$a + $b * 2 - 1", ""},
+      {"$a << 2", ""},
+      {"\"a \\\" ?? b\" . $x", ""},
+      {"$order", ""},
+      {"$a /* == */ . $b", ""},
+  };
+  for (const auto& [expr, want] : cases) {
+    const std::string_view e = expr;
+    const auto found = FindLooseOperator(e);
+    EXPECT_EQ(std::string(want), found ? std::string(e.substr(found->Offset, found->Length)) : "")
+        << expr;
+  }
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef LF
