@@ -44,7 +44,7 @@ HELP
 chmod +x future
 
 # The options, as today's zoqc lists them.
-expect "$zoqc" - :: "--help --quiet --version -h -q"
+expect "$zoqc" --c :: "--check --color="
 expect "$zoqc" --q :: "--quiet"
 expect "$zoqc" hello --v :: "--version"
 expect "$zoqc" -- - :: "-dash"                     # after "--" only pages
