@@ -323,14 +323,15 @@ bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_v
     TTempFile temp(dir.Fd);
     if (AFailAt == TFailStep::Create) return create_error(0);
     if (!temp.Create(mode, unnamed)) return create_error(errno);
+    if (AFailAt == TFailStep::Write) return write_error(0);
+    if (!WriteAll(temp.Descriptor(), AData)) return write_error(errno);
     if (exists) {
-      // The owner first: changing it clears the set-user-ID and set-group-ID bits, which the
-      // mode then sets again. Another owner can only be given with privilege.
+      // After the writes and after the owner: both clear the set-user-ID and set-group-ID bits
+      // (a write unless privileged), which the mode then sets again. Another owner can only be
+      // given with privilege.
       [[maybe_unused]] const int owned = fchown(temp.Descriptor(), info.st_uid, info.st_gid);
       if (fchmod(temp.Descriptor(), mode) != 0) return write_error(errno);
     }
-    if (AFailAt == TFailStep::Write) return write_error(0);
-    if (!WriteAll(temp.Descriptor(), AData)) return write_error(errno);
     if (AFailAt == TFailStep::Flush) return write_error(0);
     if (fsync(temp.Descriptor()) != 0) return write_error(errno);
     bool cannot_link = false;
