@@ -3,7 +3,9 @@
 // times, so that work that grows faster than the page shows up as a slow unit (libFuzzer's
 // -timeout). Only the translation runs; the reference is quadratic by design.
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "src/translation/compile.h"
 
@@ -28,6 +30,19 @@ std::string Name(TRecipe& ARecipe) {
 
 }  // namespace
 
+// Appends the pieces to AText; "#" stands for the name with its number, "$" for the name.
+void Put(std::string& AText, std::initializer_list<std::string_view> APieces,
+         const std::string& AName, unsigned ANumber) {
+  for (const std::string_view piece : APieces) {
+    if (piece == "#")
+      AText.append(AName).append(std::to_string(ANumber));
+    else if (piece == "$")
+      AText.append(AName);
+    else
+      AText.append(piece);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
   TRecipe recipe{AData, ASize};
   std::string script = "<?php\n";
@@ -36,41 +51,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     const unsigned shape = recipe.Byte() % 12;
     const unsigned times = 1 + recipe.Byte() * 64;  // up to 16,320 copies of one shape
     const std::string name = Name(recipe);
-    const std::string expr = "$" + name;
     const unsigned distinct = 1 + recipe.Byte() * 64;  // names repeat after this many
     for (unsigned idx = 0; idx < times && script.size() < kMaxSide && templ.size() < kMaxSide;
          ++idx) {
-      const std::string nth = name + std::to_string(idx % distinct);
+      const unsigned n = idx % distinct;
       switch (shape) {
         case 0:
-          script += "<<" + nth + "<<" + expr + "\n";
+          Put(script, {"<<", "#", "<<$", "$", "\n"}, name, n);
           break;  // a variable
         case 1:
-          script += "<<*" + nth + "\n";
+          Put(script, {"<<*", "#", "\n"}, name, n);
           break;  // a block definition
         case 2:
-          script += "<<<" + nth + "<<" + expr + "\n";
+          Put(script, {"<<<", "#", "<<$", "$", "\n"}, name, n);
           break;  // a block variable
         case 3:
-          script += "<<+" + nth + "\n";
+          Put(script, {"<<+", "#", "\n"}, name, n);
           break;  // a block copy
         case 4:
-          templ += "{" + nth + "}";
+          Put(templ, {"{", "#", "}"}, name, n);
           break;  // a placeholder
         case 5:
-          templ += "<!--BEGIN " + nth + "-->{" + name + "}<!--END " + nth + "-->";
+          Put(templ, {"<!--BEGIN ", "#", "-->{", "$", "}<!--END ", "#", "-->"}, name, n);
           break;
         case 6:
-          templ += "<!--BEGIN " + nth + "-->";
+          Put(templ, {"<!--BEGIN ", "#", "-->"}, name, n);
           break;  // unclosed markers
         case 7:
-          templ += "<!--END " + nth + "-->";
+          Put(templ, {"<!--END ", "#", "-->"}, name, n);
           break;
         case 8:
-          templ += "{{{{" + nth;
+          Put(templ, {"{{{{", "#"}, name, n);
           break;  // broken placeholders
         case 9:
-          script += "<<<<<<" + nth + "\n";
+          Put(script, {"<<<<<<", "#", "\n"}, name, n);
           break;  // repeated openers
         case 10:
           script += "echo 1;\r\n";
