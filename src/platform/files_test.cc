@@ -264,24 +264,27 @@ TEST_F(FilesTest, LongestOutputNameCanBeWritten) {
   EXPECT_EQ((std::vector<std::string>{base}), ListDir(Dir));
 }
 
-// Every page whose full path the system accepts (up to 4,095 bytes) can be replaced: the
-// temporary's name is relative to the page's directory.
+// Every page whose full path the system accepts (up to 4,095 bytes) can be replaced, even with a
+// name shorter than the temporary's: that name is relative to the page's directory.
 TEST_F(FilesTest, LongestOutputPathsCanBeReplaced) {
   std::string dir = Dir;
-  while (dir.size() < 4000) {
-    dir += std::string(std::min<std::size_t>(200, 4000 - dir.size()), 'd') + "/";
+  while (dir.size() < 3800) {
+    dir += std::string(200, 'd') + "/";
     ASSERT_EQ(0, mkdir(dir.c_str(), 0755)) << dir.size();
   }
-  for (std::size_t length = 4090; length <= 4095; ++length) {
+  for (std::size_t length = 4088; length <= 4095; ++length) {
     SCOPED_TRACE(length);
-    const std::string name = dir + std::string(length - dir.size() - 4, 'p') + ".php";
+    // A directory of its own, so that its path and "/p.php" make exactly length bytes.
+    const std::string last = dir + std::string(length - dir.size() - 6, 'a' + length % 8);
+    ASSERT_EQ(0, mkdir(last.c_str(), 0755));
+    const std::string name = last + "/p.php";
     ASSERT_EQ(length, name.size());
     TFileFailure failure;
     ASSERT_TRUE(WriteOutputFile(name, "first", failure)) << failure.Message << failure.Reason;
     ASSERT_TRUE(WriteOutputFile(name, "second", failure)) << failure.Message << failure.Reason;
     EXPECT_EQ("second", ReadFile(name));
+    EXPECT_EQ((std::vector<std::string>{"p.php"}), ListDir(last));  // no temporary
   }
-  EXPECT_EQ(6u, ListDir(dir).size());  // the pages, no temporary
 }
 
 // Where unnamed temporary files cannot be had, a named one is used, and it is gone after.
