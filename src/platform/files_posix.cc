@@ -1,21 +1,20 @@
-// File I/O of a run on POSIX systems: loading regular files, replacing the output atomically
-// through a temporary file in the output's directory, and removing the temporaries in flight
-// when a signal ends the process.
+// File I/O of a run on POSIX systems: loading regular files and replacing the output atomically
+// through a temporary file in the output's directory.
 #include "src/platform/files.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include "src/platform/temp_slots_posix.h"
 
 namespace zoqc {
 
@@ -48,45 +47,6 @@ const char* FileTypeName(mode_t AMode) {
   if (S_ISSOCK(AMode)) return "a socket";
   if (S_ISDIR(AMode)) return "a directory";
   return "not a regular file";
-}
-
-/* The named temporary files in flight, for the signal handler. Threads claim and release the
-   slots with atomic operations only, and the handler only reads them, so that it can run at any
-   moment on any thread. A slot is Named while its name may exist in the directory DirFd; the
-   handler removes every such name. */
-enum : int { kFree, kFilling, kNamed };
-struct TTempSlot {
-  std::atomic<int> State{kFree};
-  int DirFd = -1;      // the directory the name is in; open while the slot is claimed
-  char Name[32] = {};  // relative to DirFd, NUL-terminated
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-constexpr int kTempSlots = 256;
-TTempSlot TempSlots[kTempSlots];
-
-// Claims a slot for a name in ADirFd; -1 when every slot is taken (the name then goes
-// unguarded, as it would without the table).
-int ClaimTempSlot(int ADirFd) {
-  for (int idx = 0; idx < kTempSlots; ++idx) {
-    int expected = kFree;
-    if (TempSlots[idx].State.compare_exchange_strong(expected, kFilling)) {
-      TempSlots[idx].DirFd = ADirFd;
-      return idx;
-    }
-  }
-  return -1;
-}
-
-// Sets the name the slot guards; it is removed on a signal from now on.
-void GuardTempName(int ASlot, const char* AName) {
-  if (ASlot < 0) return;
-  TempSlots[ASlot].State.store(kFilling);
-  std::snprintf(TempSlots[ASlot].Name, sizeof TempSlots[ASlot].Name, "%s", AName);
-  TempSlots[ASlot].State.store(kNamed);
-}
-
-void ReleaseTempSlot(int ASlot) {
-  if (ASlot >= 0) TempSlots[ASlot].State.store(kFree);
 }
 
 // A new name for a temporary file: hidden, and short whatever the output's name.
@@ -244,19 +204,6 @@ class TTempFile {
   std::string Name;  // empty while unnamed, and once committed
 };
 
-// Ends the process as ASignal would, once the temporaries in flight are removed. A PIPE signal
-// that the system raised for a write to a closed pipe (sent by this process itself) is left to
-// fail that write with EPIPE.
-void RemoveTemporariesAndEnd(int ASignal, siginfo_t* AInfo, void*) {
-  if (ASignal == SIGPIPE &&
-      (AInfo == nullptr || AInfo->si_code > 0 || AInfo->si_pid == 0 || AInfo->si_pid == getpid()))
-    return;
-  for (TTempSlot& slot : TempSlots)
-    if (slot.State.load() == kNamed) unlinkat(slot.DirFd, slot.Name, 0);
-  signal(ASignal, SIG_DFL);
-  raise(ASignal);  // delivered as soon as the handler returns
-}
-
 }  // namespace
 
 bool IsFileFound(const std::string& AFileName) {
@@ -354,24 +301,6 @@ bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_v
   }
   fsync(dir.Fd);  // the rename itself reaches the disk; fails harmlessly where not supported
   return true;
-}
-
-void InstallInterruptCleanup() {
-  signal(SIGXFSZ, SIG_IGN);  // past the file size limit a write fails with EFBIG
-  struct sigaction action {};
-  action.sa_sigaction = RemoveTemporariesAndEnd;
-  action.sa_flags = SA_SIGINFO | SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-  for (const int sig : signals) sigaddset(&action.sa_mask, sig);
-  for (const int sig : signals) {
-    struct sigaction old {};
-    // A signal ignored by whoever started zoqc (nohup, a background job) stays ignored.
-    if (sigaction(sig, nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
-        old.sa_handler == SIG_IGN)
-      continue;
-    sigaction(sig, &action, nullptr);
-  }
 }
 
 }  // namespace zoqc
