@@ -148,7 +148,8 @@ TEST_F(DiagnosticsTest, FileFailuresGiveTheSystemsReason) {
   std::filesystem::remove("page.zoq");
   WriteFile("page.zoq", "<?php" LF);
   std::filesystem::create_directory("page.php");  // no system call fails: no reason to give
-  EXPECT_EQ("zoqc: cannot create 'page.php'\n", RunZoqc({"-q", "page"}).Err);
+  EXPECT_EQ("zoqc: cannot create 'page.php': not a regular file but a directory\n",
+            RunZoqc({"-q", "page"}).Err);
 }
 
 TEST_F(DiagnosticsTest, MissingInputsAreNamed) {

@@ -2,7 +2,6 @@
 #include "src/driver/driver.h"
 
 #include <algorithm>
-#include <csignal>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -10,7 +9,9 @@
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/options.h"
+#include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
+#include "src/platform/files.h"
 
 namespace zoqc {
 
@@ -28,10 +29,10 @@ int Finish(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr) {
-#ifdef SIGXFSZ  // POSIX only
-  // Past a file size limit a write is to fail with an error, not to end the process.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
+  // Signals and running out of memory end the run cleanly: no temporary file left behind, the
+  // failure report printed.
+  InstallInterruptCleanup();
+  PrepareForOutOfMemory();
   TOptions options;
   std::string error;
   if (!ParseOptions(argc, argv, options, error)) {
@@ -47,6 +48,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     return Finish(AOut, AErr, kExitSuccess);
   }
   if (!options.Quiet) PrintBanner(AOut);
+  AOut.flush();  // the banner is out even if the process is stopped later
   if (options.Pages.empty()) {
     Usage(AOut);
     return Finish(AOut, AErr, kExitSuccess);

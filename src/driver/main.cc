@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "src/driver/driver.h"
+#include "src/driver/out_of_memory.h"
 #include "src/platform/process.h"
 
 int main(int argc, char** argv) {
+  zoqc::PrepareForOutOfMemory();  // before anything allocates
   const zoqc::TConsole console;
   const std::vector<std::string> args = zoqc::CommandLineArguments(argc, argv);
   std::vector<const char*> arg_ptrs;

@@ -1,9 +1,6 @@
 // One page's run: loading, translation, writing and the reports.
 #include "src/driver/page.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <new>
@@ -13,21 +10,14 @@
 #include "src/check/check.h"
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
+#include "src/driver/failure_report.h"
+#include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
 #include "src/translation/compile.h"
 
 namespace zoqc {
 
 namespace {
-
-// The code location printed for a procedure: a stable number derived from its name.
-std::string Location(std::string_view AProcedure) {
-  std::uint64_t h = 1469598103934665603u;  // FNV-1a
-  for (const char c : AProcedure) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(h));
-  return hex;
-}
 
 // What a page's run has found to say on standard error.
 using TDiagnostics = std::vector<TDiagnostic>;
@@ -50,11 +40,7 @@ int ReportFailure(std::ostream& AOut, TDiagnostics& ADiags, const std::string& A
                                                         : "cannot write '" + AFile + "'";
   if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
   AddFileDiagnostic(ADiags, AFile, std::move(what));
-  AOut << "An unhandled exception occurred at $" << Location(AFailure.Location) << " :\n"
-       << AFailure.Kind << " : " << AFailure.Message << '\n'
-       << "  $" << Location(AFailure.Location) << "  " << AFailure.Location << '\n'
-       << "  $" << Location("RunCommandLine") << "  RunCommandLine\n"
-       << '\n';
+  AOut << FailureReport(AFailure.Kind, AFailure.Message, AFailure.Location);
   return kExitFileFailure;
 }
 
@@ -74,7 +60,6 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   TFileFailure failure;
   std::string script;
   std::string templ;
-  errno = 0;  // a failure that no system call reports must not show a stale reason
   if (!LoadFile(AJob.ScriptFileName, script, failure))
     return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure))
@@ -104,7 +89,6 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   }
   if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
-  errno = 0;
   if (!WriteOutputFile(AJob.PhpFileName, result.Output, failure))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
@@ -134,6 +118,7 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
       result.ExitCode = Translate(out, diags, AJob, AOptions);
     } catch (const std::bad_alloc&) {
       diags.clear();
+      RenewOutOfMemoryReserve();
       result.ExitCode = ReportFailure(out, diags, AJob.PhpFileName,
                                       {"EOutOfMemory", "Out of memory", "Translate", ""});
     }

@@ -19,18 +19,23 @@ struct TFileFailure {
 // True when AFileName names an existing entry that is not a directory.
 bool IsFileFound(const std::string& AFileName);
 
-// Reads the whole of AFileName into AContent. EFOpenError when it cannot be opened.
+// Reads the whole of AFileName into AContent. Only a regular file is read: anything else (a
+// FIFO, a device, a socket) fails at once with EFOpenError, without waiting and without reading.
 [[nodiscard]] bool LoadFile(const std::string& AFileName, std::string& AContent,
                             TFileFailure& AFailure);
 
 // Where WriteOutputFile is to fail on purpose, so that tests reach every failure path.
-enum class TFailStep { None, Create, Write, Flush, Close, Rename };
+// UnnamedTemp does not fail the write: it makes the system's unnamed temporary file unavailable,
+// so that the named one is used.
+enum class TFailStep { None, Create, Write, Flush, Close, Rename, UnnamedTemp };
 
 // Writes the pieces of AData, in order, into a new temporary file beside AFileName (beside the
-// file a symbolic link points to), flushes and closes it, then renames it over that file. A
-// replaced file keeps its permission bits; a new one gets 0666 less the umask. On any failure
-// the temporary file is removed, an existing file is left as it was, and AFailure says why:
-// EFCreateError when the file cannot be created, EWriteError for a later failure.
+// file a symbolic link points to), flushes it to the disk and closes it, then renames it over
+// that file. Where the system allows, the temporary has no name until it is complete, so that
+// not even a killed process leaves it behind. A replaced file keeps its owner (where that is
+// allowed) and every permission bit; a new one gets 0666 less the umask. On any failure the
+// temporary file is removed, an existing file is left as it was, and AFailure says why:
+// EFCreateError when the file cannot be created or replaced, EWriteError for a later failure.
 [[nodiscard]] bool WriteOutputFile(const std::string& AFileName,
                                    std::span<const std::string_view> AData, TFileFailure& AFailure,
                                    TFailStep AFailAt = TFailStep::None);
@@ -41,5 +46,12 @@ enum class TFailStep { None, Create, Write, Flush, Close, Rename };
   return WriteOutputFile(AFileName, std::span<const std::string_view>(&AData, 1), AFailure,
                          AFailAt);
 }
+
+// Prepares the process for the signals that end it: an interrupt or a request to stop (on POSIX
+// INT, TERM, HUP, QUIT, and a PIPE signal sent by another process) first removes every
+// temporary file that WriteOutputFile has in flight, on any thread, then ends the process as
+// the signal would have. A write to a closed pipe or past the file size limit fails with an
+// error instead of ending the process. Call once, before any thread starts.
+void InstallInterruptCleanup();
 
 }  // namespace zoqc

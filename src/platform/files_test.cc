@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -125,6 +127,26 @@ TEST_F(FilesTest, LoadFileThatCannotBeOpened) {
     EXPECT_FALSE(LoadFile(name, content, failure));
     EXPECT_EQ("EFOpenError", failure.Kind);
     EXPECT_EQ("Unable to open file \"" + name + "\"", failure.Message);
+  }
+}
+
+// Anything but a regular file is refused at once: a FIFO without a writer would block the
+// open, a device would be read until memory runs out.
+TEST_F(FilesTest, LoadFileReadsOnlyRegularFiles) {
+  ASSERT_EQ(0, mkfifo((Dir + "fifo.zoq").c_str(), 0644));
+  ASSERT_EQ(0, symlink("/dev/zero", (Dir + "zero.zoq").c_str()));
+  const std::pair<std::string, std::string> cases[] = {
+      {Dir + "fifo.zoq", "not a regular file but a FIFO"},
+      {Dir + "zero.zoq", "not a regular file but a character device"},
+      {"/dev/null", "not a regular file but a character device"},
+  };
+  for (const auto& [name, reason] : cases) {
+    TFileFailure failure;
+    std::string content;
+    EXPECT_FALSE(LoadFile(name, content, failure));
+    EXPECT_EQ("EFOpenError", failure.Kind);
+    EXPECT_EQ("Unable to open file \"" + name + "\"", failure.Message);
+    EXPECT_EQ(reason, failure.Reason);
   }
 }
 
@@ -242,6 +264,58 @@ TEST_F(FilesTest, LongestOutputNameCanBeWritten) {
   EXPECT_EQ((std::vector<std::string>{base}), ListDir(Dir));
 }
 
+// Every page whose full path the system accepts (up to 4,095 bytes) can be replaced, even with a
+// name shorter than the temporary's: that name is relative to the page's directory.
+TEST_F(FilesTest, LongestOutputPathsCanBeReplaced) {
+  std::string dir = Dir;
+  while (dir.size() < 3800) {
+    dir += std::string(200, 'd') + "/";
+    ASSERT_EQ(0, mkdir(dir.c_str(), 0755)) << dir.size();
+  }
+  for (std::size_t length = 4088; length <= 4095; ++length) {
+    SCOPED_TRACE(length);
+    // A directory of its own, so that its path and "/p.php" make exactly length bytes.
+    const std::string last = dir + std::string(length - dir.size() - 6, 'a' + length % 8);
+    ASSERT_EQ(0, mkdir(last.c_str(), 0755));
+    const std::string name = last + "/p.php";
+    ASSERT_EQ(length, name.size());
+    TFileFailure failure;
+    ASSERT_TRUE(WriteOutputFile(name, "first", failure)) << failure.Message << failure.Reason;
+    ASSERT_TRUE(WriteOutputFile(name, "second", failure)) << failure.Message << failure.Reason;
+    EXPECT_EQ("second", ReadFile(name));
+    EXPECT_EQ((std::vector<std::string>{"p.php"}), ListDir(last));  // no temporary
+  }
+}
+
+// Where unnamed temporary files cannot be had, a named one is used, and it is gone after.
+TEST_F(FilesTest, NamedTemporaryWhereUnnamedOnesCannotBeHad) {
+  const std::string name = Dir + "page.php";
+  TFileFailure failure;
+  ASSERT_TRUE(WriteOutputFile(name, "new", failure, TFailStep::UnnamedTemp)) << failure.Reason;
+  ASSERT_EQ(0, chmod(name.c_str(), 0604));
+  ASSERT_TRUE(WriteOutputFile(name, "again", failure, TFailStep::UnnamedTemp)) << failure.Reason;
+  EXPECT_EQ("again", ReadFile(name));
+  EXPECT_EQ(mode_t{0604}, PermissionBits(name));
+  EXPECT_EQ((std::vector<std::string>{"page.php"}), ListDir(Dir));
+}
+
+// Replaced by root, a page of another user keeps its owner and its set-ID bits (changing the
+// owner clears them).
+TEST_F(FilesTest, ReplacedOutputKeepsOwnerAndSetIdBits) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root; the unprivileged case runs in its own test";
+  const std::string name = Dir + "page.php";
+  WriteFile(name, "old");
+  ASSERT_EQ(0, chown(name.c_str(), 65534, 65534));
+  ASSERT_EQ(0, chmod(name.c_str(), 06755));
+  TFileFailure failure;
+  ASSERT_TRUE(WriteOutputFile(name, "new", failure)) << failure.Message;
+  struct stat info {};
+  ASSERT_EQ(0, stat(name.c_str(), &info));
+  EXPECT_EQ(mode_t{06755}, info.st_mode & 07777);
+  EXPECT_EQ(65534u, info.st_uid);
+  EXPECT_EQ(65534u, info.st_gid);
+}
+
 TEST_F(FilesTest, RealWriteFailureLeavesTheOldFile) {
   const std::string name = Dir + "page.php";
   WriteFile(name, "old page" CRLF);
@@ -249,8 +323,11 @@ TEST_F(FilesTest, RealWriteFailureLeavesTheOldFile) {
     LimitFileSize(4096);
     TFileFailure failure;
     if (WriteOutputFile(name, std::string(65536, 'n'), failure)) return 1;
-    AOutput = failure.Kind + " : " + failure.Message;
-    return failure.Kind == "EWriteError" && failure.Message == "Stream write error" ? 0 : 2;
+    AOutput = failure.Kind + " : " + failure.Message + " (" + failure.Reason + ")";
+    return failure.Kind == "EWriteError" && failure.Message == "Stream write error" &&
+                   failure.Reason == "File too large"
+               ? 0
+               : 2;
   });
   EXPECT_EQ(0, child.ExitCode) << child.Output;
   EXPECT_EQ("old page" CRLF, ReadFile(name));
@@ -288,10 +365,70 @@ TEST_F(FilesTest, RunWithWriteFailureReportsIt) {
   WriteFile(Dir + "hello.zoq", "<?php" CRLF);
   WriteFile(Dir + "hello.zot", std::string(100000, 't'));  // loading is not limited
   WriteFile(Dir + "hello.php", "old page" CRLF);
-  const TChild child = RunZoqcInChild(Dir, [] { LimitFileSize(8192); });
+  const TChild child = RunZoqcInChild(Dir, [] {
+    LimitFileSize(8192);
+    std::signal(SIGXFSZ, SIG_DFL);  // zoqc itself is to keep the signal from ending it
+  });
   ExpectReport(child, "EWriteError : Stream write error");
   EXPECT_EQ("old page" CRLF, ReadFile(Dir + "hello.php"));
   EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
+}
+
+// A closed standard output ("zoqc page | true") is a console failure, said on standard
+// error, not an end by SIGPIPE; the page is written all the same.
+TEST_F(FilesTest, ClosedStandardOutputIsAConsoleFailure) {
+  WriteFile(Dir + "hello.zoq", "<?php" CRLF);
+  WriteFile(Dir + "hello.zot", "x");
+  const TChild child = RunInChild([&](std::string& AOutput) {
+    int fds[2];
+    if (pipe(fds) != 0) return 3;
+    close(fds[0]);  // no reader
+    std::signal(SIGPIPE, SIG_DFL);
+    const int err = open((Dir + "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (dup2(fds[1], STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) return 4;
+    const std::string arg = Dir + "hello";
+    const char* argv[] = {"zoqc", arg.c_str()};
+    const int code = RunCommandLine(2, argv, std::cout, std::cerr);
+    AOutput = "exit " + std::to_string(code);
+    return code;
+  });
+  EXPECT_EQ(217, child.ExitCode) << child.Output;  // -1 for an end by a signal
+  EXPECT_EQ("zoqc: cannot write to standard output\n", ReadFile(Dir + "err"));
+  EXPECT_EQ("<?php" CRLF CRLF "?>" CRLF "x", ReadFile(Dir + "hello.php"));
+}
+
+// A PIPE signal that another process sends ends zoqc as the signal does; one the system raises
+// for a write to a closed pipe only fails that write.
+TEST_F(FilesTest, OnlyAPipeSignalFromOutsideEndsTheProcess) {
+  for (const bool outside : {false, true}) {
+    SCOPED_TRACE(outside);
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      InstallInterruptCleanup();
+      int fds[2];
+      if (pipe(fds) != 0) _exit(3);
+      close(fds[0]);
+      const bool failed = write(fds[1], "x", 1) < 0 && errno == EPIPE;
+      if (write(ready[1], "r", 1) != 1) _exit(4);
+      if (outside) pause();
+      _exit(failed ? 0 : 5);
+    }
+    ASSERT_GT(pid, 0);
+    close(ready[1]);
+    char byte;
+    ASSERT_EQ(1, read(ready[0], &byte, 1));
+    close(ready[0]);
+    if (outside) kill(pid, SIGPIPE);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    if (outside) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+  }
 }
 
 #if defined(__has_feature)

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <random>
+#include <set>
+#include <string>
 #include <utility>
 
 namespace zoqc {
@@ -63,11 +66,29 @@ bool WriteAll(HANDLE AFile, std::string_view AData) {
 
 // A temporary file beside the output: created exclusively, deleted on destruction unless
 // Commit() moved it over the output.
+// The temporary files in flight, which an interrupt removes. The console's control handler runs
+// on a thread of its own, so a lock guards them.
+std::mutex TempsLock;
+std::set<std::wstring>& Temps() {
+  static auto* temps = new std::set<std::wstring>;  // never destroyed: a handler may run late
+  return *temps;
+}
+
+// Ctrl-C, Ctrl-Break or the console closing: the temporaries are marked for deletion (each is
+// deleted when its handle closes, at the latest when the process ends), and the next handler,
+// the system's, ends the process.
+BOOL WINAPI OnConsoleControl(DWORD) {
+  const std::lock_guard<std::mutex> lock(TempsLock);
+  for (const std::wstring& name : Temps()) DeleteFileW(name.c_str());
+  return FALSE;
+}
+
 class TTempFile {
  public:
   ~TTempFile() {
     if (File != INVALID_HANDLE_VALUE) CloseHandle(File);
     if (!Name.empty()) DeleteFileW(Name.c_str());
+    Forget();
   }
   bool Create(const std::string& ATarget) {
     // The folder part ends at the last "/", "\" or ":", so "C:page.php" gets "C:.zoqc-..." in
@@ -78,10 +99,13 @@ class TTempFile {
     std::mt19937 random(seed() ^ GetCurrentProcessId());
     for (int tries = 0; tries < 100; ++tries) {
       const std::wstring name = Widened(dir + ".zoqc-" + std::to_string(random() % 1000000));
-      File = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+      // Shared for deletion only, so that an interrupt can remove it while it is open.
+      File = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
       if (File != INVALID_HANDLE_VALUE) {
         Name = name;
+        const std::lock_guard<std::mutex> lock(TempsLock);
+        Temps().insert(Name);
         return true;
       }
       if (GetLastError() != ERROR_FILE_EXISTS) return false;
@@ -97,11 +121,18 @@ class TTempFile {
     if (!MoveFileExW(Name.c_str(), ATarget.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return false;
+    Forget();
     Name.clear();
     return true;
   }
 
  private:
+  void Forget() {
+    if (Name.empty()) return;
+    const std::lock_guard<std::mutex> lock(TempsLock);
+    Temps().erase(Name);
+  }
+
   HANDLE File = INVALID_HANDLE_VALUE;
   std::wstring Name;  // empty once committed
 };
@@ -165,5 +196,7 @@ bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_v
   if (AFailAt == TFailStep::Rename || !temp.Commit(target)) return write_error();
   return true;
 }
+
+void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 }  // namespace zoqc

@@ -1,0 +1,20 @@
+// The failure report that ends a run whose file operation failed or whose memory ran out.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zoqc {
+
+// The report's lines: where it happened, the kind and message, the call stack, an empty line.
+// The code location printed for a procedure is a stable number derived from its name.
+std::string FailureReport(std::string_view AKind, std::string_view AMessage,
+                          std::string_view ALocation);
+
+// The same report written into ABuffer without allocating memory; yields its length, or 0
+// when it does not fit.
+std::size_t FormatFailureReport(char* ABuffer, std::size_t ASize, std::string_view AKind,
+                                std::string_view AMessage, std::string_view ALocation);
+
+}  // namespace zoqc

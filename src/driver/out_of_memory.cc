@@ -1,0 +1,73 @@
+// The reserve for the out-of-memory report and the last-resort report when even throwing
+// std::bad_alloc fails.
+#include "src/driver/out_of_memory.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "src/driver/failure_report.h"
+#include "src/driver/page.h"
+
+namespace zoqc {
+
+namespace {
+
+// Enough for unwinding, the exception object and formatting the report; above malloc's mmap
+// threshold, so that freeing it gives the address space back at once.
+constexpr std::size_t kReserveSize = 512 * 1024;
+std::atomic<void*> Reserve{nullptr};
+
+// The report's text, made at start-up.
+char Report[512];
+std::size_t ReportSize = 0;
+
+// Gives the reserve back and lets the allocation try again; once it is gone, fails it.
+void OnAllocationFailure() {
+  if (void* reserve = Reserve.exchange(nullptr)) {
+    std::free(reserve);
+    return;
+  }
+  throw std::bad_alloc();
+}
+
+// Reached when an exception cannot be thrown for lack of memory (or escapes otherwise): prints
+// what is already buffered and the prepared report, with no further allocation.
+[[noreturn]] void OnTerminate() {
+  std::fflush(stdout);
+  for (std::size_t done = 0; done < ReportSize;) {
+    const ssize_t n = write(STDOUT_FILENO, Report + done, ReportSize - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  _exit(kExitFileFailure);
+}
+
+}  // namespace
+
+void PrepareForOutOfMemory() {
+  static std::atomic<bool> prepared{false};
+  if (prepared.exchange(true)) return;
+  // Made here, without allocating: there may be no memory for anything later.
+  ReportSize =
+      FormatFailureReport(Report, sizeof Report, "EOutOfMemory", "Out of memory", "Translate");
+  std::set_terminate(OnTerminate);
+  RenewOutOfMemoryReserve();
+  std::set_new_handler(OnAllocationFailure);
+}
+
+void RenewOutOfMemoryReserve() {
+  if (Reserve.load() != nullptr) return;
+  void* reserve = std::malloc(kReserveSize);
+  if (reserve == nullptr) return;
+  std::memset(reserve, 0, kReserveSize);  // really taken, not only promised
+  void* expected = nullptr;
+  if (!Reserve.compare_exchange_strong(expected, reserve)) std::free(reserve);
+}
+
+}  // namespace zoqc
