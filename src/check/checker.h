@@ -13,7 +13,12 @@
 
 namespace zoqc::check_detail {
 
-inline std::string Quoted(std::string_view AText) { return "'" + std::string(AText) + "'"; }
+// AText between single quotes, as messages name things.
+inline std::string Quoted(std::string_view AText) {
+  std::string quoted;
+  quoted.reserve(AText.size() + 2);
+  return quoted.append(1, '\'').append(AText).append(1, '\'');
+}
 
 using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
 

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "src/check/check.h"
+#include "src/check/checker.h"
 #include "src/check/page_model.h"
 #include "src/text/text.h"
 
@@ -9,11 +10,7 @@ namespace zoqc {
 
 namespace {
 
-std::string Quoted(std::string_view AText) {
-  std::string quoted;
-  quoted.reserve(AText.size() + 2);
-  return quoted.append(1, '\'').append(AText).append(1, '\'');
-}
+using check_detail::Quoted;
 
 // Why the name of a statement is not followed by "<<" and an expression.
 TDiagnostic MissingSeparator(const TSource& AScript, const TStatementLine& ALine) {

@@ -39,7 +39,8 @@ void AppendOne(std::string& AOut, const TPlace& APlace, const char* ALabel, cons
   AOut += APlace.SourceLine + "\n";
   const int width = std::max(1, APlace.EndColumn - APlace.Column);
   AOut += Indent(APlace.SourceLine, APlace.Column) +
-          paint(kGreen, "^" + std::string(static_cast<std::size_t>(width - 1), '~')) + "\n";
+          paint(kGreen, std::string(1, '^').append(static_cast<std::size_t>(width - 1), '~')) +
+          "\n";
 }
 
 // The fix-its that insert or replace text on the diagnostic's own line, shown under the caret.
