@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <csignal>
+#include <iostream>
 #include <string>
 
 #include "src/driver/command_line.h"
 #include "src/driver/options.h"
 #include "src/driver/page.h"
+#include "src/driver/site.h"
+#include "src/platform/terminal.h"
 
 namespace zoqc {
 
@@ -42,19 +45,14 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     return Finish(AOut, AErr, kExitSuccess);
   }
   if (!options.Quiet) PrintBanner(AOut);
-  if (options.Pages.empty()) {
+  if (options.Pages.empty() && options.Directories.empty()) {
     Usage(AOut);
     return Finish(AOut, AErr, kExitSuccess);
   }
-  // Every page named is translated; the worst outcome decides the exit code.
-  int exit_code = kExitSuccess;
-  for (const std::string& page : options.Pages) {
-    const TPageResult result = TranslatePage(PageJobOf(page), options);
-    AOut << result.Out;
-    AErr << result.Err;
-    exit_code = std::max(exit_code, result.ExitCode);
-  }
-  return Finish(AOut, AErr, exit_code);
+  // Every page named and every page under a -r folder; the worst outcome decides the exit
+  // code. The status line is for a person watching a terminal.
+  const bool status = !options.Quiet && &AOut == &std::cout && IsStandardOutputTerminal();
+  return Finish(AOut, AErr, RunSite(options, AOut, AErr, status));
 }
 
 }  // namespace zoqc

@@ -3,19 +3,26 @@
 
 #include <getopt.h>
 
+#include <charconv>
+#include <cstring>
+
 #include "src/driver/command_line.h"
 
 namespace zoqc {
 
 namespace {
 
-enum : int { kOptVersion = 256 };
+enum : int { kOptVersion = 256, kOptWatch };
 
-constexpr const char kShortOptions[] = ":hq";
+constexpr const char kShortOptions[] = ":hqr:j:o:";
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"quiet", no_argument, nullptr, 'q'},
     {"version", no_argument, nullptr, kOptVersion},
+    {"recursive", required_argument, nullptr, 'r'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"out-dir", required_argument, nullptr, 'o'},
+    {"watch", no_argument, nullptr, kOptWatch},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -24,6 +31,13 @@ std::string Spelled(const char* const* argv, int AIndex, int AShort) {
   if (AShort != 0) return std::string("-") + static_cast<char>(AShort);
   std::string arg = argv[AIndex];
   return arg.substr(0, arg.find('='));
+}
+
+// The value of -j: a whole number from 1 to 1024.
+bool ParseJobs(const char* AText, int& AJobs) {
+  const char* end = AText + std::strlen(AText);
+  const auto [stop, error] = std::from_chars(AText, end, AJobs);
+  return error == std::errc() && stop == end && AJobs >= 1 && AJobs <= 1024;
 }
 
 }  // namespace
@@ -48,6 +62,21 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptVersion:
         AOptions.ShowVersion = true;
         break;
+      case 'r':
+        AOptions.Directories.emplace_back(optarg);
+        break;
+      case 'j':
+        if (!ParseJobs(optarg, AOptions.Jobs)) {
+          AError = "option '-j' needs a number from 1 to 1024, not '" + std::string(optarg) + "'";
+          return false;
+        }
+        break;
+      case 'o':
+        AOptions.OutDir = optarg;
+        break;
+      case kOptWatch:
+        AOptions.Watch = true;
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optind - 1, optopt) + "' needs a value";
         return false;
@@ -66,7 +95,13 @@ void PrintHelp(std::ostream& AOut) {
           "Options:\n"
           "  -h, --help       print this text and exit\n"
           "  --version        print the version and exit\n"
-          "  -q, --quiet      print neither the banner nor the success line\n"
+          "  -q, --quiet      print neither the banner nor the success lines\n"
+          "  -r, --recursive DIR  translate every page under DIR (NAME.zoq with NAME.zot)\n"
+          "  -j, --jobs N     translate N pages at once (default: one per core)\n"
+          "  -o, --out-dir DIR    write the pages under DIR, in the folders they have\n"
+          "                   under the -r directory (a page named directly: DIR/NAME.php)\n"
+          "  --watch          translate, then translate a page again whenever its script\n"
+          "                   or template changes, until interrupted\n"
           "  --               end of the options: every later argument is a page name\n"
           "\n"
           "Every page named is translated in order; the exit code is the highest of the pages'\n"

@@ -8,10 +8,14 @@
 namespace zoqc {
 
 struct TOptions {
-  bool Help = false;               // -h, --help: the usage text and the options
-  bool ShowVersion = false;        // --version
-  bool Quiet = false;              // -q, --quiet: no banner, no success line
-  std::vector<std::string> Pages;  // the page names, in command-line order
+  bool Help = false;                     // -h, --help: the usage text and the options
+  bool ShowVersion = false;              // --version
+  bool Quiet = false;                    // -q, --quiet: no banner, no success line, no status line
+  std::vector<std::string> Pages;        // the page names, in command-line order
+  std::vector<std::string> Directories;  // -r, --recursive DIR: every page under DIR
+  int Jobs = 0;                          // -j N: pages translated at once; 0: one per core
+  std::string OutDir;                    // -o, --out-dir DIR: where the pages are written
+  bool Watch = false;                    // --watch: translate again whenever an input changes
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be
