@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -140,54 +139,46 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions) 
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus) {
   const std::size_t count = APages.size();
-  std::vector<TPageResult> results(count);
-  std::vector<char> done(count, 0);  // guarded by mutex
+  std::vector<TPageResult> results(count);  // guarded by mutex, like the rest below
+  std::vector<char> done(count, 0);
+  std::size_t printed = 0;  // the pages before it are out
+  TSiteTotals totals;
+  TStatusLine status(AOut, AStatus, count);
   std::mutex mutex;
-  std::condition_variable ready;
   std::atomic<std::size_t> next{0};
+  // Each thread takes the next page, and whichever thread finishes the first page not yet
+  // printed prints it and every finished page after it: no thread waits for another.
   const auto work = [&] {
     for (std::size_t idx; (idx = next++) < count;) {
       TPageResult result = TranslateSitePage(APages[idx], AOptions);
-      {
-        const std::lock_guard<std::mutex> lock(mutex);
-        results[idx] = std::move(result);
-        done[idx] = 1;
+      const std::lock_guard<std::mutex> lock(mutex);
+      results[idx] = std::move(result);
+      done[idx] = 1;
+      for (; printed < count && done[printed] != 0; ++printed) {
+        TPageResult page = std::move(results[printed]);
+        status.Clear();
+        AOut << page.Out;
+        AErr << page.Err;
+        totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
+        (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
+        totals.Warnings += page.Warnings;
+        status.Draw(printed + 1, APages[printed].Label);
       }
-      ready.notify_one();
     }
   };
-  std::size_t jobs = AOptions.Jobs > 0 ? static_cast<std::size_t>(AOptions.Jobs)
-                                       : std::max(1u, std::thread::hardware_concurrency());
-  jobs = std::min(jobs, count);
+  const std::size_t jobs = AOptions.Jobs > 0 ? static_cast<std::size_t>(AOptions.Jobs)
+                                             : std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::thread> threads;
-  for (std::size_t idx = 0; jobs > 1 && idx < jobs; ++idx) {
+  for (std::size_t idx = 1; idx < std::min(jobs, count); ++idx) {
     try {
       threads.emplace_back(work);
     } catch (const std::system_error&) {
       break;  // fewer threads than asked for; those that started do the work
     }
   }
-  // This thread prints each page's messages as soon as all before it are out.
-  TSiteTotals totals;
-  TStatusLine status(AOut, AStatus, count);
-  for (std::size_t idx = 0; idx < count; ++idx) {
-    TPageResult result;
-    if (threads.empty()) {
-      result = TranslateSitePage(APages[idx], AOptions);
-    } else {
-      std::unique_lock<std::mutex> lock(mutex);
-      ready.wait(lock, [&] { return done[idx] != 0; });
-      result = std::move(results[idx]);
-    }
-    status.Clear();
-    AOut << result.Out;
-    AErr << result.Err;
-    totals.ExitCode = std::max(totals.ExitCode, result.ExitCode);
-    (result.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
-    totals.Warnings += result.Warnings;
-    status.Draw(idx + 1, APages[idx].Label);
-  }
+  work();
   for (std::thread& thread : threads) thread.join();
+  status.Clear();
   return totals;
 }
 
@@ -201,7 +192,7 @@ int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bo
   const TSiteTotals totals = TranslatePages(pages, AOptions, AOut, AErr, AStatus);
   int exit_code = totals.ExitCode;
   if (!errors.empty()) exit_code = std::max(exit_code, kExitError);
-  if (pages.size() > 1 && !AOptions.Quiet) {
+  if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
