@@ -2,16 +2,16 @@
 #include "src/driver/driver.h"
 
 #include <algorithm>
-#include <iterator>
+#include <iostream>
 #include <string>
-#include <vector>
 
-#include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
+#include "src/driver/site.h"
 #include "src/platform/files.h"
+#include "src/platform/terminal.h"
 
 namespace zoqc {
 
@@ -49,24 +49,14 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later
-  if (options.Pages.empty()) {
+  if (options.Pages.empty() && options.Directories.empty()) {
     Usage(AOut);
     return Finish(AOut, AErr, kExitSuccess);
   }
-  // Every page named is translated; the worst outcome decides the exit code.
-  int exit_code = kExitSuccess;
-  std::vector<TDiagnostic> diagnostics;  // of every page, for one JSON array
-  for (const std::string& page : options.Pages) {
-    TPageResult result = TranslatePage(PageJobOf(page), options);
-    AOut << result.Out;
-    AErr << result.Err;
-    exit_code = std::max(exit_code, result.ExitCode);
-    if (options.Json)
-      std::move(result.Diagnostics.begin(), result.Diagnostics.end(),
-                std::back_inserter(diagnostics));
-  }
-  if (options.Json) AErr << RenderJson(diagnostics);
-  return Finish(AOut, AErr, exit_code);
+  // Every page named and every page under a -r folder; the worst outcome decides the exit
+  // code. The status line is for a person watching a terminal.
+  const bool status = !options.Quiet && &AOut == &std::cout && IsStandardOutputTerminal();
+  return Finish(AOut, AErr, RunSite(options, AOut, AErr, status));
 }
 
 }  // namespace zoqc

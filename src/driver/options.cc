@@ -8,15 +8,18 @@
 #include <optional>
 #include <utility>
 
+#include <charconv>
+#include <cstring>
+
 #include "src/driver/command_line.h"
 
 namespace zoqc {
 
 namespace {
 
-enum : int { kOptVersion = 256, kOptCheck, kOptFormat, kOptColor };
+enum : int { kOptVersion = 256, kOptCheck, kOptFormat, kOptColor, kOptWatch };
 
-constexpr const char kShortOptions[] = ":hqwW:";
+constexpr const char kShortOptions[] = ":hqwW:r:j:o:";
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"quiet", no_argument, nullptr, 'q'},
@@ -24,6 +27,10 @@ const option kLongOptions[] = {
     {"check", no_argument, nullptr, kOptCheck},
     {"diagnostics-format", required_argument, nullptr, kOptFormat},
     {"color", required_argument, nullptr, kOptColor},
+    {"recursive", required_argument, nullptr, 'r'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"out-dir", required_argument, nullptr, 'o'},
+    {"watch", no_argument, nullptr, kOptWatch},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -60,6 +67,13 @@ struct TWarningSwitches {
     return set;
   }
 };
+
+// The value of -j: a whole number from 1 to 1024.
+bool ParseJobs(const char* AText, int& AJobs) {
+  const char* end = AText + std::strlen(AText);
+  const auto [stop, error] = std::from_chars(AText, end, AJobs);
+  return error == std::errc() && stop == end && AJobs >= 1 && AJobs <= 1024;
+}
 
 }  // namespace
 
@@ -116,6 +130,21 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
           return false;
         }
         break;
+      case 'r':
+        AOptions.Directories.emplace_back(optarg);
+        break;
+      case 'j':
+        if (!ParseJobs(optarg, AOptions.Jobs)) {
+          AError = "option '-j' needs a number from 1 to 1024, not '" + std::string(optarg) + "'";
+          return false;
+        }
+        break;
+      case 'o':
+        AOptions.OutDir = optarg;
+        break;
+      case kOptWatch:
+        AOptions.Watch = true;
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optind - 1, optopt) + "' needs a value";
         return false;
@@ -138,7 +167,7 @@ void PrintHelp(std::ostream& AOut) {
           "Options:\n"
           "  -h, --help       print this text and exit\n"
           "  --version        print the version and exit\n"
-          "  -q, --quiet      print neither the banner nor the success line\n"
+          "  -q, --quiet      print neither the banner nor the success lines\n"
           "  --check          translate and report, but write no page\n"
           "  -Wname           report the warning 'name'; -Wno-name: do not\n"
           "  -Wall            report every warning, also those that braces in JavaScript\n"
@@ -151,6 +180,14 @@ void PrintHelp(std::ostream& AOut) {
           "  --color=auto|always|never\n"
           "                   colour the text diagnostics (auto: when standard error is a\n"
           "                   terminal and NO_COLOR is not set)\n"
+          "  -r, --recursive DIR\n"
+          "                   translate every page under DIR (NAME.zoq with NAME.zot)\n"
+          "  -j, --jobs N     translate N pages at once (default: one per core)\n"
+          "  -o, --out-dir DIR\n"
+          "                   write the pages under DIR, at their paths under the -r\n"
+          "                   folder (a page named directly: DIR/NAME.php)\n"
+          "  --watch          translate, then translate a page again whenever its script\n"
+          "                   or template changes, until interrupted\n"
           "  --               end of the options: every later argument is a page name\n"
           "\n"
           "Every page named is translated in order; the exit code is the highest of the pages'\n"

@@ -12,12 +12,16 @@ namespace zoqc {
 struct TOptions {
   bool Help = false;         // -h, --help: the usage text and the options
   bool ShowVersion = false;  // --version
-  bool Quiet = false;        // -q, --quiet: no banner, no success line
+  bool Quiet = false;        // -q, --quiet: no banner, success or status lines
   bool Check = false;        // --check: translate and report, write nothing
   bool Json = false;         // --diagnostics-format=json
   bool Color = false;        // colour the diagnostics (--color, NO_COLOR, a terminal)
   TWarningSet Warnings = DefaultWarnings();  // -Wname, -Wno-name, -Wall, -w, -Werror
   std::vector<std::string> Pages;            // the page names, in command-line order
+  std::vector<std::string> Directories;      // -r, --recursive DIR: every page under DIR
+  int Jobs = 0;                              // -j N: pages translated at once; 0: one per core
+  std::string OutDir;                        // -o, --out-dir DIR: where the pages are written
+  bool Watch = false;                        // --watch: translate again whenever an input changes
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

@@ -1,0 +1,138 @@
+// Tests of whole-site runs: pages under folders, threads, the output folder.
+#include "src/driver/site.h"
+
+#include "src/driver/driver.h"
+#include "tests/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ReadFile;
+using test_support::WriteFile;
+
+const char kGoodScript[] = "<?php" LF "<<a<<1" LF;
+const char kGoodPage[] = "<?php" LF LF "\r\n?>\r\n<?php echo 1;?>" LF;
+
+struct TRun {
+  int ExitCode = -1;
+  std::vector<std::string> Lines;  // standard output, after the banner
+};
+
+TRun RunZoqc(std::vector<std::string> AArgs) {
+  std::vector<const char*> argv = {"zoqc"};
+  for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  TRun run;
+  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  std::istringstream in(out.str());
+  for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
+  if (run.Lines.size() >= 2) run.Lines.erase(run.Lines.begin(), run.Lines.begin() + 2);
+  return run;
+}
+
+class SiteTest : public test_support::TScratchDirTest {
+ protected:
+  // Writes NAME.zoq and, unless ATemplate is null, NAME.zot under the scratch folder.
+  void Page(const std::string& AName, const char* AScript, const char* ATemplate = "{a}" LF) {
+    fs::create_directories(fs::path(Dir + AName).parent_path());
+    WriteFile(Dir + AName + ".zoq", AScript);
+    if (ATemplate != nullptr) WriteFile(Dir + AName + ".zot", ATemplate);
+  }
+};
+
+// Translated, a script error, a missing template and an output that cannot be written, many
+// times over on four threads: the lines come in page order, failing pages keep their old
+// output, and the worst outcome is the exit code.
+TEST_F(SiteTest, MixedOutcomesInPageOrder) {
+  std::vector<std::string> expected;
+  for (int idx = 10; idx < 40; ++idx) {
+    const std::string name = "site/p" + std::to_string(idx);
+    switch (idx % 4) {
+      case 0:
+        Page(name, kGoodScript);
+        expected.push_back("Compile sucessful.");
+        break;
+      case 1:
+        Page(name, "<?php" LF "<<a b" LF);
+        WriteFile(Dir + name + ".php", "old");
+        expected.push_back("Error(2):need <<");
+        break;
+      case 2:
+        Page(name, kGoodScript, nullptr);
+        WriteFile(Dir + name + ".php", "old");
+        expected.push_back("Error(1):" + Dir + name + ".zoq and " + Dir + name +
+                           ".zot file not found");
+        break;
+      case 3:
+        Page(name, kGoodScript);
+        fs::create_directory(Dir + name + ".php");  // not a file: cannot be replaced
+        expected.push_back("An unhandled exception occurred at $");
+        break;
+    }
+  }
+  Page("site/.hidden/p", "<?php" LF "<<a b" LF);  // never looked at
+  const TRun run = RunZoqc({"-j", "4", "-r", Dir + "site"});
+  EXPECT_EQ(217, run.ExitCode);
+  std::vector<std::string> heads;  // the first line of each page's message
+  for (std::size_t idx = 0; idx < run.Lines.size(); ++idx) {
+    const std::string& line = run.Lines[idx];
+    if (line.starts_with("An unhandled")) {
+      heads.push_back("An unhandled exception occurred at $");
+      while (idx < run.Lines.size() && !run.Lines[idx].empty()) ++idx;  // to its empty line
+    } else if (!line.ends_with(" s")) {
+      heads.push_back(line);
+    }
+  }
+  EXPECT_EQ(expected, heads);
+  EXPECT_TRUE(run.Lines.back().starts_with("30 pages: 7 translated, 23 failed, 0 warnings, "))
+      << run.Lines.back();
+  EXPECT_EQ(kGoodPage, ReadFile(Dir + "site/p12.php"));
+  EXPECT_EQ("old", ReadFile(Dir + "site/p13.php"));
+  EXPECT_EQ("old", ReadFile(Dir + "site/p14.php"));
+  EXPECT_FALSE(fs::exists(Dir + "site/.hidden/p.php"));
+}
+
+// -o writes each page at its place under the -r folder, and a page named directly at the top;
+// nothing is written beside the sources, and a link back up the tree is not followed.
+TEST_F(SiteTest, OutDirMirrorsTheTree) {
+  Page("src/index", kGoodScript);
+  Page("src/blog/2024/post", kGoodScript);
+  Page("src/blog/about", kGoodScript);
+  Page("lone/page", kGoodScript);
+  fs::create_directory_symlink("..", Dir + "src/blog/up");
+  const TRun run = RunZoqc({"-q", "-r", Dir + "src", "-o", Dir + "www", Dir + "lone/page"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_TRUE(run.Lines.empty());  // quiet: no success lines, no summary
+  std::vector<std::string> written;
+  for (const auto& entry : fs::recursive_directory_iterator(Dir + "www"))
+    if (entry.is_regular_file()) written.push_back(fs::relative(entry.path(), Dir + "www"));
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(
+      (std::vector<std::string>{"blog/2024/post.php", "blog/about.php", "index.php", "page.php"}),
+      written);
+  EXPECT_EQ(kGoodPage, ReadFile(Dir + "www/blog/2024/post.php"));
+  EXPECT_FALSE(fs::exists(Dir + "src/index.php"));
+  EXPECT_FALSE(fs::exists(Dir + "lone/page.php"));
+}
+
+TEST_F(SiteTest, FolderProblemsAndBadJobCounts) {
+  EXPECT_EQ(1, RunZoqc({"-r", Dir + "nothing"}).ExitCode);  // a folder that is not there
+  EXPECT_EQ(2, RunZoqc({"-j", "0", "-r", Dir}).ExitCode);
+  EXPECT_EQ(2, RunZoqc({"-j", "2x", "-r", Dir}).ExitCode);
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef LF
