@@ -2,6 +2,7 @@
 #include "tests/reference.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -178,8 +179,11 @@ TCompileResult CompileSequential(std::string_view AScript, std::string_view ATem
     RewriteStatements(php, "<<+", N, AppendText(N, blockString));
   }
 
-  for (const TSegment& seg : php) result.Output += seg.Text;
-  result.Output += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
+  auto page = std::make_shared<std::string>();
+  for (const TSegment& seg : php) *page += seg.Text;
+  *page += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
+  result.Pieces.Append(*page);
+  result.Storage = std::move(page);
   return result;
 }
 

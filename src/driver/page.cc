@@ -47,7 +47,7 @@ int Translate(std::ostream& AOut, const TPageJob& AJob, const TOptions& AOptions
     return result.ExitCode;
   }
   std::string().swap(script);  // give the memory back before the output is written
-  if (!WriteOutputFile(AJob.PhpFileName, result.Output, failure))
+  if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure))
     return ReportFailure(AOut, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;

@@ -107,12 +107,16 @@ class TTemplate {
     for (const auto& [start, end] : found) Cut(start, end, ABlock);
   }
 
-  // The whole current text.
-  std::string Result() const {
-    std::string out;
-    out.reserve(Text.size());
-    AppendCurrent(out, 0, Text.size());
-    return out;
+  // The whole current text in pieces: stretches of the template and echoes. Moves the echoes
+  // to AEchoes, which the pieces view.
+  std::vector<std::string_view> TakePieces(std::vector<std::string>& AEchoes) {
+    std::vector<std::string_view> pieces;
+    Walk(0, [&](std::string_view APiece, std::size_t, bool) {
+      pieces.push_back(APiece);
+      return true;
+    });
+    AEchoes = std::move(Echoes);  // the strings stay where they are, so the views hold
+    return pieces;
   }
 
  private:
@@ -233,8 +237,8 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
     const char c = AInner[idx];
     std::size_t length = 0;
     if (c == '{') {
-      if (const std::string* expr = AVars.Match(AInner, idx, length))
-        out.append("\".").append(*expr).append(".\"");
+      if (const std::string_view* splice = AVars.Match(AInner, idx, length))
+        out.append(*splice);
       else
         out.push_back(c), length = 1;
     } else if (c == '<') {
@@ -266,11 +270,11 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
 }
 
 bool ExpandBlocks(TRunState& Run, std::string& AError) {
+  Run.TemplatePieces.assign(1, Run.TemplateStr);
   if (Run.BlockList.empty()) return true;
   const std::size_t count = Run.BlockList.size();
   std::vector<std::string> append(count);  // each block's append text
   TFirstBlocks first;
-  std::string result;
   {
     TTemplate tmpl(Run.TemplateStr, Run.BlockList);
     for (std::size_t I = 0; I < count; ++I) {
@@ -291,12 +295,12 @@ bool ExpandBlocks(TRunState& Run, std::string& AError) {
       const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
           begin.Length, BlockStr.size() - begin.Length - end.Length);
       append[I] = BlockAppendText(
-          N, MakeBlockString(BlockStrInner, TPlaceholderIndex(Run.BlockVarList.Get(N))));
+          N,
+          MakeBlockString(BlockStrInner, TPlaceholderIndex(Run.BlockVarList.Get(N), "\".", ".\"")));
       tmpl.CutAll(BlockStr, N, I);
     }
-    result = tmpl.Result();
+    Run.TemplatePieces = tmpl.TakePieces(Run.BlockEchoes);
   }
-  Run.TemplateStr = std::move(result);
   Run.PhpStr = RewriteStatements(Run.PhpStr, Run.BlockList, first, append);
   return true;
 }

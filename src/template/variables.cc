@@ -1,55 +1,107 @@
 // Variable substitution: one left-to-right pass over the template.
 #include "src/template/variables.h"
 
-#include <vector>
+#include <cstring>
 
 #include "src/text/text.h"
 
 namespace zoqc {
 
-TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable) {
+TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
+                                     std::string_view ASuffix) {
   if (!ATable) return;
-  ATable->GetKeys(Keys);
-  for (const std::string& key : Keys) ByName.emplace(key, ATable->Lookup(key));  // first wins
+  std::vector<std::string> keys;
+  ATable->GetKeys(keys);
+  std::size_t bytes = 0;
+  for (const std::string& key : keys)
+    bytes += key.size() + APrefix.size() + ATable->Lookup(key)->size() + ASuffix.size();
+  Texts.reserve(bytes);  // never grows past this, so the views below stay valid
+  std::size_t size = 16;
+  while (size < 2 * keys.size()) size *= 2;
+  Slots.assign(size, 0);
+  Mask = size - 1;
+  Entries.reserve(keys.size());
+  const auto append = [&](std::string_view APart) {
+    Texts.insert(Texts.end(), APart.begin(), APart.end());
+  };
+  for (const std::string& key : keys) {
+    const std::uint32_t hash = FoldedNameHash(key);
+    const std::size_t slot = SlotOf(hash, key);
+    if (Slots[slot] != 0) continue;  // a key listed earlier, up to case, wins
+    const std::size_t start = Texts.size();
+    append(key);
+    append(APrefix);
+    append(*ATable->Lookup(key));
+    append(ASuffix);
+    const char* base = Texts.data() + start;
+    Entries.push_back({std::string_view(base, key.size()),
+                       std::string_view(base + key.size(), Texts.size() - start - key.size())});
+    Slots[slot] = (static_cast<std::uint64_t>(hash) << 32) | Entries.size();
+  }
 }
 
-const std::string* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
-                                            std::size_t& ALength) const {
-  std::size_t end = AIdx + 1;  // past "{"
-  while (end < AText.size() && IsNameChar(AText[end])) ++end;
+std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, std::string_view AKey) const {
+  for (std::size_t slot = AHash & Mask;; slot = (slot + 1) & Mask) {
+    const std::uint64_t s = Slots[slot];
+    if (s == 0) return slot;
+    if ((s >> 32) == AHash && SameText(Entries[(s & 0xFFFFFFFFu) - 1].Key, AKey)) return slot;
+  }
+}
+
+const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
+                                                 std::size_t& ALength) const {
+  if (Entries.empty()) return nullptr;
+  const std::size_t end = NameEnd(AText, AIdx + 1);  // past "{"
   if (end >= AText.size() || AText[end] != '}') return nullptr;
-  const auto it = ByName.find(AText.substr(AIdx + 1, end - AIdx - 1));
-  if (it == ByName.end()) return nullptr;
+  const std::string_view name = AText.substr(AIdx + 1, end - AIdx - 1);
+  const std::uint64_t s = Slots[SlotOf(FoldedNameHash(name), name)];
+  if (s == 0) return nullptr;
   ALength = end + 1 - AIdx;
-  return it->second;
+  return &Entries[(s & 0xFFFFFFFFu) - 1].Text;
 }
 
-void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames,
-                       std::string_view APrefix, std::string_view ASuffix) {
+namespace {
+
+// Calls AEmit for each stretch of AText and each placeholder text, in order.
+template <typename TEmit>
+void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit) {
   if (ANames.Empty()) {
-    AOut.append(AText);
+    AEmit(AText);
     return;
   }
-  std::size_t done = 0;  // AText before this index is in AOut
-  for (std::size_t idx = AText.find('{'); idx != std::string_view::npos;
-       idx = AText.find('{', idx)) {
+  const char* const data = AText.data();
+  std::size_t done = 0;  // AText before this index is emitted
+  std::size_t idx = 0;
+  while (idx < AText.size()) {
+    const void* brace = std::memchr(data + idx, '{', AText.size() - idx);
+    if (!brace) break;
+    idx = static_cast<std::size_t>(static_cast<const char*>(brace) - data);
     std::size_t length = 0;
-    const std::string* expr = ANames.Match(AText, idx, length);
-    if (!expr) {
+    const std::string_view* text = ANames.Match(AText, idx, length);
+    if (!text) {
       ++idx;
       continue;
     }
-    AOut.append(AText.substr(done, idx - done));
-    AOut.append(APrefix).append(*expr).append(ASuffix);
+    AEmit(AText.substr(done, idx - done));
+    AEmit(*text);
     idx += length;
     done = idx;
   }
-  AOut.append(AText.substr(done));
+  AEmit(AText.substr(done));
 }
 
-void SubstituteVariables(const TRunState& Run, std::string& APage) {
-  APage.reserve(APage.size() + Run.TemplateStr.size());
-  AppendSubstituted(APage, Run.TemplateStr, TPlaceholderIndex(&Run.VarList), "<?php echo ", ";?>");
+}  // namespace
+
+void AppendSubstituted(TPieces& AOut, std::string_view AText, const TPlaceholderIndex& ANames) {
+  Substitute(AText, ANames, [&](std::string_view APiece) { AOut.Append(APiece); });
+}
+
+void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames) {
+  Substitute(AText, ANames, [&](std::string_view APiece) { AOut.append(APiece); });
+}
+
+void SubstituteVariables(const TRunState& Run, const TPlaceholderIndex& AVars, TPieces& APage) {
+  for (const std::string_view piece : Run.TemplatePieces) AppendSubstituted(APage, piece, AVars);
 }
 
 }  // namespace zoqc

@@ -12,6 +12,20 @@ inline bool IsNameChar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// The index of the first byte at or after AFrom (0-based) that is not a name character, or the
+// size of AText: where a name that starts at AFrom ends.
+inline std::size_t NameEnd(std::string_view AText, std::size_t AFrom) {
+  while (AFrom < AText.size() && IsNameChar(AText[AFrom])) ++AFrom;
+  return AFrom;
+}
+
+// A hash of a name up to ASCII letter case: names equal up to case (SameText) hash alike.
+inline std::uint32_t FoldedNameHash(std::string_view AName) {
+  std::uint64_t h = 14695981039346656037u;  // FNV-1a over the bytes with bit 5 cleared
+  for (const char c : AName) h = (h ^ (static_cast<unsigned char>(c) & 0xDFu)) * 1099511628211u;
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
 // Folds a-z to A-Z; every other byte, 128 to 255 included, is left as it is.
 inline char UpCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
