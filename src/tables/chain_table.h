@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -19,20 +18,24 @@ std::uint32_t HashOfKey(std::string_view AKey);
 // Invariants: keys are unique under exact byte comparison; an item lives in bucket
 // HashOf(Key) % Size; a new item goes to the head of its chain and never moves afterwards;
 // the bucket count never changes. Listing walks the buckets in order, each chain from its head.
-// Slots indexes every key's link slot, so Find costs no chain walk however long chains grow.
+// Beside the chains, an open-addressing index finds every item by its key, and each item knows
+// the link slot that refers to it, so Find costs no chain walk however long chains grow.
 template <typename TValue>
 class TChainTable {
  public:
+  struct THashItem;
+  using PHashItem = THashItem*;                    // a borrowed item; frees nothing
+  using PPHashItem = std::unique_ptr<THashItem>*;  // a link slot: a bucket head or a Next
   struct THashItem {
     std::unique_ptr<THashItem> Next;  // the next item of the same chain; null at its end
     std::string Key;                  // the table's own copy of the key
     TValue Value;                     // the stored value
+    PPHashItem Link = nullptr;        // the slot that refers to this item
+    std::uint32_t IndexHash = 0;      // IndexHashOf(Key)
   };
-  using PHashItem = THashItem*;                    // a borrowed item; frees nothing
-  using PPHashItem = std::unique_ptr<THashItem>*;  // a link slot: a bucket head or a Next
 
   explicit TChainTable(std::int32_t ASize)
-      : Buckets(static_cast<std::size_t>(ASize)), EndSlots(Buckets.size()) {
+      : Buckets(static_cast<std::size_t>(ASize)), EndSlots(Buckets.size()), Index(16) {
     ResetEndSlots();
   }
   virtual ~TChainTable() { Clear(); }
@@ -44,13 +47,15 @@ class TChainTable {
   // The slot that refers to the item holding AKey, or else the null slot at the end of the
   // chain of AKey's bucket. Never null.
   PPHashItem Find(std::string_view AKey) {
-    const auto it = Slots.find(AKey);
-    return it != Slots.end() ? it->second : EndSlots[BucketOf(AKey)];
+    const PHashItem item = Index[IndexSlot(IndexHashOf(AKey), AKey)];
+    return item ? item->Link : EndSlots[BucketOf(AKey)];
   }
 
   // Replaces the value of an existing key in place, or adds a new item at its chain's head.
   void Put(std::string_view AKey, TValue AValue) {
-    if (const PHashItem item = Find(AKey)->get()) {
+    const std::uint32_t hash = IndexHashOf(AKey);
+    const std::size_t slot = IndexSlot(hash, AKey);
+    if (const PHashItem item = Index[slot]) {
       item->Value = std::move(AValue);
       return;
     }
@@ -58,32 +63,33 @@ class TChainTable {
     auto item = std::make_unique<THashItem>();
     item->Key = std::string(AKey);
     item->Value = std::move(AValue);
+    item->IndexHash = hash;
     item->Next = std::move(Buckets[idx]);
     // The old head now hangs from the new item's Next; an empty chain's end moves there too.
     if (item->Next)
-      Slots[item->Next->Key] = &item->Next;
+      item->Next->Link = &item->Next;
     else
       EndSlots[idx] = &item->Next;
     Buckets[idx] = std::move(item);
-    Slots[Buckets[idx]->Key] = &Buckets[idx];
+    Buckets[idx]->Link = &Buckets[idx];
+    Index[slot] = Buckets[idx].get();
+    if (++Count * 2 > Index.size()) GrowIndex();
   }
 
   // Removes and frees every item, one at a time (a chain left to its destructors would recurse
   // once per item); the bucket count stays.
   void Clear() {
-    Slots.clear();
+    Index.assign(16, nullptr);
+    Count = 0;
     for (auto& head : Buckets)
       while (head) head = std::move(head->Next);
     ResetEndSlots();
   }
 
-  std::size_t GetBucketsSize() const { return Buckets.size(); }
-
  protected:
   // The item holding AKey, or null.
   const THashItem* Item(std::string_view AKey) const {
-    const auto it = Slots.find(AKey);
-    return it != Slots.end() ? it->second->get() : nullptr;
+    return Index[IndexSlot(IndexHashOf(AKey), AKey)];
   }
 
   // Calls AVisit(item) for every item in listing order.
@@ -99,9 +105,36 @@ class TChainTable {
     for (std::size_t i = 0; i < Buckets.size(); ++i) EndSlots[i] = &Buckets[i];
   }
 
+  // FNV-1a over the key's bytes: spreads keys over the index far better than HashOf.
+  static std::uint32_t IndexHashOf(std::string_view AKey) {
+    std::uint64_t h = 14695981039346656037u;
+    for (const char c : AKey) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+  }
+  // The index slot of AKey: its item's, or the empty slot that ends its probe sequence.
+  std::size_t IndexSlot(std::uint32_t AHash, std::string_view AKey) const {
+    const std::size_t mask = Index.size() - 1;
+    for (std::size_t slot = AHash & mask;; slot = (slot + 1) & mask) {
+      const PHashItem item = Index[slot];
+      if (!item || (item->IndexHash == AHash && item->Key == AKey)) return slot;
+    }
+  }
+  void GrowIndex() {
+    std::vector<PHashItem> old(Index.size() * 2, nullptr);
+    old.swap(Index);
+    const std::size_t mask = Index.size() - 1;
+    for (const PHashItem item : old) {
+      if (!item) continue;
+      std::size_t slot = item->IndexHash & mask;
+      while (Index[slot]) slot = (slot + 1) & mask;
+      Index[slot] = item;
+    }
+  }
+
   std::vector<std::unique_ptr<THashItem>> Buckets;  // chain heads; null for an empty bucket
   std::vector<PPHashItem> EndSlots;                 // per bucket, the null slot that ends its chain
-  std::unordered_map<std::string_view, PPHashItem> Slots;  // key (viewing Item.Key) -> its slot
+  std::vector<PHashItem> Index;  // open addressing by IndexHash; size a power of two
+  std::size_t Count = 0;         // items; at most half of Index.size()
 };
 
 }  // namespace zoqc

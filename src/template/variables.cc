@@ -51,10 +51,18 @@ std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, std::string_view AKey
 const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
                                                  std::size_t& ALength) const {
   if (Entries.empty()) return nullptr;
-  const std::size_t end = NameEnd(AText, AIdx + 1);  // past "{"
+  // Finds the end of the name and hashes it in the same loop.
+  const unsigned char* const text = reinterpret_cast<const unsigned char*>(AText.data());
+  std::uint64_t h = kNameHashSeed;
+  std::size_t end = AIdx + 1;  // past "{"
+  for (; end < AText.size(); ++end) {
+    const unsigned char folded = kNameFold.Of[text[end]];
+    if (!folded) break;
+    h = NameHashStep(h, folded);
+  }
   if (end >= AText.size() || AText[end] != '}') return nullptr;
   const std::string_view name = AText.substr(AIdx + 1, end - AIdx - 1);
-  const std::uint64_t s = Slots[SlotOf(FoldedNameHash(name), name)];
+  const std::uint64_t s = Slots[SlotOf(NameHashFinish(h), name)];
   if (s == 0) return nullptr;
   ALength = end + 1 - AIdx;
   return &Entries[(s & 0xFFFFFFFFu) - 1].Text;

@@ -7,6 +7,7 @@ namespace zoqc {
 
 bool SameText(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
+  if (A == B) return true;  // the usual case, at memcmp speed
   for (std::size_t i = 0; i < A.size(); ++i)
     if (UpCase(A[i]) != UpCase(B[i])) return false;
   return true;

@@ -8,7 +8,7 @@
 namespace zoqc {
 
 // Name characters are the ASCII digits and letters, nothing else (no underscore, no byte >= 128).
-inline bool IsNameChar(char c) {
+constexpr bool IsNameChar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
@@ -19,11 +19,33 @@ inline std::size_t NameEnd(std::string_view AText, std::size_t AFrom) {
   return AFrom;
 }
 
+// Each byte's value in a name hash: a name character with bit 5 cleared (so a-z fold to A-Z,
+// and no name character maps to 0), or 0 for any other byte.
+inline constexpr struct TNameFold {
+  unsigned char Of[256] = {};
+  constexpr TNameFold() {
+    for (int c = 0; c < 256; ++c)
+      if (IsNameChar(static_cast<char>(c))) Of[c] = static_cast<unsigned char>(c & 0xDF);
+  }
+} kNameFold;
+
+// The running step of a folded name hash (FNV-1a over the folded bytes).
+inline constexpr std::uint64_t kNameHashSeed = 14695981039346656037u;
+inline std::uint64_t NameHashStep(std::uint64_t AHash, unsigned char AFolded) {
+  return (AHash ^ AFolded) * 1099511628211u;
+}
+inline std::uint32_t NameHashFinish(std::uint64_t AHash) {
+  return static_cast<std::uint32_t>(AHash ^ (AHash >> 32));
+}
+
 // A hash of a name up to ASCII letter case: names equal up to case (SameText) hash alike.
 inline std::uint32_t FoldedNameHash(std::string_view AName) {
-  std::uint64_t h = 14695981039346656037u;  // FNV-1a over the bytes with bit 5 cleared
-  for (const char c : AName) h = (h ^ (static_cast<unsigned char>(c) & 0xDFu)) * 1099511628211u;
-  return static_cast<std::uint32_t>(h ^ (h >> 32));
+  std::uint64_t h = kNameHashSeed;
+  for (const char c : AName) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    h = NameHashStep(h, kNameFold.Of[b] ? kNameFold.Of[b] : b);
+  }
+  return NameHashFinish(h);
 }
 
 // Folds a-z to A-Z; every other byte, 128 to 255 included, is left as it is.
