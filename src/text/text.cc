@@ -5,14 +5,6 @@
 
 namespace zoqc {
 
-bool SameText(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  if (A == B) return true;  // the usual case, at memcmp speed
-  for (std::size_t i = 0; i < A.size(); ++i)
-    if (UpCase(A[i]) != UpCase(B[i])) return false;
-  return true;
-}
-
 std::int64_t Pos(std::string_view ASubStr, std::string_view AStr) {
   if (ASubStr.empty()) return 0;
   const std::size_t idx = AStr.find(ASubStr);

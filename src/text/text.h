@@ -48,11 +48,18 @@ inline std::uint32_t FoldedNameHash(std::string_view AName) {
   return NameHashFinish(h);
 }
 
+
 // Folds a-z to A-Z; every other byte, 128 to 255 included, is left as it is.
 inline char UpCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // True when both texts have the same length and the same bytes up to ASCII letter case.
-bool SameText(std::string_view A, std::string_view B);
+inline bool SameText(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  if (A == B) return true;  // the usual case, at memcmp speed
+  for (std::size_t i = 0; i < A.size(); ++i)
+    if (UpCase(A[i]) != UpCase(B[i])) return false;
+  return true;
+}
 
 // Hash and equality of texts up to ASCII case, for tables keyed by names in any case.
 struct TSameTextHash {
