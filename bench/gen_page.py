@@ -56,10 +56,10 @@ class Page:
     def block(self, b, bvars, inner_text):
         self.script += [f"<<*{b}"] + [f"<<<{x}<<$r['{x}']" for x in bvars]
         self.script += ["foreach ($rows as $r) {", f"<<+{b}", "}"]
-        self.zot.append(f"<!--BEGIN {b}-->" + inner_text("{", "}") + f"<!--END {b}-->" + CRLF)
-        self.twig.append("{% for r in rows %}" + inner_text("{{ r.", " }}") + "{% endfor %}" +
-                         CRLF)
-        self.tpl.append("{foreach $rows as $r}" + inner_text("{$r.", "}") + "{/foreach}" + CRLF)
+        # No line end right after a tag: Twig drops it, as PHP drops one after "?>".
+        self.zot.append(f"<!--BEGIN {b}-->" + inner_text("{", "}") + f"<!--END {b}-->")
+        self.twig.append("{% for r in rows %}" + inner_text("{{ r.", " }}") + "{% endfor %}")
+        self.tpl.append("{foreach $rows as $r}" + inner_text("{$r.", "}") + "{/foreach}")
 
     def write(self, out, engines):
         os.makedirs(out, exist_ok=True)
@@ -101,7 +101,7 @@ def standard(a):
                 b = name("b", k // per_block, a.blocks)
 
                 def inner(open_, close, bv=p.block_vars):
-                    return CRLF + "".join(f"<li>{open_}{x}{close}</li>" + CRLF for x in bv)
+                    return "".join(f"<li>{open_}{x}{close}</li>" + CRLF for x in bv)
 
                 p.block(b, p.block_vars, inner)
     return p
