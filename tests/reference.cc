@@ -11,6 +11,7 @@
 #include "src/state/run_state.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/text.h"
+#include "tests/reference_text.h"
 
 namespace zoqc::reference {
 namespace {

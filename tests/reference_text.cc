@@ -1,7 +1,9 @@
-// Text primitives: search, clamped copy and replace on byte strings.
-#include "src/text/text.h"
+// The reference's text primitives: search, clamped copy and replace on byte strings.
+#include "tests/reference_text.h"
 
 #include <algorithm>
+
+#include "src/text/text.h"
 
 namespace zoqc {
 
