@@ -67,12 +67,11 @@ class Page:
             f.write(CRLF.join(self.script) + CRLF)
         with open(os.path.join(out, "page.zot"), "w", newline="") as f:
             f.write("".join(self.zot))
-        if not engines:
-            return
-        with open(os.path.join(out, "page.twig"), "w", newline="") as f:
-            f.write("".join(self.twig))
-        with open(os.path.join(out, "page.tpl"), "w", newline="") as f:
-            f.write("".join(self.tpl))
+        if engines:
+            with open(os.path.join(out, "page.twig"), "w", newline="") as f:
+                f.write("".join(self.twig))
+            with open(os.path.join(out, "page.tpl"), "w", newline="") as f:
+                f.write("".join(self.tpl))
         with open(os.path.join(out, "data.php"), "w", newline="") as f:
             f.write("<?php\n$v = [\n")
             f.writelines(f"'{k}' => '{val}',\n" for k, val in self.data.items())
@@ -152,6 +151,7 @@ def main():
         p.text(unit * (a.bytes // len(unit)) + "<!--BEGIN b-->x<!--END b-->")
     else:
         ap.error("unknown shape " + a.shape)
+    p.data = {}
     p.write(a.out, False)
 
 
