@@ -39,6 +39,7 @@ TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
   Run.ScriptStr = {};  // the caller may free the script now
   result.Pieces.Append(Run.PhpStr);
   storage->Vars.emplace(&Run.VarList, "<?php echo ", ";?>");
+  Run.VarList.Clear();  // the index holds every text the page needs from it
   SubstituteVariables(Run, *storage->Vars, result.Pieces);
   result.Storage = std::move(storage);
   return result;
