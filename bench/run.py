@@ -87,8 +87,10 @@ def commands(page, zoqc, engines):
 
 
 def time_commands(page, cmds, rounds, runs):
-    """name -> list of seconds, the commands taking turns round by round."""
+    """name -> (list of seconds, list of CPU seconds (user + system) per round), the commands
+    taking turns round by round."""
     times = {name: [] for name in cmds}
+    cpu = {name: [] for name in cmds}
     for _ in range(rounds):
         for name, (cmd, prepare) in cmds.items():
             out = os.path.join(page, "hf.json")
@@ -99,8 +101,10 @@ def time_commands(page, cmds, rounds, runs):
                 hf += ["--prepare", prepare]
             sh(hf + [cmd], cwd=page, stdout=subprocess.DEVNULL)
             with open(out) as f:
-                times[name] += json.load(f)["results"][0]["times"]
-    return times
+                result = json.load(f)["results"][0]
+            times[name] += result["times"]
+            cpu[name].append(result["user"] + result["system"])
+    return times, cpu
 
 
 def peak_kib(page, cmd, prepare=None, runs=3):
@@ -132,12 +136,13 @@ def bench_pages(args, zoqc, results):
         cmds = commands(page, zoqc, page_engines)
         rounds, runs = (args.rounds, args.runs) if name != "large" else (args.rounds, 3)
         load_before = load_average()
-        times = time_commands(page, cmds, rounds, runs)
+        times, cpu = time_commands(page, cmds, rounds, runs)
         row = {"bytes": size, "load": [load_before, load_average()], "engines": {}}
         for e, t in times.items():
             prepare = cmds[e][1]
             row["engines"][e] = {
                 "min": min(t), "median": statistics.median(t), "max": max(t), "runs": len(t),
+                "cpu": statistics.median(cpu[e]),
                 "peak_kib": peak_kib(page, cmds[e][0], prepare)}
         results["pages"][name] = row
         z, c = row["engines"]["zoqc"], row["engines"]["cat"]
@@ -148,12 +153,14 @@ def bench_pages(args, zoqc, results):
 
 
 def median_time(page, zoqc, runs):
+    """(median wall seconds, mean CPU seconds) of zoqc on the page."""
     out = os.path.join(page, "hf.json")
     sh(["hyperfine", "-N", "--style", "none", "--warmup", "1", "--runs", str(runs), "--output",
         os.path.join(page, "cmd.out"), "--export-json", out, f"{zoqc} page"], cwd=page,
        stdout=subprocess.DEVNULL)
     with open(out) as f:
-        return statistics.median(json.load(f)["results"][0]["times"])
+        result = json.load(f)["results"][0]
+    return statistics.median(result["times"]), result["user"] + result["system"]
 
 
 def scaling_series(scale):
@@ -189,8 +196,10 @@ def bench_scaling(args, zoqc, results):
         rows = []
         for x, gen_args in points:
             size = generate(page, gen_args, False)
-            t = median_time(page, zoqc, args.scaling_runs)
-            rows.append({"x": x, "bytes": size, "seconds": t, "ns_per_byte": t * 1e9 / size})
+            wall, cpu = median_time(page, zoqc, args.scaling_runs)
+            # CPU time (user + system) per byte: what the translator costs, whatever the load.
+            rows.append({"x": x, "bytes": size, "seconds": wall, "cpu_seconds": cpu,
+                         "ns_per_byte": cpu * 1e9 / size})
         spread = max(r["ns_per_byte"] for r in rows) / min(r["ns_per_byte"] for r in rows)
         results["scaling"][series] = {"points": rows, "spread": spread}
         print(f"{series}: " + ", ".join(f"{r['x']}: {r['ns_per_byte']:.2f} ns/B" for r in rows) +
@@ -212,15 +221,15 @@ def plot(results, out):
     script = (f"set terminal png size 1100,650; set output '{out}/scaling.png';"
               "set title 'zoqc: time per input byte along each scaling series (flat = linear)';"
               "set xlabel 'step along the series (each step 10x more of the quantity, about)';"
-              "set ylabel 'ns per input byte (whole process)'; set logscale y; set key outside;"
+              "set ylabel 'CPU ns per input byte (whole process)'; set logscale y; set key outside;"
               f"plot for [i=0:{n - 1}] '{data}' index i using 1:2 with linespoints "
               "title columnheader(1)")
     sh(["gnuplot", "-e", script])
 
 
 def write_markdown(results, out):
-    lines = ["| page | bytes | cat | zoqc | zoqc / cat | zoqc peak memory | "
-             "Twig compile | Smarty compile |", "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    lines = ["| page | bytes | cat | zoqc | zoqc / cat | CPU: cat, zoqc, ratio | zoqc peak memory | "
+             "Twig compile | Smarty compile |", "|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for name, row in results["pages"].items():
         e = row["engines"]
 
@@ -231,13 +240,15 @@ def write_markdown(results, out):
             return f"{v['median']*1e3:.2f} ms ({v['min']*1e3:.2f}-{v['max']*1e3:.2f})"
         z, c = e["zoqc"], e["cat"]
         lines.append(f"| {name} | {row['bytes']:,} | {ms('cat')} | {ms('zoqc')} | "
-                     f"{z['median']/c['median']:.2f}x | {z['peak_kib']/1024:.1f} MiB | "
+                     f"{z['median']/c['median']:.2f}x | {c['cpu']*1e3:.2f} ms, {z['cpu']*1e3:.2f} ms, "
+                     f"{z['cpu']/c['cpu']:.2f}x | {z['peak_kib']/1024:.1f} MiB | "
                      f"{ms('twig')} | {ms('smarty')} |")
     loads = [x for row in results["pages"].values() for x in row["load"]]
     if loads:
         lines += ["", f"Load average (1 min) during the page runs: {min(loads):.2f} to "
                   f"{max(loads):.2f} on {results['machine']['cpus']} cores."]
-    lines += ["", "| scaling series | points (ns per input byte) | max / min |", "|---|---|---:|"]
+    lines += ["", "| scaling series | points: CPU ns per input byte (user + system) | max / min |",
+              "|---|---|---:|"]
     for series, s in results["scaling"].items():
         pts = ", ".join(f"{r['x']:,}: {r['ns_per_byte']:.2f}" for r in s["points"])
         lines.append(f"| {series} | {pts} | {s['spread']:.2f} |")
@@ -273,6 +284,8 @@ def main():
                "pages": {}, "scaling": {}}
     if a.pages:
         bench_pages(a, zoqc, results)
+        with open(os.path.join(a.out, "results.json"), "w") as f:  # in case scaling fails
+            json.dump(results, f, indent=1)
     if a.scaling:
         bench_scaling(a, zoqc, results)
     with open(os.path.join(a.out, "results.json"), "w") as f:

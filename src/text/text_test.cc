@@ -14,11 +14,11 @@ TEST(SameText, ComparesUpToAsciiCase) {
 
 TEST(NameEnd, StopsAtTheFirstOtherByte) {
   EXPECT_EQ(4u, NameEnd("{ab1}", 1));
-  EXPECT_EQ(1u, NameEnd("{}", 1));       // an empty name
-  EXPECT_EQ(3u, NameEnd("{ab", 1));      // runs to the end of the text
-  EXPECT_EQ(3u, NameEnd("{ab", 3));      // starting at the end
-  EXPECT_EQ(2u, NameEnd("xa_b", 1));     // no underscore
-  EXPECT_EQ(2u, NameEnd("xa\xC3" "b", 1));  // no byte above 127
+  EXPECT_EQ(1u, NameEnd("{}", 1));                               // an empty name
+  EXPECT_EQ(3u, NameEnd("{ab", 1));                              // runs to the end of the text
+  EXPECT_EQ(3u, NameEnd("{ab", 3));                              // starting at the end
+  EXPECT_EQ(2u, NameEnd("xa_b", 1));                             // no underscore
+  EXPECT_EQ(2u, NameEnd(std::string_view("xa\xC3\x62", 4), 1));  // no byte above 127
 }
 
 TEST(FoldedNameHash, NamesEqualUpToCaseHashAlike) {
