@@ -61,11 +61,13 @@ std::string ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
 }
 
 std::string ReadScriptVar(std::string_view AValue, std::int64_t& Postion) {
-  const auto length = static_cast<std::int64_t>(AValue.size());
-  const std::int64_t start = Postion;
-  while (Postion <= length && !IsLineBreak(ByteAt(AValue, Postion))) ++Postion;
-  std::string result(AValue.substr(IndexOf(start), static_cast<std::size_t>(Postion - start)));
-  if (Postion <= length && ByteAt(AValue, Postion) == '\r') ++Postion;  // an LF stays for the loop
+  if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
+  const std::size_t start = IndexOf(Postion);
+  std::size_t end = start;
+  while (end < AValue.size() && !IsLineBreak(AValue[end])) ++end;
+  std::string result(AValue.substr(start, end - start));
+  if (end < AValue.size() && AValue[end] == '\r') ++end;  // an LF stays for the loop
+  Postion = PostionOf(end);
   return result;
 }
 

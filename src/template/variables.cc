@@ -10,34 +10,35 @@ namespace zoqc {
 TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
                                      std::string_view ASuffix) {
   if (!ATable) return;
-  std::vector<std::string> keys;
-  ATable->GetKeys(keys);
+  std::size_t count = 0;
   std::size_t bytes = 0;
-  for (const std::string& key : keys)
-    bytes += key.size() + APrefix.size() + ATable->Lookup(key)->size() + ASuffix.size();
+  ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
+    ++count;
+    bytes += AKey.size() + APrefix.size() + AValue.size() + ASuffix.size();
+  });
   Texts.reserve(bytes);  // never grows past this, so the views below stay valid
   std::size_t size = 16;
-  while (size < 2 * keys.size()) size *= 2;
+  while (size < 2 * count) size *= 2;
   Slots.assign(size, 0);
   Mask = size - 1;
-  Entries.reserve(keys.size());
+  Entries.reserve(count);
   const auto append = [&](std::string_view APart) {
     Texts.insert(Texts.end(), APart.begin(), APart.end());
   };
-  for (const std::string& key : keys) {
-    const std::uint32_t hash = FoldedNameHash(key);
-    const std::size_t slot = SlotOf(hash, key);
-    if (Slots[slot] != 0) continue;  // a key listed earlier, up to case, wins
+  ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
+    const std::uint32_t hash = FoldedNameHash(AKey);
+    const std::size_t slot = SlotOf(hash, AKey);
+    if (Slots[slot] != 0) return;  // a key listed earlier, up to case, wins
     const std::size_t start = Texts.size();
-    append(key);
+    append(AKey);
     append(APrefix);
-    append(*ATable->Lookup(key));
+    append(AValue);
     append(ASuffix);
     const char* base = Texts.data() + start;
-    Entries.push_back({std::string_view(base, key.size()),
-                       std::string_view(base + key.size(), Texts.size() - start - key.size())});
+    Entries.push_back({std::string_view(base, AKey.size()),
+                       std::string_view(base + AKey.size(), Texts.size() - start - AKey.size())});
     Slots[slot] = (static_cast<std::uint64_t>(hash) << 32) | Entries.size();
-  }
+  });
 }
 
 std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, std::string_view AKey) const {
