@@ -1,6 +1,8 @@
 // The chained hash table that both tables are built on: fixed buckets, newest item first.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,7 +21,9 @@ std::uint32_t HashOfKey(std::string_view AKey);
 // HashOf(Key) % Size; a new item goes to the head of its chain and never moves afterwards;
 // the bucket count never changes. Listing walks the buckets in order, each chain from its head.
 // Beside the chains, an open-addressing index finds every item by its key, and each item knows
-// the link slot that refers to it, so Find costs no chain walk however long chains grow.
+// the link slot that refers to it, so finding a key costs no chain walk however long chains
+// grow. A bitmap of the non-empty buckets lets listing and releasing skip the empty ones, so a
+// small table costs little whatever its bucket count.
 template <typename TValue>
 class TChainTable {
  public:
@@ -35,20 +39,20 @@ class TChainTable {
   };
 
   explicit TChainTable(std::int32_t ASize)
-      : Buckets(static_cast<std::size_t>(ASize)), EndSlots(Buckets.size()), Index(16) {
-    ResetEndSlots();
-  }
-  virtual ~TChainTable() { Clear(); }
+      : Buckets(static_cast<std::size_t>(ASize)), Occupied((Buckets.size() + 63) / 64), Index(16) {}
+  virtual ~TChainTable() { Release(); }
   TChainTable(const TChainTable&) = delete;
   TChainTable& operator=(const TChainTable&) = delete;
 
   virtual std::uint32_t HashOf(std::string_view AKey) const { return HashOfKey(AKey); }
 
   // The slot that refers to the item holding AKey, or else the null slot at the end of the
-  // chain of AKey's bucket. Never null.
+  // chain of AKey's bucket (found by walking that chain). Never null.
   PPHashItem Find(std::string_view AKey) {
-    const PHashItem item = Index[IndexSlot(IndexHashOf(AKey), AKey)];
-    return item ? item->Link : EndSlots[BucketOf(AKey)];
+    if (const PHashItem item = Index[IndexSlot(IndexHashOf(AKey), AKey)]) return item->Link;
+    PPHashItem slot = &Buckets[BucketOf(AKey)];
+    while (*slot) slot = &(*slot)->Next;
+    return slot;
   }
 
   // Replaces the value of an existing key in place, or adds a new item at its chain's head.
@@ -65,11 +69,9 @@ class TChainTable {
     item->Value = std::move(AValue);
     item->IndexHash = hash;
     item->Next = std::move(Buckets[idx]);
-    // The old head now hangs from the new item's Next; an empty chain's end moves there too.
-    if (item->Next)
-      item->Next->Link = &item->Next;
-    else
-      EndSlots[idx] = &item->Next;
+    // The old head now hangs from the new item's Next.
+    if (item->Next) item->Next->Link = &item->Next;
+    Occupied[idx / 64] |= std::uint64_t{1} << (idx % 64);
     Buckets[idx] = std::move(item);
     Buckets[idx]->Link = &Buckets[idx];
     Index[slot] = Buckets[idx].get();
@@ -79,11 +81,9 @@ class TChainTable {
   // Removes and frees every item, one at a time (a chain left to its destructors would recurse
   // once per item); the bucket count stays.
   void Clear() {
+    Release();
     Index.assign(16, nullptr);
     Count = 0;
-    for (auto& head : Buckets)
-      while (head) head = std::move(head->Next);
-    ResetEndSlots();
   }
 
  protected:
@@ -95,14 +95,27 @@ class TChainTable {
   // Calls AVisit(item) for every item in listing order.
   template <typename TVisit>
   void ForEach(TVisit AVisit) const {
-    for (const auto& head : Buckets)
-      for (const THashItem* item = head.get(); item; item = item->Next.get()) AVisit(*item);
+    ForEachBucket([&](std::size_t AIdx) {
+      for (const THashItem* item = Buckets[AIdx].get(); item; item = item->Next.get())
+        AVisit(*item);
+    });
   }
 
  private:
   std::size_t BucketOf(std::string_view AKey) const { return HashOf(AKey) % Buckets.size(); }
-  void ResetEndSlots() {
-    for (std::size_t i = 0; i < Buckets.size(); ++i) EndSlots[i] = &Buckets[i];
+  // Calls AVisit(index) for every non-empty bucket, in ascending order.
+  template <typename TVisit>
+  void ForEachBucket(TVisit AVisit) const {
+    for (std::size_t word = 0; word < Occupied.size(); ++word)
+      for (std::uint64_t bits = Occupied[word]; bits != 0; bits &= bits - 1)
+        AVisit(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+  }
+  // Frees every item and empties every bucket.
+  void Release() {
+    ForEachBucket([&](std::size_t AIdx) {
+      for (auto& head = Buckets[AIdx]; head;) head = std::move(head->Next);
+    });
+    std::fill(Occupied.begin(), Occupied.end(), 0);
   }
 
   // FNV-1a over the key's bytes: spreads keys over the index far better than HashOf.
@@ -132,7 +145,7 @@ class TChainTable {
   }
 
   std::vector<std::unique_ptr<THashItem>> Buckets;  // chain heads; null for an empty bucket
-  std::vector<PPHashItem> EndSlots;                 // per bucket, the null slot that ends its chain
+  std::vector<std::uint64_t> Occupied;              // bit i: bucket i holds a chain
   std::vector<PHashItem> Index;  // open addressing by IndexHash; size a power of two
   std::size_t Count = 0;         // items; at most half of Index.size()
 };
