@@ -2,6 +2,7 @@
 #include "tests/reference.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "src/state/run_state.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/text.h"
+#include "tests/reference_text.h"
 
 namespace zoqc::reference {
 namespace {
@@ -178,8 +180,11 @@ TCompileResult CompileSequential(std::string_view AScript, std::string_view ATem
     RewriteStatements(php, "<<+", N, AppendText(N, blockString));
   }
 
-  for (const TSegment& seg : php) result.Output += seg.Text;
-  result.Output += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
+  auto page = std::make_shared<std::string>();
+  for (const TSegment& seg : php) *page += seg.Text;
+  *page += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
+  result.Pieces.Append(*page);
+  result.Storage = std::move(page);
   return result;
 }
 

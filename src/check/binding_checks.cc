@@ -13,8 +13,8 @@ void TChecker::CheckDuplicates() {
   std::unordered_map<std::string, const TStatementLine*> seen;
   for (const TStatementLine& line : Lines) {
     if (line.Kind != '=' && line.Kind != '<') continue;
-    std::string key = AnsiUpperCase(line.Name);
-    if (line.Kind == '<') key = AnsiUpperCase(line.Block) + "\n" + key;
+    std::string key = UpperCased(line.Name);
+    if (line.Kind == '<') key = UpperCased(line.Block) + "\n" + key;
     const auto [it, added] = seen.try_emplace(key, &line);
     if (added) continue;
     const std::string_view first = it->second->Name;
@@ -59,7 +59,7 @@ void TChecker::CheckPlaceholders() {
   // The <pre> and <textarea> spans, found case-insensitively.
   std::vector<std::pair<std::size_t, std::size_t>> pre;
   if (Warnings.Has(TWarning::PreNewline)) {
-    const std::string upper = AnsiUpperCase(Template.Text);
+    const std::string upper = UpperCased(Template.Text);
     for (const std::string_view tag : {"PRE", "TEXTAREA"}) {
       const std::string open = "<" + std::string(tag), close = "</" + std::string(tag);
       for (std::size_t at = upper.find(open); at != std::string::npos;

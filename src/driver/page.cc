@@ -89,7 +89,7 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   }
   if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
-  if (!WriteOutputFile(AJob.PhpFileName, result.Output, failure))
+  if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;

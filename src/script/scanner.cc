@@ -10,7 +10,7 @@ namespace {
 
 // Bytes from Postion through the next LF, or to the end of AValue.
 std::string_view RestOfLine(std::string_view AValue, std::int64_t Postion) {
-  const auto start = static_cast<std::size_t>(Postion - 1);
+  const std::size_t start = IndexOf(Postion);
   const std::size_t lf = AValue.find('\n', start);
   return AValue.substr(start,
                        lf == std::string_view::npos ? std::string_view::npos : lf - start + 1);
@@ -21,7 +21,7 @@ bool OpensWith(std::string_view AValue, std::int64_t Postion, std::int64_t ACoun
                std::string_view AOpener) {
   if (static_cast<std::int64_t>(AValue.size()) - (ACount - 1) < Postion || Postion < 1)
     return false;
-  return AValue.substr(static_cast<std::size_t>(Postion - 1), AOpener.size()) == AOpener;
+  return AValue.substr(IndexOf(Postion), AOpener.size()) == AOpener;
 }
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
@@ -53,20 +53,21 @@ bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion) {
 }
 
 std::string ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
-  const std::int64_t start = Postion;
-  while (Postion <= static_cast<std::int64_t>(AValue.size()) && IsNameChar(ByteAt(AValue, Postion)))
-    ++Postion;
-  return std::string(AValue.substr(static_cast<std::size_t>(start - 1),
-                                   static_cast<std::size_t>(Postion - start)));
+  if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
+  const std::size_t start = IndexOf(Postion);
+  const std::size_t end = NameEnd(AValue, start);
+  Postion = PostionOf(end);
+  return std::string(AValue.substr(start, end - start));
 }
 
 std::string ReadScriptVar(std::string_view AValue, std::int64_t& Postion) {
-  const auto length = static_cast<std::int64_t>(AValue.size());
-  const std::int64_t start = Postion;
-  while (Postion <= length && !IsLineBreak(ByteAt(AValue, Postion))) ++Postion;
-  std::string result(AValue.substr(static_cast<std::size_t>(start - 1),
-                                   static_cast<std::size_t>(Postion - start)));
-  if (Postion <= length && ByteAt(AValue, Postion) == '\r') ++Postion;  // an LF stays for the loop
+  if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
+  const std::size_t start = IndexOf(Postion);
+  std::size_t end = start;
+  while (end < AValue.size() && !IsLineBreak(AValue[end])) ++end;
+  std::string result(AValue.substr(start, end - start));
+  if (end < AValue.size() && AValue[end] == '\r') ++end;  // an LF stays for the loop
+  Postion = PostionOf(end);
   return result;
 }
 

@@ -10,9 +10,13 @@
 
 namespace zoqc {
 
+// The one place where 1-based positions and 0-based indexes meet.
+inline std::size_t IndexOf(std::int64_t Postion) { return static_cast<std::size_t>(Postion - 1); }
+inline std::int64_t PostionOf(std::size_t AIndex) { return static_cast<std::int64_t>(AIndex) + 1; }
+
 // The byte at the 1-based APostion (which must lie within AValue).
 inline char ByteAt(std::string_view AValue, std::int64_t Postion) {
-  return AValue[static_cast<std::size_t>(Postion - 1)];
+  return AValue[IndexOf(Postion)];
 }
 
 // Appends the rest of the line, through its LF (or to the end of AValue), to Run.PhpStr;

@@ -19,6 +19,11 @@ class THashTable : public TChainTable<std::string> {
   const std::string* Lookup(std::string_view AKey) const;
   // Appends every key to AResult, in ascending bucket order and newest first within a bucket.
   void GetKeys(std::vector<std::string>& AResult) const;
+  // Calls AVisit(key, value) for every item, in the order of GetKeys, copying nothing.
+  template <typename TVisit>
+  void ForEachPair(TVisit AVisit) const {
+    ForEach([&](const THashItem& AItem) { AVisit(AItem.Key, AItem.Value); });
+  }
 };
 
 }  // namespace zoqc

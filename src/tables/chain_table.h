@@ -1,11 +1,12 @@
 // The chained hash table that both tables are built on: fixed buckets, newest item first.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -19,38 +20,46 @@ std::uint32_t HashOfKey(std::string_view AKey);
 // Invariants: keys are unique under exact byte comparison; an item lives in bucket
 // HashOf(Key) % Size; a new item goes to the head of its chain and never moves afterwards;
 // the bucket count never changes. Listing walks the buckets in order, each chain from its head.
-// Slots indexes every key's link slot, so Find costs no chain walk however long chains grow.
+// Beside the chains, an open-addressing index finds every item by its key, and each item knows
+// the link slot that refers to it, so finding a key costs no chain walk however long chains
+// grow. A bitmap of the non-empty buckets lets listing and releasing skip the empty ones, so a
+// small table costs little whatever its bucket count.
 template <typename TValue>
 class TChainTable {
  public:
+  struct THashItem;
+  using PHashItem = THashItem*;                    // a borrowed item; frees nothing
+  using PPHashItem = std::unique_ptr<THashItem>*;  // a link slot: a bucket head or a Next
   struct THashItem {
     std::unique_ptr<THashItem> Next;  // the next item of the same chain; null at its end
     std::string Key;                  // the table's own copy of the key
     TValue Value;                     // the stored value
+    PPHashItem Link = nullptr;        // the slot that refers to this item
+    std::uint32_t IndexHash = 0;      // IndexHashOf(Key)
   };
-  using PHashItem = THashItem*;                    // a borrowed item; frees nothing
-  using PPHashItem = std::unique_ptr<THashItem>*;  // a link slot: a bucket head or a Next
 
   explicit TChainTable(std::int32_t ASize)
-      : Buckets(static_cast<std::size_t>(ASize)), EndSlots(Buckets.size()) {
-    ResetEndSlots();
-  }
-  virtual ~TChainTable() { Clear(); }
+      : Buckets(static_cast<std::size_t>(ASize)), Occupied((Buckets.size() + 63) / 64), Index(16) {}
+  virtual ~TChainTable() { Release(); }
   TChainTable(const TChainTable&) = delete;
   TChainTable& operator=(const TChainTable&) = delete;
 
   virtual std::uint32_t HashOf(std::string_view AKey) const { return HashOfKey(AKey); }
 
   // The slot that refers to the item holding AKey, or else the null slot at the end of the
-  // chain of AKey's bucket. Never null.
+  // chain of AKey's bucket (found by walking that chain). Never null.
   PPHashItem Find(std::string_view AKey) {
-    const auto it = Slots.find(AKey);
-    return it != Slots.end() ? it->second : EndSlots[BucketOf(AKey)];
+    if (const PHashItem item = Index[IndexSlot(IndexHashOf(AKey), AKey)]) return item->Link;
+    PPHashItem slot = &Buckets[BucketOf(AKey)];
+    while (*slot) slot = &(*slot)->Next;
+    return slot;
   }
 
   // Replaces the value of an existing key in place, or adds a new item at its chain's head.
   void Put(std::string_view AKey, TValue AValue) {
-    if (const PHashItem item = Find(AKey)->get()) {
+    const std::uint32_t hash = IndexHashOf(AKey);
+    const std::size_t slot = IndexSlot(hash, AKey);
+    if (const PHashItem item = Index[slot]) {
       item->Value = std::move(AValue);
       return;
     }
@@ -58,50 +67,87 @@ class TChainTable {
     auto item = std::make_unique<THashItem>();
     item->Key = std::string(AKey);
     item->Value = std::move(AValue);
+    item->IndexHash = hash;
     item->Next = std::move(Buckets[idx]);
-    // The old head now hangs from the new item's Next; an empty chain's end moves there too.
-    if (item->Next)
-      Slots[item->Next->Key] = &item->Next;
-    else
-      EndSlots[idx] = &item->Next;
+    // The old head now hangs from the new item's Next.
+    if (item->Next) item->Next->Link = &item->Next;
+    Occupied[idx / 64] |= std::uint64_t{1} << (idx % 64);
     Buckets[idx] = std::move(item);
-    Slots[Buckets[idx]->Key] = &Buckets[idx];
+    Buckets[idx]->Link = &Buckets[idx];
+    Index[slot] = Buckets[idx].get();
+    if (++Count * 2 > Index.size()) GrowIndex();
   }
 
   // Removes and frees every item, one at a time (a chain left to its destructors would recurse
   // once per item); the bucket count stays.
   void Clear() {
-    Slots.clear();
-    for (auto& head : Buckets)
-      while (head) head = std::move(head->Next);
-    ResetEndSlots();
+    Release();
+    Index.assign(16, nullptr);
+    Count = 0;
   }
-
-  std::size_t GetBucketsSize() const { return Buckets.size(); }
 
  protected:
   // The item holding AKey, or null.
   const THashItem* Item(std::string_view AKey) const {
-    const auto it = Slots.find(AKey);
-    return it != Slots.end() ? it->second->get() : nullptr;
+    return Index[IndexSlot(IndexHashOf(AKey), AKey)];
   }
 
   // Calls AVisit(item) for every item in listing order.
   template <typename TVisit>
   void ForEach(TVisit AVisit) const {
-    for (const auto& head : Buckets)
-      for (const THashItem* item = head.get(); item; item = item->Next.get()) AVisit(*item);
+    ForEachBucket([&](std::size_t AIdx) {
+      for (const THashItem* item = Buckets[AIdx].get(); item; item = item->Next.get())
+        AVisit(*item);
+    });
   }
 
  private:
   std::size_t BucketOf(std::string_view AKey) const { return HashOf(AKey) % Buckets.size(); }
-  void ResetEndSlots() {
-    for (std::size_t i = 0; i < Buckets.size(); ++i) EndSlots[i] = &Buckets[i];
+  // Calls AVisit(index) for every non-empty bucket, in ascending order.
+  template <typename TVisit>
+  void ForEachBucket(TVisit AVisit) const {
+    for (std::size_t word = 0; word < Occupied.size(); ++word)
+      for (std::uint64_t bits = Occupied[word]; bits != 0; bits &= bits - 1)
+        AVisit(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+  }
+  // Frees every item and empties every bucket.
+  void Release() {
+    ForEachBucket([&](std::size_t AIdx) {
+      for (auto& head = Buckets[AIdx]; head;) head = std::move(head->Next);
+    });
+    std::fill(Occupied.begin(), Occupied.end(), 0);
+  }
+
+  // FNV-1a over the key's bytes: spreads keys over the index far better than HashOf.
+  static std::uint32_t IndexHashOf(std::string_view AKey) {
+    std::uint64_t h = 14695981039346656037u;
+    for (const char c : AKey) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+  }
+  // The index slot of AKey: its item's, or the empty slot that ends its probe sequence.
+  std::size_t IndexSlot(std::uint32_t AHash, std::string_view AKey) const {
+    const std::size_t mask = Index.size() - 1;
+    for (std::size_t slot = AHash & mask;; slot = (slot + 1) & mask) {
+      const PHashItem item = Index[slot];
+      if (!item || (item->IndexHash == AHash && item->Key == AKey)) return slot;
+    }
+  }
+  void GrowIndex() {
+    std::vector<PHashItem> old(Index.size() * 2, nullptr);
+    old.swap(Index);
+    const std::size_t mask = Index.size() - 1;
+    for (const PHashItem item : old) {
+      if (!item) continue;
+      std::size_t slot = item->IndexHash & mask;
+      while (Index[slot]) slot = (slot + 1) & mask;
+      Index[slot] = item;
+    }
   }
 
   std::vector<std::unique_ptr<THashItem>> Buckets;  // chain heads; null for an empty bucket
-  std::vector<PPHashItem> EndSlots;                 // per bucket, the null slot that ends its chain
-  std::unordered_map<std::string_view, PPHashItem> Slots;  // key (viewing Item.Key) -> its slot
+  std::vector<std::uint64_t> Occupied;              // bit i: bucket i holds a chain
+  std::vector<PHashItem> Index;  // open addressing by IndexHash; size a power of two
+  std::size_t Count = 0;         // items; at most half of Index.size()
 };
 
 }  // namespace zoqc

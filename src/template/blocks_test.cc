@@ -13,7 +13,7 @@ std::string BlockString(std::string_view AInner,
                         std::initializer_list<std::pair<const char*, const char*>> AVars = {}) {
   THashTable table(256);
   for (const auto& [name, expr] : AVars) table.Put(name, expr);
-  return MakeBlockString(AInner, TPlaceholderIndex(&table));
+  return MakeBlockString(AInner, TPlaceholderIndex(&table, "\".", ".\""));
 }
 
 TEST(BlockTexts, GeneratedTexts) {

@@ -1,55 +1,116 @@
 // Variable substitution: one left-to-right pass over the template.
 #include "src/template/variables.h"
 
-#include <vector>
+#include <cstring>
 
 #include "src/text/text.h"
 
 namespace zoqc {
 
-TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable) {
+TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
+                                     std::string_view ASuffix) {
   if (!ATable) return;
-  ATable->GetKeys(Keys);
-  for (const std::string& key : Keys) ByName.emplace(key, ATable->Lookup(key));  // first wins
+  std::size_t count = 0;
+  std::size_t bytes = 0;
+  ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
+    ++count;
+    bytes += AKey.size() + APrefix.size() + AValue.size() + ASuffix.size();
+  });
+  Texts.reserve(bytes);  // never grows past this, so the views below stay valid
+  std::size_t size = 16;
+  while (size < 2 * count) size *= 2;
+  Slots.assign(size, 0);
+  Mask = size - 1;
+  Entries.reserve(count);
+  const auto append = [&](std::string_view APart) {
+    Texts.insert(Texts.end(), APart.begin(), APart.end());
+  };
+  ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
+    const std::uint32_t hash = FoldedNameHash(AKey);
+    const std::size_t slot = SlotOf(hash, AKey);
+    if (Slots[slot] != 0) return;  // a key listed earlier, up to case, wins
+    const std::size_t start = Texts.size();
+    append(AKey);
+    append(APrefix);
+    append(AValue);
+    append(ASuffix);
+    const char* base = Texts.data() + start;
+    Entries.push_back({std::string_view(base, AKey.size()),
+                       std::string_view(base + AKey.size(), Texts.size() - start - AKey.size())});
+    Slots[slot] = (static_cast<std::uint64_t>(hash) << 32) | Entries.size();
+  });
 }
 
-const std::string* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
-                                            std::size_t& ALength) const {
+std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, std::string_view AKey) const {
+  for (std::size_t slot = AHash & Mask;; slot = (slot + 1) & Mask) {
+    const std::uint64_t s = Slots[slot];
+    if (s == 0) return slot;
+    if ((s >> 32) == AHash && SameText(Entries[(s & 0xFFFFFFFFu) - 1].Key, AKey)) return slot;
+  }
+}
+
+const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
+                                                 std::size_t& ALength) const {
+  if (Entries.empty()) return nullptr;
+  // Finds the end of the name and hashes it in the same loop.
+  const unsigned char* const text = reinterpret_cast<const unsigned char*>(AText.data());
+  std::uint64_t h = kNameHashSeed;
   std::size_t end = AIdx + 1;  // past "{"
-  while (end < AText.size() && IsNameChar(AText[end])) ++end;
+  for (; end < AText.size(); ++end) {
+    const unsigned char folded = kNameFold.Of[text[end]];
+    if (!folded) break;
+    h = NameHashStep(h, folded);
+  }
   if (end >= AText.size() || AText[end] != '}') return nullptr;
-  const auto it = ByName.find(AText.substr(AIdx + 1, end - AIdx - 1));
-  if (it == ByName.end()) return nullptr;
+  const std::string_view name = AText.substr(AIdx + 1, end - AIdx - 1);
+  const std::uint64_t s = Slots[SlotOf(NameHashFinish(h), name)];
+  if (s == 0) return nullptr;
   ALength = end + 1 - AIdx;
-  return it->second;
+  return &Entries[(s & 0xFFFFFFFFu) - 1].Text;
 }
 
-void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames,
-                       std::string_view APrefix, std::string_view ASuffix) {
+namespace {
+
+// Calls AEmit for each stretch of AText and each placeholder text, in order.
+template <typename TEmit>
+void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit) {
   if (ANames.Empty()) {
-    AOut.append(AText);
+    AEmit(AText);
     return;
   }
-  std::size_t done = 0;  // AText before this index is in AOut
-  for (std::size_t idx = AText.find('{'); idx != std::string_view::npos;
-       idx = AText.find('{', idx)) {
+  const char* const data = AText.data();
+  std::size_t done = 0;  // AText before this index is emitted
+  std::size_t idx = 0;
+  while (idx < AText.size()) {
+    const void* brace = std::memchr(data + idx, '{', AText.size() - idx);
+    if (!brace) break;
+    idx = static_cast<std::size_t>(static_cast<const char*>(brace) - data);
     std::size_t length = 0;
-    const std::string* expr = ANames.Match(AText, idx, length);
-    if (!expr) {
+    const std::string_view* text = ANames.Match(AText, idx, length);
+    if (!text) {
       ++idx;
       continue;
     }
-    AOut.append(AText.substr(done, idx - done));
-    AOut.append(APrefix).append(*expr).append(ASuffix);
+    AEmit(AText.substr(done, idx - done));
+    AEmit(*text);
     idx += length;
     done = idx;
   }
-  AOut.append(AText.substr(done));
+  AEmit(AText.substr(done));
 }
 
-void SubstituteVariables(const TRunState& Run, std::string& APage) {
-  APage.reserve(APage.size() + Run.TemplateStr.size());
-  AppendSubstituted(APage, Run.TemplateStr, TPlaceholderIndex(&Run.VarList), "<?php echo ", ";?>");
+}  // namespace
+
+void AppendSubstituted(TPieces& AOut, std::string_view AText, const TPlaceholderIndex& ANames) {
+  Substitute(AText, ANames, [&](std::string_view APiece) { AOut.Append(APiece); });
+}
+
+void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames) {
+  Substitute(AText, ANames, [&](std::string_view APiece) { AOut.append(APiece); });
+}
+
+void SubstituteVariables(const TRunState& Run, const TPlaceholderIndex& AVars, TPieces& APage) {
+  for (const std::string_view piece : Run.TemplatePieces) AppendSubstituted(APage, piece, AVars);
 }
 
 }  // namespace zoqc

@@ -2,42 +2,55 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "src/state/run_state.h"
 #include "src/tables/VarHashtable.h"
-#include "src/text/text.h"
+#include "src/text/pieces.h"
 
 namespace zoqc {
 
 // The names of one table, for matching placeholders "{" K "}" (K a run of name characters,
 // possibly empty) up to ASCII case: K selects the first key of the table's listing order that
-// equals K without regard to case.
+// equals K without regard to case, and yields that key's text, APrefix + value + ASuffix, built
+// once here. Open addressing on hashes of the case-folded names: a lookup allocates nothing.
 class TPlaceholderIndex {
  public:
-  explicit TPlaceholderIndex(const THashTable* ATable);  // a null table matches nothing
+  // A null table matches nothing.
+  explicit TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix = "",
+                             std::string_view ASuffix = "");
 
-  bool Empty() const { return ByName.empty(); }
+  bool Empty() const { return Entries.empty(); }
   // When AText holds a placeholder of a key at AIdx (0-based, on its "{"), yields that key's
-  // expression and sets ALength to the placeholder's length; otherwise yields null.
-  const std::string* Match(std::string_view AText, std::size_t AIdx, std::size_t& ALength) const;
+  // text and sets ALength to the placeholder's length; otherwise yields null.
+  const std::string_view* Match(std::string_view AText, std::size_t AIdx,
+                                std::size_t& ALength) const;
 
  private:
-  std::vector<std::string> Keys;  // the table's keys, which ByName views
-  std::unordered_map<std::string_view, const std::string*, TSameTextHash, TSameTextEqual>
-      ByName;  // key, compared up to case -> expression
+  struct TEntry {
+    std::string_view Key;   // as listed first, viewing Texts
+    std::string_view Text;  // prefix, value, suffix, viewing Texts
+  };
+  // The slot of AKey (folded hash AHash): the entry's slot, or the empty slot that ends its
+  // probe sequence.
+  std::size_t SlotOf(std::uint32_t AHash, std::string_view AKey) const;
+
+  std::vector<char> Texts;           // every key and text, which Entries view
+  std::vector<TEntry> Entries;       // one per distinct key up to case, first listed wins
+  std::vector<std::uint64_t> Slots;  // folded hash << 32 | entry + 1; 0 for an empty slot
+  std::size_t Mask = 0;              // Slots.size() - 1, a power of two at least twice Entries
 };
 
-// Appends AText to AOut with each placeholder of ANames replaced by APrefix, its expression and
-// ASuffix, in one pass: inserted text is never searched again.
-void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames,
-                       std::string_view APrefix, std::string_view ASuffix);
+// Appends AText to AOut with each placeholder of ANames replaced by its text, in one pass:
+// inserted text is never searched again.
+void AppendSubstituted(TPieces& AOut, std::string_view AText, const TPlaceholderIndex& ANames);
+void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames);
 
-// Appends Run.TemplateStr to APage with each placeholder of Run.VarList replaced by
-// "<?php echo " expression ";?>".
-void SubstituteVariables(const TRunState& Run, std::string& APage);
+// Appends the template as block expansion left it (Run.TemplatePieces) to APage, with each
+// placeholder of AVars (built on Run.VarList with "<?php echo " and ";?>") replaced.
+void SubstituteVariables(const TRunState& Run, const TPlaceholderIndex& AVars, TPieces& APage);
 
 }  // namespace zoqc

@@ -11,11 +11,14 @@ std::string Substitute(std::initializer_list<std::pair<const char*, const char*>
                        std::string_view ATemplate) {
   TRunState run;
   for (const auto& [name, expr] : ABindings) run.VarList.Put(name, expr);
-  run.TemplateStr = ATemplate;
-  std::string page = "<?php ?>";
-  SubstituteVariables(run, page);
-  EXPECT_EQ("<?php ?>", page.substr(0, 8));  // appended after what the page holds
-  return page.substr(8);
+  run.TemplatePieces = {ATemplate};
+  TPieces page;
+  page.Append("<?php ?>");
+  const TPlaceholderIndex vars(&run.VarList, "<?php echo ", ";?>");  // the page views its texts
+  SubstituteVariables(run, vars, page);
+  const std::string text = page.Joined();
+  EXPECT_EQ("<?php ?>", text.substr(0, 8));  // appended after what the page holds
+  return text.substr(8);
 }
 
 TEST(SubstituteVariables, Placeholders) {

@@ -1,4 +1,4 @@
-// Text primitives: name characters, ASCII case folding, search, clamped copy and replace.
+// Text primitives: name characters, names, and comparison up to ASCII letter case.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +8,57 @@
 namespace zoqc {
 
 // Name characters are the ASCII digits and letters, nothing else (no underscore, no byte >= 128).
-inline bool IsNameChar(char c) {
+constexpr bool IsNameChar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The index of the first byte at or after AFrom (0-based) that is not a name character, or the
+// size of AText: where a name that starts at AFrom ends.
+inline std::size_t NameEnd(std::string_view AText, std::size_t AFrom) {
+  while (AFrom < AText.size() && IsNameChar(AText[AFrom])) ++AFrom;
+  return AFrom;
+}
+
+// Each byte's value in a name hash: a name character with bit 5 cleared (so a-z fold to A-Z,
+// and no name character maps to 0), or 0 for any other byte.
+inline constexpr struct TNameFold {
+  unsigned char Of[256] = {};
+  constexpr TNameFold() {
+    for (int c = 0; c < 256; ++c)
+      if (IsNameChar(static_cast<char>(c))) Of[c] = static_cast<unsigned char>(c & 0xDF);
+  }
+} kNameFold;
+
+// The running step of a folded name hash (FNV-1a over the folded bytes).
+inline constexpr std::uint64_t kNameHashSeed = 14695981039346656037u;
+inline std::uint64_t NameHashStep(std::uint64_t AHash, unsigned char AFolded) {
+  return (AHash ^ AFolded) * 1099511628211u;
+}
+inline std::uint32_t NameHashFinish(std::uint64_t AHash) {
+  return static_cast<std::uint32_t>(AHash ^ (AHash >> 32));
+}
+
+// A hash of a name up to ASCII letter case: names equal up to case (SameText) hash alike.
+inline std::uint32_t FoldedNameHash(std::string_view AName) {
+  std::uint64_t h = kNameHashSeed;
+  for (const char c : AName) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    h = NameHashStep(h, kNameFold.Of[b] ? kNameFold.Of[b] : b);
+  }
+  return NameHashFinish(h);
 }
 
 // Folds a-z to A-Z; every other byte, 128 to 255 included, is left as it is.
 inline char UpCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // True when both texts have the same length and the same bytes up to ASCII letter case.
-bool SameText(std::string_view A, std::string_view B);
+inline bool SameText(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  if (A == B) return true;  // the usual case, at memcmp speed
+  for (std::size_t i = 0; i < A.size(); ++i)
+    if (UpCase(A[i]) != UpCase(B[i])) return false;
+  return true;
+}
 
 // Hash and equality of texts up to ASCII case, for tables keyed by names in any case.
 struct TSameTextHash {
@@ -30,31 +72,5 @@ struct TSameTextHash {
 struct TSameTextEqual {
   bool operator()(std::string_view A, std::string_view B) const { return SameText(A, B); }
 };
-
-// The position (1-based) of the first exact occurrence of ASubStr in AStr, or 0. An empty
-// ASubStr gives 0. Note the order: pattern first, as in Pos("b", "abcb") == 2, the reverse of
-// AStr.find(ASubStr).
-std::int64_t Pos(std::string_view ASubStr, std::string_view AStr);
-
-// At most ACount bytes of AStr from the 1-based AIndex. An index below 1 counts as 1 without
-// shortening the count (Copy("abcdef", 0, 2) == "ab"); a count past the end stops at the end;
-// a count of 0 or less, or an index past the end, gives "".
-std::string Copy(std::string_view AStr, std::int64_t AIndex, std::int64_t ACount);
-
-// AStr with a-z upper-cased; same length, other bytes unchanged.
-std::string AnsiUpperCase(std::string_view AStr);
-
-enum TReplaceFlags : unsigned {
-  kReplaceFirstExact = 0,
-  kReplaceAll = 1,
-  kIgnoreCase = 2,
-  kReplaceAllIgnoreCase = kReplaceAll | kIgnoreCase,
-};
-
-// AStr with occurrences of AOld replaced by ANew, found left to right without overlap. Text
-// that was inserted is never searched again; bytes outside the occurrences keep their case.
-// An empty AOld changes nothing.
-std::string StringReplace(std::string_view AStr, std::string_view AOld, std::string_view ANew,
-                          TReplaceFlags AFlags);
 
 }  // namespace zoqc

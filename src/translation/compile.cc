@@ -1,6 +1,7 @@
 // The translation: the phases in their order over one run state.
 #include "src/translation/compile.h"
 
+#include <optional>
 #include <utility>
 
 #include "src/script/scanner.h"
@@ -10,9 +11,20 @@
 
 namespace zoqc {
 
+namespace {
+
+// What a translated page views: the run state and the texts of its placeholders.
+struct TPageStorage {
+  TRunState Run;
+  std::optional<TPlaceholderIndex> Vars;
+};
+
+}  // namespace
+
 TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
   TCompileResult result;
-  TRunState Run;
+  auto storage = std::make_shared<TPageStorage>();
+  TRunState& Run = storage->Run;
   Run.ScriptStr = AScript;
   Run.TemplateStr = std::move(ATemplate);
   bool ok = ScanScript(Run, result.Message);
@@ -26,8 +38,12 @@ TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
     result.FailBlock = std::move(Run.FailBlock);
     return result;
   }
-  result.Output = std::move(Run.PhpStr);
-  SubstituteVariables(Run, result.Output);
+  Run.ScriptStr = {};  // the caller may free the script now
+  result.Pieces.Append(Run.PhpStr);
+  storage->Vars.emplace(&Run.VarList, "<?php echo ", ";?>");
+  Run.VarList.Clear();  // the index holds every text the page needs from it
+  SubstituteVariables(Run, *storage->Vars, result.Pieces);
+  result.Storage = std::move(storage);
   return result;
 }
 

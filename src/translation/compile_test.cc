@@ -20,7 +20,7 @@ std::string Lines(std::initializer_list<const char*> ALines, const char* AEnd = 
 std::string Page(std::string_view AScript, std::string_view ATemplate) {
   const TCompileResult result = Compile(AScript, std::string(ATemplate));
   EXPECT_EQ(0, result.ExitCode) << result.Message;
-  return result.Output;
+  return result.Output();
 }
 
 const char* const kHelloScript[] = {"<?php",
@@ -101,7 +101,7 @@ TEST(Compile, Errors) {
     const TCompileResult result = Compile(c.Script, c.Template);
     EXPECT_EQ(1, result.ExitCode) << c.Script;
     EXPECT_EQ(c.Message, result.Message) << c.Script;
-    EXPECT_EQ("", result.Output);
+    EXPECT_EQ("", result.Output());
   }
 }
 
