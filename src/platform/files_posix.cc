@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -91,32 +92,63 @@ int OpenDirectoryOf(const std::string& AName, std::string& ABase) {
   return fd;
 }
 
-// Writes all pieces of AData to AFd in order, a batch of pieces per writev, retrying short
-// writes.
-bool WriteAll(int AFd, std::span<const std::string_view> AData) {
-  std::vector<iovec> batch;
-  std::size_t next = 0;  // the first piece not yet in a batch
-  while (next < AData.size() || !batch.empty()) {
-    while (next < AData.size() && batch.size() < IOV_MAX) {
-      const std::string_view piece = AData[next++];
-      if (!piece.empty()) batch.push_back({const_cast<char*>(piece.data()), piece.size()});
-    }
-    if (batch.empty()) break;
-    ssize_t n = writev(AFd, batch.data(), static_cast<int>(batch.size()));
+// Writes the iovecs of ABatch to AFd whole, retrying short writes; empties ABatch.
+bool WriteBatch(int AFd, std::vector<iovec>& ABatch) {
+  std::size_t first = 0;  // the first iovec not yet written whole
+  while (first < ABatch.size()) {
+    ssize_t n = writev(AFd, ABatch.data() + first, static_cast<int>(ABatch.size() - first));
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
-    // Drop what was written: whole pieces, then the front of a partly written one.
-    std::size_t done = 0;
-    while (done < batch.size() && static_cast<std::size_t>(n) >= batch[done].iov_len)
-      n -= static_cast<ssize_t>(batch[done++].iov_len);
-    batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(done));
-    if (!batch.empty()) {
-      batch.front().iov_base = static_cast<char*>(batch.front().iov_base) + n;
-      batch.front().iov_len -= static_cast<std::size_t>(n);
+    // Drop what was written: whole iovecs, then the front of a partly written one.
+    while (first < ABatch.size() && static_cast<std::size_t>(n) >= ABatch[first].iov_len)
+      n -= static_cast<ssize_t>(ABatch[first++].iov_len);
+    if (first < ABatch.size()) {
+      ABatch[first].iov_base = static_cast<char*>(ABatch[first].iov_base) + n;
+      ABatch[first].iov_len -= static_cast<std::size_t>(n);
     }
   }
+  ABatch.clear();
   return true;
+}
+
+// Writes all pieces of AData to AFd in order. A page is mostly small pieces (a run of markup,
+// an echo), so small pieces are gathered into one buffer and large ones written from where
+// they lie: a few writev calls for the whole page, each of many bytes.
+bool WriteAll(int AFd, std::span<const std::string_view> AData) {
+  constexpr std::size_t kBufferSize = 1 << 20;
+  constexpr std::size_t kSmall = 4096;  // a piece smaller than this is copied into the buffer
+  const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  std::size_t used = 0;         // bytes of buffer in the batch
+  bool last_in_buffer = false;  // the batch's last iovec is the buffer's end
+  std::vector<iovec> batch;
+  batch.reserve(IOV_MAX);
+  for (const std::string_view piece : AData) {
+    if (piece.empty()) continue;
+    if (piece.size() >= kSmall) {
+      batch.push_back({const_cast<char*>(piece.data()), piece.size()});
+      last_in_buffer = false;
+    } else {
+      if (used + piece.size() > kBufferSize) {
+        if (!WriteBatch(AFd, batch)) return false;
+        used = 0;
+        last_in_buffer = false;
+      }
+      std::memcpy(buffer.get() + used, piece.data(), piece.size());
+      if (last_in_buffer)
+        batch.back().iov_len += piece.size();
+      else
+        batch.push_back({buffer.get() + used, piece.size()});
+      used += piece.size();
+      last_in_buffer = true;
+    }
+    if (batch.size() == IOV_MAX) {
+      if (!WriteBatch(AFd, batch)) return false;
+      used = 0;
+      last_in_buffer = false;
+    }
+  }
+  return WriteBatch(AFd, batch);
 }
 
 /* A temporary file in the output's directory. Unnamed where the system allows (O_TMPFILE): it

@@ -150,6 +150,22 @@ TEST_F(FilesTest, LoadFileReadsOnlyRegularFiles) {
   }
 }
 
+TEST_F(FilesTest, PiecesAreWrittenInOrderWhateverTheirSizes) {
+  // Small pieces are gathered into a buffer and large ones written where they lie; a page of
+  // more pieces than one writev takes, and more small bytes than the buffer holds, with large
+  // pieces between, must come out whole and in order.
+  std::vector<std::string> texts;
+  for (int idx = 0; idx < 300000; ++idx)
+    texts.push_back(idx % 1000 == 0 ? std::string(5000 + idx % 7, static_cast<char>('a' + idx % 26))
+                                    : std::to_string(idx) + (idx % 3 == 0 ? "" : ","));
+  std::vector<std::string_view> pieces(texts.begin(), texts.end());
+  std::string whole;
+  for (const std::string& text : texts) whole += text;
+  TFileFailure failure;
+  ASSERT_TRUE(WriteOutputFile(Dir + "page.php", pieces, failure)) << failure.Message;
+  EXPECT_TRUE(ReadFile(Dir + "page.php") == whole);
+}
+
 TEST_F(FilesTest, NewOutputGetsCreationModeLessUmask) {
   const std::pair<mode_t, mode_t> cases[] = {{022, 0644}, {077, 0600}, {0, 0666}, {027, 0640}};
   for (const auto& [mask, mode] : cases) {
