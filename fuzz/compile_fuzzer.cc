@@ -19,13 +19,13 @@ bool IsErrorLine(std::string_view ALine) {
 }
 
 bool operator==(const zoqc::TCompileResult& A, const zoqc::TCompileResult& B) {
-  return A.ExitCode == B.ExitCode && A.Message == B.Message && A.Output == B.Output;
+  return A.ExitCode == B.ExitCode && A.Message == B.Message && A.Output() == B.Output();
 }
 
 // Says what differs and stops, so that libFuzzer keeps the input as a reproducer.
 [[noreturn]] void Broken(const char* AProperty, const zoqc::TCompileResult& AResult) {
   std::fprintf(stderr, "property broken: %s (exit %d, message \"%s\", %zu output bytes)\n",
-               AProperty, AResult.ExitCode, AResult.Message.c_str(), AResult.Output.size());
+               AProperty, AResult.ExitCode, AResult.Message.c_str(), AResult.Output().size());
   std::abort();
 }
 
