@@ -34,16 +34,23 @@ scratch=$(mktemp -d) || exit 2
 trap 'wineserver -k; rm -rf -- "$scratch"' EXIT
 
 # zoqc for the Unix runners: runs zoqc.exe under wine and gives its console lines back with LF
-# ends; a line that did not end in CR LF adds a line that makes the comparison fail.
+# ends, standard output and standard error alike; a line that did not end in CR LF adds a line
+# that makes the comparison fail.
 wrapper=$scratch/zoqc
 cat >"$wrapper" <<EOF
 #!/usr/bin/env bash
 out=\$(mktemp)
-wine "$exe" "\$@" >"\$out"
+err=\$(mktemp)
+wine "$exe" "\$@" >"\$out" 2>"\$err"
 rc=\$?
-tr -d '\r' <"\$out"
-sed 's/\$/\r/' <(tr -d '\r' <"\$out") | cmp -s - "\$out" || echo "(console lines without CR LF)"
-rm -f -- "\$out"
+# lf FILE: FILE's lines with LF ends, and a complaint for a line without CR LF.
+lf() {
+  sed 's/\r\$//' "\$1"
+  if grep -q -v \$'\\r\$' "\$1"; then echo "(lines without CR LF)"; fi
+}
+lf "\$out"
+lf "\$err" >&2
+rm -f -- "\$out" "\$err"
 exit \$rc
 EOF
 chmod +x "$wrapper"
@@ -85,8 +92,9 @@ echo "== names, failures and the console"
 case_dir=$tests/cases/overview_crlf  # a page, its template and the page they make
 success=$'Compile sucessful.'
 
-# check NAME DIR EXIT LINES ARG...: runs zoqc ARG... in DIR; the exit code must be EXIT and the
-# console lines after the banner LINES.
+# check NAME DIR EXIT LINES ARG...: runs zoqc ARG... in DIR; the exit code must be EXIT, the
+# console lines after the banner LINES, and standard error $want_err (none unless it is set).
+want_err=
 check() {
   local name=$1 dir=$2 want_exit=$3 want_lines=$4 rc
   shift 4
@@ -95,19 +103,22 @@ check() {
   [ "$rc" = "$want_exit" ] || fail "$name: exit code $rc, expected $want_exit"
   [ "$(tail -n +3 "$scratch/out")" = "$want_lines" ] ||
     { fail "$name: console lines:"; cat -A "$scratch/out"; }
-  [ ! -s "$scratch/err" ] || { fail "$name: wrote to standard error:"; cat "$scratch/err"; }
+  [ "$(cat "$scratch/err")" = "$want_err" ] ||
+    { fail "$name: standard error:"; cat -A "$scratch/err"; }
 }
-# check_failure NAME DIR LINE ARG...: runs zoqc ARG... in DIR; it must end with exit code 217
-# and a failure report whose kind and message are LINE.
+# check_failure NAME DIR LINE ARG...: runs zoqc ARG... in DIR; it must end with exit code 217,
+# a failure report whose kind and message are LINE, and the system's reason on standard error.
 check_failure() {
   local name=$1 dir=$2 want_line=$3 rc
   shift 3
-  (cd -- "$dir" && "$wrapper" "$@") >"$scratch/out" 2>&1
+  (cd -- "$dir" && "$wrapper" "$@") >"$scratch/out" 2>"$scratch/err"
   rc=$?
   [ "$rc" = 217 ] || fail "$name: exit code $rc, expected 217"
   [[ "$(sed -n 3p "$scratch/out")" == 'An unhandled exception occurred at $'* ]] &&
     [ "$(sed -n 4p "$scratch/out")" = "$want_line" ] ||
     { fail "$name: console lines:"; cat -A "$scratch/out"; }
+  grep -q "^zoqc: cannot create '.*': ." "$scratch/err" ||
+    { fail "$name: no reason on standard error:"; cat -A "$scratch/err"; }
 }
 # page DIR BASE: puts the case's script and template in DIR as BASE.zoq and BASE.zot.
 page() {
@@ -131,14 +142,17 @@ same_page 'backslash' "$dir/site.d/hello.php"
 rm -f "$dir/site.d/hello.php"
 check 'slash' "$dir" 0 "$success" 'site.d/hello.zoq'
 same_page 'slash' "$dir/site.d/hello.php"
-check 'non-ASCII names' "$dir" 0 "$success"$'\n'"$success" café 'site.d\страница'
+check 'non-ASCII names' "$dir" 0 "$success" café
+check 'non-ASCII names' "$dir" 0 "$success" 'site.d\страница'
 same_page 'non-ASCII names' "$dir/café.php"
 same_page 'non-ASCII names' "$dir/site.d/страница.php"
-check 'missing non-ASCII name' "$dir" 1 \
+want_err=$'zoqc: cannot find the script \'site.d\\нет.zoq\'\nzoqc: cannot find the template \'site.d\\нет.zot\'' \
+  check 'missing non-ASCII name' "$dir" 1 \
   'Error(1):site.d\нет.zoq and site.d\нет.zot file not found' 'site.d\нет'
 mkdir "$dir/folder.zoq"
 cp -- "$case_dir/page.zot" "$dir/folder.zot"
-check 'folder named like the script' "$dir" 1 \
+want_err="zoqc: the script 'folder.zoq' is a directory" \
+  check 'folder named like the script' "$dir" 1 \
   'Error(1):folder.zoq and folder.zot file not found' folder
 
 # "C:hello" names hello in the current folder of drive C, which is this folder when wine's
@@ -148,7 +162,8 @@ rm -rf -- "$dir"
 page "$dir" hello
 check 'drive-relative name' "$dir" 0 "$success" 'C:hello'
 same_page 'drive-relative name' "$dir/hello.php"
-check 'missing drive-relative name' "$dir" 1 \
+want_err=$'zoqc: cannot find the script \'C:nope.zoq\'\nzoqc: cannot find the template \'C:nope.zot\'' \
+  check 'missing drive-relative name' "$dir" 1 \
   'Error(1):C:nope.zoq and C:nope.zot file not found' 'C:nope.txt'
 no_leftovers 'drive-relative name' "$dir"
 rm -rf -- "$dir"
@@ -163,9 +178,9 @@ chmod a-w "$dir/readonly.php"
 mkdir "$dir/folder.php"
 check_failure 'read-only page' "$dir" 'EFCreateError : Unable to create file "readonly.php"' readonly
 check_failure 'page that is a folder' "$dir" 'EFCreateError : Unable to create file "folder.php"' folder
-# cmd holds held.php open for the (empty) standard error while zoqc runs, so the finished page
-# cannot be moved over it.
-(cd "$dir" && wine cmd /c "$(winepath -w "$exe") held 2>>held.php") >"$scratch/out" 2>/dev/null
+# cmd holds held.php open as zoqc's standard input, which zoqc never reads, while zoqc runs, so
+# the finished page cannot be moved over it.
+(cd "$dir" && wine cmd /c "$(winepath -w "$exe") held <held.php") >"$scratch/out" 2>/dev/null
 rc=$?
 [ "$rc" = 217 ] && [ "$(sed -n 4p "$scratch/out")" = $'EWriteError : Stream write error\r' ] ||
   { fail "page held open: exit code $rc, console lines:"; cat -A "$scratch/out"; }
