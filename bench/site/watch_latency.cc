@@ -3,8 +3,8 @@
 // page's arrival is seen through inotify (zoqc renames it into place), then its content is
 // checked. Prints the median and the maximum.
 // Usage: watch_latency PAGE_DIR PAGE_NAME SAVES   (zoqc --watch must already watch PAGE_DIR)
-#include <sys/inotify.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
