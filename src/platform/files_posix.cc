@@ -113,10 +113,10 @@ bool WriteBatch(int AFd, std::vector<iovec>& ABatch) {
 }
 
 // Writes all pieces of AData to AFd in order. A page is mostly small pieces (a run of markup,
-// an echo), so small pieces are gathered into one buffer and large ones written from where
-// they lie: a few writev calls for the whole page, each of many bytes.
+// an echo), so small pieces are gathered into one small buffer, written out whenever it fills,
+// and large ones are written from where they lie: few writev calls, each of many bytes.
 bool WriteAll(int AFd, std::span<const std::string_view> AData) {
-  constexpr std::size_t kBufferSize = 1 << 20;
+  constexpr std::size_t kBufferSize = 64 * 1024;  // reused: its pages are touched once
   constexpr std::size_t kSmall = 4096;  // a piece smaller than this is copied into the buffer
   const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   std::size_t used = 0;         // bytes of buffer in the batch
