@@ -123,6 +123,8 @@ class TWatch {
     std::error_code ec;
     if (fs::is_directory(dir, ec)) {
       if (Whole.contains(dir)) return;
+      // Watched before it is listed: a file made in between is then either listed or seen.
+      AddWatch(dir);
       std::vector<TSitePage> pages;
       std::vector<TSiteFolder> folders;
       std::string errors;
