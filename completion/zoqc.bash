@@ -8,17 +8,17 @@
 # Prints the options of `$1 --help`, one a line: the option, a tab, then "value" when it takes
 # a value ("--name=" for a long option that takes one) or "flag".
 _zoqc_options() {
-  local line spec item kind name
+  local line forms item kind name
   local -a items
   while IFS= read -r line; do
     [[ $line =~ ^[[:blank:]]+- ]] || continue
-    spec=${line#"${line%%[![:blank:]]*}"}
-    spec=${spec%%"  "*}
-    [[ $spec == -- || $spec == "-- "* ]] && continue  # "--", the end of the options
-    spec=${spec//, /,}
+    forms=${line#"${line%%[![:blank:]]*}"}
+    forms=${forms%%"  "*}
+    [[ $forms == -- || $forms == "-- "* ]] && continue  # "--", the end of the options
+    forms=${forms//, /,}
     kind=flag
-    [[ $spec == *=* || $spec == *" "* ]] && kind=value
-    IFS=, read -r -a items <<<"$spec"
+    [[ $forms == *=* || $forms == *" "* ]] && kind=value
+    IFS=, read -r -a items <<<"$forms"
     for item in "${items[@]}"; do
       name=${item%%=*} name=${name%%"["*} name=${name%%" "*}
       [[ $name == --* && $kind == value ]] && name+="="
