@@ -13,11 +13,6 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLetter(char c) { return IsNameChar(c) && !(c >= '0' && c <= '9'); }
 
-std::size_t SkipNameChars(std::string_view AText, std::size_t AIdx) {
-  while (AIdx < AText.size() && IsNameChar(AText[AIdx])) ++AIdx;
-  return AIdx;
-}
-
 }  // namespace
 
 TStatementLine ReadStatementLine(std::string_view AScript, std::size_t AStart) {
@@ -28,7 +23,7 @@ TStatementLine ReadStatementLine(std::string_view AScript, std::size_t AStart) {
     line.Kind = AScript[AStart + 2];
     line.NameStart = AStart + 3;
   }
-  const std::size_t end = SkipNameChars(AScript, line.NameStart);
+  const std::size_t end = NameEnd(AScript, line.NameStart);
   line.Name = AScript.substr(line.NameStart, end - line.NameStart);
   line.Separated = AScript.size() - end >= 3 && AScript.compare(end, 2, "<<") == 0;
   if (line.Separated) {
@@ -69,7 +64,7 @@ std::vector<TMarkerText> ReadMarkers(std::string_view ATemplate) {
     if (!begin && !SameText(word, "END")) continue;
     while (at < ATemplate.size() && IsBlank(ATemplate[at])) ++at;
     const std::size_t name = at;
-    at = SkipNameChars(ATemplate, at);
+    at = NameEnd(ATemplate, at);
     const std::string_view spelled = ATemplate.substr(name, at - name);
     while (at < ATemplate.size() && IsBlank(ATemplate[at])) ++at;
     if (ATemplate.compare(at, 3, "-->") != 0) continue;
@@ -84,7 +79,7 @@ std::vector<TPlaceholderText> ReadPlaceholders(std::string_view ATemplate) {
   std::vector<TPlaceholderText> found;
   for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
        idx = ATemplate.find('{', idx + 1)) {
-    const std::size_t end = SkipNameChars(ATemplate, idx + 1);
+    const std::size_t end = NameEnd(ATemplate, idx + 1);
     if (end > idx + 1 && end < ATemplate.size() && ATemplate[end] == '}')
       found.push_back({idx, ATemplate.substr(idx + 1, end - idx - 1)});
   }

@@ -7,6 +7,11 @@
 
 namespace zoqc {
 
+// What running out of memory reports: its kind, message and location.
+inline constexpr std::string_view kOutOfMemoryKind = "EOutOfMemory";
+inline constexpr std::string_view kOutOfMemoryMessage = "Out of memory";
+inline constexpr std::string_view kOutOfMemoryLocation = "Translate";
+
 // The report's lines: where it happened, the kind and message, the call stack, an empty line.
 // The code location printed for a procedure is a stable number derived from its name.
 std::string FailureReport(std::string_view AKind, std::string_view AMessage,

@@ -54,8 +54,8 @@ void PrepareForOutOfMemory() {
   static std::atomic<bool> prepared{false};
   if (prepared.exchange(true)) return;
   // Made here, without allocating: there may be no memory for anything later.
-  ReportSize =
-      FormatFailureReport(Report, sizeof Report, "EOutOfMemory", "Out of memory", "Translate");
+  ReportSize = FormatFailureReport(Report, sizeof Report, kOutOfMemoryKind, kOutOfMemoryMessage,
+                                   kOutOfMemoryLocation);
   std::set_terminate(OnTerminate);
   RenewOutOfMemoryReserve();
   std::set_new_handler(OnAllocationFailure);

@@ -33,7 +33,7 @@ void AddFileDiagnostic(TDiagnostics& ADiags, const std::string& AFile, std::stri
 // On standard error the same failure with the system's reason.
 int ReportFailure(std::ostream& AOut, TDiagnostics& ADiags, const std::string& AFile,
                   const TFileFailure& AFailure) {
-  std::string what = AFailure.Kind == "EOutOfMemory"    ? "out of memory"
+  std::string what = AFailure.Kind == kOutOfMemoryKind  ? "out of memory"
                      : AFailure.Kind == "EFOpenError"   ? "cannot open '" + AFile + "'"
                      : AFailure.Kind == "EReadError"    ? "cannot read '" + AFile + "'"
                      : AFailure.Kind == "EFCreateError" ? "cannot create '" + AFile + "'"
@@ -120,7 +120,8 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
       diags.clear();
       RenewOutOfMemoryReserve();
       result.ExitCode = ReportFailure(out, diags, AJob.PhpFileName,
-                                      {"EOutOfMemory", "Out of memory", "Translate", ""});
+                                      {std::string(kOutOfMemoryKind),
+                                       std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
     }
   }
   result.Out = out.str();

@@ -16,6 +16,18 @@ struct TFileFailure {
   std::string Reason;         // the system's reason ("Permission denied"); empty if none
 };
 
+// The file failures as the report names them, each platform adding the system's reason.
+inline TFileFailure OpenFailure(const std::string& AFileName) {
+  return {"EFOpenError", "Unable to open file \"" + AFileName + "\"", "LoadFile", ""};
+}
+inline TFileFailure ReadFailure() { return {"EReadError", "Stream read error", "LoadFile", ""}; }
+inline TFileFailure CreateFailure(const std::string& AFileName) {
+  return {"EFCreateError", "Unable to create file \"" + AFileName + "\"", "WriteOutputFile", ""};
+}
+inline TFileFailure WriteFailure() {
+  return {"EWriteError", "Stream write error", "WriteOutputFile", ""};
+}
+
 // True when AFileName names an existing entry that is not a directory.
 bool IsFileFound(const std::string& AFileName);
 

@@ -21,14 +21,12 @@ namespace zoqc {
 
 namespace {
 
-std::string Quoted(const std::string& AFileName) { return "\"" + AFileName + "\""; }
-
-// Fails with AReason, or with the system's text for AError (an errno value taken right after
-// the call that failed).
-bool Failed(TFileFailure& AFailure, std::string_view AKind, std::string AMessage,
-            std::string_view ALocation, int AError, std::string AReason = {}) {
+// Fails with AWhat and AReason, or with the system's text for AError (an errno value taken
+// right after the call that failed).
+bool Failed(TFileFailure& AFailure, TFileFailure AWhat, int AError, std::string AReason = {}) {
   if (AReason.empty() && AError != 0) AReason = std::strerror(AError);
-  AFailure = {std::string(AKind), std::move(AMessage), ALocation, std::move(AReason)};
+  AWhat.Reason = std::move(AReason);
+  AFailure = std::move(AWhat);
   return false;
 }
 
@@ -245,8 +243,7 @@ bool IsFileFound(const std::string& AFileName) {
 
 bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure& AFailure) {
   const auto open_error = [&](int AError, std::string AReason = {}) {
-    return Failed(AFailure, "EFOpenError", "Unable to open file " + Quoted(AFileName), "LoadFile",
-                  AError, std::move(AReason));
+    return Failed(AFailure, OpenFailure(AFileName), AError, std::move(AReason));
   };
   // Without blocking: opening a FIFO would otherwise wait for a writer.
   TFd file{open(AFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
@@ -263,7 +260,7 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
   while (done < size) {
     const ssize_t n = read(file.Fd, AContent.data() + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Failed(AFailure, "EReadError", "Stream read error", "LoadFile", errno);
+    if (n < 0) return Failed(AFailure, ReadFailure(), errno);
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
@@ -274,12 +271,9 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
 bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_view> AData,
                      TFileFailure& AFailure, TFailStep AFailAt) {
   const auto create_error = [&](int AError, std::string AReason = {}) {
-    return Failed(AFailure, "EFCreateError", "Unable to create file " + Quoted(AFileName),
-                  "WriteOutputFile", AError, std::move(AReason));
+    return Failed(AFailure, CreateFailure(AFileName), AError, std::move(AReason));
   };
-  const auto write_error = [&](int AError) {
-    return Failed(AFailure, "EWriteError", "Stream write error", "WriteOutputFile", AError);
-  };
+  const auto write_error = [&](int AError) { return Failed(AFailure, WriteFailure(), AError); };
   std::string target;
   if (!ResolveLinks(AFileName, target)) return create_error(errno);
   // Everything below is relative to the directory, so that any name that can be written can

@@ -15,8 +15,6 @@ namespace zoqc {
 
 namespace {
 
-std::string Quoted(const std::string& AFileName) { return "\"" + AFileName + "\""; }
-
 std::wstring Widened(const std::string& AText) {
   const int bytes = static_cast<int>(AText.size());
   const int size = MultiByteToWideChar(CP_UTF8, 0, AText.data(), bytes, nullptr, 0);
@@ -44,12 +42,11 @@ std::string SystemMessage(DWORD AError) {
   return message;
 }
 
-// Fails with the reason that the system's last error gives at the call.
-bool Failed(TFileFailure& AFailure, std::string_view AKind, std::string AMessage,
-            std::string_view ALocation) {
+// Fails with AWhat and the reason that the system's last error gives at the call.
+bool Failed(TFileFailure& AFailure, TFileFailure AWhat) {
   const DWORD error = GetLastError();
-  AFailure = {std::string(AKind), std::move(AMessage), ALocation,
-              error != ERROR_SUCCESS ? SystemMessage(error) : ""};
+  if (error != ERROR_SUCCESS) AWhat.Reason = SystemMessage(error);
+  AFailure = std::move(AWhat);
   return false;
 }
 
@@ -148,8 +145,7 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
   const HANDLE file = CreateFileW(Widened(AFileName).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return Failed(AFailure, "EFOpenError", "Unable to open file " + Quoted(AFileName), "LoadFile");
+  if (file == INVALID_HANDLE_VALUE) return Failed(AFailure, OpenFailure(AFileName));
   AContent.clear();
   LARGE_INTEGER size{};
   if (GetFileSizeEx(file, &size) && size.QuadPart > 0)
@@ -158,7 +154,7 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
   for (;;) {
     DWORD n = 0;
     if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
-      const bool failed = Failed(AFailure, "EReadError", "Stream read error", "LoadFile");
+      const bool failed = Failed(AFailure, ReadFailure());
       CloseHandle(file);
       return failed;
     }
@@ -171,13 +167,8 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
 
 bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_view> AData,
                      TFileFailure& AFailure, TFailStep AFailAt) {
-  const auto create_error = [&] {
-    return Failed(AFailure, "EFCreateError", "Unable to create file " + Quoted(AFileName),
-                  "WriteOutputFile");
-  };
-  const auto write_error = [&] {
-    return Failed(AFailure, "EWriteError", "Stream write error", "WriteOutputFile");
-  };
+  const auto create_error = [&] { return Failed(AFailure, CreateFailure(AFileName)); };
+  const auto write_error = [&] { return Failed(AFailure, WriteFailure()); };
   const std::wstring target = Widened(AFileName);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
