@@ -11,7 +11,7 @@
 
 #include "src/check/check.h"
 #include "src/driver/driver.h"
-#include "tests/scratch_dir.h"
+#include "tests/run_zoqc.h"
 
 #define LF "\n"
 
@@ -20,35 +20,11 @@ namespace {
 
 using test_support::WriteFile;
 
-struct TRun {
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
+using test_support::RunZoqc;
+using test_support::TRun;
 
-TRun RunZoqc(const std::vector<std::string>& AArgs) {
-  std::vector<const char*> argv = {"zoqc"};
-  for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  TRun run;
-  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  run.Out = out.str();
-  run.Err = err.str();
-  return run;
-}
-
-class DiagnosticsTest : public test_support::TScratchDirTest {
+class DiagnosticsTest : public test_support::TScratchCwdTest {
  protected:
-  void SetUp() override {
-    TScratchDirTest::SetUp();
-    Old = std::filesystem::current_path();
-    std::filesystem::current_path(Dir);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(Old);
-    TScratchDirTest::TearDown();
-  }
-  std::filesystem::path Old;
 };
 
 TEST_F(DiagnosticsTest, JsonIsOneArrayForAllPages) {

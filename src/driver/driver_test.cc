@@ -1,7 +1,7 @@
 // Tests of whole runs: the command line, the console lines, the exit code and the files left.
 #include "src/driver/driver.h"
 
-#include "tests/scratch_dir.h"
+#include "tests/run_zoqc.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -31,34 +31,15 @@ using test_support::WriteFile;
 
 const char kVersionLine[] = "ZOQ script language compiler verion 0.2";
 
-struct TRun {
-  int ExitCode = -1;
-  std::string Err;                 // everything printed on standard error
-  std::string Text;                // everything printed on standard output
-  std::vector<std::string> Lines;  // the same, split at LF
-};
-
-// Runs "zoqc" with AArgs and collects what it prints.
-TRun RunZoqc(const std::vector<std::string>& AArgs) {
-  std::vector<const char*> argv = {"zoqc"};
-  for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  TRun run;
-  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  run.Text = out.str();
-  run.Err = err.str();
-  std::istringstream in(run.Text);
-  for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
-  return run;
-}
+using test_support::RunZoqc;
+using test_support::TRun;
 
 // The failure report after the banner: its head line, AKindLine, location lines, an empty line.
 void ExpectFailureReport(const TRun& ARun, const std::string& AKindLine) {
   EXPECT_EQ(217, ARun.ExitCode);
-  ASSERT_FALSE(ARun.Text.empty());
-  EXPECT_EQ('\n', ARun.Text.back());
-  ASSERT_GE(ARun.Lines.size(), 6u) << ARun.Text;
+  ASSERT_FALSE(ARun.Out.empty());
+  EXPECT_EQ('\n', ARun.Out.back());
+  ASSERT_GE(ARun.Lines.size(), 6u) << ARun.Out;
   EXPECT_EQ(kVersionLine, ARun.Lines[1]);
   const std::string head = ARun.Lines[2];
   const std::string start = "An unhandled exception occurred at $";
@@ -73,34 +54,19 @@ void ExpectFailureReport(const TRun& ARun, const std::string& AKindLine) {
   EXPECT_EQ("", ARun.Lines.back());
 }
 
-// Each test runs in a scratch directory of its own, which is also the current directory.
-class DriverTest : public test_support::TScratchDirTest {
+class DriverTest : public test_support::TScratchCwdTest {
  protected:
-  void SetUp() override {
-    char* old = getcwd(nullptr, 0);
-    ASSERT_NE(nullptr, old);
-    OldDir = old;
-    std::free(old);
-    TScratchDirTest::SetUp();
-    ASSERT_EQ(0, chdir(Dir.c_str()));
-  }
-  void TearDown() override {
-    EXPECT_EQ(0, chdir(OldDir.c_str()));
-    TScratchDirTest::TearDown();
-  }
   // A subdirectory of the scratch directory, with its trailing "/".
   std::string SubDir(const std::string& AName) {
     std::filesystem::create_directory(Dir + AName);
     return Dir + AName + "/";
   }
-
-  std::string OldDir;
 };
 
 TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
   const TRun run = RunZoqc({});
   EXPECT_EQ(0, run.ExitCode);
-  ASSERT_EQ(14u, run.Lines.size()) << run.Text;
+  ASSERT_EQ(14u, run.Lines.size()) << run.Out;
   EXPECT_EQ(kVersionLine, run.Lines[1]);
   EXPECT_EQ("Usage:", run.Lines[2]);
   EXPECT_EQ("then generate the target file \"hello.php\" at the same directory.", run.Lines[13]);
@@ -175,7 +141,7 @@ TEST_F(DriverTest, MissingScriptOrTemplateNamesBothFiles) {
     const std::vector<std::string> before = ListDir(d);
     const TRun run = RunZoqc({d + "hello"});
     EXPECT_EQ(1, run.ExitCode);
-    ASSERT_EQ(3u, run.Lines.size()) << run.Text;
+    ASSERT_EQ(3u, run.Lines.size()) << run.Out;
     EXPECT_EQ(kVersionLine, run.Lines[1]);
     EXPECT_EQ("Error(1):" + d + "hello.zoq and " + d + "hello.zot file not found", run.Lines[2]);
     EXPECT_EQ(before, ListDir(d));  // no hello.php, no temporary file
@@ -188,7 +154,7 @@ TEST_F(DriverTest, MissingTemplateWithRelativeNameLeavesOutputAlone) {
   const TRun run = RunZoqc({"hello"});
   EXPECT_EQ(1, run.ExitCode);
   EXPECT_EQ("Error(1):hello.zoq and hello.zot file not found\n",
-            run.Text.substr(run.Text.find("Error(")));
+            run.Out.substr(run.Out.find("Error(")));
   EXPECT_EQ("old page" CRLF, ReadFile("hello.php"));
 }
 
@@ -197,7 +163,7 @@ TEST_F(DriverTest, EmptyScriptAndTemplateGiveTheClosingTagOnly) {
   WriteFile("hello.zot", "");
   const TRun run = RunZoqc({"hello"});
   EXPECT_EQ(0, run.ExitCode);
-  ASSERT_EQ(3u, run.Lines.size()) << run.Text;
+  ASSERT_EQ(3u, run.Lines.size()) << run.Out;
   EXPECT_EQ("Compile sucessful.", run.Lines[2]);
   EXPECT_EQ(CRLF "?>" CRLF, ReadFile("hello.php"));
   EXPECT_EQ((std::vector<std::string>{"hello.php", "hello.zoq", "hello.zot"}), ListDir(Dir));
@@ -296,7 +262,7 @@ TEST_F(DriverTest, ErrorsInScriptOrTemplateLeaveOutputUnchanged) {
       const std::vector<std::string> before = ListDir(d);
       const TRun run = RunZoqc({d + "hello"});
       EXPECT_EQ(1, run.ExitCode);
-      ASSERT_EQ(3u, run.Lines.size()) << run.Text;
+      ASSERT_EQ(3u, run.Lines.size()) << run.Out;
       EXPECT_EQ(c.Line, run.Lines[2]);
       EXPECT_EQ(before, ListDir(d));
       if (existing) {

@@ -2,7 +2,7 @@
 #include "src/driver/site.h"
 
 #include "src/driver/driver.h"
-#include "tests/scratch_dir.h"
+#include "tests/run_zoqc.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +23,11 @@ using test_support::WriteFile;
 const char kGoodScript[] = "<?php" LF "<<a<<1" LF;
 const char kGoodPage[] = "<?php" LF LF "\r\n?>\r\n<?php echo 1;?>" LF;
 
-struct TRun {
-  int ExitCode = -1;
-  std::vector<std::string> Lines;  // standard output, after the banner
-};
+using test_support::TRun;
 
-TRun RunZoqc(std::vector<std::string> AArgs) {
-  std::vector<const char*> argv = {"zoqc"};
-  for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  TRun run;
-  run.ExitCode = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  std::istringstream in(out.str());
-  for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
+// Runs zoqc; Lines leave out the banner's two lines.
+TRun RunAfterBanner(const std::vector<std::string>& AArgs) {
+  TRun run = test_support::RunZoqc(AArgs);
   if (run.Lines.size() >= 2) run.Lines.erase(run.Lines.begin(), run.Lines.begin() + 2);
   return run;
 }
@@ -82,7 +73,7 @@ TEST_F(SiteTest, MixedOutcomesInPageOrder) {
     }
   }
   Page("site/.hidden/p", "<?php" LF "<<a b" LF);  // never looked at
-  const TRun run = RunZoqc({"-j", "4", "-r", Dir + "site"});
+  const TRun run = RunAfterBanner({"-j", "4", "-r", Dir + "site"});
   EXPECT_EQ(217, run.ExitCode);
   std::vector<std::string> heads;  // the first line of each page's message
   for (std::size_t idx = 0; idx < run.Lines.size(); ++idx) {
@@ -111,7 +102,7 @@ TEST_F(SiteTest, OutDirMirrorsTheTree) {
   Page("src/blog/about", kGoodScript);
   Page("lone/page", kGoodScript);
   fs::create_directory_symlink("..", Dir + "src/blog/up");
-  const TRun run = RunZoqc({"-q", "-r", Dir + "src", "-o", Dir + "www", Dir + "lone/page"});
+  const TRun run = RunAfterBanner({"-q", "-r", Dir + "src", "-o", Dir + "www", Dir + "lone/page"});
   EXPECT_EQ(0, run.ExitCode);
   EXPECT_TRUE(run.Lines.empty());  // quiet: no success lines, no summary
   std::vector<std::string> written;
@@ -127,9 +118,9 @@ TEST_F(SiteTest, OutDirMirrorsTheTree) {
 }
 
 TEST_F(SiteTest, FolderProblemsAndBadJobCounts) {
-  EXPECT_EQ(1, RunZoqc({"-r", Dir + "nothing"}).ExitCode);  // a folder that is not there
-  EXPECT_EQ(2, RunZoqc({"-j", "0", "-r", Dir}).ExitCode);
-  EXPECT_EQ(2, RunZoqc({"-j", "2x", "-r", Dir}).ExitCode);
+  EXPECT_EQ(1, RunAfterBanner({"-r", Dir + "nothing"}).ExitCode);  // a folder that is not there
+  EXPECT_EQ(2, RunAfterBanner({"-j", "0", "-r", Dir}).ExitCode);
+  EXPECT_EQ(2, RunAfterBanner({"-j", "2x", "-r", Dir}).ExitCode);
 }
 
 }  // namespace
