@@ -9,18 +9,9 @@ zoqc=$(realpath "$1")
 plain=${2:-}
 work=$(mktemp -d /tmp/zoqc-hostile-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/check_lib.sh
+source "$(dirname "$(realpath "$0")")/check_lib.sh"
 cd "$work"
-passed=0
-failed=0
-
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-# check NAME CONDITION...: passes when the command CONDITION succeeds.
-check() {
-  local name=$1
-  shift
-  if "$@"; then pass; else fail "$name"; fi
-}
 no_temporary() { [ -z "$(find . -name '.zoqc-*' -print -quit)" ]; }
 # A fresh page directory with old page contents; cd into it.
 fresh() {

@@ -10,17 +10,9 @@ work=$(mktemp -d /tmp/zoqc-unprivileged-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 cp "$zoqc" "$work/zoqc"  # where nobody can run it
-passed=0
-failed=0
+# shellcheck source=tests/check_lib.sh
+source "$(dirname "$(realpath "$0")")/check_lib.sh"
 skipped=0
-
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-check() {
-  local name=$1
-  shift
-  if "$@"; then pass; else fail "$name"; fi
-}
 
 if [ "$(id -u)" -eq 0 ]; then
   command -v setpriv >/dev/null || { echo "setpriv is missing (util-linux)"; exit 1; }
