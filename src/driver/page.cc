@@ -74,11 +74,8 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
     if (result.FailPos > 0) {
       ADiags.push_back(LocateStatementError(source, result.FailPos));
     } else if (result.Message.starts_with("Error(4)")) {
-      // Only this error needs the template again; a run without errors never copies it.
-      std::string again;
-      if (!LoadFile(AJob.TemplateFileName, again, failure)) again.clear();
-      ADiags.push_back(
-          LocateMarkerError(source, TSource(AJob.TemplateFileName, again), result.FailBlock));
+      ADiags.push_back(LocateMarkerError(source, TSource(AJob.TemplateFileName, result.Template),
+                                         result.FailBlock));
     }
     return result.ExitCode;
   }

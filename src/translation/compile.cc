@@ -36,6 +36,7 @@ TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
     result.ExitCode = 1;
     result.FailPos = Run.FailPos;
     result.FailBlock = std::move(Run.FailBlock);
+    result.Template = std::move(Run.TemplateStr);
     return result;
   }
   Run.ScriptStr = {};  // the caller may free the script now

@@ -27,6 +27,7 @@ struct TCompileResult {
   // (1-based); Error(4) sets FailBlock, the block whose markers are wrong.
   std::int64_t FailPos = 0;
   std::string FailBlock;
+  std::string Template;  // on an error, the template handed back, for locating the error
 };
 
 // Scans the script, closes the PHP part, expands the blocks and substitutes the variables.
