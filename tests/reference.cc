@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "src/script/scanner.h"
-#include "src/state/run_state.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/text.h"
 #include "tests/reference_text.h"
@@ -143,17 +142,21 @@ std::string EchoText(const std::string& N) { return "<?php echo $ZOQBLOCK_" + N 
 
 }  // namespace
 
-TCompileResult CompileSequential(std::string_view AScript, std::string_view ATemplate) {
-  TCompileResult result;
-  TRunState Run;
-  Run.ScriptStr = AScript;
-  Run.TemplateStr = std::string(ATemplate);
-  if (!ScanScript(Run, result.Message)) {
+TOutcome OutcomeOf(const TCompileResult& AResult) {
+  return {AResult.ExitCode(), std::string(ErrorLine(AResult.Error)), AResult.Pieces.Joined()};
+}
+
+TOutcome CompileSequential(std::string_view AScript, std::string_view ATemplate) {
+  TOutcome result;
+  TScriptModel Run;
+  Run.Text = AScript;
+  if (const TCompileError error = ScanScript(Run); error != TCompileError::None) {
     result.ExitCode = 1;
+    result.Message = ErrorLine(error);
     return result;
   }
-  TSegments php{{Run.PhpStr + "\r\n?>\r\n", true}};
-  std::string& T = Run.TemplateStr;
+  TSegments php{{Run.PhpText() + "\r\n?>\r\n", true}};
+  std::string T(ATemplate);
 
   for (const std::string& N : Run.BlockList) {
     const std::string begin = "<!--BEGIN " + N + "-->";
@@ -180,11 +183,8 @@ TCompileResult CompileSequential(std::string_view AScript, std::string_view ATem
     RewriteStatements(php, "<<+", N, AppendText(N, blockString));
   }
 
-  auto page = std::make_shared<std::string>();
-  for (const TSegment& seg : php) *page += seg.Text;
-  *page += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
-  result.Pieces.Append(*page);
-  result.Storage = std::move(page);
+  for (const TSegment& seg : php) result.Output += seg.Text;
+  result.Output += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
   return result;
 }
 

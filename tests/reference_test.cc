@@ -135,21 +135,21 @@ const std::vector<TPinnedCase>& PinnedCases() {
 TEST(CompileSequential, PinnedPages) {
   for (const TPinnedCase& c : PinnedCases()) {
     SCOPED_TRACE(c.Name);
-    const TCompileResult ref = CompileSequential(c.Script, c.Template);
+    const TOutcome ref = CompileSequential(c.Script, c.Template);
     EXPECT_EQ(c.ExitCode, ref.ExitCode);
-    EXPECT_EQ(c.Expected, c.ExitCode == 0 ? ref.Output() : ref.Message);
+    EXPECT_EQ(c.Expected, c.ExitCode == 0 ? ref.Output : ref.Message);
     if (c.ExitCode != 0) {
-      EXPECT_EQ("", ref.Output());
+      EXPECT_EQ("", ref.Output);
     }
     // The translator must give the same bytes.
-    const TCompileResult fast = zoqc::Compile(c.Script, c.Template);
+    const TOutcome fast = OutcomeOf(zoqc::Compile(c.Script, c.Template));
     EXPECT_EQ(c.ExitCode, fast.ExitCode);
-    EXPECT_EQ(c.Expected, c.ExitCode == 0 ? fast.Output() : fast.Message);
+    EXPECT_EQ(c.Expected, c.ExitCode == 0 ? fast.Output : fast.Message);
   }
 }
 
 TEST(CompileSequential, ScriptErrorsPassThrough) {
-  const TCompileResult r = CompileSequential("<?php" LF "<<title <<x" LF, "");
+  const TOutcome r = CompileSequential("<?php" LF "<<title <<x" LF, "");
   EXPECT_EQ(1, r.ExitCode);
   EXPECT_EQ("Error(2):need <<", r.Message);
 }
@@ -328,19 +328,19 @@ TEST(CompileSequential, AgreesWithTranslatorOnGeneratedPages) {
     for (int n = 0; n < kCasesPerSeed && failures < 3; ++n) {
       std::string script, tmpl;
       gen.Next(script, tmpl);
-      const TCompileResult ref = CompileSequential(script, tmpl);
-      const TCompileResult fast = zoqc::Compile(script, tmpl);
+      const TOutcome ref = CompileSequential(script, tmpl);
+      const TOutcome fast = OutcomeOf(zoqc::Compile(script, tmpl));
       ++total;
       if (ref.ExitCode == 0) ++succeeded;
-      if (ref.ExitCode == 0 && AppendsMarkup(ref.Output())) ++expanded;
+      if (ref.ExitCode == 0 && AppendsMarkup(ref.Output)) ++expanded;
       if (ref.ExitCode != fast.ExitCode || ref.Message != fast.Message ||
-          ref.Output() != fast.Output()) {
+          ref.Output != fast.Output) {
         ++failures;
         ADD_FAILURE() << "seed " << seed << " case " << n << "\nscript:   " << Escaped(script)
                       << "\ntemplate: " << Escaped(tmpl) << "\nreference: " << ref.ExitCode << " "
-                      << Escaped(ref.Message) << " " << Escaped(ref.Output())
+                      << Escaped(ref.Message) << " " << Escaped(ref.Output)
                       << "\ntranslator: " << fast.ExitCode << " " << Escaped(fast.Message) << " "
-                      << Escaped(fast.Output());
+                      << Escaped(fast.Output);
       }
     }
   }

@@ -10,22 +10,22 @@
 
 #include "src/check/diagnostic.h"
 #include "src/check/warnings.h"
+#include "src/model/page_model.h"
 
 namespace zoqc {
 
-// Appends a warning for each mistake of AWarnings found in a page that translated without
-// error. The default set costs two linear scans (script lines, template markers); the checks
-// of placeholders run only when one of them is asked for.
-void CheckPage(const TSource& AScript, const TSource& ATemplate, const TWarningSet& AWarnings,
-               std::vector<TDiagnostic>& AOut);
+// Appends a warning for each mistake of AWarnings found in AModel, a page that translated
+// without error; AScript and ATemplate are its inputs with their names.
+void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
+               const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut);
 
-// Error(2), (3) or (5) at the statement whose line starts at the 1-based AFailPos, saying why.
-TDiagnostic LocateStatementError(const TSource& AScript, std::int64_t AFailPos);
+// Error(2), (3) or (5) at AModel's last statement, where the scan stopped, saying why.
+TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScript);
 
 // Error(4) for ABlock: where its BEGIN marker stands, with notes on its END marker (misplaced or
 // nearly right) and on the line that defines the block.
-TDiagnostic LocateMarkerError(const TSource& AScript, const TSource& ATemplate,
-                              std::string_view ABlock);
+TDiagnostic LocateMarkerError(const TPageModel& AModel, const TSource& AScript,
+                              const TSource& ATemplate, std::string_view ABlock);
 
 // The first operator of a block variable's expression that binds more loosely than ".", or a
 // comment, outside parentheses, brackets and string literals.

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "src/check/check.h"
-#include "src/check/page_model.h"
+#include "src/model/page_model.h"
+#include "src/text/edit_distance.h"
 #include "src/text/text.h"
 
 namespace zoqc::check_detail {
@@ -29,33 +30,34 @@ inline std::string UpperCased(std::string_view AText) {
 
 using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
 
-// A block of the script with where its markers stand in the template.
+// A block of the script with where its first copy stands in the template.
 struct TBlock {
   std::string_view Name;
-  const TStatementLine* Definition;  // its first "<<*" line
-  std::vector<std::size_t> Begins;   // exact BEGIN markers (indexes into the marker list)
-  std::vector<std::size_t> Ends;     // exact END markers
-  std::size_t From = 0, To = 0;      // its first copy [From, To) in the template; To 0: none
+  const TStatement* Definition;     // its first "<<*" line
+  std::vector<std::size_t> Begins;  // exact BEGIN markers (indexes into the marker list)
+  std::vector<std::size_t> Ends;    // exact END markers
+  std::size_t From = 0, To = 0;     // its first copy [From, To) in the template; To 0: none
 };
 
 // Reads the page once (statement lines, markers) and runs the checks over what it found.
 // Warn() returns null for a warning that is off, and Note() and Fix() then do nothing.
 class TChecker {
  public:
-  TChecker(const TSource& AScript, const TSource& ATemplate, const TWarningSet& AWarnings,
-           std::vector<TDiagnostic>& AOut)
-      : Script(AScript),
+  TChecker(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
+           const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut)
+      : Model(AModel),
+        Script(AScript),
         Template(ATemplate),
         Warnings(AWarnings),
         Out(AOut),
-        Lines(ReadStatementLines(AScript.Text)),
-        Markers(ReadMarkers(ATemplate.Text)) {}
+        Lines(AModel.Script.Statements),
+        Markers(AModel.Markers) {}
 
   void Run() {
     CheckStart(Script, "script");
     CheckStart(Template, "template");
     FindBlocks();
-    for (const TStatementLine& line : Lines) CheckStatement(line);
+    for (const TStatement& line : Lines) CheckStatement(line);
     CheckMarkers();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
     if (Warnings.Has(TWarning::UnboundPlaceholder) || Warnings.Has(TWarning::UnusedBinding) ||
@@ -79,23 +81,34 @@ class TChecker {
   static void Fix(TDiagnostic* ADiag, TPlace APlace, std::string AText) {
     if (ADiag) ADiag->FixIts.push_back({std::move(APlace), std::move(AText)});
   }
-  TPlace NamePlace(const TStatementLine& ALine) const {
-    return Script.PlaceOf(ALine.Start,
-                          ALine.NameStart + std::max<std::size_t>(ALine.Name.size(), 1));
+  TPlace NamePlace(const TStatement& ALine) const {
+    return Script.PlaceOf(ALine.Line.Begin,
+                          ALine.Name.Begin + std::max<std::size_t>(ALine.Name.Size(), 1));
   }
-  TPlace MarkerPlace(const TMarkerText& AMarker) const {
-    return Template.PlaceOf(AMarker.Pos, AMarker.Pos + AMarker.Length);
+  TPlace MarkerPlace(const TMarker& AMarker) const {
+    return Template.PlaceOf(AMarker.Span.Begin, AMarker.Span.End);
+  }
+  std::string_view NameOf(const TStatement& ALine) const { return ALine.Name.Of(Script.Text); }
+  std::string_view NameOf(const TMarker& AMarker) const { return AMarker.Name.Of(Template.Text); }
+  std::string_view ExprOf(const TStatement& ALine) const { return ALine.Expr.Of(Script.Text); }
+  // A block variable's block as its "<<*" line names it ("" for none).
+  std::string_view BlockOfVar(const TStatement& ALine) const {
+    return ALine.Block == kNowhere ? std::string_view() : NameOf(Lines[ALine.Block]);
+  }
+  // A statement that binds a name: "<<name<<" or "<<<name<<".
+  static bool Binds(const TStatement& ALine) {
+    return ALine.Kind == TStatementKind::TemplateVar || ALine.Kind == TStatementKind::BlockVar;
   }
 
   // The checks, each reporting only what Warnings asks for (checks.cc, binding_checks.cc).
   void CheckStart(const TSource& ASource, std::string_view AWhat);  // BOM; no "<?php"
   void FindBlocks();                                                // fills Blocks and BlockOf
-  void CheckStatement(const TStatementLine& ALine);  // unknown block, empty, loose operator
-  void CheckMarkers();                               // near misses and orphans, then below
-  void CheckBlockMarkers(std::size_t AIndex);        // missing markers; differing copies
-  void CheckNesting();                               // an outer block defined first
-  void CheckDuplicates();                            // a name bound twice in one table
-  void CheckPlaceholders();                          // unbound, unused, <pre> line ends
+  void CheckStatement(const TStatement& ALine);  // unknown block, empty, loose operator
+  void CheckMarkers();                           // near misses and orphans, then below
+  void CheckBlockMarkers(std::size_t AIndex);    // missing markers; differing copies
+  void CheckNesting();                           // an outer block defined first
+  void CheckDuplicates();                        // a name bound twice in one table
+  void CheckPlaceholders();                      // unbound, unused, <pre> line ends
 
   std::vector<std::string_view> BlockNames() const {
     std::vector<std::string_view> names;
@@ -116,12 +129,13 @@ class TChecker {
   }
 
  private:
+  const TPageModel& Model;
   const TSource& Script;
   const TSource& Template;
   const TWarningSet& Warnings;
   std::vector<TDiagnostic>& Out;
-  const std::vector<TStatementLine> Lines;
-  const std::vector<TMarkerText> Markers;
+  const std::vector<TStatement>& Lines;
+  const std::vector<TMarker>& Markers;
   std::vector<TBlock> Blocks;  // in order of first definition
   TFoldedMap BlockOf;          // name up to case -> index into Blocks
   std::unordered_map<std::size_t, std::vector<std::size_t>> NearMisses;  // block -> markers

@@ -32,98 +32,97 @@ void TChecker::CheckStart(const TSource& ASource, std::string_view AWhat) {
 }
 
 void TChecker::FindBlocks() {
-  for (const TStatementLine& line : Lines)
-    if (line.Kind == '*' && BlockOf.try_emplace(line.Name, Blocks.size()).second)
-      Blocks.push_back({line.Name, &line, {}, {}});
-  std::unordered_map<std::string_view, std::size_t> exact;  // block name -> index
-  for (std::size_t b = 0; b < Blocks.size(); ++b) exact.emplace(Blocks[b].Name, b);
-  for (std::size_t m = 0; m < Markers.size(); ++m) {
-    if (!Markers[m].Exact) continue;
-    const auto it = exact.find(Markers[m].Name);
-    if (it == exact.end()) continue;
-    (Markers[m].IsBegin ? Blocks[it->second].Begins : Blocks[it->second].Ends).push_back(m);
-  }
-  for (TBlock& block : Blocks) {
+  for (const TBlockInfo& info : Model.Blocks) {
+    BlockOf.emplace(info.Name, Blocks.size());
+    TBlock& block = Blocks.emplace_back();
+    block.Name = info.Name;
+    block.Definition = &Lines[info.Definitions.front()];
+    block.Begins = info.Begins;
+    block.Ends = info.Ends;
     if (block.Begins.empty() || block.Ends.empty()) continue;
-    const TMarkerText& begin = Markers[block.Begins.front()];
-    const TMarkerText& end = Markers[block.Ends.front()];
-    if (end.Pos > begin.Pos) block.From = begin.Pos, block.To = end.Pos + end.Length;
+    const TMarker& begin = Markers[block.Begins.front()];
+    const TMarker& end = Markers[block.Ends.front()];
+    if (end.Span.Begin > begin.Span.Begin) block.From = begin.Span.Begin, block.To = end.Span.End;
   }
 }
 
-void TChecker::CheckStatement(const TStatementLine& ALine) {
-  if (ALine.Kind == '+') {
-    if (BlockOf.count(ALine.Name)) return;
+void TChecker::CheckStatement(const TStatement& ALine) {
+  const std::string_view name = NameOf(ALine);
+  if (ALine.Kind == TStatementKind::BlockAppend) {
+    if (BlockOf.count(name)) return;
     TDiagnostic* d = Warn(TWarning::UnknownBlock, NamePlace(ALine),
-                          "no block " + Quoted(ALine.Name) +
+                          "no block " + Quoted(name) +
                               " is defined, so this line stays in the PHP as written and breaks "
                               "it; define the block with '<<*" +
-                              std::string(ALine.Name) + "'");
-    if (const std::string_view near = Nearest(ALine.Name, BlockNames()); !near.empty()) {
+                              std::string(name) + "'");
+    if (const std::string_view near = Nearest(name, BlockNames()); !near.empty()) {
       Note(d, NamePlace(ALine), "did you mean " + Quoted(near) + "?");
-      Fix(d, Script.PlaceOf(ALine.NameStart, ALine.NameStart + ALine.Name.size()),
-          std::string(near));
+      Fix(d, Script.PlaceOf(ALine.Name.Begin, ALine.Name.End), std::string(near));
     }
     return;
   }
-  if (ALine.Kind != '=' && ALine.Kind != '<') return;
+  if (!Binds(ALine)) return;
+  const std::string_view expr = ExprOf(ALine);
   const std::string_view blanks = " \t";
-  if (ALine.Expr.find_first_not_of(blanks) == std::string_view::npos) {
-    Warn(TWarning::EmptyExpression, Script.PlaceOf(ALine.ExprStart - 2, ALine.ExprStart),
-         Quoted(ALine.Name) +
+  if (expr.find_first_not_of(blanks) == std::string_view::npos) {
+    Warn(TWarning::EmptyExpression, Script.PlaceOf(ALine.Expr.Begin - 2, ALine.Expr.Begin),
+         Quoted(name) +
              " is bound to an empty expression, which PHP rejects in the page; "
              "write an expression after '<<' ('' for no text)");
     return;
   }
-  if (ALine.Kind != '<') return;
-  const std::optional<TLooseOperator> loose = FindLooseOperator(ALine.Expr);
+  if (ALine.Kind != TStatementKind::BlockVar) return;
+  const std::optional<TLooseOperator> loose = FindLooseOperator(expr);
   if (!loose) return;
-  const std::size_t at = ALine.ExprStart + loose->Offset;
+  const std::size_t at = ALine.Expr.Begin + loose->Offset;
   if (loose->Comment) {
     TDiagnostic* d = Warn(TWarning::LooseOperator, Script.PlaceOf(at, at + loose->Length),
                           "a comment in a block variable's expression swallows the rest of the "
                           "block's row; end the line without a comment");
     std::size_t from = at;
-    while (from > ALine.ExprStart &&
+    while (from > ALine.Expr.Begin &&
            (Script.Text[from - 1] == ' ' || Script.Text[from - 1] == '\t'))
       --from;
     Fix(d, Script.PlaceOf(from, at + loose->Length), "");
     return;
   }
-  const std::string op(ALine.Expr.substr(loose->Offset, loose->Length));
+  const std::string op(expr.substr(loose->Offset, loose->Length));
   TDiagnostic* d = Warn(TWarning::LooseOperator, Script.PlaceOf(at, at + loose->Length),
                         Quoted(op) +
                             " binds more loosely than the '.' that joins the block's "
                             "row, which swallows the row; wrap the expression in parentheses");
-  const std::size_t end = ALine.ExprStart + ALine.Expr.size();
-  Fix(d, Script.PlaceOf(ALine.ExprStart, ALine.ExprStart), "(");
+  const std::size_t end = ALine.Expr.End;
+  Fix(d, Script.PlaceOf(ALine.Expr.Begin, ALine.Expr.Begin), "(");
   Fix(d, Script.PlaceOf(end, end), ")");
 }
 
 void TChecker::CheckMarkers() {
   TFoldedMap orphans;  // exact markers of names no block has, even up to case
   for (std::size_t m = 0; m < Markers.size(); ++m) {
-    const TMarkerText& marker = Markers[m];
-    const auto it = BlockOf.find(marker.Name);
+    const TMarker& marker = Markers[m];
+    const std::string_view name = NameOf(marker);
+    const auto it = BlockOf.find(name);
+    const bool exact = marker.Form == TMarkerForm::Exact;
     if (it == BlockOf.end()) {
-      if (marker.Exact) orphans.try_emplace(marker.Name, m);
+      if (exact) orphans.try_emplace(name, m);
       continue;
     }
     TBlock& block = Blocks[it->second];
-    if (!marker.Exact || marker.Name != block.Name) NearMisses[it->second].push_back(m);
+    if (!exact || name != block.Name) NearMisses[it->second].push_back(m);
   }
   for (std::size_t b = 0; b < Blocks.size(); ++b) CheckBlockMarkers(b);
   std::vector<std::size_t> orphan_list;
   for (const auto& [name, m] : orphans) orphan_list.push_back(m);
   std::sort(orphan_list.begin(), orphan_list.end());
   for (const std::size_t m : orphan_list) {
-    const TMarkerText& marker = Markers[m];
+    const TMarker& marker = Markers[m];
+    const std::string_view name = NameOf(marker);
     TDiagnostic* d = Warn(TWarning::OrphanMarker, MarkerPlace(marker),
-                          "the script defines no block " + Quoted(marker.Name) +
+                          "the script defines no block " + Quoted(name) +
                               ", so this marker and the block's markup print as text; define "
                               "it with '<<*" +
-                              std::string(marker.Name) + "'");
-    if (const std::string_view near = Nearest(marker.Name, BlockNames()); !near.empty())
+                              std::string(name) + "'");
+    if (const std::string_view near = Nearest(name, BlockNames()); !near.empty())
       Note(d, MarkerPlace(marker), "did you mean " + Quoted(near) + "?");
   }
   CheckNesting();
@@ -143,10 +142,10 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
       return;
     }
     for (const std::size_t m : near) {
-      const TMarkerText& marker = Markers[m];
+      const TMarker& marker = Markers[m];
       const std::string exact = MarkerText(marker.IsBegin, block.Name);
       TDiagnostic* d = Warn(TWarning::MissingMarker, MarkerPlace(marker),
-                            "marker " + Quoted(Template.Text.substr(marker.Pos, marker.Length)) +
+                            "marker " + Quoted(marker.Span.Of(Template.Text)) +
                                 " does not match block " + Quoted(block.Name) +
                                 ", which prints nothing; write it exactly " + Quoted(exact));
       Note(d, NamePlace(*block.Definition), "block " + Quoted(block.Name) + " is defined here");
@@ -158,18 +157,19 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
   if (block.To == 0) return;
   const std::string_view first = Template.Text.substr(block.From, block.To - block.From);
   for (std::size_t k = 1; k < block.Begins.size(); ++k) {
-    const TMarkerText& begin = Markers[block.Begins[k]];
-    if (begin.Pos < block.To) continue;
-    const auto end = std::find_if(block.Ends.begin(), block.Ends.end(),
-                                  [&](std::size_t m) { return Markers[m].Pos > begin.Pos; });
+    const TMarker& begin = Markers[block.Begins[k]];
+    if (begin.Span.Begin < block.To) continue;
+    const auto end =
+        std::upper_bound(block.Ends.begin(), block.Ends.end(), begin.Span.Begin,
+                         [&](std::size_t at, std::size_t m) { return at < Markers[m].Span.Begin; });
     if (end == block.Ends.end()) continue;
-    const std::size_t to = Markers[*end].Pos + Markers[*end].Length;
-    if (SameText(Template.Text.substr(begin.Pos, to - begin.Pos), first)) continue;
+    const std::size_t to = Markers[*end].Span.End;
+    if (SameText(Template.Text.substr(begin.Span.Begin, to - begin.Span.Begin), first)) continue;
     TDiagnostic* d = Warn(TWarning::DifferingCopy, MarkerPlace(begin),
                           "this copy of block " + Quoted(block.Name) +
                               " differs from the first, so it prints as text with its markers; "
                               "make both copies the same or give this one its own block");
-    Note(d, Template.PlaceOf(block.From, block.From + Markers[block.Begins[0]].Length),
+    Note(d, Template.PlaceOf(block.From, block.From + Markers[block.Begins[0]].Span.Size()),
          "the first copy is here");
   }
 }
@@ -194,7 +194,7 @@ void TChecker::CheckNesting() {
                    "markup prints as text; define " +
                    Quoted(inner.Name) + " first");
       Note(d, NamePlace(*inner.Definition), "block " + Quoted(inner.Name) + " is defined here");
-      Note(d, Template.PlaceOf(inner.From, inner.From + Markers[inner.Begins[0]].Length),
+      Note(d, Template.PlaceOf(inner.From, inner.From + Markers[inner.Begins[0]].Span.Size()),
            "it stands inside block " + Quoted(outer.Name) + " here");
     }
     open.push_back(b);
@@ -203,11 +203,11 @@ void TChecker::CheckNesting() {
 
 }  // namespace check_detail
 
-void CheckPage(const TSource& AScript, const TSource& ATemplate, const TWarningSet& AWarnings,
-               std::vector<TDiagnostic>& AOut) {
+void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
+               const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut) {
   if (!AWarnings.Any()) return;
   const std::size_t first = AOut.size();
-  check_detail::TChecker(AScript, ATemplate, AWarnings, AOut).Run();
+  check_detail::TChecker(AModel, AScript, ATemplate, AWarnings, AOut).Run();
   // In reading order: the script's warnings, then the template's, each by line and column.
   const auto key = [&](const TDiagnostic& d) {
     return std::tuple(d.Place.File != AScript.Name, d.Place.Line, d.Place.Column);

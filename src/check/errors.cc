@@ -3,7 +3,6 @@
 
 #include "src/check/check.h"
 #include "src/check/checker.h"
-#include "src/check/page_model.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -13,9 +12,10 @@ namespace {
 using check_detail::Quoted;
 
 // Why the name of a statement is not followed by "<<" and an expression.
-TDiagnostic MissingSeparator(const TSource& AScript, const TStatementLine& ALine) {
+TDiagnostic MissingSeparator(const TSource& AScript, const TStatement& ALine) {
   const std::string_view text = AScript.Text;
-  const std::size_t at = ALine.NameStart + ALine.Name.size();
+  const std::string_view name = ALine.Name.Of(text);
+  const std::size_t at = ALine.Name.End;
   TDiagnostic d;
   const char c = at < text.size() ? text[at] : '\n';
   std::size_t to = at + 1;
@@ -23,33 +23,33 @@ TDiagnostic MissingSeparator(const TSource& AScript, const TStatementLine& ALine
     while (to < text.size() && (IsNameChar(text[to]) || text[to] == '_' || text[to] == '-' ||
                                 static_cast<unsigned char>(text[to]) >= 128))
       ++to;
-    d.Message = "names hold only ASCII letters and digits; " + Quoted(std::string(1, c)) +
-                (ALine.Name.empty() ? std::string(" cannot start a name")
-                                    : " ends the name " + Quoted(ALine.Name));
+    d.Message =
+        "names hold only ASCII letters and digits; " + Quoted(std::string(1, c)) +
+        (name.empty() ? std::string(" cannot start a name") : " ends the name " + Quoted(name));
   } else if (c == ' ' || c == '\t') {
     while (to < text.size() && (text[to] == ' ' || text[to] == '\t')) ++to;
     if (text.compare(to, 2, "<<") == 0) {
-      d.Message = "no blank may stand between the name " + Quoted(ALine.Name) + " and '<<'";
+      d.Message = "no blank may stand between the name " + Quoted(name) + " and '<<'";
       d.FixIts.push_back({AScript.PlaceOf(at, to), ""});
     } else {
-      d.Message = "expected '<<' right after the name " + Quoted(ALine.Name);
+      d.Message = "expected '<<' right after the name " + Quoted(name);
     }
   } else if (text.compare(at, 2, "<<") == 0) {
     to = at + 2;
     d.Message = "'<<' ends the script; an expression must follow it";
   } else if (c == '\r' || c == '\n') {
-    d.Message = "expected '<<' and an expression after the name " + Quoted(ALine.Name);
-    if (ALine.Kind == '<')
-      d.Notes.push_back({AScript.PlaceOf(ALine.Start, ALine.NameStart),
+    d.Message = "expected '<<' and an expression after the name " + Quoted(name);
+    if (ALine.Kind == TStatementKind::BlockVar)
+      d.Notes.push_back({AScript.PlaceOf(ALine.Line.Begin, ALine.Name.Begin),
                          "every line that starts with '<<' is a statement; indent a PHP heredoc "
                          "line so that it does not start the line"});
-  } else if (ALine.Name.empty() && (c == '*' || c == '+' || c == '<')) {
+  } else if (name.empty() && (c == '*' || c == '+' || c == '<')) {
     d.Message = "'<<" + std::string(1, c) + "' at the end of the script needs a name and a line";
-  } else if (ALine.Name.empty()) {
+  } else if (name.empty()) {
     d.Message = "expected a name after '<<', found " + Quoted(std::string(1, c));
   } else {
-    d.Message = "expected '<<' after the name " + Quoted(ALine.Name) + ", found " +
-                Quoted(std::string(1, c));
+    d.Message =
+        "expected '<<' after the name " + Quoted(name) + ", found " + Quoted(std::string(1, c));
   }
   d.Place = AScript.PlaceOf(at, to);
   return d;
@@ -57,30 +57,35 @@ TDiagnostic MissingSeparator(const TSource& AScript, const TStatementLine& ALine
 
 }  // namespace
 
-TDiagnostic LocateStatementError(const TSource& AScript, std::int64_t AFailPos) {
-  const std::size_t start = static_cast<std::size_t>(AFailPos - 1);
-  const TStatementLine line = ReadStatementLine(AScript.Text, start);
+TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScript) {
+  const TStatement& line = AModel.Script.Statements.back();
   if (!line.Separated) return MissingSeparator(AScript, line);
   TDiagnostic d;
-  d.Place = AScript.PlaceOf(line.Start, line.NameStart + line.Name.size());
-  d.Message = "block variable " + Quoted(line.Name) +
+  d.Place = AScript.PlaceOf(line.Line.Begin, line.Name.End);
+  d.Message = "block variable " + Quoted(line.Name.Of(AScript.Text)) +
               " stands outside any block; open one with a '<<*name' line above it";
   // The latest definition above, when it had no name, is why no block is current.
-  for (const TStatementLine& above : ReadStatementLines(AScript.Text.substr(0, start))) {
-    if (above.Kind == '*' && above.Name.empty())
-      d.Notes.assign(1, {AScript.PlaceOf(above.Start, above.NameStart),
+  for (const TStatement& above : AModel.Script.Statements) {
+    if (above.Kind != TStatementKind::BlockDef || above.Separated) continue;
+    if (above.Name.Empty())
+      d.Notes.assign(1, {AScript.PlaceOf(above.Line.Begin, above.Name.Begin),
                          "the latest block definition, here, has no name"});
-    else if (above.Kind == '*')
+    else
       d.Notes.clear();
   }
   return d;
 }
 
-TDiagnostic LocateMarkerError(const TSource& AScript, const TSource& ATemplate,
-                              std::string_view ABlock) {
+TDiagnostic LocateMarkerError(const TPageModel& AModel, const TSource& AScript,
+                              const TSource& ATemplate, std::string_view ABlock) {
   const std::string begin = MarkerText(true, ABlock), end = MarkerText(false, ABlock);
-  const std::size_t b = ATemplate.Text.find(begin);
-  const std::size_t e = ATemplate.Text.find(end);
+  // The first exact marker of each kind for ABlock.
+  std::size_t b = std::string_view::npos, e = std::string_view::npos;
+  for (const TMarker& marker : AModel.Markers) {
+    if (marker.Form != TMarkerForm::Exact || marker.Name.Of(ATemplate.Text) != ABlock) continue;
+    std::size_t& first = marker.IsBegin ? b : e;
+    if (first == std::string_view::npos) first = marker.Span.Begin;
+  }
   TDiagnostic d;
   if (b == std::string_view::npos) {  // only after other blocks were cut out; name the block
     d.Place.File = ATemplate.Name;
@@ -93,19 +98,21 @@ TDiagnostic LocateMarkerError(const TSource& AScript, const TSource& ATemplate,
                          "the END marker is here; move it after the block's markup"});
     } else {
       d.Message = "block " + Quoted(ABlock) + " has no " + Quoted(end) + " after its BEGIN marker";
-      for (const TMarkerText& marker : ReadMarkers(ATemplate.Text.substr(b + begin.size()))) {
-        if (marker.IsBegin || !SameText(marker.Name, ABlock)) continue;
-        const std::size_t at = b + begin.size() + marker.Pos;
-        d.Notes.push_back({ATemplate.PlaceOf(at, at + marker.Length),
+      for (const TMarker& marker : AModel.Markers) {
+        if (marker.Span.Begin < b + begin.size() || marker.IsBegin ||
+            !SameText(marker.Name.Of(ATemplate.Text), ABlock))
+          continue;
+        d.Notes.push_back({ATemplate.PlaceOf(marker.Span.Begin, marker.Span.End),
                            "this marker is not exactly " + Quoted(end)});
-        d.FixIts.push_back({ATemplate.PlaceOf(at, at + marker.Length), end});
+        d.FixIts.push_back({ATemplate.PlaceOf(marker.Span.Begin, marker.Span.End), end});
         break;
       }
     }
   }
-  for (const TStatementLine& line : ReadStatementLines(AScript.Text))
-    if (line.Kind == '*' && line.Name == ABlock) {
-      d.Notes.push_back({AScript.PlaceOf(line.Start, line.NameStart + line.Name.size()),
+  for (const TStatement& line : AModel.Script.Statements)
+    if (line.Kind == TStatementKind::BlockDef && !line.Separated &&
+        line.Name.Of(AScript.Text) == ABlock) {
+      d.Notes.push_back({AScript.PlaceOf(line.Line.Begin, line.Name.End),
                          "block " + Quoted(ABlock) + " is defined here"});
       break;
     }

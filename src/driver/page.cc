@@ -64,28 +64,26 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
     return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure))
     return ReportFailure(AOut, ADiags, AJob.TemplateFileName, failure);
-  // The checks read the inputs as loaded, so they run before the template moves on.
-  const TSource source(AJob.ScriptFileName, script);
-  TDiagnostics warnings;
-  CheckPage(source, TSource(AJob.TemplateFileName, templ), AOptions.Warnings, warnings);
-  TCompileResult result = Compile(script, std::move(templ));
-  if (result.ExitCode != kExitSuccess) {  // the error alone: what follows it may be its echo
-    AOut << result.Message << '\n';
-    if (result.FailPos > 0) {
-      ADiags.push_back(LocateStatementError(source, result.FailPos));
-    } else if (result.Message.starts_with("Error(4)")) {
-      ADiags.push_back(LocateMarkerError(source, TSource(AJob.TemplateFileName, result.Template),
-                                         result.FailBlock));
-    }
-    return result.ExitCode;
+  TCompileResult result = Compile(std::move(script), std::move(templ));
+  const TPageModel& model = *result.Model;
+  const TSource source(AJob.ScriptFileName, model.Script.Text);
+  const TSource template_source(AJob.TemplateFileName, model.Template);
+  if (!result.Ok()) {  // the error alone: what follows it may be its echo
+    AOut << ErrorLine(result.Error) << '\n';
+    if (result.Error == TCompileError::BlockOrder)
+      ADiags.push_back(LocateMarkerError(model, source, template_source, result.FailBlock));
+    else
+      ADiags.push_back(LocateStatementError(model, source));
+    return result.ExitCode();
   }
+  TDiagnostics warnings;
+  CheckPage(model, source, template_source, AOptions.Warnings, warnings);
   std::move(warnings.begin(), warnings.end(), std::back_inserter(ADiags));
   if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
     for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
     return kExitError;  // the page is not written; an old one stays as it was
   }
   if (AOptions.Check) return kExitSuccess;
-  std::string().swap(script);  // give the memory back before the output is written
   if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";

@@ -8,14 +8,6 @@ namespace zoqc {
 
 namespace {
 
-// Bytes from Postion through the next LF, or to the end of AValue.
-std::string_view RestOfLine(std::string_view AValue, std::int64_t Postion) {
-  const std::size_t start = IndexOf(Postion);
-  const std::size_t lf = AValue.find('\n', start);
-  return AValue.substr(start,
-                       lf == std::string_view::npos ? std::string_view::npos : lf - start + 1);
-}
-
 // At least ACount bytes remain at Postion and they are AOpener.
 bool OpensWith(std::string_view AValue, std::int64_t Postion, std::int64_t ACount,
                std::string_view AOpener) {
@@ -26,17 +18,39 @@ bool OpensWith(std::string_view AValue, std::int64_t Postion, std::int64_t ACoun
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
-}  // namespace
-
-void GotoNewLine(TRunState& Run, std::string_view AValue, std::int64_t& Postion) {
-  if (Postion > static_cast<std::int64_t>(AValue.size())) return;
-  const std::string_view line = RestOfLine(AValue, Postion);
-  Run.PhpStr.append(line);
-  Postion += static_cast<std::int64_t>(line.size());
+// Records the bytes [AFrom, ATo) of the script as the next slice of the PHP part, with every
+// "<<*name" and "<<+name" in them. After one the search goes on past its opener, so that
+// "<<+a<<+b" holds two.
+void AddSlice(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo) {
+  const std::string_view text = AModel.Text.substr(0, ATo);
+  const std::size_t slice = AModel.Slices.size();
+  AModel.Slices.push_back({AFrom, ATo});
+  for (std::size_t idx = text.find("<<", AFrom); idx != std::string_view::npos;
+       idx = text.find("<<", idx)) {
+    const char opener = idx + 2 < text.size() ? text[idx + 2] : '\0';
+    if (opener != '*' && opener != '+') {
+      ++idx;
+      continue;
+    }
+    const std::size_t end = NameEnd(text, idx + 3);
+    AModel.Refs.push_back({{idx, end}, {idx + 3, end}, opener == '*', slice});
+    idx += 3;
+  }
 }
 
-void CopyLine(TRunState& Run, std::string_view AValue, std::int64_t Postion) {
-  GotoNewLine(Run, AValue, Postion);  // moves only the local copy
+}  // namespace
+
+void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
+  if (Postion > static_cast<std::int64_t>(AValue.size())) return;
+  const std::size_t start = IndexOf(Postion);
+  const std::size_t lf = AValue.find('\n', start);
+  const std::size_t end = lf == std::string_view::npos ? AValue.size() : lf + 1;
+  AddSlice(Scan.Model, start, end);
+  Postion = PostionOf(end);
+}
+
+void CopyLine(TScan& Scan, std::string_view AValue, std::int64_t Postion) {
+  GotoNewLine(Scan, AValue, Postion);  // moves only the local copy
 }
 
 bool IsTemplateStmt(std::string_view AValue, std::int64_t Postion) {
@@ -52,20 +66,20 @@ bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion) {
   return OpensWith(AValue, Postion, 4, "<<<");
 }
 
-std::string ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
+std::string_view ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
   if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
   const std::size_t start = IndexOf(Postion);
   const std::size_t end = NameEnd(AValue, start);
   Postion = PostionOf(end);
-  return std::string(AValue.substr(start, end - start));
+  return AValue.substr(start, end - start);
 }
 
-std::string ReadScriptVar(std::string_view AValue, std::int64_t& Postion) {
+std::string_view ReadScriptVar(std::string_view AValue, std::int64_t& Postion) {
   if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
   const std::size_t start = IndexOf(Postion);
   std::size_t end = start;
   while (end < AValue.size() && !IsLineBreak(AValue[end])) ++end;
-  std::string result(AValue.substr(start, end - start));
+  const std::string_view result = AValue.substr(start, end - start);
   if (end < AValue.size() && AValue[end] == '\r') ++end;  // an LF stays for the loop
   Postion = PostionOf(end);
   return result;
@@ -83,27 +97,25 @@ void SkipPastLineBreak(std::string_view AValue, std::int64_t& Postion) {
   if (Postion <= length && ByteAt(AValue, Postion) == '\r') ++Postion;  // an LF stays for the loop
 }
 
-bool ScanScript(TRunState& Run, std::string& AError) {
-  const std::string_view script = Run.ScriptStr;
+TCompileError ScanScript(TScriptModel& AModel) {
+  const std::string_view script = AModel.Text;
+  TScan Scan{AModel};
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {
-    GotoNewLine(Run, script, I);
-    const std::int64_t start = I;
-    bool ok = true;
+    GotoNewLine(Scan, script, I);
     if (IsTemplateBlockStmtDef(script, I))  // "<<*"
-      ProcessTemplateBlockDef(Run, script, I);
+      ProcessTemplateBlockDef(Scan, script, I);
     else if (IsTemplateBlockStmtParse(script, I))  // "<<+"
-      ProcessTemplateBlockParse(Run, script, I);
+      ProcessTemplateBlockParse(Scan, script, I);
     else if (IsTemplateBlockStmtVar(script, I))  // "<<<"
-      ok = ProcessTemplateBlockVar(Run, script, I, AError);
+      ProcessTemplateBlockVar(Scan, script, I);
     else if (IsTemplateStmt(script, I))  // "<<"
-      ok = ProcessTemplateStmt(Run, script, I, AError);
-    if (!ok) {
-      Run.FailPos = start;  // so that the error can name its line
-      return false;
-    }
+      ProcessTemplateStmt(Scan, script, I);
+    else
+      NotePhpLine(Scan, script, I);
+    if (Scan.Error != TCompileError::None) return Scan.Error;
   }
-  return true;
+  return TCompileError::None;
 }
 
 }  // namespace zoqc

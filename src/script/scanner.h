@@ -1,4 +1,6 @@
-// Script scanner: the scan loop and the routines that read a statement line apart.
+// Script scanner: the scan loop and the routines that read a statement line apart. The scan
+// builds the script's half of the page model: what the PHP part copies, the statements, the
+// block references and the bindings.
 // Positions are 1-based byte positions in AValue; a position past the end reads nothing.
 #pragma once
 
@@ -6,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "src/state/run_state.h"
+#include "src/model/compile_error.h"
+#include "src/model/page_model.h"
 
 namespace zoqc {
 
@@ -19,11 +22,21 @@ inline char ByteAt(std::string_view AValue, std::int64_t Postion) {
   return AValue[IndexOf(Postion)];
 }
 
-// Appends the rest of the line, through its LF (or to the end of AValue), to Run.PhpStr;
-// Postion ends just past the last byte appended.
-void GotoNewLine(TRunState& Run, std::string_view AValue, std::int64_t& Postion);
-// Appends the same bytes as GotoNewLine; Postion does not move.
-void CopyLine(TRunState& Run, std::string_view AValue, std::int64_t Postion);
+// What the scan carries from line to line besides the model it fills.
+struct TScan {
+  explicit TScan(TScriptModel& AModel) : Model(AModel) {}
+
+  TScriptModel& Model;
+  std::string Current_BlockName;              // the block opened by the latest "<<*"; empty before
+  std::size_t CurrentDef = kNowhere;          // that "<<*" statement
+  TCompileError Error = TCompileError::None;  // set by the handler that stopped the scan
+};
+
+// Copies the rest of the line, through its LF (or to the end of AValue), into the PHP part
+// (a slice of Scan.Model); Postion ends just past the last byte copied.
+void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
+// Copies the same bytes as GotoNewLine; Postion does not move.
+void CopyLine(TScan& Scan, std::string_view AValue, std::int64_t Postion);
 
 // At least three bytes remain and the two at Postion are "<<".
 bool IsTemplateStmt(std::string_view AValue, std::int64_t Postion);
@@ -35,17 +48,17 @@ bool IsTemplateBlockStmtParse(std::string_view AValue, std::int64_t Postion);
 bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion);
 
 // The run of name characters at Postion (possibly empty); Postion ends on the byte after it.
-std::string ReadTemplateVar(std::string_view AValue, std::int64_t& Postion);
+std::string_view ReadTemplateVar(std::string_view AValue, std::int64_t& Postion);
 // The bytes from Postion up to the first CR or LF. Postion steps past a CR but stops on an LF,
 // which the scan loop then copies, so LF-only lines end like CR LF ones.
-std::string ReadScriptVar(std::string_view AValue, std::int64_t& Postion);
+std::string_view ReadScriptVar(std::string_view AValue, std::int64_t& Postion);
 // With at least three bytes left and "<<" at Postion, steps over it and yields true.
 bool SkipLittle2(std::string_view AValue, std::int64_t& Postion);
 // Moves Postion to the first CR or LF at or after it, then past a CR but not past an LF.
 void SkipPastLineBreak(std::string_view AValue, std::int64_t& Postion);
 
-// Runs the scan over Run.ScriptStr from position 1: copies lines into Run.PhpStr and executes
-// the statements. On a statement error writes its line into AError and yields false.
-[[nodiscard]] bool ScanScript(TRunState& Run, std::string& AError);
+// Runs the scan over AModel.Text from position 1 and fills the rest of AModel. Stops at the
+// first statement error, which is the last statement recorded, and yields it.
+[[nodiscard]] TCompileError ScanScript(TScriptModel& AModel);
 
 }  // namespace zoqc

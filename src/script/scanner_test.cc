@@ -1,6 +1,10 @@
 // Tests of the scan loop and its reading routines, with CR LF and LF line ends.
 #include "src/script/scanner.h"
 
+#include <memory>
+
+#include "src/translation/compile.h"
+
 #include <gtest/gtest.h>
 
 #define CR "\r"
@@ -10,19 +14,21 @@
 namespace zoqc {
 namespace {
 
-struct TScan {
+struct TScanned {
   bool Ok;
   std::string PhpStr;
-  std::string Error;
-  TRunState Run;
+  std::string_view Error;
+  TScriptModel Run;
 };
 
-// Scans AScript; the run state stays alive in the result for inspection.
-std::unique_ptr<TScan> Scan(std::string_view AScript) {
-  auto scan = std::make_unique<TScan>();
-  scan->Run.ScriptStr = AScript;
-  scan->Ok = ScanScript(scan->Run, scan->Error);
-  scan->PhpStr = scan->Run.PhpStr;
+// Scans AScript; the model stays alive in the result for inspection.
+std::unique_ptr<TScanned> Scan(std::string_view AScript) {
+  auto scan = std::make_unique<TScanned>();
+  scan->Run.Text = AScript;
+  const TCompileError error = ScanScript(scan->Run);
+  scan->Ok = error == TCompileError::None;
+  scan->Error = ErrorLine(error);
+  scan->PhpStr = scan->Run.PhpText();
   return scan;
 }
 
@@ -135,12 +141,14 @@ TEST(ReadingRoutines, Positions) {
 }
 
 TEST(CopyLine, CopiesWithoutMoving) {
-  TRunState Run;
-  CopyLine(Run, "ab" CRLF "cd", 2);
-  EXPECT_EQ("b" CRLF, Run.PhpStr);
+  TScriptModel Model;
+  Model.Text = "ab" CRLF "cd";
+  TScan Scan{Model};
+  CopyLine(Scan, Model.Text, 2);
+  EXPECT_EQ("b" CRLF, Model.PhpText());
   std::int64_t p = 5;
-  GotoNewLine(Run, "ab" CRLF "cd", p);
-  EXPECT_EQ("b" CRLF "cd", Run.PhpStr);
+  GotoNewLine(Scan, Model.Text, p);
+  EXPECT_EQ("b" CRLF "cd", Model.PhpText());
   EXPECT_EQ(7, p);
 }
 

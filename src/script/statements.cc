@@ -1,52 +1,102 @@
-// Statement handlers: record bindings and blocks, copy block statement lines for rewriting.
+// Statement handlers: record the statements and their bindings, copy block statement lines for
+// rewriting.
 #include "src/script/statements.h"
 
 #include <memory>
 
-#include "src/script/scanner.h"
-
 namespace zoqc {
 
-bool ProcessTemplateStmt(TRunState& Run, std::string_view AValue, std::int64_t& Postion,
-                         std::string& AError) {
-  Postion += 2;  // "<<"
-  const std::string VarName = ReadTemplateVar(AValue, Postion);
-  if (!SkipLittle2(AValue, Postion)) return Fail(AError, "Error(2):need <<");
-  const std::string ScriptVarName = ReadScriptVar(AValue, Postion);
-  Run.VarList.Put(VarName, ScriptVarName);
-  return true;
+namespace {
+
+// The end of the line that starts at 0-based AFrom: its first CR or LF, or the end of AValue.
+std::size_t LineEnd(std::string_view AValue, std::size_t AFrom) {
+  const std::size_t end = AValue.find_first_of("\r\n", AFrom);
+  return end == std::string_view::npos ? AValue.size() : end;
 }
 
-void ProcessTemplateBlockDef(TRunState& Run, std::string_view AValue, std::int64_t& Postion) {
-  CopyLine(Run, AValue, Postion);
-  Postion += 3;  // "<<*"
-  std::string VarName = ReadTemplateVar(AValue, Postion);
+// Records the statement of kind AKind whose opener of ALength bytes is at Postion, with its name
+// read; Postion ends on the byte after the name.
+TStatement& Record(TScan& Scan, std::string_view AValue, std::int64_t& Postion,
+                   TStatementKind AKind, std::int64_t ALength) {
+  const std::size_t start = IndexOf(Postion);
+  Postion += ALength;
+  const std::size_t name = IndexOf(Postion);
+  const std::string_view VarName = ReadTemplateVar(AValue, Postion);
+  TStatement& s = Scan.Model.Statements.emplace_back();
+  s.Kind = AKind;
+  s.Line = {start, LineEnd(AValue, start)};
+  s.Name = {name, name + VarName.size()};
+  std::int64_t after = Postion;
+  s.Separated = SkipLittle2(AValue, after);
+  if (s.Separated) s.Expr = {IndexOf(after), LineEnd(AValue, IndexOf(after))};
+  return s;
+}
+
+}  // namespace
+
+void ProcessTemplateStmt(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
+  const TStatement& s = Record(Scan, AValue, Postion, TStatementKind::TemplateVar, 2);
+  if (!SkipLittle2(AValue, Postion)) {
+    Scan.Error = TCompileError::NeedSeparator;
+    return;
+  }
+  const std::string_view ScriptVarName = ReadScriptVar(AValue, Postion);
+  Scan.Model.VarList.Put(s.Name.Of(AValue), std::string(ScriptVarName));
+}
+
+void ProcessTemplateBlockDef(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
+  CopyLine(Scan, AValue, Postion);
+  TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockDef, 3);
   if (SkipLittle2(AValue, Postion)) return;  // "<<*name<<...": no block
   SkipPastLineBreak(AValue, Postion);
-  Run.Current_BlockName = VarName;
-  Run.BlockList.push_back(std::move(VarName));
+  s.Block = Scan.Model.Statements.size() - 1;
+  Scan.CurrentDef = s.Block;
+  Scan.Current_BlockName = s.Name.Of(AValue);
+  Scan.Model.BlockList.push_back(Scan.Current_BlockName);
 }
 
-void ProcessTemplateBlockParse(TRunState& Run, std::string_view AValue, std::int64_t& Postion) {
-  CopyLine(Run, AValue, Postion);
+void ProcessTemplateBlockParse(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
+  CopyLine(Scan, AValue, Postion);
+  TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockAppend, 3);
+  s.Block = Scan.Model.Statements.size() - 1;
   SkipPastLineBreak(AValue, Postion);
 }
 
-bool ProcessTemplateBlockVar(TRunState& Run, std::string_view AValue, std::int64_t& Postion,
-                             std::string& AError) {
-  Postion += 3;  // "<<<"
-  const std::string VarName = ReadTemplateVar(AValue, Postion);
-  if (!SkipLittle2(AValue, Postion)) return Fail(AError, "Error(5):need <<");
-  const std::string ScriptVarName = ReadScriptVar(AValue, Postion);
-  if (Run.Current_BlockName.empty()) return Fail(AError, "Error(3):have not set current block");
-  THashTable* Hash = Run.BlockVarList.Get(Run.Current_BlockName);
-  if (!Hash) {
-    Run.BlockTables.push_back(std::make_unique<THashTable>(256));
-    Hash = Run.BlockTables.back().get();
-    Run.BlockVarList.Put(Run.Current_BlockName, Hash);
+void ProcessTemplateBlockVar(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
+  TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockVar, 3);
+  s.Block = Scan.CurrentDef;
+  if (!SkipLittle2(AValue, Postion)) {
+    Scan.Error = TCompileError::BlockVarNeedSeparator;
+    return;
   }
-  Hash->Put(VarName, ScriptVarName);
-  return true;
+  const std::string_view ScriptVarName = ReadScriptVar(AValue, Postion);
+  if (Scan.Current_BlockName.empty()) {
+    Scan.Error = TCompileError::NoCurrentBlock;
+    return;
+  }
+  TScriptModel& Model = Scan.Model;
+  THashTable* Hash = Model.BlockVarList.Get(Scan.Current_BlockName);
+  if (!Hash) {
+    Model.BlockTables.push_back(std::make_unique<THashTable>(256));
+    Hash = Model.BlockTables.back().get();
+    Model.BlockVarList.Put(Scan.Current_BlockName, Hash);
+  }
+  Hash->Put(s.Name.Of(AValue), std::string(ScriptVarName));
+}
+
+void NotePhpLine(TScan& Scan, std::string_view AValue, std::int64_t Postion) {
+  const auto length = static_cast<std::int64_t>(AValue.size());
+  if (Postion > length || (ByteAt(AValue, Postion) != ' ' && ByteAt(AValue, Postion) != '\t'))
+    return;
+  std::int64_t at = Postion;
+  while (at <= length && (ByteAt(AValue, at) == ' ' || ByteAt(AValue, at) == '\t')) ++at;
+  if (!IsTemplateStmt(AValue, at)) return;
+  const char opener = at + 2 <= length ? ByteAt(AValue, at + 2) : '\0';
+  const bool block = opener == '*' || opener == '+' || opener == '<';
+  const std::size_t start = IndexOf(Postion);
+  TStatement& s = Record(Scan, AValue, at, TStatementKind::PhpLine, block ? 3 : 2);
+  s.Line.Begin = start;
+  s.Block = kNowhere;
 }
 
 }  // namespace zoqc

@@ -1,27 +1,29 @@
 // Statement handlers: the meaning of "<<name<<", "<<*name", "<<<name<<" and "<<+name" lines.
-// Each is called with Postion on the statement's first "<" and leaves it for the scan loop.
+// Each is called with Postion on the statement's first "<", records the statement in
+// Scan.Model.Statements and leaves Postion for the scan loop. A handler that fails sets
+// Scan.Error; its statement is then the last one recorded.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
-#include "src/state/run_state.h"
+#include "src/script/scanner.h"
 
 namespace zoqc {
 
-// "<<name<<expression": binds name in Run.VarList. Appends nothing to Run.PhpStr; Postion ends
-// past the CR that ends the expression, or on its LF. Error(2) without the "<<".
-[[nodiscard]] bool ProcessTemplateStmt(TRunState& Run, std::string_view AValue,
-                                       std::int64_t& Postion, std::string& AError);
-// "<<*name": copies the whole line to Run.PhpStr, then lists name in Run.BlockList and makes it
-// the current block, unless "<<" follows the name (Postion then ends just past that "<<").
-void ProcessTemplateBlockDef(TRunState& Run, std::string_view AValue, std::int64_t& Postion);
-// "<<+name": copies the whole line to Run.PhpStr and records nothing.
-void ProcessTemplateBlockParse(TRunState& Run, std::string_view AValue, std::int64_t& Postion);
+// "<<name<<expression": binds name in VarList. Copies nothing; Postion ends past the CR that
+// ends the expression, or on its LF. Error(2) without the "<<".
+void ProcessTemplateStmt(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
+// "<<*name": copies the whole line, then lists name in BlockList and makes it the current
+// block, unless "<<" follows the name (Postion then ends just past that "<<").
+void ProcessTemplateBlockDef(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
+// "<<+name": copies the whole line and binds nothing.
+void ProcessTemplateBlockParse(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
 // "<<<name<<expression": binds name in the current block's table, creating the table on first
 // use. Error(5) without the "<<", then Error(3) when no block is current.
-[[nodiscard]] bool ProcessTemplateBlockVar(TRunState& Run, std::string_view AValue,
-                                           std::int64_t& Postion, std::string& AError);
+void ProcessTemplateBlockVar(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
+// A line that is no statement: records it when blanks and then "<<" open it, since such a line
+// looks like a statement but stays plain PHP. Postion does not move.
+void NotePhpLine(TScan& Scan, std::string_view AValue, std::int64_t Postion);
 
 }  // namespace zoqc

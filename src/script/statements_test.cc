@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "src/script/scanner.h"
+#include "src/translation/compile.h"
 
 #define LF "\n"
 #define CRLF "\r\n"
@@ -12,13 +13,20 @@ namespace zoqc {
 namespace {
 
 // Scans "<?php" and the given lines (CR LF ends) into ARun; yields the error line or "".
-std::string ScanLines(TRunState& ARun, std::string& AScript,
+std::string ScanLines(TScriptModel& ARun, std::string& AScript,
                       std::initializer_list<const char*> ALines) {
   AScript = "<?php" CRLF;
   for (const char* line : ALines) AScript.append(line).append(CRLF);
-  ARun.ScriptStr = AScript;
-  std::string error;
-  return ScanScript(ARun, error) ? "" : error;
+  ARun.Text = AScript;
+  return std::string(ErrorLine(ScanScript(ARun)));
+}
+
+// The block that "<<<" lines bind into after the scan: the name of the last "<<*" that set one.
+std::string CurrentBlock(const TScriptModel& ARun) {
+  for (auto it = ARun.Statements.rbegin(); it != ARun.Statements.rend(); ++it)
+    if (it->Kind == TStatementKind::BlockDef && !it->Separated)
+      return std::string(it->Name.Of(ARun.Text));
+  return "";
 }
 
 TEST(ProcessTemplateStmt, Bindings) {
@@ -33,7 +41,7 @@ TEST(ProcessTemplateStmt, Bindings) {
       {"<<a<<x<<y", "a", "x<<y"},                    // "<<" inside the expression
   };
   for (const auto& c : cases) {
-    TRunState run;
+    TScriptModel run;
     std::string script;
     EXPECT_EQ("", ScanLines(run, script, {c.Line})) << c.Line;
     EXPECT_EQ(c.Expression, run.VarList.Get(c.Name)) << c.Line;
@@ -41,7 +49,7 @@ TEST(ProcessTemplateStmt, Bindings) {
 }
 
 TEST(ProcessTemplateStmt, LastBindingWins) {
-  TRunState run;
+  TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<a<<1", "<<a<<2"}));
   EXPECT_EQ("2", run.VarList.Get("a"));
@@ -60,19 +68,19 @@ TEST(Statements, Errors) {
       {{"<<*row", "<<<x 1"}, "Error(5):need <<"},
   };
   for (const auto& c : cases) {
-    TRunState run;
+    TScriptModel run;
     std::string script;
     EXPECT_EQ(c.Error, ScanLines(run, script, c.Lines)) << *c.Lines.begin();
   }
 }
 
 TEST(ProcessTemplateBlockDef, RecordsBlocks) {
-  TRunState run;
+  TScriptModel run;
   std::string script;
   EXPECT_EQ("",
             ScanLines(run, script, {"<<*r", "<<*s", "<<*r", "<<<x<<1", "<<*list<<x", "<<<y<<2"}));
   EXPECT_EQ((std::vector<std::string>{"r", "s", "r"}), run.BlockList);  // duplicates kept
-  EXPECT_EQ("r", run.Current_BlockName);  // "<<*list<<x" defines nothing
+  EXPECT_EQ("r", CurrentBlock(run));  // "<<*list<<x" defines nothing
   ASSERT_NE(nullptr, run.BlockVarList.Get("r"));
   EXPECT_EQ("1", run.BlockVarList.Get("r")->Get("x"));
   EXPECT_EQ("2", run.BlockVarList.Get("r")->Get("y"));
@@ -81,15 +89,15 @@ TEST(ProcessTemplateBlockDef, RecordsBlocks) {
 }
 
 TEST(ProcessTemplateBlockDef, TrailingTextStays) {
-  TRunState run;
+  TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<*list // rows"}));
   EXPECT_EQ(std::vector<std::string>{"list"}, run.BlockList);
-  EXPECT_EQ("<?php" CRLF "<<*list // rows" CRLF LF, run.PhpStr);
+  EXPECT_EQ("<?php" CRLF "<<*list // rows" CRLF LF, run.PhpText());
 }
 
 TEST(ProcessTemplateBlockVar, BindsIntoCurrentBlock) {
-  TRunState run;
+  TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script,
                           {"<<*row", "<<<name<<$n", "<<+row", "<<t<<1", "<<<<<x", "<<<name<<$m"}));
@@ -98,16 +106,16 @@ TEST(ProcessTemplateBlockVar, BindsIntoCurrentBlock) {
   EXPECT_EQ("$m", hash->Get("name"));  // rebound
   EXPECT_EQ("x", hash->Get(""));       // "<<<<<x": the empty name
   EXPECT_EQ("", run.VarList.Get("name"));
-  EXPECT_EQ("<?php" CRLF "<<*row" CRLF LF LF "<<+row" CRLF LF LF LF LF, run.PhpStr);
+  EXPECT_EQ("<?php" CRLF "<<*row" CRLF LF LF "<<+row" CRLF LF LF LF LF, run.PhpText());
 }
 
 TEST(ProcessTemplateBlockParse, RecordsNothing) {
-  TRunState run;
+  TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<*a", "<<+b extra"}));
   EXPECT_EQ(std::vector<std::string>{"a"}, run.BlockList);
-  EXPECT_EQ("a", run.Current_BlockName);
-  EXPECT_EQ("<?php" CRLF "<<*a" CRLF LF "<<+b extra" CRLF LF, run.PhpStr);
+  EXPECT_EQ("a", CurrentBlock(run));
+  EXPECT_EQ("<?php" CRLF "<<*a" CRLF LF "<<+b extra" CRLF LF, run.PhpText());
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
-// Block expansion: each block is cut out of the marker index's template once, and its
-// statements are rewritten in one pass over the translated script.
+// Block expansion: each block is cut out of the marker index's template once, and the texts that
+// replace its references are made once.
 #include "src/template/blocks.h"
 
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,38 +15,33 @@ namespace {
 constexpr std::string_view kCRLF = "\r\n";
 constexpr std::string_view kEchoPrefix = "<?php echo $ZOQBLOCK_";
 constexpr std::string_view kEchoSuffix = ";?>";
+constexpr std::string_view kClosingTag = "\r\n?>\r\n";
 
-// Name (up to case) -> index of the first block of BlockList with that name.
-using TFirstBlocks =
-    std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
-
-// Rewrites every "<<*" R and "<<+" R of APhp (R the whole run of name characters after the
-// opener) for which AFirst knows R up to case: the definition by its init text, the parse
-// statement by AAppend of that block. Inserted text is never looked at again.
-std::string RewriteStatements(std::string_view APhp, const std::vector<std::string>& ABlockList,
-                              const TFirstBlocks& AFirst, const std::vector<std::string>& AAppend) {
-  std::string out;
-  out.reserve(APhp.size());
-  std::size_t done = 0;
-  for (std::size_t idx = APhp.find("<<"); idx != std::string_view::npos;
-       idx = APhp.find("<<", idx)) {
-    const char opener = idx + 2 < APhp.size() ? APhp[idx + 2] : '\0';
-    if (opener != '*' && opener != '+') {
-      ++idx;
-      continue;
-    }
-    const std::size_t end = NameEnd(APhp, idx + 3);
-    const auto it = AFirst.find(APhp.substr(idx + 3, end - idx - 3));
-    if (it == AFirst.end()) {
-      idx += 3;
-      continue;
-    }
-    out.append(APhp.substr(done, idx - done));
-    out.append(opener == '*' ? BlockInitText(ABlockList[it->second]) : AAppend[it->second]);
-    done = idx = end;
+// The origin of AInner's byte AAt by AOrigins (kNowhere: AOrigins has none).
+TSegment OriginAt(const TSegmentList* AOrigins, std::size_t AAt) {
+  if (!AOrigins || AOrigins->Segments().empty()) return {0, TOrigin::Generated};
+  const auto list = AOrigins->Segments();
+  std::size_t lo = 0, hi = list.size();
+  while (hi - lo > 1) {
+    const std::size_t mid = (lo + hi) / 2;
+    (list[mid].Page <= AAt ? lo : hi) = mid;
   }
-  out.append(APhp.substr(done));
-  return out;
+  TSegment s = list[lo];
+  if (s.From != TOrigin::Generated) s.Offset += AAt - s.Page;
+  return s;
+}
+
+// The expression offsets of the block variables, by block name (blocks of one name share one
+// table).
+std::unordered_map<std::string_view, TExpressionOffsets> BlockExpressions(
+    const TScriptModel& AScript) {
+  std::unordered_map<std::string_view, TExpressionOffsets> offsets;
+  for (const TStatement& s : AScript.Statements) {
+    if (s.Kind != TStatementKind::BlockVar || s.Block == kNowhere || !s.Separated) continue;
+    offsets[AScript.Statements[s.Block].Name.Of(AScript.Text)][s.Name.Of(AScript.Text)] =
+        s.Expr.Begin;
+  }
+  return offsets;
 }
 
 }  // namespace
@@ -66,26 +60,57 @@ std::string BlockEchoText(std::string_view N) {
   return std::string(kEchoPrefix).append(N).append(kEchoSuffix).append(kCRLF);
 }
 
-std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars) {
+std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
+                            const TSegmentList* AInnerOrigins, TSegmentList* AOrigins,
+                            const TExpressionOffsets* AExprOf) {
   std::string out("\"");
   out.reserve(AInner.size() + 2);
+  // Marks out's next bytes as coming from AInner's byte AAt on.
+  const auto from_inner = [&](std::size_t AAt) {
+    if (AOrigins) AOrigins->Mark(out.size(), OriginAt(AInnerOrigins, AAt));
+  };
+  const auto generated = [&](std::size_t AAt) {
+    if (!AOrigins) return;
+    TSegment s{0, TOrigin::Generated};
+    const TSegment inner = OriginAt(AInnerOrigins, AAt);
+    s.TemplateCause = inner.From == TOrigin::Template ? inner.Offset : inner.TemplateCause;
+    AOrigins->Mark(out.size(), s);
+  };
+  generated(0);
   std::size_t done = 0;  // AInner before this index is in out
   for (std::size_t idx = AInner.find_first_of("{<\\\"$"); idx != std::string_view::npos;
        idx = AInner.find_first_of("{<\\\"$", idx)) {
+    if (AOrigins && idx > done) from_inner(done);
     out.append(AInner.substr(done, idx - done));
     done = idx;
     const char c = AInner[idx];
     std::size_t length = 0;
+    std::string_view key;
     if (c == '{') {
-      if (const std::string_view* splice = AVars.Match(AInner, idx, length))
+      if (const std::string_view* splice = AVars.Match(AInner, idx, length, &key)) {
+        if (AOrigins) {  // "\".", the expression, ".\""
+          generated(idx);
+          const std::size_t prefix = AVars.PrefixSize(), suffix = AVars.SuffixSize();
+          const auto expr = AExprOf ? AExprOf->find(key) : TExpressionOffsets::const_iterator();
+          TSegment s = OriginAt(AInnerOrigins, idx);
+          const std::size_t place = s.From == TOrigin::Template ? s.Offset : kNowhere;
+          if (AExprOf && expr != AExprOf->end())
+            AOrigins->Mark(out.size() + prefix,
+                           {0, TOrigin::Script, expr->second, kNowhere, place});
+          AOrigins->Mark(out.size() + splice->size() - suffix,
+                         {0, TOrigin::Generated, kNowhere, kNowhere, place});
+        }
         out.append(*splice);
-      else
+      } else {
+        if (AOrigins) from_inner(idx);
         out.push_back(c), length = 1;
+      }
     } else if (c == '<') {
       // An inner block's echo, "<?php echo $ZOQBLOCK_" M ";?>", prints its buffer right here.
       std::size_t end = NameEnd(AInner, idx + kEchoPrefix.size());
       if (AInner.substr(idx, kEchoPrefix.size()) == kEchoPrefix &&
           AInner.substr(end, kEchoSuffix.size()) == kEchoSuffix) {
+        generated(idx);
         const std::size_t name = idx + kEchoPrefix.size();
         out.append("\".$ZOQBLOCK_").append(AInner.substr(name, end - name)).append(".\"");
         end += kEchoSuffix.size();
@@ -95,57 +120,116 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
           end += 1;
         length = end - idx;
       } else {
+        if (AOrigins) from_inner(idx);
         out.push_back(c), length = 1;
       }
     } else {
-      out.push_back('\\'), out.push_back(c), length = 1;  // '\\', '"' or '$'
+      generated(idx);
+      out.push_back('\\');
+      if (AOrigins) from_inner(idx);
+      out.push_back(c), length = 1;  // '\\', '"' or '$'
     }
     idx += length;
     done = idx;
   }
+  if (AOrigins && done < AInner.size()) from_inner(done);
   out.append(AInner.substr(done));
+  generated(AInner.size());
   out.push_back('"');
   return out;
 }
 
-bool ExpandBlocks(TRunState& Run, std::string& AError) {
-  Run.TemplatePieces.assign(1, Run.TemplateStr);
-  if (Run.BlockList.empty()) return true;
-  const std::size_t count = Run.BlockList.size();
-  std::vector<std::string> append(count);  // each block's append text
-  TFirstBlocks first;
-  {
-    std::vector<std::string> echoes;
-    for (const std::string& name : Run.BlockList) echoes.push_back(BlockEchoText(name));
-    TTemplate tmpl(Run.TemplateStr, std::move(echoes));
-    for (std::size_t I = 0; I < count; ++I) {
-      const std::string& N = Run.BlockList[I];
-      first.emplace(N, I);
-      const auto A = tmpl.First(true, N);
-      const auto B = tmpl.First(false, N);
-      if (A && (!B || *B < *A)) {
-        Run.FailBlock = N;
-        return Fail(AError, "Error(4):block define error BEGIN block after END block");
-      }
-      if (!A) {  // not in the template (any more): the buffer stays empty
-        append[I] = BlockAppendText(N, "\"\"");
-        continue;
-      }
-      const TMarker& begin = tmpl.Marker(*A);
-      const TMarker& end = tmpl.Marker(*B);
-      std::string BlockStr;
-      tmpl.AppendCurrent(BlockStr, begin.Pos, end.Pos + end.Length);
-      const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
-          begin.Length, BlockStr.size() - begin.Length - end.Length);
-      append[I] = BlockAppendText(
-          N,
-          MakeBlockString(BlockStrInner, TPlaceholderIndex(Run.BlockVarList.Get(N), "\".", ".\"")));
-      tmpl.CutAll(BlockStr, N, I);
+bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
+                  std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut) {
+  AOut.TemplatePieces.assign(1, ATemplate);
+  if (ARecord) AOut.PieceCuts.assign(1, kNowhere);
+  if (AScript.BlockList.empty()) return true;
+  const std::vector<std::string>& BlockList = AScript.BlockList;
+  const std::size_t count = BlockList.size();
+  AOut.AppendTexts.resize(count);
+  AOut.InitTexts.resize(count);
+  AOut.AppendOrigins.assign(count, TSegmentList(ARecord));
+  const auto exprs = ARecord ? BlockExpressions(AScript)
+                             : std::unordered_map<std::string_view, TExpressionOffsets>();
+  std::vector<std::string> echoes;
+  for (const std::string& name : BlockList) echoes.push_back(BlockEchoText(name));
+  TTemplate tmpl(ATemplate, AMarkers, std::move(echoes));
+  for (std::size_t I = 0; I < count; ++I) {
+    const std::string& N = BlockList[I];
+    AOut.FirstBlock.emplace(N, I);
+    AOut.InitTexts[I] = BlockInitText(N);
+    const auto A = tmpl.First(true, N);
+    const auto B = tmpl.First(false, N);
+    if (A && (!B || *B < *A)) {
+      AOut.FailBlock = I;
+      return false;
     }
-    Run.TemplatePieces = tmpl.TakePieces(Run.BlockEchoes);
+    // "$ZOQBLOCK_N=$ZOQBLOCK_N." before the block string, ";" CR LF after it.
+    const std::size_t head = 2 * (N.size() + 10) + 2;
+    TSegmentList* origins = ARecord ? &AOut.AppendOrigins[I] : nullptr;
+    if (origins) origins->Mark(0, {0, TOrigin::Generated});
+    if (!A) {  // not in the template (any more): the buffer stays empty
+      AOut.AppendTexts[I] = BlockAppendText(N, "\"\"");
+      continue;
+    }
+    const TMarker& begin = tmpl.Marker(*A);
+    const TMarker& end = tmpl.Marker(*B);
+    std::string BlockStr;
+    TSegmentList inner(ARecord);
+    tmpl.AppendCurrent(BlockStr, begin.Span.Begin, end.Span.End, ARecord ? &inner : nullptr);
+    const std::size_t begin_length = begin.Span.Size();
+    const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
+        begin_length, BlockStr.size() - begin_length - end.Span.Size());
+    TSegmentList shifted(ARecord);  // inner's origins, relative to BlockStrInner
+    for (const TSegment& s : inner.Segments()) {
+      TSegment t = s;
+      if (s.Page < begin_length) {
+        if (s.From != TOrigin::Generated) t.Offset += begin_length - s.Page;
+        t.Page = 0;
+      } else {
+        t.Page -= begin_length;
+      }
+      shifted.Mark(t.Page, t);
+    }
+    TSegmentList block(ARecord);
+    const std::string string = MakeBlockString(
+        BlockStrInner, TPlaceholderIndex(AScript.BlockVarList.Get(N), "\".", ".\""), &shifted,
+        ARecord ? &block : nullptr, ARecord && exprs.count(N) ? &exprs.at(N) : nullptr);
+    AOut.AppendTexts[I] = BlockAppendText(N, string);
+    if (origins) {
+      for (const TSegment& s : block.Segments()) origins->Mark(head + s.Page, s);
+      origins->Mark(head + string.size(), {0, TOrigin::Generated});
+    }
+    tmpl.CutAll(BlockStr, N, I);
   }
-  Run.PhpStr = RewriteStatements(Run.PhpStr, Run.BlockList, first, append);
+  AOut.TemplatePieces = tmpl.TakePieces(AOut.BlockEchoes, ARecord ? &AOut.PieceCuts : nullptr);
   return true;
+}
+
+void AppendPhpPart(const TScriptModel& AScript, const TExpansion& AExpansion, TPageBuilder& APage) {
+  const std::string_view text = AScript.Text;
+  std::size_t ref = 0;
+  for (std::size_t slice = 0; slice < AScript.Slices.size(); ++slice) {
+    std::size_t done = AScript.Slices[slice].Begin;
+    const std::size_t end = AScript.Slices[slice].End;
+    for (; ref < AScript.Refs.size() && AScript.Refs[ref].Slice == slice; ++ref) {
+      const TBlockRef& r = AScript.Refs[ref];
+      const auto it = AExpansion.FirstBlock.find(r.Name.Of(text));
+      if (it == AExpansion.FirstBlock.end()) continue;
+      APage.Append(text.substr(done, r.Span.Begin - done), {0, TOrigin::Script, done});
+      if (r.IsDef)
+        APage.Append(AExpansion.InitTexts[it->second],
+                     {0, TOrigin::Generated, kNowhere, r.Span.Begin});
+      else if (APage.Recording())
+        APage.AppendMapped(AExpansion.AppendTexts[it->second],
+                           AExpansion.AppendOrigins[it->second].Segments(), r.Span.Begin);
+      else
+        APage.Append(AExpansion.AppendTexts[it->second], {});
+      done = r.Span.End;
+    }
+    APage.Append(text.substr(done, end - done), {0, TOrigin::Script, done});
+  }
+  APage.Append(kClosingTag, {0, TOrigin::Generated});
 }
 
 }  // namespace zoqc

@@ -1,10 +1,13 @@
 // Block expansion: each template block becomes a PHP string appended to its buffer variable.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "src/state/run_state.h"
+#include "src/model/page_model.h"
+#include "src/model/provenance.h"
 #include "src/template/variables.h"
 
 namespace zoqc {
@@ -18,12 +21,35 @@ std::string BlockEchoText(std::string_view N);  // <?php echo $ZOQBLOCK_N;?> CR 
 // backslashes, double quotes and dollars are escaped, an inner block's echo (with one line end
 // after it) becomes a splice of its buffer, and each placeholder of AVars becomes its text (AVars
 // is built with the prefix "\"." and the suffix ".\"", so the text splices the expression in).
-std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars);
+// With AOrigins, marks the origin of each run of the result; AInnerOrigins are the origins of
+// AInner's runs and AExprOf maps a placeholder's key to its expression's script offset.
+std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
+                            const TSegmentList* AInnerOrigins = nullptr,
+                            TSegmentList* AOrigins = nullptr,
+                            const TExpressionOffsets* AExprOf = nullptr);
 
-// For each name of Run.BlockList in order: cuts the block out of the template and puts the
-// echo of its buffer in its place, leaving the result in Run.TemplatePieces; then rewrites the
-// "<<*name" and "<<+name" statements that the scan left in Run.PhpStr. Error(4) when a BEGIN marker
-// has no END marker after it.
-[[nodiscard]] bool ExpandBlocks(TRunState& Run, std::string& AError);
+// What block expansion makes: the template with its blocks replaced, and each block's texts.
+struct TExpansion {
+  std::vector<std::string_view> TemplatePieces;  // stretches of the template and echoes
+  std::vector<std::size_t> PieceCuts;    // with provenance: per piece, its cut's start or kNowhere
+  std::vector<std::string> BlockEchoes;  // the echo texts that TemplatePieces view
+  std::vector<std::string> InitTexts;    // per block of BlockList: "$ZOQBLOCK_N=\"\";"
+  std::vector<std::string> AppendTexts;  // per block of BlockList: its append statement
+  std::vector<TSegmentList> AppendOrigins;  // with provenance: the origins in AppendTexts
+  // Name up to case -> index of the first block of BlockList with that name.
+  std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual> FirstBlock;
+  std::size_t FailBlock = kNowhere;  // after Error(4): the block of BlockList whose markers fail
+};
+
+// For each name of AScript.BlockList in order: cuts the block out of ATemplate (whose markers
+// are AMarkers) and puts the echo of its buffer in its place; makes the texts that replace the
+// "<<*name" and "<<+name" references. Error(4) when a BEGIN marker has no END marker after it.
+// With ARecord, fills the origins too.
+[[nodiscard]] bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
+                                std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut);
+
+// Appends the PHP part of the page to APage: the script's slices with each block reference of a
+// defined block replaced by its text, then the closing tag.
+void AppendPhpPart(const TScriptModel& AScript, const TExpansion& AExpansion, TPageBuilder& APage);
 
 }  // namespace zoqc

@@ -8,7 +8,8 @@
 namespace zoqc {
 
 TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
-                                     std::string_view ASuffix) {
+                                     std::string_view ASuffix)
+    : Prefix(APrefix.size()), Suffix(ASuffix.size()) {
   if (!ATable) return;
   std::size_t count = 0;
   std::size_t bytes = 0;
@@ -50,7 +51,8 @@ std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, std::string_view AKey
 }
 
 const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
-                                                 std::size_t& ALength) const {
+                                                 std::size_t& ALength,
+                                                 std::string_view* AKey) const {
   if (Entries.empty()) return nullptr;
   // Finds the end of the name and hashes it in the same loop.
   const unsigned char* const text = reinterpret_cast<const unsigned char*>(AText.data());
@@ -66,16 +68,19 @@ const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::si
   const std::uint64_t s = Slots[SlotOf(NameHashFinish(h), name)];
   if (s == 0) return nullptr;
   ALength = end + 1 - AIdx;
-  return &Entries[(s & 0xFFFFFFFFu) - 1].Text;
+  const TEntry& entry = Entries[(s & 0xFFFFFFFFu) - 1];
+  if (AKey) *AKey = entry.Key;
+  return &entry.Text;
 }
 
 namespace {
 
-// Calls AEmit for each stretch of AText and each placeholder text, in order.
+// Calls AEmit(text, 0) for each stretch of AText and AEmit(text, placeholder offset) with the key
+// for each placeholder text, in order.
 template <typename TEmit>
 void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit) {
   if (ANames.Empty()) {
-    AEmit(AText);
+    AEmit(AText, kNowhere, std::string_view());
     return;
   }
   const char* const data = AText.data();
@@ -86,31 +91,61 @@ void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit A
     if (!brace) break;
     idx = static_cast<std::size_t>(static_cast<const char*>(brace) - data);
     std::size_t length = 0;
-    const std::string_view* text = ANames.Match(AText, idx, length);
+    std::string_view key;
+    const std::string_view* text = ANames.Match(AText, idx, length, &key);
     if (!text) {
       ++idx;
       continue;
     }
-    AEmit(AText.substr(done, idx - done));
-    AEmit(*text);
+    AEmit(AText.substr(done, idx - done), kNowhere, std::string_view());
+    AEmit(*text, idx, key);
     idx += length;
     done = idx;
   }
-  AEmit(AText.substr(done));
+  AEmit(AText.substr(done), kNowhere, std::string_view());
 }
 
 }  // namespace
 
-void AppendSubstituted(TPieces& AOut, std::string_view AText, const TPlaceholderIndex& ANames) {
-  Substitute(AText, ANames, [&](std::string_view APiece) { AOut.Append(APiece); });
-}
-
-void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames) {
-  Substitute(AText, ANames, [&](std::string_view APiece) { AOut.append(APiece); });
-}
-
-void SubstituteVariables(const TRunState& Run, const TPlaceholderIndex& AVars, TPieces& APage) {
-  for (const std::string_view piece : Run.TemplatePieces) AppendSubstituted(APage, piece, AVars);
+void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
+                         const TPlaceholderIndex& AVars, TPageBuilder& APage,
+                         std::string_view ATemplate, std::span<const std::size_t> APieceCuts,
+                         const TExpressionOffsets* AExprOf) {
+  if (!APage.Recording()) {
+    for (const std::string_view piece : ATemplatePieces)
+      Substitute(piece, AVars, [&](std::string_view APiece, std::size_t, std::string_view) {
+        APage.Append(APiece, {});
+      });
+    return;
+  }
+  for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
+    const std::string_view piece = ATemplatePieces[p];
+    const std::size_t cut = p < APieceCuts.size() ? APieceCuts[p] : kNowhere;
+    if (cut != kNowhere) {  // a block's echo
+      APage.Append(piece, {0, TOrigin::Generated, kNowhere, kNowhere, cut});
+      continue;
+    }
+    const std::size_t base = static_cast<std::size_t>(piece.data() - ATemplate.data());
+    Substitute(
+        piece, AVars, [&](std::string_view APiece, std::size_t APlace, std::string_view AKey) {
+          if (APlace == kNowhere) {
+            APage.Append(APiece, {0, TOrigin::Template,
+                                  static_cast<std::size_t>(APiece.data() - ATemplate.data())});
+            return;
+          }
+          // "<?php echo ", the expression, ";?>"
+          const std::size_t at = base + APlace;
+          const std::size_t prefix = AVars.PrefixSize(), suffix = AVars.SuffixSize();
+          const auto expr = AExprOf ? AExprOf->find(AKey) : TExpressionOffsets::const_iterator();
+          const std::size_t offset = AExprOf && expr != AExprOf->end() ? expr->second : kNowhere;
+          APage.Append(APiece.substr(0, prefix), {0, TOrigin::Generated, kNowhere, kNowhere, at});
+          APage.Append(
+              APiece.substr(prefix, APiece.size() - prefix - suffix),
+              {0, offset == kNowhere ? TOrigin::Generated : TOrigin::Script, offset, kNowhere, at});
+          APage.Append(APiece.substr(APiece.size() - suffix),
+                       {0, TOrigin::Generated, kNowhere, kNowhere, at});
+        });
+  }
 }
 
 }  // namespace zoqc

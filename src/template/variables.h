@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "src/state/run_state.h"
+#include "src/model/provenance.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/pieces.h"
 
@@ -26,8 +28,11 @@ class TPlaceholderIndex {
   bool Empty() const { return Entries.empty(); }
   // When AText holds a placeholder of a key at AIdx (0-based, on its "{"), yields that key's
   // text and sets ALength to the placeholder's length; otherwise yields null.
-  const std::string_view* Match(std::string_view AText, std::size_t AIdx,
-                                std::size_t& ALength) const;
+  // With AKey, also yields the key as listed.
+  const std::string_view* Match(std::string_view AText, std::size_t AIdx, std::size_t& ALength,
+                                std::string_view* AKey = nullptr) const;
+  std::size_t PrefixSize() const { return Prefix; }
+  std::size_t SuffixSize() const { return Suffix; }
 
  private:
   struct TEntry {
@@ -38,19 +43,26 @@ class TPlaceholderIndex {
   // probe sequence.
   std::size_t SlotOf(std::uint32_t AHash, std::string_view AKey) const;
 
-  std::vector<char> Texts;           // every key and text, which Entries view
-  std::vector<TEntry> Entries;       // one per distinct key up to case, first listed wins
-  std::vector<std::uint64_t> Slots;  // folded hash << 32 | entry + 1; 0 for an empty slot
-  std::size_t Mask = 0;              // Slots.size() - 1, a power of two at least twice Entries
+  std::vector<char> Texts;             // every key and text, which Entries view
+  std::vector<TEntry> Entries;         // one per distinct key up to case, first listed wins
+  std::vector<std::uint64_t> Slots;    // folded hash << 32 | entry + 1; 0 for an empty slot
+  std::size_t Mask = 0;                // Slots.size() - 1, a power of two at least twice Entries
+  std::size_t Prefix = 0, Suffix = 0;  // the lengths of the prefix and suffix of every text
 };
 
-// Appends AText to AOut with each placeholder of ANames replaced by its text, in one pass:
-// inserted text is never searched again.
-void AppendSubstituted(TPieces& AOut, std::string_view AText, const TPlaceholderIndex& ANames);
-void AppendSubstituted(std::string& AOut, std::string_view AText, const TPlaceholderIndex& ANames);
+// For provenance: a bound name (as the table lists it) -> the script offset of the expression
+// that its binding statement gives it.
+using TExpressionOffsets = std::unordered_map<std::string_view, std::size_t>;
 
-// Appends the template as block expansion left it (Run.TemplatePieces) to APage, with each
-// placeholder of AVars (built on Run.VarList with "<?php echo " and ";?>") replaced.
-void SubstituteVariables(const TRunState& Run, const TPlaceholderIndex& AVars, TPieces& APage);
+// Appends the template as block expansion left it (each placeholder replaced in one pass:
+// inserted text is never searched again) (ATemplatePieces) to APage, with each
+// placeholder of AVars (built on VarList with "<?php echo " and ";?>") replaced. With
+// provenance, ATemplate is the template the stretches view, APieceCuts gives each echo's cut
+// and AExprOf each name's expression.
+void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
+                         const TPlaceholderIndex& AVars, TPageBuilder& APage,
+                         std::string_view ATemplate = {},
+                         std::span<const std::size_t> APieceCuts = {},
+                         const TExpressionOffsets* AExprOf = nullptr);
 
 }  // namespace zoqc

@@ -9,13 +9,14 @@ namespace {
 // Substitutes the bindings (name, expression), put in this order, into ATemplate.
 std::string Substitute(std::initializer_list<std::pair<const char*, const char*>> ABindings,
                        std::string_view ATemplate) {
-  TRunState run;
-  for (const auto& [name, expr] : ABindings) run.VarList.Put(name, expr);
-  run.TemplatePieces = {ATemplate};
+  THashTable VarList(256);
+  for (const auto& [name, expr] : ABindings) VarList.Put(name, expr);
+  const std::string_view pieces[] = {ATemplate};
   TPieces page;
   page.Append("<?php ?>");
-  const TPlaceholderIndex vars(&run.VarList, "<?php echo ", ";?>");  // the page views its texts
-  SubstituteVariables(run, vars, page);
+  const TPlaceholderIndex vars(&VarList, "<?php echo ", ";?>");  // the page views its texts
+  TPageBuilder builder(page, nullptr);
+  SubstituteVariables(pieces, vars, builder);
   const std::string text = page.Joined();
   EXPECT_EQ("<?php ?>", text.substr(0, 8));  // appended after what the page holds
   return text.substr(8);

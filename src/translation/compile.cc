@@ -1,11 +1,9 @@
-// The translation: the phases in their order over one run state.
+// The translation: scan -> page model; expansion -> the page's pieces.
 #include "src/translation/compile.h"
 
-#include <optional>
 #include <utility>
 
 #include "src/script/scanner.h"
-#include "src/state/run_state.h"
 #include "src/template/blocks.h"
 #include "src/template/variables.h"
 
@@ -13,37 +11,79 @@ namespace zoqc {
 
 namespace {
 
-// What a translated page views: the run state and the texts of its placeholders.
+// What a translated page views: its inputs, its model and the texts expansion made.
 struct TPageStorage {
-  TRunState Run;
+  std::string Script;
+  std::string Template;
+  TPageModel Model;
+  TExpansion Expansion;
   std::optional<TPlaceholderIndex> Vars;
 };
 
+// A bound name -> the script offset of the expression of its last binding.
+TExpressionOffsets TemplateExpressions(const TScriptModel& AScript) {
+  TExpressionOffsets offsets;
+  for (const TStatement& s : AScript.Statements)
+    if (s.Kind == TStatementKind::TemplateVar && s.Separated)
+      offsets[s.Name.Of(AScript.Text)] = s.Expr.Begin;
+  return offsets;
+}
+
 }  // namespace
 
-TCompileResult Compile(std::string_view AScript, std::string ATemplate) {
+const TStatement* TCompileResult::FailStatement() const {
+  if (!Model || Model->Script.Statements.empty()) return nullptr;
+  if (Error == TCompileError::None || Error == TCompileError::BlockOrder) return nullptr;
+  return &Model->Script.Statements.back();
+}
+
+std::string_view ErrorLine(TCompileError AError) {
+  switch (AError) {
+    case TCompileError::None:
+      return "";
+    case TCompileError::NeedSeparator:
+      return "Error(2):need <<";
+    case TCompileError::NoCurrentBlock:
+      return "Error(3):have not set current block";
+    case TCompileError::BlockOrder:
+      return "Error(4):block define error BEGIN block after END block";
+    case TCompileError::BlockVarNeedSeparator:
+      return "Error(5):need <<";
+  }
+  return "";
+}
+
+TCompileResult Compile(std::string AScript, std::string ATemplate,
+                       const TCompileOptions& AOptions) {
   TCompileResult result;
   auto storage = std::make_shared<TPageStorage>();
-  TRunState& Run = storage->Run;
-  Run.ScriptStr = AScript;
-  Run.TemplateStr = std::move(ATemplate);
-  bool ok = ScanScript(Run, result.Message);
-  if (ok) {
-    Run.PhpStr.append("\r\n?>\r\n");  // the PHP closing tag
-    ok = ExpandBlocks(Run, result.Message);
+  storage->Script = std::move(AScript);
+  storage->Template = std::move(ATemplate);
+  TPageModel& model = storage->Model;
+  result.Model = &model;
+  model.Script.Text = storage->Script;
+  result.Error = ScanScript(model.Script);
+  if (result.Ok()) {
+    ReadTemplate(model, storage->Template);
+    TExpansion& expansion = storage->Expansion;
+    if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance,
+                      expansion)) {
+      result.Error = TCompileError::BlockOrder;
+      result.FailBlock = model.Script.BlockList[expansion.FailBlock];
+    } else {
+      if (AOptions.Provenance) result.Origins.emplace();
+      TPageBuilder page(result.Pieces, result.Origins ? &*result.Origins : nullptr);
+      AppendPhpPart(model.Script, expansion, page);
+      storage->Vars.emplace(&model.Script.VarList, "<?php echo ", ";?>");
+      const TExpressionOffsets exprs =
+          AOptions.Provenance ? TemplateExpressions(model.Script) : TExpressionOffsets();
+      SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template,
+                          expansion.PieceCuts, &exprs);
+      page.Finish(result.Pieces.Span());
+    }
+  } else {
+    model.Template = storage->Template;
   }
-  if (!ok) {
-    result.ExitCode = 1;
-    result.FailPos = Run.FailPos;
-    result.FailBlock = std::move(Run.FailBlock);
-    result.Template = std::move(Run.TemplateStr);
-    return result;
-  }
-  Run.ScriptStr = {};  // the caller may free the script now
-  result.Pieces.Append(Run.PhpStr);
-  storage->Vars.emplace(&Run.VarList, "<?php echo ", ";?>");
-  Run.VarList.Clear();  // the index holds every text the page needs from it
-  SubstituteVariables(Run, *storage->Vars, result.Pieces);
   result.Storage = std::move(storage);
   return result;
 }

@@ -1,39 +1,53 @@
-// The translation itself: script bytes and template bytes in, page bytes or an error line out.
+// The translation itself: script bytes and template bytes in, the page model and the page's bytes
+// (with their provenance when asked) or a typed error out.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "src/model/compile_error.h"
+#include "src/model/page_model.h"
+#include "src/model/provenance.h"
 #include "src/text/pieces.h"
 
 namespace zoqc {
 
-struct TCompileResult {
-  int ExitCode = 0;     // 0: success; 1: an error in the script or the template
-  std::string Message;  // the error line, e.g. "Error(2):need <<"; empty on success
-  // The page when ExitCode is 0, in order: views of the template and of texts that Storage
-  // keeps (the translated script, the echoes, the placeholder texts). Never copied whole.
-  TPieces Pieces;
-  std::shared_ptr<const void> Storage;  // what Pieces view
-
-  std::span<const std::string_view> Page() const { return Pieces.Span(); }
-  // The whole page in one string (for tests and small pages).
-  std::string Output() const { return Pieces.Joined(); }
-
-  // Where the error is: Error(2), (3), (5) set FailPos, where the statement's line starts
-  // (1-based); Error(4) sets FailBlock, the block whose markers are wrong.
-  std::int64_t FailPos = 0;
-  std::string FailBlock;
-  std::string Template;  // on an error, the template handed back, for locating the error
+struct TCompileOptions {
+  bool Provenance = false;  // record where every byte of the page came from
 };
 
-// Scans the script, closes the PHP part, expands the blocks and substitutes the variables.
-// Takes the template by value, so a caller done with its text can move it in; the script is
-// not needed once Compile returns. Touches no file and prints nothing; running out of memory
-// throws std::bad_alloc.
-TCompileResult Compile(std::string_view AScript, std::string ATemplate);
+struct TCompileResult {
+  TCompileError Error = TCompileError::None;
+  // The model of the page as far as the scan got: on Error(2), (3) and (5) the failing
+  // statement is its last one. Views the inputs, which Storage keeps.
+  const TPageModel* Model = nullptr;
+  // After Error(4): the block whose markers fail, as BlockList spells it.
+  std::string_view FailBlock;
+  // The page when Error is None, in order: views of the inputs and of texts that Storage keeps.
+  // Never copied whole.
+  TPieces Pieces;
+  std::optional<TProvenance> Origins;   // with TCompileOptions::Provenance
+  std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
+
+  bool Ok() const { return Error == TCompileError::None; }
+  std::span<const std::string_view> Page() const { return Pieces.Span(); }
+  // The exit code of the run: 0, or 1 for an error in the script or the template.
+  int ExitCode() const { return Ok() ? 0 : 1; }
+  // The failing statement of Error(2), (3) and (5).
+  const TStatement* FailStatement() const;
+};
+
+// The console line of an error: "Error(2):need <<" and so on; empty for None.
+std::string_view ErrorLine(TCompileError AError);
+
+// Scans the script into the page model, closes the PHP part, expands the blocks and substitutes
+// the variables. Touches no file and prints nothing; running out of memory throws
+// std::bad_alloc.
+TCompileResult Compile(std::string AScript, std::string ATemplate,
+                       const TCompileOptions& AOptions = {});
 
 }  // namespace zoqc

@@ -18,9 +18,9 @@ std::string Lines(std::initializer_list<const char*> ALines, const char* AEnd = 
 }
 
 std::string Page(std::string_view AScript, std::string_view ATemplate) {
-  const TCompileResult result = Compile(AScript, std::string(ATemplate));
-  EXPECT_EQ(0, result.ExitCode) << result.Message;
-  return result.Output();
+  const TCompileResult result = Compile(std::string(AScript), std::string(ATemplate));
+  EXPECT_EQ(0, result.ExitCode()) << ErrorLine(result.Error);
+  return result.Pieces.Joined();
 }
 
 const char* const kHelloScript[] = {"<?php",
@@ -99,9 +99,9 @@ TEST(Compile, Errors) {
   };
   for (const auto& c : cases) {
     const TCompileResult result = Compile(c.Script, c.Template);
-    EXPECT_EQ(1, result.ExitCode) << c.Script;
-    EXPECT_EQ(c.Message, result.Message) << c.Script;
-    EXPECT_EQ("", result.Output());
+    EXPECT_EQ(1, result.ExitCode()) << c.Script;
+    EXPECT_EQ(c.Message, ErrorLine(result.Error)) << c.Script;
+    EXPECT_EQ("", result.Pieces.Joined());
   }
 }
 

@@ -1,0 +1,159 @@
+// The template's half of the page model: the one reader of markers and placeholders, and the
+// blocks with their copies.
+#include "src/model/page_model.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "src/text/text.h"
+
+namespace zoqc {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsLetter(char c) { return IsNameChar(c) && !(c >= '0' && c <= '9'); }
+
+// A keyword one edit (insertion, deletion, substitution, up to case) away from AWanted.
+bool OneEditFrom(std::string_view AWord, std::string_view AWanted) {
+  if (AWord.size() + 1 < AWanted.size() || AWord.size() > AWanted.size() + 1) return false;
+  std::size_t i = 0;
+  while (i < AWord.size() && i < AWanted.size() && UpCase(AWord[i]) == UpCase(AWanted[i])) ++i;
+  const auto same_from = [&](std::size_t a, std::size_t b) {
+    return SameText(AWord.substr(a), AWanted.substr(b));
+  };
+  return same_from(i + 1, i + 1) || same_from(i, i + 1) || same_from(i + 1, i);
+}
+
+}  // namespace
+
+std::string TScriptModel::PhpText() const {
+  std::string text;
+  for (const TSpan& slice : Slices) text.append(slice.Of(Text));
+  return text;
+}
+
+std::size_t TScriptModel::StatementAt(std::size_t AOffset) const {
+  const auto it =
+      std::upper_bound(Statements.begin(), Statements.end(), AOffset,
+                       [](std::size_t at, const TStatement& s) { return at < s.Line.Begin; });
+  if (it == Statements.begin()) return kNowhere;
+  const TStatement& s = *(it - 1);
+  return AOffset <= s.Line.End ? static_cast<std::size_t>(it - 1 - Statements.begin()) : kNowhere;
+}
+
+std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses) {
+  std::vector<TMarker> markers;
+  const std::size_t size = ATemplate.size();
+  for (std::size_t idx = ATemplate.find("<!--"); idx != std::string_view::npos;
+       idx = ATemplate.find("<!--", idx + 1)) {
+    std::size_t at = idx + 4;
+    while (at < size && IsBlank(ATemplate[at])) ++at;
+    const bool lead = at != idx + 4;
+    const std::size_t keyword = at;
+    while (at < size && IsLetter(ATemplate[at])) ++at;
+    const std::string_view word = ATemplate.substr(keyword, at - keyword);
+    bool begin = SameText(word, "BEGIN");
+    bool near = !begin && !SameText(word, "END");
+    if (near) {
+      if (!ANearMisses || word.size() < 3) continue;
+      begin = OneEditFrom(word, "BEGIN");
+      if (!begin && !OneEditFrom(word, "END")) continue;
+    }
+    const std::size_t blanks = at;
+    while (at < size && IsBlank(ATemplate[at])) ++at;
+    // One space between keyword and name, as markers are written.
+    near = near || lead || at != blanks + 1 || ATemplate[blanks] != ' ';
+    if (near && !ANearMisses) continue;
+    const std::size_t name = at;
+    at = NameEnd(ATemplate, at);
+    const std::size_t name_end = at;
+    while (at < size && IsBlank(ATemplate[at])) ++at;
+    if (ATemplate.compare(at, 3, "-->") != 0) continue;
+    near = near || at != name_end;
+    if (near && !ANearMisses) continue;
+    const TMarkerForm form = near                                ? TMarkerForm::Near
+                             : word == (begin ? "BEGIN" : "END") ? TMarkerForm::Exact
+                                                                 : TMarkerForm::Folded;
+    markers.push_back({{idx, at + 3}, {name, name_end}, begin, form});
+  }
+  return markers;
+}
+
+std::string MarkerText(bool AIsBegin, std::string_view AName) {
+  return std::string(AIsBegin ? "<!--BEGIN " : "<!--END ").append(AName).append("-->");
+}
+
+std::size_t TPageModel::BlockNamed(std::string_view AName) const {
+  const auto it = BlockIndex.find(AName);
+  return it == BlockIndex.end() ? kNowhere : it->second;
+}
+
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
+  AModel.Template = ATemplate;
+  AModel.Markers = ReadMarkers(ATemplate, true);
+  const std::string_view script = AModel.Script.Text;
+  // The blocks, one per name up to case, as their first definition spells it.
+  auto& folded = AModel.BlockIndex;
+  for (std::size_t s = 0; s < AModel.Script.Statements.size(); ++s) {
+    const TStatement& st = AModel.Script.Statements[s];
+    if (st.Kind != TStatementKind::BlockDef || st.Separated) continue;
+    const std::string_view name = st.Name.Of(script);
+    const auto [it, added] = folded.try_emplace(name, AModel.Blocks.size());
+    if (added) AModel.Blocks.push_back({name, {}, {}, {}, {}});
+    AModel.Blocks[it->second].Definitions.push_back(s);
+  }
+  std::unordered_map<std::string_view, std::size_t> exact;
+  for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) exact.emplace(AModel.Blocks[b].Name, b);
+  for (std::size_t m = 0; m < AModel.Markers.size(); ++m) {
+    const TMarker& marker = AModel.Markers[m];
+    if (marker.Form != TMarkerForm::Exact) continue;
+    const auto it = exact.find(marker.Name.Of(ATemplate));
+    if (it == exact.end()) continue;
+    TBlockInfo& block = AModel.Blocks[it->second];
+    (marker.IsBegin ? block.Begins : block.Ends).push_back(m);
+  }
+  // Each BEGIN with the first END after it; Ends are in position order.
+  for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) {
+    const TBlockInfo& block = AModel.Blocks[b];
+    std::size_t first = kNowhere;  // its first copy
+    for (const std::size_t m : block.Begins) {
+      const std::size_t from = AModel.Markers[m].Span.Begin;
+      const auto end = std::upper_bound(
+          block.Ends.begin(), block.Ends.end(), from,
+          [&](std::size_t at, std::size_t e) { return at < AModel.Markers[e].Span.Begin; });
+      if (end == block.Ends.end()) continue;
+      const TSpan span{from, AModel.Markers[*end].Span.End};
+      const bool same = first == kNowhere ||
+                        SameText(span.Of(ATemplate), AModel.Copies[first].Span.Of(ATemplate));
+      if (first == kNowhere) first = AModel.Copies.size();
+      AModel.Copies.push_back({b, span, m, *end, same});
+    }
+  }
+  std::sort(AModel.Copies.begin(), AModel.Copies.end(),
+            [](const TBlockCopy& x, const TBlockCopy& y) { return x.Span.Begin < y.Span.Begin; });
+  for (std::size_t c = 0; c < AModel.Copies.size(); ++c)
+    AModel.Blocks[AModel.Copies[c].Block].Copies.push_back(c);
+  // The placeholders, each in the innermost copy around it.
+  std::vector<std::size_t> open;
+  std::size_t next = 0;
+  for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
+       idx = ATemplate.find('{', idx + 1)) {
+    const std::size_t end = NameEnd(ATemplate, idx + 1);
+    if (end == idx + 1 || end >= ATemplate.size() || ATemplate[end] != '}') continue;
+    while (next < AModel.Copies.size() && AModel.Copies[next].Span.Begin < idx) {
+      if (!AModel.Copies[next].Same) {
+        ++next;
+        continue;
+      }
+      while (!open.empty() && AModel.Copies[open.back()].Span.End <= AModel.Copies[next].Span.Begin)
+        open.pop_back();
+      open.push_back(next++);
+    }
+    while (!open.empty() && AModel.Copies[open.back()].Span.End <= idx) open.pop_back();
+    AModel.Placeholders.push_back(
+        {{idx, end + 1}, {idx + 1, end}, open.empty() ? kNowhere : open.back()});
+  }
+}
+
+}  // namespace zoqc

@@ -1,0 +1,148 @@
+// The page model: what one reading of a script and its template found, each thing with where it
+// stands in the inputs. The scanner builds the script's half, the marker and placeholder readers
+// the template's; the translation, the checks, the error locator and the tools read it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "src/tables/VarHashtable.h"
+#include "src/tables/varhashtable2.h"
+#include "src/text/text.h"
+
+namespace zoqc {
+
+// "No such index or offset".
+inline constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+
+// A stretch of one input: 0-based byte offsets [Begin, End).
+struct TSpan {
+  std::size_t Begin = 0;
+  std::size_t End = 0;
+
+  std::size_t Size() const { return End - Begin; }
+  bool Empty() const { return End == Begin; }
+  bool Holds(std::size_t AOffset) const { return Begin <= AOffset && AOffset < End; }
+  std::string_view Of(std::string_view AText) const { return AText.substr(Begin, End - Begin); }
+};
+
+enum class TStatementKind : unsigned char {
+  TemplateVar,  // "<<name<<expression"
+  BlockDef,     // "<<*name" ("<<*name<<..." defines nothing: Separated is then true)
+  BlockVar,     // "<<<name<<expression"
+  BlockAppend,  // "<<+name"
+  PhpLine,      // a line whose first bytes after blanks are "<<": plain PHP, not a statement
+};
+
+// A line of the script that opens with "<<" (after the first line), as the scan read it. A
+// statement that failed is the last one, read as far as the scan got.
+struct TStatement {
+  TStatementKind Kind;
+  TSpan Line;                    // from its first "<" to its CR or LF (or the end)
+  TSpan Name;                    // the run of name characters after the opener, possibly empty
+  bool Separated = false;        // "<<" and at least one more byte follow the name
+  TSpan Expr;                    // when Separated: after that "<<", to the first CR or LF
+  std::size_t Block = kNowhere;  // BlockVar: the "<<*" statement above that made its block
+                                 // current (kNowhere: none); BlockDef and BlockAppend: itself
+};
+
+// "<<*name" or "<<+name" anywhere in the script text that the page's PHP part copies, statement
+// line or not. Block expansion rewrites it when a block of that name (up to case) is defined.
+struct TBlockRef {
+  TSpan Span;         // from "<<" through the name
+  TSpan Name;         // the whole run of name characters after the opener
+  bool IsDef;         // "<<*", else "<<+"
+  std::size_t Slice;  // the slice of Slices that holds it
+};
+
+// The script's half of the model, with the bindings the statements made.
+struct TScriptModel {
+  std::string_view Text;               // the script as read; never changed
+  std::vector<TSpan> Slices;           // what the PHP part copies of Text, in order; a
+                                       // stretch may be copied twice
+  std::vector<TStatement> Statements;  // in order
+  std::vector<TBlockRef> Refs;         // in page order (by slice, then offset)
+  THashTable VarList{256};             // template variable name -> PHP expression
+  THashTable2 BlockVarList{256};       // block name -> that block's variables (borrowed)
+  std::vector<std::string> BlockList;  // block names, in definition order
+  std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
+
+  // The PHP part before block expansion: the slices joined.
+  std::string PhpText() const;
+  // The statement whose line holds AOffset, or kNowhere.
+  std::size_t StatementAt(std::size_t AOffset) const;
+};
+
+// How a marker "<!--" keyword name "-->" is written.
+enum class TMarkerForm : unsigned char {
+  Exact,   // "<!--BEGIN name-->" or "<!--END name-->", as markers must be
+  Folded,  // the keyword in other letter case, otherwise exact: a BEGIN of this form still
+           // matches a block's copy, which is compared up to case
+  Near,    // blanks around keyword or name, or a keyword one edit away: a near miss that only
+           // the checks look at
+};
+
+struct TMarker {
+  TSpan Span;    // "<!--" through "-->"
+  TSpan Name;    // as written
+  bool IsBegin;  // BEGIN (or its near miss), else END
+  TMarkerForm Form;
+};
+
+// Every marker of ATemplate in position order; the near misses only when ANearMisses.
+std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses);
+// The text of a marker in exact form.
+std::string MarkerText(bool AIsBegin, std::string_view AName);
+
+// A placeholder "{" name "}" with a non-empty name of name characters.
+struct TPlaceholder {
+  TSpan Span;                   // "{" through "}"
+  TSpan Name;                   // the name
+  std::size_t Copy = kNowhere;  // the innermost copy that the translation replaces and that
+                                // holds it (index into Copies); kNowhere: the template's own
+};
+
+// A copy of a defined block in the template: an exact BEGIN marker of its name and the first
+// exact END marker of that name after it.
+struct TBlockCopy {
+  std::size_t Block;  // index into TPageModel::Blocks
+  TSpan Span;         // BEGIN marker through END marker
+  std::size_t Begin;  // index of its BEGIN marker in Markers
+  std::size_t End;    // index of its END marker
+  bool Same;          // the first copy, or equal to it up to case: the translation replaces it
+};
+
+// A block of the script, with where it stands in the template.
+struct TBlockInfo {
+  std::string_view Name;                 // as its first definition spells it
+  std::vector<std::size_t> Definitions;  // its "<<*" statements (exact name), in order
+  std::vector<std::size_t> Begins;       // its exact BEGIN markers (indexes into Markers)
+  std::vector<std::size_t> Ends;         // its exact END markers
+  std::vector<std::size_t> Copies;       // its copies (indexes into Copies), in order
+};
+
+// The whole page: the script's half, and the template's markers, placeholders and blocks.
+struct TPageModel {
+  TScriptModel Script;
+  std::string_view Template;
+  std::vector<TMarker> Markers;            // near misses included
+  std::vector<TPlaceholder> Placeholders;  // in order
+  std::vector<TBlockInfo> Blocks;          // defined blocks, in order of first definition
+  std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
+  std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
+      BlockIndex;  // block name up to case -> index into Blocks
+
+  // The block defined with AName up to case, or kNowhere.
+  std::size_t BlockNamed(std::string_view AName) const;
+};
+
+// Fills the template's half of AModel (markers with near misses, placeholders, blocks and their
+// copies) from ATemplate and the script's half, which is read already. Linear in the inputs but
+// for sorting.
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
+
+}  // namespace zoqc

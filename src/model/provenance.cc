@@ -1,0 +1,99 @@
+// The provenance of a page: segments recorded as the page is built, looked up by binary search.
+#include "src/model/provenance.h"
+
+#include <algorithm>
+
+namespace zoqc {
+
+namespace {
+
+// True when ANext, starting ALength bytes after APrev starts, only continues APrev.
+bool Continues(const TSegment& APrev, const TSegment& ANext, std::size_t ALength) {
+  if (APrev.From != ANext.From || APrev.ScriptCause != ANext.ScriptCause ||
+      APrev.TemplateCause != ANext.TemplateCause)
+    return false;
+  return APrev.From == TOrigin::Generated || APrev.Offset + ALength == ANext.Offset;
+}
+
+void Push(std::vector<TSegment>& AList, const TSegment& ASegment) {
+  if (!AList.empty()) {
+    const TSegment& last = AList.back();
+    if (last.Page == ASegment.Page) {
+      AList.back() = ASegment;  // the last one was empty
+      return;
+    }
+    if (Continues(last, ASegment, ASegment.Page - last.Page)) return;
+  }
+  AList.push_back(ASegment);
+}
+
+}  // namespace
+
+const TSegment* TProvenance::At(std::size_t APage) const {
+  if (APage >= Size || List.empty()) return nullptr;
+  const auto it = std::upper_bound(List.begin(), List.end(), APage,
+                                   [](std::size_t p, const TSegment& s) { return p < s.Page; });
+  return it == List.begin() ? nullptr : &*(it - 1);
+}
+
+std::size_t TProvenance::SourceOf(std::size_t APage) const {
+  const TSegment* s = At(APage);
+  if (!s || s->From == TOrigin::Generated) return kNowhere;
+  return s->Offset + (APage - s->Page);
+}
+
+std::size_t TProvenance::LineStart(std::size_t ALine) const {
+  return ALine >= 1 && ALine <= LineStarts.size() ? LineStarts[ALine - 1] : kNowhere;
+}
+
+std::span<const TSegment> TProvenance::OnLine(std::size_t ALine) const {
+  const std::size_t start = LineStart(ALine);
+  if (start == kNowhere || start >= Size) return {};
+  const std::size_t end = ALine < LineStarts.size() ? LineStarts[ALine] : Size;
+  const TSegment* first = At(start);
+  const auto last = std::lower_bound(List.begin(), List.end(), end,
+                                     [](const TSegment& s, std::size_t p) { return s.Page < p; });
+  return std::span<const TSegment>(
+      first, static_cast<std::size_t>(List.data() + (last - List.begin()) - first));
+}
+
+void TPageBuilder::Note(const TSegment& AOrigin) {
+  TSegment segment = AOrigin;
+  segment.Page = Size;
+  Push(Record->List, segment);
+}
+
+void TPageBuilder::AppendMapped(std::string_view APiece, std::span<const TSegment> ASegments,
+                                std::size_t AScriptCause) {
+  if (APiece.empty()) return;
+  Pieces.Append(APiece);
+  if (Record)
+    for (TSegment segment : ASegments) {
+      segment.Page += Size;
+      if (segment.ScriptCause == kNowhere) segment.ScriptCause = AScriptCause;
+      Push(Record->List, segment);
+    }
+  Size += APiece.size();
+}
+
+void TPageBuilder::Finish(std::span<const std::string_view> APage) {
+  if (!Record) return;
+  Record->Size = Size;
+  Record->LineStarts.assign(1, 0);
+  std::size_t at = 0;
+  for (const std::string_view piece : APage) {
+    for (std::size_t lf = piece.find('\n'); lf != std::string_view::npos;
+         lf = piece.find('\n', lf + 1))
+      if (at + lf + 1 < Size) Record->LineStarts.push_back(at + lf + 1);
+    at += piece.size();
+  }
+}
+
+void TSegmentList::Mark(std::size_t AAt, const TSegment& AOrigin) {
+  if (!Recording) return;
+  TSegment segment = AOrigin;
+  segment.Page = AAt;
+  Push(List, segment);
+}
+
+}  // namespace zoqc
