@@ -202,6 +202,7 @@ bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
     }
     tmpl.CutAll(BlockStr, N, I);
   }
+  AOut.PieceCuts.clear();
   AOut.TemplatePieces = tmpl.TakePieces(AOut.BlockEchoes, ARecord ? &AOut.PieceCuts : nullptr);
   return true;
 }
