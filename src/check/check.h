@@ -14,6 +14,10 @@
 
 namespace zoqc {
 
+// True when the checks of AWarnings read the template's placeholders, which the model then
+// needs to list.
+bool NeedsPlaceholders(const TWarningSet& AWarnings);
+
 // Appends a warning for each mistake of AWarnings found in AModel, a page that translated
 // without error; AScript and ATemplate are its inputs with their names.
 void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,

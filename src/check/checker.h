@@ -60,9 +60,7 @@ class TChecker {
     for (const TStatement& line : Lines) CheckStatement(line);
     CheckMarkers();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
-    if (Warnings.Has(TWarning::UnboundPlaceholder) || Warnings.Has(TWarning::UnusedBinding) ||
-        Warnings.Has(TWarning::PreNewline))
-      CheckPlaceholders();
+    if (NeedsPlaceholders(Warnings)) CheckPlaceholders();
   }
 
  private:

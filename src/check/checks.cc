@@ -203,6 +203,11 @@ void TChecker::CheckNesting() {
 
 }  // namespace check_detail
 
+bool NeedsPlaceholders(const TWarningSet& AWarnings) {
+  return AWarnings.Has(TWarning::UnboundPlaceholder) || AWarnings.Has(TWarning::UnusedBinding) ||
+         AWarnings.Has(TWarning::PreNewline);
+}
+
 void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
                const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut) {
   if (!AWarnings.Any()) return;

@@ -64,7 +64,8 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
     return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure))
     return ReportFailure(AOut, ADiags, AJob.TemplateFileName, failure);
-  TCompileResult result = Compile(std::move(script), std::move(templ));
+  TCompileResult result = Compile(std::move(script), std::move(templ),
+                                  {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
   const TPageModel& model = *result.Model;
   const TSource source(AJob.ScriptFileName, model.Script.Text);
   const TSource template_source(AJob.TemplateFileName, model.Template);

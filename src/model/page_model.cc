@@ -89,7 +89,7 @@ std::size_t TPageModel::BlockNamed(std::string_view AName) const {
   return it == BlockIndex.end() ? kNowhere : it->second;
 }
 
-void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders) {
   AModel.Template = ATemplate;
   AModel.Markers = ReadMarkers(ATemplate, true);
   const std::string_view script = AModel.Script.Text;
@@ -134,6 +134,7 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
             [](const TBlockCopy& x, const TBlockCopy& y) { return x.Span.Begin < y.Span.Begin; });
   for (std::size_t c = 0; c < AModel.Copies.size(); ++c)
     AModel.Blocks[AModel.Copies[c].Block].Copies.push_back(c);
+  if (!APlaceholders) return;
   // The placeholders, each in the innermost copy around it.
   std::vector<std::size_t> open;
   std::size_t next = 0;

@@ -130,7 +130,7 @@ struct TPageModel {
   TScriptModel Script;
   std::string_view Template;
   std::vector<TMarker> Markers;            // near misses included
-  std::vector<TPlaceholder> Placeholders;  // in order
+  std::vector<TPlaceholder> Placeholders;  // in order (when they were asked for)
   std::vector<TBlockInfo> Blocks;          // defined blocks, in order of first definition
   std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
@@ -140,9 +140,9 @@ struct TPageModel {
   std::size_t BlockNamed(std::string_view AName) const;
 };
 
-// Fills the template's half of AModel (markers with near misses, placeholders, blocks and their
-// copies) from ATemplate and the script's half, which is read already. Linear in the inputs but
-// for sorting.
-void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
+// Fills the template's half of AModel (markers with near misses, blocks and their copies, and
+// with APlaceholders the placeholders) from ATemplate and the script's half, which is read
+// already. Linear in the inputs but for sorting.
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders = true);
 
 }  // namespace zoqc

@@ -64,7 +64,7 @@ TCompileResult Compile(std::string AScript, std::string ATemplate,
   model.Script.Text = storage->Script;
   result.Error = ScanScript(model.Script);
   if (result.Ok()) {
-    ReadTemplate(model, storage->Template);
+    ReadTemplate(model, storage->Template, AOptions.Placeholders);
     TExpansion& expansion = storage->Expansion;
     if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance,
                       expansion)) {

@@ -17,7 +17,8 @@
 namespace zoqc {
 
 struct TCompileOptions {
-  bool Provenance = false;  // record where every byte of the page came from
+  bool Provenance = false;   // record where every byte of the page came from
+  bool Placeholders = true;  // list the template's placeholders in the model
 };
 
 struct TCompileResult {
