@@ -1,5 +1,6 @@
 // The warnings about bindings and placeholders: -Wall's checks.
 #include <algorithm>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -33,7 +34,8 @@ void TChecker::CheckDuplicates() {
 void TChecker::CheckPlaceholders() {
   // Where each placeholder belongs: the innermost block copy around it, else the template.
   struct TScope {
-    std::vector<std::string_view> Names;  // bound names
+    TFoldedMap Names;  // bound names
+    TNearNames Near;   // the same, for suggestions
     std::vector<const TStatement*> Bindings;
     TFoldedMap Used;
   };
@@ -48,25 +50,35 @@ void TChecker::CheckPlaceholders() {
       if (it == exact.end()) continue;
       scope = it->second;
     }
-    scopes[scope].Names.push_back(NameOf(line));
+    if (scopes[scope].Names.emplace(NameOf(line), 0).second) scopes[scope].Near.Add(NameOf(line));
     scopes[scope].Bindings.push_back(&line);
   }
-  // The <pre> and <textarea> spans, found case-insensitively.
+  // The <pre> and <textarea> spans, found case-insensitively: each closing tag with the last
+  // opening tag before it. An opening tag that no closing tag follows (one in a script's string,
+  // say) opens nothing.
   std::vector<std::pair<std::size_t, std::size_t>> pre;
   if (Warnings.Has(TWarning::PreNewline)) {
     const std::string upper = UpperCased(Template.Text);
     for (const std::string_view tag : {"PRE", "TEXTAREA"}) {
       const std::string open = "<" + std::string(tag), close = "</" + std::string(tag);
-      for (std::size_t at = upper.find(open); at != std::string::npos;
-           at = upper.find(open, at + 1)) {
+      std::size_t last_open = std::string::npos;
+      std::size_t next_close = upper.find(close);
+      for (std::size_t at = upper.find(open);; at = upper.find(open, at + 1)) {
+        // Close every span that ends before this opening tag (or the end).
+        while (next_close != std::string::npos && next_close < at) {
+          if (last_open != std::string::npos) pre.emplace_back(last_open, next_close);
+          last_open = std::string::npos;
+          next_close = upper.find(close, next_close + 1);
+        }
+        if (at == std::string::npos) break;
         const char after = at + open.size() < upper.size() ? upper[at + open.size()] : '\0';
-        if (after != '>' && after != ' ' && after != '\t' && after != '\r' && after != '\n')
-          continue;
-        const std::size_t end = upper.find(close, at);
-        pre.emplace_back(at, end == std::string::npos ? upper.size() : end);
+        if (after == '>' || after == ' ' || after == '\t' || after == '\r' || after == '\n')
+          last_open = at;
       }
     }
+    std::sort(pre.begin(), pre.end());
   }
+  std::size_t open_pre = 0;  // the first <pre> span that does not end before the placeholder
   for (const TPlaceholder& placeholder : Model.Placeholders) {
     const std::string_view name = placeholder.Name.Of(Template.Text);
     const std::size_t pos = placeholder.Span.Begin;
@@ -75,17 +87,19 @@ void TChecker::CheckPlaceholders() {
             ? Blocks.size()
             : BlockOf.at(Model.Blocks[Model.Copies[placeholder.Copy].Block].Name);
     TScope& s = scopes[scope];
-    const bool bound = std::any_of(s.Names.begin(), s.Names.end(),
-                                   [&](std::string_view n) { return SameText(n, name); });
+    const bool bound = s.Names.count(name) != 0;
     const TPlace where = Template.PlaceOf(pos, placeholder.Span.End);
     if (bound) {
       s.Used.emplace(name, 0);
       const std::size_t after = placeholder.Span.End;
       const std::string_view tail = Template.Text.substr(after, 2);
-      const bool line_end = tail.starts_with("\n") || tail == "\r\n";
-      if (scope == Blocks.size() && line_end &&
-          std::any_of(pre.begin(), pre.end(),
-                      [&](const auto& p) { return p.first < pos && pos < p.second; })) {
+      const std::size_t ends = tail.starts_with("\n") ? 1 : tail == "\r\n" ? 2 : 0;
+      // A second line end right after the first survives PHP's dropping the first.
+      const std::string_view next = Template.Text.substr(after + ends, 2);
+      const bool twice = next.starts_with("\n") || next == "\r\n";
+      while (open_pre < pre.size() && pre[open_pre].second <= pos) ++open_pre;
+      if (scope == Blocks.size() && ends != 0 && !twice && open_pre < pre.size() &&
+          pre[open_pre].first < pos) {
         TDiagnostic* d = Warn(TWarning::PreNewline, where,
                               "PHP drops the line end right after '?>', so inside <pre> or "
                               "<textarea> this line joins the next; add a second line end");
@@ -93,34 +107,91 @@ void TChecker::CheckPlaceholders() {
       }
       continue;
     }
+    if (std::binary_search(TypoPlaces.begin(), TypoPlaces.end(), pos)) continue;
     const std::string_view scope_name = scope == Blocks.size() ? "" : Blocks[scope].Name;
     TDiagnostic* d =
         Warn(TWarning::UnboundPlaceholder, where,
              "nothing binds " + Quoted(name) +
                  (scope_name.empty() ? std::string() : " in block " + Quoted(scope_name)) +
                  ", so the placeholder prints as written");
-    const std::vector<std::string_view>& outside = scopes.back().Names;
-    if (scope != Blocks.size() &&
-        std::any_of(outside.begin(), outside.end(),
-                    [&](std::string_view n) { return SameText(n, name); })) {
+    if (scope != Blocks.size() && scopes.back().Names.count(name)) {
       Note(d, where,
            Quoted(name) +
                " is a template variable, and those are not filled in inside "
                "a block; bind it with '<<<" +
                std::string(name) + "<<' under '<<*" + std::string(scope_name) + "'");
-    } else if (const std::string_view near = Nearest(name, s.Names); !near.empty()) {
+    } else if (const std::string_view near = s.Near.OneEditFrom(name, 4); !near.empty()) {
       Note(d, where, "did you mean " + Quoted(near) + "?");
       Fix(d, Template.PlaceOf(placeholder.Name.Begin, placeholder.Name.End), std::string(near));
     }
   }
   for (std::size_t scope = 0; scope < scopes.size(); ++scope)
     for (const TStatement* line : scopes[scope].Bindings)
-      if (!scopes[scope].Used.count(NameOf(*line)))
+      if (!scopes[scope].Used.count(NameOf(*line)) &&
+          std::find(TypoBindings.begin(), TypoBindings.end(), line) == TypoBindings.end())
         Warn(TWarning::UnusedBinding, NamePlace(*line),
              Quoted(NameOf(*line)) + " is bound but no placeholder '{" +
                  std::string(NameOf(*line)) + "}' uses it" +
                  (scope == Blocks.size() ? std::string(" outside the blocks")
                                          : " in block " + Quoted(Blocks[scope].Name)));
+}
+
+// Placeholders the page prints as written one edit away from a name bound in their scope: the
+// placeholder is the typo, or, when no placeholder uses that name, the binding is.
+void TChecker::CheckTypos() {
+  const TScriptModel& script = Model.Script;
+  // Scopes by name: the template's (no block) and each block's, as the translation bound them.
+  using TScopeKey = std::pair<bool, std::string_view>;  // (a block, its name)
+  const auto scope_of = [&](std::size_t ABlock) {
+    return ABlock == kNowhere ? TScopeKey{false, {}} : TScopeKey{true, script.BlockList[ABlock]};
+  };
+  std::map<TScopeKey, TNearNames> near;
+  std::map<TScopeKey, TFoldedMap> unused;
+  for (const TUnusedName& u : Model.Unused) unused[scope_of(u.Block)].emplace(u.Name, 0);
+  std::map<TScopeKey, std::unordered_map<std::string_view, const TStatement*>> bindings;
+  for (const TStatement& line : Lines)
+    if (Binds(line) && line.Separated)
+      bindings[line.Kind == TStatementKind::TemplateVar
+                   ? TScopeKey{false, {}}
+                   : TScopeKey{true, BlockOfVar(line)}][NameOf(line)] = &line;
+  for (const TLeftPlaceholder& left : Model.Left) {
+    const TScopeKey scope = scope_of(left.Block);
+    const std::size_t end = NameEnd(Template.Text, left.At + 1);
+    const std::string_view name = Template.Text.substr(left.At + 1, end - left.At - 1);
+    auto [filed, added] = near.try_emplace(scope);
+    if (added) {
+      const THashTable* table =
+          scope.first ? script.BlockVarList.Get(scope.second) : &script.VarList;
+      if (table)
+        table->ForEachPair(
+            [&](std::string_view AKey, std::string_view) { filed->second.Add(AKey); });
+    }
+    const std::string_view bound = filed->second.OneEditFrom(name, 4);
+    if (bound.empty()) continue;
+    const auto binding = bindings[scope].find(bound);
+    const TStatement* line = binding == bindings[scope].end() ? nullptr : binding->second;
+    const TPlace place = Template.PlaceOf(left.At, end + 1);
+    if (line && unused[scope].count(bound)) {  // the binding is the typo
+      if (std::find(TypoBindings.begin(), TypoBindings.end(), line) != TypoBindings.end()) continue;
+      TDiagnostic* d =
+          Warn(TWarning::PlaceholderTypo, NamePlace(*line),
+               Quoted(bound) + " is bound but no placeholder uses it, and the " + "template has " +
+                   Quoted("{" + std::string(name) + "}") + ", one edit away; rename the binding");
+      Fix(d, Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name));
+      Note(d, place, "the placeholder is here");
+      TypoBindings.push_back(line);
+    } else {
+      TDiagnostic* d =
+          Warn(TWarning::PlaceholderTypo, place,
+               "nothing binds " + Quoted(name) +
+                   (scope.first ? " in block " + Quoted(scope.second) : std::string()) +
+                   ", so the placeholder prints as written; did you mean " + Quoted(bound) + "?");
+      Fix(d, Template.PlaceOf(left.At + 1, end), std::string(bound));
+      if (line) Note(d, NamePlace(*line), Quoted(bound) + " is bound here");
+    }
+    TypoPlaces.push_back(left.At);
+  }
+  std::sort(TypoPlaces.begin(), TypoPlaces.end());
 }
 
 }  // namespace zoqc::check_detail

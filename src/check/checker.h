@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "src/check/check.h"
+#include "src/check/near_names.h"
 #include "src/model/page_model.h"
 #include "src/text/edit_distance.h"
 #include "src/text/text.h"
@@ -58,7 +59,9 @@ class TChecker {
     CheckStart(Template, "template");
     FindBlocks();
     for (const TStatement& line : Lines) CheckStatement(line);
+    if (Warnings.Has(TWarning::RewrittenReference)) CheckReferences();
     CheckMarkers();
+    if (Warnings.Has(TWarning::PlaceholderTypo)) CheckTypos();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
     if (NeedsPlaceholders(Warnings)) CheckPlaceholders();
   }
@@ -102,28 +105,24 @@ class TChecker {
   void CheckStart(const TSource& ASource, std::string_view AWhat);  // BOM; no "<?php"
   void FindBlocks();                                                // fills Blocks and BlockOf
   void CheckStatement(const TStatement& ALine);  // unknown block, empty, loose operator
+  void CheckIndented(const TStatement& ALine);   // an indented line that looks like one
+  void CheckSplice(const TStatement& ALine);     // a block variable that breaks its splice
+  void CheckReferences();                        // "<<+row" inside a line of PHP
+  void CheckTypos();                             // placeholders one edit from a binding
   void CheckMarkers();                           // near misses and orphans, then below
   void CheckBlockMarkers(std::size_t AIndex);    // missing markers; differing copies
   void CheckNesting();                           // an outer block defined first
   void CheckDuplicates();                        // a name bound twice in one table
   void CheckPlaceholders();                      // unbound, unused, <pre> line ends
 
-  std::vector<std::string_view> BlockNames() const {
-    std::vector<std::string_view> names;
-    for (const TBlock& block : Blocks) names.push_back(block.Name);
-    return names;
-  }
-  // The candidate nearest to AName within a third of its length (at least one edit), if any.
-  static std::string_view Nearest(std::string_view AName,
-                                  const std::vector<std::string_view>& ACandidates) {
-    const std::size_t limit = std::max<std::size_t>(1, AName.size() / 3);
-    std::string_view best;
-    std::size_t best_distance = limit + 1;
-    for (const std::string_view candidate : ACandidates) {
-      const std::size_t distance = EditDistance(AName, candidate, limit);
-      if (distance < best_distance && distance > 0) best = candidate, best_distance = distance;
+  // The defined block that AName most likely means, or "".
+  std::string_view NearestBlock(std::string_view AName) {
+    if (BlockNear.empty()) {
+      BlockNear.emplace_back();
+      for (const TBlock& block : Blocks) BlockNear.back().Add(block.Name);
     }
-    return best;
+    const std::string_view near = BlockNear.back().Likely(AName);
+    return SameText(near, AName) ? std::string_view() : near;
   }
 
  private:
@@ -137,6 +136,9 @@ class TChecker {
   std::vector<TBlock> Blocks;  // in order of first definition
   TFoldedMap BlockOf;          // name up to case -> index into Blocks
   std::unordered_map<std::size_t, std::vector<std::size_t>> NearMisses;  // block -> markers
+  std::vector<TNearNames> BlockNear;            // the block names, filed when first asked (0 or 1)
+  std::vector<std::size_t> TypoPlaces;          // placeholders that placeholder-typo reported
+  std::vector<const TStatement*> TypoBindings;  // bindings that placeholder-typo reported
 };
 
 }  // namespace zoqc::check_detail

@@ -50,17 +50,21 @@ void TChecker::CheckStatement(const TStatement& ALine) {
   const std::string_view name = NameOf(ALine);
   if (ALine.Kind == TStatementKind::BlockAppend) {
     if (BlockOf.count(name)) return;
+    const std::string_view near = NearestBlock(name);
     TDiagnostic* d = Warn(TWarning::UnknownBlock, NamePlace(ALine),
                           "no block " + Quoted(name) +
                               " is defined, so this line stays in the PHP as written and breaks "
-                              "it; define the block with '<<*" +
-                              std::string(name) + "'");
-    if (const std::string_view near = Nearest(name, BlockNames()); !near.empty()) {
-      Note(d, NamePlace(ALine), "did you mean " + Quoted(near) + "?");
+                              "it; " +
+                              (near.empty() ? "define the block with '<<*" + std::string(name) + "'"
+                                            : "did you mean block " + Quoted(near) + "?"));
+    if (!near.empty()) {
+      Note(d, NamePlace(*Blocks[BlockOf.at(near)].Definition),
+           "block " + Quoted(near) + " is defined here");
       Fix(d, Script.PlaceOf(ALine.Name.Begin, ALine.Name.End), std::string(near));
     }
     return;
   }
+  if (ALine.Kind == TStatementKind::PhpLine) return CheckIndented(ALine);
   if (!Binds(ALine)) return;
   const std::string_view expr = ExprOf(ALine);
   const std::string_view blanks = " \t";
@@ -73,7 +77,7 @@ void TChecker::CheckStatement(const TStatement& ALine) {
   }
   if (ALine.Kind != TStatementKind::BlockVar) return;
   const std::optional<TLooseOperator> loose = FindLooseOperator(expr);
-  if (!loose) return;
+  if (!loose) return CheckSplice(ALine);
   const std::size_t at = ALine.Expr.Begin + loose->Offset;
   if (loose->Comment) {
     TDiagnostic* d = Warn(TWarning::LooseOperator, Script.PlaceOf(at, at + loose->Length),
@@ -96,6 +100,72 @@ void TChecker::CheckStatement(const TStatement& ALine) {
   Fix(d, Script.PlaceOf(end, end), ")");
 }
 
+// A line that would be a statement but for the blanks before it stays in the PHP as written,
+// unless it is "<<*name" or "<<+name" of a defined block, which is rewritten wherever it stands.
+void TChecker::CheckIndented(const TStatement& ALine) {
+  const std::string_view text = Script.Text;
+  std::size_t at = ALine.Line.Begin;
+  while (text[at] == ' ' || text[at] == '\t') ++at;
+  const char opener = text[at + 2];
+  const bool block = opener == '*' || opener == '+';
+  const std::string_view name = NameOf(ALine);
+  if (block && BlockOf.count(name)) return;
+  // Only what reads as a statement: a named block line, or a name with "<<" after it.
+  if (name.empty() || (!block && !ALine.Separated)) return;
+  TDiagnostic* d =
+      Warn(TWarning::IndentedStatement, Script.PlaceOf(ALine.Line.Begin, ALine.Name.End),
+           "statement lines start at the first column; with blanks before it this line stays "
+           "in the PHP as written and breaks it");
+  Fix(d, Script.PlaceOf(ALine.Line.Begin, at), "");
+}
+
+// The splice '".' expression '."' lets PHP read a number at either end as "1." or ".1", and a
+// ";" ends the statement in the middle.
+void TChecker::CheckSplice(const TStatement& ALine) {
+  const std::string_view expr = ExprOf(ALine);
+  const std::size_t first = expr.find_first_not_of(" \t");
+  const std::size_t last = expr.find_last_not_of(" \t");
+  if (first == std::string_view::npos) return;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (expr[last] == ';') {
+    TDiagnostic* d = Warn(TWarning::BrokenSplice,
+                          Script.PlaceOf(ALine.Expr.Begin + last, ALine.Expr.Begin + last + 1),
+                          "a block variable's expression ends inside the block's row, so this "
+                          "';' breaks the page; drop it");
+    Fix(d, Script.PlaceOf(ALine.Expr.Begin + last, ALine.Expr.Begin + last + 1), "");
+    return;
+  }
+  if (!digit(expr[first]) && !digit(expr[last])) return;
+  TDiagnostic* d =
+      Warn(TWarning::BrokenSplice, Script.PlaceOf(ALine.Expr.Begin + first, ALine.Expr.End),
+           "the block's row joins this expression with '.', and PHP reads a number next to it "
+           "as a decimal point, which breaks the page; wrap the expression in parentheses");
+  Fix(d, Script.PlaceOf(ALine.Expr.Begin + first, ALine.Expr.Begin + first), "(");
+  Fix(d, Script.PlaceOf(ALine.Expr.End, ALine.Expr.End), ")");
+}
+
+// "<<*name" and "<<+name" of a defined block are rewritten wherever the PHP holds them: in a
+// comment or a string they become code.
+void TChecker::CheckReferences() {
+  const std::string_view text = Script.Text;
+  for (const TBlockRef& ref : Model.Script.Refs) {
+    const auto it = BlockOf.find(ref.Name.Of(text));
+    if (it == BlockOf.end()) continue;
+    std::size_t at = ref.Span.Begin;
+    while (at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t')) --at;
+    if (at == 0 || text[at - 1] == '\n') continue;  // a statement line, or an indented one
+    const std::string opener(ref.Span.Of(text).substr(0, 3));
+    TDiagnostic* d =
+        Warn(TWarning::RewrittenReference, Script.PlaceOf(ref.Span.Begin, ref.Span.End),
+             Quoted(ref.Span.Of(text)) + " inside a line of PHP is rewritten into the " +
+                 (ref.IsDef ? "start" : "append statement") + " of block " +
+                 Quoted(Blocks[it->second].Name) +
+                 " all the same, even in a comment or a string; split it as '<<' . '" +
+                 opener.substr(2) + std::string(ref.Name.Of(text)) + "' if it is text");
+    (void)d;
+  }
+}
+
 void TChecker::CheckMarkers() {
   TFoldedMap orphans;  // exact markers of names no block has, even up to case
   for (std::size_t m = 0; m < Markers.size(); ++m) {
@@ -104,7 +174,8 @@ void TChecker::CheckMarkers() {
     const auto it = BlockOf.find(name);
     const bool exact = marker.Form == TMarkerForm::Exact;
     if (it == BlockOf.end()) {
-      if (exact) orphans.try_emplace(name, m);
+      // A lone END marker is an ordinary comment; a BEGIN marker announces a block.
+      if (exact && marker.IsBegin) orphans.try_emplace(name, m);
       continue;
     }
     TBlock& block = Blocks[it->second];
@@ -122,7 +193,7 @@ void TChecker::CheckMarkers() {
                               ", so this marker and the block's markup print as text; define "
                               "it with '<<*" +
                               std::string(name) + "'");
-    if (const std::string_view near = Nearest(name, BlockNames()); !near.empty())
+    if (const std::string_view near = NearestBlock(name); !near.empty())
       Note(d, MarkerPlace(marker), "did you mean " + Quoted(near) + "?");
   }
   CheckNesting();

@@ -1,5 +1,8 @@
 // The errors that stop a translation, located and explained.
+#include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "src/check/check.h"
 #include "src/check/checker.h"
@@ -55,6 +58,29 @@ TDiagnostic MissingSeparator(const TSource& AScript, const TStatement& ALine) {
   return d;
 }
 
+// The name of the first block of the template (an exact BEGIN marker and the first exact END
+// marker of its name after it) that holds the placeholder "{" AName "}" in any case; a null view
+// when none does.
+std::string_view BlockHolding(const TPageModel& AModel, std::string_view AName) {
+  const std::string_view text = AModel.Template;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> ends;  // name -> END offsets
+  for (const TMarker& marker : AModel.Markers)
+    if (marker.Form == TMarkerForm::Exact && !marker.IsBegin)
+      ends[marker.Name.Of(text)].push_back(marker.Span.Begin);
+  for (const TMarker& marker : AModel.Markers) {
+    if (marker.Form != TMarkerForm::Exact || !marker.IsBegin) continue;
+    const auto it = ends.find(marker.Name.Of(text));
+    if (it == ends.end()) continue;
+    const auto end = std::upper_bound(it->second.begin(), it->second.end(), marker.Span.End);
+    if (end == it->second.end()) continue;
+    for (std::size_t at = text.find('{', marker.Span.End); at < *end; at = text.find('{', at + 1))
+      if (SameText(text.substr(at + 1, AName.size()), AName) &&
+          text.substr(at + 1 + AName.size(), 1) == "}")
+        return marker.Name.Of(text);
+  }
+  return {};
+}
+
 }  // namespace
 
 TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScript) {
@@ -62,8 +88,12 @@ TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScrip
   if (!line.Separated) return MissingSeparator(AScript, line);
   TDiagnostic d;
   d.Place = AScript.PlaceOf(line.Line.Begin, line.Name.End);
-  d.Message = "block variable " + Quoted(line.Name.Of(AScript.Text)) +
-              " stands outside any block; open one with a '<<*name' line above it";
+  const std::string_view name = line.Name.Of(AScript.Text);
+  const std::string_view block = BlockHolding(AModel, name);
+  d.Message = "block variable " + Quoted(name) + " stands outside any block; open one with a '<<*" +
+              (block.data() ? std::string(block) : std::string("name")) + "' line above it";
+  if (block.data())
+    d.Message += ": the template's block " + Quoted(block) + " holds '{" + std::string(name) + "}'";
   // The latest definition above, when it had no name, is why no block is current.
   for (const TStatement& above : AModel.Script.Statements) {
     if (above.Kind != TStatementKind::BlockDef || above.Separated) continue;

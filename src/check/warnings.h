@@ -9,15 +9,19 @@ namespace zoqc {
 
 enum class TWarning : std::size_t {
   // On by default: these mistakes always break the page.
-  UnknownBlock,     // "<<+rows" where no block "rows" is defined
-  LooseOperator,    // a block variable whose expression binds more loosely than "."
-  EmptyExpression,  // "<<title<<" with nothing after it
-  MissingMarker,    // a block of the script without its exact markers (or with near misses)
-  OrphanMarker,     // a marker whose block the script never defines
-  NestingOrder,     // an outer block defined before the block it holds
-  DifferingCopy,    // a second copy of a block that differs from the first
-  MissingPhpTag,    // a script whose first line is not "<?php"
-  Bom,              // a UTF-8 byte-order mark at the start of an input
+  UnknownBlock,        // "<<+rows" where no block "rows" is defined
+  LooseOperator,       // a block variable whose expression binds more loosely than "."
+  EmptyExpression,     // "<<title<<" with nothing after it
+  MissingMarker,       // a block of the script without its exact markers (or with near misses)
+  OrphanMarker,        // a marker whose block the script never defines
+  NestingOrder,        // an outer block defined before the block it holds
+  DifferingCopy,       // a second copy of a block that differs from the first
+  MissingPhpTag,       // a script whose first line is not "<?php"
+  Bom,                 // a UTF-8 byte-order mark at the start of an input
+  IndentedStatement,   // "    <<title<<$t": an indented statement line stays in the PHP
+  BrokenSplice,        // a block variable "1", "$n + 1" or "$x;" that breaks the splice
+  RewrittenReference,  // "<<+row" inside a line of PHP code, which is rewritten all the same
+  PlaceholderTypo,     // "{sumary}" where "summary" is bound (or the binding is the typo)
   // Only under -Wall: JavaScript or CSS braces can trigger these.
   UnboundPlaceholder,  // "{titel}" with no binding of that name
   UnusedBinding,       // a name bound but never placed
@@ -35,11 +39,12 @@ struct TWarningInfo {
 
 // Indexed by TWarning.
 inline constexpr TWarningInfo kWarnings[kWarningCount] = {
-    {"unknown-block", true},        {"loose-operator", true},  {"empty-expression", true},
-    {"missing-marker", true},       {"orphan-marker", true},   {"nesting-order", true},
-    {"differing-copy", true},       {"missing-php-tag", true}, {"bom", true},
-    {"unbound-placeholder", false}, {"unused-binding", false}, {"duplicate-binding", false},
-    {"pre-newline", false},
+    {"unknown-block", true},      {"loose-operator", true},       {"empty-expression", true},
+    {"missing-marker", true},     {"orphan-marker", true},        {"nesting-order", true},
+    {"differing-copy", true},     {"missing-php-tag", true},      {"bom", true},
+    {"indented-statement", true}, {"broken-splice", true},        {"rewritten-reference", true},
+    {"placeholder-typo", true},   {"unbound-placeholder", false}, {"unused-binding", false},
+    {"duplicate-binding", false}, {"pre-newline", false},
 };
 
 // The warnings a run reports, and whether they count as errors.

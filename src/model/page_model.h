@@ -125,6 +125,19 @@ struct TBlockInfo {
   std::vector<std::size_t> Copies;       // its copies (indexes into Copies), in order
 };
 
+// A placeholder that the translation printed as written: no binding of its scope matched it.
+struct TLeftPlaceholder {
+  std::size_t At;     // the template offset of its "{"
+  std::size_t Block;  // its scope: the block of BlockList whose text held it, or kNowhere for
+                      // the template's own text
+};
+
+// A bound name that no placeholder of its scope used.
+struct TUnusedName {
+  std::size_t Block;  // as in TLeftPlaceholder
+  std::string Name;   // as bound
+};
+
 // The whole page: the script's half, and the template's markers, placeholders and blocks.
 struct TPageModel {
   TScriptModel Script;
@@ -135,6 +148,9 @@ struct TPageModel {
   std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
       BlockIndex;  // block name up to case -> index into Blocks
+  // What the translation saw of the placeholders (after a successful translation).
+  std::vector<TLeftPlaceholder> Left;  // in the order met
+  std::vector<TUnusedName> Unused;
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;

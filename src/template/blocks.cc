@@ -62,7 +62,7 @@ std::string BlockEchoText(std::string_view N) {
 
 std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
                             const TSegmentList* AInnerOrigins, TSegmentList* AOrigins,
-                            const TExpressionOffsets* AExprOf) {
+                            const TExpressionOffsets* AExprOf, std::vector<std::size_t>* ALeft) {
   std::string out("\"");
   out.reserve(AInner.size() + 2);
   // Marks out's next bytes as coming from AInner's byte AAt on.
@@ -102,6 +102,10 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
         }
         out.append(*splice);
       } else {
+        if (ALeft && IsPlaceholderAt(AInner, idx)) {
+          const TSegment at = OriginAt(AInnerOrigins, idx);
+          if (at.From == TOrigin::Template) ALeft->push_back(at.Offset);
+        }
         if (AOrigins) from_inner(idx);
         out.push_back(c), length = 1;
       }
@@ -175,12 +179,12 @@ bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
     const TMarker& begin = tmpl.Marker(*A);
     const TMarker& end = tmpl.Marker(*B);
     std::string BlockStr;
-    TSegmentList inner(ARecord);
-    tmpl.AppendCurrent(BlockStr, begin.Span.Begin, end.Span.End, ARecord ? &inner : nullptr);
+    TSegmentList inner(true);  // a few runs: one more per inner block
+    tmpl.AppendCurrent(BlockStr, begin.Span.Begin, end.Span.End, &inner);
     const std::size_t begin_length = begin.Span.Size();
     const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
         begin_length, BlockStr.size() - begin_length - end.Span.Size());
-    TSegmentList shifted(ARecord);  // inner's origins, relative to BlockStrInner
+    TSegmentList shifted(true);  // inner's origins, relative to BlockStrInner
     for (const TSegment& s : inner.Segments()) {
       TSegment t = s;
       if (s.Page < begin_length) {
@@ -192,9 +196,15 @@ bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
       shifted.Mark(t.Page, t);
     }
     TSegmentList block(ARecord);
-    const std::string string = MakeBlockString(
-        BlockStrInner, TPlaceholderIndex(AScript.BlockVarList.Get(N), "\".", ".\""), &shifted,
-        ARecord ? &block : nullptr, ARecord && exprs.count(N) ? &exprs.at(N) : nullptr);
+    const TPlaceholderIndex vars(AScript.BlockVarList.Get(N), "\".", ".\"");
+    std::vector<std::size_t> left;
+    const std::string string =
+        MakeBlockString(BlockStrInner, vars, &shifted, ARecord ? &block : nullptr,
+                        ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left);
+    for (const std::size_t at : left) AOut.Left.push_back({at, I});
+    vars.ForEachUnused([&](std::string_view AKey) {
+      AOut.Unused.push_back({I, std::string(AKey)});
+    });
     AOut.AppendTexts[I] = BlockAppendText(N, string);
     if (origins) {
       for (const TSegment& s : block.Segments()) origins->Mark(head + s.Page, s);

@@ -23,10 +23,12 @@ std::string BlockEchoText(std::string_view N);  // <?php echo $ZOQBLOCK_N;?> CR 
 // is built with the prefix "\"." and the suffix ".\"", so the text splices the expression in).
 // With AOrigins, marks the origin of each run of the result; AInnerOrigins are the origins of
 // AInner's runs and AExprOf maps a placeholder's key to its expression's script offset.
+// ALeft receives the template offset (by AInnerOrigins) of each placeholder left as written.
 std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
                             const TSegmentList* AInnerOrigins = nullptr,
                             TSegmentList* AOrigins = nullptr,
-                            const TExpressionOffsets* AExprOf = nullptr);
+                            const TExpressionOffsets* AExprOf = nullptr,
+                            std::vector<std::size_t>* ALeft = nullptr);
 
 // What block expansion makes: the template with its blocks replaced, and each block's texts.
 struct TExpansion {
@@ -38,7 +40,9 @@ struct TExpansion {
   std::vector<TSegmentList> AppendOrigins;  // with provenance: the origins in AppendTexts
   // Name up to case -> index of the first block of BlockList with that name.
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual> FirstBlock;
-  std::size_t FailBlock = kNowhere;  // after Error(4): the block of BlockList whose markers fail
+  std::size_t FailBlock = kNowhere;    // after Error(4): the block of BlockList whose markers fail
+  std::vector<TLeftPlaceholder> Left;  // placeholders of the block texts left as written
+  std::vector<TUnusedName> Unused;     // block variables that no placeholder used
 };
 
 // For each name of AScript.BlockList in order: cuts the block out of ATemplate (whose markers

@@ -23,6 +23,7 @@ TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view 
   Slots.assign(size, 0);
   Mask = size - 1;
   Entries.reserve(count);
+  Hit.assign(count, 0);
   const auto append = [&](std::string_view APart) {
     Texts.insert(Texts.end(), APart.begin(), APart.end());
   };
@@ -68,18 +69,23 @@ const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::si
   const std::uint64_t s = Slots[SlotOf(NameHashFinish(h), name)];
   if (s == 0) return nullptr;
   ALength = end + 1 - AIdx;
-  const TEntry& entry = Entries[(s & 0xFFFFFFFFu) - 1];
+  const std::size_t e = (s & 0xFFFFFFFFu) - 1;
+  const TEntry& entry = Entries[e];
+  Hit[e] = 1;
   if (AKey) *AKey = entry.Key;
   return &entry.Text;
 }
 
 namespace {
 
-// Calls AEmit(text, 0) for each stretch of AText and AEmit(text, placeholder offset) with the key
-// for each placeholder text, in order.
-template <typename TEmit>
-void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit) {
+// Calls AEmit(text, kNowhere, "") for each stretch of AText and AEmit(text, placeholder offset,
+// key) for each placeholder text, in order; ALeft(offset) for each placeholder left as written.
+template <typename TEmit, typename TLeft>
+void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit, TLeft ALeft) {
   if (ANames.Empty()) {
+    for (std::size_t idx = AText.find('{'); idx != std::string_view::npos;
+         idx = AText.find('{', idx + 1))
+      if (IsPlaceholderAt(AText, idx)) ALeft(idx);
     AEmit(AText, kNowhere, std::string_view());
     return;
   }
@@ -94,6 +100,7 @@ void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit A
     std::string_view key;
     const std::string_view* text = ANames.Match(AText, idx, length, &key);
     if (!text) {
+      if (IsPlaceholderAt(AText, idx)) ALeft(idx);
       ++idx;
       continue;
     }
@@ -107,15 +114,26 @@ void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit A
 
 }  // namespace
 
+bool IsPlaceholderAt(std::string_view AText, std::size_t AIdx) {
+  const std::size_t end = NameEnd(AText, AIdx + 1);
+  return end > AIdx + 1 && end < AText.size() && AText[end] == '}';
+}
+
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
-                         std::string_view ATemplate, std::span<const std::size_t> APieceCuts,
+                         std::string_view ATemplate, std::vector<std::size_t>& ALeft,
+                         std::span<const std::size_t> APieceCuts,
                          const TExpressionOffsets* AExprOf) {
   if (!APage.Recording()) {
-    for (const std::string_view piece : ATemplatePieces)
-      Substitute(piece, AVars, [&](std::string_view APiece, std::size_t, std::string_view) {
-        APage.Append(APiece, {});
-      });
+    for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
+      const std::string_view piece = ATemplatePieces[p];
+      Substitute(
+          piece, AVars,
+          [&](std::string_view APiece, std::size_t, std::string_view) { APage.Append(APiece, {}); },
+          [&](std::size_t AAt) {
+            ALeft.push_back(static_cast<std::size_t>(piece.data() - ATemplate.data()) + AAt);
+          });
+    }
     return;
   }
   for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
@@ -127,7 +145,8 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
     }
     const std::size_t base = static_cast<std::size_t>(piece.data() - ATemplate.data());
     Substitute(
-        piece, AVars, [&](std::string_view APiece, std::size_t APlace, std::string_view AKey) {
+        piece, AVars,
+        [&](std::string_view APiece, std::size_t APlace, std::string_view AKey) {
           if (APlace == kNowhere) {
             APage.Append(APiece, {0, TOrigin::Template,
                                   static_cast<std::size_t>(APiece.data() - ATemplate.data())});
@@ -144,7 +163,8 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
               {0, offset == kNowhere ? TOrigin::Generated : TOrigin::Script, offset, kNowhere, at});
           APage.Append(APiece.substr(APiece.size() - suffix),
                        {0, TOrigin::Generated, kNowhere, kNowhere, at});
-        });
+        },
+        [&](std::size_t AAt) { ALeft.push_back(base + AAt); });
   }
 }
 

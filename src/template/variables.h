@@ -31,6 +31,12 @@ class TPlaceholderIndex {
   // With AKey, also yields the key as listed.
   const std::string_view* Match(std::string_view AText, std::size_t AIdx, std::size_t& ALength,
                                 std::string_view* AKey = nullptr) const;
+  // Calls AVisit(key) for every key that no Match has yielded yet.
+  template <typename TVisit>
+  void ForEachUnused(TVisit AVisit) const {
+    for (std::size_t e = 0; e < Entries.size(); ++e)
+      if (!Hit[e]) AVisit(Entries[e].Key);
+  }
   std::size_t PrefixSize() const { return Prefix; }
   std::size_t SuffixSize() const { return Suffix; }
 
@@ -43,11 +49,12 @@ class TPlaceholderIndex {
   // probe sequence.
   std::size_t SlotOf(std::uint32_t AHash, std::string_view AKey) const;
 
-  std::vector<char> Texts;             // every key and text, which Entries view
-  std::vector<TEntry> Entries;         // one per distinct key up to case, first listed wins
-  std::vector<std::uint64_t> Slots;    // folded hash << 32 | entry + 1; 0 for an empty slot
-  std::size_t Mask = 0;                // Slots.size() - 1, a power of two at least twice Entries
-  std::size_t Prefix = 0, Suffix = 0;  // the lengths of the prefix and suffix of every text
+  std::vector<char> Texts;                // every key and text, which Entries view
+  std::vector<TEntry> Entries;            // one per distinct key up to case, first listed wins
+  std::vector<std::uint64_t> Slots;       // folded hash << 32 | entry + 1; 0 for an empty slot
+  mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
+  std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
+  std::size_t Prefix = 0, Suffix = 0;     // the lengths of the prefix and suffix of every text
 };
 
 // For provenance: a bound name (as the table lists it) -> the script offset of the expression
@@ -59,10 +66,15 @@ using TExpressionOffsets = std::unordered_map<std::string_view, std::size_t>;
 // placeholder of AVars (built on VarList with "<?php echo " and ";?>") replaced. With
 // provenance, ATemplate is the template the stretches view, APieceCuts gives each echo's cut
 // and AExprOf each name's expression.
+// ALeft receives the template offset of every placeholder "{" name "}" (a non-empty name) that
+// AVars does not bind, which the page prints as written.
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
-                         std::string_view ATemplate = {},
+                         std::string_view ATemplate, std::vector<std::size_t>& ALeft,
                          std::span<const std::size_t> APieceCuts = {},
                          const TExpressionOffsets* AExprOf = nullptr);
+
+// True when AText holds a placeholder "{" name "}" with a non-empty name at AIdx.
+bool IsPlaceholderAt(std::string_view AText, std::size_t AIdx);
 
 }  // namespace zoqc

@@ -16,7 +16,8 @@ std::string Substitute(std::initializer_list<std::pair<const char*, const char*>
   page.Append("<?php ?>");
   const TPlaceholderIndex vars(&VarList, "<?php echo ", ";?>");  // the page views its texts
   TPageBuilder builder(page, nullptr);
-  SubstituteVariables(pieces, vars, builder);
+  std::vector<std::size_t> left;
+  SubstituteVariables(pieces, vars, builder, ATemplate, left);
   const std::string text = page.Joined();
   EXPECT_EQ("<?php ?>", text.substr(0, 8));  // appended after what the page holds
   return text.substr(8);

@@ -77,12 +77,19 @@ TCompileResult Compile(std::string AScript, std::string ATemplate,
       storage->Vars.emplace(&model.Script.VarList, "<?php echo ", ";?>");
       const TExpressionOffsets exprs =
           AOptions.Provenance ? TemplateExpressions(model.Script) : TExpressionOffsets();
-      SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template,
+      std::vector<std::size_t> left;
+      SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template, left,
                           expansion.PieceCuts, &exprs);
       page.Finish(result.Pieces.Span());
+      model.Left = std::move(expansion.Left);
+      for (const std::size_t at : left) model.Left.push_back({at, kNowhere});
+      model.Unused = std::move(expansion.Unused);
+      storage->Vars->ForEachUnused([&](std::string_view AKey) {
+        model.Unused.push_back({kNowhere, std::string(AKey)});
+      });
     }
-  } else {
-    model.Template = storage->Template;
+  } else {  // what the template holds, for locating the error
+    ReadTemplate(model, storage->Template, false);
   }
   result.Storage = std::move(storage);
   return result;

@@ -1,0 +1,70 @@
+// The deletion index of TNearNames.
+#include "src/check/near_names.h"
+
+#include <algorithm>
+
+#include "src/text/edit_distance.h"
+#include "src/text/text.h"
+
+namespace zoqc {
+
+namespace {
+
+std::string Folded(std::string_view AName) {
+  std::string folded(AName);
+  for (char& c : folded) c = UpCase(c);
+  return folded;
+}
+
+}  // namespace
+
+void TNearNames::Add(std::string_view AName) {
+  const std::string folded = Folded(AName);
+  const TEntry entry{AName, Count++};
+  Keys.emplace(folded, entry);
+  if (folded.size() > kMaxLength) return;
+  for (std::size_t i = 0; i < folded.size(); ++i)
+    if (i == 0 || folded[i] != folded[i - 1])  // deleting either of two equal bytes is one key
+      Keys.emplace(std::string(folded).erase(i, 1), entry);
+}
+
+std::string_view TNearNames::OneEditFrom(std::string_view AName, std::size_t AMinLength) const {
+  const std::string folded = Folded(AName);
+  if (folded.size() > kMaxLength) return {};
+  std::string_view best;
+  std::size_t best_rank = Count;  // the earliest filed wins
+  const auto consider = [&](const std::string& AKey) {
+    const auto [from, to] = Keys.equal_range(AKey);
+    for (auto it = from; it != to; ++it) {
+      const TEntry& entry = it->second;
+      if (entry.Rank >= best_rank || entry.Name.size() < AMinLength ||
+          EditDistance(AName, entry.Name, 1) != 1)
+        continue;
+      best = entry.Name, best_rank = entry.Rank;
+    }
+  };
+  consider(folded);
+  for (std::size_t i = 0; i < folded.size(); ++i)
+    if (i == 0 || folded[i] != folded[i - 1]) consider(std::string(folded).erase(i, 1));
+  return best;
+}
+
+std::string_view TNearNames::Likely(std::string_view AName) const {
+  const auto exact = [&](const std::string& AKey) -> std::string_view {
+    const auto [from, to] = Keys.equal_range(AKey);
+    for (auto it = from; it != to; ++it)
+      if (SameText(it->second.Name, AKey)) return it->second.Name;
+    return {};
+  };
+  const std::string folded = Folded(AName);
+  if (folded.size() > 1 && folded.back() == 'S')
+    if (const std::string_view name = exact(folded.substr(0, folded.size() - 1)); !name.empty())
+      return name;
+  if (const std::string_view name = exact(folded + "S"); !name.empty()) return name;
+  if (const std::string_view name = OneEditFrom(AName); !name.empty()) return name;
+  for (std::size_t length = std::min(folded.size(), kMaxLength + 1); length-- > 3;)
+    if (const std::string_view name = exact(folded.substr(0, length)); !name.empty()) return name;
+  return {};
+}
+
+}  // namespace zoqc
