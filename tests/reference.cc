@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "src/script/scan.h"
 #include "src/script/scanner.h"
 #include "src/tables/VarHashtable.h"
 #include "src/text/text.h"

@@ -5,15 +5,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "src/text/text.h"
+
 namespace zoqc {
 
 namespace {
 
-unsigned long long Location(std::string_view AProcedure) {
-  std::uint64_t h = 1469598103934665603u;  // FNV-1a
-  for (const char c : AProcedure) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  return h;
-}
+unsigned long long Location(std::string_view AProcedure) { return Fnv1a(AProcedure); }
 
 }  // namespace
 

@@ -1,7 +1,6 @@
 // Script scanner: copies PHP lines and hands statement lines to their handlers.
 #include "src/script/scanner.h"
 
-#include "src/script/statements.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -95,27 +94,6 @@ void SkipPastLineBreak(std::string_view AValue, std::int64_t& Postion) {
   const auto length = static_cast<std::int64_t>(AValue.size());
   while (Postion <= length && !IsLineBreak(ByteAt(AValue, Postion))) ++Postion;
   if (Postion <= length && ByteAt(AValue, Postion) == '\r') ++Postion;  // an LF stays for the loop
-}
-
-TCompileError ScanScript(TScriptModel& AModel) {
-  const std::string_view script = AModel.Text;
-  TScan Scan{AModel};
-  std::int64_t I = 1;
-  while (I <= static_cast<std::int64_t>(script.size())) {
-    GotoNewLine(Scan, script, I);
-    if (IsTemplateBlockStmtDef(script, I))  // "<<*"
-      ProcessTemplateBlockDef(Scan, script, I);
-    else if (IsTemplateBlockStmtParse(script, I))  // "<<+"
-      ProcessTemplateBlockParse(Scan, script, I);
-    else if (IsTemplateBlockStmtVar(script, I))  // "<<<"
-      ProcessTemplateBlockVar(Scan, script, I);
-    else if (IsTemplateStmt(script, I))  // "<<"
-      ProcessTemplateStmt(Scan, script, I);
-    else
-      NotePhpLine(Scan, script, I);
-    if (Scan.Error != TCompileError::None) return Scan.Error;
-  }
-  return TCompileError::None;
 }
 
 }  // namespace zoqc

@@ -57,8 +57,4 @@ bool SkipLittle2(std::string_view AValue, std::int64_t& Postion);
 // Moves Postion to the first CR or LF at or after it, then past a CR but not past an LF.
 void SkipPastLineBreak(std::string_view AValue, std::int64_t& Postion);
 
-// Runs the scan over AModel.Text from position 1 and fills the rest of AModel. Stops at the
-// first statement error, which is the last statement recorded, and yields it.
-[[nodiscard]] TCompileError ScanScript(TScriptModel& AModel);
-
 }  // namespace zoqc

@@ -1,5 +1,6 @@
 // Tests of the scan loop and its reading routines, with CR LF and LF line ends.
 #include "src/script/scanner.h"
+#include "src/script/scan.h"
 
 #include <memory>
 

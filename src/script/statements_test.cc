@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "src/script/scan.h"
 #include "src/script/scanner.h"
 #include "src/translation/compile.h"
 

@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+
 #include <vector>
+#include "src/text/text.h"
 
 namespace zoqc {
 
@@ -120,8 +122,7 @@ class TChainTable {
 
   // FNV-1a over the key's bytes: spreads keys over the index far better than HashOf.
   static std::uint32_t IndexHashOf(std::string_view AKey) {
-    std::uint64_t h = 14695981039346656037u;
-    for (const char c : AKey) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    const std::uint64_t h = Fnv1a(AKey);
     return static_cast<std::uint32_t>(h ^ (h >> 32));
   }
   // The index slot of AKey: its item's, or the empty slot that ends its probe sequence.

@@ -40,7 +40,6 @@ class TPieces {
   }
 
   std::span<const std::string_view> Span() const { return {Data, Count}; }
-  std::size_t Size() const { return Count; }
 
   // All pieces joined.
   std::string Joined() const {

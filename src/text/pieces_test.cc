@@ -17,19 +17,19 @@ TEST(TPieces, JoinsMergesAndDropsEmptyPieces) {
   pieces.Append("");                // dropped
   pieces.Append("-");
   pieces.Append(all.substr(4));
-  EXPECT_EQ(3u, pieces.Size());
+  EXPECT_EQ(3u, pieces.Span().size());
   EXPECT_EQ("abcd", pieces.Span()[0]);
   EXPECT_EQ("abcd-ef", pieces.Joined());
   TPieces moved = std::move(pieces);
   EXPECT_EQ("abcd-ef", moved.Joined());
-  EXPECT_EQ(0u, pieces.Size());  // NOLINT: a moved-from list is empty
+  EXPECT_EQ(0u, pieces.Span().size());  // NOLINT: a moved-from list is empty
 }
 
 TEST(TPieces, GrowsPastManyPieces) {
   const std::string a = "a", b = "b";
   TPieces pieces;
   for (int i = 0; i < 100000; ++i) pieces.Append(i % 2 ? b : a);  // never contiguous
-  EXPECT_EQ(100000u, pieces.Size());
+  EXPECT_EQ(100000u, pieces.Span().size());
   const std::string joined = pieces.Joined();
   EXPECT_EQ(100000u, joined.size());
   EXPECT_EQ("abab", joined.substr(0, 4));

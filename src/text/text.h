@@ -29,10 +29,22 @@ inline constexpr struct TNameFold {
   }
 } kNameFold;
 
+// FNV-1a over 64 bits, the one hash of the names, the table index and the failure report: the
+// offset basis, one step, and a whole text.
+inline constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037u;
+inline constexpr std::uint64_t FnvStep(std::uint64_t AHash, unsigned char AByte) {
+  return (AHash ^ AByte) * 1099511628211u;
+}
+inline std::uint64_t Fnv1a(std::string_view AText) {
+  std::uint64_t h = kFnvOffsetBasis;
+  for (const char c : AText) h = FnvStep(h, static_cast<unsigned char>(c));
+  return h;
+}
+
 // The running step of a folded name hash (FNV-1a over the folded bytes).
-inline constexpr std::uint64_t kNameHashSeed = 14695981039346656037u;
+inline constexpr std::uint64_t kNameHashSeed = kFnvOffsetBasis;
 inline std::uint64_t NameHashStep(std::uint64_t AHash, unsigned char AFolded) {
-  return (AHash ^ AFolded) * 1099511628211u;
+  return FnvStep(AHash, AFolded);
 }
 inline std::uint32_t NameHashFinish(std::uint64_t AHash) {
   return static_cast<std::uint32_t>(AHash ^ (AHash >> 32));
@@ -63,8 +75,8 @@ inline bool SameText(std::string_view A, std::string_view B) {
 // Hash and equality of texts up to ASCII case, for tables keyed by names in any case.
 struct TSameTextHash {
   std::size_t operator()(std::string_view AText) const {
-    std::uint64_t h = 14695981039346656037u;  // FNV-1a over the folded bytes
-    for (const char c : AText) h = (h ^ static_cast<unsigned char>(UpCase(c))) * 1099511628211u;
+    std::uint64_t h = kFnvOffsetBasis;  // FNV-1a over the folded bytes
+    for (const char c : AText) h = FnvStep(h, static_cast<unsigned char>(UpCase(c)));
     if constexpr (sizeof(std::size_t) < sizeof h) h ^= h >> 32;  // a 32-bit size_t: fold
     return static_cast<std::size_t>(h);
   }

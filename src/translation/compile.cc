@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "src/script/scan.h"
 #include "src/script/scanner.h"
 #include "src/template/blocks.h"
 #include "src/template/variables.h"
