@@ -103,6 +103,8 @@ TEST_F(DiagnosticsTest, WarningSwitches) {
 TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
   const char* const cases[][2] = {
       {"-Wfrobnicate", "zoqc: unknown warning option '-Wfrobnicate'\n"},
+      {"-Wno-unknown-blok",
+       "zoqc: unknown warning option '-Wno-unknown-blok'; did you mean '-Wno-unknown-block'?\n"},
       {"--color=sometimes", "zoqc: --color takes 'auto', 'always' or 'never', not 'sometimes'\n"},
       {"--diagnostics-format=xml",
        "zoqc: --diagnostics-format takes 'text' or 'json', not 'xml'\n"},
