@@ -1,27 +1,46 @@
-# bash completion for zoqc: its options, and the pages (*.zoq scripts) below the current word.
+# bash completion for zoqc: its options and their values, the warnings, and the pages (*.zoq
+# scripts) below the current word.
 #
 # The options are read from `zoqc --help` each time, so they follow the installed zoqc. A help
 # line that lists options starts with blanks and a "-"; its options stand before the first run
 # of two blanks, separated by ", ", as "-x", "--name", "--name=VALUE", "--name[=VALUE]" or
-# "-x VALUE". When one of them shows a value, all of them take one.
+# "-x VALUE". When one of them shows a value, all of them take one. The value says what to
+# offer: DIR a folder, FILE any file, "a|b|c" one of those words, anything else (N) nothing.
+# The lines under "Warnings" name the warnings, "-Wname" each; "-Wname" and "-Wno-name" among
+# the options stand for them.
 
-# Prints the options of `$1 --help`, one a line: the option, a tab, then "value" when it takes
-# a value ("--name=" for a long option that takes one) or "flag".
+# Prints the options of `$1 --help`, one a line: the option ("--name=" for a long option that
+# takes a value), a tab, then what its value is: "flag" for none, "dir", "file", "words a b c",
+# or "value".
 _zoqc_options() {
-  local line forms item kind name
+  local line forms item kind name value warnings=0 value_form='[= ][[]?([^],]*)'
   local -a items
   while IFS= read -r line; do
+    [[ $line =~ ^[^[:blank:]] ]] && { [[ $line == Warnings* ]] && warnings=1 || warnings=0; }
     [[ $line =~ ^[[:blank:]]+- ]] || continue
     forms=${line#"${line%%[![:blank:]]*}"}
     forms=${forms%%"  "*}
+    if ((warnings)); then  # "-Wname": on, and "-Wno-name": off
+      printf '%s\tflag\n%s\tflag\n' "$forms" "-Wno-${forms#-W}"
+      continue
+    fi
     [[ $forms == -- || $forms == "-- "* ]] && continue  # "--", the end of the options
     forms=${forms//, /,}
     kind=flag
-    [[ $forms == *=* || $forms == *" "* ]] && kind=value
+    if [[ $forms =~ $value_form ]]; then
+      value=${BASH_REMATCH[1]}
+      case $value in
+        DIR) kind=dir ;;
+        FILE) kind=file ;;
+        *"|"*) kind="words ${value//|/ }" ;;
+        *) kind=value ;;
+      esac
+    fi
     IFS=, read -r -a items <<<"$forms"
     for item in "${items[@]}"; do
       name=${item%%=*} name=${name%%"["*} name=${name%%" "*}
-      [[ $name == --* && $kind == value ]] && name+="="
+      [[ $name == -Wname || $name == -Wno-name ]] && continue  # the warnings are listed below
+      [[ $name == --* && $kind != flag ]] && name+="="
       printf '%s\t%s\n' "$name" "$kind"
     done
   done < <("$1" --help 2>/dev/null)
@@ -31,19 +50,19 @@ _zoqc() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev= before=
   ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
   ((COMP_CWORD > 1)) && before=${COMP_WORDS[COMP_CWORD - 2]}
-  local -a options=() values=()
+  local -a options=() names=() kinds=()
   local name kind i pages_only=0
   while IFS=$'\t' read -r name kind; do
     options+=("$name")
-    [[ $kind == value ]] && values+=("${name%=}")
+    [[ $kind != flag ]] && names+=("${name%=}") kinds+=("$kind")
   done < <(_zoqc_options "${COMP_WORDS[0]:-zoqc}")
   for ((i = 1; i < COMP_CWORD; i++)); do
     [[ ${COMP_WORDS[i]} == -- ]] && pages_only=1
   done
   COMPREPLY=()
 
-  # The value of an option: any file or folder. Bash splits "--name=value" at the "=", so the
-  # option may stand one word back ("-o value", "--name =") or two ("--name = value").
+  # The value of an option. Bash splits "--name=value" at the "=", so the option may stand one
+  # word back ("-o value", "--name =") or two ("--name = value").
   if ((!pages_only)); then
     local option=
     if [[ $cur == = ]]; then
@@ -53,12 +72,20 @@ _zoqc() {
     else
       option=$prev
     fi
-    for name in "${values[@]}"; do
-      if [[ -n $option && $option == "$name" ]]; then
-        compopt -o filenames 2>/dev/null
-        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
-        return 0
-      fi
+    for i in "${!names[@]}"; do
+      [[ -n $option && $option == "${names[i]}" ]] || continue
+      case ${kinds[i]} in
+        dir)
+          compopt -o filenames 2>/dev/null
+          mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+          ;;
+        file)
+          compopt -o filenames 2>/dev/null
+          mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+          ;;
+        words\ *) mapfile -t COMPREPLY < <(compgen -W "${kinds[i]#words }" -- "$cur") ;;
+      esac
+      return 0
     done
     if [[ $cur == -* ]]; then
       mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build folder into a temporary prefix with `cmake --install` and checks the tree:
-# exactly the binary, the manual page, the bash completion and the licence, and an installed
+# exactly the binary, the manual page, the bash completion, the licence and the changelog (and,
+# for a static binary, the word to lintian that it is meant to be static), and an installed
 # zoqc that reports the version and translates examples/hello as the built one does.
 #   bash tests/install_test.sh BUILD_DIR VERSION
 set -u
@@ -17,11 +18,16 @@ cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
 tree=$(cd "$prefix" && find . -type f -o -type l | sort)
 want="./bin/zoqc
 ./share/bash-completion/completions/zoqc
+./share/doc/zoqc/changelog.gz
 ./share/doc/zoqc/copyright
-./share/man/man1/zoqc.1"
+$(readelf -lW "$build/zoqc" | grep -q INTERP || echo ./share/lintian/overrides/zoqc)
+./share/man/man1/zoqc.1.gz"
+want=$(grep . <<<"$want")
 [[ $tree == "$want" ]] || fail "installed tree differs:"$'\n'"$tree"$'\n'"wanted:"$'\n'"$want"
 [[ -x $prefix/bin/zoqc ]] || fail "bin/zoqc is not executable"
-grep -q '^\.TH ZOQC 1 ' "$prefix/share/man/man1/zoqc.1" || fail "zoqc.1 is not a manual page"
+zcat "$prefix/share/man/man1/zoqc.1.gz" | grep -q '^\.TH ZOQC 1 ' || fail "zoqc.1.gz is not a manual page"
+zcat "$prefix/share/doc/zoqc/changelog.gz" | head -1 | grep -q "^zoqc ($version) " ||
+  fail "the changelog does not begin with version $version"
 grep -q '^complete -F _zoqc zoqc$' "$prefix/share/bash-completion/completions/zoqc" ||
   fail "the completion does not register itself for zoqc"
 grep -q '^MIT License' "$prefix/share/doc/zoqc/copyright" || fail "copyright is not the licence"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Translates every page under examples/ with the given zoqc, checks the page with `php -l`,
-# renders it with php and compares the HTML byte for byte with <name>.expected.html.
+# renders it as it stands (`php examples/NAME/NAME.php`, nothing prepended, every notice shown)
+# and compares the HTML byte for byte with <name>.expected.html.
 # Usage: tests/run_examples.sh ZOQC_BINARY   (exit 77: php missing, the pages are skipped)
 set -u
 if ! command -v php >/dev/null 2>&1; then
@@ -15,7 +16,7 @@ passed=0 failed=0
 
 # check_page NAME DIR: prints what went wrong and returns 1, or returns 0.
 check_page() {
-  local name=$1 dir=$2 out prepend=()
+  local name=$1 dir=$2 out
   out=$(cd "$dir" && "$zoqc" "$name")
   if [[ $? -ne 0 || "$(tail -n 1 <<<"$out")" != "Compile sucessful." ]]; then
     printf '%s: zoqc failed:\n%s\n' "$name" "$out"
@@ -23,10 +24,10 @@ check_page() {
   fi
   [[ -f "$dir/$name.expected.html" ]] || { echo "$name: no $name.expected.html"; return 1; }
   out=$(php -l "$dir/$name.php" 2>&1) || { printf '%s: php -l failed:\n%s\n' "$name" "$out"; return 1; }
-  [[ -f "$dir/data.php" ]] && prepend=(-d "auto_prepend_file=$dir/data.php")
-  # Every notice counts: errors go to stderr, and a page that printed any has failed.
-  (cd "$dir" && php -d error_reporting=-1 -d display_errors=stderr -d log_errors=0 \
-    "${prepend[@]}" "$name.php") >"$dir/rendered.html" 2>"$dir/errors.txt"
+  # Every notice counts: errors go to stderr, and a page that printed any has failed. Run
+  # from another folder, as `php examples/NAME/NAME.php` is.
+  (cd "$scratch" && php -d error_reporting=-1 -d display_errors=stderr -d log_errors=0 \
+    "$dir/$name.php") >"$dir/rendered.html" 2>"$dir/errors.txt"
   if [[ $? -ne 0 || -s "$dir/errors.txt" ]]; then
     echo "$name: php failed:"; cat "$dir/errors.txt"; return 1
   fi

@@ -103,6 +103,8 @@ TEST_F(DiagnosticsTest, WarningSwitches) {
 TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
   const char* const cases[][2] = {
       {"-Wfrobnicate", "zoqc: unknown warning option '-Wfrobnicate'\n"},
+      {"-Wno-unknown-blok",
+       "zoqc: unknown warning option '-Wno-unknown-blok'; did you mean '-Wno-unknown-block'?\n"},
       {"--color=sometimes", "zoqc: --color takes 'auto', 'always' or 'never', not 'sometimes'\n"},
       {"--diagnostics-format=xml",
        "zoqc: --diagnostics-format takes 'text' or 'json', not 'xml'\n"},
@@ -132,12 +134,16 @@ TEST_F(DiagnosticsTest, MissingInputsAreNamed) {
   WriteFile("a.zot", "");
   std::filesystem::create_directory("b.zoq");
   WriteFile("b.zot", "");
-  const TRun run = RunZoqc({"-q", "a", "b"});
+  std::filesystem::create_directory("site");  // a folder of pages, named as a page
+  const TRun run = RunZoqc({"-q", "a", "b", "site", "site/"});
   EXPECT_EQ(1, run.ExitCode);
   EXPECT_EQ(
       "zoqc: cannot find the script 'a.zoq'\n"
-      "zoqc: the script 'b.zoq' is a directory\n",
+      "zoqc: the script 'b.zoq' is a directory\n"
+      "zoqc: 'site' is a folder; to translate the pages under it, use -r site\n"
+      "zoqc: 'site/' is a folder; to translate the pages under it, use -r site/\n",
       run.Err);
+  EXPECT_EQ("Error(1):site.zoq and site.zot file not found", run.Lines[2]);
 }
 
 // Each line: an expression, then the operator the check must find ("" for none).

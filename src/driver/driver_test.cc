@@ -105,6 +105,12 @@ TEST_F(DriverTest, CommandLineConventions) {
       {{"--version"}, 0, "zoqc 0.2", ""},
       {{"-x", "page"}, 2, "", "zoqc: unknown option '-x'\nTry 'zoqc --help'"},
       {{"--frobnicate"}, 2, "", "zoqc: unknown option '--frobnicate'\n"},
+      {{"--wach", "page"}, 2, "", "zoqc: unknown option '--wach'; did you mean '--watch'?\n"},
+      {{"--colour=never"}, 2, "", "zoqc: unknown option '--colour'; did you mean '--color'?\n"},
+      {{"--c"}, 2, "", "zoqc: option '--c' is ambiguous: '--check' or '--color'\n"},
+      {{"--watch=1"}, 2, "", "zoqc: option '--watch' takes no value\n"},
+      {{"page", "--out-dir"}, 2, "", "zoqc: option '--out-dir' needs a value\n"},
+      {{"-qx"}, 2, "", "zoqc: unknown option '-x'\n"},
       {{"-q", "--", "-page"}, 0, "", ""},  // quiet: no banner, no success line
       {{"-q", "nothing"}, 1, "Error(1):nothing.zoq and nothing.zot file not found", ""},
   };

@@ -4,13 +4,15 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 
-#include <charconv>
-#include <cstring>
-
+#include "src/check/page_model.h"
 #include "src/driver/command_line.h"
 
 namespace zoqc {
@@ -34,11 +36,62 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// The option as the user wrote it, for a message: "-x" or "--name".
-std::string Spelled(const char* const* argv, int AIndex, int AShort) {
-  if (AShort != 0) return std::string("-") + static_cast<char>(AShort);
-  std::string arg = argv[AIndex];
-  return arg.substr(0, arg.find('='));
+// The option that getopt_long just refused, as the user wrote it: "-x", or "--name" for a long
+// one (whose text getopt_long has always stepped past).
+std::string Spelled(const char* const* argv, int AShort) {
+  if (optind > 0) {
+    const std::string_view arg = argv[optind - 1];
+    if (arg.starts_with("--")) {
+      const std::string_view name = arg.substr(2, arg.find('=') - 2);
+      if (AShort == 0) return "--" + std::string(name);
+      for (const option& opt : kLongOptions)
+        if (opt.name && opt.val == AShort && std::string_view(opt.name).starts_with(name))
+          return "--" + std::string(name);
+    }
+  }
+  return std::string("-") + static_cast<char>(AShort);
+}
+
+// The candidate nearest to AName within a third of its length (at least one edit), or "".
+std::string Nearest(std::string_view AName, const std::vector<std::string>& ACandidates) {
+  const std::size_t limit = std::max<std::size_t>(1, AName.size() / 3);
+  std::string best;
+  std::size_t best_distance = limit + 1;
+  for (const std::string& candidate : ACandidates) {
+    const std::size_t distance = EditDistance(AName, candidate, limit);
+    if (distance < best_distance && candidate != AName) best = candidate, best_distance = distance;
+  }
+  return best;
+}
+
+// ", did you mean 'NEAR'?" when a candidate is near enough, else "".
+std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
+  const std::string near = Nearest(AName, ACandidates);
+  return near.empty() ? "" : "; did you mean '" + near + "'?";
+}
+
+// Why getopt_long refused the option it returned '?' for.
+std::string RefusedOption(const char* const* argv) {
+  const std::string spelled = Spelled(argv, optopt);
+  if (!spelled.starts_with("--")) return "unknown option '" + spelled + "'";
+  if (optopt != 0) return "option '" + spelled + "' takes no value";  // "--watch=1"
+  std::vector<std::string> names;
+  std::vector<std::string> starting;  // the long options it abbreviates
+  for (const option& opt : kLongOptions) {
+    if (!opt.name) continue;
+    names.push_back(std::string("--") + opt.name);
+    if (names.back().starts_with(spelled)) starting.push_back(names.back());
+  }
+  if (starting.size() > 1) {
+    std::string all;
+    for (std::size_t idx = 0; idx < starting.size(); ++idx)
+      all += (idx == 0                     ? ""
+              : idx + 1 == starting.size() ? " or "
+                                           : ", ") +
+             ("'" + starting[idx] + "'");
+    return "option '" + spelled + "' is ambiguous: " + all;
+  }
+  return "unknown option '" + spelled + "'" + Suggestion(spelled, names);
 }
 
 // The warnings as -W options ask: the defaults, or all with -Wall; then each -Wname or
@@ -107,7 +160,13 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
         break;
       case 'W':
         if (!warnings.Add(optarg)) {
-          AError = "unknown warning option '-W" + std::string(optarg) + "'";
+          std::vector<std::string> names = {"-Wall", "-Werror"};
+          for (const TWarningInfo& warning : kWarnings) {
+            names.push_back("-W" + std::string(warning.Name));
+            names.push_back("-Wno-" + std::string(warning.Name));
+          }
+          const std::string spelled = "-W" + std::string(optarg);
+          AError = "unknown warning option '" + spelled + "'" + Suggestion(spelled, names);
           return false;
         }
         break;
@@ -146,10 +205,10 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
         AOptions.Watch = true;
         break;
       case ':':
-        AError = "option '" + Spelled(args.data(), optind - 1, optopt) + "' needs a value";
+        AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
         return false;
       default:
-        AError = "unknown option '" + Spelled(args.data(), optind - 1, optopt) + "'";
+        AError = RefusedOption(args.data());
         return false;
     }
   }

@@ -97,6 +97,7 @@ TPageJob PageJobOf(std::string_view AArgument) {
   TPageJob job;
   GetScriptAndTemplateFileName(AArgument, job.ScriptFileName, job.TemplateFileName,
                                job.PhpFileName);
+  job.Argument = AArgument;
   return job;
 }
 
@@ -106,8 +107,17 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
   TDiagnostics& diags = result.Diagnostics;
   if (!ScriptAndTemplateFileFound(AJob.ScriptFileName, AJob.TemplateFileName)) {
     ErrorFileNotFound(out, AJob.ScriptFileName, AJob.TemplateFileName);
-    ReportMissing(diags, AJob.ScriptFileName, "script");
-    ReportMissing(diags, AJob.TemplateFileName, "template");
+    std::error_code ec;
+    if (!AJob.Argument.empty() && std::filesystem::is_directory(AJob.Argument, ec)) {
+      // "zoqc site": the user meant the pages in the folder.
+      AddFileDiagnostic(diags, AJob.Argument,
+                        "'" + AJob.Argument +
+                            "' is a folder; to translate the pages under it, use -r " +
+                            AJob.Argument);
+    } else {
+      ReportMissing(diags, AJob.ScriptFileName, "script");
+      ReportMissing(diags, AJob.TemplateFileName, "template");
+    }
     result.ExitCode = kExitError;
   } else {
     try {

@@ -20,6 +20,7 @@ struct TPageJob {
   std::string ScriptFileName;    // read
   std::string TemplateFileName;  // read
   std::string PhpFileName;       // written
+  std::string Argument;          // the page as named on the command line; "" for one found
 };
 
 // What a page's run printed and yielded. Pages never share state, so each can run on its own
