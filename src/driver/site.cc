@@ -31,34 +31,69 @@ std::string LabelOf(const std::string& AScriptFileName) {
   return AScriptFileName.substr(0, AScriptFileName.size() - 4);
 }
 
-// Lists AFolder and walks its subfolders; AVisited holds the folders already entered.
-void Walk(const TSiteFolder& AFolder, std::set<fs::path>& AVisited, std::vector<TSitePage>& APages,
-          std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
-  std::error_code ec;
-  const auto failed = [&] {
-    AErrors += "zoqc: cannot read folder '" + AFolder.Dir + "': " + ec.message() + "\n";
-  };
-  // A symbolic link back up the tree leads to a folder already entered: it ends there.
-  const fs::path real = fs::canonical(AFolder.Dir, ec);
-  if (ec) return failed();
-  if (!AVisited.insert(real).second) return;
-  std::vector<fs::directory_entry> entries;
-  fs::directory_iterator it(AFolder.Dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) entries.push_back(*it);
-  if (ec) return failed();
-  AFolders.push_back(AFolder);
-  std::sort(entries.begin(), entries.end());
-  for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with('.')) continue;  // hidden: ".git", editor files
-    if (entry.is_directory(ec)) {
-      Walk({Joined(AFolder.Dir, name), Joined(AFolder.OutDir, name)}, AVisited, APages, AFolders,
-           AErrors);
-    } else if (name.ends_with(".zoq")) {
-      APages.push_back(FolderPage(AFolder, name.substr(0, name.size() - 4)));
-    }
-  }
+// A path short enough for a message: its start and its end, the middle left out (never in the
+// middle of a UTF-8 character).
+std::string Shortened(const std::string& APath) {
+  constexpr std::size_t kKeep = 60;
+  if (APath.size() <= 2 * kKeep + 3) return APath;
+  const auto inside = [&](std::size_t AAt) { return (APath[AAt] & 0xC0) == 0x80; };
+  std::size_t head = kKeep;
+  while (head > 0 && inside(head)) --head;
+  std::size_t tail = APath.size() - kKeep;
+  while (tail < APath.size() && inside(tail)) ++tail;
+  return APath.substr(0, head) + "..." + APath.substr(tail);
 }
+
+// Lists the pages under one -r folder as the walk reports them.
+class TPageLister final : public TFolderVisitor {
+ public:
+  TPageLister(const std::string& ARoot, const std::string& AOutRoot, TSiteList& AList,
+              bool AKeepFolders, const TListingHooks& AHooks)
+      : Root(ARoot), OutRoot(AOutRoot), List(AList), KeepFolders(AKeepFolders), Hooks(AHooks) {}
+
+  bool Enter(const std::string& ADir, TFolderId AId) override {
+    if (!KeepFolders && !Hooks.Entering) return true;
+    const TSiteFolder folder{ADir, OutDirOf(ADir), AId};
+    if (Hooks.Entering) Hooks.Entering(folder);
+    if (KeepFolders) List.Folders.push_back(folder);
+    return true;
+  }
+  void Listed(const std::string& ADir) override {
+    if (Hooks.Listed) Hooks.Listed(ADir);
+  }
+  bool Entry(const std::string& ADir, const std::string& AName, bool AIsFolder) override {
+    if (AName.starts_with('.')) return false;  // hidden: ".git", editor files
+    if (!AIsFolder && AName.ends_with(".zoq"))
+      List.Pages.push_back(
+          FolderPage({ADir, OutDirOf(ADir), {}}, AName.substr(0, AName.size() - 4)));
+    return true;
+  }
+  void Failed(const std::string& ADir, TFolderFailure AFailure,
+              const std::string& AReason) override {
+    List.Errors += "zoqc: cannot read folder '" + Shortened(ADir) + "': ";
+    if (AFailure == TFolderFailure::TooLong)
+      List.Errors += "its path is " + std::to_string(ADir.size()) +
+                     " bytes long, and the system takes at most " + std::to_string(kMaxPathLength) +
+                     "; the folders below it are left out\n";
+    else
+      List.Errors += AReason + "\n";
+  }
+
+ private:
+  // Where the pages of ADir, a folder under Root, are written.
+  std::string OutDirOf(const std::string& ADir) const {
+    if (OutRoot == Root) return ADir;
+    std::size_t below = Root.size();
+    while (below < ADir.size() && (ADir[below] == '/' || ADir[below] == '\\')) ++below;
+    return below == ADir.size() ? OutRoot : Joined(OutRoot, ADir.substr(below));
+  }
+
+  const std::string& Root;
+  const std::string& OutRoot;
+  TSiteList& List;
+  bool KeepFolders;
+  const TListingHooks& Hooks;
+};
 
 // Redraws "[done/all] page" in place on a terminal, at most every 50 ms.
 class TStatusLine {
@@ -108,23 +143,21 @@ TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName) {
   return page;
 }
 
-void ListPages(const TSiteFolder& AFolder, std::vector<TSitePage>& APages,
-               std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
-  std::set<fs::path> visited;
-  const std::size_t first = APages.size();
-  Walk(AFolder, visited, APages, AFolders, AErrors);
-  std::sort(APages.begin() + static_cast<std::ptrdiff_t>(first), APages.end(),
-            [](const TSitePage& A, const TSitePage& B) {
-              return A.Job.ScriptFileName < B.Job.ScriptFileName;
-            });
-}
-
-void CollectPages(const TOptions& AOptions, std::vector<TSitePage>& APages,
-                  std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
+void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
+              const TListingHooks& AHooks) {
   for (const std::string& argument : AOptions.Pages)
-    APages.push_back(NamedPage(argument, AOptions.OutDir));
-  for (const std::string& dir : AOptions.Directories)
-    ListPages({dir, AOptions.OutDir.empty() ? dir : AOptions.OutDir}, APages, AFolders, AErrors);
+    AList.Pages.push_back(NamedPage(argument, AOptions.OutDir));
+  std::set<TFolderId> entered;
+  for (const std::string& dir : AOptions.Directories) {
+    const std::size_t first = AList.Pages.size();
+    TPageLister lister(dir, AOptions.OutDir.empty() ? dir : AOptions.OutDir, AList, AKeepFolders,
+                       AHooks);
+    WalkFolders(dir, lister, entered);
+    std::sort(AList.Pages.begin() + static_cast<std::ptrdiff_t>(first), AList.Pages.end(),
+              [](const TSitePage& A, const TSitePage& B) {
+                return A.Job.ScriptFileName < B.Job.ScriptFileName;
+              });
+  }
 }
 
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions) {
@@ -190,24 +223,22 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
 }
 
 int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bool AStatus) {
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<TSitePage> pages;
-  std::vector<TSiteFolder> folders;
-  std::string errors;
-  CollectPages(AOptions, pages, folders, errors);
-  AErr << errors;
+  TSiteList list;
+  ListSite(AOptions, list, AOptions.Watch);
+  AErr << list.Errors;
+  const std::vector<TSitePage>& pages = list.Pages;
   const TSiteTotals totals = TranslatePages(pages, AOptions, AOut, AErr, AStatus);
   int exit_code = totals.ExitCode;
-  if (!errors.empty()) exit_code = std::max(exit_code, kExitError);
+  if (!list.Errors.empty()) exit_code = std::max(exit_code, kExitError);
   if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - list.Start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
     AOut << pages.size() << " pages: " << totals.Translated << " translated, " << totals.Failed
          << " failed, " << totals.Warnings << " warnings, " << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, std::move(pages), std::move(folders), AOut, AErr);
+  return WatchSite(AOptions, std::move(list.Pages), std::move(list.Folders), AOut, AErr);
 }
 
 }  // namespace zoqc

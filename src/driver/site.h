@@ -2,12 +2,15 @@
 // translation on several threads with the console output kept in page order.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "src/driver/options.h"
 #include "src/driver/page.h"
+#include "src/platform/folders.h"
 
 namespace zoqc {
 
@@ -22,6 +25,22 @@ struct TSitePage {
 struct TSiteFolder {
   std::string Dir;     // as listed: the -r folder, then "/" and the names below it
   std::string OutDir;  // where its pages are written (Dir itself without an output folder)
+  TFolderId Id;        // the folder that was listed there
+};
+
+// What a listing says as it goes, folder by folder: a watch watches each folder before it is
+// read, so that no file made in it meanwhile goes unseen.
+struct TListingHooks {
+  std::function<void(const TSiteFolder&)> Entering;  // the folder is about to be read
+  std::function<void(const std::string&)> Listed;    // its entries have just been read
+};
+
+// The pages and folders of a run.
+struct TSiteList {
+  std::vector<TSitePage> Pages;      // named ones first, then those under each -r folder
+  std::vector<TSiteFolder> Folders;  // the folders listed under -r, when asked for
+  std::string Errors;                // a line for each folder that could not be read
+  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
 };
 
 // The page named by a command-line argument; with AOutDir it is written there.
@@ -30,15 +49,12 @@ TSitePage NamedPage(const std::string& AArgument, const std::string& AOutDir);
 // The page NAME.zoq in the folder AFolder.
 TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName);
 
-// Appends the pages under AFolder in sorted path order and the folders listed. Hidden entries
-// are skipped, and a folder reached again through a symbolic link is not entered twice. A
-// folder that cannot be listed appends a line to AErrors.
-void ListPages(const TSiteFolder& AFolder, std::vector<TSitePage>& APages,
-               std::vector<TSiteFolder>& AFolders, std::string& AErrors);
-
-// The pages of a run, named ones first, then those under each -r folder; and the folders.
-void CollectPages(const TOptions& AOptions, std::vector<TSitePage>& APages,
-                  std::vector<TSiteFolder>& AFolders, std::string& AErrors);
+// Appends the pages named and those under each -r folder (sorted by path for each folder;
+// AKeepFolders: the folders listed too). Hidden entries are skipped, and a folder reached
+// again (through a link, or under an earlier -r folder) is not entered twice. A folder that
+// cannot be listed appends a line to AList.Errors.
+void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
+              const TListingHooks& AHooks = {});
 
 // Creates the folder of the output, then translates the page.
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions);

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -115,6 +119,35 @@ TEST_F(SiteTest, OutDirMirrorsTheTree) {
   EXPECT_EQ(kGoodPage, ReadFile(Dir + "www/blog/2024/post.php"));
   EXPECT_FALSE(fs::exists(Dir + "src/index.php"));
   EXPECT_FALSE(fs::exists(Dir + "lone/page.php"));
+}
+
+// A folder whose path would pass the system's limit is said so, and the pages above it are
+// translated.
+TEST_F(SiteTest, FoldersPastThePathLimitAreLeftOutWithTheReason) {
+  Page("deep/top", kGoodScript);
+  const std::string name(200, 'n');
+  std::string dir = Dir + "deep";
+  while (dir.size() + 1 + name.size() <= kMaxPathLength) {
+    dir += "/" + name;
+    fs::create_directory(dir);
+  }
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);  // one more, past the limit
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, mkdirat(fd, name.c_str(), 0777));
+  close(fd);
+  const TRun run = RunAfterBanner({"--check", "-r", Dir + "deep"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_TRUE(run.Lines[0].starts_with("1 pages: 1 translated, 0 failed")) << run.Out;
+  const std::string limit = " bytes long, and the system takes at most " +
+                            std::to_string(kMaxPathLength) +
+                            "; the folders below it are left out\n";
+  EXPECT_NE(std::string::npos, run.Err.find("zoqc: cannot read folder '" + Dir + "deep/nnnn"))
+      << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find("nnn...nnn")) << run.Err;  // the path shortened
+  EXPECT_NE(std::string::npos, run.Err.find("nnnn': its path is " +
+                                            std::to_string(dir.size() + 1 + name.size()) + limit))
+      << run.Err;
+  EXPECT_LT(run.Err.size(), 300u);
 }
 
 TEST_F(SiteTest, FolderProblemsAndBadJobCounts) {

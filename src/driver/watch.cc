@@ -52,13 +52,11 @@ class TWatch {
       }
       if (lost) {
         // Changes went missing: everything is listed and translated again.
-        std::vector<TSitePage> pages;
-        std::vector<TSiteFolder> folders;
-        std::string errors;
-        CollectPages(Options, pages, folders, errors);
-        Err << errors;
+        TSiteList list;
+        ListSite(Options, list, true);
+        Err << list.Errors;
         Pages.clear();
-        Take(std::move(pages), std::move(folders));
+        Take(std::move(list.Pages), std::move(list.Folders));
         std::set<TPageKey> all;
         for (const auto& entry : Pages) all.insert(entry.first);
         Translate(all);
@@ -123,15 +121,19 @@ class TWatch {
     std::error_code ec;
     if (fs::is_directory(dir, ec)) {
       if (Whole.contains(dir)) return;
-      // Watched before it is listed: a file made in between is then either listed or seen.
-      AddWatch(dir);
-      std::vector<TSitePage> pages;
-      std::vector<TSiteFolder> folders;
-      std::string errors;
-      ListPages({dir, Joined(AParent.OutDir, AName)}, pages, folders, errors);
-      Err << errors;
-      for (const TSitePage& page : pages) ATouched.insert(KeyOf(page));
-      Take(std::move(pages), std::move(folders));
+      // Each folder is watched before it is listed: a file made in between is then either
+      // listed or seen.
+      TOptions sub = Options;
+      sub.Pages.clear();
+      sub.Directories = {dir};
+      if (!sub.OutDir.empty()) sub.OutDir = Joined(AParent.OutDir, AName);
+      TListingHooks hooks;
+      hooks.Entering = [this](const TSiteFolder& AFolder) { AddWatch(AFolder.Dir); };
+      TSiteList list;
+      ListSite(sub, list, true, hooks);
+      Err << list.Errors;
+      for (const TSitePage& page : list.Pages) ATouched.insert(KeyOf(page));
+      Take(std::move(list.Pages), std::move(list.Folders));
       return;
     }
     const auto inside = [&](const std::string& ADir) {
