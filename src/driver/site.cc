@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -95,6 +96,32 @@ class TPageLister final : public TFolderVisitor {
   const TListingHooks& Hooks;
 };
 
+// The same path in another spelling ("a/./x", "a//x") compares equal.
+std::string Normal(const std::string& APath) { return fs::path(APath).lexically_normal().string(); }
+
+// True when the names are one file: the same path, or two paths to the same file.
+bool IsSameFile(const std::string& AName, const std::string& BName) {
+  std::error_code ec;
+  return Normal(AName) == Normal(BName) || (fs::equivalent(AName, BName, ec) && !ec);
+}
+
+// Where the pages are written must be a folder, or not there yet.
+bool CheckOutDir(const std::string& AOutDir, std::string& AError) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(AOutDir, ec);
+  if (ec == std::errc::not_a_directory) {
+    AError = "zoqc: cannot write pages under '" + AOutDir +
+             "': a part of that path is a file, not a folder\n";
+    return false;
+  }
+  if (fs::exists(status) && !fs::is_directory(status)) {
+    AError = "zoqc: cannot write pages under '" + AOutDir + "': it is " +
+             (fs::is_regular_file(status) ? "a file, " : "") + "not a folder\n";
+    return false;
+  }
+  return true;
+}
+
 // Redraws "[done/all] page" in place on a terminal, at most every 50 ms.
 class TStatusLine {
  public:
@@ -128,6 +155,7 @@ TSitePage NamedPage(const std::string& AArgument, const std::string& AOutDir) {
   const fs::path script(page.Job.ScriptFileName);
   page.Dir = script.has_parent_path() ? script.parent_path().string() : ".";
   page.Label = LabelOf(page.Job.ScriptFileName);
+  page.Named = true;
   if (!AOutDir.empty())
     page.Job.PhpFileName = Joined(AOutDir, fs::path(page.Job.PhpFileName).filename().string());
   return page;
@@ -158,6 +186,30 @@ void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
                 return A.Job.ScriptFileName < B.Job.ScriptFileName;
               });
   }
+}
+
+void DropDuplicates(std::vector<TSitePage>& APages, std::string& AClashes) {
+  std::map<std::string, std::size_t> writers;  // an output, normalised -> the page writing it
+  std::vector<TSitePage> kept;
+  for (TSitePage& page : APages) {
+    const auto [writer, fresh] = writers.try_emplace(Normal(page.Job.PhpFileName), kept.size());
+    if (fresh) {
+      kept.push_back(std::move(page));
+      continue;
+    }
+    const TSitePage& first = kept[writer->second];
+    if (!IsSameFile(first.Job.ScriptFileName, page.Job.ScriptFileName))
+      AClashes += "zoqc: the pages '" + first.Label + "' and '" + page.Label +
+                  "' would both be written to '" + page.Job.PhpFileName + "'\n";
+  }
+  APages = std::move(kept);
+}
+
+bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError) {
+  if (!AOptions.OutDir.empty() && !CheckOutDir(AOptions.OutDir, AError)) return false;
+  ListSite(AOptions, AList, AOptions.Watch);
+  DropDuplicates(AList.Pages, AError);
+  return AError.empty();
 }
 
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions) {
@@ -222,23 +274,22 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   return totals;
 }
 
-int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bool AStatus) {
-  TSiteList list;
-  ListSite(AOptions, list, AOptions.Watch);
-  AErr << list.Errors;
-  const std::vector<TSitePage>& pages = list.Pages;
+int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::ostream& AErr,
+            bool AStatus) {
+  AErr << AList.Errors;
+  const std::vector<TSitePage>& pages = AList.Pages;
   const TSiteTotals totals = TranslatePages(pages, AOptions, AOut, AErr, AStatus);
   int exit_code = totals.ExitCode;
-  if (!list.Errors.empty()) exit_code = std::max(exit_code, kExitError);
+  if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
   if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - list.Start;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - AList.Start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
     AOut << pages.size() << " pages: " << totals.Translated << " translated, " << totals.Failed
          << " failed, " << totals.Warnings << " warnings, " << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, std::move(list.Pages), std::move(list.Folders), AOut, AErr);
+  return WatchSite(AOptions, std::move(AList.Pages), std::move(AList.Folders), AOut, AErr);
 }
 
 }  // namespace zoqc

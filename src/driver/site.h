@@ -16,9 +16,10 @@ namespace zoqc {
 
 // A page of the run.
 struct TSitePage {
-  TPageJob Job;       // its three files; PhpFileName is under the output folder when there is one
-  std::string Dir;    // the folder of its script, as listed (where its changes are seen)
-  std::string Label;  // how the status line names it: the script's name without ".zoq"
+  TPageJob Job;        // its three files; PhpFileName is under the output folder when there is one
+  std::string Dir;     // the folder of its script, as listed (where its changes are seen)
+  std::string Label;   // how the status line names it: the script's name without ".zoq"
+  bool Named = false;  // named on the command line, not found under a -r folder
 };
 
 // A folder whose every page is translated: a -r folder or one of its subfolders.
@@ -56,6 +57,16 @@ TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName);
 void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
               const TListingHooks& AHooks = {});
 
+// Keeps only the first of pages that are one page (the same script and output in other
+// spellings). Of two other pages written to one path, keeps the first and appends a line
+// naming both to AClashes.
+void DropDuplicates(std::vector<TSitePage>& APages, std::string& AClashes);
+
+// Lists the pages of a run, once each. False on a usage error, with its lines in AError: -o
+// names something that is not a folder, or two pages would be written to one path. Nothing
+// is written either way.
+[[nodiscard]] bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError);
+
 // Creates the folder of the output, then translates the page.
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions);
 
@@ -72,8 +83,9 @@ struct TSiteTotals {
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus);
 
-// The whole run after the banner: the pages, a summary line when there are several, then
-// watching when asked for. Yields the exit code.
-int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bool AStatus);
+// The whole run after the banner, on the pages that PlanSite listed: their translation, a
+// summary line when there are several, then watching when asked for. Yields the exit code.
+int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::ostream& AErr,
+            bool AStatus);
 
 }  // namespace zoqc
