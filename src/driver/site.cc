@@ -230,6 +230,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   std::vector<char> done(count, 0);
   std::size_t printed = 0;  // the pages before it are out
   TSiteTotals totals;
+  totals.Succeeded.assign(count, 0);
   TStatusLine status(AOut, AStatus, count);
   std::vector<TDiagnostic> diagnostics;  // of every page, for one JSON array
   std::mutex mutex;
@@ -249,6 +250,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         AErr << page.Err;
         totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
         (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
+        totals.Succeeded[printed] = page.ExitCode == kExitSuccess;
         totals.Warnings += page.Warnings;
         if (AOptions.Json)
           std::move(page.Diagnostics.begin(), page.Diagnostics.end(),
@@ -289,7 +291,7 @@ int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::
          << " failed, " << totals.Warnings << " warnings, " << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, std::move(AList.Pages), std::move(AList.Folders), AOut, AErr);
+  return WatchSite(AOptions, std::move(AList), totals, AOut, AErr);
 }
 
 }  // namespace zoqc

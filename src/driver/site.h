@@ -76,6 +76,7 @@ struct TSiteTotals {
   int Translated = 0;
   int Failed = 0;
   int Warnings = 0;
+  std::vector<char> Succeeded;  // for each page in order: 1 when it was translated
 };
 
 // Translates the pages on AOptions.Jobs threads (one per core when 0) and prints each page's
