@@ -272,7 +272,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   work();
   for (std::thread& thread : threads) thread.join();
   status.Clear();
-  if (AOptions.Json) AErr << RenderJson(diagnostics);
+  if (AOptions.Json) AErr << RenderJson(diagnostics, AOptions.Watch);
   return totals;
 }
 

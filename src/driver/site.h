@@ -81,6 +81,7 @@ struct TSiteTotals {
 
 // Translates the pages on AOptions.Jobs threads (one per core when 0) and prints each page's
 // messages in page order. AStatus: redraw a status line "[done/all] page" in place on AOut.
+// With --diagnostics-format=json, one JSON array (on one line when watching).
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus);
 

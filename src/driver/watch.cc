@@ -228,7 +228,8 @@ void TSiteWatch::Translate(const TPageKey& AKey) {
   const TPageResult result = TranslateSitePage(page, Rebuild);
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
   Out << result.Out;
-  Err << (Options.Json ? RenderJson(result.Diagnostics) : result.Err);
+  // JSON Lines: one document on one line for each translation.
+  Err << (Options.Json ? RenderJson(result.Diagnostics, true) : result.Err);
   if (result.ExitCode == kExitSuccess && !Options.Check && !Options.OutDir.empty())
     Written.insert(page.Job.PhpFileName);
   if (result.ExitCode == kExitSuccess && Options.Quiet) return;

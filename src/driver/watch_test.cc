@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,6 +74,29 @@ TEST_F(WatchSiteTest, PageWrittenWhileItsNewFolderIsReadIsSeen) {
   std::filesystem::create_directory("src/new");
   EXPECT_TRUE(Sees("src/new/page: translated in ")) << Out.str();
   EXPECT_TRUE(std::filesystem::exists("src/new/page.php"));
+}
+
+// With JSON diagnostics, standard error is JSON Lines: the first translation and every
+// rebuild one array, each on a line of its own.
+TEST_F(WatchSiteTest, JsonDiagnosticsAreOneDocumentALine) {
+  std::filesystem::create_directory("src");
+  WriteFile("src/a.zoq", "<?php" LF "<<+nope" LF);  // a warning
+  WriteFile("src/a.zot", "" LF);
+  WriteFile("src/b.zoq", "<?php" LF "<<x<<1" LF);
+  WriteFile("src/b.zot", "{x}" LF);
+  Start({"-r", "src", "--diagnostics-format=json"});
+  WriteFile("src/a.zot", "<!--BEGIN orphan--><!--END orphan-->" LF);  // one warning more
+  ASSERT_TRUE(Sees("src/a: translated in "));
+  WriteFile("src/b.zoq", "<?php" LF "<<x y" LF);  // an error
+  ASSERT_TRUE(Sees("src/b: failed in "));
+  std::vector<std::size_t> counts;  // diagnostics in each document
+  std::istringstream lines(Err.str());
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json document = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(document.is_array()) << line;
+    counts.push_back(document.size());
+  }
+  EXPECT_EQ((std::vector<std::size_t>{1, 2, 1}), counts) << Err.str();
 }
 
 }  // namespace
