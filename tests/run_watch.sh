@@ -1,43 +1,109 @@
 #!/usr/bin/env bash
-# Runs zoqc --watch for real: changes a template in place and by renaming a new file over it,
-# adds a page, and sees each page change; then stops it with SIGTERM and finds no temporary
-# file left. Usage: tests/run_watch.sh ZOQC_BINARY
+# Runs zoqc --watch for real, as a user edits a site: changes a template in place and by
+# renaming a new file over it, adds a page and a folder, saves a script a moment before its
+# template, deletes a page, moves a folder out and makes it again, moves in a folder holding
+# a link back up, and deletes the whole -r folder and makes it again. Each rebuild is awaited
+# by its "PAGE: translated in N ms" line. Then it stops zoqc with SIGTERM and finds no
+# temporary file left. Usage: tests/run_watch.sh ZOQC_BINARY
 set -u
 zoqc=$(realpath -e "${1:?usage: run_watch.sh ZOQC_BINARY}") || exit 2
 scratch=$(mktemp -d)
 pid=
 trap '[[ -n $pid ]] && kill -KILL "$pid" 2>/dev/null; rm -rf "$scratch"' EXIT
 cd "$scratch"
-mkdir -p src/blog
+mkdir -p src/blog/2024
 printf '<?php\n<<t<<"a"\n' >src/index.zoq
 printf '<p>{t}</p>\n' >src/index.zot
-printf '<?php\n<<t<<"b"\n' >src/blog/post.zoq
-printf '<h1>{t}</h1>\n' >src/blog/post.zot
+printf '<?php\n<<t<<"b"\n' >src/blog/2024/post.zoq
+printf '<h1>{t}</h1>\n' >src/blog/2024/post.zot
 
 fail() { echo "FAIL: $*"; cat log; exit 1; }
-# wait_for FILE TEXT: up to five seconds for FILE to hold TEXT.
+# wait_for FILE TEXT [COUNT]: up to five seconds for FILE to hold COUNT lines (default 1)
+# with TEXT.
 wait_for() {
   for _ in $(seq 100); do
-    grep -qF "$2" "$1" 2>/dev/null && return 0
+    [[ $(grep -cF -- "$2" "$1" 2>/dev/null) -ge ${3:-1} ]] && return 0
     sleep 0.05
   done
-  fail "$1 never held '$2'"
+  fail "$1 never held '$2' ${3:-1} times"
 }
+# expect PAGE: notes how many rebuilds of PAGE the log shows, before a change to it.
+# rebuilt PAGE FILE TEXT: waits for FILE to hold TEXT, and for a new line
+# "PAGE: translated in N ms".
+declare -A builds
+expect() { builds[$1]=$(grep -cF -- "$1: translated in " log); }
+rebuilt() {
+  wait_for "$2" "$3"
+  wait_for log "$1: translated in " $((${builds[$1]:-0} + 1))
+}
+# page DIR NAME VALUE: writes the page NAME under DIR, script first.
+page() { printf '<?php\n<<t<<"%s"\n' "$3" >"$1/$2.zoq" && printf '{t}\n' >"$1/$2.zot"; }
 
 "$zoqc" --watch -r src -o www >log 2>&1 &
 pid=$!
-wait_for log "watching 2 pages in 2 folders"
+wait_for log "watching 2 pages in 3 folders"
 grep -qF '<p><?php echo "a";?></p>' www/index.php || fail "first build"
 
+expect src/index
 printf '<p>{t} in place</p>\n' >src/index.zot                    # saved in place
-wait_for www/index.php 'echo "a";?> in place</p>'
-printf '<h1>{t} renamed</h1>\n' >src/blog/.post.zot.swp          # saved by rename
-mv src/blog/.post.zot.swp src/blog/post.zot
-wait_for www/blog/post.php 'echo "b";?> renamed</h1>'
+rebuilt src/index www/index.php 'echo "a";?> in place</p>'
+expect src/blog/2024/post
+printf '<h1>{t} renamed</h1>\n' >src/blog/2024/.post.zot.swp     # saved by rename
+mv src/blog/2024/.post.zot.swp src/blog/2024/post.zot
+rebuilt src/blog/2024/post www/blog/2024/post.php 'echo "b";?> renamed</h1>'
 printf '<?php\n<<t<<"bad\n<<x y\n' >src/index.zoq                # an error: watching goes on
 wait_for log "Error(2):need <<"
-mkdir src/new && printf '{t}\n' >src/new/page.zot && printf '<?php\n<<t<<"c"\n' >src/new/page.zoq
-wait_for www/new/page.php 'echo "c";?>'
+wait_for log "src/index: failed in "
+mkdir src/new && page src/new page c                             # a new folder with a page
+rebuilt src/new/page www/new/page.php 'echo "c";?>'
+
+# A script saved a moment before its template is one rebuild, not a missing template first.
+printf '<?php\n<<t<<"d"\n' >src/late.zoq
+sleep 0.05
+printf '{t}\n' >src/late.zot
+rebuilt src/late www/late.php 'echo "d";?>'
+grep -qF 'Error(1)' log && fail "a missing template reported before it came"
+
+# A page deleted: the page zoqc wrote for it under -o goes too, and the line says so.
+rm src/late.zoq src/late.zot
+wait_for log "src/late: gone, no longer watched; removed www/late.php"
+[[ -e www/late.php ]] && fail "www/late.php left behind"
+# ... but only a page zoqc wrote: an old page whose script never translated stays.
+printf 'old\n' >www/stale.php
+printf '<?php\n<<x y\n' >src/stale.zoq && printf '\n' >src/stale.zot
+wait_for log "src/stale: failed in "
+rm src/stale.zoq src/stale.zot
+wait_for log "src/stale: gone, no longer watched"
+[[ $(cat www/stale.php) == old ]] || fail "a page zoqc did not write was removed"
+
+# A folder with a subfolder moved out of the tree: its page is gone; made again, it is back.
+mv src/blog blog-moved
+wait_for log "src/blog/2024/post: gone, no longer watched"
+expect src/blog/2024/post
+mkdir -p src/blog/2024 && page src/blog/2024 post e
+rebuilt src/blog/2024/post www/blog/2024/post.php 'echo "e";?>'
+expect src/blog/2024/post
+printf '<?php\n<<t<<"f"\n' >src/blog/2024/post.zoq
+rebuilt src/blog/2024/post www/blog/2024/post.php 'echo "f";?>'
+
+# A folder holding a link back up moved in: the tree is still the tree that -r lists.
+mkdir loop && page loop p g && ln -s .. loop/up && mv loop src/loop
+rebuilt src/loop/p www/loop/p.php 'echo "g";?>'
+expect src/index
+printf '<?php\n<<t<<"h"\n' >src/index.zoq
+rebuilt src/index www/index.php 'echo "h";?>'
+[[ -e www/loop/up ]] && fail "the link back up was followed"
+
+# The -r folder deleted and made again: watching says so, and takes it up again.
+rm -rf src
+wait_for log "src: folder gone, waiting for it to come back"
+expect src/index
+mkdir src && page src index i
+wait_for log "src: folder back"
+rebuilt src/index www/index.php 'echo "i";?>'
+expect src/index
+printf '<?php\n<<t<<"j"\n' >src/index.zoq
+rebuilt src/index www/index.php 'echo "j";?>'
 
 kill -TERM "$pid"
 wait "$pid"

@@ -84,7 +84,7 @@ std::string RenderText(const std::vector<TDiagnostic>& ADiagnostics, bool AColor
   return out;
 }
 
-std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics) {
+std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics, bool AOneLine) {
   nlohmann::json all = nlohmann::json::array();
   for (const TDiagnostic& d : ADiagnostics) {
     nlohmann::json one = PlaceJson(d.Place);
@@ -106,7 +106,7 @@ std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics) {
     all.push_back(std::move(one));
   }
   // Names and source bytes need not be UTF-8: invalid bytes become U+FFFD instead of throwing.
-  return all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return all.dump(AOneLine ? -1 : 2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace zoqc

@@ -13,7 +13,7 @@ namespace zoqc {
 // reads "zoqc: MESSAGE".
 std::string RenderText(const std::vector<TDiagnostic>& ADiagnostics, bool AColor);
 
-// One JSON array with an object per diagnostic.
-std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics);
+// One JSON array with an object per diagnostic, indented, or all on one line (for JSON Lines).
+std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics, bool AOneLine = false);
 
 }  // namespace zoqc

@@ -98,6 +98,19 @@ TEST_F(DiagnosticsTest, WarningSwitches) {
   EXPECT_EQ("unknown-block unbound-placeholder ", names({"-Wno-unused-binding", "-Wall"}));
   EXPECT_EQ("unused-binding ", names({"-Wno-unknown-block", "-Wunused-binding"}));
   EXPECT_EQ("", names({"-Wall", "-Wunknown-block", "-w"}));
+  // -Wno-all undoes an earlier -Wall, and -Wall undoes an earlier -Wno-all.
+  EXPECT_EQ("unknown-block ", names({"-Wall", "-Wno-all"}));
+  EXPECT_EQ("unused-binding unknown-block unbound-placeholder ", names({"-Wno-all", "-Wall"}));
+}
+
+TEST_F(DiagnosticsTest, NoErrorUndoesWerror) {
+  WriteFile("page.zoq", "<?php" LF "<<+nope" LF);
+  WriteFile("page.zot", "");
+  EXPECT_EQ(1, RunZoqc({"-q", "-Werror", "page"}).ExitCode);
+  EXPECT_FALSE(std::filesystem::exists("page.php"));
+  EXPECT_EQ(0, RunZoqc({"-q", "-Werror", "-Wno-error", "page"}).ExitCode);
+  EXPECT_TRUE(std::filesystem::exists("page.php"));
+  EXPECT_EQ(1, RunZoqc({"-q", "-Wno-error", "-Werror", "page"}).ExitCode);  // the last one counts
 }
 
 TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {

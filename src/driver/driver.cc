@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "src/driver/command_line.h"
 #include "src/driver/options.h"
@@ -47,16 +48,24 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
+  // Every page named and every page under a -r folder, each once. Pages that would be
+  // written to one path are a usage error, found before anything is written.
+  const bool pages = !options.Pages.empty() || !options.Directories.empty();
+  TSiteList list;
+  if (pages && !PlanSite(options, list, error)) {
+    AErr << error;
+    return kExitUsage;
+  }
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later
-  if (options.Pages.empty() && options.Directories.empty()) {
+  if (!pages) {
     Usage(AOut);
     return Finish(AOut, AErr, kExitSuccess);
   }
-  // Every page named and every page under a -r folder; the worst outcome decides the exit
-  // code. The status line is for a person watching a terminal.
+  // The worst outcome decides the exit code. The status line is for a person watching a
+  // terminal.
   const bool status = !options.Quiet && &AOut == &std::cout && IsStandardOutputTerminal();
-  return Finish(AOut, AErr, RunSite(options, AOut, AErr, status));
+  return Finish(AOut, AErr, RunSite(options, std::move(list), AOut, AErr, status));
 }
 
 }  // namespace zoqc

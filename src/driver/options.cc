@@ -95,7 +95,8 @@ std::string RefusedOption(const char* const* argv) {
 }
 
 // The warnings as -W options ask: the defaults, or all with -Wall; then each -Wname or
-// -Wno-name, whatever its place; none at all with -w.
+// -Wno-name, whatever its place; none at all with -w. As with compilers, -Wno-all and
+// -Wno-error undo -Wall and -Werror, and of each pair the last one given counts.
 struct TWarningSwitches {
   bool All = false;
   bool None = false;
@@ -103,11 +104,14 @@ struct TWarningSwitches {
   std::vector<std::pair<TWarning, bool>> Each;
 
   [[nodiscard]] bool Add(std::string_view AArgument) {
-    if (AArgument == "all") return All = true;
-    if (AArgument == "error") return Errors = true;
     const bool on = !AArgument.starts_with("no-");
+    const std::string_view name = on ? AArgument : AArgument.substr(3);
+    if (name == "all" || name == "error") {
+      (name == "all" ? All : Errors) = on;
+      return true;
+    }
     TWarning warning;
-    if (!FindWarning(on ? AArgument : AArgument.substr(3), warning)) return false;
+    if (!FindWarning(name, warning)) return false;
     Each.emplace_back(warning, on);
     return true;
   }
@@ -233,6 +237,8 @@ void PrintHelp(std::ostream& AOut) {
           "                   or CSS can trigger\n"
           "  -w               report no warning\n"
           "  -Werror          treat warnings as errors: the page is not written\n"
+          "  -Wno-all, -Wno-error\n"
+          "                   undo -Wall or -Werror given before\n"
           "  --diagnostics-format=text|json\n"
           "                   errors and warnings on standard error as text (default) or as\n"
           "                   one JSON array\n"

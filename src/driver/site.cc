@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -31,33 +32,94 @@ std::string LabelOf(const std::string& AScriptFileName) {
   return AScriptFileName.substr(0, AScriptFileName.size() - 4);
 }
 
-// Lists AFolder and walks its subfolders; AVisited holds the folders already entered.
-void Walk(const TSiteFolder& AFolder, std::set<fs::path>& AVisited, std::vector<TSitePage>& APages,
-          std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
-  std::error_code ec;
-  const auto failed = [&] {
-    AErrors += "zoqc: cannot read folder '" + AFolder.Dir + "': " + ec.message() + "\n";
-  };
-  // A symbolic link back up the tree leads to a folder already entered: it ends there.
-  const fs::path real = fs::canonical(AFolder.Dir, ec);
-  if (ec) return failed();
-  if (!AVisited.insert(real).second) return;
-  std::vector<fs::directory_entry> entries;
-  fs::directory_iterator it(AFolder.Dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) entries.push_back(*it);
-  if (ec) return failed();
-  AFolders.push_back(AFolder);
-  std::sort(entries.begin(), entries.end());
-  for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with('.')) continue;  // hidden: ".git", editor files
-    if (entry.is_directory(ec)) {
-      Walk({Joined(AFolder.Dir, name), Joined(AFolder.OutDir, name)}, AVisited, APages, AFolders,
-           AErrors);
-    } else if (name.ends_with(".zoq")) {
-      APages.push_back(FolderPage(AFolder, name.substr(0, name.size() - 4)));
-    }
+// A path short enough for a message: its start and its end, the middle left out (never in the
+// middle of a UTF-8 character).
+std::string Shortened(const std::string& APath) {
+  constexpr std::size_t kKeep = 60;
+  if (APath.size() <= 2 * kKeep + 3) return APath;
+  const auto inside = [&](std::size_t AAt) { return (APath[AAt] & 0xC0) == 0x80; };
+  std::size_t head = kKeep;
+  while (head > 0 && inside(head)) --head;
+  std::size_t tail = APath.size() - kKeep;
+  while (tail < APath.size() && inside(tail)) ++tail;
+  return APath.substr(0, head) + "..." + APath.substr(tail);
+}
+
+// Lists the pages under one -r folder as the walk reports them.
+class TPageLister final : public TFolderVisitor {
+ public:
+  TPageLister(const std::string& ARoot, const std::string& AOutRoot, TSiteList& AList,
+              bool AKeepFolders, const TListingHooks& AHooks)
+      : Root(ARoot), OutRoot(AOutRoot), List(AList), KeepFolders(AKeepFolders), Hooks(AHooks) {}
+
+  bool Enter(const std::string& ADir, TFolderId AId) override {
+    if (!KeepFolders && !Hooks.Entering) return true;
+    const TSiteFolder folder{ADir, OutDirOf(ADir), AId};
+    if (Hooks.Entering) Hooks.Entering(folder);
+    if (KeepFolders) List.Folders.push_back(folder);
+    return true;
   }
+  void Listed(const std::string& ADir) override {
+    if (Hooks.Listed) Hooks.Listed(ADir);
+  }
+  bool Entry(const std::string& ADir, const std::string& AName, bool AIsFolder) override {
+    if (AName.starts_with('.')) return false;  // hidden: ".git", editor files
+    if (!AIsFolder && AName.ends_with(".zoq"))
+      List.Pages.push_back(
+          FolderPage({ADir, OutDirOf(ADir), {}}, AName.substr(0, AName.size() - 4)));
+    return true;
+  }
+  void Failed(const std::string& ADir, TFolderFailure AFailure,
+              const std::string& AReason) override {
+    List.Errors += "zoqc: cannot read folder '" + Shortened(ADir) + "': ";
+    if (AFailure == TFolderFailure::TooLong)
+      List.Errors += "its path is " + std::to_string(ADir.size()) +
+                     " bytes long, and the system takes at most " + std::to_string(kMaxPathLength) +
+                     "; the folders below it are left out\n";
+    else
+      List.Errors += AReason + "\n";
+  }
+
+ private:
+  // Where the pages of ADir, a folder under Root, are written.
+  std::string OutDirOf(const std::string& ADir) const {
+    if (OutRoot == Root) return ADir;
+    std::size_t below = Root.size();
+    while (below < ADir.size() && (ADir[below] == '/' || ADir[below] == '\\')) ++below;
+    return below == ADir.size() ? OutRoot : Joined(OutRoot, ADir.substr(below));
+  }
+
+  const std::string& Root;
+  const std::string& OutRoot;
+  TSiteList& List;
+  bool KeepFolders;
+  const TListingHooks& Hooks;
+};
+
+// The same path in another spelling ("a/./x", "a//x") compares equal.
+std::string Normal(const std::string& APath) { return fs::path(APath).lexically_normal().string(); }
+
+// True when the names are one file: the same path, or two paths to the same file.
+bool IsSameFile(const std::string& AName, const std::string& BName) {
+  std::error_code ec;
+  return Normal(AName) == Normal(BName) || (fs::equivalent(AName, BName, ec) && !ec);
+}
+
+// Where the pages are written must be a folder, or not there yet.
+bool CheckOutDir(const std::string& AOutDir, std::string& AError) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(AOutDir, ec);
+  if (ec == std::errc::not_a_directory) {
+    AError = "zoqc: cannot write pages under '" + AOutDir +
+             "': a part of that path is a file, not a folder\n";
+    return false;
+  }
+  if (fs::exists(status) && !fs::is_directory(status)) {
+    AError = "zoqc: cannot write pages under '" + AOutDir + "': it is " +
+             (fs::is_regular_file(status) ? "a file, " : "") + "not a folder\n";
+    return false;
+  }
+  return true;
 }
 
 // Redraws "[done/all] page" in place on a terminal, at most every 50 ms.
@@ -93,6 +155,7 @@ TSitePage NamedPage(const std::string& AArgument, const std::string& AOutDir) {
   const fs::path script(page.Job.ScriptFileName);
   page.Dir = script.has_parent_path() ? script.parent_path().string() : ".";
   page.Label = LabelOf(page.Job.ScriptFileName);
+  page.Named = true;
   if (!AOutDir.empty())
     page.Job.PhpFileName = Joined(AOutDir, fs::path(page.Job.PhpFileName).filename().string());
   return page;
@@ -108,23 +171,45 @@ TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName) {
   return page;
 }
 
-void ListPages(const TSiteFolder& AFolder, std::vector<TSitePage>& APages,
-               std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
-  std::set<fs::path> visited;
-  const std::size_t first = APages.size();
-  Walk(AFolder, visited, APages, AFolders, AErrors);
-  std::sort(APages.begin() + static_cast<std::ptrdiff_t>(first), APages.end(),
-            [](const TSitePage& A, const TSitePage& B) {
-              return A.Job.ScriptFileName < B.Job.ScriptFileName;
-            });
+void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
+              const TListingHooks& AHooks) {
+  for (const std::string& argument : AOptions.Pages)
+    AList.Pages.push_back(NamedPage(argument, AOptions.OutDir));
+  std::set<TFolderId> entered;
+  for (const std::string& dir : AOptions.Directories) {
+    const std::size_t first = AList.Pages.size();
+    TPageLister lister(dir, AOptions.OutDir.empty() ? dir : AOptions.OutDir, AList, AKeepFolders,
+                       AHooks);
+    WalkFolders(dir, lister, entered);
+    std::sort(AList.Pages.begin() + static_cast<std::ptrdiff_t>(first), AList.Pages.end(),
+              [](const TSitePage& A, const TSitePage& B) {
+                return A.Job.ScriptFileName < B.Job.ScriptFileName;
+              });
+  }
 }
 
-void CollectPages(const TOptions& AOptions, std::vector<TSitePage>& APages,
-                  std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
-  for (const std::string& argument : AOptions.Pages)
-    APages.push_back(NamedPage(argument, AOptions.OutDir));
-  for (const std::string& dir : AOptions.Directories)
-    ListPages({dir, AOptions.OutDir.empty() ? dir : AOptions.OutDir}, APages, AFolders, AErrors);
+void DropDuplicates(std::vector<TSitePage>& APages, std::string& AClashes) {
+  std::map<std::string, std::size_t> writers;  // an output, normalised -> the page writing it
+  std::vector<TSitePage> kept;
+  for (TSitePage& page : APages) {
+    const auto [writer, fresh] = writers.try_emplace(Normal(page.Job.PhpFileName), kept.size());
+    if (fresh) {
+      kept.push_back(std::move(page));
+      continue;
+    }
+    const TSitePage& first = kept[writer->second];
+    if (!IsSameFile(first.Job.ScriptFileName, page.Job.ScriptFileName))
+      AClashes += "zoqc: the pages '" + first.Label + "' and '" + page.Label +
+                  "' would both be written to '" + page.Job.PhpFileName + "'\n";
+  }
+  APages = std::move(kept);
+}
+
+bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError) {
+  if (!AOptions.OutDir.empty() && !CheckOutDir(AOptions.OutDir, AError)) return false;
+  ListSite(AOptions, AList, AOptions.Watch);
+  DropDuplicates(AList.Pages, AError);
+  return AError.empty();
 }
 
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions) {
@@ -145,6 +230,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   std::vector<char> done(count, 0);
   std::size_t printed = 0;  // the pages before it are out
   TSiteTotals totals;
+  totals.Succeeded.assign(count, 0);
   TStatusLine status(AOut, AStatus, count);
   std::vector<TDiagnostic> diagnostics;  // of every page, for one JSON array
   std::mutex mutex;
@@ -164,6 +250,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         AErr << page.Err;
         totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
         (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
+        totals.Succeeded[printed] = page.ExitCode == kExitSuccess;
         totals.Warnings += page.Warnings;
         if (AOptions.Json)
           std::move(page.Diagnostics.begin(), page.Diagnostics.end(),
@@ -185,29 +272,26 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   work();
   for (std::thread& thread : threads) thread.join();
   status.Clear();
-  if (AOptions.Json) AErr << RenderJson(diagnostics);
+  if (AOptions.Json) AErr << RenderJson(diagnostics, AOptions.Watch);
   return totals;
 }
 
-int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bool AStatus) {
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<TSitePage> pages;
-  std::vector<TSiteFolder> folders;
-  std::string errors;
-  CollectPages(AOptions, pages, folders, errors);
-  AErr << errors;
+int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::ostream& AErr,
+            bool AStatus) {
+  AErr << AList.Errors;
+  const std::vector<TSitePage>& pages = AList.Pages;
   const TSiteTotals totals = TranslatePages(pages, AOptions, AOut, AErr, AStatus);
   int exit_code = totals.ExitCode;
-  if (!errors.empty()) exit_code = std::max(exit_code, kExitError);
+  if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
   if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - AList.Start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
     AOut << pages.size() << " pages: " << totals.Translated << " translated, " << totals.Failed
          << " failed, " << totals.Warnings << " warnings, " << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, std::move(pages), std::move(folders), AOut, AErr);
+  return WatchSite(AOptions, std::move(AList), totals, AOut, AErr);
 }
 
 }  // namespace zoqc

@@ -2,26 +2,46 @@
 // translation on several threads with the console output kept in page order.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "src/driver/options.h"
 #include "src/driver/page.h"
+#include "src/platform/folders.h"
 
 namespace zoqc {
 
 // A page of the run.
 struct TSitePage {
-  TPageJob Job;       // its three files; PhpFileName is under the output folder when there is one
-  std::string Dir;    // the folder of its script, as listed (where its changes are seen)
-  std::string Label;  // how the status line names it: the script's name without ".zoq"
+  TPageJob Job;        // its three files; PhpFileName is under the output folder when there is one
+  std::string Dir;     // the folder of its script, as listed (where its changes are seen)
+  std::string Label;   // how the status line names it: the script's name without ".zoq"
+  bool Named = false;  // named on the command line, not found under a -r folder
 };
 
 // A folder whose every page is translated: a -r folder or one of its subfolders.
 struct TSiteFolder {
   std::string Dir;     // as listed: the -r folder, then "/" and the names below it
   std::string OutDir;  // where its pages are written (Dir itself without an output folder)
+  TFolderId Id;        // the folder that was listed there
+};
+
+// What a listing says as it goes, folder by folder: a watch watches each folder before it is
+// read, so that no file made in it meanwhile goes unseen.
+struct TListingHooks {
+  std::function<void(const TSiteFolder&)> Entering;  // the folder is about to be read
+  std::function<void(const std::string&)> Listed;    // its entries have just been read
+};
+
+// The pages and folders of a run.
+struct TSiteList {
+  std::vector<TSitePage> Pages;      // named ones first, then those under each -r folder
+  std::vector<TSiteFolder> Folders;  // the folders listed under -r, when asked for
+  std::string Errors;                // a line for each folder that could not be read
+  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
 };
 
 // The page named by a command-line argument; with AOutDir it is written there.
@@ -30,15 +50,22 @@ TSitePage NamedPage(const std::string& AArgument, const std::string& AOutDir);
 // The page NAME.zoq in the folder AFolder.
 TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName);
 
-// Appends the pages under AFolder in sorted path order and the folders listed. Hidden entries
-// are skipped, and a folder reached again through a symbolic link is not entered twice. A
-// folder that cannot be listed appends a line to AErrors.
-void ListPages(const TSiteFolder& AFolder, std::vector<TSitePage>& APages,
-               std::vector<TSiteFolder>& AFolders, std::string& AErrors);
+// Appends the pages named and those under each -r folder (sorted by path for each folder;
+// AKeepFolders: the folders listed too). Hidden entries are skipped, and a folder reached
+// again (through a link, or under an earlier -r folder) is not entered twice. A folder that
+// cannot be listed appends a line to AList.Errors.
+void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
+              const TListingHooks& AHooks = {});
 
-// The pages of a run, named ones first, then those under each -r folder; and the folders.
-void CollectPages(const TOptions& AOptions, std::vector<TSitePage>& APages,
-                  std::vector<TSiteFolder>& AFolders, std::string& AErrors);
+// Keeps only the first of pages that are one page (the same script and output in other
+// spellings). Of two other pages written to one path, keeps the first and appends a line
+// naming both to AClashes.
+void DropDuplicates(std::vector<TSitePage>& APages, std::string& AClashes);
+
+// Lists the pages of a run, once each. False on a usage error, with its lines in AError: -o
+// names something that is not a folder, or two pages would be written to one path. Nothing
+// is written either way.
+[[nodiscard]] bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError);
 
 // Creates the folder of the output, then translates the page.
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions);
@@ -49,15 +76,18 @@ struct TSiteTotals {
   int Translated = 0;
   int Failed = 0;
   int Warnings = 0;
+  std::vector<char> Succeeded;  // for each page in order: 1 when it was translated
 };
 
 // Translates the pages on AOptions.Jobs threads (one per core when 0) and prints each page's
 // messages in page order. AStatus: redraw a status line "[done/all] page" in place on AOut.
+// With --diagnostics-format=json, one JSON array (on one line when watching).
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus);
 
-// The whole run after the banner: the pages, a summary line when there are several, then
-// watching when asked for. Yields the exit code.
-int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bool AStatus);
+// The whole run after the banner, on the pages that PlanSite listed: their translation, a
+// summary line when there are several, then watching when asked for. Yields the exit code.
+int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::ostream& AErr,
+            bool AStatus);
 
 }  // namespace zoqc

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -115,6 +119,78 @@ TEST_F(SiteTest, OutDirMirrorsTheTree) {
   EXPECT_EQ(kGoodPage, ReadFile(Dir + "www/blog/2024/post.php"));
   EXPECT_FALSE(fs::exists(Dir + "src/index.php"));
   EXPECT_FALSE(fs::exists(Dir + "lone/page.php"));
+}
+
+// Two pages written to one path, or -o naming something that is not a folder: a usage error
+// that names the cause, before anything is written or printed.
+TEST_F(SiteTest, UsageErrorsBeforeAnythingIsWritten) {
+  Page("a/x", kGoodScript);
+  Page("b/x", kGoodScript);
+  Page("b/y", kGoodScript);
+  WriteFile(Dir + "file", "");
+  const std::string out = Dir + "out";
+  const std::string clash = "zoqc: the pages '" + Dir + "a/x' and '" + Dir +
+                            "b/x' would both be written to '" + out + "/x.php'\n";
+  const struct {
+    std::vector<std::string> Args;
+    std::string Err;
+  } cases[] = {
+      {{"-o", out, Dir + "a/x", Dir + "b/x"}, clash},
+      {{"-r", Dir + "a", "-r", Dir + "b", "-o", out}, clash},
+      {{"-o", Dir + "file", Dir + "b/y"},
+       "zoqc: cannot write pages under '" + Dir + "file': it is a file, not a folder\n"},
+      {{"-o", Dir + "file/sub", Dir + "b/y"},
+       "zoqc: cannot write pages under '" + Dir +
+           "file/sub': a part of that path is a file, "
+           "not a folder\n"},
+  };
+  for (const auto& [args, err] : cases) {
+    const TRun run = test_support::RunZoqc(args);
+    EXPECT_EQ(2, run.ExitCode) << err;
+    EXPECT_EQ("", run.Out);  // not even the banner
+    EXPECT_EQ(err, run.Err);
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
+// The same page or folder named twice, in any spelling, is translated once.
+TEST_F(SiteTest, NamedTwiceTranslatedOnce) {
+  Page("src/x", kGoodScript);
+  Page("src/sub/y", kGoodScript);
+  const TRun run = RunAfterBanner({"-r", Dir + "src", "-r", Dir + "src/", "-r", Dir + "./src",
+                                   Dir + "src/x", Dir + "src/x.zoq", Dir + "src//x"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_EQ(3u, run.Lines.size()) << run.Out;  // a success line for each page, and the summary
+  EXPECT_TRUE(run.Lines.back().starts_with("2 pages: 2 translated, ")) << run.Out;
+}
+
+// A folder whose path would pass the system's limit is said so, and the pages above it are
+// translated.
+TEST_F(SiteTest, FoldersPastThePathLimitAreLeftOutWithTheReason) {
+  Page("deep/top", kGoodScript);
+  const std::string name(200, 'n');
+  std::string dir = Dir + "deep";
+  while (dir.size() + 1 + name.size() <= kMaxPathLength) {
+    dir += "/" + name;
+    fs::create_directory(dir);
+  }
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);  // one more, past the limit
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, mkdirat(fd, name.c_str(), 0777));
+  close(fd);
+  const TRun run = RunAfterBanner({"--check", "-r", Dir + "deep"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_TRUE(run.Lines[0].starts_with("1 pages: 1 translated, 0 failed")) << run.Out;
+  const std::string limit = " bytes long, and the system takes at most " +
+                            std::to_string(kMaxPathLength) +
+                            "; the folders below it are left out\n";
+  EXPECT_NE(std::string::npos, run.Err.find("zoqc: cannot read folder '" + Dir + "deep/nnnn"))
+      << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find("nnn...nnn")) << run.Err;  // the path shortened
+  EXPECT_NE(std::string::npos, run.Err.find("nnnn': its path is " +
+                                            std::to_string(dir.size() + 1 + name.size()) + limit))
+      << run.Err;
+  EXPECT_LT(run.Err.size(), 300u);
 }
 
 TEST_F(SiteTest, FolderProblemsAndBadJobCounts) {

@@ -1,16 +1,17 @@
-// Watch mode: which page a change belongs to, and translating it again.
+// Watch mode: which page a change belongs to, the pages and folders kept as -r lists them,
+// and translating them again.
 #include "src/driver/watch.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <map>
-#include <set>
+#include <sstream>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 #include "src/check/render.h"
 #include "src/platform/files.h"
-#include "src/platform/watch.h"
 
 namespace zoqc {
 
@@ -18,182 +19,252 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using TPageKey = std::pair<std::string, std::string>;  // folder as watched, script file name
-
-TPageKey KeyOf(const TSitePage& APage) {
-  return {APage.Dir, fs::path(APage.Job.ScriptFileName).filename().string()};
+std::string Joined(const std::string& ADir, const std::string& AName) {
+  return (fs::path(ADir) / AName).string();
 }
 
-class TWatch {
- public:
-  TWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr)
-      : Options(AOptions), Out(AOut), Err(AErr) {
-    Rebuild.Quiet = true;  // the line per rebuild says it
-  }
+bool IsFolder(const std::string& APath) {
+  std::error_code ec;
+  return fs::is_directory(APath, ec);
+}
 
-  int Run(std::vector<TSitePage> APages, std::vector<TSiteFolder> AFolders) {
-    std::string error;
-    Watcher = NewFolderWatcher(error);
-    if (!Watcher) {
-      Err << "zoqc: " << error << std::endl;
-      return kExitFileFailure;
-    }
-    Take(std::move(APages), std::move(AFolders));
-    if (!Options.Quiet)
-      Out << "watching " << Pages.size() << " pages in " << Watched.size()
-          << " folders; Ctrl-C ends\n";
-    Out.flush();
-    for (;;) {
-      std::vector<TWatchEvent> events;
-      bool lost = false;
-      if (!Watcher->Wait(-1, events, lost, error)) {
-        Err << "zoqc: " << error << std::endl;
-        return kExitFileFailure;
-      }
-      if (lost) {
-        // Changes went missing: everything is listed and translated again.
-        std::vector<TSitePage> pages;
-        std::vector<TSiteFolder> folders;
-        std::string errors;
-        CollectPages(Options, pages, folders, errors);
-        Err << errors;
-        Pages.clear();
-        Take(std::move(pages), std::move(folders));
-        std::set<TPageKey> all;
-        for (const auto& entry : Pages) all.insert(entry.first);
-        Translate(all);
-      } else {
-        Translate(Affected(events));
-      }
-      Out.flush();
-      Err.flush();
-    }
-  }
-
- private:
-  // Starts watching the folders of the pages and the folders whose pages come and go.
-  void Take(std::vector<TSitePage> APages, std::vector<TSiteFolder> AFolders) {
-    for (TSiteFolder& folder : AFolders) {
-      AddWatch(folder.Dir);
-      Whole[folder.Dir] = std::move(folder);
-    }
-    for (TSitePage& page : APages) {
-      AddWatch(page.Dir);
-      Pages[KeyOf(page)] = std::move(page);
-    }
-  }
-
-  void AddWatch(const std::string& ADir) {
-    std::string error;
-    if (!Watched.insert(ADir).second) return;
-    if (!Watcher->Add(ADir, error)) Err << "zoqc: " << error << '\n';
-  }
-
-  // The pages that the changes touch; pages added under a folder are taken in, pages whose
-  // script went away are let go.
-  std::set<TPageKey> Affected(const std::vector<TWatchEvent>& AEvents) {
-    std::set<TPageKey> touched;
-    for (const TWatchEvent& event : AEvents) {
-      if (event.Name.starts_with('.')) continue;  // hidden, and our own temporary files
-      const auto folder = Whole.find(event.Dir);
-      if (event.IsDirectory) {
-        if (folder != Whole.end()) FolderChanged(folder->second, event.Name, touched);
-        continue;
-      }
-      const bool script = event.Name.ends_with(".zoq");
-      if (!script && !event.Name.ends_with(".zot")) continue;
-      const std::string name = event.Name.substr(0, event.Name.size() - 4);
-      const TPageKey key{event.Dir, name + ".zoq"};
-      if (Pages.contains(key)) {
-        touched.insert(key);
-      } else if (folder != Whole.end() && IsFileFound(Joined(event.Dir, key.second))) {
-        TSitePage page = FolderPage(folder->second, name);
-        Pages[key] = std::move(page);
-        touched.insert(key);
-      }
-    }
-    return touched;
-  }
-
-  // A subfolder ANAME of AParent appeared (its pages are taken in) or went away (they are
-  // let go).
-  void FolderChanged(const TSiteFolder& AParent, const std::string& AName,
-                     std::set<TPageKey>& ATouched) {
-    const std::string dir = Joined(AParent.Dir, AName);
-    std::error_code ec;
-    if (fs::is_directory(dir, ec)) {
-      if (Whole.contains(dir)) return;
-      // Watched before it is listed: a file made in between is then either listed or seen.
-      AddWatch(dir);
-      std::vector<TSitePage> pages;
-      std::vector<TSiteFolder> folders;
-      std::string errors;
-      ListPages({dir, Joined(AParent.OutDir, AName)}, pages, folders, errors);
-      Err << errors;
-      for (const TSitePage& page : pages) ATouched.insert(KeyOf(page));
-      Take(std::move(pages), std::move(folders));
-      return;
-    }
-    const auto inside = [&](const std::string& ADir) {
-      return ADir == dir || ADir.starts_with(dir + "/");
-    };
-    std::erase_if(Whole, [&](const auto& entry) { return inside(entry.first); });
-    std::erase_if(Watched, inside);  // the system has dropped their watches
-    for (auto it = Pages.begin(); it != Pages.end();) {
-      if (!inside(it->first.first)) {
-        ++it;
-        continue;
-      }
-      if (!Options.Quiet) Out << it->second.Label << ": gone, no longer watched\n";
-      ATouched.erase(it->first);
-      it = Pages.erase(it);
-    }
-  }
-
-  // Translates the pages of AKeys again, in order, with one line for each.
-  void Translate(const std::set<TPageKey>& AKeys) {
-    for (const TPageKey& key : AKeys) {
-      const auto found = Pages.find(key);
-      if (found == Pages.end()) continue;
-      const TSitePage& page = found->second;
-      if (Whole.contains(page.Dir) && !IsFileFound(page.Job.ScriptFileName)) {
-        if (!Options.Quiet) Out << page.Label << ": gone, no longer watched\n";
-        Pages.erase(found);
-        continue;
-      }
-      const auto start = std::chrono::steady_clock::now();
-      const TPageResult result = TranslateSitePage(page, Rebuild);
-      const std::chrono::duration<double, std::milli> took =
-          std::chrono::steady_clock::now() - start;
-      Out << result.Out;
-      Err << (Options.Json ? RenderJson(result.Diagnostics) : result.Err);
-      if (result.ExitCode == kExitSuccess && Options.Quiet) continue;
-      char line[64];
-      std::snprintf(line, sizeof line, " in %.1f ms\n", took.count());
-      Out << page.Label << (result.ExitCode == kExitSuccess ? ": translated" : ": failed") << line;
-    }
-  }
-
-  static std::string Joined(const std::string& ADir, const std::string& AName) {
-    return (fs::path(ADir) / AName).string();
-  }
-
-  const TOptions& Options;
-  TOptions Rebuild = Options;  // the same, without the success line
-  std::ostream& Out;
-  std::ostream& Err;
-  std::unique_ptr<TFolderWatcher> Watcher;
-  std::map<TPageKey, TSitePage> Pages;       // every page watched
-  std::map<std::string, TSiteFolder> Whole;  // folders whose pages come and go
-  std::set<std::string> Watched;             // folders given to the watcher
-};
+// The lines of AText.
+std::set<std::string> LinesOf(const std::string& AText) {
+  std::set<std::string> lines;
+  std::istringstream in(AText);
+  for (std::string line; std::getline(in, line);) lines.insert(line);
+  return lines;
+}
 
 }  // namespace
 
-int WatchSite(const TOptions& AOptions, std::vector<TSitePage> APages,
-              std::vector<TSiteFolder> AFolders, std::ostream& AOut, std::ostream& AErr) {
-  TWatch watch(AOptions, AOut, AErr);
-  return watch.Run(std::move(APages), std::move(AFolders));
+TSiteWatch::TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr)
+    : Options(AOptions), Rebuild(AOptions), Out(AOut), Err(AErr) {
+  Rebuild.Quiet = true;  // the line per rebuild says it
+}
+
+TSiteWatch::TPageKey TSiteWatch::KeyOf(const TSitePage& APage) {
+  return {APage.Dir, fs::path(APage.Job.ScriptFileName).filename().string(), APage.Job.PhpFileName};
+}
+
+bool TSiteWatch::Start(TSiteList AList, const TSiteTotals& AFirst, std::string& AError) {
+  Watcher = NewFolderWatcher(AError);
+  if (!Watcher) return false;
+  const bool writes = !Options.Check && !Options.OutDir.empty();
+  for (std::size_t idx = 0; idx < AList.Pages.size(); ++idx) {
+    TSitePage& page = AList.Pages[idx];
+    if (writes && idx < AFirst.Succeeded.size() && AFirst.Succeeded[idx] != 0)
+      Written.insert(page.Job.PhpFileName);
+    if (page.Named && NamedDirs.insert(page.Dir).second) WatchFolder(page.Dir, {});
+    TPageKey key = KeyOf(page);
+    Pages.emplace(std::move(key), std::move(page));
+  }
+  Errors = LinesOf(AList.Errors);  // said already
+  // Listed again, now with every folder watched before it is read: what changed since the
+  // first listing is found now, and what changes from here on is seen.
+  std::set<TPageKey> touched;
+  Relist(touched);
+  if (!Options.Quiet)
+    Out << "watching " << Pages.size() << " pages in " << Watched.size()
+        << " folders; Ctrl-C ends\n";
+  Settle(touched);
+  Out.flush();
+  Err.flush();
+  return true;
+}
+
+bool TSiteWatch::Step(int ATimeoutMs, std::string& AError) {
+  // Wake for the first page whose time to settle is up, and to look for folders that are gone.
+  auto wake = TClock::time_point::max();
+  for (const auto& [key, until] : Waiting) wake = std::min(wake, until);
+  const auto now = TClock::now();
+  if (!MissingRoots.empty()) wake = std::min(wake, now + kLookAgainTime);
+  int timeout = ATimeoutMs;
+  if (wake != TClock::time_point::max()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+    const int ms = static_cast<int>(std::max<decltype(left)>(left, 0));
+    timeout = timeout < 0 ? ms : std::min(timeout, ms);
+  }
+  std::vector<TWatchEvent> events;
+  bool lost = false;
+  if (!Watcher->Wait(timeout, events, lost, AError)) return false;
+  std::set<TPageKey> touched;
+  bool relist = Affected(events, touched) || lost;
+  for (const std::string& root : MissingRoots) relist = relist || IsFolder(root);
+  if (relist) Relist(touched);
+  if (lost)  // changes went missing: every page is translated again
+    for (const auto& entry : Pages) touched.insert(entry.first);
+  Settle(touched);
+  // The pages whose missing half did not come: a script gone for good is a page gone.
+  std::vector<TPageKey> due;
+  for (const auto& [key, until] : Waiting)
+    if (until <= TClock::now()) due.push_back(key);
+  for (const TPageKey& key : due) {
+    Waiting.erase(key);
+    const auto found = Pages.find(key);
+    if (found == Pages.end()) continue;
+    if (!found->second.Named && !IsFileFound(found->second.Job.ScriptFileName))
+      Gone(key);
+    else
+      Translate(key);
+  }
+  Out.flush();
+  Err.flush();
+  return true;
+}
+
+void TSiteWatch::Relist(std::set<TPageKey>& ATouched) {
+  TSiteList list;
+  TListingHooks hooks;
+  hooks.Entering = [this](const TSiteFolder& AFolder) { WatchFolder(AFolder.Dir, AFolder.Id); };
+  hooks.Listed = AfterListing;
+  Replaced.clear();
+  ListSite(Options, list, true, hooks);
+  // Of two pages written to one path, the one watched already keeps it.
+  std::stable_partition(list.Pages.begin(), list.Pages.end(),
+                        [&](const TSitePage& APage) { return Pages.contains(KeyOf(APage)); });
+  std::string clashes;
+  DropDuplicates(list.Pages, clashes);
+  std::set<std::string> errors = LinesOf(list.Errors + clashes);
+  for (const std::string& line : errors)
+    if (!Errors.contains(line)) Err << line << '\n';
+  Errors = std::move(errors);
+
+  std::map<TPageKey, TSitePage> pages;
+  for (TSitePage& page : list.Pages) {
+    TPageKey key = KeyOf(page);
+    if (!Pages.contains(key) || Replaced.contains(page.Dir)) ATouched.insert(key);
+    pages.emplace(std::move(key), std::move(page));
+  }
+  std::vector<TPageKey> gone;
+  for (const auto& entry : Pages)
+    if (!pages.contains(entry.first)) gone.push_back(entry.first);
+  for (const TPageKey& key : gone) Gone(key);
+  Pages = std::move(pages);
+
+  Folders.clear();
+  for (TSiteFolder& folder : list.Folders) Folders[folder.Dir] = std::move(folder);
+  for (auto it = Watched.begin(); it != Watched.end();) {
+    if (Folders.contains(it->first) || NamedDirs.contains(it->first)) {
+      ++it;
+      continue;
+    }
+    Watcher->Remove(it->first);  // gone, or no longer part of the site
+    it = Watched.erase(it);
+  }
+  for (const std::string& root : Options.Directories) {
+    if (Folders.contains(root) || IsFolder(root)) {
+      if (MissingRoots.erase(root) != 0 && !Options.Quiet) Out << root << ": folder back\n";
+    } else if (MissingRoots.insert(root).second && !Options.Quiet) {
+      Out << root << ": folder gone, waiting for it to come back\n";
+    }
+  }
+}
+
+void TSiteWatch::WatchFolder(const std::string& ADir, TFolderId AId) {
+  const auto known = Watched.find(ADir);
+  if (known != Watched.end()) {
+    if (known->second == AId) return;
+    // Another folder under the same name (removed or moved away, and made again): its pages
+    // are read again, and the watch goes to the new one.
+    if (known->second != TFolderId{}) Replaced.insert(ADir);
+  }
+  std::string error;
+  if (!Watcher->Add(ADir, error)) Err << "zoqc: " << error << '\n';
+  Watched[ADir] = AId;
+}
+
+bool TSiteWatch::Affected(const std::vector<TWatchEvent>& AEvents, std::set<TPageKey>& ATouched) {
+  bool relist = false;
+  for (const TWatchEvent& event : AEvents) {
+    if (event.Name.empty()) {  // a watched folder itself was removed or moved away
+      relist = true;
+      continue;
+    }
+    if (event.Name.starts_with('.')) continue;  // hidden, and our own temporary files
+    const bool listed = Folders.contains(event.Dir);
+    if (event.IsDirectory) {
+      relist = relist || listed;
+      continue;
+    }
+    const bool script = event.Name.ends_with(".zoq");
+    if (script || event.Name.ends_with(".zot")) {
+      const std::string name = event.Name.substr(0, event.Name.size() - 4) + ".zoq";
+      bool known = false;
+      for (auto it = Pages.lower_bound({event.Dir, name, ""});
+           it != Pages.end() && std::get<0>(it->first) == event.Dir &&
+           std::get<1>(it->first) == name;
+           ++it) {
+        ATouched.insert(it->first);
+        known = true;
+      }
+      relist = relist || (!known && script && listed);  // a new page
+      continue;
+    }
+    // A link to a folder made or removed changes the tree as -r lists it.
+    const std::string path = Joined(event.Dir, event.Name);
+    relist = relist || (listed && (IsFolder(path) || Folders.contains(path)));
+  }
+  return relist;
+}
+
+void TSiteWatch::Settle(const std::set<TPageKey>& AKeys) {
+  for (const TPageKey& key : AKeys) {
+    const auto found = Pages.find(key);
+    if (found == Pages.end()) continue;
+    const TPageJob& job = found->second.Job;
+    if (IsFileFound(job.ScriptFileName) && IsFileFound(job.TemplateFileName)) {
+      Waiting.erase(key);
+      Translate(key);
+    } else {
+      Waiting.try_emplace(key, TClock::now() + kSettleTime);  // the first change sets the time
+    }
+  }
+}
+
+void TSiteWatch::Translate(const TPageKey& AKey) {
+  const TSitePage& page = Pages.at(AKey);
+  const auto start = TClock::now();
+  const TPageResult result = TranslateSitePage(page, Rebuild);
+  const std::chrono::duration<double, std::milli> took = TClock::now() - start;
+  Out << result.Out;
+  // JSON Lines: one document on one line for each translation.
+  Err << (Options.Json ? RenderJson(result.Diagnostics, true) : result.Err);
+  if (result.ExitCode == kExitSuccess && !Options.Check && !Options.OutDir.empty())
+    Written.insert(page.Job.PhpFileName);
+  if (result.ExitCode == kExitSuccess && Options.Quiet) return;
+  char line[64];
+  std::snprintf(line, sizeof line, " in %.1f ms\n", took.count());
+  Out << page.Label << (result.ExitCode == kExitSuccess ? ": translated" : ": failed") << line;
+}
+
+void TSiteWatch::Gone(const TPageKey& AKey) {
+  const auto found = Pages.find(AKey);
+  if (found == Pages.end()) return;
+  const std::string& php = found->second.Job.PhpFileName;
+  std::string line = found->second.Label + ": gone, no longer watched";
+  // Under -o the page has no source any more: the one zoqc wrote goes too.
+  if (Written.erase(php) != 0) {
+    std::error_code ec;
+    if (fs::remove(php, ec))
+      line += "; removed " + php;
+    else if (ec)
+      Err << "zoqc: cannot remove '" << php << "': " << ec.message() << '\n';
+  }
+  if (!Options.Quiet) Out << line << '\n';
+  Waiting.erase(AKey);
+  Pages.erase(found);
+}
+
+int WatchSite(const TOptions& AOptions, TSiteList AList, const TSiteTotals& AFirst,
+              std::ostream& AOut, std::ostream& AErr) {
+  TSiteWatch watch(AOptions, AOut, AErr);
+  std::string error;
+  if (watch.Start(std::move(AList), AFirst, error))
+    while (watch.Step(-1, error)) {
+    }
+  AErr << "zoqc: " << error << std::endl;
+  return kExitFileFailure;
 }
 
 }  // namespace zoqc

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "src/platform/watch.h"
 
@@ -16,8 +17,8 @@ namespace {
 
 // A finished write, an entry created, removed or renamed in or out; enough for both saving in
 // place and saving by renaming a new file over the old one.
-constexpr std::uint32_t kEvents =
-    IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB;
+constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                  IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 
 // A file just created with one name only: its IN_CLOSE_WRITE follows once it is written, so
 // the creation itself is not reported (a symbolic or hard link gets no such event).
@@ -38,8 +39,23 @@ class TInotifyWatcher final : public TFolderWatcher {
       AError = "cannot watch folder '" + ADir + "': " + std::strerror(errno);
       return false;
     }
-    Folders[wd] = ADir;
+    const auto known = Descriptors.find(ADir);
+    if (known != Descriptors.end() && known->second != wd) Remove(ADir);  // another folder then
+    Folders[wd].insert(ADir);  // the same folder under another name has the same descriptor
+    Descriptors[ADir] = wd;
     return true;
+  }
+
+  void Remove(const std::string& ADir) override {
+    const auto found = Descriptors.find(ADir);
+    if (found == Descriptors.end()) return;
+    const int wd = found->second;
+    Descriptors.erase(found);
+    std::set<std::string>& names = Folders[wd];
+    names.erase(ADir);
+    if (!names.empty()) return;
+    Folders.erase(wd);
+    inotify_rm_watch(Fd, wd);
   }
 
   bool Wait(int ATimeoutMs, std::vector<TWatchEvent>& AEvents, bool& ALost,
@@ -62,13 +78,20 @@ class TInotifyWatcher final : public TFolderWatcher {
         if (event->mask & IN_Q_OVERFLOW) ALost = true;
         const auto folder = Folders.find(event->wd);
         if (folder == Folders.end()) continue;
-        if (event->mask & IN_IGNORED) {  // the folder went away
+        if (event->mask & IN_IGNORED) {  // the system has dropped the watch
+          for (const std::string& name : folder->second) Descriptors.erase(name);
           Folders.erase(folder);
           continue;
         }
-        if (event->len == 0) continue;  // about the folder itself
-        if ((event->mask & IN_CREATE) && IsBeingWritten(folder->second, event->name)) continue;
-        AEvents.push_back({folder->second, event->name, (event->mask & IN_ISDIR) != 0});
+        if (event->len == 0) {  // the folder itself
+          if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF))
+            for (const std::string& name : folder->second) AEvents.push_back({name, "", true});
+          continue;
+        }
+        for (const std::string& name : folder->second) {
+          if ((event->mask & IN_CREATE) && IsBeingWritten(name, event->name)) break;
+          AEvents.push_back({name, event->name, (event->mask & IN_ISDIR) != 0});
+        }
       }
     }
   }
@@ -80,7 +103,8 @@ class TInotifyWatcher final : public TFolderWatcher {
   }
 
   int Fd;
-  std::map<int, std::string> Folders;  // watch descriptor -> the folder as given
+  std::map<int, std::set<std::string>> Folders;  // watch descriptor -> the names given
+  std::map<std::string, int> Descriptors;        // a name given -> its watch descriptor
 };
 
 }  // namespace

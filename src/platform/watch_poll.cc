@@ -54,6 +54,8 @@ class TPollingWatcher final : public TFolderWatcher {
     return true;
   }
 
+  void Remove(const std::string& ADir) override { Folders.erase(ADir); }
+
   bool Wait(int ATimeoutMs, std::vector<TWatchEvent>& AEvents, bool& ALost, std::string&) override {
     ALost = false;
     const auto deadline =
@@ -75,8 +77,9 @@ class TPollingWatcher final : public TFolderWatcher {
   void Compare(std::vector<TWatchEvent>& AEvents) {
     for (auto it = Folders.begin(); it != Folders.end();) {
       TListing now;
-      if (!ListFolder(it->first, now)) {
-        it = Folders.erase(it);  // gone: its parent's listing reports it
+      if (!ListFolder(it->first, now)) {  // gone
+        AEvents.push_back({it->first, "", true});
+        it = Folders.erase(it);
         continue;
       }
       const TListing& old = it->second;

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,30 @@ TEST_P(WatchTest, SeesWritesRenamesAndFolders) {
   std::filesystem::remove(dir + "/page.zot");
   EXPECT_TRUE(Sees(*watcher, dir, "page.zot"));
   EXPECT_FALSE(watcher->Add(Dir + "nothing", error));
+}
+
+// A folder let go is no longer reported; a watched folder removed is reported itself, with no
+// name, under each name it was given.
+TEST_P(WatchTest, LetsGoAndSeesAFolderGo) {
+  const std::string kept = Dir + "kept";
+  const std::string gone = Dir + "gone";
+  std::filesystem::create_directory(kept);
+  std::filesystem::create_directory(gone);
+  auto watcher = NewWatcher();
+  std::string error;
+  ASSERT_TRUE(watcher->Add(kept, error) && watcher->Add(gone, error)) << error;
+  ASSERT_TRUE(watcher->Add(gone + "/", error)) << error;  // the same folder, another name
+  watcher->Remove(kept);
+  WriteFile(kept + "/page.zot", "unseen");
+  std::filesystem::remove(gone);
+  std::set<std::string> seen;  // "folder|name" of every event in 0.3 s
+  for (int round = 0; round < 6; ++round) {
+    std::vector<TWatchEvent> events;
+    bool lost = false;
+    ASSERT_TRUE(watcher->Wait(50, events, lost, error)) << error;
+    for (const TWatchEvent& event : events) seen.insert(event.Dir + "|" + event.Name);
+  }
+  EXPECT_EQ((std::set<std::string>{gone + "|", gone + "/|"}), seen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, WatchTest, ::testing::Bool(),

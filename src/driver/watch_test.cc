@@ -1,0 +1,105 @@
+// Tests of watching a site in this process, where a hook can act at a chosen moment.
+#include "src/driver/watch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/run_zoqc.h"
+
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+using test_support::WriteFile;
+
+class WatchSiteTest : public test_support::TScratchCwdTest {
+ protected:
+  // Translates the pages of AArgs once, as zoqc --watch does, and starts watching them.
+  void Start(const std::vector<std::string>& AArgs) {
+    std::vector<const char*> argv = {"zoqc", "--watch"};
+    for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
+    std::string error;
+    ASSERT_TRUE(ParseOptions(static_cast<int>(argv.size()), argv.data(), Options, error));
+    TSiteList list;
+    ASSERT_TRUE(PlanSite(Options, list, error)) << error;
+    const TSiteTotals first = TranslatePages(list.Pages, Options, Out, Err, false);
+    Watch = std::make_unique<TSiteWatch>(Options, Out, Err);
+    Watch->AfterListing = [this](const std::string& ADir) {
+      if (OnListed) OnListed(ADir);
+    };
+    ASSERT_TRUE(Watch->Start(std::move(list), first, error)) << error;
+  }
+
+  // Watches for up to five seconds, until standard output holds AText after what was seen.
+  bool Sees(const std::string& AText) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::string error;
+    while (std::chrono::steady_clock::now() < until) {
+      const std::size_t at = Out.str().find(AText, Seen);
+      if (at != std::string::npos) {
+        Seen = at + AText.size();
+        return true;
+      }
+      if (!Watch->Step(50, error)) return false;
+    }
+    return false;
+  }
+
+  TOptions Options;
+  std::ostringstream Out;
+  std::ostringstream Err;
+  std::unique_ptr<TSiteWatch> Watch;
+  std::function<void(const std::string&)> OnListed;
+  std::size_t Seen = 0;  // how much of Out Sees has looked at
+};
+
+// A folder made while watching, with a page written into it while zoqc reads the folder: the
+// folder is watched before it is read, so the page is seen either way.
+TEST_F(WatchSiteTest, PageWrittenWhileItsNewFolderIsReadIsSeen) {
+  std::filesystem::create_directory("src");
+  Start({"-r", "src"});
+  OnListed = [](const std::string& ADir) {
+    if (ADir != "src/new" || std::filesystem::exists("src/new/page.zoq")) return;
+    WriteFile("src/new/page.zot", "{a}" LF);
+    WriteFile("src/new/page.zoq", "<?php" LF "<<a<<1" LF);
+  };
+  std::filesystem::create_directory("src/new");
+  EXPECT_TRUE(Sees("src/new/page: translated in ")) << Out.str();
+  EXPECT_TRUE(std::filesystem::exists("src/new/page.php"));
+}
+
+// With JSON diagnostics, standard error is JSON Lines: the first translation and every
+// rebuild one array, each on a line of its own.
+TEST_F(WatchSiteTest, JsonDiagnosticsAreOneDocumentALine) {
+  std::filesystem::create_directory("src");
+  WriteFile("src/a.zoq", "<?php" LF "<<+nope" LF);  // a warning
+  WriteFile("src/a.zot", "" LF);
+  WriteFile("src/b.zoq", "<?php" LF "<<x<<1" LF);
+  WriteFile("src/b.zot", "{x}" LF);
+  Start({"-r", "src", "--diagnostics-format=json"});
+  WriteFile("src/a.zot", "<!--BEGIN orphan--><!--END orphan-->" LF);  // one warning more
+  ASSERT_TRUE(Sees("src/a: translated in "));
+  WriteFile("src/b.zoq", "<?php" LF "<<x y" LF);  // an error
+  ASSERT_TRUE(Sees("src/b: failed in "));
+  std::vector<std::size_t> counts;  // diagnostics in each document
+  std::istringstream lines(Err.str());
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json document = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(document.is_array()) << line;
+    counts.push_back(document.size());
+  }
+  EXPECT_EQ((std::vector<std::size_t>{1, 2, 1}), counts) << Err.str();
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef LF
