@@ -4,7 +4,8 @@
 # template, deletes a page, moves a folder out and makes it again, moves in a folder holding
 # a link back up, and deletes the whole -r folder and makes it again. Each rebuild is awaited
 # by its "PAGE: translated in N ms" line. Then it stops zoqc with SIGTERM and finds no
-# temporary file left. Usage: tests/run_watch.sh ZOQC_BINARY
+# temporary file left. Where php is, a page PHP cannot parse is refused (lint is on).
+# Usage: tests/run_watch.sh ZOQC_BINARY
 set -u
 zoqc=$(realpath -e "${1:?usage: run_watch.sh ZOQC_BINARY}") || exit 2
 scratch=$(mktemp -d)
@@ -54,6 +55,10 @@ rebuilt src/blog/2024/post www/blog/2024/post.php 'echo "b";?> renamed</h1>'
 printf '<?php\n<<t<<"bad\n<<x y\n' >src/index.zoq                # an error: watching goes on
 wait_for log "Error(2):need <<"
 wait_for log "src/index: failed in "
+if command -v php >/dev/null 2>&1; then                          # lint is on where php is
+  printf '<?php\n$x = ;\n<<t<<"a"\n' >src/index.zoq
+  wait_for log "src/index.zoq:2:1: error: PHP cannot parse the page"
+fi
 mkdir src/new && page src/new page c                             # a new folder with a page
 rebuilt src/new/page www/new/page.php 'echo "c";?>'
 

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "src/driver/command_line.h"
+#include "src/driver/explain.h"
+#include "src/driver/lint.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
@@ -48,6 +51,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
+  if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.
   const bool pages = !options.Pages.empty() || !options.Directories.empty();
@@ -55,6 +59,19 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   if (pages && !PlanSite(options, list, error)) {
     AErr << error;
     return kExitUsage;
+  }
+  // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs
+  // nothing per save there.
+  std::unique_ptr<TPhpLinter> linter;
+  if (options.Lint || (options.Watch && !options.NoLint)) {
+    std::string reason;
+    linter = TPhpLinter::Open(options.Php, reason);
+    if (!linter && options.Lint) {
+      AErr << "zoqc: --lint needs PHP: " << reason
+           << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
+      return kExitUsage;
+    }
+    options.Linter = linter.get();
   }
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later
