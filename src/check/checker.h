@@ -9,6 +9,7 @@
 
 #include "src/check/check.h"
 #include "src/check/page_model.h"
+#include "src/text/edit_distance.h"
 #include "src/text/text.h"
 
 namespace zoqc::check_detail {
@@ -108,8 +109,10 @@ class TChecker {
     const std::size_t limit = std::max<std::size_t>(1, AName.size() / 3);
     std::string_view best;
     std::size_t best_distance = limit + 1;
+    // Each candidate needs to beat the best so far, so the limit shrinks as they are found.
     for (const std::string_view candidate : ACandidates) {
-      const std::size_t distance = EditDistance(AName, candidate, limit);
+      if (best_distance == 1) break;  // nothing nearer counts: 0 is the name itself
+      const std::size_t distance = EditDistance(AName, candidate, best_distance - 1);
       if (distance < best_distance && distance > 0) best = candidate, best_distance = distance;
     }
     return best;

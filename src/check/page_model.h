@@ -48,7 +48,4 @@ std::vector<TPlaceholderText> ReadPlaceholders(std::string_view ATemplate);
 // The text of a marker in exact form.
 std::string MarkerText(bool AIsBegin, std::string_view AName);
 
-// The number of single-byte edits (ASCII case ignored) between A and B, or more than ALimit.
-std::size_t EditDistance(std::string_view A, std::string_view B, std::size_t ALimit);
-
 }  // namespace zoqc

@@ -1,4 +1,4 @@
-// Tests of what the checks read: places, statement lines, markers, edit distance.
+// Tests of what the checks read: places, statement lines, markers.
 #include "src/check/page_model.h"
 
 #include <gtest/gtest.h>
@@ -52,13 +52,6 @@ TEST(ReadMarkers, ExactAndNearForms) {
   EXPECT_FALSE(markers[2].Exact);  // the keyword in other letter case
   EXPECT_TRUE(markers[3].Exact);   // the empty name
   EXPECT_EQ("", markers[3].Name);
-}
-
-TEST(EditDistance, CountsSwapsAsOneEdit) {
-  EXPECT_EQ(1u, EditDistance("titel", "title", 3));  // two letters swapped
-  EXPECT_EQ(1u, EditDistance("nme", "name", 3));
-  EXPECT_EQ(0u, EditDistance("Title", "title", 3));  // letter case is no edit
-  EXPECT_EQ(2u, EditDistance("row", "rows1", 1));    // past the limit: the limit plus one
 }
 
 }  // namespace
