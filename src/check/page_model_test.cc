@@ -1,31 +1,13 @@
-// Tests of what the checks read: places, statement lines, markers.
+// Tests of what the checks read: statement lines and markers.
 #include "src/check/page_model.h"
 
 #include <gtest/gtest.h>
-
-#include "src/check/diagnostic.h"
 
 #define CRLF "\r\n"
 #define LF "\n"
 
 namespace zoqc {
 namespace {
-
-TEST(TSource, PlaceOf) {
-  const TSource source("p.zoq", "ab" CRLF "\tcd" LF "ef");
-  const TPlace first = source.PlaceOf(1, 2);
-  EXPECT_EQ(1, first.Line);
-  EXPECT_EQ(2, first.Column);
-  EXPECT_EQ("ab", first.SourceLine);        // without its CR
-  const TPlace tab = source.PlaceOf(5, 7);  // "cd", after a tab: columns count bytes
-  EXPECT_EQ(2, tab.Line);
-  EXPECT_EQ(2, tab.Column);
-  EXPECT_EQ(4, tab.EndColumn);
-  const TPlace last = source.PlaceOf(9, 50);  // the last line has no LF; the span is clipped
-  EXPECT_EQ(3, last.Line);
-  EXPECT_EQ(3, last.EndColumn);
-  EXPECT_EQ(source.PlaceOf(0, 0).Column, source.PlaceOf(0, 0).EndColumn);  // an insertion
-}
 
 TEST(ReadStatementLines, ReadsLinesAsTheScanDoes) {
   const auto lines = ReadStatementLines("<<a<<1" LF "<<*r<<x" LF "<<*r" CRLF "<<<v<<$v" CRLF

@@ -146,7 +146,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   std::size_t printed = 0;  // the pages before it are out
   TSiteTotals totals;
   TStatusLine status(AOut, AStatus, count);
-  std::vector<TDiagnostic> diagnostics;  // of every page, for one JSON array
+  std::vector<std::string> json;  // every page's diagnostics, for one JSON array
   std::mutex mutex;
   std::atomic<std::size_t> next{0};
   // Each thread takes the next page, and whichever thread finishes the first page not yet
@@ -165,9 +165,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
         (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
         totals.Warnings += page.Warnings;
-        if (AOptions.Json)
-          std::move(page.Diagnostics.begin(), page.Diagnostics.end(),
-                    std::back_inserter(diagnostics));
+        std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
         status.Draw(printed + 1, APages[printed].Label);
       }
     }
@@ -185,7 +183,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   work();
   for (std::thread& thread : threads) thread.join();
   status.Clear();
-  if (AOptions.Json) AErr << RenderJson(diagnostics);
+  if (AOptions.Json) AErr << JsonArray(json);
   return totals;
 }
 

@@ -166,7 +166,7 @@ class TWatch {
       const std::chrono::duration<double, std::milli> took =
           std::chrono::steady_clock::now() - start;
       Out << result.Out;
-      Err << (Options.Json ? RenderJson(result.Diagnostics) : result.Err);
+      Err << (Options.Json ? JsonArray(result.Json) : result.Err);
       if (result.ExitCode == kExitSuccess && Options.Quiet) continue;
       char line[64];
       std::snprintf(line, sizeof line, " in %.1f ms\n", took.count());
