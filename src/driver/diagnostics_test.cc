@@ -106,6 +106,9 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
       {"--color=sometimes", "zoqc: --color takes 'auto', 'always' or 'never', not 'sometimes'\n"},
       {"--diagnostics-format=xml",
        "zoqc: --diagnostics-format takes 'text' or 'json', not 'xml'\n"},
+      {"-fmax-diagnostics=-1",
+       "zoqc: -fmax-diagnostics takes a whole number (0: no limit), not '-1'\n"},
+      {"-fno-such", "zoqc: unknown option '-fno-such'\n"},
   };
   for (const auto& [arg, message] : cases) {
     const TRun run = RunZoqc({arg, "page"});

@@ -1,10 +1,12 @@
 // The options of the command line and the help text that lists them.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "src/check/render.h"
 #include "src/check/warnings.h"
 
 namespace zoqc {
@@ -16,12 +18,13 @@ struct TOptions {
   bool Check = false;        // --check: translate and report, write nothing
   bool Json = false;         // --diagnostics-format=json
   bool Color = false;        // colour the diagnostics (--color, NO_COLOR, a terminal)
-  TWarningSet Warnings = DefaultWarnings();  // -Wname, -Wno-name, -Wall, -w, -Werror
-  std::vector<std::string> Pages;            // the page names, in command-line order
-  std::vector<std::string> Directories;      // -r, --recursive DIR: every page under DIR
-  int Jobs = 0;                              // -j N: pages translated at once; 0: one per core
-  std::string OutDir;                        // -o, --out-dir DIR: where the pages are written
-  bool Watch = false;                        // --watch: translate again whenever an input changes
+  std::size_t MaxDiagnostics = kDefaultMaxDiagnostics;  // -fmax-diagnostics=N; 0: no limit
+  TWarningSet Warnings = DefaultWarnings();             // -Wname, -Wno-name, -Wall, -w, -Werror
+  std::vector<std::string> Pages;                       // the page names, in command-line order
+  std::vector<std::string> Directories;                 // -r, --recursive DIR: every page under DIR
+  int Jobs = 0;        // -j N: pages translated at once; 0: one per core
+  std::string OutDir;  // -o, --out-dir DIR: where the pages are written
+  bool Watch = false;  // --watch: translate again whenever an input changes
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

@@ -30,7 +30,7 @@ void Report(TPageResult& AResult, const TOptions& AOptions, const TDiagnostics& 
     std::vector<std::string> objects = RenderJsonObjects(ADiags);
     std::move(objects.begin(), objects.end(), std::back_inserter(AResult.Json));
   } else {
-    AResult.Err += RenderText(ADiags, AOptions.Color);
+    AResult.Err += RenderText(ADiags, AOptions.Color, AOptions.MaxDiagnostics);
   }
 }
 
