@@ -1,6 +1,7 @@
 // Diagnostics as text: a header per diagnostic and note, and the source line shown in a window
 // around the span, with the caret and the fix-its placed by display columns.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -151,12 +152,13 @@ class TTextRenderer {
   }
 
   // Where counting starts for a window that cuts the line before ASpan: far enough back for
-  // kLead columns, on a character's first byte.
+  // a whole window's columns, on a character's first byte.
   static std::size_t WindowBase(const TPlace& APlace, const TSpan& ASpan) {
     const TLineTable& lines = APlace.Source->Lines();
     const std::size_t line_start = lines.LineStart(lines.LineOf(ASpan.From));
     const std::string_view text = APlace.Source->Text;
-    std::size_t base = ASpan.From - std::min<std::size_t>(ASpan.From - line_start, kWidest * kLead);
+    std::size_t base =
+        ASpan.From - std::min<std::size_t>(ASpan.From - line_start, kWidest * kWindow);
     for (int k = 0;
          k < 3 && base < ASpan.From && (static_cast<unsigned char>(text[base]) & 0xC0) == 0x80; ++k)
       ++base;
@@ -175,19 +177,21 @@ class TTextRenderer {
     const TLinePosition to = Locator.At(source, span.To);
     const std::size_t line_start = lines.LineStart(from.Line);
     const std::size_t line_end = line_start + lines.LineText(from.Line).size();
-    // The whole line when it fits, or when the span stands early in it; otherwise from kLead
-    // columns before the span. A line more than kWidest * kWindow bytes past the span cannot
-    // fit, so it is not counted.
+    // The whole line when it fits, or from its start when the span stands early in it;
+    // otherwise from kLead columns before the span, or earlier so that the window reaches the
+    // line's end. A line more than kWidest * kWindow bytes past the span does not fit, and its
+    // end is not counted.
     std::size_t at = line_start;
     std::int64_t column = 1;
-    bool fits = false;
+    std::int64_t end = INT64_MAX;  // the column past the line's end, when counted
     if (line_end - span.To <= kWidest * static_cast<std::size_t>(kWindow))
-      fits = lines.Locate(line_end, to).DisplayColumn - 1 <= kWindow;
-    if (!fits && from.DisplayColumn > kWindow - kLead) {
+      end = lines.Locate(line_end, to).DisplayColumn;
+    if (end - 1 > kWindow && from.DisplayColumn > kWindow - kLead) {
+      const std::int64_t target = std::min(from.DisplayColumn - kLead, end - kWindow);
       const TLinePosition base = Locator.At(source, WindowBase(APlace, span));
       at = base.Offset;
       column = base.DisplayColumn;
-      while (at < span.From && column < from.DisplayColumn - kLead) Step(text, at, column);
+      while (at < span.From && column < target) Step(text, at, column);
     }
     // The line, then the columns the window shows: [first, last).
     const std::int64_t first = column;
