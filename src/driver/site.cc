@@ -15,6 +15,7 @@
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/watch.h"
+#include "src/text/shown.h"
 
 namespace zoqc {
 
@@ -26,9 +27,9 @@ std::string Joined(const std::string& ADir, const std::string& AName) {
   return (fs::path(ADir) / AName).string();
 }
 
-// The script's name without its ".zoq".
+// The script's name without its ".zoq", as shown on a terminal.
 std::string LabelOf(const std::string& AScriptFileName) {
-  return AScriptFileName.substr(0, AScriptFileName.size() - 4);
+  return Shown(std::string_view(AScriptFileName).substr(0, AScriptFileName.size() - 4));
 }
 
 // Lists AFolder and walks its subfolders; AVisited holds the folders already entered.
@@ -36,7 +37,7 @@ void Walk(const TSiteFolder& AFolder, std::set<fs::path>& AVisited, std::vector<
           std::vector<TSiteFolder>& AFolders, std::string& AErrors) {
   std::error_code ec;
   const auto failed = [&] {
-    AErrors += "zoqc: cannot read folder '" + AFolder.Dir + "': " + ec.message() + "\n";
+    AErrors += "zoqc: cannot read folder '" + Shown(AFolder.Dir) + "': " + ec.message() + "\n";
   };
   // A symbolic link back up the tree leads to a folder already entered: it ends there.
   const fs::path real = fs::canonical(AFolder.Dir, ec);

@@ -11,6 +11,7 @@
 #include "src/check/render.h"
 #include "src/platform/files.h"
 #include "src/platform/watch.h"
+#include "src/text/shown.h"
 
 namespace zoqc {
 
@@ -35,7 +36,7 @@ class TWatch {
     std::string error;
     Watcher = NewFolderWatcher(error);
     if (!Watcher) {
-      Err << "zoqc: " << error << std::endl;
+      Err << "zoqc: " << Shown(error) << std::endl;
       return kExitFileFailure;
     }
     Take(std::move(APages), std::move(AFolders));
@@ -47,7 +48,7 @@ class TWatch {
       std::vector<TWatchEvent> events;
       bool lost = false;
       if (!Watcher->Wait(-1, events, lost, error)) {
-        Err << "zoqc: " << error << std::endl;
+        Err << "zoqc: " << Shown(error) << std::endl;
         return kExitFileFailure;
       }
       if (lost) {
@@ -86,7 +87,7 @@ class TWatch {
   void AddWatch(const std::string& ADir) {
     std::string error;
     if (!Watched.insert(ADir).second) return;
-    if (!Watcher->Add(ADir, error)) Err << "zoqc: " << error << '\n';
+    if (!Watcher->Add(ADir, error)) Err << "zoqc: " << Shown(error) << '\n';
   }
 
   // The pages that the changes touch; pages added under a folder are taken in, pages whose
