@@ -1,8 +1,8 @@
-// Diagnostics as JSON.
+// Diagnostics as JSON, one object a diagnostic.
 #include "src/check/render.h"
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <unordered_map>
 
 #include "src/check/locator.h"
 #include "src/text/shown.h"
@@ -13,7 +13,6 @@ namespace {
 
 using check_detail::SpanOf;
 using check_detail::TLocator;
-using TJson = nlohmann::ordered_json;
 
 // The name with each byte outside well-formed UTF-8, and each "%", written %XX; empty when
 // the name is UTF-8 throughout and needs no second form.
@@ -41,6 +40,35 @@ std::string FileBytes(std::string_view AName) {
   return needed ? out : std::string();
 }
 
+// Appends AText as a JSON string: quotes, backslashes and control bytes escaped, UTF-8 kept,
+// and each byte that is not UTF-8 written as U+FFFD (file_bytes keeps a name recoverable).
+void AppendString(std::string& AOut, std::string_view AText) {
+  AOut.push_back('"');
+  for (std::size_t at = 0; at < AText.size();) {
+    const unsigned char c = static_cast<unsigned char>(AText[at]);
+    if (c >= 0x80) {
+      const std::size_t length = Utf8Length(AText, at);
+      AOut.append(length > 0 ? AText.substr(at, length) : "\xEF\xBF\xBD");
+      at += length > 0 ? length : 1;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      AOut.push_back('\\');
+      AOut.push_back(static_cast<char>(c));
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      AOut += escape;
+    } else {
+      AOut.push_back(static_cast<char>(c));
+    }
+    ++at;
+  }
+  AOut.push_back('"');
+}
+
+// Writes the objects straight into text: a tree of JSON values per diagnostic cost ten times
+// as much, which a page with many thousands of warnings feels.
 class TJsonRenderer {
  public:
   // Locates every offset of the diagnostics first, in order, so that each line is counted once.
@@ -60,47 +88,60 @@ class TJsonRenderer {
   }
 
   std::string Object(const TDiagnostic& ADiag) {
-    TJson one = Place(ADiag.Place);
-    one["severity"] = ADiag.Severity == TSeverity::Error ? "error" : "warning";
-    one["warning"] = ADiag.Warning.empty() ? TJson(nullptr) : TJson(ADiag.Warning);
-    one["message"] = ADiag.Message;
-    one["notes"] = TJson::array();
-    for (const TNote& note : ADiag.Notes) {
-      TJson n = Place(note.Place);
-      n["message"] = note.Message;
-      one["notes"].push_back(std::move(n));
+    std::string out = "{";
+    Place(out, ADiag.Place);
+    out += ",\"severity\":";
+    out += ADiag.Severity == TSeverity::Error ? "\"error\"" : "\"warning\"";
+    out += ",\"warning\":";
+    if (ADiag.Warning.empty())
+      out += "null";
+    else
+      AppendString(out, ADiag.Warning);
+    Field(out, "message", ADiag.Message);
+    out += ",\"notes\":[";
+    for (std::size_t idx = 0; idx < ADiag.Notes.size(); ++idx) {
+      out += idx > 0 ? ",{" : "{";
+      Place(out, ADiag.Notes[idx].Place);
+      Field(out, "message", ADiag.Notes[idx].Message);
+      out += "}";
     }
-    one["fixits"] = TJson::array();
-    for (const TFixIt& fix : ADiag.FixIts) {
-      TJson f = Place(fix.Place);
-      f["text"] = fix.Text;
-      one["fixits"].push_back(std::move(f));
+    out += "],\"fixits\":[";
+    for (std::size_t idx = 0; idx < ADiag.FixIts.size(); ++idx) {
+      out += idx > 0 ? ",{" : "{";
+      Place(out, ADiag.FixIts[idx].Place);
+      Field(out, "text", ADiag.FixIts[idx].Text);
+      out += "}";
     }
-    // Names and source bytes need not be UTF-8: invalid bytes become U+FFFD instead of
-    // throwing (file_bytes keeps a name recoverable).
-    return one.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    out += "]}";
+    return out;
   }
 
  private:
-  TJson Place(const TPlace& APlace) {
-    TJson place;
-    place["file"] = APlace.FileName();
+  static void Field(std::string& AOut, std::string_view AKey, std::string_view AValue) {
+    AOut.append(",\"").append(AKey).append("\":");
+    AppendString(AOut, AValue);
+  }
+
+  // "file" and, for a name that is not UTF-8, "file_bytes"; then the line and columns.
+  void Place(std::string& AOut, const TPlace& APlace) {
+    AOut += "\"file\":";
+    AppendString(AOut, APlace.FileName());
     if (const std::string bytes = FileBytes(APlace.FileName()); !bytes.empty())
-      place["file_bytes"] = bytes;
+      Field(AOut, "file_bytes", bytes);
     if (!APlace.Source) {
-      for (const char* key : {"line", "column", "end_column", "utf16_column", "utf16_end_column"})
-        place[key] = nullptr;
-      return place;
+      AOut +=
+          ",\"line\":null,\"column\":null,\"end_column\":null,\"utf16_column\":null,"
+          "\"utf16_end_column\":null";
+      return;
     }
     const check_detail::TSpan span = SpanOf(APlace);
     const TLinePosition from = Locator.At(*APlace.Source, span.From);
     const TLinePosition to = Locator.At(*APlace.Source, span.To);
-    place["line"] = from.Line;
-    place["column"] = from.Column;
-    place["end_column"] = to.Column;
-    place["utf16_column"] = from.Utf16Column;
-    place["utf16_end_column"] = to.Utf16Column;
-    return place;
+    AOut += ",\"line\":" + std::to_string(from.Line) +
+            ",\"column\":" + std::to_string(from.Column) +
+            ",\"end_column\":" + std::to_string(to.Column) +
+            ",\"utf16_column\":" + std::to_string(from.Utf16Column) +
+            ",\"utf16_end_column\":" + std::to_string(to.Utf16Column);
   }
 
   TLocator Locator;
