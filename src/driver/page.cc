@@ -128,24 +128,24 @@ TPageJob PageJobOf(std::string_view AArgument) {
 TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
   TPageResult result;
   std::ostringstream out;
-  if (!ScriptAndTemplateFileFound(AJob.ScriptFileName, AJob.TemplateFileName)) {
-    ErrorFileNotFound(out, ControlsEscaped(AJob.ScriptFileName),
-                      ControlsEscaped(AJob.TemplateFileName));
-    TDiagnostics missing;
-    ReportMissing(missing, AJob.ScriptFileName, "script");
-    ReportMissing(missing, AJob.TemplateFileName, "template");
-    Report(result, AOptions, missing);
-    result.ExitCode = kExitError;
-  } else {
-    try {
+  try {  // rendering what the page says may run out of memory too
+    if (!ScriptAndTemplateFileFound(AJob.ScriptFileName, AJob.TemplateFileName)) {
+      ErrorFileNotFound(out, ControlsEscaped(AJob.ScriptFileName),
+                        ControlsEscaped(AJob.TemplateFileName));
+      TDiagnostics missing;
+      ReportMissing(missing, AJob.ScriptFileName, "script");
+      ReportMissing(missing, AJob.TemplateFileName, "template");
+      Report(result, AOptions, missing);
+      result.ExitCode = kExitError;
+    } else {
       result.ExitCode = Translate(out, result, AJob, AOptions);
-    } catch (const std::bad_alloc&) {
-      result = TPageResult();
-      RenewOutOfMemoryReserve();
-      result.ExitCode = ReportFailure(out, result, AOptions, AJob.PhpFileName,
-                                      {std::string(kOutOfMemoryKind),
-                                       std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
     }
+  } catch (const std::bad_alloc&) {
+    result = TPageResult();
+    RenewOutOfMemoryReserve();
+    result.ExitCode = ReportFailure(out, result, AOptions, AJob.PhpFileName,
+                                    {std::string(kOutOfMemoryKind),
+                                     std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
   }
   result.Out = out.str();
   return result;
