@@ -18,15 +18,17 @@ bool IsErrorLine(std::string_view ALine) {
          ALine == "Error(5):need <<";
 }
 
-bool operator==(const zoqc::TCompileResult& A, const zoqc::TCompileResult& B) {
-  return A.ExitCode == B.ExitCode && A.Message == B.Message && A.Output() == B.Output();
-}
+using zoqc::reference::TOutcome;
 
 // Says what differs and stops, so that libFuzzer keeps the input as a reproducer.
-[[noreturn]] void Broken(const char* AProperty, const zoqc::TCompileResult& AResult) {
+[[noreturn]] void Broken(const char* AProperty, const TOutcome& AResult) {
   std::fprintf(stderr, "property broken: %s (exit %d, message \"%s\", %zu output bytes)\n",
-               AProperty, AResult.ExitCode, AResult.Message.c_str(), AResult.Output().size());
+               AProperty, AResult.ExitCode, AResult.Message.c_str(), AResult.Output.size());
   std::abort();
+}
+
+TOutcome Translated(std::string_view AScript, std::string_view ATemplate) {
+  return zoqc::reference::OutcomeOf(zoqc::Compile(std::string(AScript), std::string(ATemplate)));
 }
 
 }  // namespace
@@ -35,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   std::string_view script;
   std::string_view templ;
   zoqc::fuzz::SplitInput(AData, ASize, script, templ);
-  const zoqc::TCompileResult result = zoqc::Compile(script, std::string(templ));
-  if (!(zoqc::Compile(script, std::string(templ)) == result)) Broken("deterministic", result);
+  const TOutcome result = Translated(script, templ);
+  if (!(Translated(script, templ) == result)) Broken("deterministic", result);
   if (result.ExitCode == 0 ? !result.Message.empty()
                            : result.ExitCode != 1 || !IsErrorLine(result.Message))
     Broken("only Error(2) to Error(5)", result);

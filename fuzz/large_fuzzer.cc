@@ -95,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
       }
     }
   }
-  [[maybe_unused]] const zoqc::TCompileResult result = zoqc::Compile(script, std::move(templ));
+  [[maybe_unused]] const zoqc::TCompileResult result =
+      zoqc::Compile(std::move(script), std::move(templ));
   return 0;
 }

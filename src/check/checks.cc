@@ -284,9 +284,9 @@ void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& 
   if (!AWarnings.Any()) return;
   const std::size_t first = AOut.size();
   check_detail::TChecker(AModel, AScript, ATemplate, AWarnings, AOut).Run();
-  // In reading order: the script's warnings, then the template's, each by line and column.
+  // In reading order: the script's warnings, then the template's, each by place.
   const auto key = [&](const TDiagnostic& d) {
-    return std::tuple(d.Place.File != AScript.Name, d.Place.Line, d.Place.Column);
+    return std::tuple(d.Place.Source != &AScript, d.Place.From);
   };
   std::stable_sort(AOut.begin() + static_cast<std::ptrdiff_t>(first), AOut.end(),
                    [&](const TDiagnostic& x, const TDiagnostic& y) { return key(x) < key(y); });

@@ -2,25 +2,33 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "src/model/line_table.h"
 
 namespace zoqc {
 
 enum class TSeverity { Error, Warning, Note };
 
-// A span on one line of a file. Line and columns are 1-based and count bytes; Line 0 means the
-// whole file (a missing input, a failed write), which has no source line to show.
+class TSource;
+
+// A span of bytes in an input, kept as offsets: the text is read again only when the place is
+// rendered, while its input is still alive. A place with no input is a whole file (a missing
+// input, a failed write), which has no line to show.
 struct TPlace {
-  std::string File;
-  int Line = 0;
-  int Column = 0;
-  int EndColumn = 0;       // one past the span's last byte
-  std::string SourceLine;  // the line's text without its line end
+  const TSource* Source = nullptr;  // the input the span lies in; null: the whole file File
+  std::string File;                 // the file's name when Source is null
+  std::size_t From = 0;             // 0-based offsets [From, To) into the input; the renderers
+  std::size_t To = 0;               // clip the span to the line of From
+
+  std::string_view FileName() const;
 };
 
-// Replaces the span of Place by Text: an insertion when the span is empty.
+// Replaces the span of Place by Text: an insertion when the span is empty, a deletion when
+// Text is.
 struct TFixIt {
   TPlace Place;
   std::string Text;
@@ -41,20 +49,29 @@ struct TDiagnostic {
   std::vector<TFixIt> FixIts;
 };
 
-// One input's bytes and name, with its line starts found on the first lookup.
+// One input's bytes and name, with its line table made on the first lookup. Places point at
+// it, so it stays where it is while they are rendered.
 class TSource {
  public:
   TSource(std::string AName, std::string_view AText) : Name(std::move(AName)), Text(AText) {}
+  TSource(const TSource&) = delete;
+  TSource& operator=(const TSource&) = delete;
 
-  // The place of the bytes [AFrom, ATo) (0-based; clipped to the line of AFrom).
-  TPlace PlaceOf(std::size_t AFrom, std::size_t ATo) const;
+  // The place of the bytes [AFrom, ATo) (0-based), or of the one byte at AAt.
+  TPlace PlaceOf(std::size_t AFrom, std::size_t ATo) const { return {this, {}, AFrom, ATo}; }
   TPlace PlaceOf(std::size_t AAt) const { return PlaceOf(AAt, AAt + 1); }
+
+  const TLineTable& Lines() const;
 
   const std::string Name;
   const std::string_view Text;
 
  private:
-  mutable std::vector<std::size_t> LineStarts;  // 0-based offsets; empty until first needed
+  mutable std::optional<TLineTable> Table;  // made by the first call of Lines()
 };
+
+inline std::string_view TPlace::FileName() const {
+  return Source ? std::string_view(Source->Name) : std::string_view(File);
+}
 
 }  // namespace zoqc

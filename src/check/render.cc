@@ -1,112 +1,176 @@
-// Diagnostics as text and as JSON.
+// Diagnostics as JSON, one object a diagnostic.
 #include "src/check/render.h"
 
-#include <nlohmann/json.hpp>
+#include <cstdio>
+#include <unordered_map>
+
+#include "src/check/locator.h"
+#include "src/text/shown.h"
 
 namespace zoqc {
 
 namespace {
 
-constexpr const char* kReset = "\033[0m";
-constexpr const char* kBold = "\033[1m";
-constexpr const char* kRed = "\033[1;31m";
-constexpr const char* kMagenta = "\033[1;35m";
-constexpr const char* kCyan = "\033[1;36m";
-constexpr const char* kGreen = "\033[1;32m";
+using check_detail::SpanOf;
+using check_detail::TLocator;
 
-// Spaces up to AColumn, keeping the tabs of the source line so that the caret lines up.
-std::string Indent(const std::string& ASource, int AColumn) {
-  std::string pad;
-  for (int idx = 0; idx + 1 < AColumn; ++idx)
-    pad.push_back(static_cast<std::size_t>(idx) < ASource.size() && ASource[idx] == '\t' ? '\t'
-                                                                                         : ' ');
-  return pad;
-}
-
-// Location, severity and message, then the source line and the caret.
-void AppendOne(std::string& AOut, const TPlace& APlace, const char* ALabel, const char* AColor,
-               const std::string& AMessage, bool AColored) {
-  const auto paint = [&](const char* ACode, const std::string& AText) {
-    return AColored ? ACode + AText + kReset : AText;
-  };
-  if (APlace.Line == 0) {
-    AOut += paint(kBold, "zoqc:") + " " + AMessage + "\n";
-    return;
-  }
-  AOut += paint(kBold, APlace.File + ":" + std::to_string(APlace.Line) + ":" +
-                           std::to_string(APlace.Column) + ":") +
-          " " + paint(AColor, std::string(ALabel) + ":") + " " + paint(kBold, AMessage) + "\n";
-  AOut += APlace.SourceLine + "\n";
-  const int width = std::max(1, APlace.EndColumn - APlace.Column);
-  AOut += Indent(APlace.SourceLine, APlace.Column) +
-          paint(kGreen, std::string(1, '^').append(static_cast<std::size_t>(width - 1), '~')) +
-          "\n";
-}
-
-// The fix-its that insert or replace text on the diagnostic's own line, shown under the caret.
-void AppendFixIts(std::string& AOut, const TDiagnostic& ADiag, bool AColored) {
-  std::string line;
-  int column = 1;
-  for (const TFixIt& fix : ADiag.FixIts) {
-    if (fix.Place.File != ADiag.Place.File || fix.Place.Line != ADiag.Place.Line ||
-        fix.Text.empty() || fix.Text.find_first_of("\r\n") != std::string::npos ||
-        fix.Place.Column < column)
+// The name with each byte outside well-formed UTF-8, and each "%", written %XX; empty when
+// the name is UTF-8 throughout and needs no second form.
+std::string FileBytes(std::string_view AName) {
+  std::string out;
+  bool needed = false;
+  for (std::size_t at = 0; at < AName.size();) {
+    const std::size_t length = Utf8Length(AName, at);
+    const unsigned char c = static_cast<unsigned char>(AName[at]);
+    if (length > 0) {
+      out.append(AName.substr(at, length));
+      at += length;
       continue;
-    line += Indent(ADiag.Place.SourceLine, fix.Place.Column)
-                .substr(static_cast<std::size_t>(column - 1));
-    line += fix.Text;
-    column = fix.Place.Column + static_cast<int>(fix.Text.size());
+    }
+    if (c >= 0x80 || c == '%') {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      out += escape;
+      needed |= c >= 0x80;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+    ++at;
   }
-  if (!line.empty()) AOut += (AColored ? kGreen + line + kReset : line) + "\n";
+  return needed ? out : std::string();
 }
 
-nlohmann::json PlaceJson(const TPlace& APlace) {
-  return {{"file", APlace.File},
-          {"line", APlace.Line},
-          {"column", APlace.Column},
-          {"end_column", APlace.EndColumn}};
+// Appends AText as a JSON string: quotes, backslashes and control bytes escaped, UTF-8 kept,
+// and each byte that is not UTF-8 written as U+FFFD (file_bytes keeps a name recoverable).
+void AppendString(std::string& AOut, std::string_view AText) {
+  AOut.push_back('"');
+  for (std::size_t at = 0; at < AText.size();) {
+    const unsigned char c = static_cast<unsigned char>(AText[at]);
+    if (c >= 0x80) {
+      const std::size_t length = Utf8Length(AText, at);
+      AOut.append(length > 0 ? AText.substr(at, length) : "\xEF\xBF\xBD");
+      at += length > 0 ? length : 1;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      AOut.push_back('\\');
+      AOut.push_back(static_cast<char>(c));
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      AOut += escape;
+    } else {
+      AOut.push_back(static_cast<char>(c));
+    }
+    ++at;
+  }
+  AOut.push_back('"');
 }
+
+// Writes the objects straight into text: a tree of JSON values per diagnostic cost ten times
+// as much, which a page with many thousands of warnings feels.
+class TJsonRenderer {
+ public:
+  // Locates every offset of the diagnostics first, in order, so that each line is counted once.
+  explicit TJsonRenderer(const std::vector<TDiagnostic>& ADiagnostics) {
+    std::unordered_map<const TSource*, std::vector<std::size_t>> offsets;
+    const auto add = [&](const TPlace& APlace) {
+      if (!APlace.Source) return;
+      const check_detail::TSpan span = SpanOf(APlace);
+      offsets[APlace.Source].insert(offsets[APlace.Source].end(), {span.From, span.To});
+    };
+    for (const TDiagnostic& d : ADiagnostics) {
+      add(d.Place);
+      for (const TNote& note : d.Notes) add(note.Place);
+      for (const TFixIt& fix : d.FixIts) add(fix.Place);
+    }
+    for (auto& [source, list] : offsets) Locator.Prepare(*source, std::move(list));
+  }
+
+  std::string Object(const TDiagnostic& ADiag) {
+    std::string out = "{";
+    Place(out, ADiag.Place);
+    out += ",\"severity\":";
+    out += ADiag.Severity == TSeverity::Error ? "\"error\"" : "\"warning\"";
+    out += ",\"warning\":";
+    if (ADiag.Warning.empty())
+      out += "null";
+    else
+      AppendString(out, ADiag.Warning);
+    Field(out, "message", ADiag.Message);
+    out += ",\"notes\":[";
+    for (std::size_t idx = 0; idx < ADiag.Notes.size(); ++idx) {
+      out += idx > 0 ? ",{" : "{";
+      Place(out, ADiag.Notes[idx].Place);
+      Field(out, "message", ADiag.Notes[idx].Message);
+      out += "}";
+    }
+    out += "],\"fixits\":[";
+    for (std::size_t idx = 0; idx < ADiag.FixIts.size(); ++idx) {
+      out += idx > 0 ? ",{" : "{";
+      Place(out, ADiag.FixIts[idx].Place);
+      Field(out, "text", ADiag.FixIts[idx].Text);
+      out += "}";
+    }
+    out += "]}";
+    return out;
+  }
+
+ private:
+  static void Field(std::string& AOut, std::string_view AKey, std::string_view AValue) {
+    AOut.append(",\"").append(AKey).append("\":");
+    AppendString(AOut, AValue);
+  }
+
+  // "file" and, for a name that is not UTF-8, "file_bytes"; then the line and columns.
+  void Place(std::string& AOut, const TPlace& APlace) {
+    AOut += "\"file\":";
+    AppendString(AOut, APlace.FileName());
+    if (const std::string bytes = FileBytes(APlace.FileName()); !bytes.empty())
+      Field(AOut, "file_bytes", bytes);
+    if (!APlace.Source) {
+      AOut +=
+          ",\"line\":null,\"column\":null,\"end_column\":null,\"utf16_column\":null,"
+          "\"utf16_end_column\":null";
+      return;
+    }
+    const check_detail::TSpan span = SpanOf(APlace);
+    const TLinePosition from = Locator.At(*APlace.Source, span.From);
+    const TLinePosition to = Locator.At(*APlace.Source, span.To);
+    AOut += ",\"line\":" + std::to_string(from.Line) +
+            ",\"column\":" + std::to_string(from.Column) +
+            ",\"end_column\":" + std::to_string(to.Column) +
+            ",\"utf16_column\":" + std::to_string(from.Utf16Column) +
+            ",\"utf16_end_column\":" + std::to_string(to.Utf16Column);
+  }
+
+  TLocator Locator;
+};
 
 }  // namespace
 
-std::string RenderText(const std::vector<TDiagnostic>& ADiagnostics, bool AColor) {
-  std::string out;
-  for (const TDiagnostic& d : ADiagnostics) {
-    const bool error = d.Severity == TSeverity::Error;
-    std::string message = d.Message;
-    if (!d.Warning.empty())
-      message += d.Promoted ? " [-Werror,-W" + d.Warning + "]" : " [-W" + d.Warning + "]";
-    AppendOne(out, d.Place, error ? "error" : "warning", error ? kRed : kMagenta, message, AColor);
-    if (d.Place.Line != 0) AppendFixIts(out, d, AColor);
-    for (const TNote& note : d.Notes)
-      AppendOne(out, note.Place, "note", kCyan, note.Message, AColor);
+std::vector<std::string> RenderJsonObjects(const std::vector<TDiagnostic>& ADiagnostics) {
+  TJsonRenderer renderer(ADiagnostics);
+  std::vector<std::string> objects;
+  objects.reserve(ADiagnostics.size());
+  for (const TDiagnostic& d : ADiagnostics) objects.push_back(renderer.Object(d));
+  return objects;
+}
+
+std::string JsonArray(const std::vector<std::string>& AObjects, bool AOneLine) {
+  if (AObjects.empty()) return "[]\n";
+  std::string out = AOneLine ? "[" : "[\n";
+  for (std::size_t idx = 0; idx < AObjects.size(); ++idx) {
+    if (idx > 0) out += AOneLine ? "," : ",\n";
+    if (!AOneLine) out += "  ";
+    out += AObjects[idx];
   }
+  out += AOneLine ? "]\n" : "\n]\n";
   return out;
 }
 
-std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics, bool AOneLine) {
-  nlohmann::json all = nlohmann::json::array();
-  for (const TDiagnostic& d : ADiagnostics) {
-    nlohmann::json one = PlaceJson(d.Place);
-    one["severity"] = d.Severity == TSeverity::Error ? "error" : "warning";
-    one["warning"] = d.Warning.empty() ? nlohmann::json(nullptr) : nlohmann::json(d.Warning);
-    one["message"] = d.Message;
-    one["notes"] = nlohmann::json::array();
-    for (const TNote& note : d.Notes) {
-      nlohmann::json n = PlaceJson(note.Place);
-      n["message"] = note.Message;
-      one["notes"].push_back(std::move(n));
-    }
-    one["fixits"] = nlohmann::json::array();
-    for (const TFixIt& fix : d.FixIts) {
-      nlohmann::json f = PlaceJson(fix.Place);
-      f["text"] = fix.Text;
-      one["fixits"].push_back(std::move(f));
-    }
-    all.push_back(std::move(one));
-  }
-  // Names and source bytes need not be UTF-8: invalid bytes become U+FFFD instead of throwing.
-  return all.dump(AOneLine ? -1 : 2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics) {
+  return JsonArray(RenderJsonObjects(ADiagnostics));
 }
 
 }  // namespace zoqc

@@ -59,12 +59,37 @@ TEST_F(DiagnosticsTest, JsonIsOneArrayForAllPages) {
 }
 
 TEST_F(DiagnosticsTest, JsonSurvivesBytesThatAreNotUtf8) {
-  WriteFile("page.zoq", "\xff<<?php" LF);  // not "<?php", and not UTF-8 either
-  WriteFile("page.zot", "");
-  const TRun run = RunZoqc({"--diagnostics-format=json", "--check", "page"});
+  WriteFile("caf\xE9.zoq", "\xff<<?php" LF);  // not "<?php", and not UTF-8 either
+  WriteFile("caf\xE9.zot", "");
+  const TRun run = RunZoqc({"--diagnostics-format=json", "--check", "caf\xE9"});
   const nlohmann::json all = nlohmann::json::parse(run.Err);
   ASSERT_EQ(1u, all.size());
   EXPECT_EQ("missing-php-tag", all[0]["warning"]);
+  EXPECT_EQ("caf\uFFFD.zoq", all[0]["file"]);     // readable
+  EXPECT_EQ("caf%E9.zoq", all[0]["file_bytes"]);  // and recoverable
+}
+
+TEST_F(DiagnosticsTest, ControlBytesInNamesAreEscaped) {
+  const TRun run = RunZoqc({"-q", "a\x1b]0;t\x07\nb"});  // a window title, a line break
+  EXPECT_EQ("Error(1):a\\x1b]0;t\\x07\\nb.zoq and a\\x1b]0;t\\x07\\nb.zot file not found\n",
+            run.Out);
+  EXPECT_EQ(
+      "zoqc: cannot find the script 'a\\x1b]0;t\\x07\\nb.zoq'\n"
+      "zoqc: cannot find the template 'a\\x1b]0;t\\x07\\nb.zot'\n",
+      run.Err);
+  EXPECT_EQ("Error(1):caf\xE9.zoq and caf\xE9.zot file not found\n",  // other bytes as they are
+            RunZoqc({"-q", "caf\xE9"}).Out);
+}
+
+TEST_F(DiagnosticsTest, LongUnknownNamesTranslateAtOnce) {
+  // A did-you-mean between two names of 30,000 letters: no table of their lengths' product.
+  const std::string defined(30000, 'a'), appended(30000, 'b');
+  WriteFile("page.zoq", "<?php" LF "<<*" + defined + LF "<<+" + appended + LF);
+  WriteFile("page.zot", "");
+  const TRun run = RunZoqc({"-q", "page"});
+  EXPECT_EQ(0, run.ExitCode) << run.Out;
+  EXPECT_TRUE(std::filesystem::exists("page.php"));
+  EXPECT_NE(std::string::npos, run.Err.find("[-Wunknown-block]"));
 }
 
 TEST_F(DiagnosticsTest, ColourFollowsTheOption) {
@@ -121,6 +146,9 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
       {"--color=sometimes", "zoqc: --color takes 'auto', 'always' or 'never', not 'sometimes'\n"},
       {"--diagnostics-format=xml",
        "zoqc: --diagnostics-format takes 'text' or 'json', not 'xml'\n"},
+      {"-fmax-diagnostics=-1",
+       "zoqc: -fmax-diagnostics takes a whole number (0: no limit), not '-1'\n"},
+      {"-fno-such", "zoqc: unknown option '-fno-such'\n"},
   };
   for (const auto& [arg, message] : cases) {
     const TRun run = RunZoqc({arg, "page"});

@@ -107,8 +107,11 @@ class TExplainer {
   std::map<std::string, std::unique_ptr<TExplained>> Pages;  // by the path as PHP wrote it
 };
 
+// "FILE:LINE:COL", as editors follow it (the column in bytes); a whole file is its name.
 std::string PlaceText(const TPlace& APlace) {
-  return APlace.File + ":" + std::to_string(APlace.Line) + ":" + std::to_string(APlace.Column);
+  if (!APlace.Source) return APlace.File;
+  const TLinePosition at = APlace.Source->Lines().Locate(APlace.From);
+  return APlace.Source->Name + ":" + std::to_string(at.Line) + ":" + std::to_string(at.Column);
 }
 
 // Prints the chain behind the location ALocation ("page.php:45"); yields the exit code.

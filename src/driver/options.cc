@@ -31,7 +31,7 @@ enum : int {
   kOptExplain
 };
 
-constexpr const char kShortOptions[] = ":hqwW:r:j:o:";
+constexpr const char kShortOptions[] = ":hqwW:f:r:j:o:";
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"quiet", no_argument, nullptr, 'q'},
@@ -146,6 +146,12 @@ bool ParseJobs(const char* AText, int& AJobs) {
   return error == std::errc() && stop == end && AJobs >= 1 && AJobs <= 1024;
 }
 
+// The value of -fmax-diagnostics=: a whole number, 0 for no limit.
+bool ParseMaxDiagnostics(std::string_view AText, std::size_t& AMax) {
+  const auto [stop, error] = std::from_chars(AText.data(), AText.data() + AText.size(), AMax);
+  return !AText.empty() && error == std::errc() && stop == AText.data() + AText.size();
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::string& AError) {
@@ -188,6 +194,20 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
           return false;
         }
         break;
+      case 'f': {
+        const std::string_view flag = optarg;
+        constexpr std::string_view kMax = "max-diagnostics=";
+        if (!flag.starts_with(kMax)) {
+          AError = "unknown option '-f" + std::string(flag) + "'";
+          return false;
+        }
+        if (!ParseMaxDiagnostics(flag.substr(kMax.size()), AOptions.MaxDiagnostics)) {
+          AError = "-fmax-diagnostics takes a whole number (0: no limit), not '" +
+                   std::string(flag.substr(kMax.size())) + "'";
+          return false;
+        }
+        break;
+      }
       case kOptFormat:
         if (std::string_view(optarg) != "text" && std::string_view(optarg) != "json") {
           AError = "--diagnostics-format takes 'text' or 'json', not '" + std::string(optarg) + "'";
@@ -268,6 +288,9 @@ void PrintHelp(std::ostream& AOut) {
           "  --diagnostics-format=text|json\n"
           "                   errors and warnings on standard error as text (default) or as\n"
           "                   one JSON array\n"
+          "  -fmax-diagnostics=N\n"
+          "                   show at most N errors and warnings of a page as text, then how\n"
+          "                   many more there are (default 50; 0: all)\n"
           "  --color=auto|always|never\n"
           "                   colour the text diagnostics (auto: when standard error is a\n"
           "                   terminal and NO_COLOR is not set)\n"

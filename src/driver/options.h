@@ -1,10 +1,12 @@
 // The options of the command line and the help text that lists them.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "src/check/render.h"
 #include "src/check/warnings.h"
 
 namespace zoqc {
@@ -18,15 +20,16 @@ struct TOptions {
   bool Check = false;        // --check: translate and report, write nothing
   bool Json = false;         // --diagnostics-format=json
   bool Color = false;        // colour the diagnostics (--color, NO_COLOR, a terminal)
-  TWarningSet Warnings = DefaultWarnings();  // -Wname, -Wno-name, -Wall, -w, -Werror
-  std::vector<std::string> Pages;            // the page names, in command-line order
-  std::vector<std::string> Directories;      // -r, --recursive DIR: every page under DIR
-  int Jobs = 0;                              // -j N: pages translated at once; 0: one per core
-  std::string OutDir;                        // -o, --out-dir DIR: where the pages are written
-  bool Watch = false;                        // --watch: translate again whenever an input changes
-  bool Lint = false;                         // --lint: PHP parses every page before it is written
-  bool NoLint = false;                       // --no-lint: not even under --watch
-  std::string Php = "php";                   // --php=PATH: the PHP that lints
+  std::size_t MaxDiagnostics = kDefaultMaxDiagnostics;  // -fmax-diagnostics=N; 0: no limit
+  TWarningSet Warnings = DefaultWarnings();             // -Wname, -Wno-name, -Wall, -w, -Werror
+  std::vector<std::string> Pages;                       // the page names, in command-line order
+  std::vector<std::string> Directories;                 // -r, --recursive DIR: every page under DIR
+  int Jobs = 0;                  // -j N: pages translated at once; 0: one per core
+  std::string OutDir;            // -o, --out-dir DIR: where the pages are written
+  bool Watch = false;            // --watch: translate again whenever an input changes
+  bool Lint = false;             // --lint: PHP parses every page before it is written
+  bool NoLint = false;           // --no-lint: not even under --watch
+  std::string Php = "php";       // --php=PATH: the PHP that lints
   bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
   TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
 };

@@ -15,34 +15,48 @@
 #include "src/driver/lint.h"
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
+#include "src/text/shown.h"
 #include "src/translation/compile.h"
 
 namespace zoqc {
 
 namespace {
 
-// What a page's run has found to say on standard error.
 using TDiagnostics = std::vector<TDiagnostic>;
 
+// Renders ADiags into what the page's run says on standard error: text, or JSON objects. Runs
+// while the inputs that their places point into are alive.
+void Report(TPageResult& AResult, const TOptions& AOptions, const TDiagnostics& ADiags) {
+  for (const TDiagnostic& d : ADiags) AResult.Warnings += !d.Warning.empty();
+  if (AOptions.Json) {
+    std::vector<std::string> objects = RenderJsonObjects(ADiags);
+    std::move(objects.begin(), objects.end(), std::back_inserter(AResult.Json));
+  } else {
+    AResult.Err += RenderText(ADiags, AOptions.Color, AOptions.MaxDiagnostics);
+  }
+}
+
 // A failure that concerns a whole file: "zoqc: MESSAGE".
-void AddFileDiagnostic(TDiagnostics& ADiags, const std::string& AFile, std::string AMessage) {
-  TDiagnostic& d = ADiags.emplace_back();
+TDiagnostic FileDiagnostic(const std::string& AFile, std::string AMessage) {
+  TDiagnostic d;
   d.Place.File = AFile;
   d.Message = std::move(AMessage);
+  return d;
 }
 
 // The failure report: where it happened, kind and message, the call stack, an empty line.
 // On standard error the same failure with the system's reason.
-int ReportFailure(std::ostream& AOut, TDiagnostics& ADiags, const std::string& AFile,
-                  const TFileFailure& AFailure) {
+int ReportFailure(std::ostream& AOut, TPageResult& AResult, const TOptions& AOptions,
+                  const std::string& AFile, const TFileFailure& AFailure) {
   std::string what = AFailure.Kind == kOutOfMemoryKind  ? "out of memory"
                      : AFailure.Kind == "EFOpenError"   ? "cannot open '" + AFile + "'"
                      : AFailure.Kind == "EReadError"    ? "cannot read '" + AFile + "'"
                      : AFailure.Kind == "EFCreateError" ? "cannot create '" + AFile + "'"
                                                         : "cannot write '" + AFile + "'";
   if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
-  AddFileDiagnostic(ADiags, AFile, std::move(what));
-  AOut << FailureReport(AFailure.Kind, AFailure.Message, AFailure.Location);
+  Report(AResult, AOptions, {FileDiagnostic(AFile, std::move(what))});
+  // The message names the file: its control bytes must not reach the terminal raw.
+  AOut << FailureReport(AFailure.Kind, ControlsEscaped(AFailure.Message), AFailure.Location);
   return kExitFileFailure;
 }
 
@@ -51,9 +65,9 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
   if (IsFileFound(AFile)) return;
   std::error_code ec;
   const bool directory = std::filesystem::is_directory(AFile, ec);
-  AddFileDiagnostic(ADiags, AFile,
-                    directory ? "the " + std::string(AWhat) + " '" + AFile + "' is a directory"
-                              : "cannot find the " + std::string(AWhat) + " '" + AFile + "'");
+  ADiags.push_back(FileDiagnostic(
+      AFile, directory ? "the " + std::string(AWhat) + " '" + AFile + "' is a directory"
+                       : "cannot find the " + std::string(AWhat) + " '" + AFile + "'"));
 }
 
 // Has PHP parse the page of AResult: a page it cannot parse is an error at the place in the
@@ -63,8 +77,8 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
   TLintAnswer answer;
   std::string failure;
   if (!AOptions.Linter->Check(AResult.Page(), answer, failure)) {
-    AddFileDiagnostic(ADiags, AJob.PhpFileName,
-                      failure + "; '" + AJob.PhpFileName + "' is not written");
+    ADiags.push_back(
+        FileDiagnostic(AJob.PhpFileName, failure + "; '" + AJob.PhpFileName + "' is not written"));
     return kExitError;
   }
   if (answer.Clean) return kExitSuccess;
@@ -87,45 +101,57 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
-// Loads, translates, checks and writes; the names are set and both inputs exist.
-int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
-              const TOptions& AOptions) {
-  TFileFailure failure;
-  std::string script;
-  std::string templ;
-  if (!LoadFile(AJob.ScriptFileName, script, failure))
-    return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
-  if (!LoadFile(AJob.TemplateFileName, templ, failure))
-    return ReportFailure(AOut, ADiags, AJob.TemplateFileName, failure);
-  TCompileResult result = Compile(std::move(script), std::move(templ),
-                                  {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
-  const TPageModel& model = *result.Model;
+// Checks, lints and writes the translated page; what it has to say goes to ADiags.
+int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
+           const TOptions& AOptions, const TCompileResult& ACompiled) {
+  const TPageModel& model = *ACompiled.Model;
   const TSource source(AJob.ScriptFileName, model.Script.Text);
   const TSource template_source(AJob.TemplateFileName, model.Template);
-  if (!result.Ok()) {  // the error alone: what follows it may be its echo
-    AOut << ErrorLine(result.Error) << '\n';
-    if (result.Error == TCompileError::BlockOrder)
-      ADiags.push_back(LocateMarkerError(model, source, template_source, result.FailBlock));
+  if (!ACompiled.Ok()) {  // the error alone: what follows it may be its echo
+    AOut << ErrorLine(ACompiled.Error) << '\n';
+    if (ACompiled.Error == TCompileError::BlockOrder)
+      ADiags.push_back(LocateMarkerError(model, source, template_source, ACompiled.FailBlock));
     else
       ADiags.push_back(LocateStatementError(model, source));
-    return result.ExitCode();
+    return ACompiled.ExitCode();
   }
-  TDiagnostics warnings;
-  CheckPage(model, source, template_source, AOptions.Warnings, warnings);
-  std::move(warnings.begin(), warnings.end(), std::back_inserter(ADiags));
+  CheckPage(model, source, template_source, AOptions.Warnings, ADiags);
   if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
     for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
     return kExitError;  // the page is not written; an old one stays as it was
   }
   if (AOptions.Linter) {
-    const int lint = LintPage(ADiags, AJob, AOptions, result, source, template_source);
+    const int lint = LintPage(ADiags, AJob, AOptions, ACompiled, source, template_source);
     if (lint != kExitSuccess) return lint;
   }
   if (AOptions.Check) return kExitSuccess;
-  if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure))
-    return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
+  TFileFailure failure;
+  if (!WriteOutputFile(AJob.PhpFileName, ACompiled.Page(), failure)) {
+    Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
+    ADiags.clear();
+    return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
+  }
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;
+}
+
+// Loads, translates, checks and writes; the names are set and both inputs exist. What the page
+// has to say is rendered while its inputs are alive.
+int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
+              const TOptions& AOptions) {
+  TFileFailure failure;
+  std::string script;
+  std::string templ;
+  if (!LoadFile(AJob.ScriptFileName, script, failure))
+    return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
+  if (!LoadFile(AJob.TemplateFileName, templ, failure))
+    return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
+  const TCompileResult compiled = Compile(std::move(script), std::move(templ),
+                                          {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
+  TDiagnostics diags;
+  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled);
+  Report(AResult, AOptions, diags);
+  return code;
 }
 
 }  // namespace
@@ -141,35 +167,35 @@ TPageJob PageJobOf(std::string_view AArgument) {
 TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
   TPageResult result;
   std::ostringstream out;
-  TDiagnostics& diags = result.Diagnostics;
-  if (!ScriptAndTemplateFileFound(AJob.ScriptFileName, AJob.TemplateFileName)) {
-    ErrorFileNotFound(out, AJob.ScriptFileName, AJob.TemplateFileName);
-    std::error_code ec;
-    if (!AJob.Argument.empty() && std::filesystem::is_directory(AJob.Argument, ec)) {
-      // "zoqc site": the user meant the pages in the folder.
-      AddFileDiagnostic(diags, AJob.Argument,
-                        "'" + AJob.Argument +
-                            "' is a folder; to translate the pages under it, use -r " +
-                            AJob.Argument);
+  try {  // rendering what the page says may run out of memory too
+    if (!ScriptAndTemplateFileFound(AJob.ScriptFileName, AJob.TemplateFileName)) {
+      ErrorFileNotFound(out, ControlsEscaped(AJob.ScriptFileName),
+                        ControlsEscaped(AJob.TemplateFileName));
+      TDiagnostics missing;
+      std::error_code ec;
+      if (!AJob.Argument.empty() && std::filesystem::is_directory(AJob.Argument, ec)) {
+        // "zoqc site": the user meant the pages in the folder.
+        missing.push_back(FileDiagnostic(
+            AJob.Argument, "'" + AJob.Argument +
+                               "' is a folder; to translate the pages under it, use -r " +
+                               AJob.Argument));
+      } else {
+        ReportMissing(missing, AJob.ScriptFileName, "script");
+        ReportMissing(missing, AJob.TemplateFileName, "template");
+      }
+      Report(result, AOptions, missing);
+      result.ExitCode = kExitError;
     } else {
-      ReportMissing(diags, AJob.ScriptFileName, "script");
-      ReportMissing(diags, AJob.TemplateFileName, "template");
+      result.ExitCode = Translate(out, result, AJob, AOptions);
     }
-    result.ExitCode = kExitError;
-  } else {
-    try {
-      result.ExitCode = Translate(out, diags, AJob, AOptions);
-    } catch (const std::bad_alloc&) {
-      diags.clear();
-      RenewOutOfMemoryReserve();
-      result.ExitCode = ReportFailure(out, diags, AJob.PhpFileName,
-                                      {std::string(kOutOfMemoryKind),
-                                       std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
-    }
+  } catch (const std::bad_alloc&) {
+    result = TPageResult();
+    RenewOutOfMemoryReserve();
+    result.ExitCode = ReportFailure(out, result, AOptions, AJob.PhpFileName,
+                                    {std::string(kOutOfMemoryKind),
+                                     std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
   }
   result.Out = out.str();
-  for (const TDiagnostic& d : diags) result.Warnings += !d.Warning.empty();
-  if (!AOptions.Json) result.Err = RenderText(diags, AOptions.Color);
   return result;
 }
 

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "src/check/diagnostic.h"
 #include "src/driver/options.h"
 
 namespace zoqc {
@@ -30,7 +29,9 @@ struct TPageResult {
   std::string Out;  // for standard output: the message line, the failure report or the success
   std::string Err;  // for standard error: the diagnostics as text
   int Warnings = 0;
-  std::vector<TDiagnostic> Diagnostics;  // the same, for --diagnostics-format=json
+  // With --diagnostics-format=json, the diagnostics as JSON objects (RenderJsonObjects) in
+  // place of Err: rendered while the page's inputs were alive, which are gone now.
+  std::vector<std::string> Json;
 };
 
 // The job of a page argument: the names derived from it (beside it).

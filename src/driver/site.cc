@@ -16,6 +16,7 @@
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/watch.h"
+#include "src/text/shown.h"
 
 namespace zoqc {
 
@@ -27,9 +28,9 @@ std::string Joined(const std::string& ADir, const std::string& AName) {
   return (fs::path(ADir) / AName).string();
 }
 
-// The script's name without its ".zoq".
+// The script's name without its ".zoq", as shown on a terminal.
 std::string LabelOf(const std::string& AScriptFileName) {
-  return AScriptFileName.substr(0, AScriptFileName.size() - 4);
+  return Shown(std::string_view(AScriptFileName).substr(0, AScriptFileName.size() - 4));
 }
 
 // A path short enough for a message: its start and its end, the middle left out (never in the
@@ -71,7 +72,7 @@ class TPageLister final : public TFolderVisitor {
   }
   void Failed(const std::string& ADir, TFolderFailure AFailure,
               const std::string& AReason) override {
-    List.Errors += "zoqc: cannot read folder '" + Shortened(ADir) + "': ";
+    List.Errors += "zoqc: cannot read folder '" + Shown(Shortened(ADir)) + "': ";
     if (AFailure == TFolderFailure::TooLong)
       List.Errors += "its path is " + std::to_string(ADir.size()) +
                      " bytes long, and the system takes at most " + std::to_string(kMaxPathLength) +
@@ -232,7 +233,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   TSiteTotals totals;
   totals.Succeeded.assign(count, 0);
   TStatusLine status(AOut, AStatus, count);
-  std::vector<TDiagnostic> diagnostics;  // of every page, for one JSON array
+  std::vector<std::string> json;  // every page's diagnostics, for one JSON array
   std::mutex mutex;
   std::atomic<std::size_t> next{0};
   // Each thread takes the next page, and whichever thread finishes the first page not yet
@@ -252,9 +253,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
         totals.Succeeded[printed] = page.ExitCode == kExitSuccess;
         totals.Warnings += page.Warnings;
-        if (AOptions.Json)
-          std::move(page.Diagnostics.begin(), page.Diagnostics.end(),
-                    std::back_inserter(diagnostics));
+        if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
         status.Draw(printed + 1, APages[printed].Label);
       }
     }
@@ -272,7 +271,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   work();
   for (std::thread& thread : threads) thread.join();
   status.Clear();
-  if (AOptions.Json) AErr << RenderJson(diagnostics, AOptions.Watch);
+  if (AOptions.Json) AErr << JsonArray(json, AOptions.Watch);
   return totals;
 }
 

@@ -18,7 +18,8 @@ namespace zoqc {
 struct TSitePage {
   TPageJob Job;        // its three files; PhpFileName is under the output folder when there is one
   std::string Dir;     // the folder of its script, as listed (where its changes are seen)
-  std::string Label;   // how the status line names it: the script's name without ".zoq"
+  std::string Label;   // how the status line names it: the script's name without ".zoq",
+                       // shown with its control bytes escaped (src/text/shown.h)
   bool Named = false;  // named on the command line, not found under a -r folder
 };
 

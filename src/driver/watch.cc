@@ -12,6 +12,7 @@
 
 #include "src/check/render.h"
 #include "src/platform/files.h"
+#include "src/text/shown.h"
 
 namespace zoqc {
 
@@ -170,7 +171,7 @@ void TSiteWatch::WatchFolder(const std::string& ADir, TFolderId AId) {
     if (known->second != TFolderId{}) Replaced.insert(ADir);
   }
   std::string error;
-  if (!Watcher->Add(ADir, error)) Err << "zoqc: " << error << '\n';
+  if (!Watcher->Add(ADir, error)) Err << "zoqc: " << Shown(error) << '\n';
   Watched[ADir] = AId;
 }
 
@@ -229,7 +230,7 @@ void TSiteWatch::Translate(const TPageKey& AKey) {
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
   Out << result.Out;
   // JSON Lines: one document on one line for each translation.
-  Err << (Options.Json ? RenderJson(result.Diagnostics, true) : result.Err);
+  Err << (Options.Json ? JsonArray(result.Json, true) : result.Err);
   if (result.ExitCode == kExitSuccess && !Options.Check && !Options.OutDir.empty())
     Written.insert(page.Job.PhpFileName);
   if (result.ExitCode == kExitSuccess && Options.Quiet) return;
@@ -263,7 +264,7 @@ int WatchSite(const TOptions& AOptions, TSiteList AList, const TSiteTotals& AFir
   if (watch.Start(std::move(AList), AFirst, error))
     while (watch.Step(-1, error)) {
     }
-  AErr << "zoqc: " << error << std::endl;
+  AErr << "zoqc: " << Shown(error) << std::endl;
   return kExitFileFailure;
 }
 

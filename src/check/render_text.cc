@@ -1,0 +1,282 @@
+// Diagnostics as text: a header per diagnostic and note, and the source line shown in a window
+// around the span, with the caret and the fix-its placed by display columns.
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "src/check/locator.h"
+#include "src/check/render.h"
+#include "src/text/shown.h"
+
+namespace zoqc {
+
+namespace {
+
+using check_detail::SpanOf;
+using check_detail::TSpan;
+
+constexpr const char* kReset = "\033[0m";
+constexpr const char* kBold = "\033[1m";
+constexpr const char* kRed = "\033[1;31m";
+constexpr const char* kMagenta = "\033[1;35m";
+constexpr const char* kCyan = "\033[1;36m";
+constexpr const char* kGreen = "\033[1;32m";
+
+constexpr std::int64_t kWindow = 100;  // display columns of a source line shown at most
+constexpr std::int64_t kLead = 30;     // columns kept before a span when the line is cut before it
+constexpr std::size_t kWidest = 4;     // bytes of the character that takes the fewest columns
+constexpr std::string_view kCut = "...";
+
+// The columns of a shown text (escapes are ASCII): one per character.
+std::int64_t WidthOf(std::string_view AShown) {
+  return std::count_if(AShown.begin(), AShown.end(),
+                       [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+// AText as shown, cut to the window's width.
+std::string ShownFixText(std::string_view AText) {
+  std::string shown = Shown(AText);
+  std::int64_t width = 0;
+  for (std::size_t at = 0; at < shown.size(); ++at) {
+    if ((static_cast<unsigned char>(shown[at]) & 0xC0) == 0x80) continue;
+    if (++width > kWindow) return shown.substr(0, at).append(kCut);
+  }
+  return shown;
+}
+
+// What a fix-it does, as the note that shows it away from its diagnostic says.
+std::string Describe(const TFixIt& AFix) {
+  const TSpan span = SpanOf(AFix.Place);
+  if (AFix.Text.empty()) return "delete this";
+  const std::string text = "'" + AFix.Text + "'";
+  return span.From == span.To ? "insert " + text + " here" : "replace this with " + text;
+}
+
+// A line under the source line: the text placed at its columns, and where it ends.
+struct TUnderLine {
+  std::string Text;
+  std::int64_t End = 0;  // columns filled
+};
+
+class TTextRenderer {
+ public:
+  explicit TTextRenderer(bool AColor) : Color(AColor) {}
+
+  // Locates the offsets of ADiagnostics that will be shown, in order, once.
+  void Prepare(const std::vector<TDiagnostic>& ADiagnostics, std::size_t ACount) {
+    std::unordered_map<const TSource*, std::vector<std::size_t>> offsets;
+    const auto add = [&](const TPlace& APlace) {
+      if (!APlace.Source) return;
+      const TSpan span = SpanOf(APlace);
+      offsets[APlace.Source].insert(offsets[APlace.Source].end(),
+                                    {span.From, span.To, WindowBase(APlace, span)});
+    };
+    for (std::size_t idx = 0; idx < ACount; ++idx) {
+      const TDiagnostic& d = ADiagnostics[idx];
+      add(d.Place);
+      for (const TNote& note : d.Notes) add(note.Place);
+      for (const TFixIt& fix : d.FixIts) add(fix.Place);
+    }
+    for (auto& [source, list] : offsets) Locator.Prepare(*source, std::move(list));
+  }
+
+  void Diagnostic(const TDiagnostic& ADiag) {
+    const bool error = ADiag.Severity == TSeverity::Error;
+    std::string message = ADiag.Message;
+    if (!ADiag.Warning.empty())
+      message +=
+          ADiag.Promoted ? " [-Werror,-W" + ADiag.Warning + "]" : " [-W" + ADiag.Warning + "]";
+    Header(ADiag.Place, error ? "error" : "warning", error ? kRed : kMagenta, message);
+    std::vector<const TFixIt*> pending;  // fix-its not shown yet
+    for (const TFixIt& fix : ADiag.FixIts) pending.push_back(&fix);
+    std::vector<const TFixIt*> elsewhere;  // fix-its that get a note of their own
+    if (ADiag.Place.Source) Excerpt(ADiag.Place, TakeOnLine(pending, ADiag.Place), elsewhere);
+    // A note shows the fix-its on its line, unless its line was shown just above.
+    for (const TNote& note : ADiag.Notes) {
+      Header(note.Place, "note", kCyan, note.Message);
+      if (!note.Place.Source) continue;
+      std::vector<const TFixIt*> fixes = TakeOnLine(pending, note.Place);
+      if (fixes.empty() && SameLine(note.Place, ADiag.Place)) continue;
+      Excerpt(note.Place, std::move(fixes), elsewhere);
+    }
+    elsewhere.insert(elsewhere.end(), pending.begin(), pending.end());
+    for (const TFixIt* fix : elsewhere) {
+      Header(fix->Place, "note", kCyan, Describe(*fix));
+      std::vector<const TFixIt*> outside;  // none: the window stands around the fix-it
+      if (fix->Place.Source) Excerpt(fix->Place, {fix}, outside);
+    }
+  }
+
+  void More(std::size_t ACount) {
+    Out += Paint(kBold, "zoqc:") + " " + std::to_string(ACount) +
+           (ACount == 1 ? " more diagnostic" : " more diagnostics") +
+           " not shown; -fmax-diagnostics=0 shows them all\n";
+  }
+
+  std::string Out;
+
+ private:
+  std::string Paint(const char* ACode, const std::string& AText) const {
+    return Color ? ACode + AText + kReset : AText;
+  }
+
+  bool SameLine(const TPlace& A, const TPlace& B) {
+    return A.Source && A.Source == B.Source &&
+           A.Source->Lines().LineOf(SpanOf(A).From) == A.Source->Lines().LineOf(SpanOf(B).From);
+  }
+
+  // Moves the fix-its of AFixes that stand on the line of APlace out of it.
+  std::vector<const TFixIt*> TakeOnLine(std::vector<const TFixIt*>& AFixes, const TPlace& APlace) {
+    std::vector<const TFixIt*> taken;
+    std::erase_if(AFixes, [&](const TFixIt* AFix) {
+      if (!SameLine(AFix->Place, APlace)) return false;
+      taken.push_back(AFix);
+      return true;
+    });
+    return taken;
+  }
+
+  // "FILE:LINE:COL: LABEL: MESSAGE", or "zoqc: MESSAGE" for a place without a span.
+  void Header(const TPlace& APlace, const char* ALabel, const char* AColor,
+              const std::string& AMessage) {
+    if (!APlace.Source) {
+      Out += Paint(kBold, "zoqc:") + " " + Shown(AMessage) + "\n";
+      return;
+    }
+    const TLinePosition at = Locator.At(*APlace.Source, SpanOf(APlace).From);
+    Out += Paint(kBold, Shown(APlace.FileName()) + ":" + std::to_string(at.Line) + ":" +
+                            std::to_string(at.Column) + ":") +
+           " " + Paint(AColor, std::string(ALabel) + ":") + " " + Paint(kBold, Shown(AMessage)) +
+           "\n";
+  }
+
+  // Where counting starts for a window that cuts the line before ASpan: far enough back for
+  // a whole window's columns, on a character's first byte.
+  static std::size_t WindowBase(const TPlace& APlace, const TSpan& ASpan) {
+    const TLineTable& lines = APlace.Source->Lines();
+    const std::size_t line_start = lines.LineStart(lines.LineOf(ASpan.From));
+    const std::string_view text = APlace.Source->Text;
+    std::size_t base =
+        ASpan.From - std::min<std::size_t>(ASpan.From - line_start, kWidest * kWindow);
+    for (int k = 0;
+         k < 3 && base < ASpan.From && (static_cast<unsigned char>(text[base]) & 0xC0) == 0x80; ++k)
+      ++base;
+    return base;
+  }
+
+  // The source line of APlace in a window around its span, the caret line, and the fix-its of
+  // AFixes (all on that line) under it; those outside the window go to AElsewhere.
+  void Excerpt(const TPlace& APlace, std::vector<const TFixIt*> AFixes,
+               std::vector<const TFixIt*>& AElsewhere) {
+    const TSource& source = *APlace.Source;
+    const std::string_view text = source.Text;
+    const TLineTable& lines = source.Lines();
+    const TSpan span = SpanOf(APlace);
+    const TLinePosition from = Locator.At(source, span.From);
+    const TLinePosition to = Locator.At(source, span.To);
+    const std::size_t line_start = lines.LineStart(from.Line);
+    const std::size_t line_end = line_start + lines.LineText(from.Line).size();
+    // The whole line when it fits, or from its start when the span stands early in it;
+    // otherwise from kLead columns before the span, or earlier so that the window reaches the
+    // line's end. A line more than kWidest * kWindow bytes past the span does not fit, and its
+    // end is not counted.
+    std::size_t at = line_start;
+    std::int64_t column = 1;
+    std::int64_t end = INT64_MAX;  // the column past the line's end, when counted
+    if (line_end - span.To <= kWidest * static_cast<std::size_t>(kWindow))
+      end = lines.Locate(line_end, to).DisplayColumn;
+    if (end - 1 > kWindow && from.DisplayColumn > kWindow - kLead) {
+      const std::int64_t target = std::min(from.DisplayColumn - kLead, end - kWindow);
+      const TLinePosition base = Locator.At(source, WindowBase(APlace, span));
+      at = base.Offset;
+      column = base.DisplayColumn;
+      while (at < span.From && column < target) Step(text, at, column);
+    }
+    // The line, then the columns the window shows: [first, last).
+    const std::int64_t first = column;
+    const std::size_t margin = at > line_start ? kCut.size() : 0;
+    std::string shown(at > line_start ? kCut : "");
+    while (at < line_end) {
+      std::size_t next = at;
+      std::int64_t next_column = column;
+      const TShownChar c = Step(text, next, next_column);
+      if (next_column - first > kWindow) break;
+      if (c.Tab)
+        shown.append(static_cast<std::size_t>(next_column - column), ' ');
+      else if (c.Escape[0])
+        shown += c.Escape;
+      else
+        shown.append(text.substr(at, c.Length));
+      at = next;
+      column = next_column;
+    }
+    const std::int64_t last = column;
+    if (at < line_end) shown += kCut;
+    Out += shown + "\n";
+    const auto indent = [&](std::int64_t AColumn) {
+      return std::string(margin + static_cast<std::size_t>(AColumn - first), ' ');
+    };
+    const std::int64_t caret =
+        std::max<std::int64_t>(1, std::min(to.DisplayColumn, last) - from.DisplayColumn);
+    Out += indent(from.DisplayColumn) +
+           Paint(kGreen, std::string(1, '^').append(static_cast<std::size_t>(caret - 1), '~')) +
+           "\n";
+    // Each fix-it at its column, on the first line under the caret with room for it.
+    std::vector<std::pair<std::int64_t, const TFixIt*>> placed;
+    for (const TFixIt* fix : AFixes) {
+      const TSpan fix_span = SpanOf(fix->Place);
+      const std::int64_t start = Locator.At(source, fix_span.From).DisplayColumn;
+      if (start < first || start > last)
+        AElsewhere.push_back(fix);
+      else
+        placed.emplace_back(start, fix);
+    }
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const auto& A, const auto& B) { return A.first < B.first; });
+    std::vector<TUnderLine> under;
+    for (const auto& [start, fix] : placed) {
+      std::string piece;
+      if (fix->Text.empty()) {
+        const std::int64_t end = Locator.At(source, SpanOf(fix->Place).To).DisplayColumn;
+        piece.assign(
+            static_cast<std::size_t>(std::max<std::int64_t>(1, std::min(end, last) - start)), '-');
+      } else {
+        piece = ShownFixText(fix->Text);
+      }
+      const std::int64_t offset = start - first;
+      auto line = std::find_if(under.begin(), under.end(),
+                               [&](const TUnderLine& L) { return L.End <= offset; });
+      if (line == under.end()) line = under.emplace(under.end());
+      line->Text.append(static_cast<std::size_t>(offset - line->End), ' ').append(piece);
+      line->End = offset + WidthOf(piece);
+    }
+    for (const TUnderLine& line : under)
+      Out += std::string(margin, ' ') + Paint(kGreen, line.Text) + "\n";
+  }
+
+  // Moves past the character at AAt, adding its columns to AColumn.
+  static TShownChar Step(std::string_view AText, std::size_t& AAt, std::int64_t& AColumn) {
+    const TShownChar c = ShowChar(AText, AAt);
+    AColumn += static_cast<std::int64_t>(c.Tab ? TabWidth(AColumn) : c.Width());
+    AAt += c.Length;
+    return c;
+  }
+
+  const bool Color;
+  check_detail::TLocator Locator;
+};
+
+}  // namespace
+
+std::string RenderText(const std::vector<TDiagnostic>& ADiagnostics, bool AColor,
+                       std::size_t AMax) {
+  const std::size_t count = AMax == 0 ? ADiagnostics.size() : std::min(AMax, ADiagnostics.size());
+  TTextRenderer renderer(AColor);
+  renderer.Prepare(ADiagnostics, count);
+  for (std::size_t idx = 0; idx < count; ++idx) renderer.Diagnostic(ADiagnostics[idx]);
+  if (count < ADiagnostics.size()) renderer.More(ADiagnostics.size() - count);
+  return std::move(renderer.Out);
+}
+
+}  // namespace zoqc
