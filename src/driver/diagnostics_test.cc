@@ -1,4 +1,5 @@
 // Tests of what runs say on standard error: JSON, colour, the -W options, file failures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "src/check/check.h"
 #include "src/driver/driver.h"
+#include "src/driver/options.h"
 #include "tests/run_zoqc.h"
 
 #define LF "\n"
@@ -102,6 +104,53 @@ TEST_F(DiagnosticsTest, ColourFollowsTheOption) {
   const TRun never = RunZoqc({"--check", "--color=never", "page"});
   EXPECT_EQ(std::string::npos, never.Err.find('\033'));
   EXPECT_NE(std::string::npos, never.Err.find("page.zoq:2:1: warning: "));
+}
+
+// --color=auto colours when standard error is a terminal (here a real pseudo-terminal) and
+// NO_COLOR is unset or empty; a NO_COLOR with any text turns it off.
+TEST(ColourDecision, AutoFollowsTheTerminalAndNoColor) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(0, grantpt(master));
+  ASSERT_EQ(0, unlockpt(master));
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  const int null = open("/dev/null", O_WRONLY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_GE(null, 0);
+  struct TCase {
+    const char* Option;
+    bool Terminal;
+    const char* NoColor;  // null: unset
+    bool Color;
+  };
+  const TCase cases[] = {
+      {"--color=auto", true, nullptr, true},
+      {"--color=auto", true, "", true},  // empty: as if unset
+      {"--color=auto", true, "1", false},
+      {"--color=auto", false, nullptr, false},  // a file or a pipe
+      {"--color=never", true, nullptr, false},
+  };
+  std::vector<bool> colored;
+  const int saved = dup(STDERR_FILENO);
+  for (const TCase& c : cases) {
+    dup2(c.Terminal ? terminal : null, STDERR_FILENO);
+    if (c.NoColor)
+      setenv("NO_COLOR", c.NoColor, 1);
+    else
+      unsetenv("NO_COLOR");
+    const char* argv[] = {"zoqc", c.Option, "page"};
+    TOptions options;
+    std::string error;
+    colored.push_back(ParseOptions(3, argv, options, error) && options.Color);
+  }
+  dup2(saved, STDERR_FILENO);
+  unsetenv("NO_COLOR");
+  for (const int fd : {saved, null, terminal, master}) close(fd);
+  for (std::size_t idx = 0; idx < colored.size(); ++idx) {
+    const TCase& c = cases[idx];
+    EXPECT_EQ(c.Color, colored[idx]) << c.Option << (c.Terminal ? " on a terminal" : "")
+                                     << ", NO_COLOR=" << (c.NoColor ? c.NoColor : "(unset)");
+  }
 }
 
 TEST_F(DiagnosticsTest, WarningSwitches) {

@@ -193,8 +193,22 @@ TEST_F(SiteTest, FoldersPastThePathLimitAreLeftOutWithTheReason) {
   EXPECT_LT(run.Err.size(), 300u);
 }
 
-TEST_F(SiteTest, FolderProblemsAndBadJobCounts) {
+// Two pages are already several: the summary line follows them. One page has none.
+TEST_F(SiteTest, SummaryFromTwoPagesOn) {
+  Page("a", kGoodScript);
+  Page("b", kGoodScript);
+  const TRun two = RunAfterBanner({Dir + "a", Dir + "b"});
+  ASSERT_EQ(3u, two.Lines.size()) << two.Out;
+  EXPECT_TRUE(two.Lines[2].starts_with("2 pages: 2 translated, 0 failed, 0 warnings, "))
+      << two.Lines[2];
+  EXPECT_EQ(std::vector<std::string>{"Compile sucessful."}, RunAfterBanner({Dir + "a"}).Lines);
+}
+
+TEST_F(SiteTest, FolderProblemsAndJobCounts) {
   EXPECT_EQ(1, RunAfterBanner({"-r", Dir + "nothing"}).ExitCode);  // a folder that is not there
+  EXPECT_EQ(0, RunAfterBanner({"-j", "1", "-r", Dir}).ExitCode);
+  EXPECT_EQ(0, RunAfterBanner({"-j", "1024", "-r", Dir}).ExitCode);  // the most there may be
+  EXPECT_EQ(2, RunAfterBanner({"-j", "1025", "-r", Dir}).ExitCode);
   EXPECT_EQ(2, RunAfterBanner({"-j", "0", "-r", Dir}).ExitCode);
   EXPECT_EQ(2, RunAfterBanner({"-j", "2x", "-r", Dir}).ExitCode);
 }
