@@ -1,0 +1,164 @@
+// A helper program on POSIX systems: posix_spawnp with two pipes, poll for the timeouts.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "src/platform/child.h"
+
+extern char** environ;
+
+namespace zoqc {
+
+struct TChildProcess::TState {
+  pid_t Pid = -1;
+  int In = -1;         // the child's standard input, non-blocking
+  int Out = -1;        // the child's standard output, non-blocking
+  std::string Buffer;  // bytes read past the last line handed out
+};
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Milliseconds left until ADeadline, at least 0.
+int Left(TClock::time_point ADeadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(ADeadline - TClock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits until AFd is ready for AEvents or ADeadline passes; false on the deadline.
+bool WaitFor(int AFd, short AEvents, TClock::time_point ADeadline) {
+  for (;;) {
+    pollfd fd{AFd, AEvents, 0};
+    const int ready = poll(&fd, 1, Left(ADeadline));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+void CloseFd(int& AFd) {
+  if (AFd >= 0) close(AFd);
+  AFd = -1;
+}
+
+}  // namespace
+
+TChildProcess::TChildProcess(std::unique_ptr<TState> AState) : State(std::move(AState)) {}
+
+std::unique_ptr<TChildProcess> TChildProcess::Start(const std::vector<std::string>& AArgs,
+                                                    std::string& AError) {
+  int in[2];
+  int out[2];
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    AError = std::strerror(errno);
+    return nullptr;
+  }
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    AError = std::strerror(errno);
+    close(in[0]), close(in[1]);
+    return nullptr;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // The child starts with the signals at their defaults, whatever zoqc does with them.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  std::vector<char*> argv;
+  for (const std::string& arg : AArgs) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int failed = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  close(in[0]);
+  close(out[1]);
+  if (failed != 0) {
+    AError = std::strerror(failed);
+    close(in[1]), close(out[0]);
+    return nullptr;
+  }
+  auto state = std::make_unique<TState>();
+  state->Pid = pid;
+  state->In = in[1];
+  state->Out = out[0];
+  fcntl(state->In, F_SETFL, fcntl(state->In, F_GETFL) | O_NONBLOCK);
+  fcntl(state->Out, F_SETFL, fcntl(state->Out, F_GETFL) | O_NONBLOCK);
+  return std::unique_ptr<TChildProcess>(new TChildProcess(std::move(state)));
+}
+
+TChildProcess::~TChildProcess() { Kill(); }
+
+bool TChildProcess::Send(std::span<const std::string_view> AData, int ATimeoutMs) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  for (std::string_view piece : AData) {
+    while (!piece.empty()) {
+      if (State->In < 0) return false;
+      const ssize_t wrote = write(State->In, piece.data(), piece.size());
+      if (wrote > 0) {
+        piece.remove_prefix(static_cast<std::size_t>(wrote));
+      } else if (wrote < 0 && errno == EINTR) {
+        continue;
+      } else if (wrote < 0 && errno == EAGAIN) {
+        if (!WaitFor(State->In, POLLOUT, deadline)) return false;
+      } else {
+        return false;  // EPIPE: the child is gone
+      }
+    }
+  }
+  return true;
+}
+
+bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  for (;;) {
+    const std::size_t end = State->Buffer.find('\n');
+    if (end != std::string::npos) {
+      ALine = State->Buffer.substr(0, end);
+      State->Buffer.erase(0, end + 1);
+      return true;
+    }
+    if (State->Out < 0) return false;
+    char chunk[4096];
+    const ssize_t got = read(State->Out, chunk, sizeof chunk);
+    if (got > 0) {
+      State->Buffer.append(chunk, static_cast<std::size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else if (got < 0 && errno == EAGAIN) {
+      if (!WaitFor(State->Out, POLLIN, deadline)) return false;
+    } else {
+      return false;  // end of file: the child is gone
+    }
+  }
+}
+
+void TChildProcess::Kill() {
+  if (State->Pid <= 0) return;
+  kill(State->Pid, SIGKILL);
+  CloseFd(State->In);
+  CloseFd(State->Out);
+  while (waitpid(State->Pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  State->Pid = -1;
+}
+
+}  // namespace zoqc
