@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "src/driver/command_line.h"
+#include "src/driver/lint.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
@@ -46,6 +48,19 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   if (options.ShowVersion) {
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
+  }
+  // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs
+  // nothing per save there.
+  std::unique_ptr<TPhpLinter> linter;
+  if (options.Lint || (options.Watch && !options.NoLint)) {
+    std::string reason;
+    linter = TPhpLinter::Open(options.Php, reason);
+    if (!linter && options.Lint) {
+      AErr << "zoqc: --lint needs PHP: " << reason
+           << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
+      return kExitUsage;
+    }
+    options.Linter = linter.get();
   }
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later

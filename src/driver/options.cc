@@ -17,7 +17,17 @@ namespace zoqc {
 
 namespace {
 
-enum : int { kOptVersion = 256, kOptCheck, kOptFormat, kOptColor, kOptWatch };
+enum : int {
+  kOptVersion = 256,
+  kOptCheck,
+  kOptFormat,
+  kOptColor,
+  kOptWatch,
+  kOptLint,
+  kOptNoLint,
+  kOptPhp,
+  kOptExplain
+};
 
 constexpr const char kShortOptions[] = ":hqwW:r:j:o:";
 const option kLongOptions[] = {
@@ -31,6 +41,10 @@ const option kLongOptions[] = {
     {"jobs", required_argument, nullptr, 'j'},
     {"out-dir", required_argument, nullptr, 'o'},
     {"watch", no_argument, nullptr, kOptWatch},
+    {"lint", no_argument, nullptr, kOptLint},
+    {"no-lint", no_argument, nullptr, kOptNoLint},
+    {"php", required_argument, nullptr, kOptPhp},
+    {"explain", no_argument, nullptr, kOptExplain},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -145,6 +159,18 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptWatch:
         AOptions.Watch = true;
         break;
+      case kOptLint:
+        AOptions.Lint = true, AOptions.NoLint = false;
+        break;
+      case kOptNoLint:
+        AOptions.NoLint = true, AOptions.Lint = false;
+        break;
+      case kOptPhp:
+        AOptions.Php = optarg;
+        break;
+      case kOptExplain:
+        AOptions.Explain = true;
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optind - 1, optopt) + "' needs a value";
         return false;
@@ -188,6 +214,15 @@ void PrintHelp(std::ostream& AOut) {
           "                   folder (a page named directly: DIR/NAME.php)\n"
           "  --watch          translate, then translate a page again whenever its script\n"
           "                   or template changes, until interrupted\n"
+          "  --lint           have PHP parse every page before it is written; a page PHP\n"
+          "                   cannot parse is an error in its sources (default under --watch\n"
+          "                   when PHP is found)\n"
+          "  --no-lint        do not, not even under --watch\n"
+          "  --php=PATH       the PHP that --lint runs (default: php on PATH)\n"
+          "  --explain PAGE.php:LINE\n"
+          "                   print the script and template places behind a page line;\n"
+          "                   without a location, copy standard input (PHP's messages) to\n"
+          "                   standard output with the source place after every page line\n"
           "  --               end of the options: every later argument is a page name\n"
           "\n"
           "Every page named is translated in order; the exit code is the highest of the pages'\n"

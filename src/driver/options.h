@@ -9,6 +9,8 @@
 
 namespace zoqc {
 
+class TPhpLinter;
+
 struct TOptions {
   bool Help = false;         // -h, --help: the usage text and the options
   bool ShowVersion = false;  // --version
@@ -22,6 +24,11 @@ struct TOptions {
   int Jobs = 0;                              // -j N: pages translated at once; 0: one per core
   std::string OutDir;                        // -o, --out-dir DIR: where the pages are written
   bool Watch = false;                        // --watch: translate again whenever an input changes
+  bool Lint = false;                         // --lint: PHP parses every page before it is written
+  bool NoLint = false;                       // --no-lint: not even under --watch
+  std::string Php = "php";                   // --php=PATH: the PHP that lints
+  bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
+  TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

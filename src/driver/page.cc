@@ -8,9 +8,11 @@
 #include <utility>
 
 #include "src/check/check.h"
+#include "src/check/page_origin.h"
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/failure_report.h"
+#include "src/driver/lint.h"
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
 #include "src/translation/compile.h"
@@ -54,6 +56,37 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
                               : "cannot find the " + std::string(AWhat) + " '" + AFile + "'");
 }
 
+// Has PHP parse the page of AResult: a page it cannot parse is an error at the place in the
+// sources behind the line PHP names; a PHP that fails is an error for the page.
+int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOptions,
+             const TCompileResult& AResult, const TSource& AScript, const TSource& ATemplate) {
+  TLintAnswer answer;
+  std::string failure;
+  if (!AOptions.Linter->Check(AResult.Page(), answer, failure)) {
+    AddFileDiagnostic(ADiags, AJob.PhpFileName,
+                      failure + "; '" + AJob.PhpFileName + "' is not written");
+    return kExitError;
+  }
+  if (answer.Clean) return kExitSuccess;
+  // Translated again with the page's provenance, which only a page in error needs.
+  const TPageModel& model = *AResult.Model;
+  const TCompileResult traced =
+      Compile(std::string(model.Script.Text), std::string(model.Template), {.Provenance = true});
+  // Where several bindings share the line, each expression alone, as the page uses it.
+  const auto parses = [&](const TStatement& AStatement) {
+    const std::string_view expr = AStatement.Expr.Of(model.Script.Text);
+    const bool echo = AStatement.Kind == TStatementKind::TemplateVar;
+    const std::string_view pieces[] = {echo ? "<?php echo " : "<?php $_=\"\".", expr,
+                                       echo ? ";?>" : ".\"\";"};
+    TLintAnswer alone;
+    std::string ignored;
+    return !AOptions.Linter->Check(pieces, alone, ignored) || alone.Clean;
+  };
+  ADiags.push_back(PhpParseError(*traced.Model, *traced.Origins, AScript, ATemplate,
+                                 AJob.PhpFileName, answer.Line, answer.Message, parses));
+  return kExitError;  // the page is not written; an old one stays as it was
+}
+
 // Loads, translates, checks and writes; the names are set and both inputs exist.
 int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
               const TOptions& AOptions) {
@@ -83,6 +116,10 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
     for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
     return kExitError;  // the page is not written; an old one stays as it was
+  }
+  if (AOptions.Linter) {
+    const int lint = LintPage(ADiags, AJob, AOptions, result, source, template_source);
+    if (lint != kExitSuccess) return lint;
   }
   if (AOptions.Check) return kExitSuccess;
   if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure))

@@ -1,0 +1,55 @@
+// PHP's own parser behind --lint: a small PHP program that a long-lived php process runs, fed
+// page after page over a pipe, one process per thread that lints.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zoqc {
+
+class TChildProcess;
+
+// The PHP program: it reads requests from standard input until it ends and answers each with
+// one line on standard output.
+std::string_view LintProgram();
+
+// The request for a page of ASize bytes: this line, then the page's bytes.
+std::string LintRequest(std::size_t ASize);
+
+// PHP's answer about a page: "ok", or "error LINE MESSAGE" for a page it cannot parse.
+struct TLintAnswer {
+  bool Clean = true;
+  std::size_t Line = 0;  // 1-based page line of the parse error
+  std::string Message;   // PHP's own words
+};
+// Reads one answer line; false when it is not one.
+[[nodiscard]] bool ParseLintAnswer(std::string_view ALine, TLintAnswer& AAnswer);
+
+// The php processes of a run. Each page borrows an idle one (or starts one) for its check, so
+// that as many run as pages are checked at once, each living as long as the run.
+class TPhpLinter {
+ public:
+  // Starts APhp and checks that it answers; null with the reason in AError when it does not.
+  static std::unique_ptr<TPhpLinter> Open(const std::string& APhp, std::string& AError);
+  ~TPhpLinter();
+
+  // Has PHP parse APage. False when PHP could not answer (it died, hung or could not be
+  // started), with the reason in AFailure; the process is then replaced for the next page.
+  [[nodiscard]] bool Check(std::span<const std::string_view> APage, TLintAnswer& AAnswer,
+                           std::string& AFailure);
+
+ private:
+  explicit TPhpLinter(std::string APhp);
+  std::unique_ptr<TChildProcess> Borrow(std::string& AError);
+
+  const std::string Php;
+  std::mutex Mutex;
+  std::vector<std::unique_ptr<TChildProcess>> Idle;  // guarded by Mutex
+};
+
+}  // namespace zoqc
