@@ -7,6 +7,7 @@
 #include <string>
 
 #include "src/driver/command_line.h"
+#include "src/driver/explain.h"
 #include "src/driver/lint.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
@@ -49,6 +50,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
+  if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs
   // nothing per save there.
   std::unique_ptr<TPhpLinter> linter;
