@@ -56,7 +56,9 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
   std::size_t copied = kNowhere;  // the first script byte copied as it is
   std::size_t markup = kNowhere;  // the first template byte, or the marker it stands for
   std::vector<std::size_t> bindings;
-  for (const TSegment& seg : AOrigins.OnLine(ALine)) {
+  const std::size_t start = AOrigins.LineStart(ALine);
+  for (TSegment seg : AOrigins.OnLine(ALine)) {
+    if (seg.Page < start && seg.From != TOrigin::Generated) seg.Offset += start - seg.Page;
     if (cause == kNowhere) cause = seg.ScriptCause;
     if (seg.From == TOrigin::Template && markup == kNowhere) markup = seg.Offset;
     if (seg.From != TOrigin::Script) {
@@ -110,7 +112,9 @@ TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AOrigins,
                           std::string_view APageName, std::size_t ALine, std::string_view AMessage,
                           const TParsesAlone& AParses) {
   TLineChain chain = ChainOfLine(AModel, AOrigins, AScript, ATemplate, ALine);
-  if (chain.Bindings.size() > 1) {
+  // A binding is to blame only when its expression alone does not parse either.
+  chain.Primary = 0;
+  {
     std::size_t faulty = kNowhere;
     for (std::size_t idx = 0; idx < chain.Bindings.size(); ++idx) {
       if (AParses(AModel.Script.Statements[chain.Bindings[idx]])) continue;

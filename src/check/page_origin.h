@@ -36,9 +36,9 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
                        std::string_view AHint = {});
 
 // The error for a page that PHP cannot parse: at the primary link of ALine with PHP's AMessage
-// and the page's place ("[page.php:6]"), the other links as notes. When several bindings share
-// the line, the one whose expression alone AParses refuses is the primary link. A line with no
-// link puts the error on the whole script.
+// and the page's place ("[page.php:6]"), the other links as notes. The primary link is the one
+// binding of the line whose expression alone AParses refuses, else the line's first link. A line
+// with no link puts the error on the whole script.
 TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AOrigins,
                           const TSource& AScript, const TSource& ATemplate,
                           std::string_view APageName, std::size_t ALine, std::string_view AMessage,

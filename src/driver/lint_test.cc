@@ -1,0 +1,188 @@
+// Tests of --lint and --explain against the real php: located parse errors, a php that dies,
+// and PHP's own run-time messages mapped back to the lines that hold the faulty expression.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "src/driver/explain.h"
+#include "tests/run_zoqc.h"
+
+namespace zoqc {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ReadFile;
+using test_support::RunZoqc;
+using test_support::WriteFile;
+
+// Standard output (and error, when AErrors) of the shell command ACommand.
+std::string Shell(const std::string& ACommand) {
+  std::string text;
+  FILE* pipe = popen(ACommand.c_str(), "r");
+  if (!pipe) return text;
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+    text.append(chunk, got);
+  pclose(pipe);
+  return text;
+}
+
+class Lint : public test_support::TScratchCwdTest {
+ protected:
+  void SetUp() override {
+    TScratchCwdTest::SetUp();
+    if (std::system("php -r 'exit(0);' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no php";
+  }
+};
+
+TEST_F(Lint, EveryMistakeIsAnErrorInTheSourcesAndKeepsTheOldPage) {
+  const char* const rows = "<ul><!--BEGIN row--><li>{n}</li><!--END row--></ul>\n";
+  const struct {
+    const char* Script;
+    const char* Template;
+    const char* Where;  // the error's place
+  } cases[] = {
+      // a trailing ";" on a block variable
+      {"<?php\n<<*row\n<<<n<<$r['n'];\nforeach ($rows as $r) {\n<<+row\n}\n", rows,
+       "page.zoq:3:7:"},
+      // an indented statement stays PHP
+      {"<?php\n$t = 1;\n  <<title<<$t\n", "{title}\n", "page.zoq:3:1:"},
+      // "<<+rows" for an unknown block
+      {"<?php\n<<*row\n<<<n<<$r\nforeach ($rows as $r) {\n<<+rows\n}\n", rows, "page.zoq:5:1:"},
+      // "<<+row" inside a comment
+      {"<?php\n<<*row\n<<<n<<$r\nforeach ($rows as $r) {\n<<+row\n}\n// <<+row\n",
+       "<!--BEGIN row-->\n<li>\"{n}\"</li>\n<!--END row-->\n", "page.zoq:7:4:"},
+      // a block variable that binds looser than "." beside another on the same line
+      {"<?php\n<<*row\n<<<n<<$e['n']\n<<<id<<$e['id'] + 1\nforeach ($rows as $e) {\n<<+row\n}\n",
+       "<!--BEGIN row--><li id=\"{id}\">{n}</li><!--END row-->\n", "page.zoq:4:8:"},
+  };
+  for (const auto& c : cases) {
+    WriteFile("page.zoq", c.Script);
+    WriteFile("page.zot", c.Template);
+    WriteFile("page.php", "old");
+    const auto run = RunZoqc({"-q", "--lint", "page"});
+    EXPECT_EQ(1, run.ExitCode) << c.Script;
+    EXPECT_NE(std::string::npos, run.Err.find(std::string(c.Where) +
+                                              " error: PHP cannot parse the page: syntax error"))
+        << c.Script << run.Err;
+    EXPECT_EQ("old", ReadFile("page.php")) << c.Script;
+    // Without --lint the same page is written: the check is PHP's alone.
+    EXPECT_EQ(0, RunZoqc({"-q", "page"}).ExitCode) << c.Script;
+  }
+}
+
+TEST_F(Lint, CleanSiteSaysNothing) {
+  fs::copy(fs::path(ZOQC_SOURCE_DIR) / "examples", "site", fs::copy_options::recursive);
+  const auto run = RunZoqc({"-q", "-j", "2", "--lint", "-r", "site"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_EQ("", run.Err);
+  EXPECT_TRUE(fs::exists("site/blog/blog.php"));
+}
+
+TEST_F(Lint, PhpThatDiesFailsItsPageAndTheNextPageGetsAnother) {
+  // A real php with little memory dies halfway through the large page.
+  WriteFile("php-small", "#!/bin/sh\nulimit -v 400000\nexec php \"$@\"\n");
+  fs::permissions("php-small", fs::perms::owner_all);
+  std::string large = "<?php\n";
+  for (int idx = 0; idx < 400000; ++idx) large += "$a = [1, 2, 3, $b, 'x'];\n";
+  for (const char* name : {"a", "c"}) WriteFile(std::string(name) + ".zoq", "<?php\n$x = 1;\n");
+  WriteFile("b.zoq", large);
+  for (const char* name : {"a", "b", "c"}) WriteFile(std::string(name) + ".zot", "x\n");
+  const auto run = RunZoqc({"-q", "-j", "1", "--lint", "--php=./php-small", "a", "b", "c"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_NE(std::string::npos, run.Err.find("zoqc: PHP ('./php-small') ended")) << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find("'b.php' is not written")) << run.Err;
+  EXPECT_FALSE(fs::exists("b.php"));
+  EXPECT_TRUE(fs::exists("a.php") && fs::exists("c.php"));
+}
+
+TEST_F(Lint, WithoutPhpIsAUsageError) {
+  const auto run = RunZoqc({"--lint", "--php=/nonexistent/php", "page"});
+  EXPECT_EQ(2, run.ExitCode);
+  EXPECT_NE(std::string::npos, run.Err.find("apt-get install php-cli")) << run.Err;
+}
+
+// The appended places of AText: " [PLACE]" after a page location.
+std::vector<std::string> Appended(const std::string& AText) {
+  static const std::regex place(R"(\.php(?: on line \d+|:\d+|\(\d+\)) \[([^\]]+)\])");
+  std::vector<std::string> places;
+  for (std::sregex_iterator it(AText.begin(), AText.end(), place), end; it != end; ++it)
+    places.push_back((*it)[1]);
+  return places;
+}
+
+TEST_F(Lint, ExplainMapsPhpsRealMessagesToTheFaultyLine) {
+  const struct {
+    const char* Page;  // an example; its script gets the fault
+    const char* From;
+    const char* To;  // the faulty line, which every location must lead to
+  } faults[] = {
+      // an undefined key in a block variable, on a page line with other bindings
+      {"blog", "<<<headline<<htmlspecialchars($e['headline'])",
+       "<<<headline<<htmlspecialchars($e['headlin'])"},
+      // a TypeError in a template variable
+      {"blog", "<<title<<htmlspecialchars($blog['title'])", "<<title<<htmlspecialchars($blog)"},
+      // a fatal error in the PHP part
+      {"blog", "foreach ($links as $l) {", "foreach (no_such_function($links) as $l) {"},
+      // an exception thrown in the nested block's loop
+      {"blog", "    foreach ($e['tags'] as $t) {",
+       "    foreach ($e['tags'] as $t) { if ($t === 'php') throw new RuntimeException('no');"},
+      // a run-time error in a block variable of another example
+      {"catalogue", "<<<origin<<htmlspecialchars($p['origin'])",
+       "<<<origin<<htmlspecialchars(intdiv(1, 0))"},
+  };
+  for (const auto& f : faults) {
+    fs::remove_all("site");
+    fs::copy(fs::path(ZOQC_SOURCE_DIR) / "examples", "site", fs::copy_options::recursive);
+    const std::string dir = fs::absolute("site").string() + "/" + f.Page + "/";
+    std::string script = ReadFile(dir + f.Page + ".zoq");
+    const std::size_t at = script.find(f.From);
+    ASSERT_NE(std::string::npos, at) << f.From;
+    script.replace(at, std::strlen(f.From), f.To);
+    WriteFile(dir + f.Page + ".zoq", script);
+    const std::string faulty = std::string(f.To).substr(0, std::string(f.To).find('\n'));
+    const std::size_t line =
+        1 + std::count(script.begin(), script.begin() + script.find(faulty), '\n');
+    ASSERT_EQ(0, RunZoqc({"-q", dir + f.Page}).ExitCode);
+    const std::string err = Shell("cd '" + dir + "' && php -d display_errors=stderr -d " +
+                                  "log_errors=0 " + f.Page + ".php 2>&1 >/dev/null");
+    std::istringstream in(err);
+    std::ostringstream out, diag;
+    TOptions options;
+    EXPECT_EQ(0, RunExplain(options, in, out, diag));
+    const std::vector<std::string> places = Appended(out.str());
+    ASSERT_FALSE(places.empty()) << err;
+    for (const std::string& place : places)
+      EXPECT_TRUE(place.starts_with(dir + f.Page + ".zoq:" + std::to_string(line) + ":"))
+          << f.To << ": " << place << "\n"
+          << out.str();
+    // Every other byte passes through as it was.
+    EXPECT_EQ(err, std::regex_replace(out.str(), std::regex(R"( \[[^\]]+\])"), ""));
+  }
+}
+
+TEST_F(Lint, ExplainLineAndStalePage) {
+  fs::copy(fs::path(ZOQC_SOURCE_DIR) / "examples" / "blog", "src", fs::copy_options::recursive);
+  ASSERT_EQ(0, RunZoqc({"-q", "-r", "src", "-o", "out"}).ExitCode);
+  // Line 45 of the page: the "<<+entry" line, the markup, the bindings.
+  auto run = RunZoqc({"--explain", "-r", "src", "-o", "out", "out/blog.php:45"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_TRUE(
+      run.Out.starts_with("src/blog.zoq:39:1: page line 45: the block is appended here\n"
+                          "src/blog.zot:11:1: from the template here\n"))
+      << run.Out;
+  EXPECT_NE(std::string::npos, run.Out.find("src/blog.zoq:30:14: 'headline' is bound to "));
+  WriteFile("src/blog.zoq", ReadFile("src/blog.zoq") + "\n");
+  run = RunZoqc({"--explain", "-r", "src", "-o", "out", "out/blog.php:45"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ("zoqc: out/blog.php is older than its sources; translate it again\n", run.Err);
+  EXPECT_EQ("", run.Out);
+}
+
+}  // namespace
+}  // namespace zoqc
