@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The whole-site measurements: zoqc -r -j2 against make -j2 running zoqc once per page and
-# against cp -r of the same files, on a generated site of 10,000 pages; then the watch
-# latency over 100 saves. Each timed run starts with no page written. Prints the median of
-# RUNS runs (default 3).
+# The whole-site measurements: zoqc -r -j2, with and without --lint, against make -j2 running
+# zoqc once per page and against cp -r of the same files, on a generated site of 10,000 pages;
+# then the watch latency over 100 saves. Each timed run starts with no page written. Prints the
+# median of RUNS runs (default 3).
 # Usage: bench/site/run.sh ZOQC_BINARY [WORK_DIR [RUNS]]
 set -euo pipefail
 zoqc=$(realpath -e "${1:?usage: run.sh ZOQC_BINARY [WORK_DIR [RUNS]]}")
@@ -25,18 +25,21 @@ seconds() {
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-declare -a zr mk cp
+declare -a zr zl mk cp
 for ((run = 0; run < runs; run++)); do
   zr+=("$(seconds "$zoqc" -q -j2 -r "$site")")
   [[ $(find "$site" -name '*.php' | wc -l) -eq $pages ]] || { echo "zoqc -r missed pages"; exit 1; }
+  zl+=("$(seconds "$zoqc" -q -j2 --lint -r "$site")")
+  [[ $(find "$site" -name '*.php' | wc -l) -eq $pages ]] || { echo "zoqc --lint missed pages"; exit 1; }
   mk+=("$(seconds make -s -j2 -f "$here/site.mk" -C "$site" ZOQC="$zoqc")")
   [[ $(find "$site" -name '*.php' | wc -l) -eq $pages ]] || { echo "make missed pages"; exit 1; }
   cp+=("$(seconds cp -r "$site" "$work/copy")")
 done
-z=$(median "${zr[@]}") m=$(median "${mk[@]}") c=$(median "${cp[@]}")
-printf '%d pages, median of %d runs (all runs: zoqc %s; make %s; cp %s)\n' "$pages" "$runs" \
-  "${zr[*]}" "${mk[*]}" "${cp[*]}"
+z=$(median "${zr[@]}") l=$(median "${zl[@]}") m=$(median "${mk[@]}") c=$(median "${cp[@]}")
+printf '%d pages, median of %d runs (all runs: zoqc %s; --lint %s; make %s; cp %s)\n' "$pages" \
+  "$runs" "${zr[*]}" "${zl[*]}" "${mk[*]}" "${cp[*]}"
 printf 'zoqc -q -j2 -r:          %.2f s\n' "$z"
+printf 'the same with --lint:    %.2f s  (%.1fx the time without)\n' "$l" "$(echo "$l / $z" | bc -l)"
 printf 'make -j2, zoqc per page: %.2f s  (%.1fx the time of zoqc -r)\n' "$m" "$(echo "$m / $z" | bc -l)"
 printf 'cp -r:                   %.2f s  (zoqc -r takes %.1fx the time of cp -r)\n' "$c" \
   "$(echo "$z / $c" | bc -l)"
