@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs zoqc --watch for real: changes a template in place and by renaming a new file over it,
-# adds a page, and sees each page change; then stops it with SIGTERM and finds no temporary
-# file left. Usage: tests/run_watch.sh ZOQC_BINARY
+# adds a page, and sees each page change (and, where php is, a page PHP cannot parse refused);
+# then stops it with SIGTERM and finds no temporary file left.
+# Usage: tests/run_watch.sh ZOQC_BINARY
 set -u
 zoqc=$(realpath -e "${1:?usage: run_watch.sh ZOQC_BINARY}") || exit 2
 scratch=$(mktemp -d)
@@ -36,6 +37,10 @@ mv src/blog/.post.zot.swp src/blog/post.zot
 wait_for www/blog/post.php 'echo "b";?> renamed</h1>'
 printf '<?php\n<<t<<"bad\n<<x y\n' >src/index.zoq                # an error: watching goes on
 wait_for log "Error(2):need <<"
+if command -v php >/dev/null 2>&1; then                          # lint is on where php is
+  printf '<?php\n$x = ;\n<<t<<"a"\n' >src/index.zoq
+  wait_for log "src/index.zoq:2:1: error: PHP cannot parse the page"
+fi
 mkdir src/new && printf '{t}\n' >src/new/page.zot && printf '<?php\n<<t<<"c"\n' >src/new/page.zoq
 wait_for www/new/page.php 'echo "c";?>'
 

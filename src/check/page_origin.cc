@@ -95,9 +95,9 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
   chain.Bindings = bindings;
   for (const std::size_t binding : bindings) {
     const TStatement& st = script.Statements[binding];
-    link(AScript.PlaceOf(st.Expr.Begin, st.Expr.End), "'" + std::string(st.Name.Of(script.Text)) +
-                                                          "' is bound to " +
-                                                          std::string(st.Expr.Of(script.Text)));
+    std::string what = "'";
+    what.append(st.Name.Of(script.Text)).append("' is bound to ").append(st.Expr.Of(script.Text));
+    link(AScript.PlaceOf(st.Expr.Begin, st.Expr.End), std::move(what));
   }
   const std::size_t named = bindings.size() > 1 ? NamedBinding(script, bindings, AHint) : kNowhere;
   if (named != kNowhere)
@@ -112,17 +112,13 @@ TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AOrigins,
                           std::string_view APageName, std::size_t ALine, std::string_view AMessage,
                           const TParsesAlone& AParses) {
   TLineChain chain = ChainOfLine(AModel, AOrigins, AScript, ATemplate, ALine);
-  // A binding is to blame only when its expression alone does not parse either.
+  // A binding is to blame only when its expression alone does not parse either, and no other
+  // binding of the line is.
   chain.Primary = 0;
-  {
-    std::size_t faulty = kNowhere;
-    for (std::size_t idx = 0; idx < chain.Bindings.size(); ++idx) {
-      if (AParses(AModel.Script.Statements[chain.Bindings[idx]])) continue;
-      faulty = faulty == kNowhere ? idx : kNowhere - 1;  // a second one: no telling
-      if (faulty == kNowhere - 1) break;
-    }
-    if (faulty < chain.Bindings.size()) chain.Primary = chain.FirstBinding + faulty;
-  }
+  std::vector<std::size_t> faulty;
+  for (std::size_t idx = 0; idx < chain.Bindings.size(); ++idx)
+    if (!AParses(AModel.Script.Statements[chain.Bindings[idx]])) faulty.push_back(idx);
+  if (faulty.size() == 1) chain.Primary = chain.FirstBinding + faulty.front();
   TDiagnostic d;
   d.Message = "PHP cannot parse the page: " + std::string(AMessage) + " [" +
               std::string(APageName) + ":" + std::to_string(ALine) + "]";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "src/driver/explain.h"
+#include "src/platform/child.h"
 #include "tests/run_zoqc.h"
 
 namespace zoqc {
@@ -99,6 +101,19 @@ TEST_F(Lint, PhpThatDiesFailsItsPageAndTheNextPageGetsAnother) {
   EXPECT_NE(std::string::npos, run.Err.find("'b.php' is not written")) << run.Err;
   EXPECT_FALSE(fs::exists("b.php"));
   EXPECT_TRUE(fs::exists("a.php") && fs::exists("c.php"));
+}
+
+TEST(ChildProcess, HelperThatHangsIsGivenUpAtItsTimeout) {
+  std::string error;
+  const auto child = TChildProcess::Start({"sleep", "30"}, error);
+  ASSERT_TRUE(child) << error;
+  const auto start = std::chrono::steady_clock::now();
+  std::string line;
+  EXPECT_FALSE(child->ReadLine(line, 200));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  child->Kill();
+  const std::string_view page = "<?php\n";
+  EXPECT_FALSE(child->Send(std::span<const std::string_view>(&page, 1), 200));
 }
 
 TEST_F(Lint, WithoutPhpIsAUsageError) {
