@@ -133,39 +133,47 @@ std::vector<std::string> Appended(const std::string& AText) {
 
 TEST_F(Lint, ExplainMapsPhpsRealMessagesToTheFaultyLine) {
   const struct {
-    const char* Page;  // an example; its script gets the fault
+    const char* Page;  // an example or a golden case, under the source folder; its script gets
+                       // the fault
     const char* From;
     const char* To;  // the faulty line, which every location must lead to
   } faults[] = {
       // an undefined key in a block variable, on a page line with other bindings
-      {"blog", "<<<headline<<htmlspecialchars($e['headline'])",
+      {"examples/blog/blog", "<<<headline<<htmlspecialchars($e['headline'])",
        "<<<headline<<htmlspecialchars($e['headlin'])"},
       // a TypeError in a template variable
-      {"blog", "<<title<<htmlspecialchars($blog['title'])", "<<title<<htmlspecialchars($blog)"},
+      {"examples/blog/blog", "<<title<<htmlspecialchars($blog['title'])",
+       "<<title<<htmlspecialchars($blog)"},
       // a fatal error in the PHP part
-      {"blog", "foreach ($links as $l) {", "foreach (no_such_function($links) as $l) {"},
+      {"examples/blog/blog", "foreach ($links as $l) {",
+       "foreach (no_such_function($links) as $l) {"},
       // an exception thrown in the nested block's loop
-      {"blog", "    foreach ($e['tags'] as $t) {",
+      {"examples/blog/blog", "    foreach ($e['tags'] as $t) {",
        "    foreach ($e['tags'] as $t) { if ($t === 'php') throw new RuntimeException('no');"},
       // a run-time error in a block variable of another example
-      {"catalogue", "<<<origin<<htmlspecialchars($p['origin'])",
+      {"examples/catalogue/catalogue", "<<<origin<<htmlspecialchars($p['origin'])",
        "<<<origin<<htmlspecialchars(intdiv(1, 0))"},
+      // an error in the inner block's variable of a golden page, given rows to loop over
+      {"tests/cases/nested_inner_first_lf/page", "<<<c<<$c",
+       "<<<c<<intdiv(1, $c)\n$rows = [['name' => 'a', 'cells' => [1, 0]]];"},
   };
   for (const auto& f : faults) {
+    const fs::path source = fs::path(ZOQC_SOURCE_DIR) / f.Page;
     fs::remove_all("site");
-    fs::copy(fs::path(ZOQC_SOURCE_DIR) / "examples", "site", fs::copy_options::recursive);
-    const std::string dir = fs::absolute("site").string() + "/" + f.Page + "/";
-    std::string script = ReadFile(dir + f.Page + ".zoq");
+    fs::copy(source.parent_path(), "site", fs::copy_options::recursive);
+    const std::string dir = fs::absolute("site").string() + "/";
+    const std::string name = source.filename().string();
+    std::string script = ReadFile(dir + name + ".zoq");
     const std::size_t at = script.find(f.From);
     ASSERT_NE(std::string::npos, at) << f.From;
     script.replace(at, std::strlen(f.From), f.To);
-    WriteFile(dir + f.Page + ".zoq", script);
+    WriteFile(dir + name + ".zoq", script);
     const std::string faulty = std::string(f.To).substr(0, std::string(f.To).find('\n'));
     const std::size_t line =
         1 + std::count(script.begin(), script.begin() + script.find(faulty), '\n');
-    ASSERT_EQ(0, RunZoqc({"-q", dir + f.Page}).ExitCode);
+    ASSERT_EQ(0, RunZoqc({"-q", dir + name}).ExitCode);
     const std::string err = Shell("cd '" + dir + "' && php -d display_errors=stderr -d " +
-                                  "log_errors=0 " + f.Page + ".php 2>&1 >/dev/null");
+                                  "log_errors=0 " + name + ".php 2>&1 >/dev/null");
     std::istringstream in(err);
     std::ostringstream out, diag;
     TOptions options;
@@ -173,7 +181,7 @@ TEST_F(Lint, ExplainMapsPhpsRealMessagesToTheFaultyLine) {
     const std::vector<std::string> places = Appended(out.str());
     ASSERT_FALSE(places.empty()) << err;
     for (const std::string& place : places)
-      EXPECT_TRUE(place.starts_with(dir + f.Page + ".zoq:" + std::to_string(line) + ":"))
+      EXPECT_TRUE(place.starts_with(dir + name + ".zoq:" + std::to_string(line) + ":"))
           << f.To << ": " << place << "\n"
           << out.str();
     // Every other byte passes through as it was.
