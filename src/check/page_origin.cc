@@ -87,7 +87,13 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
     link(AScript.PlaceOf(line.Begin, line.End),
          page_line + (def ? ": the block is started here" : ": the block is appended here"));
   } else if (copied != kNowhere) {
-    link(AScript.PlaceOf(copied), page_line + ": copied from the script here");
+    // A statement leaves its line end in the page: the line is the statement's.
+    const std::size_t at = script.StatementAt(copied);
+    if (at != kNowhere)
+      link(AScript.PlaceOf(script.Statements[at].Line.Begin, script.Statements[at].Line.End),
+           page_line + ": the line end of this statement");
+    else
+      link(AScript.PlaceOf(copied), page_line + ": copied from the script here");
   }
   if (markup != kNowhere) link(ATemplate.PlaceOf(markup), "from the template here");
   const std::size_t first_binding = chain.Links.size();
