@@ -2,8 +2,9 @@
 # Runs zoqc on hostile files, signals and limits, and checks that it never hangs, never dies
 # by an unexpected signal, never leaves a temporary file, and leaves the old page as it was
 # whenever it fails. Usage: run_hostile.sh ZOQC [--plain]
-# (--plain, for a build without sanitizers: adds the sweep of address space limits, which
-# cannot run under ASan, and makes the long script a million lines instead of 100,000).
+# (--plain, for the release build, which runs the slow part once: signals at the moment the
+# temporary has its name, address space limits, which cannot run under ASan, and a long script
+# of a million lines instead of 100,000).
 set -uo pipefail
 zoqc=$(realpath "$1")
 plain=${2:-}
@@ -106,6 +107,7 @@ check "$lines statement lines: the block" grep -q '^<?php echo [$]v1;?><?php ech
 
 # --- The fsync of the temporary comes before the rename that puts it in place.
 if command -v strace >/dev/null 2>&1 && strace -o /dev/null true 2>/dev/null; then
+  can_trace=1
   fresh
   printf '<?php\r\n' >p.zoq
   printf 'x' >p.zot
@@ -115,26 +117,32 @@ if command -v strace >/dev/null 2>&1 && strace -o /dev/null true 2>/dev/null; th
   check "fsync before rename (fsync at line ${sync_line:-none}, rename at ${rename_line:-none})" \
     [ -n "$sync_line" ] && [ -n "$rename_line" ] && [ "$sync_line" -lt "$rename_line" ]
 
+fi
+if [ "$plain" = --plain ] && [ -n "${can_trace:-}" ]; then
   # --- A signal while the temporary has its name: removed, the process ends by the signal.
-  # strace holds zoqc just after naming the temporary, so that the signal lands there.
+  # strace holds zoqc just after naming the temporary, so that the signal lands there. The hold
+  # starts short and grows only when the signal came after it (the page was renamed into place).
   for sig in INT TERM HUP QUIT PIPE; do
-    fresh
-    printf '<?php\r\n' >p.zoq
-    head -c 3000000 /dev/zero | tr '\0' t >p.zot
-    # Background jobs of a script start with INT and QUIT ignored, and zoqc keeps what it was
-    # given ignored: give it the default.
-    env --default-signal=INT,QUIT strace -f -o trace -e trace=linkat,renameat,rename \
-      -e inject=linkat,renameat,rename:delay_exit=2s "$zoqc" p >out 2>&1 &
-    tracer=$!
-    for _ in $(seq 100); do
-      [ -n "$(find . -name '.zoqc-*' -print -quit)" ] && break
-      sleep 0.05
+    for hold in 200000 800000 3200000; do  # microseconds
+      fresh
+      printf '<?php\r\n' >p.zoq
+      head -c 3000000 /dev/zero | tr '\0' t >p.zot
+      # Background jobs of a script start with INT and QUIT ignored, and zoqc keeps what it was
+      # given ignored: give it the default.
+      env --default-signal=INT,QUIT strace -f -o trace -e trace=linkat,renameat,rename \
+        -e inject=linkat,renameat,rename:delay_exit=$hold "$zoqc" p >out 2>&1 &
+      tracer=$!
+      for _ in $(seq 1000); do
+        [ -n "$(find . -name '.zoqc-*' -print -quit)" ] && break
+        sleep 0.01
+      done
+      had_temporary=$(find . -name '.zoqc-*' | wc -l)
+      pid=$(awk 'NR == 1 { print $1 }' trace)
+      kill -s "$sig" "$pid"
+      { wait $tracer; } 2>/dev/null
+      status=$?
+      [ "$had_temporary" -eq 1 ] && ! grep -q 'rename.*"p.php"' trace && break
     done
-    had_temporary=$(find . -name '.zoqc-*' | wc -l)
-    pid=$(awk 'NR == 1 { print $1 }' trace)
-    kill -s "$sig" "$pid"
-    { wait $tracer; } 2>/dev/null
-    status=$?
     check "SIG$sig: a named temporary to remove" [ "$had_temporary" -eq 1 ]
     check "SIG$sig: ends by the signal (got $status)" [ $status -eq $((128 + $(kill -l "$sig"))) ]
     check "SIG$sig: temporary removed" no_temporary
@@ -142,38 +150,40 @@ if command -v strace >/dev/null 2>&1 && strace -o /dev/null true 2>/dev/null; th
   done
 
   # SIGKILL while the temporary is written and flushed: it has no name, so nothing is left.
+  # SIGKILL ends the hold at once.
   fresh
   printf '<?php\r\n' >p.zoq
   printf 'x' >p.zot
-  strace -f -o trace -e trace=fsync -e inject=fsync:delay_enter=2s "$zoqc" p >out 2>&1 &
+  strace -f -o trace -e trace=fsync -e inject=fsync:delay_enter=30s "$zoqc" p >out 2>&1 &
   tracer=$!
-  for _ in $(seq 100); do grep -q fsync trace 2>/dev/null && break; sleep 0.05; done
-  sleep 0.2
+  for _ in $(seq 1000); do grep -q fsync trace 2>/dev/null && break; sleep 0.01; done
   kill -s KILL "$(awk 'NR == 1 { print $1 }' trace)"
   { wait $tracer; } 2>/dev/null
   check "SIGKILL: nothing left" [ "$(ls -A | sort | tr '\n' ' ')" = "out p.php p.zoq p.zot trace " ]
   check "SIGKILL: old page kept" old_page
-else
+fi
+if [ -z "${can_trace:-}" ]; then
   echo "strace cannot trace here: fsync order and signal tests skipped"
 fi
 
-# --- Out of memory at every tight limit ends in the report and 217, never in an abort.
+# --- Out of memory at every tight limit ends in the report and 217, never in an abort. The
+# edges are found by bisection (the limit below which zoqc cannot start, and for each page the
+# limit from which it translates); the runs that matter most, just below an edge, are then
+# made finely.
 if [ "$plain" = --plain ]; then
   fresh
   printf '<?php\r\n<<a<<1\r\n' >p.zoq
-  # The smallest limit under which zoqc starts at all: below it the loader (or, in a static
+  # starts KB: zoqc starts at all under the limit. Below the floor the loader (or, in a static
   # build, the C library's start-up) fails before any of zoqc's own code runs.
-  floor=200
-  while [ $floor -lt 20000 ]; do
-    { (ulimit -v "$floor" && "$zoqc" --version >/dev/null 2>&1); } 2>/dev/null && break
-    floor=$((floor + 100))
-  done
-  reports=0
+  starts() { { (ulimit -v "$1" && "$zoqc" --version >/dev/null 2>&1); } 2>/dev/null; }
+  reports=0 runs=0
   # run_at KB: one run under the limit; exit 0 with the page, or the report with the old page.
+  # Succeeds when the page was translated.
   run_at() {
     printf 'old page\r\n' >p.php
     (ulimit -v "$1" && "$zoqc" p >out 2>err)
     local status=$?
+    runs=$((runs + 1))
     case $status in
       0) grep -q 'Compile sucessful.' out || fail "limit $1 KB: exit 0 without success" ;;
       217)
@@ -183,15 +193,36 @@ if [ "$plain" = --plain ]; then
         ;;
       *) fail "limit $1 KB: exit $status: $(head -c 200 err)" ;;
     esac
+    [ $status -eq 0 ]
   }
-  # Finely above the floor with a tiny page: the band where the process runs but the run
-  # state cannot be made.
+  # edge PREDICATE LOW HIGH: sets found to the lowest limit in (LOW, HIGH], to 10 KB, at which
+  # PREDICATE holds, when it fails at LOW and holds at HIGH.
+  edge() {
+    local low=$2 high=$3 mid
+    while [ $((high - low)) -gt 10 ]; do
+      mid=$(((low + high) / 2))
+      if "$1" "$mid"; then high=$mid; else low=$mid; fi
+    done
+    found=$high
+  }
+  edge starts 100 20000
+  floor=$found
+  # A tiny page: every limit from the floor to where it translates, the band where the process
+  # runs but the run state cannot be made.
   printf '{a}\r\n' >p.zot
-  for kb in $(seq "$floor" 10 $((floor + 1000))); do run_at "$kb"; done
-  # Coarsely with a page whose translation needs some megabytes more than starting does.
+  edge run_at "$floor" $((floor + 1000))
+  tiny=$found
+  for kb in $(seq "$floor" 10 "$tiny"); do run_at "$kb"; done
+  # A page whose translation needs some megabytes more than starting does: limits at 10, 20,
+  # 40 ... KB below where it translates, so that each of its large allocations fails in turn.
   for _ in $(seq 300000); do printf '{a}'; done >p.zot
-  for kb in $(seq "$floor" 250 $((floor + 24000))); do run_at "$kb"; done
-  check "some limits ran out of memory ($reports)" [ $reports -gt 0 ]
+  edge run_at "$floor" $((floor + 24000))
+  big=$found
+  for step in 10 20 40 80 160 320 640 1280 2560 5120; do
+    [ $((big - step)) -gt "$floor" ] && run_at $((big - step))
+  done
+  check "limits ran out of memory ($reports of $runs runs; floor $floor KB, pages at $tiny and $big KB)" \
+    [ $reports -gt 0 ] && [ "$tiny" -le $((floor + 1000)) ] && [ "$big" -le $((floor + 24000)) ]
   check "memory limits: no temporary" no_temporary
 fi
 
