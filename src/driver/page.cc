@@ -33,14 +33,14 @@ void AddFileDiagnostic(TDiagnostics& ADiags, const std::string& AFile, std::stri
 // On standard error the same failure with the system's reason.
 int ReportFailure(std::ostream& AOut, TDiagnostics& ADiags, const std::string& AFile,
                   const TFileFailure& AFailure) {
-  std::string what = AFailure.Kind == kOutOfMemoryKind  ? "out of memory"
-                     : AFailure.Kind == "EFOpenError"   ? "cannot open '" + AFile + "'"
-                     : AFailure.Kind == "EReadError"    ? "cannot read '" + AFile + "'"
-                     : AFailure.Kind == "EFCreateError" ? "cannot create '" + AFile + "'"
-                                                        : "cannot write '" + AFile + "'";
+  const char* const verbs[] = {"open", "read", "create", "write"};  // as TFileFailureKind
+  const auto kind = static_cast<std::size_t>(AFailure.Kind);
+  std::string what = AFailure.Kind == TFileFailureKind::OutOfMemory
+                         ? "out of memory"
+                         : std::string("cannot ") + verbs[kind] + " '" + AFile + "'";
   if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
   AddFileDiagnostic(ADiags, AFile, std::move(what));
-  AOut << FailureReport(AFailure.Kind, AFailure.Message, AFailure.Location);
+  AOut << FailureReport(AFailure);
   return kExitFileFailure;
 }
 
@@ -56,13 +56,13 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
 
 // Loads, translates, checks and writes; the names are set and both inputs exist.
 int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
-              const TOptions& AOptions) {
+              const TOptions& AOptions, TFileSystem& AFiles) {
   TFileFailure failure;
   std::string script;
   std::string templ;
-  if (!LoadFile(AJob.ScriptFileName, script, failure))
+  if (!LoadFile(AJob.ScriptFileName, script, failure, AFiles))
     return ReportFailure(AOut, ADiags, AJob.ScriptFileName, failure);
-  if (!LoadFile(AJob.TemplateFileName, templ, failure))
+  if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, ADiags, AJob.TemplateFileName, failure);
   // The checks read the inputs as loaded, so they run before the template moves on.
   const TSource source(AJob.ScriptFileName, script);
@@ -86,7 +86,7 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   }
   if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
-  if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure))
+  if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure, AFiles))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;
@@ -101,7 +101,7 @@ TPageJob PageJobOf(std::string_view AArgument) {
   return job;
 }
 
-TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
+TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileSystem& AFiles) {
   TPageResult result;
   std::ostringstream out;
   TDiagnostics& diags = result.Diagnostics;
@@ -112,13 +112,12 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
     result.ExitCode = kExitError;
   } else {
     try {
-      result.ExitCode = Translate(out, diags, AJob, AOptions);
+      result.ExitCode = Translate(out, diags, AJob, AOptions, AFiles);
     } catch (const std::bad_alloc&) {
       diags.clear();
       RenewOutOfMemoryReserve();
       result.ExitCode = ReportFailure(out, diags, AJob.PhpFileName,
-                                      {std::string(kOutOfMemoryKind),
-                                       std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
+                                      {TFileFailureKind::OutOfMemory, AJob.PhpFileName, ""});
     }
   }
   result.Out = out.str();

@@ -7,6 +7,7 @@
 
 #include "src/check/diagnostic.h"
 #include "src/driver/options.h"
+#include "src/platform/files.h"
 
 namespace zoqc {
 
@@ -35,7 +36,8 @@ struct TPageResult {
 // The job of a page argument: the names derived from it (beside it).
 TPageJob PageJobOf(std::string_view AArgument);
 
-// Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes.
-TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions);
-
+// Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes
+// through AFiles.
+TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions,
+                          TFileSystem& AFiles = SystemFiles());
 }  // namespace zoqc
