@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +16,18 @@ namespace zoqc::test_support {
 class TFaultyFiles : public TFileSystem {
  public:
   // The calls, as the record names them.
-  enum TCall { Open, Read, Create, Write, Flush, Name, Close, Rename, FlushFolder };
+  enum TCall {
+    Open,
+    Read,
+    Create,
+    Write,
+    Flush,
+    Name,
+    Close,
+    Rename,
+    FlushFolder,
+    FlushFileSystem
+  };
 
   // Makes the calls ACall on a file whose name ends with ASuffix fail with ACode, the
   // system's reason for it, and no effect: the first ATimes such calls, or every one.
@@ -28,6 +40,8 @@ class TFaultyFiles : public TFileSystem {
     const std::lock_guard<std::mutex> lock(Mutex);
     return Record;
   }
+
+  std::optional<bool> WholeFileSystems;  // set: what FlushesFileSystems() says
 
   bool OpenForReading(const std::string& AName, std::unique_ptr<TInputFile>& AFile,
                       TSystemError& AError) override {
@@ -48,6 +62,10 @@ class TFaultyFiles : public TFileSystem {
     return true;
   }
 
+  bool FlushesFileSystems() const override {
+    return WholeFileSystems.value_or(SystemFiles().FlushesFileSystems());
+  }
+
  private:
   struct TFault {
     TCall Call;
@@ -58,8 +76,9 @@ class TFaultyFiles : public TFileSystem {
 
   // Records the call; true, with AError set, when it is to fail.
   bool Fails(TCall ACall, const std::string& AName, TSystemError& AError) {
-    static const char* const names[] = {"open", "read",  "create", "write",       "flush",
-                                        "name", "close", "rename", "flush-folder"};
+    static const char* const names[] = {
+        "open", "read",  "create", "write",        "flush",
+        "name", "close", "rename", "flush-folder", "flush-file-system"};
     const std::lock_guard<std::mutex> lock(Mutex);
     Record.push_back(std::string(names[ACall]) + " " + AName);
     for (TFault& fault : Faults) {
@@ -111,6 +130,11 @@ class TFaultyFiles : public TFileSystem {
     bool FlushFolder(TSystemError& AError) override {
       return !Fails(TFaultyFiles::FlushFolder, AError) && Real->FlushFolder(AError);
     }
+    bool FlushFileSystem(TSystemError& AError) override {
+      return !Fails(TFaultyFiles::FlushFileSystem, AError) && Real->FlushFileSystem(AError);
+    }
+    const std::string& Folder() const override { return Real->Folder(); }
+    std::uint64_t FileSystemId() override { return Real->FileSystemId(); }
 
    private:
     bool Fails(TCall ACall, TSystemError& AError) { return Files.Fails(ACall, Output, AError); }

@@ -1,6 +1,7 @@
 // Checks of the Windows file layer that the command line cannot reach: every failing call of
-// the atomic write keeps the old page and leaves no temporary file. Run under wine by
-// tests/run_wine.sh in an empty folder; prints each failed check and exits with 1 if any.
+// the atomic write keeps the old page and leaves no temporary file, and staged outputs are
+// put in place together. Run under wine by tests/run_wine.sh in an empty folder; prints each
+// failed check and exits with 1 if any.
 #include <windows.h>
 
 #include <iostream>
@@ -72,6 +73,22 @@ int main() {
     Expect(zoqc::WriteOutputFile(name, pieces, failure), name + ": replacing write");
     Expect(Content(name) == "new", name + ": the pieces replace the old page");
     Expect(!HasTemporary(folder), name + ": no temporary file after the write");
+  }
+  // Outputs staged, then put in place together.
+  {
+    std::vector<zoqc::TStagedOutput> staged(2);
+    zoqc::TFileFailure failure;
+    const std::string_view one[] = {"one"};
+    const std::string_view two[] = {"two"};
+    Expect(zoqc::StageOutputFile("sub\\one.php", one, staged[0], failure) &&
+               zoqc::StageOutputFile("two.php", two, staged[1], failure),
+           "staging two outputs");
+    Expect(!zoqc::IsFileFound("two.php"), "a staged output is not in place");
+    const auto failures = zoqc::CommitOutputFiles(staged);
+    Expect(!failures[0] && !failures[1], "committing two outputs");
+    Expect(Content("sub\\one.php") == "one" && Content("two.php") == "two",
+           "committed outputs are in place");
+    Expect(!HasTemporary(".") && !HasTemporary("sub"), "no temporary file after the commit");
   }
   Expect(!zoqc::IsFileFound("sub"), "a folder is not found");
   Expect(!zoqc::IsFileFound("missing.zoq"), "a missing file is not found");

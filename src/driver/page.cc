@@ -56,7 +56,7 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
 
 // Loads, translates, checks and writes; the names are set and both inputs exist.
 int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
-              const TOptions& AOptions, TFileSystem& AFiles) {
+              const TOptions& AOptions, TFileSystem& AFiles, TStagedOutput* AStaged) {
   TFileFailure failure;
   std::string script;
   std::string templ;
@@ -86,7 +86,8 @@ int Translate(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob,
   }
   if (AOptions.Check) return kExitSuccess;
   std::string().swap(script);  // give the memory back before the output is written
-  if (!WriteOutputFile(AJob.PhpFileName, result.Page(), failure, AFiles))
+  if (AStaged ? !StageOutputFile(AJob.PhpFileName, result.Page(), *AStaged, failure, AFiles)
+              : !WriteOutputFile(AJob.PhpFileName, result.Page(), failure, AFiles))
     return ReportFailure(AOut, ADiags, AJob.PhpFileName, failure);
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
   return kExitSuccess;
@@ -101,7 +102,8 @@ TPageJob PageJobOf(std::string_view AArgument) {
   return job;
 }
 
-TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileSystem& AFiles) {
+TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileSystem& AFiles,
+                          TStagedOutput* AStaged) {
   TPageResult result;
   std::ostringstream out;
   TDiagnostics& diags = result.Diagnostics;
@@ -112,7 +114,7 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileS
     result.ExitCode = kExitError;
   } else {
     try {
-      result.ExitCode = Translate(out, diags, AJob, AOptions, AFiles);
+      result.ExitCode = Translate(out, diags, AJob, AOptions, AFiles, AStaged);
     } catch (const std::bad_alloc&) {
       diags.clear();
       RenewOutOfMemoryReserve();
@@ -124,6 +126,14 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileS
   for (const TDiagnostic& d : diags) result.Warnings += !d.Warning.empty();
   if (!AOptions.Json) result.Err = RenderText(diags, AOptions.Color);
   return result;
+}
+
+void ReportCommitFailure(TPageResult& AResult, const TPageJob& AJob, const TFileFailure& AFailure,
+                         const TOptions& AOptions) {
+  std::ostringstream out;
+  AResult.ExitCode = ReportFailure(out, AResult.Diagnostics, AJob.PhpFileName, AFailure);
+  AResult.Out = out.str();
+  if (!AOptions.Json) AResult.Err = RenderText(AResult.Diagnostics, AOptions.Color);
 }
 
 }  // namespace zoqc

@@ -37,7 +37,14 @@ struct TPageResult {
 TPageJob PageJobOf(std::string_view AArgument);
 
 // Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes
-// through AFiles.
+// through AFiles. With AStaged the page is only written into its temporary file there, for
+// CommitOutputFiles to put in place; its success line is then said before it is in place.
 TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions,
-                          TFileSystem& AFiles = SystemFiles());
+                          TFileSystem& AFiles = SystemFiles(), TStagedOutput* AStaged = nullptr);
+
+// Makes the result of a page whose staged output could not be put in place say so: the
+// failure report instead of the success line, and the reason on standard error.
+void ReportCommitFailure(TPageResult& AResult, const TPageJob& AJob, const TFileFailure& AFailure,
+                         const TOptions& AOptions);
+
 }  // namespace zoqc

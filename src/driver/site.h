@@ -40,8 +40,10 @@ void ListPages(const TSiteFolder& AFolder, std::vector<TSitePage>& APages,
 void CollectPages(const TOptions& AOptions, std::vector<TSitePage>& APages,
                   std::vector<TSiteFolder>& AFolders, std::string& AErrors);
 
-// Creates the folder of the output, then translates the page.
-TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions);
+// Creates the folder of the output, then translates the page (see TranslatePage).
+TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions,
+                              TFileSystem& AFiles = SystemFiles(),
+                              TStagedOutput* AStaged = nullptr);
 
 // What the pages of a run came to.
 struct TSiteTotals {
@@ -53,8 +55,11 @@ struct TSiteTotals {
 
 // Translates the pages on AOptions.Jobs threads (one per core when 0) and prints each page's
 // messages in page order. AStatus: redraw a status line "[done/all] page" in place on AOut.
+// Several pages are put in place in batches, durably (CommitOutputFiles): a page's messages
+// come once its batch is in place.
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
-                           std::ostream& AOut, std::ostream& AErr, bool AStatus);
+                           std::ostream& AOut, std::ostream& AErr, bool AStatus,
+                           TFileSystem& AFiles = SystemFiles());
 
 // The whole run after the banner: the pages, a summary line when there are several, then
 // watching when asked for. Yields the exit code.

@@ -1,5 +1,5 @@
 // Loading and writing through a file system's calls, on every platform: which call failing
-// means which failure, and the order that keeps a replaced output whole.
+// means which failure, the order that keeps a replaced output whole, and batches of outputs.
 #include "src/platform/files.h"
 
 #include <algorithm>
@@ -54,6 +54,12 @@ bool RenameTemporary(TTempFile& ATemp, const std::string& AFileName, TFileFailur
   const TFileFailureKind kind =
       IsRefusal(error.Code) ? TFileFailureKind::Create : TFileFailureKind::Write;
   return Failed(AFailure, kind, AFileName, std::move(error));
+}
+
+std::size_t SizeOf(std::span<const std::string_view> AData) {
+  std::size_t size = 0;
+  for (const std::string_view piece : AData) size += piece.size();
+  return size;
 }
 
 }  // namespace
@@ -111,6 +117,65 @@ bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_v
   // The rename itself reaches the disk; fails harmlessly where folders cannot be flushed.
   [[maybe_unused]] const bool flushed = temp->FlushFolder(error);
   return true;
+}
+
+bool StageOutputFile(const std::string& AFileName, std::span<const std::string_view> AData,
+                     TStagedOutput& AStaged, TFileFailure& AFailure, TFileSystem& AFiles) {
+  const bool flush = !AFiles.FlushesFileSystems();
+  std::unique_ptr<TTempFile> temp;
+  if (!WriteTemporary(AFiles, AFileName, AData, flush, temp, AFailure)) return false;
+  AStaged = {AFileName, SizeOf(AData), flush, std::move(temp)};
+  return true;
+}
+
+std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutput> AOutputs) {
+  std::vector<std::optional<TFileFailure>> failures(AOutputs.size());
+  const auto fail = [&](std::size_t AIndex, TFileFailureKind AKind, TSystemError AError) {
+    TStagedOutput& output = AOutputs[AIndex];
+    failures[AIndex] = TFileFailure{AKind, output.FileName, std::move(AError.Reason)};
+    output.Temp.reset();  // removed; the old file stays
+  };
+  // The data first: each file system once, and an output whose flush failed is not renamed.
+  std::vector<std::pair<std::uint64_t, std::optional<TSystemError>>> systems;  // id, failure
+  for (std::size_t idx = 0; idx < AOutputs.size(); ++idx) {
+    TStagedOutput& output = AOutputs[idx];
+    if (!output.Temp || output.Flushed) continue;
+    const std::uint64_t id = output.Temp->FileSystemId();
+    auto system = std::find_if(systems.begin(), systems.end(),
+                               [&](const auto& AEntry) { return AEntry.first == id; });
+    if (system == systems.end()) {
+      TSystemError error;
+      const bool flushed = output.Temp->FlushFileSystem(error);
+      system = systems.insert(systems.end(), {id, std::nullopt});
+      if (!flushed) system->second = std::move(error);
+    }
+    if (system->second) fail(idx, TFileFailureKind::Write, *system->second);
+  }
+  // Then the renames, and each folder's entries once all its renames are done.
+  std::vector<std::size_t> renamed;
+  for (std::size_t idx = 0; idx < AOutputs.size(); ++idx) {
+    TStagedOutput& output = AOutputs[idx];
+    TFileFailure failure;
+    if (!output.Temp) continue;
+    if (RenameTemporary(*output.Temp, output.FileName, failure)) {
+      renamed.push_back(idx);
+    } else {
+      failures[idx] = std::move(failure);
+      output.Temp.reset();
+    }
+  }
+  std::vector<const std::string*> folders;
+  for (const std::size_t idx : renamed) {
+    TTempFile& temp = *AOutputs[idx].Temp;
+    if (std::any_of(folders.begin(), folders.end(),
+                    [&](const std::string* AFolder) { return *AFolder == temp.Folder(); }))
+      continue;
+    folders.push_back(&temp.Folder());
+    TSystemError error;
+    [[maybe_unused]] const bool flushed = temp.FlushFolder(error);  // as in WriteOutputFile
+  }
+  for (const std::size_t idx : renamed) AOutputs[idx].Temp.reset();
+  return failures;
 }
 
 }  // namespace zoqc

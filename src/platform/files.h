@@ -1,11 +1,14 @@
-// What the driver needs from the file system: the existence test, loading an input whole and
-// replacing an output atomically.
+// What the driver needs from the file system: the existence test, loading an input whole,
+// replacing an output atomically, and putting many outputs in place durably at once.
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/platform/files_interface.h"
 
@@ -47,9 +50,31 @@ bool IsFileFound(const std::string& AFileName);
   return WriteOutputFile(AFileName, std::span<const std::string_view>(&AData, 1), AFailure, AFiles);
 }
 
+// An output written into its temporary file, named and closed, and not yet in place.
+// Destroying it removes the temporary.
+struct TStagedOutput {
+  std::string FileName;             // the output
+  std::size_t Bytes = 0;            // written
+  bool Flushed = false;             // its data is on the disk already
+  std::unique_ptr<TTempFile> Temp;  // null once committed or failed
+};
+
+// The first half of WriteOutputFile, for many outputs at once: writes AData into a temporary
+// file beside AFileName and closes it, flushing it only where the file system cannot be
+// flushed whole. Failures as for WriteOutputFile. May run on several threads at once.
+[[nodiscard]] bool StageOutputFile(const std::string& AFileName,
+                                   std::span<const std::string_view> AData, TStagedOutput& AStaged,
+                                   TFileFailure& AFailure, TFileSystem& AFiles = SystemFiles());
+
+// Puts the staged outputs in place together: their data to the disk (one flush for each file
+// system), then each renamed over its output, then each folder flushed once. After a crash
+// every output is the old file or the new one. Yields, for each output in order, its failure
+// or nothing; a failed output's temporary is removed and the old file left as it was.
+std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutput> AOutputs);
+
 // Prepares the process for the signals that end it: an interrupt or a request to stop (on POSIX
 // INT, TERM, HUP, QUIT, and a PIPE signal sent by another process) first removes every
-// temporary file in flight, on any thread, then ends the process as the signal would
+// temporary file in flight or staged, on any thread, then ends the process as the signal would
 // have. A write to a closed pipe or past the file size limit fails with an error instead of
 // ending the process. Call once, before any thread starts.
 void InstallInterruptCleanup();

@@ -48,9 +48,9 @@ class TInputFile {
 };
 
 /* A temporary file beside an output, from its creation to its rename over the output. The
-   steps run in this order, each at most once: Write; Flush; Name; Close; Rename; FlushFolder.
-   Destroying the object closes the file and removes it unless Rename put it in place. While it has
-   a name, a signal that ends the process removes it. */
+   steps run in this order, each at most once: Write; Flush (or later FlushFileSystem); Name;
+   Close; Rename; FlushFolder. Destroying the object closes the file and removes it unless
+   Rename put it in place. While it has a name, a signal that ends the process removes it. */
 class TTempFile {
  public:
   virtual ~TTempFile() = default;
@@ -66,6 +66,11 @@ class TTempFile {
   [[nodiscard]] virtual bool Rename(TSystemError& AError) = 0;  // over the output
   // The folder's entries, the rename among them, to the disk.
   [[nodiscard]] virtual bool FlushFolder(TSystemError& AError) = 0;
+  // Everything its file system holds in memory to the disk, this file's data among it; only
+  // where TFileSystem::FlushesFileSystems().
+  [[nodiscard]] virtual bool FlushFileSystem(TSystemError& AError) = 0;
+  virtual const std::string& Folder() const = 0;  // the folder it is in, as a path
+  virtual std::uint64_t FileSystemId() = 0;       // the same for files on one file system
 };
 
 class TFileSystem {
@@ -81,6 +86,8 @@ class TFileSystem {
   [[nodiscard]] virtual bool CreateTemporary(const std::string& AOutput, bool AUnnamed,
                                              std::unique_ptr<TTempFile>& ATemp,
                                              TSystemError& AError) = 0;
+  // True when TTempFile::FlushFileSystem flushes a whole file system in one call.
+  virtual bool FlushesFileSystems() const = 0;
 };
 
 // The system's own file system.

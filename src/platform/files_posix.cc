@@ -1,7 +1,8 @@
 // The file system's calls on POSIX systems: inputs read through a descriptor, temporary files
 // made in the output's folder and renamed over it. On Linux a temporary has no name until it
-// is complete (O_TMPFILE); elsewhere, and when built with ZOQC_PORTABLE_POSIX to test that
-// path, temporaries are named from the start.
+// is complete (O_TMPFILE) and a whole file system is flushed in one call (syncfs); elsewhere,
+// and when built with ZOQC_PORTABLE_POSIX to test that path, temporaries are named from the
+// start and each is flushed by itself.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -158,7 +159,8 @@ class TPosixInput : public TInputFile {
 class TPosixTemp : public TTempFile {
  public:
   // ADirFd: the output's folder, open, owned from now on; ABase: the output's name in it.
-  TPosixTemp(int ADirFd, std::string ABase) : DirFd(ADirFd), Base(std::move(ABase)) {}
+  TPosixTemp(int ADirFd, std::string AFolder, std::string ABase)
+      : DirFd(ADirFd), FolderPath(std::move(AFolder)), Base(std::move(ABase)) {}
   ~TPosixTemp() override {
     if (Fd >= 0) close(Fd);
     if (!TempName.empty()) unlinkat(DirFd, TempName.c_str(), 0);
@@ -271,11 +273,36 @@ class TPosixTemp : public TTempFile {
     return fsync(DirFd) == 0 || Failed(AError, errno);
   }
 
+  bool FlushFileSystem(TSystemError& AError) override {
+#if defined(ZOQC_LINUX_FILES)
+    if (syncfs(DirFd) == 0) return true;
+    if (errno != EBADF) return Failed(AError, errno);
+    // A folder opened for searching only: through the file itself.
+    int fd = openat(DirFd, TempName.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) fd = openat(DirFd, TempName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Failed(AError, errno);
+    const bool flushed = syncfs(fd) == 0;
+    const int error = errno;
+    close(fd);
+    return flushed || Failed(AError, error);
+#else
+    return Failed(AError, ENOSYS);
+#endif
+  }
+
+  const std::string& Folder() const override { return FolderPath; }
+
+  std::uint64_t FileSystemId() override {
+    struct stat info {};
+    return fstat(DirFd, &info) == 0 ? static_cast<std::uint64_t>(info.st_dev) : 0;
+  }
+
  private:
   int DirFd;
-  std::string Base;     // the output's name in the folder
-  bool Exists = false;  // the output exists, and has:
-  mode_t Mode = 0666;   // its permission bits; for a new file 0666, less the umask
+  std::string FolderPath;  // as it was opened
+  std::string Base;        // the output's name in the folder
+  bool Exists = false;     // the output exists, and has:
+  mode_t Mode = 0666;      // its permission bits; for a new file 0666, less the umask
   uid_t Owner = 0;
   gid_t Group = 0;
   int Fd = -1;
@@ -315,10 +342,18 @@ class TPosixFileSystem : public TFileSystem {
 #endif
     if (dir < 0) return Failed(AError, errno);
     auto temp = std::make_unique<TPosixTemp>(
-        dir, slash == std::string::npos ? target : target.substr(slash + 1));
+        dir, folder, slash == std::string::npos ? target : target.substr(slash + 1));
     if (!temp->Inspect(AError) || !temp->Open(AUnnamed, AError)) return false;
     ATemp = std::move(temp);
     return true;
+  }
+
+  bool FlushesFileSystems() const override {
+#if defined(ZOQC_LINUX_FILES)
+    return true;
+#else
+    return false;
+#endif
   }
 };
 

@@ -104,6 +104,14 @@ void LimitFileSize(rlim_t ABytes) {
   setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+// Stages a page in one piece.
+bool Stage(const std::string& AName, std::string_view AData, TStagedOutput& AStaged,
+           TFileSystem& AFiles = SystemFiles()) {
+  TFileFailure failure;
+  return StageOutputFile(AName, std::span<const std::string_view>(&AData, 1), AStaged, failure,
+                         AFiles);
+}
+
 using FilesTest = test_support::TScratchDirTest;
 
 TEST_F(FilesTest, LoadFileReadsEveryByteUnchanged) {
@@ -345,6 +353,106 @@ TEST_F(FilesTest, NamedTemporaryWhereUnnamedOnesCannotBeNamed) {
   EXPECT_EQ("again", ReadFile(name));
   EXPECT_EQ(mode_t{0604}, PermissionBits(name));
   EXPECT_EQ((std::vector<std::string>{"page.php"}), ListDir(Dir));
+}
+
+// Outputs put in place together: each written into its temporary, then their file system
+// flushed once (where it can be flushed whole; otherwise each file as it is written), then
+// each renamed, then each folder flushed once. Nothing is in place before the commit.
+TEST_F(FilesTest, CommittedOutputsAreFlushedOnceThenRenamed) {
+  std::filesystem::create_directory(Dir + "a");
+  std::filesystem::create_directory(Dir + "b");
+  WriteFile(Dir + "a/2.php", "old");
+  const std::string names[] = {Dir + "a/1.php", Dir + "a/2.php", Dir + "b/3.php"};
+  test_support::TFaultyFiles files;
+  std::vector<TStagedOutput> staged(3);
+  for (std::size_t idx = 0; idx < 3; ++idx) {
+    ASSERT_TRUE(Stage(names[idx], "new " + names[idx], staged[idx], files));
+  }
+  EXPECT_EQ("old", ReadFile(Dir + "a/2.php"));
+  const std::vector<std::string> written = files.Calls();
+  const std::vector<std::optional<TFileFailure>> failures = CommitOutputFiles(staged);
+  for (std::size_t idx = 0; idx < 3; ++idx) {
+    EXPECT_FALSE(failures[idx].has_value()) << names[idx];
+    EXPECT_EQ("new " + names[idx], ReadFile(names[idx]));
+  }
+  EXPECT_EQ((std::vector<std::string>{"1.php", "2.php"}), ListDir(Dir + "a"));
+  EXPECT_EQ((std::vector<std::string>{"3.php"}), ListDir(Dir + "b"));
+  const bool whole = files.FlushesFileSystems();
+  EXPECT_EQ(whole ? 0 : 3, std::count_if(written.begin(), written.end(), [](const auto& ACall) {
+              return ACall.starts_with("flush ");
+            }));
+  const std::vector<std::string> calls = files.Calls();
+  const std::vector<std::string> commit(calls.begin() + std::ssize(written), calls.end());
+  std::vector<std::string> expected = {
+      "rename " + names[0],       "rename " + names[1],       "rename " + names[2],
+      "flush-folder " + names[0], "flush-folder " + names[2],
+  };
+  if (whole) expected.insert(expected.begin(), "flush-file-system " + names[0]);
+  EXPECT_EQ(expected, commit);
+}
+
+// An output that cannot be put in place keeps its old file, and the others are put in place.
+TEST_F(FilesTest, FailedCommitsKeepTheOldFiles) {
+  struct TCase {
+    TCall Call;
+    int Code;
+    std::string Suffix;
+    std::vector<int> Failed;  // -1 for none, or the failure's kind
+  };
+  const int create = static_cast<int>(TFileFailureKind::Create);
+  const int write = static_cast<int>(TFileFailureKind::Write);
+  const TCase cases[] = {
+      {TCall::Rename, EACCES, "2.php", {-1, create, -1}},
+      {TCall::Rename, ENOSPC, "3.php", {-1, -1, write}},
+      {TCall::FlushFolder, EINVAL, "", {-1, -1, -1}},  // a folder that cannot be flushed
+      {TCall::FlushFileSystem, EIO, "", {write, write, write}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Call) + " " + c.Suffix);
+    test_support::TFaultyFiles files;
+    if (c.Call == TCall::FlushFileSystem && !files.FlushesFileSystems()) continue;
+    files.Fail(c.Call, c.Code, c.Suffix);
+    std::vector<TStagedOutput> staged(3);
+    for (int idx = 1; idx <= 3; ++idx) {
+      const std::string name = Dir + std::to_string(idx) + ".php";
+      WriteFile(name, "old");
+      ASSERT_TRUE(Stage(name, "new", staged[idx - 1], files));
+    }
+    const std::vector<std::optional<TFileFailure>> failures = CommitOutputFiles(staged);
+    for (int idx = 1; idx <= 3; ++idx) {
+      const std::optional<TFileFailure>& failure = failures[idx - 1];
+      const int kind = failure ? static_cast<int>(failure->Kind) : -1;
+      EXPECT_EQ(c.Failed[idx - 1], kind) << idx;
+      if (failure) {
+        EXPECT_EQ(std::strerror(c.Code), failure->Reason);
+      }
+      EXPECT_EQ(failure ? "old" : "new", ReadFile(Dir + std::to_string(idx) + ".php"));
+    }
+    EXPECT_EQ((std::vector<std::string>{"1.php", "2.php", "3.php"}), ListDir(Dir));
+  }
+}
+
+// A signal that ends the process while outputs wait to be put in place removes their
+// temporaries, and the old files stay.
+TEST_F(FilesTest, SignalRemovesStagedOutputs) {
+  WriteFile(Dir + "1.php", "old");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    InstallInterruptCleanup();
+    std::vector<TStagedOutput> staged(3);
+    for (int idx = 1; idx <= 3; ++idx) {
+      if (!Stage(Dir + std::to_string(idx) + ".php", "new", staged[idx - 1])) _exit(3);
+    }
+    if (ListDir(Dir).size() != 4) _exit(4);  // the old page and three named temporaries
+    raise(SIGTERM);
+    _exit(5);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ((std::vector<std::string>{"1.php"}), ListDir(Dir));
+  EXPECT_EQ("old", ReadFile(Dir + "1.php"));
 }
 
 // Replaced by root, a page of another user keeps its owner and its set-ID bits (changing the

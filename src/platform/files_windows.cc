@@ -130,6 +130,12 @@ class TWindowsTemp : public TTempFile {
   }
   // The move is written through: nothing is left to flush.
   bool FlushFolder(TSystemError&) override { return true; }
+  bool FlushFileSystem(TSystemError& AError) override {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return Failed(AError);
+  }
+  const std::string& Folder() const override { return FolderPath; }
+  std::uint64_t FileSystemId() override { return 0; }
 
  private:
   void Forget() {
@@ -186,6 +192,8 @@ class TWindowsFileSystem : public TFileSystem {
     ATemp = std::move(temp);
     return true;
   }
+
+  bool FlushesFileSystems() const override { return false; }
 };
 
 }  // namespace
