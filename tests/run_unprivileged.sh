@@ -70,6 +70,22 @@ check "read-only directory: old page kept" old_page
 check "read-only directory: no temporary" no_temporary
 chmod 755 .
 
+# A folder that may be written and searched but not read is opened for searching only; the
+# pages of a run of several are still flushed to the disk and put in place.
+page_dir search-only
+cp p.zoq q.zoq
+cp p.zot q.zot
+printf 'old page\r\n' >q.php
+give .
+chmod 333 .
+as_user "$work/zoqc" p q >"$work/search-only.out" 2>&1
+status=$?
+check "search-only directory: success (got $status)" [ $status -eq 0 ]
+check "search-only directory: p replaced" grep -q 'echo 1' p.php
+check "search-only directory: q replaced" grep -q 'echo 1' q.php
+check "search-only directory: no temporary" no_temporary
+chmod 755 .
+
 # An input that the user may not read.
 page_dir unreadable-script
 chmod 000 p.zoq

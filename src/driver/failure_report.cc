@@ -27,6 +27,23 @@ std::size_t FormatFailureReport(char* ABuffer, std::size_t ASize, std::string_vi
   return n > 0 && static_cast<std::size_t>(n) < ASize ? static_cast<std::size_t>(n) : 0;
 }
 
+std::string FailureReport(const TFileFailure& AFailure) {
+  const std::string quoted = "\"" + AFailure.FileName + "\"";
+  switch (AFailure.Kind) {
+    case TFileFailureKind::Open:
+      return FailureReport("EFOpenError", "Unable to open file " + quoted, "LoadFile");
+    case TFileFailureKind::Read:
+      return FailureReport("EReadError", "Stream read error", "LoadFile");
+    case TFileFailureKind::Create:
+      return FailureReport("EFCreateError", "Unable to create file " + quoted, "WriteOutputFile");
+    case TFileFailureKind::Write:
+      return FailureReport("EWriteError", "Stream write error", "WriteOutputFile");
+    case TFileFailureKind::OutOfMemory:
+      break;
+  }
+  return FailureReport(kOutOfMemoryKind, kOutOfMemoryMessage, kOutOfMemoryLocation);
+}
+
 std::string FailureReport(std::string_view AKind, std::string_view AMessage,
                           std::string_view ALocation) {
   std::vector<char> buffer(AKind.size() + AMessage.size() + 2 * ALocation.size() + 160);

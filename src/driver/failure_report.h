@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "src/platform/files.h"
+
 namespace zoqc {
 
 // What running out of memory reports: its kind, message and location.
@@ -16,6 +18,10 @@ inline constexpr std::string_view kOutOfMemoryLocation = "Translate";
 // The code location printed for a procedure is a stable number derived from its name.
 std::string FailureReport(std::string_view AKind, std::string_view AMessage,
                           std::string_view ALocation);
+
+// The report of AFailure: "EFOpenError", "EReadError", "EFCreateError", "EWriteError" or
+// "EOutOfMemory", with the message that goes with it.
+std::string FailureReport(const TFileFailure& AFailure);
 
 // The same report written into ABuffer without allocating memory; yields its length, or 0
 // when it does not fit.

@@ -2,7 +2,6 @@
 #include "src/driver/options.h"
 
 #include <getopt.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -14,6 +13,7 @@
 
 #include "src/text/edit_distance.h"
 #include "src/driver/command_line.h"
+#include "src/platform/terminal.h"
 
 namespace zoqc {
 
@@ -264,8 +264,8 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
   }
   AOptions.Warnings = warnings.Resolve();
   // Colour by default only on a terminal, and never when NO_COLOR is set to anything.
-  const char* no_color = std::getenv("NO_COLOR");
-  AOptions.Color = color.value_or(isatty(STDERR_FILENO) && !(no_color && *no_color));
+  AOptions.Color =
+      color.value_or(IsStandardErrorTerminal() && EnvironmentValue("NO_COLOR").empty());
   for (int i = optind; i < argc; ++i) AOptions.Pages.emplace_back(args[static_cast<size_t>(i)]);
   return true;
 }

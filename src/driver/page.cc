@@ -48,15 +48,17 @@ TDiagnostic FileDiagnostic(const std::string& AFile, std::string AMessage) {
 // On standard error the same failure with the system's reason.
 int ReportFailure(std::ostream& AOut, TPageResult& AResult, const TOptions& AOptions,
                   const std::string& AFile, const TFileFailure& AFailure) {
-  std::string what = AFailure.Kind == kOutOfMemoryKind  ? "out of memory"
-                     : AFailure.Kind == "EFOpenError"   ? "cannot open '" + AFile + "'"
-                     : AFailure.Kind == "EReadError"    ? "cannot read '" + AFile + "'"
-                     : AFailure.Kind == "EFCreateError" ? "cannot create '" + AFile + "'"
-                                                        : "cannot write '" + AFile + "'";
+  const char* const verbs[] = {"open", "read", "create", "write"};  // as TFileFailureKind
+  const auto kind = static_cast<std::size_t>(AFailure.Kind);
+  std::string what = AFailure.Kind == TFileFailureKind::OutOfMemory
+                         ? "out of memory"
+                         : std::string("cannot ") + verbs[kind] + " '" + AFile + "'";
   if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
   Report(AResult, AOptions, {FileDiagnostic(AFile, std::move(what))});
-  // The message names the file: its control bytes must not reach the terminal raw.
-  AOut << FailureReport(AFailure.Kind, ControlsEscaped(AFailure.Message), AFailure.Location);
+  // The report names the file: its control bytes must not reach the terminal raw.
+  TFileFailure shown = AFailure;
+  shown.FileName = ControlsEscaped(AFailure.FileName);
+  AOut << FailureReport(shown);
   return kExitFileFailure;
 }
 
@@ -103,7 +105,8 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
 
 // Checks, lints and writes the translated page; what it has to say goes to ADiags.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
-           const TOptions& AOptions, const TCompileResult& ACompiled) {
+           const TOptions& AOptions, const TCompileResult& ACompiled, TFileSystem& AFiles,
+           TStagedOutput* AStaged) {
   const TPageModel& model = *ACompiled.Model;
   const TSource source(AJob.ScriptFileName, model.Script.Text);
   const TSource template_source(AJob.TemplateFileName, model.Template);
@@ -126,7 +129,8 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
   }
   if (AOptions.Check) return kExitSuccess;
   TFileFailure failure;
-  if (!WriteOutputFile(AJob.PhpFileName, ACompiled.Page(), failure)) {
+  if (AStaged ? !StageOutputFile(AJob.PhpFileName, ACompiled.Page(), *AStaged, failure, AFiles)
+              : !WriteOutputFile(AJob.PhpFileName, ACompiled.Page(), failure, AFiles)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
@@ -138,18 +142,18 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
 // Loads, translates, checks and writes; the names are set and both inputs exist. What the page
 // has to say is rendered while its inputs are alive.
 int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
-              const TOptions& AOptions) {
+              const TOptions& AOptions, TFileSystem& AFiles, TStagedOutput* AStaged) {
   TFileFailure failure;
   std::string script;
   std::string templ;
-  if (!LoadFile(AJob.ScriptFileName, script, failure))
+  if (!LoadFile(AJob.ScriptFileName, script, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
-  if (!LoadFile(AJob.TemplateFileName, templ, failure))
+  if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
   const TCompileResult compiled = Compile(std::move(script), std::move(templ),
                                           {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
   TDiagnostics diags;
-  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled);
+  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled, AFiles, AStaged);
   Report(AResult, AOptions, diags);
   return code;
 }
@@ -164,7 +168,8 @@ TPageJob PageJobOf(std::string_view AArgument) {
   return job;
 }
 
-TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
+TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileSystem& AFiles,
+                          TStagedOutput* AStaged) {
   TPageResult result;
   std::ostringstream out;
   try {  // rendering what the page says may run out of memory too
@@ -186,17 +191,23 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions) {
       Report(result, AOptions, missing);
       result.ExitCode = kExitError;
     } else {
-      result.ExitCode = Translate(out, result, AJob, AOptions);
+      result.ExitCode = Translate(out, result, AJob, AOptions, AFiles, AStaged);
     }
   } catch (const std::bad_alloc&) {
     result = TPageResult();
     RenewOutOfMemoryReserve();
     result.ExitCode = ReportFailure(out, result, AOptions, AJob.PhpFileName,
-                                    {std::string(kOutOfMemoryKind),
-                                     std::string(kOutOfMemoryMessage), kOutOfMemoryLocation, ""});
+                                    {TFileFailureKind::OutOfMemory, AJob.PhpFileName, ""});
   }
   result.Out = out.str();
   return result;
+}
+
+void ReportCommitFailure(TPageResult& AResult, const TPageJob& AJob, const TFileFailure& AFailure,
+                         const TOptions& AOptions) {
+  std::ostringstream out;  // the failure report instead of the success line
+  AResult.ExitCode = ReportFailure(out, AResult, AOptions, AJob.PhpFileName, AFailure);
+  AResult.Out = out.str();
 }
 
 }  // namespace zoqc

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "src/driver/options.h"
+#include "src/platform/files.h"
 
 namespace zoqc {
 
@@ -37,7 +38,15 @@ struct TPageResult {
 // The job of a page argument: the names derived from it (beside it).
 TPageJob PageJobOf(std::string_view AArgument);
 
-// Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes.
-TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions);
+// Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes
+// through AFiles. With AStaged the page is only written into its temporary file there, for
+// CommitOutputFiles to put in place; its success line is then said before it is in place.
+TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions,
+                          TFileSystem& AFiles = SystemFiles(), TStagedOutput* AStaged = nullptr);
+
+// Makes the result of a page whose staged output could not be put in place say so: the
+// failure report instead of the success line, and the reason on standard error.
+void ReportCommitFailure(TPageResult& AResult, const TPageJob& AJob, const TFileFailure& AFailure,
+                         const TOptions& AOptions);
 
 }  // namespace zoqc

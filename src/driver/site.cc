@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -23,6 +24,10 @@ namespace zoqc {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A batch of pages put in place together: at most this many pages, or this many bytes.
+constexpr std::size_t kBatchPages = 128;
+constexpr std::size_t kBatchBytes = std::size_t{64} << 20;
 
 std::string Joined(const std::string& ADir, const std::string& AName) {
   return (fs::path(ADir) / AName).string();
@@ -213,7 +218,8 @@ bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError) {
   return AError.empty();
 }
 
-TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions) {
+TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions, TFileSystem& AFiles,
+                              TStagedOutput* AStaged) {
   const TPageJob& job = APage.Job;
   if (!AOptions.OutDir.empty()) {
     // Made before the inputs are looked at, which may be changing under a watch. A folder
@@ -221,11 +227,12 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions) 
     std::error_code ec;
     fs::create_directories(fs::path(job.PhpFileName).parent_path(), ec);
   }
-  return TranslatePage(job, AOptions);
+  return TranslatePage(job, AOptions, AFiles, AStaged);
 }
 
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
-                           std::ostream& AOut, std::ostream& AErr, bool AStatus) {
+                           std::ostream& AOut, std::ostream& AErr, bool AStatus,
+                           TFileSystem& AFiles) {
   const std::size_t count = APages.size();
   std::vector<TPageResult> results(count);  // guarded by mutex, like the rest below
   std::vector<char> done(count, 0);
@@ -236,26 +243,68 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   std::vector<std::string> json;  // every page's diagnostics, for one JSON array
   std::mutex mutex;
   std::atomic<std::size_t> next{0};
+  // Pages written into their temporary files and not yet in place: their flushes to the disk
+  // are paid once a batch. A single page is put in place at once.
+  using TBatch = std::vector<std::pair<std::size_t, TStagedOutput>>;  // page, its output
+  const bool batched = count > 1;
+  TBatch staged;
+  std::size_t staged_bytes = 0;
+  // Prints every page done from the first one not yet printed on (mutex held).
+  const auto print_done = [&] {
+    for (; printed < count && done[printed] != 0; ++printed) {
+      TPageResult page = std::move(results[printed]);
+      status.Clear();
+      AOut << page.Out;
+      AErr << page.Err;
+      totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
+      (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
+      totals.Succeeded[printed] = page.ExitCode == kExitSuccess;
+      totals.Warnings += page.Warnings;
+      if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
+      status.Draw(printed + 1, APages[printed].Label);
+    }
+  };
+  // Puts a batch in place in page order, outside the lock, then lets its pages be printed.
+  const auto commit = [&](TBatch ABatch) {
+    std::sort(ABatch.begin(), ABatch.end(),
+              [](const auto& A, const auto& B) { return A.first < B.first; });
+    std::vector<TStagedOutput> outputs;
+    for (auto& entry : ABatch) outputs.push_back(std::move(entry.second));
+    const std::vector<std::optional<TFileFailure>> failures = CommitOutputFiles(outputs);
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (std::size_t idx = 0; idx < ABatch.size(); ++idx) {
+      const std::size_t page = ABatch[idx].first;
+      if (failures[idx])
+        ReportCommitFailure(results[page], APages[page].Job, *failures[idx], AOptions);
+      done[page] = 1;
+    }
+    print_done();
+  };
   // Each thread takes the next page, and whichever thread finishes the first page not yet
-  // printed prints it and every finished page after it: no thread waits for another.
+  // printed prints it and every finished page after it: no thread waits for another. The
+  // thread that fills a batch puts it in place.
   const auto work = [&] {
     for (std::size_t idx; (idx = next++) < count;) {
-      TPageResult result = TranslateSitePage(APages[idx], AOptions);
-      const std::lock_guard<std::mutex> lock(mutex);
-      results[idx] = std::move(result);
-      done[idx] = 1;
-      for (; printed < count && done[printed] != 0; ++printed) {
-        TPageResult page = std::move(results[printed]);
-        status.Clear();
-        AOut << page.Out;
-        AErr << page.Err;
-        totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
-        (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
-        totals.Succeeded[printed] = page.ExitCode == kExitSuccess;
-        totals.Warnings += page.Warnings;
-        if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
-        status.Draw(printed + 1, APages[printed].Label);
+      TStagedOutput output;
+      TPageResult result =
+          TranslateSitePage(APages[idx], AOptions, AFiles, batched ? &output : nullptr);
+      TBatch full;
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        results[idx] = std::move(result);
+        if (output.Temp && results[idx].ExitCode == kExitSuccess) {
+          staged_bytes += output.Bytes;
+          staged.emplace_back(idx, std::move(output));
+          if (staged.size() >= kBatchPages || staged_bytes >= kBatchBytes) {
+            full.swap(staged);
+            staged_bytes = 0;
+          }
+        } else {
+          done[idx] = 1;
+        }
+        print_done();
       }
+      if (!full.empty()) commit(std::move(full));
     }
   };
   const std::size_t jobs = AOptions.Jobs > 0 ? static_cast<std::size_t>(AOptions.Jobs)
@@ -270,6 +319,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   }
   work();
   for (std::thread& thread : threads) thread.join();
+  if (!staged.empty()) commit(std::move(staged));
   status.Clear();
   if (AOptions.Json) AErr << JsonArray(json, AOptions.Watch);
   return totals;

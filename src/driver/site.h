@@ -68,8 +68,10 @@ void DropDuplicates(std::vector<TSitePage>& APages, std::string& AClashes);
 // is written either way.
 [[nodiscard]] bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError);
 
-// Creates the folder of the output, then translates the page.
-TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions);
+// Creates the folder of the output, then translates the page (see TranslatePage).
+TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions,
+                              TFileSystem& AFiles = SystemFiles(),
+                              TStagedOutput* AStaged = nullptr);
 
 // What the pages of a run came to.
 struct TSiteTotals {
@@ -83,8 +85,11 @@ struct TSiteTotals {
 // Translates the pages on AOptions.Jobs threads (one per core when 0) and prints each page's
 // messages in page order. AStatus: redraw a status line "[done/all] page" in place on AOut.
 // With --diagnostics-format=json, one JSON array (on one line when watching).
+// Several pages are put in place in batches, durably (CommitOutputFiles): a page's messages
+// come once its batch is in place.
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
-                           std::ostream& AOut, std::ostream& AErr, bool AStatus);
+                           std::ostream& AOut, std::ostream& AErr, bool AStatus,
+                           TFileSystem& AFiles = SystemFiles());
 
 // The whole run after the banner, on the pages that PlanSite listed: their translation, a
 // summary line when there are several, then watching when asked for. Yields the exit code.

@@ -1,69 +1,82 @@
-// What the driver needs from the system: the existence test, loading an input whole and
-// replacing the output atomically. One implementation per platform (files_posix.cc, ...).
+// What the driver needs from the file system: the existence test, loading an input whole,
+// replacing an output atomically, and putting many outputs in place durably at once.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "src/platform/files_interface.h"
 
 namespace zoqc {
 
-// A failed file operation, as the failure report prints it.
-struct TFileFailure {
-  std::string Kind;           // "EFOpenError", "EFCreateError", "EWriteError", ...
-  std::string Message;        // e.g. "Unable to open file \"hello.zoq\""
-  std::string_view Location;  // the procedure that failed
-  std::string Reason;         // the system's reason ("Permission denied"); empty if none
-};
+// What failed; the driver turns it into the failure report's kind and message.
+enum class TFileFailureKind { Open, Read, Create, Write, OutOfMemory };
 
-// The file failures as the report names them, each platform adding the system's reason.
-inline TFileFailure OpenFailure(const std::string& AFileName) {
-  return {"EFOpenError", "Unable to open file \"" + AFileName + "\"", "LoadFile", ""};
-}
-inline TFileFailure ReadFailure() { return {"EReadError", "Stream read error", "LoadFile", ""}; }
-inline TFileFailure CreateFailure(const std::string& AFileName) {
-  return {"EFCreateError", "Unable to create file \"" + AFileName + "\"", "WriteOutputFile", ""};
-}
-inline TFileFailure WriteFailure() {
-  return {"EWriteError", "Stream write error", "WriteOutputFile", ""};
-}
+struct TFileFailure {
+  TFileFailureKind Kind = TFileFailureKind::Open;
+  std::string FileName;  // the file it concerns, as named
+  std::string Reason;    // the system's reason ("Permission denied"); empty if none
+};
 
 // True when AFileName names an existing entry that is not a directory.
 bool IsFileFound(const std::string& AFileName);
 
 // Reads the whole of AFileName into AContent. Only a regular file is read: anything else (a
-// FIFO, a device, a socket) fails at once with EFOpenError, without waiting and without reading.
+// FIFO, a device, a socket) fails at once with an Open failure, without waiting and without
+// reading. A file that shrinks while it is read gives what it still has.
 [[nodiscard]] bool LoadFile(const std::string& AFileName, std::string& AContent,
-                            TFileFailure& AFailure);
-
-// Where WriteOutputFile is to fail on purpose, so that tests reach every failure path.
-// UnnamedTemp does not fail the write: it makes the system's unnamed temporary file unavailable,
-// so that the named one is used.
-enum class TFailStep { None, Create, Write, Flush, Close, Rename, UnnamedTemp };
+                            TFileFailure& AFailure, TFileSystem& AFiles = SystemFiles());
 
 // Writes the pieces of AData, in order, into a new temporary file beside AFileName (beside the
-// file a symbolic link points to), flushes it to the disk and closes it, then renames it over
-// that file. Where the system allows, the temporary has no name until it is complete, so that
-// not even a killed process leaves it behind. A replaced file keeps its owner (where that is
-// allowed) and every permission bit; a new one gets 0666 less the umask. On any failure the
-// temporary file is removed, an existing file is left as it was, and AFailure says why:
-// EFCreateError when the file cannot be created or replaced, EWriteError for a later failure.
+// file a symbolic link points to), flushes it to the disk and closes it, renames it over that
+// file, and flushes the folder. Where the system allows, the temporary has no name until it is
+// complete, so that not even a killed process leaves it behind. A replaced file keeps its
+// owner (where that is allowed) and every permission bit; a new one gets 0666 less the umask.
+// On any failure the temporary file is removed, an existing file is left as it was, and
+// AFailure says why: Create when the file cannot be created or replaced, Write for a later
+// failure.
 [[nodiscard]] bool WriteOutputFile(const std::string& AFileName,
                                    std::span<const std::string_view> AData, TFileFailure& AFailure,
-                                   TFailStep AFailAt = TFailStep::None);
+                                   TFileSystem& AFiles = SystemFiles());
 // The same for a page in one piece.
 [[nodiscard]] inline bool WriteOutputFile(const std::string& AFileName, std::string_view AData,
                                           TFileFailure& AFailure,
-                                          TFailStep AFailAt = TFailStep::None) {
-  return WriteOutputFile(AFileName, std::span<const std::string_view>(&AData, 1), AFailure,
-                         AFailAt);
+                                          TFileSystem& AFiles = SystemFiles()) {
+  return WriteOutputFile(AFileName, std::span<const std::string_view>(&AData, 1), AFailure, AFiles);
 }
+
+// An output written into its temporary file, named and closed, and not yet in place.
+// Destroying it removes the temporary.
+struct TStagedOutput {
+  std::string FileName;             // the output
+  std::size_t Bytes = 0;            // written
+  bool Flushed = false;             // its data is on the disk already
+  std::unique_ptr<TTempFile> Temp;  // null once committed or failed
+};
+
+// The first half of WriteOutputFile, for many outputs at once: writes AData into a temporary
+// file beside AFileName and closes it, flushing it only where the file system cannot be
+// flushed whole. Failures as for WriteOutputFile. May run on several threads at once.
+[[nodiscard]] bool StageOutputFile(const std::string& AFileName,
+                                   std::span<const std::string_view> AData, TStagedOutput& AStaged,
+                                   TFileFailure& AFailure, TFileSystem& AFiles = SystemFiles());
+
+// Puts the staged outputs in place together: their data to the disk (one flush for each file
+// system), then each renamed over its output, then each folder flushed once. After a crash
+// every output is the old file or the new one. Yields, for each output in order, its failure
+// or nothing; a failed output's temporary is removed and the old file left as it was.
+std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutput> AOutputs);
 
 // Prepares the process for the signals that end it: an interrupt or a request to stop (on POSIX
 // INT, TERM, HUP, QUIT, and a PIPE signal sent by another process) first removes every
-// temporary file that WriteOutputFile has in flight, on any thread, then ends the process as
-// the signal would have. A write to a closed pipe or past the file size limit fails with an
-// error instead of ending the process. Call once, before any thread starts.
+// temporary file in flight or staged, on any thread, then ends the process as the signal would
+// have. A write to a closed pipe or past the file size limit fails with an error instead of
+// ending the process. Call once, before any thread starts.
 void InstallInterruptCleanup();
 
 }  // namespace zoqc

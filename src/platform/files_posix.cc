@@ -1,7 +1,8 @@
-// File I/O of a run on POSIX systems: loading regular files and replacing the output atomically
-// through a temporary file in the output's directory.
-#include "src/platform/files.h"
-
+// The file system's calls on POSIX systems: inputs read through a descriptor, temporary files
+// made in the output's folder and renamed over it. On Linux a temporary has no name until it
+// is complete (O_TMPFILE) and a whole file system is flushed in one call (syncfs); elsewhere,
+// and when built with ZOQC_PORTABLE_POSIX to test that path, temporaries are named from the
+// start and each is flushed by itself.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -15,37 +16,30 @@
 #include <random>
 #include <vector>
 
+#include "src/platform/files.h"
 #include "src/platform/temp_slots_posix.h"
+
+#if defined(__linux__) && !defined(ZOQC_PORTABLE_POSIX)
+#define ZOQC_LINUX_FILES 1
+#endif
 
 namespace zoqc {
 
 namespace {
 
-// Fails with AWhat and AReason, or with the system's text for AError (an errno value taken
-// right after the call that failed).
-bool Failed(TFileFailure& AFailure, TFileFailure AWhat, int AError, std::string AReason = {}) {
-  if (AReason.empty() && AError != 0) AReason = std::strerror(AError);
-  AWhat.Reason = std::move(AReason);
-  AFailure = std::move(AWhat);
+bool Failed(TSystemError& AError, int ACode) {
+  AError = SystemError(ACode);
   return false;
 }
 
-// Closes a descriptor when it goes out of scope.
-struct TFd {
-  int Fd = -1;
-  ~TFd() {
-    if (Fd >= 0) close(Fd);
-  }
-};
-
-// What a mode's file type is, for the reason a non-regular input is refused.
-const char* FileTypeName(mode_t AMode) {
-  if (S_ISFIFO(AMode)) return "a FIFO";
-  if (S_ISCHR(AMode)) return "a character device";
-  if (S_ISBLK(AMode)) return "a block device";
-  if (S_ISSOCK(AMode)) return "a socket";
-  if (S_ISDIR(AMode)) return "a directory";
-  return "not a regular file";
+TFileType TypeOf(mode_t AMode) {
+  if (S_ISREG(AMode)) return TFileType::Regular;
+  if (S_ISDIR(AMode)) return TFileType::Directory;
+  if (S_ISFIFO(AMode)) return TFileType::Fifo;
+  if (S_ISCHR(AMode)) return TFileType::CharacterDevice;
+  if (S_ISBLK(AMode)) return TFileType::BlockDevice;
+  if (S_ISSOCK(AMode)) return TFileType::Socket;
+  return TFileType::Other;
 }
 
 // A new name for a temporary file: hidden, and short whatever the output's name.
@@ -75,19 +69,6 @@ bool ResolveLinks(const std::string& AFileName, std::string& ATarget) {
   }
   errno = ELOOP;
   return false;
-}
-
-// Opens the directory a file name is in, for working relative to it; the name's last part goes
-// to ABase. A directory that may be searched but not read is opened for searching only.
-int OpenDirectoryOf(const std::string& AName, std::string& ABase) {
-  const std::size_t slash = AName.rfind('/');
-  ABase = slash == std::string::npos ? AName : AName.substr(slash + 1);
-  const std::string dir = slash == std::string::npos ? "." : AName.substr(0, slash + 1);
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#ifdef O_PATH
-  if (fd < 0 && errno == EACCES) fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-#endif
-  return fd;
 }
 
 // Writes the iovecs of ABatch to AFd whole, retrying short writes; empties ABatch.
@@ -149,27 +130,70 @@ bool WriteAll(int AFd, std::span<const std::string_view> AData) {
   return WriteBatch(AFd, batch);
 }
 
-/* A temporary file in the output's directory. Unnamed where the system allows (O_TMPFILE): it
+class TPosixInput : public TInputFile {
+ public:
+  TPosixInput(int AFd, const struct stat& AInfo) : Fd(AFd), Info(AInfo) {}
+  ~TPosixInput() override { close(Fd); }
+  TFileType Type() const override { return TypeOf(Info.st_mode); }
+  std::uint64_t Size() const override { return static_cast<std::uint64_t>(Info.st_size); }
+  bool Read(char* AData, std::size_t ASize, std::size_t& ARead, TSystemError& AError) override {
+    for (;;) {
+      const ssize_t n = read(Fd, AData, ASize);
+      if (n >= 0) {
+        ARead = static_cast<std::size_t>(n);
+        return true;
+      }
+      if (errno != EINTR) return Failed(AError, errno);
+    }
+  }
+
+ private:
+  int Fd;
+  struct stat Info;
+};
+
+/* A temporary file in the output's folder. Unnamed where the system allows (O_TMPFILE): it
    gets a name only once complete, just before it is renamed over the output. Otherwise it is
    created under a new name. While it has a name, the name is in a slot of TempSlots, so that a
-   signal removes it; the destructor removes it unless Commit() renamed it. */
-class TTempFile {
+   signal removes it; the destructor removes it unless Rename() put it in place. */
+class TPosixTemp : public TTempFile {
  public:
-  explicit TTempFile(int ADirFd) : DirFd(ADirFd) {}
-  ~TTempFile() {
+  // ADirFd: the output's folder, open, owned from now on; ABase: the output's name in it.
+  TPosixTemp(int ADirFd, std::string AFolder, std::string ABase)
+      : DirFd(ADirFd), FolderPath(std::move(AFolder)), Base(std::move(ABase)) {}
+  ~TPosixTemp() override {
     if (Fd >= 0) close(Fd);
-    if (!Name.empty()) unlinkat(DirFd, Name.c_str(), 0);
+    if (!TempName.empty()) unlinkat(DirFd, TempName.c_str(), 0);
     ReleaseTempSlot(Slot);
+    close(DirFd);
   }
-  // Opens the file, unnamed when AUnnamed and the system has such files. False with errno set.
-  bool Create(mode_t AMode, bool AUnnamed) {
-#ifdef O_TMPFILE
+
+  // Whether the output exists and may be replaced, and with which owner and mode.
+  bool Inspect(TSystemError& AError) {
+    struct stat info {};
+    if (fstatat(DirFd, Base.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return true;  // new
+    // Only a regular file that could be opened for writing is replaced.
+    if (!S_ISREG(info.st_mode)) {
+      AError = {0, NotRegularReason(TypeOf(info.st_mode))};
+      return false;
+    }
+    if (faccessat(DirFd, Base.c_str(), W_OK, AT_EACCESS) != 0) return Failed(AError, errno);
+    Exists = true;
+    Mode = info.st_mode & 07777;
+    Owner = info.st_uid;
+    Group = info.st_gid;
+    return true;
+  }
+
+  // Opens the file, unnamed when AUnnamed and the system has such files.
+  bool Open(bool AUnnamed, TSystemError& AError) {
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
     if (AUnnamed) {
-      Fd = openat(DirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, AMode);
+      Fd = openat(DirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, Mode);
       if (Fd >= 0) return true;
       // Only a file system or system without unnamed files goes on to a named one.
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
-        return false;
+        return Failed(AError, errno);
     }
 #else
     (void)AUnnamed;
@@ -178,22 +202,33 @@ class TTempFile {
     for (int tries = 0; tries < 100; ++tries) {
       const std::string name = NewTempName();
       GuardTempName(Slot, name.c_str());  // guarded before it exists: a signal can come any time
-      Fd = openat(DirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, AMode);
+      Fd = openat(DirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Mode);
       if (Fd >= 0) {
-        Name = name;
+        TempName = name;
         return true;
       }
-      if (errno != EEXIST) return false;
+      if (errno != EEXIST) return Failed(AError, errno);
     }
-    return false;
+    return Failed(AError, EEXIST);
   }
-  int Descriptor() const { return Fd; }
-  // Gives an unnamed file its temporary name; a named one has it already. False with errno set;
-  // ACannotLink then tells that the system cannot name unnamed files here, so that the caller
-  // can start again with a named one.
-  bool Link(bool& ACannotLink) {
-    ACannotLink = false;
-    if (!Name.empty()) return true;
+
+  bool Write(std::span<const std::string_view> AData, TSystemError& AError) override {
+    if (!WriteAll(Fd, AData)) return Failed(AError, errno);
+    if (Exists) {
+      // After the writes and after the owner: both clear the set-user-ID and set-group-ID bits
+      // (a write unless privileged), which the mode then sets again. Another owner can only be
+      // given with privilege.
+      [[maybe_unused]] const int owned = fchown(Fd, Owner, Group);
+      if (fchmod(Fd, Mode) != 0) return Failed(AError, errno);
+    }
+    return true;
+  }
+
+  bool Flush(TSystemError& AError) override { return fsync(Fd) == 0 || Failed(AError, errno); }
+
+  bool Name(TSystemError& AError) override {
+    if (!TempName.empty()) return true;
+#if defined(ZOQC_LINUX_FILES)
     Slot = ClaimTempSlot(DirFd);
     for (int tries = 0; tries < 100; ++tries) {
       const std::string name = NewTempName();
@@ -205,128 +240,137 @@ class TTempFile {
         result = linkat(AT_FDCWD, proc, DirFd, name.c_str(), AT_SYMLINK_FOLLOW);
       }
       if (result == 0) {
-        Name = name;
+        TempName = name;
         return true;
       }
       if (errno != EEXIST) {
-        ACannotLink = errno == ENOENT || errno == EPERM || errno == EINVAL || errno == ENOTDIR;
-        return false;
+        const bool cannot =
+            errno == ENOENT || errno == EPERM || errno == EINVAL || errno == ENOTDIR;
+        return Failed(AError, cannot ? kCannotName : errno);
       }
     }
-    return false;
+    return Failed(AError, EEXIST);
+#else
+    return Failed(AError, kCannotName);  // an unnamed file cannot have come from Open
+#endif
   }
-  bool Close() {
+
+  bool Close(TSystemError& AError) override {
     const int fd = Fd;
     Fd = -1;
-    return close(fd) == 0;
+    return close(fd) == 0 || Failed(AError, errno);
   }
-  // Renames the file over ABase in the directory. False with errno set.
-  bool Commit(const std::string& ABase) {
-    if (renameat(DirFd, Name.c_str(), DirFd, ABase.c_str()) != 0) return false;
-    Name.clear();
+
+  bool Rename(TSystemError& AError) override {
+    if (renameat(DirFd, TempName.c_str(), DirFd, Base.c_str()) != 0) return Failed(AError, errno);
+    TempName.clear();
+    ReleaseTempSlot(Slot);
+    Slot = -1;
     return true;
+  }
+
+  bool FlushFolder(TSystemError& AError) override {
+    return fsync(DirFd) == 0 || Failed(AError, errno);
+  }
+
+  bool FlushFileSystem(TSystemError& AError) override {
+#if defined(ZOQC_LINUX_FILES)
+    if (syncfs(DirFd) == 0) return true;
+    if (errno != EBADF) return Failed(AError, errno);
+    // A folder opened for searching only: through the file itself.
+    int fd = openat(DirFd, TempName.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) fd = openat(DirFd, TempName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Failed(AError, errno);
+    const bool flushed = syncfs(fd) == 0;
+    const int error = errno;
+    close(fd);
+    return flushed || Failed(AError, error);
+#else
+    return Failed(AError, ENOSYS);
+#endif
+  }
+
+  const std::string& Folder() const override { return FolderPath; }
+
+  std::uint64_t FileSystemId() override {
+    struct stat info {};
+    return fstat(DirFd, &info) == 0 ? static_cast<std::uint64_t>(info.st_dev) : 0;
   }
 
  private:
   int DirFd;
+  std::string FolderPath;  // as it was opened
+  std::string Base;        // the output's name in the folder
+  bool Exists = false;     // the output exists, and has:
+  mode_t Mode = 0666;      // its permission bits; for a new file 0666, less the umask
+  uid_t Owner = 0;
+  gid_t Group = 0;
   int Fd = -1;
-  int Slot = -1;     // the slot guarding Name; -1 for none
-  std::string Name;  // empty while unnamed, and once committed
+  int Slot = -1;         // the slot guarding TempName; -1 for none
+  std::string TempName;  // empty while unnamed, and once renamed
+};
+
+class TPosixFileSystem : public TFileSystem {
+ public:
+  bool OpenForReading(const std::string& AName, std::unique_ptr<TInputFile>& AFile,
+                      TSystemError& AError) override {
+    // Without blocking: opening a FIFO would otherwise wait for a writer.
+    const int fd = open(AName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return Failed(AError, errno);
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+      const int error = errno;
+      close(fd);
+      return Failed(AError, error);
+    }
+    AFile = std::make_unique<TPosixInput>(fd, info);
+    return true;
+  }
+
+  bool CreateTemporary(const std::string& AOutput, bool AUnnamed, std::unique_ptr<TTempFile>& ATemp,
+                       TSystemError& AError) override {
+    std::string target;
+    if (!ResolveLinks(AOutput, target)) return Failed(AError, errno);
+    // Everything is relative to the folder, so that any name that can be written can be
+    // replaced, however long its path. A folder that may be searched but not read is opened
+    // for searching only.
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#ifdef O_PATH
+    if (dir < 0 && errno == EACCES) dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#endif
+    if (dir < 0) return Failed(AError, errno);
+    auto temp = std::make_unique<TPosixTemp>(
+        dir, folder, slash == std::string::npos ? target : target.substr(slash + 1));
+    if (!temp->Inspect(AError) || !temp->Open(AUnnamed, AError)) return false;
+    ATemp = std::move(temp);
+    return true;
+  }
+
+  bool FlushesFileSystems() const override {
+#if defined(ZOQC_LINUX_FILES)
+    return true;
+#else
+    return false;
+#endif
+  }
 };
 
 }  // namespace
+
+TSystemError SystemError(int ACode) { return {ACode, ACode > 0 ? std::strerror(ACode) : ""}; }
+
+bool IsRefusal(int ACode) { return ACode == EPERM || ACode == EACCES || ACode == EROFS; }
 
 bool IsFileFound(const std::string& AFileName) {
   struct stat info {};
   return stat(AFileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure& AFailure) {
-  const auto open_error = [&](int AError, std::string AReason = {}) {
-    return Failed(AFailure, OpenFailure(AFileName), AError, std::move(AReason));
-  };
-  // Without blocking: opening a FIFO would otherwise wait for a writer.
-  TFd file{open(AFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-  if (file.Fd < 0) return open_error(errno);
-  struct stat info {};
-  if (fstat(file.Fd, &info) != 0) return open_error(errno);
-  if (!S_ISREG(info.st_mode))
-    return open_error(0, std::string("not a regular file but ") + FileTypeName(info.st_mode));
-  // One read of the size straight into the text; a file that shrank meanwhile gives less.
-  const std::size_t size = static_cast<std::size_t>(info.st_size);
-  AContent.clear();
-  AContent.resize(size);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = read(file.Fd, AContent.data() + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Failed(AFailure, ReadFailure(), errno);
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  AContent.resize(done);
-  return true;
-}
-
-bool WriteOutputFile(const std::string& AFileName, std::span<const std::string_view> AData,
-                     TFileFailure& AFailure, TFailStep AFailAt) {
-  const auto create_error = [&](int AError, std::string AReason = {}) {
-    return Failed(AFailure, CreateFailure(AFileName), AError, std::move(AReason));
-  };
-  const auto write_error = [&](int AError) { return Failed(AFailure, WriteFailure(), AError); };
-  std::string target;
-  if (!ResolveLinks(AFileName, target)) return create_error(errno);
-  // Everything below is relative to the directory, so that any name that can be written can
-  // be replaced, however long its path.
-  std::string base;
-  TFd dir{OpenDirectoryOf(target, base)};
-  if (dir.Fd < 0) return create_error(errno);
-  mode_t mode = 0666;  // less the umask, for a new file
-  struct stat info {};
-  const bool exists = fstatat(dir.Fd, base.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-  if (exists) {
-    // Only a regular file that could be opened for writing is replaced.
-    if (!S_ISREG(info.st_mode))
-      return create_error(0, std::string("not a regular file but ") + FileTypeName(info.st_mode));
-    if (faccessat(dir.Fd, base.c_str(), W_OK, AT_EACCESS) != 0) return create_error(errno);
-    mode = info.st_mode & 07777;
-  }
-  bool unnamed = AFailAt != TFailStep::UnnamedTemp;
-  for (;;) {
-    TTempFile temp(dir.Fd);
-    if (AFailAt == TFailStep::Create) return create_error(0);
-    if (!temp.Create(mode, unnamed)) return create_error(errno);
-    if (AFailAt == TFailStep::Write) return write_error(0);
-    if (!WriteAll(temp.Descriptor(), AData)) return write_error(errno);
-    if (exists) {
-      // After the writes and after the owner: both clear the set-user-ID and set-group-ID bits
-      // (a write unless privileged), which the mode then sets again. Another owner can only be
-      // given with privilege.
-      [[maybe_unused]] const int owned = fchown(temp.Descriptor(), info.st_uid, info.st_gid);
-      if (fchmod(temp.Descriptor(), mode) != 0) return write_error(errno);
-    }
-    if (AFailAt == TFailStep::Flush) return write_error(0);
-    if (fsync(temp.Descriptor()) != 0) return write_error(errno);
-    bool cannot_link = false;
-    if (!temp.Link(cannot_link)) {
-      if (!cannot_link) return write_error(errno);
-      unnamed = false;  // no way to name an unnamed file here: write a named one instead
-      continue;
-    }
-    if (!temp.Close()) return write_error(errno);
-    if (AFailAt == TFailStep::Close) return write_error(0);
-    if (AFailAt == TFailStep::Rename) return write_error(0);
-    if (!temp.Commit(base)) {
-      // Refused, as in a sticky directory for a file of another user: the page cannot be
-      // replaced, and writing it in place would give up its atomic replacement.
-      const int error = errno;
-      if (error == EPERM || error == EACCES || error == EROFS) return create_error(error);
-      return write_error(error);
-    }
-    break;
-  }
-  fsync(dir.Fd);  // the rename itself reaches the disk; fails harmlessly where not supported
-  return true;
+TFileSystem& SystemFiles() {
+  static TPosixFileSystem files;
+  return files;
 }
 
 }  // namespace zoqc

@@ -24,7 +24,9 @@ struct TTempSlot {
   char Name[32] = {};  // relative to DirFd, NUL-terminated
 };
 static_assert(std::atomic<int>::is_always_lock_free);
-constexpr int kTempSlots = 256;
+// Room for a temporary on each of the most threads a run has (1,024) and for the outputs of a
+// whole-site run that are written but not yet in place.
+constexpr int kTempSlots = 2048;
 TTempSlot TempSlots[kTempSlots];
 
 }  // namespace

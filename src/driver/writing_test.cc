@@ -1,0 +1,140 @@
+// Tests of what a run says and leaves when a call to the file system fails, for one page and
+// for a site whose pages are put in place in batches.
+#include "src/driver/site.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/faulty_files.h"
+#include "tests/scratch_dir.h"
+
+#define LF "\n"
+
+namespace zoqc {
+namespace {
+
+using test_support::ReadFile;
+using test_support::TFaultyFiles;
+using test_support::WriteFile;
+using TCall = TFaultyFiles::TCall;
+
+const char kPage[] = "<?php" LF LF "\r\n?>\r\n<?php echo 1;?>" LF;
+
+// The line of a failure report that names its kind and message (after its head line).
+std::string KindLine(const std::string& AOut) {
+  const std::size_t start = AOut.find('\n') + 1;
+  return AOut.substr(start, AOut.find('\n', start) - start);
+}
+
+class WritingTest : public test_support::TScratchDirTest {
+ protected:
+  // Writes the script and template of page NAME; yields its page.
+  TSitePage Page(const std::string& AName) {
+    WriteFile(Dir + AName + ".zoq", "<?php" LF "<<a<<1" LF);
+    WriteFile(Dir + AName + ".zot", "{a}" LF);
+    return NamedPage(Dir + AName, "");
+  }
+};
+
+// Each failing call of a page's run, as the failure report and standard error name it; the
+// old page stays.
+TEST_F(WritingTest, FailedCallsOfAPage) {
+  struct TCase {
+    TCall Call;
+    int Code;
+    const char* Suffix;
+    std::string KindLine;
+    std::string Err;
+  };
+  const std::string p = Dir + "p";
+  const TCase cases[] = {
+      {TCall::Open, EACCES, ".zoq", "EFOpenError : Unable to open file \"" + p + ".zoq\"",
+       "cannot open '" + p + ".zoq': Permission denied"},
+      {TCall::Read, EIO, ".zot", "EReadError : Stream read error",  // opened, then unreadable
+       "cannot read '" + p + ".zot': Input/output error"},
+      {TCall::Create, EDQUOT, "", "EFCreateError : Unable to create file \"" + p + ".php\"",
+       "cannot create '" + p + ".php': Disk quota exceeded"},
+      {TCall::Write, ENOSPC, "", "EWriteError : Stream write error",
+       "cannot write '" + p + ".php': No space left on device"},
+      {TCall::Rename, EACCES, "", "EFCreateError : Unable to create file \"" + p + ".php\"",
+       "cannot create '" + p + ".php': Permission denied"},  // refused, as EPERM is
+      {TCall::Rename, EIO, "", "EWriteError : Stream write error",
+       "cannot write '" + p + ".php': Input/output error"},
+  };
+  const TSitePage page = Page("p");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Err);
+    WriteFile(p + ".php", "old");
+    TFaultyFiles files;
+    files.Fail(c.Call, c.Code, c.Suffix);
+    const TPageResult result = TranslatePage(page.Job, TOptions(), files);
+    EXPECT_EQ(kExitFileFailure, result.ExitCode);
+    EXPECT_EQ(c.KindLine, KindLine(result.Out));
+    EXPECT_EQ("zoqc: " + c.Err + "\n", result.Err);
+    EXPECT_EQ("old", ReadFile(p + ".php"));
+  }
+}
+
+// Several pages are written, then flushed to the disk together, then put in place; one page
+// alone is flushed and put in place by itself, as ever.
+TEST_F(WritingTest, PagesOfASiteAreFlushedTogether) {
+  const std::vector<TSitePage> pages = {Page("a"), Page("b"), Page("c")};
+  for (const std::size_t count : {std::size_t{1}, std::size_t{3}}) {
+    SCOPED_TRACE(count);
+    TFaultyFiles files;
+    std::ostringstream out, err;
+    const std::vector<TSitePage> run(pages.begin(), pages.begin() + count);
+    const TSiteTotals totals = TranslatePages(run, TOptions(), out, err, false, files);
+    EXPECT_EQ(static_cast<int>(count), totals.Translated);
+    std::vector<std::string> flushes;  // of the outputs, in order
+    for (const std::string& call : files.Calls())
+      if (call.starts_with("flush") || call.starts_with("rename")) flushes.push_back(call);
+    const std::string a = Dir + "a.php";
+    if (count == 1) {
+      EXPECT_EQ((std::vector<std::string>{"flush " + a, "rename " + a, "flush-folder " + a}),
+                flushes);
+    } else if (files.FlushesFileSystems()) {
+      EXPECT_EQ((std::vector<std::string>{"flush-file-system " + a, "rename " + a,
+                                          "rename " + Dir + "b.php", "rename " + Dir + "c.php",
+                                          "flush-folder " + a}),
+                flushes);
+    }
+    for (const TSitePage& page : run) EXPECT_EQ(kPage, ReadFile(page.Job.PhpFileName));
+  }
+}
+
+// A page of a batch that cannot be put in place says so in its place among the pages, keeps
+// its old file, and the others are put in place.
+TEST_F(WritingTest, PageOfABatchThatCannotBePutInPlace) {
+  const std::vector<TSitePage> pages = {Page("a"), Page("b"), Page("c")};
+  WriteFile(Dir + "b.php", "old");
+  TFaultyFiles files;
+  files.Fail(TCall::Rename, EACCES, "b.php");
+  std::ostringstream out, err;
+  const TSiteTotals totals = TranslatePages(pages, TOptions(), out, err, false, files);
+  EXPECT_EQ(kExitFileFailure, totals.ExitCode);
+  EXPECT_EQ(2, totals.Translated);
+  EXPECT_EQ(1, totals.Failed);
+  std::istringstream lines(out.str());
+  std::vector<std::string> heads;  // each page's first line
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with("Compile") || line.starts_with("An unhandled")) heads.push_back(line);
+  ASSERT_EQ(3u, heads.size()) << out.str();
+  EXPECT_EQ("Compile sucessful.", heads[0]);
+  EXPECT_TRUE(heads[1].starts_with("An unhandled exception occurred at $")) << heads[1];
+  EXPECT_EQ("Compile sucessful.", heads[2]);
+  EXPECT_NE(std::string::npos,
+            out.str().find("EFCreateError : Unable to create file \"" + Dir + "b.php\""));
+  EXPECT_EQ("zoqc: cannot create '" + Dir + "b.php': Permission denied\n", err.str());
+  EXPECT_EQ("old", ReadFile(Dir + "b.php"));
+  EXPECT_EQ(kPage, ReadFile(Dir + "c.php"));
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef LF
