@@ -1,8 +1,8 @@
 // Fuzzes the checks, the error locator and both renderers, at scale: every warning on, the
 // located error when the translation fails, then the text (limited and not) and the JSON,
 // which is parsed back. Properties: the text is UTF-8 with no control byte but LF, it grows
-// with what it shows and never with the lines' length, and the JSON holds every diagnostic,
-// a whole file without line and columns. Super-linear cost shows up as a slow unit
+// with what it shows and never with the lines' length, and the JSON holds every diagnostic
+// rendered, a whole file without line and columns. Super-linear cost shows up as a slow unit
 // (libFuzzer's -timeout).
 #include <cstdint>
 #include <cstdio>
@@ -61,8 +61,9 @@ std::string Expanded(std::string_view AInput) {
 }
 
 // What the text of the first ACount diagnostics may take at most: their messages and fix-it
-// texts shown (an escape is at most four bytes a byte), and for each place a header and a
-// window of at most 100 columns of at most 8 bytes, with its caret and fix-it lines.
+// texts shown (an escape takes at most four bytes a byte), and for each place a header with
+// the file's name, a window of at most 100 columns of at most 4 bytes, its caret line and its
+// fix-it lines: 4 KB is plenty.
 std::size_t TextBound(const std::vector<TDiagnostic>& ADiags, std::size_t ACount) {
   std::size_t bound = 200;
   for (std::size_t idx = 0; idx < ACount; ++idx) {
@@ -71,7 +72,7 @@ std::size_t TextBound(const std::vector<TDiagnostic>& ADiags, std::size_t ACount
     bound += 4 * (d.Message.size() + d.Warning.size());
     for (const auto& note : d.Notes) bound += 4 * note.Message.size();
     for (const auto& fix : d.FixIts) bound += 2 * 4 * fix.Text.size();
-    bound += places * (4 * 64 + 100 + 4 * 1000);
+    bound += places * 4096;
   }
   return bound;
 }
