@@ -19,11 +19,15 @@ const TYPES = {
 function serve(AFolder, APort = 0) {
   const root = path.resolve(AFolder);
   const server = http.createServer((request, response) => {
-    const url = new URL(request.url, "http://localhost");
-    let file = path.join(root, decodeURIComponent(url.pathname));
-    if (!file.startsWith(root)) file = root; // no way out of the folder
-    if (file === root || file.endsWith(path.sep)) file = path.join(file, "index.html");
-    fs.readFile(file, (error, data) => {
+    let file;
+    try {
+      file = path.join(root, decodeURIComponent(new URL(request.url, "http://localhost").pathname));
+    } catch (error) {
+      file = null; // a malformed escape
+    }
+    if (file === root || (file && file.endsWith(path.sep))) file = path.join(file, "index.html");
+    if (file && !file.startsWith(root + path.sep)) file = null; // no way out of the folder
+    fs.readFile(file || "", (error, data) => {
       if (error) {
         response.writeHead(404, { "Content-Type": "text/plain" });
         response.end("not found\n");
