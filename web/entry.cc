@@ -1,0 +1,146 @@
+// The playground's entry: one page's translation and checks, from the bytes a browser holds to
+// one JSON answer, for the WebAssembly build (scripts/web).
+#include <emscripten/emscripten.h>
+
+#include <cstddef>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "src/check/check.h"
+#include "src/check/render.h"
+#include "src/driver/failure_report.h"
+#include "src/translation/compile.h"
+
+namespace zoqc {
+
+namespace {
+
+// What one translation answers: the JSON the page reads, and the page's bytes when it is made.
+struct TWebAnswer {
+  std::string Json;  // {"exit": code, "out": console lines after the banner, "diagnostics": ...}
+  std::string Page;  // empty unless exit is 0
+};
+
+// Reads warning switches as the command line does ("-Wall -Wno-bom -Werror", "-w"): the
+// defaults, or all with -Wall; then each -Wname or -Wno-name, whatever its place; none at all
+// with -w. On another word yields false with the command line's reason in AError.
+[[nodiscard]] bool ReadSwitches(std::string_view ASwitches, TWarningSet& ASet,
+                                std::string& AError) {
+  bool all = false, none = false;
+  std::vector<std::pair<TWarning, bool>> each;
+  ASet = DefaultWarnings();
+  while (!ASwitches.empty()) {
+    const std::size_t stop = ASwitches.find(' ');
+    const std::string_view word = ASwitches.substr(0, stop);
+    ASwitches.remove_prefix(stop == std::string_view::npos ? ASwitches.size() : stop + 1);
+    if (word.empty()) continue;
+    if (word == "-w") {
+      none = true;
+    } else if (word == "-Wall") {
+      all = true;
+    } else if (word == "-Werror") {
+      ASet.AsErrors = true;
+    } else if (word.starts_with("-W")) {
+      const bool on = !word.starts_with("-Wno-");
+      TWarning warning;
+      if (!FindWarning(word.substr(on ? 2 : 5), warning)) {
+        AError = "unknown warning option '" + std::string(word) + "'";
+        return false;
+      }
+      each.emplace_back(warning, on);
+    } else {
+      AError = "unknown option '" + std::string(word) + "'";
+      return false;
+    }
+  }
+  if (all) ASet.On.set();
+  for (const auto& [warning, on] : each) ASet.On[static_cast<std::size_t>(warning)] = on;
+  if (none) ASet.On.reset();
+  return true;
+}
+
+std::string AnswerJson(int AExit, std::string_view AOut, const std::vector<TDiagnostic>& ADiags) {
+  return nlohmann::json{{"exit", AExit}, {"out", AOut}, {"diagnostics", RenderJson(ADiags)}}.dump();
+}
+
+// Checks and translates as `zoqc SWITCHES NAME` does with NAME.zoq and NAME.zot holding the
+// inputs, and answers what it would print and write.
+TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::string_view ATemplate,
+                     std::string_view ASwitches) {
+  const std::string name(AName);
+  std::vector<TDiagnostic> diags;
+  TWarningSet warnings;
+  std::string error;
+  if (!ReadSwitches(ASwitches, warnings, error))
+    return {AnswerJson(2, "zoqc: " + error + "\n", diags), ""};
+  const TCompileResult result = Compile(std::string(AScript), std::string(ATemplate),
+                                        {.Placeholders = NeedsPlaceholders(warnings)});
+  const TPageModel& model = *result.Model;
+  const TSource source(name + ".zoq", model.Script.Text);
+  const TSource template_source(name + ".zot", model.Template);
+  if (!result.Ok()) {  // the error alone, as on the command line
+    if (result.Error == TCompileError::BlockOrder)
+      diags.push_back(LocateMarkerError(model, source, template_source, result.FailBlock));
+    else
+      diags.push_back(LocateStatementError(model, source));
+    return {AnswerJson(result.ExitCode(), std::string(ErrorLine(result.Error)) + "\n", diags),
+            ""};
+  }
+  CheckPage(model, source, template_source, warnings, diags);
+  if (warnings.AsErrors && !diags.empty()) {
+    for (TDiagnostic& d : diags) d.Severity = TSeverity::Error, d.Promoted = true;
+    return {AnswerJson(1, "", diags), ""};
+  }
+  return {AnswerJson(0, "Compile sucessful.\n", diags), result.Pieces.Joined()};
+}
+
+// Running out of memory: the command line's failure report, and its reason on standard error.
+std::string OutOfMemoryJson(std::string_view AName) {
+  std::vector<TDiagnostic> diags(1);
+  diags[0].Place.File = std::string(AName) + ".php";
+  diags[0].Message = "out of memory";
+  return AnswerJson(217, FailureReport(kOutOfMemoryKind, kOutOfMemoryMessage, kOutOfMemoryLocation),
+                    diags);
+}
+
+// The last answer, kept for the page to read: the module runs one call at a time.
+TWebAnswer LastAnswer;
+
+}  // namespace
+
+}  // namespace zoqc
+
+extern "C" {
+
+// Translates the page ANAME (NUL-ended) from its script and template bytes under the warning
+// switches ASwitches (NUL-ended, separated by spaces). Yields the answer's JSON, NUL-ended;
+// zoqc_page_data and zoqc_page_size give the page. Both stay valid until the next call.
+EMSCRIPTEN_KEEPALIVE const char* zoqc_translate(const char* AName, const char* AScript,
+                                                std::size_t AScriptSize, const char* ATemplate,
+                                                std::size_t ATemplateSize, const char* ASwitches) {
+  using zoqc::LastAnswer;
+  LastAnswer = {};
+  try {
+    LastAnswer = zoqc::Translate(AName, std::string_view(AScript, AScriptSize),
+                                 std::string_view(ATemplate, ATemplateSize), ASwitches);
+  } catch (const std::bad_alloc&) {  // the unwinding gave the memory back
+    LastAnswer = {};
+    try {
+      LastAnswer.Json = zoqc::OutOfMemoryJson(AName);
+    } catch (const std::bad_alloc&) {
+      return R"({"exit":217,"out":"","diagnostics":"[]\n"})";
+    }
+  }
+  return LastAnswer.Json.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* zoqc_page_data() { return zoqc::LastAnswer.Page.data(); }
+
+EMSCRIPTEN_KEEPALIVE std::size_t zoqc_page_size() { return zoqc::LastAnswer.Page.size(); }
+
+}  // extern "C"
