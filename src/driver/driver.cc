@@ -6,6 +6,7 @@
 #include <string>
 
 #include "src/driver/command_line.h"
+#include "src/driver/language_server.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
@@ -47,6 +48,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
+  if (options.Lsp) return ServeLanguageClient();  // standard output carries only the protocol
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later
   if (options.Pages.empty() && options.Directories.empty()) {

@@ -17,7 +17,7 @@ namespace zoqc {
 
 namespace {
 
-enum : int { kOptVersion = 256, kOptCheck, kOptFormat, kOptColor, kOptWatch };
+enum : int { kOptVersion = 256, kOptCheck, kOptFormat, kOptColor, kOptWatch, kOptLsp };
 
 constexpr const char kShortOptions[] = ":hqwW:r:j:o:";
 const option kLongOptions[] = {
@@ -31,6 +31,7 @@ const option kLongOptions[] = {
     {"jobs", required_argument, nullptr, 'j'},
     {"out-dir", required_argument, nullptr, 'o'},
     {"watch", no_argument, nullptr, kOptWatch},
+    {"lsp", no_argument, nullptr, kOptLsp},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -145,6 +146,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptWatch:
         AOptions.Watch = true;
         break;
+      case kOptLsp:
+        AOptions.Lsp = true;
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optind - 1, optopt) + "' needs a value";
         return false;
@@ -188,6 +192,8 @@ void PrintHelp(std::ostream& AOut) {
           "                   folder (a page named directly: DIR/NAME.php)\n"
           "  --watch          translate, then translate a page again whenever its script\n"
           "                   or template changes, until interrupted\n"
+          "  --lsp            serve an editor as a language server on standard input and\n"
+          "                   output (Language Server Protocol); writes no page\n"
           "  --               end of the options: every later argument is a page name\n"
           "\n"
           "Every page named is translated in order; the exit code is the highest of the pages'\n"

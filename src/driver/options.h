@@ -22,6 +22,7 @@ struct TOptions {
   int Jobs = 0;                              // -j N: pages translated at once; 0: one per core
   std::string OutDir;                        // -o, --out-dir DIR: where the pages are written
   bool Watch = false;                        // --watch: translate again whenever an input changes
+  bool Lsp = false;                          // --lsp: serve an editor on standard input and output
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be
