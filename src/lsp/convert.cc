@@ -44,7 +44,7 @@ std::size_t OffsetOf(const TPage& APage, TRole ARole, const json& APosition) {
 }
 
 TRole RoleOf(const TPage& APage, const TPlace& APlace) {
-  return APlace.File == APage.TemplateUri ? TRole::Template : TRole::Script;
+  return APlace.File == APage.Names[1] ? TRole::Template : TRole::Script;
 }
 
 TSpan SpanOf(const TPage& APage, TRole ARole, const TPlace& APlace) {

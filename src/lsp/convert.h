@@ -25,7 +25,7 @@ std::size_t OffsetOf(const TPage& APage, TRole ARole, const json& APosition);
 
 // The span a diagnostic's place covers in the page's file of that place (whole file: at 0).
 TSpan SpanOf(const TPage& APage, TRole ARole, const TPlace& APlace);
-// The role of the file a place names (its File is the file's URI).
+// The role of the file a place names (by its file name).
 TRole RoleOf(const TPage& APage, const TPlace& APlace);
 json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic);
 

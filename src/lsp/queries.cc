@@ -252,7 +252,10 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
            script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`";
   }
   std::string text = what + " `" + std::string(ASymbol.Name) + "`";
-  if (!bindings.empty()) text += "\n" + CodeBlock(bindings.back()->Expr.Of(ScriptText(APage)));
+  if (!bindings.empty()) {
+    text += '\n';
+    text += CodeBlock(bindings.back()->Expr.Of(ScriptText(APage)));
+  }
   std::vector<std::size_t> uses;
   for (const TPlaceholder* holder :
        PlaceholdersOf(APage, ASymbol.Name, of_block ? ASymbol.Block : kNowhere))

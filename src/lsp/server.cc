@@ -248,8 +248,7 @@ void TServer::Publish(const std::string& AUri) {
     if (!page->Found[static_cast<int>(role)] && !Published.count(uri)) continue;
     json list = json::array();
     for (const TDiagnostic& d : page->Diagnostics)
-      if (RoleOf(*page, d.Place) == role && d.Place.File == uri)
-        list.push_back(DiagnosticJson(*page, d));
+      if (RoleOf(*page, d.Place) == role) list.push_back(DiagnosticJson(*page, d));
     json params = {{"uri", uri}, {"diagnostics", list}};
     if (const std::optional<std::int64_t> version = Workspace.VersionOf(uri))
       params["version"] = *version;
@@ -404,7 +403,7 @@ TAnswer TServer::CodeActions(const json& AParams) {
   const std::size_t from = OffsetOf(*page, role, range.value("start", json::object()));
   const std::size_t to = std::max(from, OffsetOf(*page, role, range.value("end", json::object())));
   for (const TDiagnostic& d : page->Diagnostics) {
-    if (d.FixIts.empty() || d.Place.File != page->Uri(role)) continue;
+    if (d.FixIts.empty() || RoleOf(*page, d.Place) != role) continue;
     const TSpan at = SpanOf(*page, role, d.Place);
     if (at.End < from || at.Begin > to) continue;
     TEditBuilder edits(*page, Workspace, DocumentChanges);

@@ -37,6 +37,12 @@ bool TMessageReader::Fill() {
 }
 
 TReadStatus TMessageReader::Next(std::string& ABody) {
+  while (Skip > 0) {
+    if (Used == Buffer.size() && !Fill()) return TReadStatus::End;
+    const std::size_t take = std::min(Skip, Buffer.size() - Used);
+    Used += take;
+    Skip -= take;
+  }
   // The header: lines ending in CR LF (or LF) up to an empty one.
   std::size_t length = 0;
   bool have_length = false;
@@ -64,17 +70,19 @@ TReadStatus TMessageReader::Next(std::string& ABody) {
     if (ContentLength(line, length, line_valid)) have_length = true, valid = valid && line_valid;
   }
   if (!have_length || !valid) return TReadStatus::BadHeader;
-  // The body, or as much of it as there is to skip.
-  const bool keep = length <= kMaxMessageSize;
+  if (length > kMaxMessageSize) {
+    Skip = length;
+    return TReadStatus::TooLarge;
+  }
   ABody.clear();
   while (length > 0) {
     if (Used == Buffer.size() && !Fill()) return TReadStatus::End;
     const std::size_t take = std::min(length, Buffer.size() - Used);
-    if (keep) ABody.append(Buffer, Used, take);
+    ABody.append(Buffer, Used, take);
     Used += take;
     length -= take;
   }
-  return keep ? TReadStatus::Message : TReadStatus::TooLarge;
+  return TReadStatus::Message;
 }
 
 bool WriteMessage(TChannel& AChannel, std::string_view ABody) {

@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxMessageSize = 64u << 20;
 
 enum class TReadStatus : unsigned char {
   Message,    // ABody holds a message
-  TooLarge,   // a message over kMaxMessageSize was skipped
+  TooLarge,   // a message over kMaxMessageSize: its body is skipped before the next one
   BadHeader,  // a header without a usable Content-Length: the stream cannot be followed
   End,        // the input ended (between messages or inside one)
 };
@@ -42,6 +42,7 @@ class TMessageReader {
   TChannel& Channel;
   std::string Buffer;  // read but not yet consumed, from Used on
   std::size_t Used = 0;
+  std::size_t Skip = 0;  // the bytes of a message too large, still to be skipped
 };
 
 // Writes ABody with its header; false when the other side has gone away.

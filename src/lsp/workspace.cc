@@ -23,7 +23,7 @@ void AddMissing(TPage& APage, TRole AMissing) {
   const TRole present = AMissing == TRole::Script ? TRole::Template : TRole::Script;
   if (!APage.Found[static_cast<int>(present)]) return;
   TDiagnostic& d = APage.Diagnostics.emplace_back();
-  d.Place.File = APage.Uri(present);
+  d.Place.File = APage.Names[static_cast<int>(present)];
   d.Place.Line = 1;
   d.Place.Column = 1;
   d.Place.EndColumn = 1;
@@ -145,6 +145,10 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
   auto page = std::make_unique<TPage>();
   page->ScriptUri = AScriptUri;
   page->TemplateUri = ATemplateUri;
+  for (int role = 0; role < 2; ++role) {
+    const std::string& uri = role == 0 ? AScriptUri : ATemplateUri;
+    page->Names[role] = uri.substr(uri.find_last_of('/') + 1);
+  }
   std::string texts[2];
   const std::string* uris[2] = {&AScriptUri, &ATemplateUri};
   for (int role = 0; role < 2; ++role) {
@@ -165,8 +169,8 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
     return page;
   }
-  const TSource script(AScriptUri, model.Script.Text);
-  const TSource templ(ATemplateUri, model.Template);
+  const TSource script(page->Names[0], model.Script.Text);
+  const TSource templ(page->Names[1], model.Template);
   if (page->Result.Error == TCompileError::BlockOrder)
     page->Diagnostics.push_back(LocateMarkerError(model, script, templ, page->Result.FailBlock));
   else if (!page->Result.Ok())

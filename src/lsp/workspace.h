@@ -34,9 +34,10 @@ std::optional<TRole> RoleOfUri(std::string_view AUri);
 struct TPage {
   std::string ScriptUri;
   std::string TemplateUri;
+  std::string Names[2];                  // by TRole: the file names the diagnostics' places carry
   bool Found[2] = {false, false};        // by TRole: the file was open or on disk
   TCompileResult Result;                 // translated with the template's placeholders listed
-  std::vector<TDiagnostic> Diagnostics;  // Place.File is the URI of the file each concerns
+  std::vector<TDiagnostic> Diagnostics;  // Place.File is one of Names
   std::optional<TLineIndex> Lines[2];    // by TRole
 
   const TPageModel& Model() const { return *Result.Model; }
