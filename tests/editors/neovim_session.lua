@@ -6,31 +6,36 @@ local function session()
   local zoqc, folder = os.getenv('ZOQC'), os.getenv('PAGE_DIR')
   local published = {}
   local exit_code
-  local client_id = vim.lsp.start_client({
-    name = 'zoqc',
+  -- The package's own set-up: file types, and the client started for each buffer.
+  vim.opt.runtimepath:append(os.getenv('EDITORS') .. '/neovim')
+  require('zoqc').setup({
     cmd = { zoqc, '--lsp' },
-    root_dir = folder,
-    flags = { debounce_text_changes = 0 },
-    handlers = {
-      ['textDocument/publishDiagnostics'] = function(err, result, ctx, config)
-        published[result.uri] = result.diagnostics
-        return vim.lsp.diagnostic.on_publish_diagnostics(err, result, ctx, config)
-      end,
+    config = {
+      flags = { debounce_text_changes = 0 },
+      handlers = {
+        ['textDocument/publishDiagnostics'] = function(err, result, ctx, config)
+          published[result.uri] = result.diagnostics
+          return vim.lsp.diagnostic.on_publish_diagnostics(err, result, ctx, config)
+        end,
+      },
+      on_exit = function(code) exit_code = code end,
     },
-    on_exit = function(code) exit_code = code end,
   })
-  assert(client_id, 'the client did not start')
-  local client = vim.lsp.get_client_by_id(client_id)
-  assert(vim.wait(5000, function() return client.initialized end, 10), 'no initialize answer')
-
   local function open(name)
     vim.cmd('edit ' .. folder .. '/' .. name)
     local buf = vim.api.nvim_get_current_buf()
-    vim.lsp.buf_attach_client(buf, client_id)
+    assert(vim.bo[buf].filetype == name:sub(-3), 'no file type for ' .. name)
     return buf, vim.uri_from_bufnr(buf)
   end
   local tbuf, turi = open('blog.zot')
   local sbuf, suri = open('blog.zoq')
+  local client
+  assert(vim.wait(5000, function()
+    client = vim.lsp.get_active_clients()[1]
+    return client ~= nil and client.initialized
+  end, 10), 'no initialized client')
+  assert(#vim.lsp.buf_get_clients(tbuf) == 1 and #vim.lsp.buf_get_clients(sbuf) == 1,
+    'the buffers do not share the client')
   local function wait_for(uri, ready, what)
     assert(vim.wait(5000, function() return published[uri] ~= nil and ready(published[uri]) end, 10),
       'waited in vain for ' .. what)
