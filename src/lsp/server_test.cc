@@ -205,5 +205,25 @@ TEST(LanguageServer, CountsColumnsInTheClientsEncoding) {
   }
 }
 
+TEST(LanguageServer, ShowsThePageAndItsSources) {
+  const json page = {{"command", "zoqc.page"}, {"arguments", {kScript}}};
+  const std::string text = Serve(Initialize() + Open(kScript, kScriptText) +
+                                 Request(2, "workspace/executeCommand", page))
+                               .Answer(2)["result"]["text"];
+  const std::size_t h1 = text.find("<h1><?php echo $t;?></h1>");
+  ASSERT_NE(std::string::npos, h1) << text;
+  // That line of the page: markup from the template, the expression from the script.
+  const json origins = {
+      {"command", "zoqc.origins"},
+      {"arguments", {kTemplate, std::count(text.begin(), text.begin() + h1, '\n')}}};
+  const json sources = Serve(Initialize() + Open(kScript, kScriptText) +
+                             Request(3, "workspace/executeCommand", origins))
+                           .Answer(3)["result"];
+  ASSERT_GE(sources.size(), 3u) << sources;
+  EXPECT_EQ(kTemplate, sources[0]["uri"]);  // "<h1>"
+  EXPECT_EQ(json({{"line", 1}, {"character", 9}}), sources[2]["range"]["start"])
+      << sources;  // "$t"
+}
+
 }  // namespace
 }  // namespace zoqc::lsp
