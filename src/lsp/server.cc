@@ -179,7 +179,14 @@ void TServer::Notification(const std::string& AMethod, const json& AParams) {
   } else if (AMethod == "textDocument/didClose") {
     const std::string uri = UriOf(AParams);
     Workspace.Close(uri);
-    Publish(uri);
+    std::string script, templ;
+    PageUris(uri, script, templ);
+    if (Workspace.IsOpen(script) || Workspace.IsOpen(templ)) return Publish(uri);
+    for (const std::string& gone : {script, templ})  // the page is closed: its squiggles go
+      if (Published.erase(gone))
+        Send({{"jsonrpc", "2.0"},
+              {"method", "textDocument/publishDiagnostics"},
+              {"params", {{"uri", gone}, {"diagnostics", json::array()}}}});
   } else if (AMethod == "textDocument/didSave") {
     Workspace.Touch(UriOf(AParams));
     Publish(UriOf(AParams));
