@@ -10,6 +10,7 @@
 #include "src/driver/command_line.h"
 #include "src/driver/explain.h"
 #include "src/driver/lint.h"
+#include "src/driver/language_server.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
@@ -51,6 +52,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
+  if (options.Lsp) return ServeLanguageClient();  // standard output carries only the protocol
   if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.

@@ -28,7 +28,8 @@ enum : int {
   kOptLint,
   kOptNoLint,
   kOptPhp,
-  kOptExplain
+  kOptExplain,
+  kOptLsp
 };
 
 constexpr const char kShortOptions[] = ":hqwW:f:r:j:o:";
@@ -47,6 +48,7 @@ const option kLongOptions[] = {
     {"no-lint", no_argument, nullptr, kOptNoLint},
     {"php", required_argument, nullptr, kOptPhp},
     {"explain", no_argument, nullptr, kOptExplain},
+    {"lsp", no_argument, nullptr, kOptLsp},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -254,6 +256,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptExplain:
         AOptions.Explain = true;
         break;
+      case kOptLsp:
+        AOptions.Lsp = true;
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
         return false;
@@ -311,6 +316,8 @@ void PrintHelp(std::ostream& AOut) {
           "                   print the script and template places behind a page line;\n"
           "                   without a location, copy standard input (PHP's messages) to\n"
           "                   standard output with the source place after every page line\n"
+          "  --lsp            serve an editor as a language server on standard input and\n"
+          "                   output (Language Server Protocol); writes no page\n"
           "  --               end of the options: every later argument is a page name\n"
           "\n"
           "Every page named is translated in order; the exit code is the highest of the pages'\n"

@@ -32,6 +32,7 @@ struct TOptions {
   std::string Php = "php";       // --php=PATH: the PHP that lints
   bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
   TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
+  bool Lsp = false;              // --lsp: serve an editor on standard input and output
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

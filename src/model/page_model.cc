@@ -19,8 +19,8 @@ bool OneEditFrom(std::string_view AWord, std::string_view AWanted) {
   if (AWord.size() + 1 < AWanted.size() || AWord.size() > AWanted.size() + 1) return false;
   std::size_t i = 0;
   while (i < AWord.size() && i < AWanted.size() && UpCase(AWord[i]) == UpCase(AWanted[i])) ++i;
-  const auto same_from = [&](std::size_t a, std::size_t b) {
-    return SameText(AWord.substr(a), AWanted.substr(b));
+  const auto same_from = [&](std::size_t a, std::size_t b) {  // "ENDS": nothing past "END"
+    return a <= AWord.size() && b <= AWanted.size() && SameText(AWord.substr(a), AWanted.substr(b));
   };
   return same_from(i + 1, i + 1) || same_from(i, i + 1) || same_from(i + 1, i);
 }

@@ -216,6 +216,13 @@ TEST(Compile, TemplateVariablesAndBlocks) {
             TemplatePart("<?php" LF "<<t<<$t" LF "<<*b" LF, "{t}<!--BEGIN b-->{t}<!--END b-->"));
 }
 
+TEST(Compile, MarkerKeywordsLongerThanTheirs) {
+  // A word that "END" or "BEGIN" starts is no marker: it stays markup (read as a near miss only
+  // up to the keyword's end).
+  const std::string markup = "<!--ENDS row--><!--BEGINS row-->";
+  EXPECT_NE(std::string::npos, Page("<?php" LF "<<*row" LF, markup).find(markup));
+}
+
 }  // namespace
 }  // namespace zoqc
 

@@ -1,0 +1,421 @@
+// Symbols, their occurrences, hover texts, completions, tokens and outlines from the page model.
+#include "src/lsp/queries.h"
+
+#include <algorithm>
+#include <set>
+
+#include "src/text/text.h"
+
+namespace zoqc::lsp {
+
+namespace {
+
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+std::string_view ScriptText(const TPage& APage) { return APage.Model().Script.Text; }
+
+std::string_view NameOf(const TPage& APage, const TStatement& AStatement) {
+  return AStatement.Name.Of(ScriptText(APage));
+}
+
+// The block a statement names or fills: "<<*", "<<+" by name, "<<<" through the "<<*" above.
+std::size_t BlockOfStatement(const TPage& APage, const TStatement& AStatement) {
+  const TPageModel& model = APage.Model();
+  if (AStatement.Kind == TStatementKind::BlockVar) {
+    if (AStatement.Block == kNowhere) return kNowhere;
+    return model.BlockNamed(NameOf(APage, model.Script.Statements[AStatement.Block]));
+  }
+  return model.BlockNamed(NameOf(APage, AStatement));
+}
+
+// The block whose copy is the innermost one that holds AOffset of the template, or kNowhere.
+std::size_t BlockAround(const TPage& APage, std::size_t AOffset) {
+  std::size_t block = kNowhere;
+  for (const TBlockCopy& copy : APage.Model().Copies) {
+    if (copy.Span.Begin >= AOffset) break;
+    if (AOffset < copy.Span.End) block = copy.Block;
+  }
+  return block;
+}
+
+bool IsBinding(const TStatement& AStatement) {
+  return AStatement.Kind == TStatementKind::TemplateVar ||
+         AStatement.Kind == TStatementKind::BlockVar;
+}
+
+// The binding statements of a name: the template's or block ABlock's.
+std::vector<const TStatement*> BindingsOf(const TPage& APage, TSymbolKind AKind,
+                                          std::string_view AName, std::size_t ABlock) {
+  std::vector<const TStatement*> found;
+  for (const TStatement& statement : APage.Model().Script.Statements) {
+    if (!SameText(NameOf(APage, statement), AName)) continue;
+    if (AKind == TSymbolKind::TemplateVar && statement.Kind == TStatementKind::TemplateVar)
+      found.push_back(&statement);
+    if (AKind == TSymbolKind::BlockVar && statement.Kind == TStatementKind::BlockVar &&
+        BlockOfStatement(APage, statement) == ABlock && ABlock != kNowhere)
+      found.push_back(&statement);
+  }
+  return found;
+}
+
+// The placeholders that a name of the template (ABlock kNowhere) or of a block fills.
+std::vector<const TPlaceholder*> PlaceholdersOf(const TPage& APage, std::string_view AName,
+                                                std::size_t ABlock) {
+  const TPageModel& model = APage.Model();
+  std::vector<const TPlaceholder*> found;
+  for (const TPlaceholder& placeholder : model.Placeholders) {
+    const std::size_t block =
+        placeholder.Copy == kNowhere ? kNowhere : model.Copies[placeholder.Copy].Block;
+    if (block == ABlock && SameText(placeholder.Name.Of(model.Template), AName))
+      found.push_back(&placeholder);
+  }
+  return found;
+}
+
+std::string LineNumber(const TPage& APage, TRole ARole, std::size_t AOffset) {
+  return std::to_string(APage.LinesOf(ARole).PositionOf(AOffset).Line + 1);
+}
+
+// The 1-based line numbers of the spans, as "3, 7 and 9".
+std::string LineList(const TPage& APage, TRole ARole, const std::vector<std::size_t>& AOffsets) {
+  std::string list;
+  for (std::size_t idx = 0; idx < AOffsets.size(); ++idx) {
+    if (idx > 0) list += idx + 1 == AOffsets.size() ? " and " : ", ";
+    list += LineNumber(APage, ARole, AOffsets[idx]);
+  }
+  return list;
+}
+
+std::string CodeBlock(std::string_view AText) { return "```php\n" + std::string(AText) + "\n```"; }
+
+std::string Folded(std::string_view AName) {
+  std::string folded(AName);
+  for (char& c : folded) c = UpCase(c);
+  return folded;
+}
+
+std::string FileName(const std::string& AUri) { return AUri.substr(AUri.find_last_of('/') + 1); }
+
+}  // namespace
+
+bool IsValidName(std::string_view AName) {
+  return !AName.empty() && std::all_of(AName.begin(), AName.end(), IsNameChar);
+}
+
+std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOffset) {
+  const TPageModel& model = APage.Model();
+  if (ARole == TRole::Script) {
+    const std::size_t idx = model.Script.StatementAt(AOffset);
+    if (idx != kNowhere) {
+      const TStatement& statement = model.Script.Statements[idx];
+      if (statement.Kind != TStatementKind::PhpLine && !statement.Name.Empty() &&
+          AOffset <= statement.Name.End) {
+        const TSymbolKind kind =
+            statement.Kind == TStatementKind::TemplateVar ? TSymbolKind::TemplateVar
+            : statement.Kind == TStatementKind::BlockVar  ? TSymbolKind::BlockVar
+                                                          : TSymbolKind::Block;
+        return TSymbol{kind, NameOf(APage, statement), BlockOfStatement(APage, statement),
+                       statement.Name};
+      }
+    }
+    for (const TBlockRef& ref : model.Script.Refs)
+      if (ref.Span.Begin <= AOffset && AOffset <= ref.Span.End && !ref.Name.Empty()) {
+        const std::string_view name = ref.Name.Of(model.Script.Text);
+        return TSymbol{TSymbolKind::Block, name, model.BlockNamed(name), ref.Name};
+      }
+    return std::nullopt;
+  }
+  const auto& holders = model.Placeholders;
+  auto it = std::upper_bound(
+      holders.begin(), holders.end(), AOffset,
+      [](std::size_t AAt, const TPlaceholder& AHolder) { return AAt < AHolder.Span.Begin; });
+  if (it != holders.begin() && AOffset < std::prev(it)->Span.End) {
+    const TPlaceholder& holder = *std::prev(it);
+    if (holder.Copy == kNowhere)
+      return TSymbol{TSymbolKind::TemplateVar, holder.Name.Of(model.Template), kNowhere,
+                     holder.Name};
+    return TSymbol{TSymbolKind::BlockVar, holder.Name.Of(model.Template),
+                   model.Copies[holder.Copy].Block, holder.Name};
+  }
+  const auto& markers = model.Markers;
+  auto marker = std::upper_bound(
+      markers.begin(), markers.end(), AOffset,
+      [](std::size_t AAt, const TMarker& AMarker) { return AAt < AMarker.Span.Begin; });
+  if (marker != markers.begin() && AOffset < std::prev(marker)->Span.End) {
+    const TMarker& found = *std::prev(marker);
+    if (found.Name.Empty()) return std::nullopt;
+    const std::string_view name = found.Name.Of(model.Template);
+    return TSymbol{TSymbolKind::Block, name, model.BlockNamed(name), found.Name};
+  }
+  return std::nullopt;
+}
+
+std::vector<TLocation> Occurrences(const TPage& APage, const TSymbol& ASymbol) {
+  const TPageModel& model = APage.Model();
+  std::vector<TLocation> found;
+  if (ASymbol.Kind != TSymbolKind::Block) {
+    const std::size_t block = ASymbol.Kind == TSymbolKind::BlockVar ? ASymbol.Block : kNowhere;
+    if (ASymbol.Kind == TSymbolKind::TemplateVar || block != kNowhere)
+      for (const TStatement* binding : BindingsOf(APage, ASymbol.Kind, ASymbol.Name, block))
+        found.push_back({TRole::Script, binding->Name});
+    for (const TPlaceholder* holder : PlaceholdersOf(APage, ASymbol.Name, block))
+      found.push_back({TRole::Template, holder->Name});
+    return found;
+  }
+  const std::string_view name =
+      ASymbol.Block == kNowhere ? ASymbol.Name : model.Blocks[ASymbol.Block].Name;
+  std::set<std::size_t> seen;  // a stretch of the script may be copied twice
+  for (const TStatement& statement : model.Script.Statements)
+    if ((statement.Kind == TStatementKind::BlockDef ||
+         statement.Kind == TStatementKind::BlockAppend) &&
+        SameText(NameOf(APage, statement), name) && seen.insert(statement.Name.Begin).second)
+      found.push_back({TRole::Script, statement.Name});
+  for (const TBlockRef& ref : model.Script.Refs)
+    if (SameText(ref.Name.Of(model.Script.Text), name) && seen.insert(ref.Name.Begin).second)
+      found.push_back({TRole::Script, ref.Name});
+  std::sort(found.begin(), found.end(),
+            [](const TLocation& A, const TLocation& B) { return A.Span.Begin < B.Span.Begin; });
+  for (const TMarker& marker : model.Markers)
+    if (SameText(marker.Name.Of(model.Template), name))
+      found.push_back({TRole::Template, marker.Name});
+  return found;
+}
+
+std::vector<TLocation> Definitions(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
+  const TPageModel& model = APage.Model();
+  std::vector<TLocation> found;
+  if (ASymbol.Kind != TSymbolKind::Block) {
+    for (const TStatement* binding : BindingsOf(APage, ASymbol.Kind, ASymbol.Name, ASymbol.Block))
+      found.push_back({TRole::Script, binding->Name});
+    return found;
+  }
+  if (ASymbol.Block == kNowhere) return found;
+  const TBlockInfo& block = model.Blocks[ASymbol.Block];
+  if (AFrom == TRole::Script) {
+    for (const std::size_t begin : block.Begins)
+      found.push_back({TRole::Template, model.Markers[begin].Span});
+  } else {
+    for (const std::size_t definition : block.Definitions)
+      found.push_back({TRole::Script, model.Script.Statements[definition].Line});
+  }
+  return found;
+}
+
+std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
+  const TPageModel& model = APage.Model();
+  const std::string script = FileName(APage.ScriptUri);
+  if (ASymbol.Kind == TSymbolKind::Block) {
+    if (ASymbol.Block == kNowhere)
+      return "no block `" + std::string(ASymbol.Name) + "` is defined in " + script;
+    const TBlockInfo& block = model.Blocks[ASymbol.Block];
+    std::string text = "block `" + std::string(block.Name) + "`";
+    std::vector<std::size_t> lines;
+    for (const std::size_t definition : block.Definitions)
+      lines.push_back(model.Script.Statements[definition].Line.Begin);
+    text += ", defined on line" + std::string(lines.size() > 1 ? "s " : " ") +
+            LineList(APage, TRole::Script, lines) + " of " + script;
+    lines.clear();
+    for (const std::size_t copy : block.Copies) lines.push_back(model.Copies[copy].Span.Begin);
+    text += lines.empty()
+                ? "; no copy in the template"
+                : "; " + std::to_string(lines.size()) + " cop" + (lines.size() > 1 ? "ies" : "y") +
+                      " in the template (line" + (lines.size() > 1 ? "s " : " ") +
+                      LineList(APage, TRole::Template, lines) + ")";
+    std::string names;
+    std::set<std::string_view, std::less<>> seen;
+    for (const TStatement& statement : model.Script.Statements)
+      if (statement.Kind == TStatementKind::BlockVar &&
+          BlockOfStatement(APage, statement) == ASymbol.Block &&
+          seen.insert(NameOf(APage, statement)).second)
+        names += (names.empty() ? "" : ", ") + std::string("`") +
+                 std::string(NameOf(APage, statement)) + "`";
+    if (!names.empty()) text += "\n\nvariables: " + names;
+    return text;
+  }
+  const bool of_block = ASymbol.Kind == TSymbolKind::BlockVar;
+  const std::string block_name =
+      of_block && ASymbol.Block != kNowhere ? std::string(model.Blocks[ASymbol.Block].Name) : "";
+  const std::vector<const TStatement*> bindings =
+      BindingsOf(APage, ASymbol.Kind, ASymbol.Name, ASymbol.Block);
+  const std::string what =
+      of_block ? "block variable of `" + block_name + "`" : "template variable";
+  if (AFrom == TRole::Template) {
+    const std::string name = "`{" + std::string(ASymbol.Name) + "}`";
+    if (bindings.empty())
+      return name + " is not bound" + (of_block ? " in block `" + block_name + "`" : "") +
+             ": the page shows it as written";
+    const TStatement& binding = *bindings.back();
+    return name + " prints\n" + CodeBlock(binding.Expr.Of(ScriptText(APage))) + "\n" + what +
+           ", bound on line " + LineNumber(APage, TRole::Script, binding.Line.Begin) + " of " +
+           script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`";
+  }
+  std::string text = what + " `" + std::string(ASymbol.Name) + "`";
+  if (!bindings.empty()) {
+    text += '\n';
+    text += CodeBlock(bindings.back()->Expr.Of(ScriptText(APage)));
+  }
+  std::vector<std::size_t> uses;
+  for (const TPlaceholder* holder :
+       PlaceholdersOf(APage, ASymbol.Name, of_block ? ASymbol.Block : kNowhere))
+    uses.push_back(holder->Span.Begin);
+  if (uses.empty()) return text + "\nno placeholder in " + FileName(APage.TemplateUri) + " uses it";
+  return text + "\nused by " + std::to_string(uses.size()) + " placeholder" +
+         (uses.size() > 1 ? "s" : "") + " in " + FileName(APage.TemplateUri) + " (line" +
+         (uses.size() > 1 ? "s " : " ") + LineList(APage, TRole::Template, uses) + ")";
+}
+
+std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::size_t AOffset) {
+  const TPageModel& model = APage.Model();
+  const std::string_view text = APage.Text(ARole);
+  AOffset = std::min(AOffset, text.size());
+  const TLineIndex& lines = APage.LinesOf(ARole);
+  const std::size_t start = lines.LineStart(lines.PositionOf(AOffset).Line);
+  const std::string_view before = text.substr(start, AOffset - start);
+  std::string_view word = before;  // the name being written, and what comes before it
+  while (!word.empty() && IsNameChar(word.back())) word.remove_suffix(1);
+  const std::string_view lead = word;
+  std::vector<TCompletion> found;
+  std::set<std::string, std::less<>> seen;
+  auto add_blocks = [&] {
+    for (const TBlockInfo& block : model.Blocks)
+      if (seen.insert(Folded(block.Name)).second)
+        found.push_back({std::string(block.Name), "block", "", true});
+  };
+  if (ARole == TRole::Script) {
+    std::string_view opener = lead;
+    while (!opener.empty() && (opener.front() == ' ' || opener.front() == '\t'))
+      opener.remove_prefix(1);
+    if (opener == "<<+" || opener == "<<*") {
+      add_blocks();
+      for (const TMarker& marker : model.Markers)  // blocks the template has but not the script
+        if (marker.IsBegin && marker.Form == TMarkerForm::Exact &&
+            seen.insert(Folded(marker.Name.Of(model.Template))).second)
+          found.push_back(
+              {std::string(marker.Name.Of(model.Template)), "marker in the template", "", true});
+    }
+    return found;
+  }
+  if (lead.ends_with("{")) {
+    const std::size_t block = BlockAround(APage, AOffset);
+    for (const TStatement& statement : model.Script.Statements) {
+      if (!IsBinding(statement)) continue;
+      const bool fits = block == kNowhere ? statement.Kind == TStatementKind::TemplateVar
+                                          : statement.Kind == TStatementKind::BlockVar &&
+                                                BlockOfStatement(APage, statement) == block;
+      if (fits && seen.insert(Folded(NameOf(APage, statement))).second)
+        found.push_back({std::string(NameOf(APage, statement)),
+                         std::string(statement.Expr.Of(model.Script.Text)), "", false});
+    }
+    return found;
+  }
+  if (lead.ends_with("<!--BEGIN ") || lead.ends_with("<!--END ")) {
+    add_blocks();
+    return found;
+  }
+  found.push_back(
+      {"BEGIN/END", "a block's marker pair", "<!--BEGIN ${1:name}-->$0<!--END ${1:name}-->", true});
+  return found;
+}
+
+std::vector<TToken> TokensOf(const TPage& APage, TRole ARole) {
+  const TPageModel& model = APage.Model();
+  std::vector<TToken> tokens;
+  auto add = [&](std::size_t AFrom, std::size_t ATo, unsigned AType) {
+    if (ATo > AFrom) tokens.push_back({{AFrom, ATo}, AType});
+  };
+  if (ARole == TRole::Script) {
+    for (const TStatement& statement : model.Script.Statements) {
+      if (statement.Kind == TStatementKind::PhpLine) continue;
+      add(statement.Line.Begin, statement.Name.Begin, kTokenKeyword);
+      add(statement.Name.Begin, statement.Name.End,
+          IsBinding(statement) ? kTokenVariable : kTokenBlock);
+      if (!statement.Separated) continue;
+      add(statement.Name.End, statement.Expr.Begin, kTokenKeyword);
+      add(statement.Expr.Begin, statement.Expr.End, kTokenExpression);
+    }
+    for (const TBlockRef& ref : model.Script.Refs) {
+      if (model.Script.StatementAt(ref.Span.Begin) != kNowhere) continue;
+      add(ref.Span.Begin, ref.Name.Begin, kTokenKeyword);
+      add(ref.Name.Begin, ref.Name.End, kTokenBlock);
+    }
+  } else {
+    for (const TMarker& marker : model.Markers) {
+      add(marker.Span.Begin, marker.Name.Begin, kTokenKeyword);
+      add(marker.Name.Begin, marker.Name.End, kTokenBlock);
+      add(marker.Name.End, marker.Span.End, kTokenKeyword);
+    }
+    for (const TPlaceholder& holder : model.Placeholders)
+      add(holder.Span.Begin, holder.Span.End, kTokenVariable);
+  }
+  std::sort(tokens.begin(), tokens.end(),
+            [](const TToken& A, const TToken& B) { return A.Span.Begin < B.Span.Begin; });
+  // No overlaps (a stretch copied twice, a placeholder inside a near-miss marker) and no line
+  // ends inside a token.
+  const std::string_view text = APage.Text(ARole);
+  std::vector<TToken> kept;
+  std::size_t end = 0;
+  for (const TToken& token : tokens) {
+    if (token.Span.Begin < end || token.Span.Of(text).find('\n') != std::string_view::npos)
+      continue;
+    kept.push_back(token);
+    end = token.Span.End;
+  }
+  return kept;
+}
+
+std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
+  const TPageModel& model = APage.Model();
+  const std::string_view script = model.Script.Text;
+  std::vector<TOutline> outline;
+  if (ARole == TRole::Script) {
+    for (std::size_t idx = 0; idx < model.Blocks.size(); ++idx) {
+      const TStatement& definition = model.Script.Statements[model.Blocks[idx].Definitions.front()];
+      TOutline& block = outline.emplace_back(TOutline{std::string(model.Blocks[idx].Name),
+                                                      "block",
+                                                      true,
+                                                      definition.Line,
+                                                      definition.Name,
+                                                      {}});
+      for (const TStatement& statement : model.Script.Statements)
+        if (statement.Kind == TStatementKind::BlockVar && BlockOfStatement(APage, statement) == idx)
+          block.Children.push_back({std::string(NameOf(APage, statement)),
+                                    std::string(statement.Expr.Of(script)),
+                                    false,
+                                    statement.Line,
+                                    statement.Name,
+                                    {}});
+    }
+    for (const TStatement& statement : model.Script.Statements)
+      if (statement.Kind == TStatementKind::TemplateVar)
+        outline.push_back({std::string(NameOf(APage, statement)),
+                           std::string(statement.Expr.Of(script)),
+                           false,
+                           statement.Line,
+                           statement.Name,
+                           {}});
+    return outline;
+  }
+  // Copies nest: each goes under the innermost earlier copy that holds it.
+  std::vector<std::pair<const TBlockCopy*, TOutline>> open;
+  auto close_one = [&] {
+    TOutline done = std::move(open.back().second);
+    open.pop_back();
+    (open.empty() ? outline : open.back().second.Children).push_back(std::move(done));
+  };
+  for (const TBlockCopy& copy : model.Copies) {
+    while (!open.empty() && open.back().first->Span.End <= copy.Span.Begin) close_one();
+    const TMarker& begin = model.Markers[copy.Begin];
+    open.emplace_back(&copy, TOutline{std::string(model.Blocks[copy.Block].Name),
+                                      "copy of the block",
+                                      true,
+                                      copy.Span,
+                                      begin.Name,
+                                      {}});
+  }
+  while (!open.empty()) close_one();
+  return outline;
+}
+
+}  // namespace zoqc::lsp

@@ -1,0 +1,510 @@
+// The message loop and the handlers of the requests and notifications the server knows.
+#include "src/lsp/server.h"
+
+#include <set>
+
+#include "src/lsp/convert.h"
+#include "src/lsp/queries.h"
+
+namespace zoqc::lsp {
+
+namespace {
+
+// The protocol's error codes.
+enum : int {
+  kParseError = -32700,
+  kInvalidRequest = -32600,
+  kMethodNotFound = -32601,
+  kInvalidParams = -32602,
+  kServerNotInitialized = -32002,
+  kRequestFailed = -32803,
+};
+
+// A request that fails with a code and a message for the client.
+struct TFailure {
+  int Code;
+  std::string Message;
+};
+
+// What a handler yields: a result, or a failure.
+struct TAnswer {
+  json Result;
+  std::optional<TFailure> Failure;
+};
+
+class TServer {
+ public:
+  TServer(TChannel& AChannel, TFileLoader ALoader)
+      : Channel(AChannel), Workspace(std::move(ALoader), TEncoding::Utf16) {}
+  int Run();
+
+ private:
+  void Send(const json& AMessage);
+  void Reply(const json& AId, const TAnswer& AAnswer);
+  void Fail(const json& AId, int ACode, const std::string& AMessage) {
+    Reply(AId, {nullptr, TFailure{ACode, AMessage}});
+  }
+  void Handle(const json& AMessage);
+  TAnswer Request(const std::string& AMethod, const json& AParams);
+  void Notification(const std::string& AMethod, const json& AParams);
+
+  TAnswer Initialize(const json& AParams);
+  void ReadSettings(const json& ASettings);
+  void Publish(const std::string& AUri);
+  void PublishAll();
+  void Change(const json& AParams);
+  // The page of the request's document and the byte offset of its position.
+  const TPage* PageAt(const json& AParams, TRole& ARole, std::size_t& AOffset);
+  TAnswer Hover(const json& AParams);
+  TAnswer Locations(const json& AParams, bool ADefinitions);
+  TAnswer PrepareRename(const json& AParams);
+  TAnswer Rename(const json& AParams);
+  TAnswer Completion(const json& AParams);
+  TAnswer Symbols(const json& AParams);
+  TAnswer CodeActions(const json& AParams);
+  TAnswer SemanticTokens(const json& AParams);
+  TAnswer ExecuteCommand(const json& AParams);
+
+  TChannel& Channel;
+  TWorkspace Workspace;
+  bool Gone = false;         // the client stopped reading
+  bool Initialized = false;  // "initialize" answered
+  bool ShuttingDown = false;
+  bool Exited = false;
+  bool DocumentChanges = false;     // the client takes versioned workspace edits
+  bool Snippets = false;            // the client takes snippets in completions
+  std::set<std::string> Published;  // the URIs given diagnostics
+};
+
+std::string UriOf(const json& AParams) {
+  const json& document = AParams.at("textDocument");
+  return document.at("uri").get<std::string>();
+}
+
+int TServer::Run() {
+  TMessageReader reader(Channel);
+  std::string body;
+  while (!Exited && !Gone) {
+    switch (reader.Next(body)) {
+      case TReadStatus::End:
+        return 1;
+      case TReadStatus::BadHeader:
+        Fail(nullptr, kParseError, "a message header without a valid Content-Length");
+        return 1;
+      case TReadStatus::TooLarge:
+        Fail(nullptr, kInvalidRequest, "message too large");
+        break;
+      case TReadStatus::Message: {
+        json message = json::parse(body, nullptr, false);
+        if (message.is_discarded())
+          Fail(nullptr, kParseError, "malformed JSON");
+        else
+          Handle(message);
+        break;
+      }
+    }
+  }
+  return Exited && ShuttingDown ? 0 : 1;
+}
+
+void TServer::Send(const json& AMessage) {
+  if (Gone) return;
+  // Texts that are not UTF-8 (a page in another encoding) go out with U+FFFD in their place.
+  if (!WriteMessage(Channel, AMessage.dump(-1, ' ', false, json::error_handler_t::replace)))
+    Gone = true;
+}
+
+void TServer::Reply(const json& AId, const TAnswer& AAnswer) {
+  json message = {{"jsonrpc", "2.0"}, {"id", AId}};
+  if (AAnswer.Failure)
+    message["error"] = {{"code", AAnswer.Failure->Code}, {"message", AAnswer.Failure->Message}};
+  else
+    message["result"] = AAnswer.Result;
+  Send(message);
+}
+
+void TServer::Handle(const json& AMessage) {
+  if (!AMessage.is_object()) return Fail(nullptr, kInvalidRequest, "a message is a JSON object");
+  const auto method = AMessage.find("method");
+  const auto id = AMessage.find("id");
+  const bool is_request = id != AMessage.end();
+  if (is_request && !id->is_number_integer() && !id->is_string())
+    return Fail(nullptr, kInvalidRequest, "a request's id is a number or a string");
+  if (method == AMessage.end() || !method->is_string()) {
+    if (is_request && !AMessage.contains("result") && !AMessage.contains("error"))
+      Fail(*id, kInvalidRequest, "a request names its method");
+    return;  // a response: the server asks nothing
+  }
+  const std::string name = method->get<std::string>();
+  const json params = AMessage.value("params", json::object());
+  try {
+    if (!is_request) return Notification(name, params);
+    if (!Initialized && name != "initialize")
+      return Fail(*id, kServerNotInitialized, "the server is not initialized");
+    if (ShuttingDown) return Fail(*id, kInvalidRequest, "the server is shutting down");
+    Reply(*id, Request(name, params));
+  } catch (const json::exception& error) {
+    if (is_request) Fail(*id, kInvalidParams, std::string("invalid parameters: ") + error.what());
+  }
+}
+
+TAnswer TServer::Request(const std::string& AMethod, const json& AParams) {
+  if (AMethod == "initialize") return Initialize(AParams);
+  if (AMethod == "shutdown") return ShuttingDown = true, TAnswer{nullptr, {}};
+  if (AMethod == "textDocument/hover") return Hover(AParams);
+  if (AMethod == "textDocument/definition") return Locations(AParams, true);
+  if (AMethod == "textDocument/references") return Locations(AParams, false);
+  if (AMethod == "textDocument/prepareRename") return PrepareRename(AParams);
+  if (AMethod == "textDocument/rename") return Rename(AParams);
+  if (AMethod == "textDocument/completion") return Completion(AParams);
+  if (AMethod == "textDocument/documentSymbol") return Symbols(AParams);
+  if (AMethod == "textDocument/codeAction") return CodeActions(AParams);
+  if (AMethod == "textDocument/semanticTokens/full") return SemanticTokens(AParams);
+  if (AMethod == "workspace/executeCommand") return ExecuteCommand(AParams);
+  return {nullptr, TFailure{kMethodNotFound, "unknown method '" + AMethod + "'"}};
+}
+
+void TServer::Notification(const std::string& AMethod, const json& AParams) {
+  if (AMethod == "exit") {
+    Exited = true;
+  } else if (!Initialized) {
+    return;  // before "initialize" only "exit" counts
+  } else if (AMethod == "textDocument/didOpen") {
+    const json& document = AParams.at("textDocument");
+    const std::string uri = document.at("uri").get<std::string>();
+    Workspace.Open(uri, document.at("text").get<std::string>(), document.value("version", 0));
+    Publish(uri);
+  } else if (AMethod == "textDocument/didChange") {
+    Change(AParams);
+  } else if (AMethod == "textDocument/didClose") {
+    const std::string uri = UriOf(AParams);
+    Workspace.Close(uri);
+    std::string script, templ;
+    PageUris(uri, script, templ);
+    if (Workspace.IsOpen(script) || Workspace.IsOpen(templ)) return Publish(uri);
+    for (const std::string& gone : {script, templ})  // the page is closed: its squiggles go
+      if (Published.erase(gone))
+        Send({{"jsonrpc", "2.0"},
+              {"method", "textDocument/publishDiagnostics"},
+              {"params", {{"uri", gone}, {"diagnostics", json::array()}}}});
+  } else if (AMethod == "textDocument/didSave") {
+    Workspace.Touch(UriOf(AParams));
+    Publish(UriOf(AParams));
+  } else if (AMethod == "workspace/didChangeConfiguration") {
+    ReadSettings(AParams.value("settings", json::object()).value("zoqc", json::object()));
+    PublishAll();
+  } else if (AMethod == "workspace/didChangeWatchedFiles") {
+    for (const json& change : AParams.value("changes", json::array()))
+      Workspace.Touch(change.at("uri").get<std::string>());
+    PublishAll();
+  }
+}
+
+TAnswer TServer::Initialize(const json& AParams) {
+  const json capabilities = AParams.value("capabilities", json::object());
+  const json encodings =
+      capabilities.value("general", json::object()).value("positionEncodings", json::array());
+  const bool utf8 = std::find(encodings.begin(), encodings.end(), "utf-8") != encodings.end();
+  Workspace.SetEncoding(utf8 ? TEncoding::Utf8 : TEncoding::Utf16);
+  const json workspace = capabilities.value("workspace", json::object());
+  DocumentChanges =
+      workspace.value("workspaceEdit", json::object()).value("documentChanges", false);
+  Snippets = capabilities.value("textDocument", json::object())
+                 .value("completion", json::object())
+                 .value("completionItem", json::object())
+                 .value("snippetSupport", false);
+  if (AParams.contains("initializationOptions") && AParams["initializationOptions"].is_object())
+    ReadSettings(AParams["initializationOptions"]);
+  Initialized = true;
+  json tokens = json::array();
+  for (const char* type : kTokenTypes) tokens.push_back(type);
+  json result = {
+      {"capabilities",
+       {{"positionEncoding", utf8 ? "utf-8" : "utf-16"},
+        {"textDocumentSync", {{"openClose", true}, {"change", 2}, {"save", true}}},
+        {"hoverProvider", true},
+        {"definitionProvider", true},
+        {"referencesProvider", true},
+        {"renameProvider", {{"prepareProvider", true}}},
+        {"completionProvider", {{"triggerCharacters", {"{", "+", "*"}}}},
+        {"documentSymbolProvider", true},
+        {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+        {"semanticTokensProvider",
+         {{"legend", {{"tokenTypes", tokens}, {"tokenModifiers", json::array()}}}, {"full", true}}},
+        {"executeCommandProvider", {{"commands", {"zoqc.page", "zoqc.origins"}}}}}},
+      {"serverInfo", {{"name", "zoqc"}}}};
+  return {result, {}};
+}
+
+void TServer::ReadSettings(const json& ASettings) {
+  if (!ASettings.is_object()) return;
+  TSettings settings;
+  std::vector<std::string> switches;
+  for (const json& item : ASettings.value("warnings", json::array()))
+    if (item.is_string()) switches.push_back(item.get<std::string>());
+  settings.Warnings = WarningsOf(switches);
+  settings.Lint = ASettings.value("lint", false);
+  Workspace.SetSettings(settings);
+}
+
+void TServer::Publish(const std::string& AUri) {
+  const TPage* page = Workspace.PageOf(AUri);
+  if (!page) return;
+  for (const TRole role : {TRole::Script, TRole::Template}) {
+    const std::string& uri = page->Uri(role);
+    if (!page->Found[static_cast<int>(role)] && !Published.count(uri)) continue;
+    json list = json::array();
+    for (const TDiagnostic& d : page->Diagnostics)
+      if (RoleOf(*page, d.Place) == role) list.push_back(DiagnosticJson(*page, d));
+    json params = {{"uri", uri}, {"diagnostics", list}};
+    if (const std::optional<std::int64_t> version = Workspace.VersionOf(uri))
+      params["version"] = *version;
+    Send({{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", params}});
+    if (list.empty())
+      Published.erase(uri);
+    else
+      Published.insert(uri);
+  }
+}
+
+void TServer::PublishAll() {
+  std::set<std::string> pages;  // each page once, by its script's URI
+  std::string script, templ;
+  for (const std::string& uri : Published) PageUris(uri, script, templ), pages.insert(script);
+  for (const std::string& uri : pages) Publish(uri);
+}
+
+void TServer::Change(const json& AParams) {
+  const json& document = AParams.at("textDocument");
+  const std::string uri = document.at("uri").get<std::string>();
+  const std::string* text = Workspace.TextOf(uri);
+  if (!text) return;
+  for (const json& change : AParams.value("contentChanges", json::array())) {
+    const std::string& now = change.at("text").get_ref<const std::string&>();
+    if (!change.contains("range")) {
+      Workspace.Replace(uri, 0, text->size(), now);
+      continue;
+    }
+    const TLineIndex lines(*text, Workspace.GetEncoding());
+    const json& range = change.at("range");
+    auto offset = [&](const json& APosition) {
+      return lines.OffsetOf({IndexOf(APosition.value("line", json())),
+                             IndexOf(APosition.value("character", json()))});
+    };
+    Workspace.Replace(uri, offset(range.at("start")), offset(range.at("end")), now);
+  }
+  if (document.contains("version") && document["version"].is_number_integer())
+    Workspace.SetVersion(uri, document["version"].get<std::int64_t>());
+  Publish(uri);
+}
+
+const TPage* TServer::PageAt(const json& AParams, TRole& ARole, std::size_t& AOffset) {
+  const std::string uri = UriOf(AParams);
+  const std::optional<TRole> role = RoleOfUri(uri);
+  const TPage* page = Workspace.PageOf(uri);
+  if (!role || !page || !page->Found[static_cast<int>(*role)]) return nullptr;
+  ARole = *role;
+  AOffset = OffsetOf(*page, ARole, AParams.value("position", json::object()));
+  return page;
+}
+
+TAnswer TServer::Hover(const json& AParams) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  if (!page) return {nullptr, {}};
+  const std::optional<TSymbol> symbol = SymbolAt(*page, role, offset);
+  if (!symbol) return {nullptr, {}};
+  return {{{"contents", {{"kind", "markdown"}, {"value", HoverText(*page, *symbol, role)}}},
+           {"range", RangeJson(*page, role, symbol->Span)}},
+          {}};
+}
+
+TAnswer TServer::Locations(const json& AParams, bool ADefinitions) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  json list = json::array();
+  if (!page) return {list, {}};
+  const std::optional<TSymbol> symbol = SymbolAt(*page, role, offset);
+  if (!symbol) return {list, {}};
+  for (const TLocation& at :
+       ADefinitions ? Definitions(*page, *symbol, role) : Occurrences(*page, *symbol))
+    list.push_back(LocationJson(*page, at));
+  return {list, {}};
+}
+
+TAnswer TServer::PrepareRename(const json& AParams) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  const std::optional<TSymbol> symbol = page ? SymbolAt(*page, role, offset) : std::nullopt;
+  if (!symbol) return {nullptr, TFailure{kRequestFailed, "no name or block to rename here"}};
+  return {{{"range", RangeJson(*page, role, symbol->Span)}, {"placeholder", symbol->Name}}, {}};
+}
+
+TAnswer TServer::Rename(const json& AParams) {
+  const std::string name = AParams.at("newName").get<std::string>();
+  if (!IsValidName(name))
+    return {nullptr, TFailure{kRequestFailed, "'" + name +
+                                                  "' is not a valid name: names hold only "
+                                                  "ASCII letters and digits"}};
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  const std::optional<TSymbol> symbol = page ? SymbolAt(*page, role, offset) : std::nullopt;
+  if (!symbol) return {nullptr, TFailure{kRequestFailed, "no name or block to rename here"}};
+  TEditBuilder edits(*page, Workspace, DocumentChanges);
+  for (const TLocation& at : Occurrences(*page, *symbol)) edits.Add(at.Role, at.Span, name);
+  return {edits.Edit(), {}};
+}
+
+TAnswer TServer::Completion(const json& AParams) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  json items = json::array();
+  if (!page) return {items, {}};
+  for (const TCompletion& item : CompletionsAt(*page, role, offset)) {
+    json entry = {{"label", item.Label}, {"detail", item.Detail}, {"kind", item.IsBlock ? 7 : 6}};
+    if (!item.Snippet.empty()) {
+      if (!Snippets) continue;
+      entry["kind"] = 15;
+      entry["insertText"] = item.Snippet;
+      entry["insertTextFormat"] = 2;
+    }
+    items.push_back(std::move(entry));
+  }
+  return {items, {}};
+}
+
+json OutlineJson(const TPage& APage, TRole ARole, const TOutline& AItem) {
+  json children = json::array();
+  for (const TOutline& child : AItem.Children) children.push_back(OutlineJson(APage, ARole, child));
+  return {{"name", AItem.Name},
+          {"detail", AItem.Detail},
+          {"kind", AItem.IsBlock ? 5 : 13},
+          {"range", RangeJson(APage, ARole, AItem.Span)},
+          {"selectionRange", RangeJson(APage, ARole, AItem.NameSpan)},
+          {"children", children}};
+}
+
+TAnswer TServer::Symbols(const json& AParams) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  json list = json::array();
+  if (!page) return {list, {}};
+  for (const TOutline& item : OutlineOf(*page, role))
+    list.push_back(OutlineJson(*page, role, item));
+  return {list, {}};
+}
+
+TAnswer TServer::CodeActions(const json& AParams) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  json list = json::array();
+  if (!page) return {list, {}};
+  const json range = AParams.value("range", json::object());
+  const std::size_t from = OffsetOf(*page, role, range.value("start", json::object()));
+  const std::size_t to = std::max(from, OffsetOf(*page, role, range.value("end", json::object())));
+  for (const TDiagnostic& d : page->Diagnostics) {
+    if (d.FixIts.empty() || RoleOf(*page, d.Place) != role) continue;
+    const TSpan at = SpanOf(*page, role, d.Place);
+    if (at.End < from || at.Begin > to) continue;
+    TEditBuilder edits(*page, Workspace, DocumentChanges);
+    for (const TFixIt& fix : d.FixIts) {
+      const TRole fix_role = RoleOf(*page, fix.Place);
+      edits.Add(fix_role, SpanOf(*page, fix_role, fix.Place), fix.Text);
+    }
+    list.push_back(QuickFixJson(*page, d, edits.Edit()));
+  }
+  return {list, {}};
+}
+
+TAnswer TServer::SemanticTokens(const json& AParams) {
+  TRole role;
+  std::size_t offset;
+  const TPage* page = PageAt(AParams, role, offset);
+  json data = json::array();
+  if (page) {
+    TPosition last;
+    for (const TToken& token : TokensOf(*page, role)) {
+      const TPosition begin = page->LinesOf(role).PositionOf(token.Span.Begin);
+      const TPosition end = page->LinesOf(role).PositionOf(token.Span.End);
+      data.push_back(begin.Line - last.Line);
+      data.push_back(begin.Line == last.Line ? begin.Character - last.Character : begin.Character);
+      data.push_back(end.Character - begin.Character);
+      data.push_back(token.Type);
+      data.push_back(0);
+      last = begin;
+    }
+  }
+  return {{{"data", data}}, {}};
+}
+
+TAnswer TServer::ExecuteCommand(const json& AParams) {
+  const std::string command = AParams.at("command").get<std::string>();
+  const json arguments = AParams.value("arguments", json::array());
+  if (command != "zoqc.page" && command != "zoqc.origins")
+    return {nullptr, TFailure{kInvalidParams, "unknown command '" + command + "'"}};
+  const std::string uri = arguments.at(0).get<std::string>();
+  const TPage* page = Workspace.PageOf(uri);
+  if (!page || !page->Found[0] || !page->Found[1])
+    return {nullptr, TFailure{kRequestFailed, "no page: the script or the template is missing"}};
+  const TCompileResult result =
+      Compile(std::string(page->Text(TRole::Script)), std::string(page->Text(TRole::Template)),
+              {.Provenance = true});
+  if (!result.Ok())
+    return {nullptr, TFailure{kRequestFailed, "the page does not translate: " +
+                                                  std::string(ErrorLine(result.Error))}};
+  if (command == "zoqc.page") {
+    std::string text;
+    for (const std::string_view piece : result.Page()) text.append(piece);
+    return {{{"text", text}}, {}};
+  }
+  // The sources of one 0-based line of the page: what each of its stretches was copied from,
+  // or the statement or placeholder that made it.
+  const std::size_t line = IndexOf(arguments.at(1)) + 1;
+  const TProvenance& origins = *result.Origins;
+  json list = json::array();
+  const std::size_t line_begin = origins.LineStart(line);
+  if (line_begin == kNowhere) return {list, {}};
+  const std::size_t line_end = std::min(origins.LineStart(line + 1), origins.PageSize());
+  const auto segments = origins.Segments();
+  for (const TSegment& segment : origins.OnLine(line)) {
+    const std::size_t idx = &segment - segments.data();
+    const std::size_t end = idx + 1 < segments.size() ? segments[idx + 1].Page : origins.PageSize();
+    const std::size_t from = std::max(segment.Page, line_begin);
+    const std::size_t to = std::min(end, line_end);
+    std::optional<TLocation> at;
+    if (segment.From != TOrigin::Generated && from < to) {
+      const TRole role = segment.From == TOrigin::Script ? TRole::Script : TRole::Template;
+      at = TLocation{
+          role, {segment.Offset + (from - segment.Page), segment.Offset + (to - segment.Page)}};
+    } else if (segment.TemplateCause != kNowhere) {
+      const std::optional<TSymbol> symbol = SymbolAt(*page, TRole::Template, segment.TemplateCause);
+      at = TLocation{TRole::Template,
+                     symbol ? symbol->Span : TSpan{segment.TemplateCause, segment.TemplateCause}};
+    } else if (segment.ScriptCause != kNowhere) {
+      const std::size_t statement = page->Model().Script.StatementAt(segment.ScriptCause);
+      at = TLocation{TRole::Script, statement != kNowhere
+                                        ? page->Model().Script.Statements[statement].Line
+                                        : TSpan{segment.ScriptCause, segment.ScriptCause}};
+    }
+    if (!at) continue;
+    json location = LocationJson(*page, *at);
+    if (list.empty() || list.back() != location) list.push_back(std::move(location));
+  }
+  return {list, {}};
+}
+
+}  // namespace
+
+int RunServer(TChannel& AChannel, TFileLoader ALoader) {
+  TServer server(AChannel, std::move(ALoader));
+  return server.Run();
+}
+
+}  // namespace zoqc::lsp

@@ -1,0 +1,229 @@
+// The language server driven in memory: framing and robustness, then the answers on one page.
+#include "src/lsp/server.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace zoqc::lsp {
+namespace {
+
+using nlohmann::json;
+
+// Input from a string, output into one.
+class TStringChannel : public TChannel {
+ public:
+  explicit TStringChannel(std::string AInput) : Input(std::move(AInput)) {}
+  std::size_t Read(char* AData, std::size_t ASize) override {
+    const std::size_t take = std::min(ASize, Input.size() - Used);
+    Input.copy(AData, take, Used);
+    Used += take;
+    return take;
+  }
+  bool Write(std::string_view AData) override { return Output.append(AData), true; }
+
+  std::string Input;
+  std::size_t Used = 0;
+  std::string Output;
+};
+
+std::string Framed(const std::string& ABody) {
+  return "Content-Length: " + std::to_string(ABody.size()) + "\r\n\r\n" + ABody;
+}
+std::string Request(int AId, const std::string& AMethod, const json& AParams = json::object()) {
+  return Framed(
+      json{{"jsonrpc", "2.0"}, {"id", AId}, {"method", AMethod}, {"params", AParams}}.dump());
+}
+std::string Notify(const std::string& AMethod, const json& AParams = json::object()) {
+  return Framed(json{{"jsonrpc", "2.0"}, {"method", AMethod}, {"params", AParams}}.dump());
+}
+std::string Initialize(const json& ACapabilities = json::object()) {
+  return Request(1, "initialize", {{"capabilities", ACapabilities}}) + Notify("initialized");
+}
+
+// The files on "disk" of the tests.
+const std::map<std::string, std::string> kDisk = {
+    {"/site/blog.zot", "<h1>{title}</h1>\n<!--BEGIN row--><li>{name}</li><!--END row-->\n"},
+};
+
+struct TRun {
+  int ExitCode;
+  std::vector<json> Messages;
+  // The answer to request AId.
+  json Answer(int AId) const {
+    for (const json& message : Messages)
+      if (message.value("id", json()) == AId) return message;
+    return nullptr;
+  }
+  // The last diagnostics published for AUri.
+  json Diagnostics(const std::string& AUri) const {
+    json found;
+    for (const json& message : Messages)
+      if (message.value("method", "") == "textDocument/publishDiagnostics" &&
+          message["params"]["uri"] == AUri)
+        found = message["params"]["diagnostics"];
+    return found;
+  }
+};
+
+TRun Serve(const std::string& AInput) {
+  TStringChannel channel(AInput);
+  TRun run;
+  run.ExitCode = RunServer(channel, [](const std::string& APath, std::string& AText) {
+    const auto it = kDisk.find(APath);
+    if (it == kDisk.end()) return false;
+    AText = it->second;
+    return true;
+  });
+  TStringChannel replies(channel.Output);
+  TMessageReader reader(replies);
+  std::string body;
+  while (reader.Next(body) == TReadStatus::Message) run.Messages.push_back(json::parse(body));
+  return run;
+}
+
+int ErrorCode(const json& AMessage) { return AMessage["error"].value("code", 0); }
+
+TEST(LanguageServer, SurvivesHostileInput) {
+  const std::string init = Initialize();
+  // Malformed JSON, a message that is no object, an unknown method: errors, then it goes on.
+  TRun run = Serve(init + Framed("{\"id\":") + Framed("[1,2]") + Request(5, "no/such") +
+                   Request(6, "shutdown") + Notify("exit"));
+  EXPECT_EQ(0, run.ExitCode);  // shutdown, then exit
+  EXPECT_EQ(-32700, ErrorCode(run.Messages[1]));
+  EXPECT_EQ(-32600, ErrorCode(run.Messages[2]));
+  EXPECT_EQ(-32601, ErrorCode(run.Answer(5)));
+  EXPECT_TRUE(run.Answer(6).contains("result"));
+  // A request before initialize; the end of the input without exit.
+  run = Serve(Request(3, "textDocument/hover"));
+  EXPECT_EQ(-32002, ErrorCode(run.Answer(3)));
+  EXPECT_EQ(1, run.ExitCode);
+  // A header without a length ends the session with an error.
+  run = Serve(init + "Content-Type: x\r\n\r\n{}" + Request(4, "shutdown"));
+  EXPECT_EQ(-32700, ErrorCode(run.Messages.back()));
+  EXPECT_EQ(1, run.ExitCode);
+  // A message over the limit is skipped, the next one answered.
+  run = Serve(init + "Content-Length: 99999999999\r\n\r\n");
+  EXPECT_EQ(-32600, ErrorCode(run.Messages.back()));
+  // Parameters of the wrong shape, and a document that does not exist.
+  run = Serve(init + Request(7, "textDocument/hover", {{"textDocument", 3}}) +
+              Request(8, "textDocument/definition",
+                      {{"textDocument", {{"uri", "file:///none/x.zoq"}}},
+                       {"position", {{"line", -4}, {"character", 1e9}}}}));
+  EXPECT_EQ(-32602, ErrorCode(run.Answer(7)));
+  EXPECT_EQ(json::array(), run.Answer(8)["result"]);
+}
+
+const std::string kScript = "file:///site/blog.zoq";
+const std::string kTemplate = "file:///site/blog.zot";
+const std::string kScriptText =
+    "<?php\n<<title<<$t\n<<*row\n<<<name<<$r\nforeach ($rs as $r) {\n<<+rows\n}\n";
+
+json At(const std::string& AUri, int ALine, int ACharacter) {
+  return {{"textDocument", {{"uri", AUri}}},
+          {"position", {{"line", ALine}, {"character", ACharacter}}}};
+}
+std::string Open(const std::string& AUri, const std::string& AText) {
+  return Notify(
+      "textDocument/didOpen",
+      {{"textDocument", {{"uri", AUri}, {"languageId", "zoq"}, {"version", 1}, {"text", AText}}}});
+}
+
+TEST(LanguageServer, DiagnosesBothFilesAndRechecksOnEdits) {
+  const TRun run =
+      Serve(Initialize() + Open(kScript, kScriptText) +
+            Request(2, "textDocument/codeAction",
+                    {{"textDocument", {{"uri", kScript}}},
+                     {"range",
+                      {{"start", {{"line", 5}, {"character", 3}}},
+                       {"end", {{"line", 5}, {"character", 3}}}}}}) +
+            // The template, opened with an edit in the editor, wins over the file on disk.
+            Open(kTemplate, kDisk.at("/site/blog.zot")) +
+            Notify("textDocument/didChange",
+                   json::parse(R"({"textDocument": {"uri": "file:///site/blog.zot", "version": 2},
+          "contentChanges": [{"range": {"start": {"line": 1, "character": 4}, "end": {"line": 1, "character": 13}},
+                              "text": "BEGIN rox"}]})")));
+  // "<<+rows" names no block: a warning on the script with its fix.
+  json diagnostics = run.Messages[1]["params"]["diagnostics"];
+  ASSERT_EQ(1u, diagnostics.size());
+  EXPECT_EQ("unknown-block", diagnostics[0]["code"]);
+  EXPECT_EQ(json({{"line", 5}, {"character", 0}}), diagnostics[0]["range"]["start"]);
+  const json fix = run.Answer(2)["result"][0];
+  EXPECT_EQ("Replace 'rows' with 'row'", fix["title"]);
+  EXPECT_EQ("row", fix["edit"]["changes"][kScript][0]["newText"]);
+  // The edited BEGIN marker breaks the block: both files' diagnostics are published again.
+  diagnostics = run.Diagnostics(kTemplate);
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ("orphan-marker", diagnostics[0]["code"]);
+  EXPECT_EQ(2, run.Messages.back()["params"]["version"]);
+}
+
+TEST(LanguageServer, AnswersFromTheModel) {
+  const TRun run = Serve(
+      Initialize({{"general", {{"positionEncodings", {"utf-8", "utf-16"}}}}}) +
+      Open(kScript, kScriptText) +
+      Request(2, "textDocument/hover", At(kTemplate, 0, 6)) +        // {title}
+      Request(3, "textDocument/definition", At(kTemplate, 1, 21)) +  // {name} in row's copy
+      Request(4, "textDocument/definition", At(kScript, 2, 4)) +     // <<*row
+      Request(5, "textDocument/references", At(kTemplate, 1, 12)) +  // the BEGIN marker's name
+      Request(6, "textDocument/rename",
+              [] {
+                json p = At(kScript, 2, 4);
+                p["newName"] = "item";
+                return p;
+              }()) +
+      Request(7, "textDocument/rename",
+              [] {
+                json p = At(kScript, 2, 4);
+                p["newName"] = "two words";
+                return p;
+              }()) +
+      Request(8, "textDocument/completion", At(kTemplate, 1, 21)));
+  EXPECT_NE(std::string::npos,
+            run.Answer(2)["result"]["contents"]["value"].get<std::string>().find("$t"));
+  EXPECT_EQ(json({{"line", 3}, {"character", 3}}), run.Answer(3)["result"][0]["range"]["start"]);
+  EXPECT_EQ(kTemplate, run.Answer(4)["result"][0]["uri"]);
+  EXPECT_EQ(3u, run.Answer(5)["result"].size());  // "<<*row" and the two markers
+  const json edits = run.Answer(6)["result"]["changes"];
+  EXPECT_EQ(1u, edits[kScript].size());
+  EXPECT_EQ(2u, edits[kTemplate].size());
+  EXPECT_EQ(-32803, ErrorCode(run.Answer(7)));
+  EXPECT_EQ("name", run.Answer(8)["result"][0]["label"]);
+}
+
+TEST(LanguageServer, CountsColumnsInTheClientsEncoding) {
+  const std::string templ = "<p>\xC3\xA9\xF0\x9F\x98\x80{title}</p>\n";  // é and an emoji
+  for (const bool utf8 : {false, true}) {
+    const json capabilities =
+        utf8 ? json{{"general", {{"positionEncodings", {"utf-8"}}}}} : json::object();
+    const TRun run =
+        Serve(Initialize(capabilities) + Open(kScript, kScriptText) + Open(kTemplate, templ) +
+              Request(2, "textDocument/hover", At(kTemplate, 0, utf8 ? 10 : 7)));
+    // the name after "{": in UTF-16 é is one unit, the emoji two; in UTF-8 two and four bytes
+    EXPECT_EQ(utf8 ? 10 : 7, run.Answer(2)["result"]["range"]["start"]["character"]) << utf8;
+  }
+}
+
+TEST(LanguageServer, ShowsThePageAndItsSources) {
+  const json page = {{"command", "zoqc.page"}, {"arguments", {kScript}}};
+  const std::string text = Serve(Initialize() + Open(kScript, kScriptText) +
+                                 Request(2, "workspace/executeCommand", page))
+                               .Answer(2)["result"]["text"];
+  const std::size_t h1 = text.find("<h1><?php echo $t;?></h1>");
+  ASSERT_NE(std::string::npos, h1) << text;
+  // That line of the page: markup from the template, the expression from the script.
+  const json origins = {
+      {"command", "zoqc.origins"},
+      {"arguments", {kTemplate, std::count(text.begin(), text.begin() + h1, '\n')}}};
+  const json sources = Serve(Initialize() + Open(kScript, kScriptText) +
+                             Request(3, "workspace/executeCommand", origins))
+                           .Answer(3)["result"];
+  ASSERT_GE(sources.size(), 3u) << sources;
+  EXPECT_EQ(kTemplate, sources[0]["uri"]);  // "<h1>"
+  EXPECT_EQ(json({{"line", 1}, {"character", 9}}), sources[2]["range"]["start"])
+      << sources;  // "$t"
+}
+
+}  // namespace
+}  // namespace zoqc::lsp

@@ -1,0 +1,184 @@
+// The open buffers, the pages and their analyses.
+#include "src/lsp/workspace.h"
+
+#include "src/check/check.h"
+
+namespace zoqc::lsp {
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool EndsWith(std::string_view AText, std::string_view AEnd) {
+  return AText.size() >= AEnd.size() && AText.substr(AText.size() - AEnd.size()) == AEnd;
+}
+
+// Error(1) for a page with a file missing, on the file that is there.
+void AddMissing(TPage& APage, TRole AMissing) {
+  const TRole present = AMissing == TRole::Script ? TRole::Template : TRole::Script;
+  if (!APage.Found[static_cast<int>(present)]) return;
+  TDiagnostic& d = APage.Diagnostics.emplace_back();
+  d.Place.File = APage.Names[static_cast<int>(present)];  // the whole file
+  const std::string missing = PathOfUri(APage.Uri(AMissing)).value_or(APage.Uri(AMissing));
+  d.Message = AMissing == TRole::Script ? "cannot find the script '" + missing + "'"
+                                        : "cannot find the template '" + missing + "'";
+}
+
+}  // namespace
+
+std::optional<std::string> PathOfUri(std::string_view AUri) {
+  constexpr std::string_view scheme = "file://";
+  if (!AUri.starts_with(scheme)) return std::nullopt;
+  std::string_view rest = AUri.substr(scheme.size());
+  rest = rest.substr(std::min(rest.find('/'), rest.size()));  // no host, or "localhost"
+  std::string path;
+  for (std::size_t idx = 0; idx < rest.size(); ++idx) {
+    if (rest[idx] == '%' && idx + 2 < rest.size() + 0 && HexValue(rest[idx + 1]) >= 0 &&
+        HexValue(rest[idx + 2]) >= 0) {
+      path += static_cast<char>(HexValue(rest[idx + 1]) * 16 + HexValue(rest[idx + 2]));
+      idx += 2;
+    } else {
+      path += rest[idx];
+    }
+  }
+  // "/C:/dir" on Windows is "C:/dir".
+  if (path.size() >= 3 && path[0] == '/' && path[2] == ':') path.erase(0, 1);
+  return path;
+}
+
+std::optional<TRole> RoleOfUri(std::string_view AUri) {
+  if (EndsWith(AUri, ".zoq")) return TRole::Script;
+  if (EndsWith(AUri, ".zot")) return TRole::Template;
+  return std::nullopt;
+}
+
+void PageUris(std::string_view AUri, std::string& AScriptUri, std::string& ATemplateUri) {
+  const std::string base(AUri.substr(0, AUri.size() - 4));
+  AScriptUri = base + ".zoq";
+  ATemplateUri = base + ".zot";
+}
+
+TWarningSet WarningsOf(const std::vector<std::string>& ASwitches) {
+  TWarningSet set = DefaultWarnings();
+  bool none = false;
+  std::vector<std::pair<TWarning, bool>> each;
+  for (std::string_view name : ASwitches) {
+    if (name == "-w") {
+      none = true;
+      continue;
+    }
+    if (name.starts_with("-W")) name.remove_prefix(2);
+    if (name == "all") set.On.set();
+    if (name == "error") set.AsErrors = true;
+    const bool on = !name.starts_with("no-");
+    TWarning warning;
+    if (FindWarning(on ? name : name.substr(3), warning)) each.emplace_back(warning, on);
+  }
+  for (const auto& [warning, on] : each) set.On[static_cast<std::size_t>(warning)] = on;
+  if (none) set.On.reset();
+  return set;
+}
+
+void TWorkspace::Open(const std::string& AUri, std::string AText, std::int64_t AVersion) {
+  Buffers[AUri] = {std::move(AText), AVersion};
+  Touch(AUri);
+}
+
+void TWorkspace::Close(const std::string& AUri) {
+  Buffers.erase(AUri);
+  Touch(AUri);
+}
+
+std::optional<std::int64_t> TWorkspace::VersionOf(const std::string& AUri) const {
+  const auto it = Buffers.find(AUri);
+  if (it == Buffers.end()) return std::nullopt;
+  return it->second.Version;
+}
+
+const std::string* TWorkspace::TextOf(const std::string& AUri) const {
+  const auto it = Buffers.find(AUri);
+  return it == Buffers.end() ? nullptr : &it->second.Text;
+}
+
+void TWorkspace::Replace(const std::string& AUri, std::size_t AFrom, std::size_t ATo,
+                         std::string_view AText) {
+  const auto it = Buffers.find(AUri);
+  if (it == Buffers.end()) return;
+  std::string& text = it->second.Text;
+  ATo = std::min(ATo, text.size());
+  AFrom = std::min(AFrom, ATo);
+  text.replace(AFrom, ATo - AFrom, AText);
+  Touch(AUri);
+}
+
+void TWorkspace::SetVersion(const std::string& AUri, std::int64_t AVersion) {
+  const auto it = Buffers.find(AUri);
+  if (it != Buffers.end()) it->second.Version = AVersion;
+}
+
+void TWorkspace::Touch(const std::string& AUri) {
+  if (!RoleOfUri(AUri)) return;
+  std::string script, templ;
+  PageUris(AUri, script, templ);
+  Pages.erase(script);
+}
+
+const TPage* TWorkspace::PageOf(const std::string& AUri) {
+  if (!RoleOfUri(AUri)) return nullptr;
+  std::string script, templ;
+  PageUris(AUri, script, templ);
+  std::unique_ptr<TPage>& page = Pages[script];
+  if (!page) page = Analyse(script, templ);
+  return page.get();
+}
+
+std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
+                                           const std::string& ATemplateUri) {
+  auto page = std::make_unique<TPage>();
+  page->ScriptUri = AScriptUri;
+  page->TemplateUri = ATemplateUri;
+  for (int role = 0; role < 2; ++role) {
+    const std::string& uri = role == 0 ? AScriptUri : ATemplateUri;
+    page->Names[role] = uri.substr(uri.find_last_of('/') + 1);
+  }
+  std::string texts[2];
+  const std::string* uris[2] = {&AScriptUri, &ATemplateUri};
+  for (int role = 0; role < 2; ++role) {
+    if (const std::string* open = TextOf(*uris[role])) {
+      texts[role] = *open;
+      page->Found[role] = true;
+    } else if (const std::optional<std::string> path = PathOfUri(*uris[role])) {
+      page->Found[role] = Load(*path, texts[role]);
+      if (!page->Found[role]) texts[role].clear();
+    }
+  }
+  const bool complete = page->Found[0] && page->Found[1];
+  page->Result = Compile(std::move(texts[0]), std::move(texts[1]), {.Placeholders = true});
+  const TPageModel& model = page->Model();
+  page->Lines[0].emplace(model.Script.Text, Encoding);
+  page->Lines[1].emplace(model.Template, Encoding);
+  if (!complete) {
+    AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
+    return page;
+  }
+  page->Sources[0] = std::make_unique<TSource>(page->Names[0], model.Script.Text);
+  page->Sources[1] = std::make_unique<TSource>(page->Names[1], model.Template);
+  const TSource& script = *page->Sources[0];
+  const TSource& templ = *page->Sources[1];
+  if (page->Result.Error == TCompileError::BlockOrder)
+    page->Diagnostics.push_back(LocateMarkerError(model, script, templ, page->Result.FailBlock));
+  else if (!page->Result.Ok())
+    page->Diagnostics.push_back(LocateStatementError(model, script));
+  else
+    CheckPage(model, script, templ, Settings.Warnings, page->Diagnostics);
+  if (Settings.Warnings.AsErrors)
+    for (TDiagnostic& d : page->Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
+  return page;
+}
+
+}  // namespace zoqc::lsp

@@ -1,0 +1,107 @@
+// The pages the editor works on: its open buffers, the files on disk behind the others, and the
+// analysis of each page (a script NAME.zoq and its template NAME.zot in one folder), made again
+// after every change to either file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/check/diagnostic.h"
+#include "src/check/warnings.h"
+#include "src/lsp/position.h"
+#include "src/translation/compile.h"
+
+namespace zoqc::lsp {
+
+// Reads the file at APath (a local path) into AText; false when it cannot be read.
+using TFileLoader = std::function<bool(const std::string& APath, std::string& AText)>;
+
+// Which file of a page a URI names.
+enum class TRole : unsigned char { Script, Template };
+
+// The URI's local path ("file:///a%20b/p.zoq" -> "/a b/p.zoq"), or nullopt for another scheme.
+std::optional<std::string> PathOfUri(std::string_view AUri);
+// The role of AUri by its extension (".zoq", ".zot"), or nullopt for any other file.
+std::optional<TRole> RoleOfUri(std::string_view AUri);
+
+// One analysis of a page. The model and the diagnostics view the texts that Result keeps.
+struct TPage {
+  std::string ScriptUri;
+  std::string TemplateUri;
+  std::string Names[2];                  // by TRole: the file names the diagnostics' places carry
+  bool Found[2] = {false, false};        // by TRole: the file was open or on disk
+  TCompileResult Result;                 // translated with the template's placeholders listed
+  std::unique_ptr<TSource> Sources[2];   // by TRole: what the diagnostics' places point into
+  std::vector<TDiagnostic> Diagnostics;  // their file names are Names
+  std::optional<TLineIndex> Lines[2];    // by TRole
+
+  const TPageModel& Model() const { return *Result.Model; }
+  std::string_view Text(TRole ARole) const {
+    return ARole == TRole::Script ? Model().Script.Text : Model().Template;
+  }
+  const std::string& Uri(TRole ARole) const {
+    return ARole == TRole::Script ? ScriptUri : TemplateUri;
+  }
+  const TLineIndex& LinesOf(TRole ARole) const { return *Lines[static_cast<int>(ARole)]; }
+};
+
+// The settings the client gives: the warning switches as -W options ("all", "no-bom", "error"),
+// and whether PHP's own parse errors are wanted (a translation with a PHP lint is not part of
+// the server yet: the setting is kept for it).
+struct TSettings {
+  TWarningSet Warnings = DefaultWarnings();
+  bool Lint = false;
+};
+
+// Resolves -W switches (with or without the "-W") as the command line does: the defaults or
+// all, then each name on or off, none with "-w". Unknown names are ignored.
+TWarningSet WarningsOf(const std::vector<std::string>& ASwitches);
+
+class TWorkspace {
+ public:
+  TWorkspace(TFileLoader ALoader, TEncoding AEncoding)
+      : Load(std::move(ALoader)), Encoding(AEncoding) {}
+
+  void SetEncoding(TEncoding AEncoding) { Encoding = AEncoding, Pages.clear(); }
+  TEncoding GetEncoding() const { return Encoding; }
+  void SetSettings(const TSettings& ASettings) { Settings = ASettings, Pages.clear(); }
+
+  // The editor's buffers. Change applies an edit to a range of bytes (whole text: nullopt).
+  void Open(const std::string& AUri, std::string AText, std::int64_t AVersion);
+  void Close(const std::string& AUri);
+  bool IsOpen(const std::string& AUri) const { return Buffers.count(AUri) != 0; }
+  std::optional<std::int64_t> VersionOf(const std::string& AUri) const;
+  // The buffer's text; null when AUri is not open.
+  const std::string* TextOf(const std::string& AUri) const;
+  void Replace(const std::string& AUri, std::size_t AFrom, std::size_t ATo, std::string_view AText);
+  void SetVersion(const std::string& AUri, std::int64_t AVersion);
+  // Forgets the analyses of the page of AUri (a save or a change on disk).
+  void Touch(const std::string& AUri);
+
+  // The page of AUri, analysed now or earlier; null for a URI that is not a script or template.
+  const TPage* PageOf(const std::string& AUri);
+
+ private:
+  struct TBuffer {
+    std::string Text;
+    std::int64_t Version = 0;
+  };
+  std::unique_ptr<TPage> Analyse(const std::string& AScriptUri, const std::string& ATemplateUri);
+
+  TFileLoader Load;
+  TEncoding Encoding;
+  TSettings Settings;
+  std::map<std::string, TBuffer> Buffers;               // by URI
+  std::map<std::string, std::unique_ptr<TPage>> Pages;  // by script URI
+};
+
+// The script's and the template's URI of the page that AUri belongs to.
+void PageUris(std::string_view AUri, std::string& AScriptUri, std::string& ATemplateUri);
+
+}  // namespace zoqc::lsp
