@@ -158,15 +158,15 @@ void TChecker::CheckTypos() {
     const TScopeKey scope = scope_of(left.Block);
     const std::size_t end = NameEnd(Template.Text, left.At + 1);
     const std::string_view name = Template.Text.substr(left.At + 1, end - left.At - 1);
-    auto [filed, added] = near.try_emplace(scope);
-    if (added) {
+    const auto emplaced = near.try_emplace(scope);
+    TNearNames& filed = emplaced.first->second;
+    if (emplaced.second) {
       const THashTable* table =
           scope.first ? script.BlockVarList.Get(scope.second) : &script.VarList;
       if (table)
-        table->ForEachPair(
-            [&](std::string_view AKey, std::string_view) { filed->second.Add(AKey); });
+        table->ForEachPair([&](std::string_view AKey, std::string_view) { filed.Add(AKey); });
     }
-    const std::string_view bound = filed->second.OneEditFrom(name, 4);
+    const std::string_view bound = filed.OneEditFrom(name, 4);
     if (bound.empty()) continue;
     const auto binding = bindings[scope].find(bound);
     const TStatement* line = binding == bindings[scope].end() ? nullptr : binding->second;
