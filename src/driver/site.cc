@@ -234,7 +234,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
                            std::ostream& AOut, std::ostream& AErr, bool AStatus,
                            TFileSystem& AFiles) {
   const std::size_t count = APages.size();
-  std::vector<TPageResult> results(count);  // guarded by mutex, like the rest below
+  std::vector<TPageResult> results(count);  // guarded by mutex, like done, printed and staged
   std::vector<char> done(count, 0);
   std::size_t printed = 0;  // the pages before it are out
   TSiteTotals totals;
@@ -249,20 +249,34 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   const bool batched = count > 1;
   TBatch staged;
   std::size_t staged_bytes = 0;
-  // Prints every page done from the first one not yet printed on (mutex held).
-  const auto print_done = [&] {
-    for (; printed < count && done[printed] != 0; ++printed) {
-      TPageResult page = std::move(results[printed]);
-      status.Clear();
-      AOut << page.Out;
-      AErr << page.Err;
-      totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
-      (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
-      totals.Succeeded[printed] = page.ExitCode == kExitSuccess;
-      totals.Warnings += page.Warnings;
-      if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
-      status.Draw(printed + 1, APages[printed].Label);
+  // Prints every page done from the first one not yet printed on. Called with ALock holding
+  // mutex; prints without it, so that a slow console never holds up the other threads, and only
+  // one thread prints at a time, in page order (the others leave their pages to it).
+  std::mutex printing;  // held by the thread that prints; guards totals, status and json
+  const auto print_done = [&](std::unique_lock<std::mutex>& ALock) {
+    if (!printing.try_lock()) return;  // the thread printing takes these pages too
+    for (;;) {
+      const std::size_t first = printed;
+      std::vector<TPageResult> ready;
+      for (; printed < count && done[printed] != 0; ++printed)
+        ready.push_back(std::move(results[printed]));
+      if (ready.empty()) break;
+      ALock.unlock();
+      for (std::size_t idx = first; idx < first + ready.size(); ++idx) {
+        TPageResult& page = ready[idx - first];
+        status.Clear();
+        AOut << page.Out;
+        AErr << page.Err;
+        totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
+        (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
+        totals.Succeeded[idx] = page.ExitCode == kExitSuccess;
+        totals.Warnings += page.Warnings;
+        if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
+        status.Draw(idx + 1, APages[idx].Label);
+      }
+      ALock.lock();
     }
+    printing.unlock();  // with mutex held: a page done since is printed by its own thread
   };
   // Puts a batch in place in page order, outside the lock, then lets its pages be printed.
   const auto commit = [&](TBatch ABatch) {
@@ -271,14 +285,14 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
     std::vector<TStagedOutput> outputs;
     for (auto& entry : ABatch) outputs.push_back(std::move(entry.second));
     const std::vector<std::optional<TFileFailure>> failures = CommitOutputFiles(outputs);
-    const std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     for (std::size_t idx = 0; idx < ABatch.size(); ++idx) {
       const std::size_t page = ABatch[idx].first;
       if (failures[idx])
         ReportCommitFailure(results[page], APages[page].Job, *failures[idx], AOptions);
       done[page] = 1;
     }
-    print_done();
+    print_done(lock);
   };
   // Each thread takes the next page, and whichever thread finishes the first page not yet
   // printed prints it and every finished page after it: no thread waits for another. The
@@ -290,7 +304,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
           TranslateSitePage(APages[idx], AOptions, AFiles, batched ? &output : nullptr);
       TBatch full;
       {
-        const std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
         results[idx] = std::move(result);
         if (output.Temp && results[idx].ExitCode == kExitSuccess) {
           staged_bytes += output.Bytes;
@@ -302,7 +316,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         } else {
           done[idx] = 1;
         }
-        print_done();
+        print_done(lock);
       }
       if (!full.empty()) commit(std::move(full));
     }
