@@ -36,14 +36,40 @@ void OnAllocationFailure() {
   throw std::bad_alloc();
 }
 
-// Reached when an exception cannot be thrown for lack of memory (or escapes otherwise): prints
-// what is already buffered and the prepared report, with no further allocation.
-[[noreturn]] void OnTerminate() {
-  std::fflush(stdout);
-  for (std::size_t done = 0; done < ReportSize;) {
-    const ssize_t n = write(STDOUT_FILENO, Report + done, ReportSize - done);
+// Writes the bytes to the descriptor, without allocating.
+void WriteAll(int AFd, const char* AText, std::size_t ASize) {
+  for (std::size_t done = 0; done < ASize;) {
+    const ssize_t n = write(AFd, AText + done, ASize - done);
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
+  }
+}
+
+// Reached when an exception escapes: one that cannot be thrown for lack of memory prints what is
+// already buffered and the prepared report, with no further allocation; any other is a fault of
+// zoqc's own, said plainly as such. Both end the run with the failure exit code.
+[[noreturn]] void OnTerminate() {
+  std::fflush(stdout);
+  bool out_of_memory = true;
+  const char* what = "an unknown exception";
+  if (const std::exception_ptr escaped = std::current_exception()) {
+    try {
+      std::rethrow_exception(escaped);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::exception& error) {
+      out_of_memory = false, what = error.what();
+    } catch (...) {
+      out_of_memory = false;
+    }
+  }
+  if (out_of_memory) {
+    WriteAll(STDOUT_FILENO, Report, ReportSize);
+  } else {
+    constexpr char kHead[] = "zoqc: internal error: ";
+    constexpr char kTail[] = "; please report it\n";
+    WriteAll(STDERR_FILENO, kHead, sizeof kHead - 1);
+    WriteAll(STDERR_FILENO, what, std::strlen(what));
+    WriteAll(STDERR_FILENO, kTail, sizeof kTail - 1);
   }
   _exit(kExitFileFailure);
 }
