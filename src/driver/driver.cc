@@ -9,8 +9,8 @@
 
 #include "src/driver/command_line.h"
 #include "src/driver/explain.h"
-#include "src/driver/lint.h"
 #include "src/driver/language_server.h"
+#include "src/driver/lint.h"
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"

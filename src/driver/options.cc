@@ -11,9 +11,9 @@
 #include <string_view>
 #include <utility>
 
-#include "src/text/edit_distance.h"
 #include "src/driver/command_line.h"
 #include "src/platform/terminal.h"
+#include "src/text/edit_distance.h"
 
 namespace zoqc {
 

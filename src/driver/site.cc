@@ -16,7 +16,7 @@
 
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
-#include "src/driver/watch.h"
+#include "src/driver/site_watch.h"
 #include "src/text/shown.h"
 
 namespace zoqc {

@@ -1,6 +1,6 @@
 // Watch mode: which page a change belongs to, the pages and folders kept as -r lists them,
 // and translating them again.
-#include "src/driver/watch.h"
+#include "src/driver/site_watch.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Tests of watching a site in this process, where a hook can act at a chosen moment.
-#include "src/driver/watch.h"
+#include "src/driver/site_watch.h"
 
 #include <gtest/gtest.h>
 

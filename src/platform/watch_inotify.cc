@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "src/platform/watch.h"
+#include "src/platform/folder_watch.h"
 
 namespace zoqc {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <thread>
 
-#include "src/platform/watch.h"
+#include "src/platform/folder_watch.h"
 
 namespace zoqc {
 

@@ -1,5 +1,5 @@
 // Tests of both folder watchers against real changes in a scratch folder.
-#include "src/platform/watch.h"
+#include "src/platform/folder_watch.h"
 
 #include "tests/scratch_dir.h"
 

@@ -12,7 +12,7 @@
 
 #include "src/driver/options.h"
 #include "src/driver/site.h"
-#include "src/platform/watch.h"
+#include "src/platform/folder_watch.h"
 
 namespace zoqc {
 
