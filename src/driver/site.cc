@@ -203,8 +203,9 @@ int RunSite(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr, bo
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
-    AOut << pages.size() << " pages: " << totals.Translated << " translated, " << totals.Failed
-         << " failed, " << totals.Warnings << " warnings, " << seconds << '\n';
+    AOut << pages.size() << (pages.size() == 1 ? " page: " : " pages: ") << totals.Translated
+         << " translated, " << totals.Failed << " failed, " << totals.Warnings << " warnings, "
+         << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
   return WatchSite(AOptions, std::move(pages), std::move(folders), AOut, AErr);

@@ -117,15 +117,20 @@ TEST_F(SiteTest, OutDirMirrorsTheTree) {
   EXPECT_FALSE(fs::exists(Dir + "lone/page.php"));
 }
 
-// Two pages are already several: the summary line follows them. One page has none.
+// Two pages are already several: the summary line follows them. One page named has none, but
+// a -r folder always has one.
 TEST_F(SiteTest, SummaryFromTwoPagesOn) {
   Page("a", kGoodScript);
   Page("b", kGoodScript);
+  Page("one/c", kGoodScript);
   const TRun two = RunAfterBanner({Dir + "a", Dir + "b"});
   ASSERT_EQ(3u, two.Lines.size()) << two.Out;
   EXPECT_TRUE(two.Lines[2].starts_with("2 pages: 2 translated, 0 failed, 0 warnings, "))
       << two.Lines[2];
   EXPECT_EQ(std::vector<std::string>{"Compile sucessful."}, RunAfterBanner({Dir + "a"}).Lines);
+  const TRun folder = RunAfterBanner({"-r", Dir + "one"});
+  ASSERT_EQ(2u, folder.Lines.size()) << folder.Out;
+  EXPECT_TRUE(folder.Lines[1].starts_with("1 page: 1 translated, ")) << folder.Lines[1];
 }
 
 TEST_F(SiteTest, FolderProblemsAndJobCounts) {
