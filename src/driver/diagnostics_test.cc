@@ -155,6 +155,7 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
       {"--color=sometimes", "zoqc: --color takes 'auto', 'always' or 'never', not 'sometimes'\n"},
       {"--diagnostics-format=xml",
        "zoqc: --diagnostics-format takes 'text' or 'json', not 'xml'\n"},
+      {"--frobnicate=1", "zoqc: unknown option '--frobnicate'\n"},  // named without its value
   };
   for (const auto& [arg, message] : cases) {
     const TRun run = RunZoqc({arg, "page"});
@@ -162,6 +163,7 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
     EXPECT_EQ("", run.Out) << arg;
     EXPECT_EQ(0u, run.Err.find(message)) << run.Err;
   }
+  EXPECT_EQ(0u, RunZoqc({"page", "-o"}).Err.find("zoqc: option '-o' needs a value\n"));
 }
 
 TEST_F(DiagnosticsTest, FileFailuresGiveTheSystemsReason) {
@@ -199,12 +201,14 @@ TEST(FindLooseOperator, FollowsPhpPrecedence) {
       {"$a <=> $b", "<=>"},
       {"$a && $b", "&&"},
       {"$a AND $b", "AND"},
+      {"$a xor $b", "xor"},
       {"$a = 1", "="},
       {"$a .= 'x'", ".="},
       {"$a | 1", "|"},
       {"$a < 2", "<"},
       {"$a // note", "// note"},
       {"$a # note", "# note"},
+      {"f($a # note", ""},  // inside brackets the comment hides the rest: nothing to say
       {"($a ?? 1)", ""},
       {"$a['x ?? y']", ""},
       {"f($a == $b)", ""},
