@@ -105,6 +105,22 @@ check "$lines statement lines: substituted" \
   grep -q "^<?php echo [$]v$((lines - 1));?>\$" p.php
 check "$lines statement lines: the block" grep -q '^<?php echo [$]v1;?><?php echo [$]ZOQBLOCK_b;?>' p.php
 
+# --- A signal that whoever started zoqc ignores (nohup, a hang-up) stays ignored.
+fresh
+printf '<?php\r\n' >p.zoq
+printf 'x' >p.zot
+(trap '' HUP && exec "$zoqc" --watch p) >out 2>&1 &
+pid=$!
+for _ in $(seq 100); do
+  grep -q '^watching' out && break
+  sleep 0.05
+done
+kill -HUP "$pid"
+sleep 0.2
+check "HUP ignored by the caller: still running" kill -0 "$pid"
+kill -TERM "$pid"
+wait "$pid" 2>/dev/null
+
 # --- The fsync of the temporary comes before the rename that puts it in place.
 if command -v strace >/dev/null 2>&1 && strace -o /dev/null true 2>/dev/null; then
   can_trace=1

@@ -198,6 +198,7 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
       {"-fmax-diagnostics=-1",
        "zoqc: -fmax-diagnostics takes a whole number (0: no limit), not '-1'\n"},
       {"-fno-such", "zoqc: unknown option '-fno-such'\n"},
+      {"--frobnicate=1", "zoqc: unknown option '--frobnicate'\n"},  // named without its value
   };
   for (const auto& [arg, message] : cases) {
     const TRun run = RunZoqc({arg, "page"});
@@ -205,6 +206,7 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
     EXPECT_EQ("", run.Out) << arg;
     EXPECT_EQ(0u, run.Err.find(message)) << run.Err;
   }
+  EXPECT_EQ(0u, RunZoqc({"page", "-o"}).Err.find("zoqc: option '-o' needs a value\n"));
 }
 
 TEST_F(DiagnosticsTest, FileFailuresGiveTheSystemsReason) {
@@ -246,12 +248,14 @@ TEST(FindLooseOperator, FollowsPhpPrecedence) {
       {"$a <=> $b", "<=>"},
       {"$a && $b", "&&"},
       {"$a AND $b", "AND"},
+      {"$a xor $b", "xor"},
       {"$a = 1", "="},
       {"$a .= 'x'", ".="},
       {"$a | 1", "|"},
       {"$a < 2", "<"},
       {"$a // note", "// note"},
       {"$a # note", "# note"},
+      {"f($a # note", ""},  // inside brackets the comment hides the rest: nothing to say
       {"($a ?? 1)", ""},
       {"$a['x ?? y']", ""},
       {"f($a == $b)", ""},

@@ -1,6 +1,7 @@
 // Tests of whole runs: the command line, the console lines, the exit code and the files left.
 #include "src/driver/driver.h"
 
+#include "src/driver/out_of_memory.h"
 #include "tests/run_zoqc.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -335,6 +337,17 @@ TEST_F(DriverTest, OutputThatCannotBeCreated) {
                       "EFCreateError : Unable to create file \"" + d + "page.php\"");
   EXPECT_EQ(linked, ListDir(d));
   EXPECT_TRUE(std::filesystem::is_symlink(d + "page.php"));
+}
+
+// When not even std::bad_alloc can be thrown, the prepared report ends the run all the same,
+// with the exit code of every other failure report.
+TEST(OutOfMemory, NoMemoryToThrowStillEnds217) {
+  EXPECT_EXIT(
+      {
+        PrepareForOutOfMemory();
+        std::terminate();
+      },
+      ::testing::ExitedWithCode(217), "");
 }
 
 }  // namespace

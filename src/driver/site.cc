@@ -350,8 +350,9 @@ int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - AList.Start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
-    AOut << pages.size() << " pages: " << totals.Translated << " translated, " << totals.Failed
-         << " failed, " << totals.Warnings << " warnings, " << seconds << '\n';
+    AOut << pages.size() << (pages.size() == 1 ? " page: " : " pages: ") << totals.Translated
+         << " translated, " << totals.Failed << " failed, " << totals.Warnings << " warnings, "
+         << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
   return WatchSite(AOptions, std::move(AList), totals, AOut, AErr);

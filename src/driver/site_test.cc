@@ -180,7 +180,7 @@ TEST_F(SiteTest, FoldersPastThePathLimitAreLeftOutWithTheReason) {
   close(fd);
   const TRun run = RunAfterBanner({"--check", "-r", Dir + "deep"});
   EXPECT_EQ(1, run.ExitCode);
-  EXPECT_TRUE(run.Lines[0].starts_with("1 pages: 1 translated, 0 failed")) << run.Out;
+  EXPECT_TRUE(run.Lines[0].starts_with("1 page: 1 translated, 0 failed")) << run.Out;
   const std::string limit = " bytes long, and the system takes at most " +
                             std::to_string(kMaxPathLength) +
                             "; the folders below it are left out\n";
@@ -193,15 +193,20 @@ TEST_F(SiteTest, FoldersPastThePathLimitAreLeftOutWithTheReason) {
   EXPECT_LT(run.Err.size(), 300u);
 }
 
-// Two pages are already several: the summary line follows them. One page has none.
+// Two pages are already several: the summary line follows them. One page named has none, but
+// a -r folder always has one.
 TEST_F(SiteTest, SummaryFromTwoPagesOn) {
   Page("a", kGoodScript);
   Page("b", kGoodScript);
+  Page("one/c", kGoodScript);
   const TRun two = RunAfterBanner({Dir + "a", Dir + "b"});
   ASSERT_EQ(3u, two.Lines.size()) << two.Out;
   EXPECT_TRUE(two.Lines[2].starts_with("2 pages: 2 translated, 0 failed, 0 warnings, "))
       << two.Lines[2];
   EXPECT_EQ(std::vector<std::string>{"Compile sucessful."}, RunAfterBanner({Dir + "a"}).Lines);
+  const TRun folder = RunAfterBanner({"-r", Dir + "one"});
+  ASSERT_EQ(2u, folder.Lines.size()) << folder.Out;
+  EXPECT_TRUE(folder.Lines[1].starts_with("1 page: 1 translated, ")) << folder.Lines[1];
 }
 
 TEST_F(SiteTest, FolderProblemsAndJobCounts) {
