@@ -80,7 +80,7 @@ std::string Nearest(std::string_view AName, const std::vector<std::string>& ACan
   return best;
 }
 
-// ", did you mean 'NEAR'?" when a candidate is near enough, else "".
+// "; did you mean 'NEAR'?" when a candidate is near enough, else "".
 std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
   const std::string near = Nearest(AName, ACandidates);
   return near.empty() ? "" : "; did you mean '" + near + "'?";
