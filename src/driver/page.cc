@@ -104,12 +104,11 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
 }
 
 // Checks, lints and writes the translated page; what it has to say goes to ADiags.
+// ASource and ATemplateSource are the inputs the model views; the diagnostics point into them.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
-           const TOptions& AOptions, const TCompileResult& ACompiled, TFileSystem& AFiles,
-           TStagedOutput* AStaged) {
+           const TOptions& AOptions, const TCompileResult& ACompiled, const TSource& source,
+           const TSource& template_source, TFileSystem& AFiles, TStagedOutput* AStaged) {
   const TPageModel& model = *ACompiled.Model;
-  const TSource source(AJob.ScriptFileName, model.Script.Text);
-  const TSource template_source(AJob.TemplateFileName, model.Template);
   if (!ACompiled.Ok()) {  // the error alone: what follows it may be its echo
     AOut << ErrorLine(ACompiled.Error) << '\n';
     if (ACompiled.Error == TCompileError::BlockOrder)
@@ -152,8 +151,12 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
   const TCompileResult compiled = Compile(std::move(script), std::move(templ),
                                           {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
+  // The places of the diagnostics point into these, so they live until the report is made.
+  const TSource source(AJob.ScriptFileName, compiled.Model->Script.Text);
+  const TSource template_source(AJob.TemplateFileName, compiled.Model->Template);
   TDiagnostics diags;
-  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled, AFiles, AStaged);
+  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled, source, template_source,
+                          AFiles, AStaged);
   Report(AResult, AOptions, diags);
   return code;
 }
