@@ -7,6 +7,8 @@ Shapes:
             --block-vars variables each, filler markup, CR LF (the four sizes of the table)
   rebind    one name bound --count times in the script, used --uses times
   dupblock  one block defined --count times in the script, --copies copies in the template
+  distinct  one block defined --count times in the script, --count different copies in the
+            template (each definition takes the next copy)
   nest      blocks nested --count deep
   hugeph    placeholders of --width name characters, --uses of them
   braces    a template of --bytes bytes of "{"
@@ -132,6 +134,11 @@ def main():
     elif a.shape == "dupblock":
         p.script += ["<<*b", "<<<c<<$c", "<<+b"] * a.count
         p.text(("<!--BEGIN b--><li>{c}</li><!--END b-->" + CRLF) * a.copies)
+    elif a.shape == "distinct":
+        width = len(str(a.count))
+        p.script += ["<<*b", "<<<c<<$c", "<<+b"] * a.count
+        p.text("".join(f"<!--BEGIN b--><li>{{c}} {i:0{width}d}</li><!--END b-->" + CRLF
+                       for i in range(a.count)))
     elif a.shape == "nest":
         names = [name("b", i, a.count) for i in range(a.count)]
         for b in reversed(names):  # inner blocks first, so each renders its inner buffer
