@@ -90,7 +90,7 @@ class TTemplate {
     std::unordered_map<std::size_t, TLength> ByLength;
     std::set<std::size_t> MixedBegins;  // Mixed
   };
-  // The marker index of the first live END of ANames's after marker m, or kNowhere.
+  // The marker index of the first live END of ANames after marker m, or kNowhere.
   static std::size_t SpanEnd(const TCandidates& ANames, std::size_t m);
   // Files every live BEGIN of ANames by its span, or brings the files up to the cuts made
   // since the last call.
