@@ -12,7 +12,8 @@ TTemplate::TTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
   for (const TMarker& marker : AMarkers)
     if (marker.Form != TMarkerForm::Near) Markers.push_back(marker);
   SpanStates.assign(Markers.size(), TSpanState::Unknown);
-  SpanHashes.assign(Markers.size(), 0);
+  Generations.assign(Markers.size(), 0);
+  FiledAt.assign(Markers.size(), 0);
   for (std::size_t m = 0; m < Markers.size(); ++m) {
     const TMarker& marker = Markers[m];
     const std::string_view name = marker.Name.Of(Text);
@@ -116,7 +117,6 @@ void TTemplate::Cut(std::size_t AStart, std::size_t AEnd, std::size_t ABlock) {
     TCandidates& names = Candidates[name];
     if (marker.IsBegin) {
       names.Begins.erase(*m);
-      names.MixedBegins.erase(*m);
       SpanStates[*m] = TSpanState::Never;
     } else {
       names.Ends.erase(*m);
@@ -124,7 +124,7 @@ void TTemplate::Cut(std::size_t AStart, std::size_t AEnd, std::size_t ABlock) {
     m = Live.erase(m);
   }
   Cuts.erase(Cuts.lower_bound(AStart), Cuts.lower_bound(AEnd));
-  Cuts.emplace(AStart, TCut{AEnd, ABlock});
+  Cuts.emplace(AStart, TCut{AEnd, ABlock, CutLog.size()});
   CutLog.push_back(AStart);
 }
 
@@ -133,9 +133,25 @@ std::size_t TTemplate::SpanEnd(const TCandidates& ANames, std::size_t m) {
   return e == ANames.Ends.end() ? kNowhere : *e;
 }
 
-bool TTemplate::CutInside(std::size_t AFrom, std::size_t ATo) const {
-  const auto cut = Cuts.lower_bound(AFrom);
-  return cut != Cuts.end() && cut->first < ATo;
+// FNV-1a over the bytes with ASCII letters folded, continued from AHash.
+static std::uint64_t FoldedHash(std::uint64_t AHash, std::string_view AText) {
+  for (const char c : AText) AHash = FnvStep(AHash, static_cast<unsigned char>(UpCase(c)));
+  return AHash;
+}
+
+std::uint64_t TTemplate::HashCurrent(std::size_t AFrom, std::size_t ATo) const {
+  std::uint64_t h = kFnvOffsetBasis;
+  Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t) {
+    if (APieceEnd > ATo) APiece = APiece.substr(0, APiece.size() - (APieceEnd - ATo));
+    h = FoldedHash(h, APiece);
+    return APieceEnd < ATo;
+  });
+  return h;
+}
+
+bool TTemplate::Current(const TFiled& AFiled) const {
+  return SpanStates[AFiled.Marker] == TSpanState::Filed &&
+         Generations[AFiled.Marker] == AFiled.Generation;
 }
 
 void TTemplate::File(TCandidates& ANames, std::size_t m) {
@@ -146,24 +162,14 @@ void TTemplate::File(TCandidates& ANames, std::size_t m) {
   }
   const std::size_t from = Markers[m].Span.Begin;
   const std::size_t to = Markers[e].Span.End;
-  if (CutInside(from, to)) {
-    SpanStates[m] = TSpanState::Mixed;
-    ANames.MixedBegins.insert(m);
-    return;
-  }
-  SpanStates[m] = TSpanState::Clean;
-  ANames.ByLength[to - from].Unhashed.push_back(m);
-}
-
-void TTemplate::Recheck(TCandidates& ANames, std::size_t m) {
-  if (SpanStates[m] != TSpanState::Clean) return;
-  const std::size_t e = SpanEnd(ANames, m);
-  if (e == kNowhere) {
-    SpanStates[m] = TSpanState::Never;
-  } else if (CutInside(Markers[m].Span.Begin, Markers[e].Span.End)) {
-    SpanStates[m] = TSpanState::Mixed;
-    ANames.MixedBegins.insert(m);
-  }
+  // The current length: a cut that starts in the span ends in it too, since the END at its
+  // end is live.
+  std::size_t length = to - from;
+  for (auto cut = Cuts.lower_bound(from); cut != Cuts.end() && cut->first < to; ++cut)
+    length = length - (cut->second.End - cut->first) + Echoes[cut->second.Block].size();
+  SpanStates[m] = TSpanState::Filed;
+  FiledAt[m] = CutLog.size();
+  ANames.ByLength[length].Unhashed.push_back({m, ++Generations[m]});
 }
 
 void TTemplate::Refile(TCandidates& ANames) {
@@ -175,8 +181,18 @@ void TTemplate::Refile(TCandidates& ANames) {
   }
   const std::size_t fresh = CutLog.size() - ANames.CutsSeen;
   if (fresh > ANames.Begins.size()) {
-    // Many cuts since: look at each BEGIN once instead.
-    for (const std::size_t m : ANames.Begins) Recheck(ANames, m);
+    // Many cuts since: look at each BEGIN once instead, for a cut inside made since.
+    for (const std::size_t m : ANames.Begins) {
+      if (SpanStates[m] != TSpanState::Filed) continue;
+      const std::size_t e = SpanEnd(ANames, m);
+      const std::size_t to = e == kNowhere ? Text.size() : Markers[e].Span.End;
+      for (auto cut = Cuts.lower_bound(Markers[m].Span.Begin); cut != Cuts.end() && cut->first < to;
+           ++cut)
+        if (cut->second.Seq >= FiledAt[m]) {
+          File(ANames, m);
+          break;
+        }
+    }
   } else {
     // The BEGINs whose span holds a new cut: those before it whose span ends after it. The
     // span's end only grows with its BEGIN, so they are the last ones before the cut.
@@ -191,7 +207,7 @@ void TTemplate::Refile(TCandidates& ANames) {
         const std::size_t e = SpanEnd(ANames, m);
         if (e == kNowhere) continue;
         if (Markers[e].Span.End <= start) break;
-        Recheck(ANames, m);
+        if (SpanStates[m] == TSpanState::Filed && FiledAt[m] <= c) File(ANames, m);
       }
     }
   }
@@ -212,23 +228,19 @@ bool TTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::stri
   if (ends != 1 || !last) return false;
   Refile(ANames);
   const auto length = ANames.ByLength.find(ABlockStr.size());
-  if (length != ANames.ByLength.end()) {
-    TCandidates::TLength& group = length->second;
-    for (const std::size_t m : group.Unhashed) {
-      if (SpanStates[m] != TSpanState::Clean) continue;
-      const std::size_t from = Markers[m].Span.Begin;
-      SpanHashes[m] = TSameTextHash{}(Text.substr(from, ABlockStr.size()));
-      group.ByHash[SpanHashes[m]].push_back(m);
-    }
-    group.Unhashed.clear();
-    const auto same = group.ByHash.find(TSameTextHash{}(ABlockStr));
-    if (same != group.ByHash.end()) {
-      std::vector<std::size_t>& ms = same->second;
-      std::erase_if(ms, [&](std::size_t m) { return SpanStates[m] != TSpanState::Clean; });
-      AOut = ms;
-    }
+  if (length == ANames.ByLength.end()) return true;
+  TCandidates::TLength& group = length->second;
+  for (const TFiled& filed : group.Unhashed) {
+    if (!Current(filed)) continue;
+    const std::size_t from = Markers[filed.Marker].Span.Begin;
+    const std::size_t to = Markers[SpanEnd(ANames, filed.Marker)].Span.End;
+    group.ByHash[HashCurrent(from, to)].push_back(filed);
   }
-  AOut.insert(AOut.end(), ANames.MixedBegins.begin(), ANames.MixedBegins.end());
+  group.Unhashed.clear();
+  const auto same = group.ByHash.find(FoldedHash(kFnvOffsetBasis, ABlockStr));
+  if (same == group.ByHash.end()) return true;
+  std::erase_if(same->second, [&](const TFiled& AFiled) { return !Current(AFiled); });
+  for (const TFiled& filed : same->second) AOut.push_back(filed.Marker);
   std::sort(AOut.begin(), AOut.end());
   return true;
 }
