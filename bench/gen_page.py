@@ -7,6 +7,9 @@ Shapes:
             --block-vars variables each, filler markup, CR LF (the four sizes of the table)
   rebind    one name bound --count times in the script, used --uses times
   dupblock  one block defined --count times in the script, --copies copies in the template
+  distinct  one block defined --count times in the script, --count different copies in the
+            template (each definition takes the next copy)
+  distinctin  the same, each copy holding a copy of an inner block defined once before
   nest      blocks nested --count deep
   hugeph    placeholders of --width name characters, --uses of them
   braces    a template of --bytes bytes of "{"
@@ -132,6 +135,13 @@ def main():
     elif a.shape == "dupblock":
         p.script += ["<<*b", "<<<c<<$c", "<<+b"] * a.count
         p.text(("<!--BEGIN b--><li>{c}</li><!--END b-->" + CRLF) * a.copies)
+    elif a.shape in ("distinct", "distinctin"):
+        width = len(str(a.count))
+        inner = "<!--BEGIN i-->x<!--END i-->" if a.shape == "distinctin" else ""
+        p.script += ["<<*i"] if inner else []
+        p.script += ["<<*b", "<<<c<<$c", "<<+b"] * a.count
+        p.text("".join(f"<!--BEGIN b--><li>{{c}} {i:0{width}d}{inner}</li><!--END b-->" + CRLF
+                       for i in range(a.count)))
     elif a.shape == "nest":
         names = [name("b", i, a.count) for i in range(a.count)]
         for b in reversed(names):  # inner blocks first, so each renders its inner buffer

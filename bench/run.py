@@ -180,6 +180,10 @@ def scaling_series(scale):
         "copies of a block defined 1,000 times": [
             (m, ["--shape", "dupblock", "--count", "1000", "--copies", str(m)])
             for m in (1000, 10000, 100000)],
+        "a block defined k times, k different copies": [
+            (k, ["--shape", "distinct", "--count", str(k)]) for k in (1000, 4000, 16000)],
+        "the same, each copy holding an inner block": [
+            (k, ["--shape", "distinctin", "--count", str(k)]) for k in (1000, 4000, 16000)],
         "nesting depth": [(d, ["--shape", "nest", "--count", str(d)])
                           for d in (1000, 10000, 100000)],
         "placeholder width": [(w, ["--shape", "hugeph", "--width", str(w), "--uses",

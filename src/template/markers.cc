@@ -11,13 +11,18 @@ TTemplate::TTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
     : Text(AText), Echoes(std::move(AEchoes)) {
   for (const TMarker& marker : AMarkers)
     if (marker.Form != TMarkerForm::Near) Markers.push_back(marker);
+  SpanStates.assign(Markers.size(), TSpanState::Unknown);
+  Generations.assign(Markers.size(), 0);
+  FiledAt.assign(Markers.size(), 0);
   for (std::size_t m = 0; m < Markers.size(); ++m) {
     const TMarker& marker = Markers[m];
     const std::string_view name = marker.Name.Of(Text);
     Live.insert(Live.end(), m);
     if (marker.Form == TMarkerForm::Exact)
       (marker.IsBegin ? ExactBegins : ExactEnds)[name].insert(m);
-    if (marker.IsBegin) Candidates[name].insert(m);
+    TCandidates& names = Candidates[name];
+    std::set<std::size_t>& set = marker.IsBegin ? names.Begins : names.Ends;
+    set.insert(set.end(), m);
   }
 }
 
@@ -58,10 +63,13 @@ void TTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t 
 
 void TTemplate::CutAll(std::string_view ABlockStr, std::string_view AName, std::size_t ABlock) {
   const auto it = Candidates.find(AName);
-  if (it == Candidates.end()) return;
+  if (it == Candidates.end() || it->second.Begins.empty()) return;
+  std::vector<std::size_t> visit;
+  if (!Visit(it->second, ABlockStr, AName, visit))
+    visit.assign(it->second.Begins.begin(), it->second.Begins.end());
   std::vector<std::pair<std::size_t, std::size_t>> found;  // [start, end) of each copy
   std::size_t after = 0;
-  for (const std::size_t m : it->second) {
+  for (const std::size_t m : visit) {
     const std::size_t start = Markers[m].Span.Begin;
     if (start < after) continue;
     if (const auto end = MatchAt(start, ABlockStr)) found.emplace_back(start, after = *end);
@@ -106,11 +114,135 @@ void TTemplate::Cut(std::size_t AStart, std::size_t AEnd, std::size_t ABlock) {
     const std::string_view name = marker.Name.Of(Text);
     if (marker.Form == TMarkerForm::Exact)
       (marker.IsBegin ? ExactBegins : ExactEnds)[name].erase(*m);
-    if (marker.IsBegin) Candidates[name].erase(*m);
+    TCandidates& names = Candidates[name];
+    if (marker.IsBegin) {
+      names.Begins.erase(*m);
+      SpanStates[*m] = TSpanState::Never;
+    } else {
+      names.Ends.erase(*m);
+    }
     m = Live.erase(m);
   }
   Cuts.erase(Cuts.lower_bound(AStart), Cuts.lower_bound(AEnd));
-  Cuts.emplace(AStart, TCut{AEnd, ABlock});
+  Cuts.emplace(AStart, TCut{AEnd, ABlock, CutLog.size()});
+  CutLog.push_back(AStart);
+}
+
+std::size_t TTemplate::SpanEnd(const TCandidates& ANames, std::size_t m) {
+  const auto e = ANames.Ends.upper_bound(m);
+  return e == ANames.Ends.end() ? kNowhere : *e;
+}
+
+// FNV-1a over the bytes with ASCII letters folded, continued from AHash.
+static std::uint64_t FoldedHash(std::uint64_t AHash, std::string_view AText) {
+  for (const char c : AText) AHash = FnvStep(AHash, static_cast<unsigned char>(UpCase(c)));
+  return AHash;
+}
+
+std::uint64_t TTemplate::HashCurrent(std::size_t AFrom, std::size_t ATo) const {
+  std::uint64_t h = kFnvOffsetBasis;
+  Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t) {
+    if (APieceEnd > ATo) APiece = APiece.substr(0, APiece.size() - (APieceEnd - ATo));
+    h = FoldedHash(h, APiece);
+    return APieceEnd < ATo;
+  });
+  return h;
+}
+
+bool TTemplate::Current(const TFiled& AFiled) const {
+  return SpanStates[AFiled.Marker] == TSpanState::Filed &&
+         Generations[AFiled.Marker] == AFiled.Generation;
+}
+
+void TTemplate::File(TCandidates& ANames, std::size_t m) {
+  const std::size_t e = SpanEnd(ANames, m);
+  if (e == kNowhere) {
+    SpanStates[m] = TSpanState::Never;
+    return;
+  }
+  const std::size_t from = Markers[m].Span.Begin;
+  const std::size_t to = Markers[e].Span.End;
+  // The current length: a cut that starts in the span ends in it too, since the END at its
+  // end is live.
+  std::size_t length = to - from;
+  for (auto cut = Cuts.lower_bound(from); cut != Cuts.end() && cut->first < to; ++cut)
+    length = length - (cut->second.End - cut->first) + Echoes[cut->second.Block].size();
+  SpanStates[m] = TSpanState::Filed;
+  FiledAt[m] = CutLog.size();
+  ANames.ByLength[length].Unhashed.push_back({m, ++Generations[m]});
+}
+
+void TTemplate::Refile(TCandidates& ANames) {
+  if (!ANames.Keyed) {
+    for (const std::size_t m : ANames.Begins) File(ANames, m);
+    ANames.Keyed = true;
+    ANames.CutsSeen = CutLog.size();
+    return;
+  }
+  const std::size_t fresh = CutLog.size() - ANames.CutsSeen;
+  if (fresh > ANames.Begins.size()) {
+    // Many cuts since: look at each BEGIN once instead, for a cut inside made since.
+    for (const std::size_t m : ANames.Begins) {
+      if (SpanStates[m] != TSpanState::Filed) continue;
+      const std::size_t e = SpanEnd(ANames, m);
+      const std::size_t to = e == kNowhere ? Text.size() : Markers[e].Span.End;
+      for (auto cut = Cuts.lower_bound(Markers[m].Span.Begin); cut != Cuts.end() && cut->first < to;
+           ++cut)
+        if (cut->second.Seq >= FiledAt[m]) {
+          File(ANames, m);
+          break;
+        }
+    }
+  } else {
+    // The BEGINs whose span holds a new cut: those before it whose span ends after it. The
+    // span's end only grows with its BEGIN, so they are the last ones before the cut.
+    for (std::size_t c = ANames.CutsSeen; c < CutLog.size(); ++c) {
+      const std::size_t start = CutLog[c];
+      const auto first =
+          std::lower_bound(Markers.begin(), Markers.end(), start,
+                           [](const TMarker& mk, std::size_t p) { return mk.Span.Begin < p; });
+      auto it = ANames.Begins.lower_bound(static_cast<std::size_t>(first - Markers.begin()));
+      while (it != ANames.Begins.begin()) {
+        const std::size_t m = *--it;
+        const std::size_t e = SpanEnd(ANames, m);
+        if (e == kNowhere) continue;
+        if (Markers[e].Span.End <= start) break;
+        if (SpanStates[m] == TSpanState::Filed && FiledAt[m] <= c) File(ANames, m);
+      }
+    }
+  }
+  ANames.CutsSeen = CutLog.size();
+}
+
+bool TTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::string_view AName,
+                      std::vector<std::size_t>& AOut) {
+  // A copy ends at an END of the name. When that END is the block text's only END of the
+  // name, a copy starting at a BEGIN is that BEGIN's span and nothing else.
+  std::size_t ends = 0;
+  bool last = false;
+  for (const TMarker& marker : ReadMarkers(ABlockStr, false)) {
+    if (marker.IsBegin || !SameText(marker.Name.Of(ABlockStr), AName)) continue;
+    ++ends;
+    last = marker.Span.End == ABlockStr.size();
+  }
+  if (ends != 1 || !last) return false;
+  Refile(ANames);
+  const auto length = ANames.ByLength.find(ABlockStr.size());
+  if (length == ANames.ByLength.end()) return true;
+  TCandidates::TLength& group = length->second;
+  for (const TFiled& filed : group.Unhashed) {
+    if (!Current(filed)) continue;
+    const std::size_t from = Markers[filed.Marker].Span.Begin;
+    const std::size_t to = Markers[SpanEnd(ANames, filed.Marker)].Span.End;
+    group.ByHash[HashCurrent(from, to)].push_back(filed);
+  }
+  group.Unhashed.clear();
+  const auto same = group.ByHash.find(FoldedHash(kFnvOffsetBasis, ABlockStr));
+  if (same == group.ByHash.end()) return true;
+  std::erase_if(same->second, [&](const TFiled& AFiled) { return !Current(AFiled); });
+  for (const TFiled& filed : same->second) AOut.push_back(filed.Marker);
+  std::sort(AOut.begin(), AOut.end());
+  return true;
 }
 
 }  // namespace zoqc

@@ -176,6 +176,29 @@ TEST(Compile, CopiesOfABlock) {
   // Letters outside ASCII are not folded: a copy differing in them stays.
   EXPECT_EQ("<?php echo $ZOQBLOCK_r;?>" CRLF "<!--BEGIN r-->\xC9<!--END r-->",
             TemplatePart(script, "<!--BEGIN r-->\xE9<!--END r--><!--BEGIN r-->\xC9<!--END r-->"));
+  // Many different copies: each definition takes the next one, and those equal to it up to
+  // case (the second hundred repeats the first in capitals).
+  std::string many_script = "<?php" LF, many, echoes;
+  for (int i = 0; i < 300; ++i) {
+    if (i < 200) many_script += "<<*r" LF;
+    many += (i < 200 ? "<!--BEGIN r-->x" : "<!--BEGIN R-->X") + std::to_string(i % 200) +
+            "<!--END r-->";
+    echoes += "<?php echo $ZOQBLOCK_r;?>" CRLF;
+  }
+  EXPECT_EQ(echoes, TemplatePart(many_script, many));
+  // A copy in which an inner block was cut after the copies were first compared: the second
+  // definition of r takes the copy with the inner echo, and the same copy in other case.
+  const std::string copy = "<!--BEGIN r-->2<!--BEGIN i-->y<!--END i--><!--END r-->";
+  EXPECT_EQ("<?php echo $ZOQBLOCK_r;?>" CRLF "<?php echo $ZOQBLOCK_r;?>" CRLF
+            "<?php echo $ZOQBLOCK_r;?>" CRLF "<!--BEGIN r-->2<!--END r-->",
+            TemplatePart("<?php" LF "<<*r" LF "<<*i" LF "<<*r" LF,
+                         "<!--BEGIN r-->1<!--END r-->" + copy + "<!--begin R-->2<!--BEGIN i-->Y" +
+                             "<!--END i--><!--END R--><!--BEGIN r-->2<!--END r-->"));
+  // An END of the name in other case inside the block text: the copy runs past it.
+  EXPECT_EQ("<?php echo $ZOQBLOCK_r;?>" CRLF "<?php echo $ZOQBLOCK_r;?>" CRLF,
+            TemplatePart(script,
+                         "<!--BEGIN r-->a<!--end r-->b<!--END r-->"
+                         "<!--BEGIN R-->A<!--END r-->B<!--END r-->"));
 }
 
 TEST(Compile, EmptyBlockAppendsEmptyString) {
