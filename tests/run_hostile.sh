@@ -166,7 +166,8 @@ if [ "$plain" = --plain ] && [ -n "${can_trace:-}" ]; then
   done
 
   # SIGKILL while the temporary is written and flushed: it has no name, so nothing is left.
-  # SIGKILL ends the hold at once.
+  # SIGKILL ends zoqc at once, held or not; strace, which would sit out its hold deaf to all
+  # but SIGKILL, is then killed too.
   fresh
   printf '<?php\r\n' >p.zoq
   printf 'x' >p.zot
@@ -174,6 +175,7 @@ if [ "$plain" = --plain ] && [ -n "${can_trace:-}" ]; then
   tracer=$!
   for _ in $(seq 1000); do grep -q fsync trace 2>/dev/null && break; sleep 0.01; done
   kill -s KILL "$(awk 'NR == 1 { print $1 }' trace)"
+  kill -s KILL $tracer
   { wait $tracer; } 2>/dev/null
   check "SIGKILL: nothing left" [ "$(ls -A | sort | tr '\n' ' ')" = "out p.php p.zoq p.zot trace " ]
   check "SIGKILL: old page kept" old_page
@@ -231,7 +233,7 @@ if [ "$plain" = --plain ]; then
   for kb in $(seq "$floor" 10 "$tiny"); do run_at "$kb"; done
   # A page whose translation needs some megabytes more than starting does: limits at 10, 20,
   # 40 ... KB below where it translates, so that each of its large allocations fails in turn.
-  for _ in $(seq 300000); do printf '{a}'; done >p.zot
+  yes '{a}' | head -n 300000 | tr -d '\n' >p.zot
   edge run_at "$floor" $((floor + 24000))
   big=$found
   for step in 10 20 40 80 160 320 640 1280 2560 5120; do
