@@ -232,8 +232,11 @@ bool TTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::stri
   TCandidates::TLength& group = length->second;
   for (const TFiled& filed : group.Unhashed) {
     if (!Current(filed)) continue;
+    // An END cut away since it was filed may leave the BEGIN with none: no copy starts there.
+    const std::size_t end = SpanEnd(ANames, filed.Marker);
+    if (end == kNowhere) continue;
     const std::size_t from = Markers[filed.Marker].Span.Begin;
-    const std::size_t to = Markers[SpanEnd(ANames, filed.Marker)].Span.End;
+    const std::size_t to = Markers[end].Span.End;
     group.ByHash[HashCurrent(from, to)].push_back(filed);
   }
   group.Unhashed.clear();
