@@ -91,7 +91,7 @@ bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure&
     return Failed(AFailure, TFileFailureKind::Open, AFileName, std::move(error));
   if (file->Type() != TFileType::Regular)
     return Failed(AFailure, TFileFailureKind::Open, AFileName, {0, NotRegularReason(file->Type())});
-  // One read of the size straight into the text, then one more that finds the end.
+  // One read of the size straight into the text; a file that shrank meanwhile gives less.
   const std::size_t size = static_cast<std::size_t>(
       std::min<std::uint64_t>(file->Size(), std::numeric_limits<std::size_t>::max() / 2));
   AContent.clear();
@@ -136,20 +136,24 @@ std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutp
     output.Temp.reset();  // removed; the old file stays
   };
   // The data first: each file system once, and an output whose flush failed is not renamed.
-  std::vector<std::pair<std::uint64_t, std::optional<TSystemError>>> systems;  // id, failure
+  struct TFlushed {
+    std::uint64_t Id;    // the file system
+    bool Failed;         // and how its flush went
+    TSystemError Error;  // why it failed
+  };
+  std::vector<TFlushed> systems;
   for (std::size_t idx = 0; idx < AOutputs.size(); ++idx) {
     TStagedOutput& output = AOutputs[idx];
     if (!output.Temp || output.Flushed) continue;
     const std::uint64_t id = output.Temp->FileSystemId();
     auto system = std::find_if(systems.begin(), systems.end(),
-                               [&](const auto& AEntry) { return AEntry.first == id; });
+                               [&](const TFlushed& AFlushed) { return AFlushed.Id == id; });
     if (system == systems.end()) {
       TSystemError error;
       const bool flushed = output.Temp->FlushFileSystem(error);
-      system = systems.insert(systems.end(), {id, std::nullopt});
-      if (!flushed) system->second = std::move(error);
+      system = systems.insert(systems.end(), {id, !flushed, std::move(error)});
     }
-    if (system->second) fail(idx, TFileFailureKind::Write, *system->second);
+    if (system->Failed) fail(idx, TFileFailureKind::Write, system->Error);
   }
   // Then the renames, and each folder's entries once all its renames are done.
   std::vector<std::size_t> renamed;
