@@ -31,36 +31,23 @@ struct TWebAnswer {
 // with -w. On another word yields false with the command line's reason in AError.
 [[nodiscard]] bool ReadSwitches(std::string_view ASwitches, TWarningSet& ASet,
                                 std::string& AError) {
-  bool all = false, none = false;
-  std::vector<std::pair<TWarning, bool>> each;
-  ASet = DefaultWarnings();
+  TWarningSwitches switches;
   while (!ASwitches.empty()) {
     const std::size_t stop = ASwitches.find(' ');
     const std::string_view word = ASwitches.substr(0, stop);
     ASwitches.remove_prefix(stop == std::string_view::npos ? ASwitches.size() : stop + 1);
     if (word.empty()) continue;
     if (word == "-w") {
-      none = true;
-    } else if (word == "-Wall") {
-      all = true;
-    } else if (word == "-Werror") {
-      ASet.AsErrors = true;
-    } else if (word.starts_with("-W")) {
-      const bool on = !word.starts_with("-Wno-");
-      TWarning warning;
-      if (!FindWarning(word.substr(on ? 2 : 5), warning)) {
-        AError = "unknown warning option '" + std::string(word) + "'";
-        return false;
-      }
-      each.emplace_back(warning, on);
-    } else {
+      switches.None = true;
+    } else if (!word.starts_with("-W")) {
       AError = "unknown option '" + std::string(word) + "'";
+      return false;
+    } else if (!switches.Add(word.substr(2))) {
+      AError = "unknown warning option '" + std::string(word) + "'";
       return false;
     }
   }
-  if (all) ASet.On.set();
-  for (const auto& [warning, on] : each) ASet.On[static_cast<std::size_t>(warning)] = on;
-  if (none) ASet.On.reset();
+  ASet = switches.Resolve();
   return true;
 }
 
@@ -88,8 +75,7 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
       diags.push_back(LocateMarkerError(model, source, template_source, result.FailBlock));
     else
       diags.push_back(LocateStatementError(model, source));
-    return {AnswerJson(result.ExitCode(), std::string(ErrorLine(result.Error)) + "\n", diags),
-            ""};
+    return {AnswerJson(result.ExitCode(), std::string(ErrorLine(result.Error)) + "\n", diags), ""};
   }
   CheckPage(model, source, template_source, warnings, diags);
   if (warnings.AsErrors && !diags.empty()) {

@@ -110,37 +110,6 @@ std::string RefusedOption(const char* const* argv) {
   return "unknown option '" + spelled + "'" + Suggestion(spelled, names);
 }
 
-// The warnings as -W options ask: the defaults, or all with -Wall; then each -Wname or
-// -Wno-name, whatever its place; none at all with -w. As with compilers, -Wno-all and
-// -Wno-error undo -Wall and -Werror, and of each pair the last one given counts.
-struct TWarningSwitches {
-  bool All = false;
-  bool None = false;
-  bool Errors = false;
-  std::vector<std::pair<TWarning, bool>> Each;
-
-  [[nodiscard]] bool Add(std::string_view AArgument) {
-    const bool on = !AArgument.starts_with("no-");
-    const std::string_view name = on ? AArgument : AArgument.substr(3);
-    if (name == "all" || name == "error") {
-      (name == "all" ? All : Errors) = on;
-      return true;
-    }
-    TWarning warning;
-    if (!FindWarning(name, warning)) return false;
-    Each.emplace_back(warning, on);
-    return true;
-  }
-  TWarningSet Resolve() const {
-    TWarningSet set = DefaultWarnings();
-    if (All) set.On.set();
-    for (const auto& [warning, on] : Each) set.On[static_cast<std::size_t>(warning)] = on;
-    if (None) set.On.reset();
-    set.AsErrors = Errors;
-    return set;
-  }
-};
-
 // The value of -j: a whole number from 1 to 1024.
 bool ParseJobs(const char* AText, int& AJobs) {
   const char* end = AText + std::strlen(AText);

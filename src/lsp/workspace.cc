@@ -64,24 +64,16 @@ void PageUris(std::string_view AUri, std::string& AScriptUri, std::string& ATemp
 }
 
 TWarningSet WarningsOf(const std::vector<std::string>& ASwitches) {
-  TWarningSet set = DefaultWarnings();
-  bool none = false;
-  std::vector<std::pair<TWarning, bool>> each;
+  TWarningSwitches switches;
   for (std::string_view name : ASwitches) {
     if (name == "-w") {
-      none = true;
+      switches.None = true;
       continue;
     }
     if (name.starts_with("-W")) name.remove_prefix(2);
-    if (name == "all") set.On.set();
-    if (name == "error") set.AsErrors = true;
-    const bool on = !name.starts_with("no-");
-    TWarning warning;
-    if (FindWarning(on ? name : name.substr(3), warning)) each.emplace_back(warning, on);
+    (void)switches.Add(name);  // an unknown name is ignored
   }
-  for (const auto& [warning, on] : each) set.On[static_cast<std::size_t>(warning)] = on;
-  if (none) set.On.reset();
-  return set;
+  return switches.Resolve();
 }
 
 void TWorkspace::Open(const std::string& AUri, std::string AText, std::int64_t AVersion) {
