@@ -24,6 +24,8 @@ enum class TWarning : std::size_t {
   BrokenSplice,        // a block variable "1", "$n + 1" or "$x;" that breaks the splice
   RewrittenReference,  // "<<+row" inside a line of PHP code, which is rewritten all the same
   PlaceholderTypo,     // "{sumary}" where "summary" is bound (or the binding is the typo)
+  UnescapedRequest,    // "<<q<<$_GET['q']" printed without an escaper (not under --escape)
+  RawPlaceholder,      // "{!name}", which prints raw only under --escape
   // Only under -Wall: JavaScript or CSS braces can trigger these.
   UnboundPlaceholder,  // "{titel}" with no binding of that name
   UnusedBinding,       // a name bound but never placed
@@ -41,12 +43,13 @@ struct TWarningInfo {
 
 // Indexed by TWarning.
 inline constexpr TWarningInfo kWarnings[kWarningCount] = {
-    {"unknown-block", true},      {"loose-operator", true},       {"empty-expression", true},
-    {"missing-marker", true},     {"orphan-marker", true},        {"nesting-order", true},
-    {"differing-copy", true},     {"missing-php-tag", true},      {"bom", true},
-    {"indented-statement", true}, {"broken-splice", true},        {"rewritten-reference", true},
-    {"placeholder-typo", true},   {"unbound-placeholder", false}, {"unused-binding", false},
-    {"duplicate-binding", false}, {"pre-newline", false},
+    {"unknown-block", true},        {"loose-operator", true},    {"empty-expression", true},
+    {"missing-marker", true},       {"orphan-marker", true},     {"nesting-order", true},
+    {"differing-copy", true},       {"missing-php-tag", true},   {"bom", true},
+    {"indented-statement", true},   {"broken-splice", true},     {"rewritten-reference", true},
+    {"placeholder-typo", true},     {"unescaped-request", true}, {"raw-placeholder", true},
+    {"unbound-placeholder", false}, {"unused-binding", false},   {"duplicate-binding", false},
+    {"pre-newline", false},
 };
 
 // The warnings a run reports, and whether they count as errors.
@@ -66,6 +69,16 @@ struct TWarningSet {
       return true;
     }
   return false;
+}
+
+// AWarnings for a page translated with --escape (AEscape) or without: escaped output has no
+// unescaped request data, and prints "{!name}".
+inline TWarningSet EscapeWarnings(TWarningSet AWarnings, bool AEscape) {
+  if (AEscape) {
+    AWarnings.On.reset(static_cast<std::size_t>(TWarning::UnescapedRequest));
+    AWarnings.On.reset(static_cast<std::size_t>(TWarning::RawPlaceholder));
+  }
+  return AWarnings;
 }
 
 // The default set.

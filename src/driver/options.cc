@@ -29,7 +29,8 @@ enum : int {
   kOptNoLint,
   kOptPhp,
   kOptExplain,
-  kOptLsp
+  kOptLsp,
+  kOptEscape
 };
 
 constexpr const char kShortOptions[] = ":hqwW:f:r:j:o:";
@@ -49,6 +50,7 @@ const option kLongOptions[] = {
     {"php", required_argument, nullptr, kOptPhp},
     {"explain", no_argument, nullptr, kOptExplain},
     {"lsp", no_argument, nullptr, kOptLsp},
+    {"escape", no_argument, nullptr, kOptEscape},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -228,6 +230,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptLsp:
         AOptions.Lsp = true;
         break;
+      case kOptEscape:
+        AOptions.Escape = true;
+        break;
       case ':':
         AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
         return false;
@@ -285,6 +290,8 @@ void PrintHelp(std::ostream& AOut) {
           "                   print the script and template places behind a page line;\n"
           "                   without a location, copy standard input (PHP's messages) to\n"
           "                   standard output with the source place after every page line\n"
+          "  --escape         print every placeholder escaped for the HTML context where it\n"
+          "                   stands ({!name} prints raw)\n"
           "  --lsp            serve an editor as a language server on standard input and\n"
           "                   output (Language Server Protocol); writes no page\n"
           "  --               end of the options: every later argument is a page name\n"

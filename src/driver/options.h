@@ -33,6 +33,7 @@ struct TOptions {
   bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
   TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
   bool Lsp = false;              // --lsp: serve an editor on standard input and output
+  bool Escape = false;           // --escape: every value printed escaped for its HTML context
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

@@ -1,6 +1,7 @@
 // One page's run: loading, translation, writing and the reports.
 #include "src/driver/page.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <new>
@@ -86,8 +87,8 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
   if (answer.Clean) return kExitSuccess;
   // Translated again with the page's provenance, which only a page in error needs.
   const TPageModel& model = *AResult.Model;
-  const TCompileResult traced =
-      Compile(std::string(model.Script.Text), std::string(model.Template), {.Provenance = true});
+  const TCompileResult traced = Compile(std::string(model.Script.Text), std::string(model.Template),
+                                        {.Provenance = true, .Escape = AOptions.Escape});
   // Where several bindings share the line, each expression alone, as the page uses it.
   const auto parses = [&](const TStatement& AStatement) {
     const std::string_view expr = AStatement.Expr.Of(model.Script.Text);
@@ -117,11 +118,18 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
       ADiags.push_back(LocateStatementError(model, source));
     return ACompiled.ExitCode();
   }
-  CheckPage(model, source, template_source, AOptions.Warnings, ADiags);
+  CheckPage(model, source, template_source, EscapeWarnings(AOptions.Warnings, AOptions.Escape),
+            ADiags);
+  if (AOptions.Escape) CheckEscapes(model, template_source, ADiags);
+  const bool refused = std::any_of(ADiags.begin(), ADiags.end(), [](const TDiagnostic& d) {
+    return d.Severity == TSeverity::Error;
+  });
   if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
-    for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
+    for (TDiagnostic& d : ADiags)
+      if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
     return kExitError;  // the page is not written; an old one stays as it was
   }
+  if (refused) return kExitError;  // a placeholder --escape cannot make safe
   if (AOptions.Linter) {
     const int lint = LintPage(ADiags, AJob, AOptions, ACompiled, source, template_source);
     if (lint != kExitSuccess) return lint;
@@ -149,8 +157,9 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
     return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
-  const TCompileResult compiled = Compile(std::move(script), std::move(templ),
-                                          {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
+  const TCompileResult compiled =
+      Compile(std::move(script), std::move(templ),
+              {.Placeholders = NeedsPlaceholders(AOptions.Warnings), .Escape = AOptions.Escape});
   // The places of the diagnostics point into these, so they live until the report is made.
   const TSource source(AJob.ScriptFileName, compiled.Model->Script.Text);
   const TSource template_source(AJob.TemplateFileName, compiled.Model->Template);
