@@ -180,14 +180,18 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
   if (!Replace(st.Folder, kRouterFile, ASetup.Router, AError)) return nullptr;
 
   // Everything the child needs is made before the fork: it only calls what is safe there.
+  // No line for each request (-q), PHP's messages to the router alone, and no OPcache: a page
+  // replaced within the second it was last run in would come from OPcache unchanged.
   std::vector<std::string> args = {ASetup.Php,
-                                   "-q",  // no line for every request
+                                   "-q",
                                    "-d",
                                    "display_errors=0",
                                    "-d",
                                    "html_errors=0",
                                    "-d",
                                    "error_reporting=-1",
+                                   "-d",
+                                   "opcache.enable=0",
                                    "-S",
                                    ASetup.Listen,
                                    "-t",
