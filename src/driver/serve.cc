@@ -1,6 +1,7 @@
 // --serve: starting PHP's server with the router, and keeping the router's state.
 #include "src/driver/serve.h"
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -90,6 +91,11 @@ void TServe::Translated(const TSitePage& APage, const TPageResult& AResult) {
   page.Failed = AResult.ExitCode != kExitSuccess;
   page.Said = page.Failed ? AResult.Out + AResult.Coloured : std::string();
   Changed = true;
+  // While a large site is translated the first time, the pages done are served as they come.
+  if (std::chrono::steady_clock::now() - Written > kWriteEvery) {
+    std::string ignored;  // said by the next Stepped, which writes again
+    (void)Write(ignored);
+  }
 }
 
 void TServe::Gone(const TSitePage& APage) { Changed = Pages.erase(KeyOf(APage)) != 0 || Changed; }
@@ -100,7 +106,11 @@ bool TServe::Stepped(std::string& AError) {
     AError = "PHP's development server ended" + (said.empty() ? "" : ": " + Shown(said));
     return false;
   }
-  if (!Changed) return true;
+  return !Changed || Write(AError);
+}
+
+bool TServe::Write(std::string& AError) {
+  Written = std::chrono::steady_clock::now();
   ++Generation;
   // The state first: a router that sees the new generation finds the state at least as new.
   std::string error;

@@ -1,6 +1,7 @@
 // --serve: PHP's development server beside the watch, with zoqc's router in front of the pages.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -45,6 +46,11 @@ class TServe final : public TPageListener {
   std::string Root;                          // the document root, as given
   std::string RootPath;                      // the same, made absolute and resolved
   std::map<std::string, TServedPage> Pages;  // by KeyOf
+  // Writes the state for the router: the state, then its generation.
+  [[nodiscard]] bool Write(std::string& AError);
+
+  static constexpr std::chrono::milliseconds kWriteEvery{200};  // at most, in a long translation
+  std::chrono::steady_clock::time_point Written;                // when the state was last written
   std::uint64_t Generation = 1;
   bool Changed = true;  // since the state was last written
 };
