@@ -2,6 +2,7 @@
 // one JSON answer, for the WebAssembly build (scripts/web).
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <string>
@@ -29,7 +30,8 @@ struct TWebAnswer {
 // Reads warning switches as the command line does ("-Wall -Wno-bom -Werror", "-w"): the
 // defaults, or all with -Wall; then each -Wname or -Wno-name, whatever its place; none at all
 // with -w. On another word yields false with the command line's reason in AError.
-[[nodiscard]] bool ReadSwitches(std::string_view ASwitches, TWarningSet& ASet,
+// "--escape" sets AEscape.
+[[nodiscard]] bool ReadSwitches(std::string_view ASwitches, TWarningSet& ASet, bool& AEscape,
                                 std::string& AError) {
   TWarningSwitches switches;
   while (!ASwitches.empty()) {
@@ -39,6 +41,8 @@ struct TWebAnswer {
     if (word.empty()) continue;
     if (word == "-w") {
       switches.None = true;
+    } else if (word == "--escape") {
+      AEscape = true;
     } else if (!word.starts_with("-W")) {
       AError = "unknown option '" + std::string(word) + "'";
       return false;
@@ -63,10 +67,12 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
   std::vector<TDiagnostic> diags;
   TWarningSet warnings;
   std::string error;
-  if (!ReadSwitches(ASwitches, warnings, error))
+  bool escape = false;
+  if (!ReadSwitches(ASwitches, warnings, escape, error))
     return {AnswerJson(2, "zoqc: " + error + "\n", diags), ""};
-  const TCompileResult result = Compile(std::string(AScript), std::string(ATemplate),
-                                        {.Placeholders = NeedsPlaceholders(warnings)});
+  const TCompileResult result =
+      Compile(std::string(AScript), std::string(ATemplate),
+              {.Placeholders = NeedsPlaceholders(warnings), .Escape = escape});
   const TPageModel& model = *result.Model;
   const TSource source(name + ".zoq", model.Script.Text);
   const TSource template_source(name + ".zot", model.Template);
@@ -77,11 +83,17 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
       diags.push_back(LocateStatementError(model, source));
     return {AnswerJson(result.ExitCode(), std::string(ErrorLine(result.Error)) + "\n", diags), ""};
   }
-  CheckPage(model, source, template_source, warnings, diags);
+  CheckPage(model, source, template_source, EscapeWarnings(warnings, escape), diags);
+  if (escape) CheckEscapes(model, template_source, diags);
+  const bool refused = std::any_of(diags.begin(), diags.end(), [](const TDiagnostic& d) {
+    return d.Severity == TSeverity::Error;
+  });
   if (warnings.AsErrors && !diags.empty()) {
-    for (TDiagnostic& d : diags) d.Severity = TSeverity::Error, d.Promoted = true;
+    for (TDiagnostic& d : diags)
+      if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
     return {AnswerJson(1, "", diags), ""};
   }
+  if (refused) return {AnswerJson(1, "", diags), ""};
   return {AnswerJson(0, "Compile sucessful.\n", diags), result.Pieces.Joined()};
 }
 

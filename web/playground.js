@@ -54,6 +54,7 @@
     loading = true;
     $("name").value = name;
     $("switches").value = switches;
+    $("escape").checked = switches.split(/\s+/).includes("--escape");
     for (const [input, text, eol] of [
       [inputs.script, script, eols && eols[0]],
       [inputs.template, template, eols && eols[1]],
@@ -260,7 +261,17 @@
     });
   }
   $("name").addEventListener("input", translate);
-  $("switches").addEventListener("input", translate);
+  // The --escape box writes and follows the word "--escape" in the switches.
+  const escapeBox = () => {
+    $("escape").checked = $("switches").value.split(/\s+/).includes("--escape");
+  };
+  $("switches").addEventListener("input", () => { escapeBox(); translate(); });
+  $("escape").addEventListener("change", () => {
+    const words = $("switches").value.split(/\s+/).filter((w) => w && w !== "--escape");
+    if ($("escape").checked) words.push("--escape");
+    $("switches").value = words.join(" ");
+    translate();
+  });
   $("share").addEventListener("click", async () => {
     const link = shareLink();
     history.replaceState(null, "", link);

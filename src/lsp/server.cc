@@ -244,6 +244,7 @@ void TServer::ReadSettings(const json& ASettings) {
     if (item.is_string()) switches.push_back(item.get<std::string>());
   settings.Warnings = WarningsOf(switches);
   settings.Lint = ASettings.value("lint", false);
+  settings.Escape = ASettings.value("escape", false);
   Workspace.SetSettings(settings);
 }
 

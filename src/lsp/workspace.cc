@@ -150,7 +150,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     }
   }
   const bool complete = page->Found[0] && page->Found[1];
-  page->Result = Compile(std::move(texts[0]), std::move(texts[1]), {.Placeholders = true});
+  page->Result = Compile(std::move(texts[0]), std::move(texts[1]),
+                         {.Placeholders = true, .Escape = Settings.Escape});
+  page->Escape = Settings.Escape;
   const TPageModel& model = page->Model();
   page->Lines[0].emplace(model.Script.Text);
   page->Lines[1].emplace(model.Template);
@@ -168,9 +170,12 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
   else if (!page->Result.Ok())
     page->Diagnostics.push_back(LocateStatementError(model, script));
   else
-    CheckPage(model, script, templ, Settings.Warnings, page->Diagnostics);
+    CheckPage(model, script, templ, EscapeWarnings(Settings.Warnings, Settings.Escape),
+              page->Diagnostics);
+  if (page->Result.Ok() && Settings.Escape) CheckEscapes(model, templ, page->Diagnostics);
   if (Settings.Warnings.AsErrors)
-    for (TDiagnostic& d : page->Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
+    for (TDiagnostic& d : page->Diagnostics)
+      if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
   return page;
 }
 
