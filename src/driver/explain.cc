@@ -68,7 +68,10 @@ class TExplainer {
       return nullptr;
     }
     entry = std::make_unique<TExplained>();
-    entry->Result = Compile(std::move(script), std::move(templ), {.Provenance = true});
+    entry->Result = Compile(script, templ, {.Provenance = true, .Escape = Options.Escape});
+    if (entry->Result.Ok() && entry->Result.Pieces.Joined() != page)  // the other translation
+      entry->Result = Compile(std::move(script), std::move(templ),
+                              {.Provenance = true, .Escape = !Options.Escape});
     if (!entry->Result.Ok() || entry->Result.Pieces.Joined() != page) {
       entry->Stale = true;
       Err << "zoqc: " << APath << " is older than its sources; translate it again\n";

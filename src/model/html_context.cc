@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "src/text/text.h"
 
@@ -293,7 +294,9 @@ class TWalker {
         i = std::max(i, Spans[next++].End);
         continue;
       }
-      i = Step(i);
+      const std::size_t limit = next < Spans.size() ? Spans[next].Begin : Text.size();
+      i = Skip(i, limit);
+      if (i < limit) i = Step(i);
     }
     for (; next < Spans.size(); ++next) out.push_back(Here(next));
     return out;
@@ -428,7 +431,7 @@ class TWalker {
   // The start tag just read is done: the element's content begins.
   void EmitTag() {
     State = TState::Data;
-    if (EndTag) return;
+    if (EndTag || TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
     Special = TagLower;
     if (Special == "script") {
       State = TState::ScriptData, Js.Reset();
@@ -488,6 +491,37 @@ class TWalker {
         UrlStart = false;
     }
     return i + length;
+  }
+
+  // Where the first byte at or after i (before ALimit) stands that can change the state: most
+  // of a template is text, which memchr passes over.
+  std::size_t Skip(std::size_t i, std::size_t ALimit) const {
+    char stop = 0;
+    switch (State) {
+      case TState::Data:
+      case TState::RcData:
+        stop = '<';
+        break;
+      case TState::RawText:
+        if (Special != "style") stop = '<';
+        break;
+      case TState::PlainText:
+        return ALimit;
+      case TState::Comment:
+        stop = '-';
+        break;
+      case TState::AttrValueDouble:
+      case TState::AttrValueSingle:
+        // A plain attribute's value ends at its quote; no lexer reads it.
+        if (AttributeKind(AttrLower) == THtmlAttribute::Plain)
+          stop = State == TState::AttrValueDouble ? '"' : '\'';
+        break;
+      default:
+        break;
+    }
+    if (!stop || i >= ALimit) return i;
+    const void* at = std::memchr(Text.data() + i, stop, ALimit - i);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - Text.data()) : ALimit;
   }
 
   // Reads the byte (or the few) at i in the current state; returns where to go on.

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "src/model/html_context.h"
@@ -29,7 +32,21 @@ class TEscaping {
  private:
   std::vector<TSpan> Spans;  // the placeholders, in order
   std::vector<THtmlContext> Contexts;
-  std::deque<std::string> Texts;  // what Text made; a deque never moves them
+  std::deque<std::string> Texts;     // what Text made; a deque never moves them
+  std::vector<std::uint32_t> Kinds;  // per placeholder: its context's number, equal contexts alike
+  // (context number, the unescaped text's address and size) -> the text made for them
+  struct TKey {
+    std::uint32_t Kind;
+    const char* Text;
+    std::size_t Size;
+    bool operator==(const TKey&) const = default;
+  };
+  struct TKeyHash {
+    std::size_t operator()(const TKey& AKey) const {
+      return std::hash<const char*>()(AKey.Text) ^ (std::size_t{AKey.Kind} * 0x9E3779B97F4A7C15u);
+    }
+  };
+  std::unordered_map<TKey, std::string_view, TKeyHash> Made;
 };
 
 }  // namespace zoqc
