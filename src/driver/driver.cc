@@ -52,7 +52,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
-  if (options.Lsp) return ServeLanguageClient();  // standard output carries only the protocol
+  if (options.Lsp)
+    return ServeLanguageClient(options.Php);  // standard output carries only the protocol
   if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.
