@@ -70,8 +70,14 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     std::string reason;
     linter = TPhpLinter::Open(options.Php, reason);
     if (!linter && options.Lint) {
+#ifdef _WIN32
+      // zoqc runs no helper program on Windows (docs/WINDOWS.md).
+      AErr << "zoqc: --lint is not available on Windows: lint the pages with a Linux or WSL "
+              "zoqc, or with 'php -l' on each page\n";
+#else
       AErr << "zoqc: --lint needs PHP: " << reason
            << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
+#endif
       return kExitUsage;
     }
     options.Linter = linter.get();
