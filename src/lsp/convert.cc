@@ -16,10 +16,10 @@ std::string Shown(std::string_view AText) {
 // The span of a diagnostic's place as the renderers show it: clipped to the line it starts on,
 // so that a place at a line's end (a byte of its line break) stays at that end.
 TSpan OnItsLine(const TPage& APage, TRole ARole, TSpan ASpan) {
-  const std::string_view text = APage.Text(ARole);
-  std::size_t end = std::min(text.find('\n', ASpan.Begin), text.size());
-  if (end < text.size() && end > ASpan.Begin && text[end - 1] == '\r') --end;  // CR LF
-  ASpan.End = std::min(ASpan.End, end);
+  const TLineTable& lines = APage.LinesOf(ARole);
+  const std::int64_t line = lines.LineOf(ASpan.Begin);
+  const std::size_t end = lines.LineStart(line) + lines.LineText(line).size();
+  ASpan.End = std::max(ASpan.Begin, std::min(ASpan.End, end));
   return ASpan;
 }
 
@@ -54,8 +54,14 @@ std::size_t IndexOf(const json& AValue) {
   return 0;
 }
 
+TPosition PositionOf(const TPage& APage, TRole ARole, std::size_t AOffset) {
+  const TLinePosition at = APage.LinesOf(ARole).Locate(AOffset);
+  return {static_cast<std::size_t>(at.Line - 1),
+          static_cast<std::size_t>(at.ColumnIn(APage.Encoding))};
+}
+
 json PositionJson(const TPage& APage, TRole ARole, std::size_t AOffset) {
-  const TPosition at = APage.LinesOf(ARole).PositionOf(AOffset);
+  const TPosition at = PositionOf(APage, ARole, AOffset);
   return {{"line", at.Line}, {"character", at.Character}};
 }
 
@@ -71,8 +77,9 @@ json LocationJson(const TPage& APage, const TLocation& ALocation) {
 
 std::size_t OffsetOf(const TPage& APage, TRole ARole, const json& APosition) {
   if (!APosition.is_object()) return 0;
-  return APage.LinesOf(ARole).OffsetOf(
-      {IndexOf(APosition.value("line", json())), IndexOf(APosition.value("character", json()))});
+  return APage.LinesOf(ARole).OffsetOf(IndexOf(APosition.value("line", json())),
+                                       IndexOf(APosition.value("character", json())),
+                                       APage.Encoding);
 }
 
 TRole RoleOf(const TPage& APage, const TPlace& APlace) {

@@ -40,7 +40,7 @@ test.before(async () => {
   });
   page = await browser.newPage();
   await page.setViewport({ width: 1400, height: 900 });
-});
+}, { timeout: 120000 });
 test.after(async () => {
   if (browser) await browser.close();
   if (server) server.close();
@@ -52,7 +52,8 @@ function nativePage(AName, AScript, ATemplate) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-blog-"));
   fs.writeFileSync(path.join(dir, AName + ".zoq"), AScript);
   fs.writeFileSync(path.join(dir, AName + ".zot"), ATemplate);
-  const run = spawnSync(native, ["-q", "--diagnostics-format=json", AName], { cwd: dir });
+  const run = spawnSync(native, ["-q", "--diagnostics-format=json", AName],
+                        { cwd: dir, timeout: 60000 });  // a native run that hangs fails
   const file = path.join(dir, AName + ".php");
   const result = { page: fs.existsSync(file) ? fs.readFileSync(file) : null,
                    diagnostics: JSON.parse(run.stderr.toString()) };
