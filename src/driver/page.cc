@@ -7,7 +7,6 @@
 #include <sstream>
 #include <utility>
 
-#include "src/check/check.h"
 #include "src/check/page_origin.h"
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
@@ -16,7 +15,7 @@
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
 #include "src/text/shown.h"
-#include "src/translation/compile.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc {
 
@@ -104,33 +103,22 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
-// Checks, lints and writes the translated page; what it has to say goes to ADiags.
-// ASource and ATemplateSource are the inputs the model views; the diagnostics point into them.
+// Lints and writes the analysed page; what else it has to say goes to ADiags, which starts
+// with the analysis' diagnostics and points into its sources.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
-           const TOptions& AOptions, const TCompileResult& ACompiled, const TSource& source,
-           const TSource& template_source, TFileSystem& AFiles, TStagedOutput* AStaged) {
-  const TPageModel& model = *ACompiled.Model;
-  if (!ACompiled.Ok()) {  // the error alone: what follows it may be its echo
-    AOut << ErrorLine(ACompiled.Error) << '\n';
-    if (ACompiled.Error == TCompileError::BlockOrder)
-      ADiags.push_back(LocateMarkerError(model, source, template_source, ACompiled.FailBlock));
-    else
-      ADiags.push_back(LocateStatementError(model, source));
-    return ACompiled.ExitCode();
-  }
-  CheckPage(model, source, template_source, AOptions.Warnings, ADiags);
-  if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
-    for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
-    return kExitError;  // the page is not written; an old one stays as it was
-  }
+           const TOptions& AOptions, const TAnalysis& APage, TFileSystem& AFiles,
+           TStagedOutput* AStaged) {
+  const TCompileResult& compiled = APage.Result;
+  if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
+  if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
   if (AOptions.Linter) {
-    const int lint = LintPage(ADiags, AJob, AOptions, ACompiled, source, template_source);
+    const int lint = LintPage(ADiags, AJob, AOptions, compiled, *APage.Script, *APage.Template);
     if (lint != kExitSuccess) return lint;
   }
   if (AOptions.Check) return kExitSuccess;
   TFileFailure failure;
-  if (AStaged ? !StageOutputFile(AJob.PhpFileName, ACompiled.Page(), *AStaged, failure, AFiles)
-              : !WriteOutputFile(AJob.PhpFileName, ACompiled.Page(), failure, AFiles)) {
+  if (AStaged ? !StageOutputFile(AJob.PhpFileName, compiled.Page(), *AStaged, failure, AFiles)
+              : !WriteOutputFile(AJob.PhpFileName, compiled.Page(), failure, AFiles)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
@@ -150,14 +138,11 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
     return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
-  const TCompileResult compiled = Compile(std::move(script), std::move(templ),
-                                          {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
-  // The places of the diagnostics point into these, so they live until the report is made.
-  const TSource source(AJob.ScriptFileName, compiled.Model->Script.Text);
-  const TSource template_source(AJob.TemplateFileName, compiled.Model->Template);
-  TDiagnostics diags;
-  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled, source, template_source,
-                          AFiles, AStaged);
+  // The places of the diagnostics point into the analysis, which lives until the report is made.
+  TAnalysis page = AnalysePage(AJob.ScriptFileName, std::move(script), AJob.TemplateFileName,
+                               std::move(templ), AOptions.Warnings);
+  TDiagnostics diags = std::move(page.Diagnostics);
+  const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged);
   Report(AResult, AOptions, diags);
   return code;
 }

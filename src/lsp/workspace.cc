@@ -1,7 +1,7 @@
 // The open buffers, the pages and their analyses.
 #include "src/lsp/workspace.h"
 
-#include "src/check/check.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc::lsp {
 
@@ -150,7 +150,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     }
   }
   const bool complete = page->Found[0] && page->Found[1];
-  page->Result = Compile(std::move(texts[0]), std::move(texts[1]), {.Placeholders = true});
+  TAnalysis analysis = AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1],
+                                   std::move(texts[1]), Settings.Warnings, true);
+  page->Result = std::move(analysis.Result);
   const TPageModel& model = page->Model();
   page->Lines[0].emplace(model.Script.Text);
   page->Lines[1].emplace(model.Template);
@@ -159,18 +161,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
     return page;
   }
-  page->Sources[0] = std::make_unique<TSource>(page->Names[0], model.Script.Text);
-  page->Sources[1] = std::make_unique<TSource>(page->Names[1], model.Template);
-  const TSource& script = *page->Sources[0];
-  const TSource& templ = *page->Sources[1];
-  if (page->Result.Error == TCompileError::BlockOrder)
-    page->Diagnostics.push_back(LocateMarkerError(model, script, templ, page->Result.FailBlock));
-  else if (!page->Result.Ok())
-    page->Diagnostics.push_back(LocateStatementError(model, script));
-  else
-    CheckPage(model, script, templ, Settings.Warnings, page->Diagnostics);
-  if (Settings.Warnings.AsErrors)
-    for (TDiagnostic& d : page->Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
+  page->Sources[0] = std::move(analysis.Script);
+  page->Sources[1] = std::move(analysis.Template);
+  page->Diagnostics = std::move(analysis.Diagnostics);
   return page;
 }
 
