@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -103,11 +104,41 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
+// A page's bytes as the translation makes them, into the temporary file of its output.
+class TStreamSink final : public TPageSink {
+ public:
+  explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) {}
+  void Append(std::string_view APiece) override { Stream.Append(APiece); }
+
+ private:
+  TOutputStream& Stream;
+};
+
+// Puts the page in place (or stages it): from AStream when the translation streamed it there,
+// otherwise, or when the system could not name the streamed temporary, from its pieces.
+bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStream* AStream,
+               TFileSystem& AFiles, TStagedOutput* AStaged, TFileFailure& AFailure) {
+  if (AStream) {
+    bool retry = false;
+    if (AStaged ? AStream->Stage(*AStaged, AFailure, retry) : AStream->Commit(AFailure, retry))
+      return true;
+    if (!retry) return false;
+  }
+  TCompileResult listed;  // translated again into pieces
+  const TCompileResult& page =
+      AStream ? (listed = Compile(TInputText{ACompiled.Model->Script.Text, ACompiled.Storage},
+                                  TInputText{ACompiled.Model->Template, ACompiled.Storage}, {}))
+              : ACompiled;
+  return AStaged ? StageOutputFile(AJob.PhpFileName, page.Page(), *AStaged, AFailure, AFiles)
+                 : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
+}
+
 // Lints and writes the analysed page; what else it has to say goes to ADiags, which starts
-// with the analysis' diagnostics and points into its sources.
+// with the analysis' diagnostics and points into its sources. With AStream, the page is in it
+// already.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
            const TOptions& AOptions, const TAnalysis& APage, TFileSystem& AFiles,
-           TStagedOutput* AStaged) {
+           TStagedOutput* AStaged, TOutputStream* AStream) {
   const TCompileResult& compiled = APage.Result;
   if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
   if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
@@ -117,8 +148,7 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
   }
   if (AOptions.Check) return kExitSuccess;
   TFileFailure failure;
-  if (AStaged ? !StageOutputFile(AJob.PhpFileName, compiled.Page(), *AStaged, failure, AFiles)
-              : !WriteOutputFile(AJob.PhpFileName, compiled.Page(), failure, AFiles)) {
+  if (!WritePage(AJob, compiled, AStream, AFiles, AStaged, failure)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
@@ -132,17 +162,24 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
 int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
               const TOptions& AOptions, TFileSystem& AFiles, TStagedOutput* AStaged) {
   TFileFailure failure;
-  std::string script;
-  std::string templ;
+  TLoadedFile script;
+  TLoadedFile templ;
   if (!LoadFile(AJob.ScriptFileName, script, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
+  // The page goes into its temporary file as it is made, unless PHP is to parse it first or it
+  // is not written at all; it is put in place only once checked.
+  std::optional<TOutputStream> stream;
+  std::optional<TStreamSink> sink;
+  if (!AOptions.Linter && !AOptions.Check) sink.emplace(stream.emplace(AJob.PhpFileName, AFiles));
   // The places of the diagnostics point into the analysis, which lives until the report is made.
-  TAnalysis page = AnalysePage(AJob.ScriptFileName, std::move(script), AJob.TemplateFileName,
-                               std::move(templ), AOptions.Warnings);
+  TAnalysis page = AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
+                               AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
+                               AOptions.Warnings, false, sink ? &*sink : nullptr);
   TDiagnostics diags = std::move(page.Diagnostics);
-  const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged);
+  const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged,
+                          stream ? &*stream : nullptr);
   Report(AResult, AOptions, diags);
   return code;
 }

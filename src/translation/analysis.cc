@@ -5,11 +5,12 @@
 
 namespace zoqc {
 
-TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
-                      std::string ATemplate, const TWarningSet& AWarnings, bool APlaceholders) {
+TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string ATemplateName,
+                      TInputText ATemplate, const TWarningSet& AWarnings, bool APlaceholders,
+                      TPageSink* ASink) {
   TAnalysis a;
   a.Result = Compile(std::move(AScript), std::move(ATemplate),
-                     {.Placeholders = APlaceholders || NeedsPlaceholders(AWarnings)});
+                     {.Placeholders = APlaceholders || NeedsPlaceholders(AWarnings)}, ASink);
   const TPageModel& model = *a.Result.Model;
   a.Script = std::make_unique<TSource>(std::move(AScriptName), model.Script.Text);
   a.Template = std::make_unique<TSource>(std::move(ATemplateName), model.Template);
@@ -27,6 +28,14 @@ TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string 
     for (TDiagnostic& d : a.Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
   }
   return a;
+}
+
+TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
+                      std::string ATemplate, const TWarningSet& AWarnings, bool APlaceholders) {
+  const auto script = std::make_shared<const std::string>(std::move(AScript));
+  const auto templ = std::make_shared<const std::string>(std::move(ATemplate));
+  return AnalysePage(std::move(AScriptName), {*script, script}, std::move(ATemplateName),
+                     {*templ, templ}, AWarnings, APlaceholders);
 }
 
 }  // namespace zoqc

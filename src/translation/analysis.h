@@ -28,6 +28,11 @@ struct TAnalysis {
 // Translates AScript and ATemplate (with APlaceholders, the placeholders listed in the model
 // whatever AWarnings need), locates an error that stops the translation, or checks the page
 // for AWarnings; with AWarnings.AsErrors every warning becomes an error.
+// With ASink the page goes into it as it is made (see Compile).
+TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string ATemplateName,
+                      TInputText ATemplate, const TWarningSet& AWarnings,
+                      bool APlaceholders = false, TPageSink* ASink = nullptr);
+// The same for inputs held in strings.
 TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
                       std::string ATemplate, const TWarningSet& AWarnings,
                       bool APlaceholders = false);
