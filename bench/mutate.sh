@@ -90,7 +90,8 @@ try_fault() {
   else
     outcome="caught by $( (grep -oE '#[0-9]+: [^ ]+ \.*\*+' "$log/ctest" |
       sed -E 's/^#[0-9]+: //; s/ \.*\*+$//'; grep -oE '^\[  FAILED  \] [^ ]+' "$log/ctest" |
-      sed -E 's/^\[  FAILED  \] //') | awk '!seen[$0]++' | head -n 3 | paste -sd, -)"
+      sed -E 's/^\[  FAILED  \] //'; grep -oE '^not ok [0-9]+ - .*' "$log/ctest" |
+      sed -E 's/^not ok [0-9]+ - //') | awk '!seen[$0]++' | head -n 3 | paste -sd, -)"
   fi
   restore
   [ "$outcome" = "not built" ] && { echo "!! not built: $path: $what"; return; }
