@@ -82,10 +82,8 @@ void TChecker::CheckPlaceholders() {
   for (const TPlaceholder& placeholder : Model.Placeholders) {
     const std::string_view name = placeholder.Name.Of(Template.Text);
     const std::size_t pos = placeholder.Span.Begin;
-    const std::size_t scope =
-        placeholder.Copy == kNowhere
-            ? Blocks.size()
-            : BlockOf.at(Model.Blocks[Model.Copies[placeholder.Copy].Block].Name);
+    const std::size_t block = Model.ScopeOf(placeholder);  // Blocks follow Model.Blocks
+    const std::size_t scope = block == kNowhere ? Blocks.size() : block;
     TScope& s = scopes[scope];
     const bool bound = s.Names.count(name) != 0;
     const TPlace where = Template.PlaceOf(pos, placeholder.Span.End);
@@ -139,6 +137,7 @@ void TChecker::CheckPlaceholders() {
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
 // placeholder is the typo, or, when no placeholder uses that name, the binding is.
 void TChecker::CheckTypos() {
+  if (Model.Left.empty()) return;  // every placeholder was filled: nothing to compare
   const TScriptModel& script = Model.Script;
   // Scopes by name: the template's (no block) and each block's, as the translation bound them.
   using TScopeKey = std::pair<bool, std::string_view>;  // (a block, its name)

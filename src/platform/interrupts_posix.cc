@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "src/platform/dev_server_signal_posix.h"
 #include "src/platform/files.h"
 #include "src/platform/temp_slots_posix.h"
 
@@ -64,6 +65,7 @@ void RemoveTemporariesAndEnd(int ASignal, siginfo_t* AInfo, void*) {
     return;
   for (TTempSlot& slot : TempSlots)
     if (slot.State.load() == kNamed) unlinkat(slot.DirFd, slot.Name, 0);
+  StopDevServerFromSignal();  // under --serve: PHP's server stopped, its folder removed
   signal(ASignal, SIG_DFL);
   raise(ASignal);  // delivered as soon as the handler returns
 }
