@@ -135,7 +135,8 @@ void TChecker::CheckPlaceholders() {
 }
 
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
-// placeholder is the typo, or, when no placeholder uses that name, the binding is.
+// placeholder is the typo, or, when no placeholder uses that name, the binding may be: then both
+// are reported, the placeholder first.
 void TChecker::CheckTypos() {
   if (Model.Left.empty()) return;  // every placeholder was filled: nothing to compare
   const TScriptModel& script = Model.Script;
@@ -170,23 +171,29 @@ void TChecker::CheckTypos() {
     const auto binding = bindings[scope].find(bound);
     const TStatement* line = binding == bindings[scope].end() ? nullptr : binding->second;
     const TPlace place = Template.PlaceOf(left.At, end + 1);
-    if (line && unused[scope].count(bound)) {  // the binding is the typo
-      if (std::find(TypoBindings.begin(), TypoBindings.end(), line) != TypoBindings.end()) continue;
-      TDiagnostic* d =
-          Warn(TWarning::PlaceholderTypo, NamePlace(*line),
-               Quoted(bound) + " is bound but no placeholder uses it, and the " + "template has " +
-                   Quoted("{" + std::string(name) + "}") + ", one edit away; rename the binding");
+    // Either may be the typo: the placeholder's fix comes first, as the placeholder is the
+    // likelier slip; when no other placeholder uses the binding, the binding's fix second.
+    const bool binding_unused = line && unused[scope].count(bound);
+    TDiagnostic* d =
+        Warn(TWarning::PlaceholderTypo, place,
+             "nothing binds " + Quoted(name) +
+                 (scope.first ? " in block " + Quoted(scope.second) : std::string()) +
+                 ", so the placeholder prints as written; did you mean " + Quoted(bound) + "?");
+    Fix(d, Template.PlaceOf(left.At + 1, end), std::string(bound));
+    if (line)
+      Note(d, NamePlace(*line),
+           Quoted(bound) + " is bound here" +
+               (binding_unused ? ", and no placeholder uses it" : ""));
+    if (binding_unused &&
+        std::find(TypoBindings.begin(), TypoBindings.end(), line) == TypoBindings.end()) {
+      d = Warn(TWarning::PlaceholderTypo, NamePlace(*line),
+               Quoted(bound) + " is bound but no placeholder uses it, and the template has " +
+                   Quoted("{" + std::string(name) + "}") +
+                   ", one edit away; rename the placeholder, or the binding");
       Fix(d, Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name));
       Note(d, place, "the placeholder is here");
+      if (d) d->SecondChoice = true;
       TypoBindings.push_back(line);
-    } else {
-      TDiagnostic* d =
-          Warn(TWarning::PlaceholderTypo, place,
-               "nothing binds " + Quoted(name) +
-                   (scope.first ? " in block " + Quoted(scope.second) : std::string()) +
-                   ", so the placeholder prints as written; did you mean " + Quoted(bound) + "?");
-      Fix(d, Template.PlaceOf(left.At + 1, end), std::string(bound));
-      if (line) Note(d, NamePlace(*line), Quoted(bound) + " is bound here");
     }
     TypoPlaces.push_back(left.At);
   }

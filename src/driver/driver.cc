@@ -53,7 +53,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
-  if (options.Lsp) return ServeLanguageClient();  // standard output carries only the protocol
+  if (options.Lsp)
+    return ServeLanguageClient(options.Php);  // standard output carries only the protocol
   if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.
@@ -85,8 +86,14 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     std::string reason;
     linter = TPhpLinter::Open(options.Php, reason);
     if (!linter && options.Lint) {
+#ifdef _WIN32
+      // zoqc runs no helper program on Windows (docs/WINDOWS.md).
+      AErr << "zoqc: --lint is not available on Windows: lint the pages with a Linux or WSL "
+              "zoqc, or with 'php -l' on each page\n";
+#else
       AErr << "zoqc: --lint needs PHP: " << reason
            << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
+#endif
       return kExitUsage;
     }
     options.Linter = linter.get();

@@ -5,10 +5,14 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "src/check/diagnostic.h"
+#include "src/translation/compile.h"
 
 namespace zoqc {
 
@@ -51,5 +55,14 @@ class TPhpLinter {
   std::mutex Mutex;
   std::vector<std::unique_ptr<TChildProcess>> Idle;  // guarded by Mutex
 };
+
+// Has ALinter parse the page of AResult, a translation that succeeded. True when PHP answered:
+// AError stays empty for a page it parses, and for one it cannot parse holds the error at the
+// place in AScript and ATemplate behind the line PHP names, the page called APageName in its
+// message. False when PHP could not answer, with the reason in AFailure.
+[[nodiscard]] bool LintDiagnostic(TPhpLinter& ALinter, const TCompileResult& AResult,
+                                  const TSource& AScript, const TSource& ATemplate,
+                                  std::string_view APageName, std::optional<TDiagnostic>& AError,
+                                  std::string& AFailure);
 
 }  // namespace zoqc

@@ -77,30 +77,16 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
 // sources behind the line PHP names; a PHP that fails is an error for the page.
 int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOptions,
              const TCompileResult& AResult, const TSource& AScript, const TSource& ATemplate) {
-  TLintAnswer answer;
+  std::optional<TDiagnostic> error;
   std::string failure;
-  if (!AOptions.Linter->Check(AResult.Page(), answer, failure)) {
+  if (!LintDiagnostic(*AOptions.Linter, AResult, AScript, ATemplate, AJob.PhpFileName, error,
+                      failure)) {
     ADiags.push_back(
         FileDiagnostic(AJob.PhpFileName, failure + "; '" + AJob.PhpFileName + "' is not written"));
     return kExitError;
   }
-  if (answer.Clean) return kExitSuccess;
-  // Translated again with the page's provenance, which only a page in error needs.
-  const TPageModel& model = *AResult.Model;
-  const TCompileResult traced =
-      Compile(std::string(model.Script.Text), std::string(model.Template), {.Provenance = true});
-  // Where several bindings share the line, each expression alone, as the page uses it.
-  const auto parses = [&](const TStatement& AStatement) {
-    const std::string_view expr = AStatement.Expr.Of(model.Script.Text);
-    const bool echo = AStatement.Kind == TStatementKind::TemplateVar;
-    const std::string_view pieces[] = {echo ? "<?php echo " : "<?php $_=\"\".", expr,
-                                       echo ? ";?>" : ".\"\";"};
-    TLintAnswer alone;
-    std::string ignored;
-    return !AOptions.Linter->Check(pieces, alone, ignored) || alone.Clean;
-  };
-  ADiags.push_back(PhpParseError(*traced.Model, *traced.Origins, AScript, ATemplate,
-                                 AJob.PhpFileName, answer.Line, answer.Message, parses));
+  if (!error) return kExitSuccess;
+  ADiags.push_back(std::move(*error));
   return kExitError;  // the page is not written; an old one stays as it was
 }
 

@@ -86,6 +86,12 @@ void TWorkspace::Close(const std::string& AUri) {
   Touch(AUri);
 }
 
+std::vector<std::string> TWorkspace::OpenUris() const {
+  std::vector<std::string> uris;
+  for (const auto& [uri, buffer] : Buffers) uris.push_back(uri);
+  return uris;
+}
+
 std::optional<std::int64_t> TWorkspace::VersionOf(const std::string& AUri) const {
   const auto it = Buffers.find(AUri);
   if (it == Buffers.end()) return std::nullopt;
@@ -164,6 +170,17 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
   page->Sources[0] = std::move(analysis.Script);
   page->Sources[1] = std::move(analysis.Template);
   page->Diagnostics = std::move(analysis.Diagnostics);
+  const TSource& script = *page->Sources[0];
+  const TSource& templ = *page->Sources[1];
+  // PHP's parser on the translated page, as the user types.
+  if (page->Result.Ok() && Settings.Lint && Linter) {
+    const std::string& name = page->Names[0];
+    if (std::optional<TDiagnostic> error =
+            Linter(page->Result, script, templ, name.substr(0, name.size() - 4) + ".php"))
+      page->Diagnostics.push_back(std::move(*error));
+  }
+  if (Settings.Warnings.AsErrors)  // the analysis promoted its own; PHP's error too
+    for (TDiagnostic& d : page->Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
   return page;
 }
 
