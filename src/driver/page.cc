@@ -195,8 +195,13 @@ std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
   const std::string page = "zoqc: '" + ControlsEscaped(AJob.PhpFileName) + "' is written";
   TLintAnswer answer;  // from --lint, which passed it, or from one question to PHP, if found
   std::string failure;
+  // The page went to its file as it was made: made again in memory for PHP's one question.
+  const TPageModel& model = *ACompiled.Model;
+  const TCompileResult again = AOptions.Linter ? TCompileResult()
+                                               : Compile(std::string(model.Script.Text),
+                                                         std::string(model.Template), {});
   const bool asked =
-      AOptions.Linter || TPhpLinter::CheckOnce(AOptions.Php, ACompiled.Page(), answer, failure);
+      AOptions.Linter || TPhpLinter::CheckOnce(AOptions.Php, again.Page(), answer, failure);
   if (asked && answer.Clean)
     return page + "; PHP parses it, but the warnings above say where it does not do what the "
                   "script says; -Werror keeps the old page instead\n";
