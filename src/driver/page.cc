@@ -1,6 +1,7 @@
 // One page's run: loading, translation, writing and the reports.
 #include "src/driver/page.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <new>
@@ -127,10 +128,15 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
            TStagedOutput* AStaged, TOutputStream* AStream) {
   const TCompileResult& compiled = APage.Result;
   if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
+  // These failures have a status line on standard output too, as every other failure has.
+  if (compiled.Ok() && APage.Promoted) AOut << "Error:warnings are errors (-Werror)\n";
   if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
   if (AOptions.Linter) {
     const int lint = LintPage(ADiags, AJob, AOptions, compiled, *APage.Script, *APage.Template);
-    if (lint != kExitSuccess) return lint;
+    if (lint != kExitSuccess) {
+      AOut << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
+      return lint;
+    }
   }
   if (AOptions.Check) return kExitSuccess;
   TFileFailure failure;
@@ -139,8 +145,44 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
     ADiags.clear();
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
   }
-  if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
+  if (AOptions.Quiet) return kExitSuccess;
+  if (AOptions.NamePages)  // "site/blog/post: Compile sucessful."
+    AOut << Shown(std::string_view(AJob.ScriptFileName)
+                      .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()))
+         << ": ";
+  AOut << "Compile sucessful.\n";
   return kExitSuccess;
+}
+
+// The line said once after the warnings of a page that was written with PHP in it that PHP
+// will not parse: the status line is the language's own and stays, so this one says what it
+// means and how to keep the old page instead. Where a PHP is found it is asked about this page
+// alone (a page without such warnings costs nothing).
+std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
+                           const TDiagnostics& ADiags, const TCompileResult& ACompiled) {
+  const bool broken = std::any_of(ADiags.begin(), ADiags.end(), [](const TDiagnostic& d) {
+    TWarning warning;
+    return FindWarning(d.Warning, warning) && BreaksPage(warning);
+  });
+  if (!broken) return "";
+  const std::string page = "zoqc: '" + ControlsEscaped(AJob.PhpFileName) + "' is written";
+  TLintAnswer answer;  // from --lint, which passed it, or from one question to PHP, if found
+  std::string failure;
+  // The page went to its file as it was made: made again in memory for PHP's one question.
+  const TPageModel& model = *ACompiled.Model;
+  const TCompileResult again = AOptions.Linter ? TCompileResult()
+                                               : Compile(std::string(model.Script.Text),
+                                                         std::string(model.Template), {});
+  const bool asked =
+      AOptions.Linter || TPhpLinter::CheckOnce(AOptions.Php, again.Page(), answer, failure);
+  if (asked && answer.Clean)
+    return page + "; PHP parses it, but the warnings above say where it does not do what the "
+                  "script says; -Werror keeps the old page instead\n";
+  return page + ", but the warnings above break it: PHP will not parse it as it stands" +
+         (asked ? " (PHP agrees: " + ControlsEscaped(answer.Message) + " on line " +
+                      std::to_string(answer.Line) + ")"
+                : std::string()) +
+         "; --lint or -Werror keep the old page instead\n";
 }
 
 // Loads, translates, checks and writes; the names are set and both inputs exist. What the page
@@ -167,6 +209,8 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
   const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged,
                           stream ? &*stream : nullptr);
   Report(AResult, AOptions, diags);
+  if (code == kExitSuccess && !AOptions.Check && !AOptions.Json)
+    AResult.Err += BrokenPageLine(AJob, AOptions, diags, page.Result);
   return code;
 }
 
