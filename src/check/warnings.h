@@ -24,6 +24,9 @@ enum class TWarning : std::size_t {
   BrokenSplice,        // a block variable "1", "$n + 1" or "$x;" that breaks the splice
   RewrittenReference,  // "<<+row" inside a line of PHP code, which is rewritten all the same
   PlaceholderTypo,     // "{sumary}" where "summary" is bound (or the binding is the typo)
+  TemplateVariableInBlock,  // "{title}" inside a block where "title" is bound outside it
+  StatementInComment,       // a statement line inside a PHP "/* ... */" comment: still live
+  AppendBeforeDefinition,   // "<<+row" above the "<<*row" that resets its buffer
   UnescapedRequest,    // "<<q<<$_GET['q']" printed without an escaper (not under --escape)
   RawPlaceholder,      // "{!name}", which prints raw only under --escape
   // Only under -Wall: JavaScript or CSS braces can trigger these.
@@ -31,6 +34,7 @@ enum class TWarning : std::size_t {
   UnusedBinding,       // a name bound but never placed
   DuplicateBinding,    // a name bound twice
   PreNewline,          // a placeholder that ends a line inside <pre> or <textarea>
+  UnusedBlock,         // a block defined but never appended: it prints nothing
   Count
 };
 
@@ -43,13 +47,15 @@ struct TWarningInfo {
 
 // Indexed by TWarning.
 inline constexpr TWarningInfo kWarnings[kWarningCount] = {
-    {"unknown-block", true},        {"loose-operator", true},    {"empty-expression", true},
-    {"missing-marker", true},       {"orphan-marker", true},     {"nesting-order", true},
-    {"differing-copy", true},       {"missing-php-tag", true},   {"bom", true},
-    {"indented-statement", true},   {"broken-splice", true},     {"rewritten-reference", true},
-    {"placeholder-typo", true},     {"unescaped-request", true}, {"raw-placeholder", true},
-    {"unbound-placeholder", false}, {"unused-binding", false},   {"duplicate-binding", false},
-    {"pre-newline", false},
+    {"unknown-block", true},        {"loose-operator", true},       {"empty-expression", true},
+    {"missing-marker", true},       {"orphan-marker", true},        {"nesting-order", true},
+    {"differing-copy", true},       {"missing-php-tag", true},      {"bom", true},
+    {"indented-statement", true},   {"broken-splice", true},        {"rewritten-reference", true},
+    {"placeholder-typo", true},     {"template-variable-in-block", true},
+    {"statement-in-comment", true}, {"append-before-definition", true},
+    {"unescaped-request", true},    {"raw-placeholder", true},
+    {"unbound-placeholder", false}, {"unused-binding", false},      {"duplicate-binding", false},
+    {"pre-newline", false},         {"unused-block", false},
 };
 
 // The warnings a run reports, and whether they count as errors.
@@ -60,6 +66,13 @@ struct TWarningSet {
   bool Has(TWarning AWarning) const { return On.test(static_cast<std::size_t>(AWarning)); }
   bool Any() const { return On.any(); }
 };
+
+// True for the warnings whose mistake leaves text in the page's PHP that PHP cannot parse: the
+// page is written all the same, and the driver says so once.
+inline constexpr bool BreaksPage(TWarning AWarning) {
+  return AWarning == TWarning::UnknownBlock || AWarning == TWarning::IndentedStatement ||
+         AWarning == TWarning::BrokenSplice || AWarning == TWarning::RewrittenReference;
+}
 
 // The warning named AName, or false when there is none.
 [[nodiscard]] inline bool FindWarning(std::string_view AName, TWarning& AWarning) {

@@ -64,6 +64,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AErr << error;
     return kExitUsage;
   }
+  // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
+  options.NamePages = list.Pages.size() > 1 || !options.Directories.empty();
   // --serve: PHP's server starts first, so that one that cannot is said before anything else.
   std::unique_ptr<TServe> serve;
   if (options.Serve) {

@@ -39,9 +39,12 @@ std::size_t PathStart(std::string_view ALine, std::size_t AEnd) {
   return stop == std::string_view::npos ? 0 : stop + 1;
 }
 
-// A page of the run whose sources were found, translated afresh with its provenance.
+// A page of the run, translated afresh from its sources with its provenance, or why it cannot be.
 struct TExplained {
-  bool Stale = false;
+  std::string Failure;        // why the page is not mapped, as said; empty when it is
+  bool Loud = false;          // Failure is said even where pages not mapped pass silently
+  bool Said = false;          // Failure was said there
+  std::size_t LineCount = 0;  // the page's lines
   TCompileResult Result;
   std::unique_ptr<TSource> Script;
   std::unique_ptr<TSource> Template;
@@ -49,38 +52,54 @@ struct TExplained {
 
 class TExplainer {
  public:
-  TExplainer(const TOptions& AOptions, std::ostream& AErr) : Options(AOptions), Err(AErr) {}
+  explicit TExplainer(const TOptions& AOptions) : Options(AOptions) {}
 
-  // The page APath, translated afresh from its sources; null when they cannot be found (said
-  // on standard error once when ASay).
-  const TExplained* Find(const std::string& APath, bool ASay) {
-    const auto cached = Pages.find(APath);
-    if (cached != Pages.end()) return cached->second.get();
+  // The page APath, translated afresh from its sources (or with its Failure).
+  TExplained& Find(const std::string& APath) {
     std::unique_ptr<TExplained>& entry = Pages[APath];
+    if (entry) return *entry;
+    entry = std::make_unique<TExplained>();
     std::string script, templ, page;
     TFileFailure failure;
     const TPageJob job = SourcesOf(APath);
-    if (!LoadFile(job.ScriptFileName, script, failure) ||
-        !LoadFile(job.TemplateFileName, templ, failure) || !LoadFile(APath, page, failure)) {
-      if (ASay)
-        Err << "zoqc: cannot find the sources of '" << APath << "' (looked for '"
-            << job.ScriptFileName << "' and '" << job.TemplateFileName << "')\n";
-      return nullptr;
+    const bool has_script = LoadFile(job.ScriptFileName, script, failure);
+    const bool has_template = LoadFile(job.TemplateFileName, templ, failure);
+    if (!has_script && !has_template) {
+      entry->Failure = "zoqc: cannot find the sources of '" + APath + "' (looked for '" +
+                       job.ScriptFileName + "' and '" + job.TemplateFileName + "')\n";
+      return *entry;
     }
-    entry = std::make_unique<TExplained>();
+    if (!has_script || !has_template) {
+      entry->Failure = "zoqc: cannot find the " + std::string(has_script ? "template" : "script") +
+                       " of '" + APath + "' (looked for '" +
+                       (has_script ? job.TemplateFileName : job.ScriptFileName) + "')\n";
+      return *entry;
+    }
+    if (!LoadFile(APath, page, failure)) {
+      entry->Failure = "zoqc: cannot find the page '" + APath + "'\n";
+      return *entry;
+    }
+    entry->LineCount = static_cast<std::size_t>(std::count(page.begin(), page.end(), '\n')) +
+                       (!page.empty() && page.back() != '\n');
     entry->Result = Compile(script, templ, {.Provenance = true, .Escape = Options.Escape});
     if (entry->Result.Ok() && entry->Result.Pieces.Joined() != page)  // the other translation
       entry->Result = Compile(std::move(script), std::move(templ),
                               {.Provenance = true, .Escape = !Options.Escape});
-    if (!entry->Result.Ok() || entry->Result.Pieces.Joined() != page) {
-      entry->Stale = true;
-      Err << "zoqc: " << APath << " is older than its sources; translate it again\n";
-      return entry.get();
+    entry->Loud = true;
+    if (!entry->Result.Ok()) {
+      entry->Failure = "zoqc: the sources of '" + APath +
+                       "' no longer translate: " + std::string(ErrorLine(entry->Result.Error)) +
+                       "\n";
+      return *entry;
+    }
+    if (entry->Result.Pieces.Joined() != page) {
+      entry->Failure = "zoqc: " + APath + " is older than its sources; translate it again\n";
+      return *entry;
     }
     const TPageModel& model = *entry->Result.Model;
     entry->Script = std::make_unique<TSource>(job.ScriptFileName, model.Script.Text);
     entry->Template = std::make_unique<TSource>(job.TemplateFileName, model.Template);
-    return entry.get();
+    return *entry;
   }
 
   // The chain behind line ALine of the page APath.
@@ -106,7 +125,6 @@ class TExplainer {
   }
 
   const TOptions& Options;
-  std::ostream& Err;
   std::map<std::string, std::unique_ptr<TExplained>> Pages;  // by the path as PHP wrote it
 };
 
@@ -129,9 +147,17 @@ int ExplainLocation(TExplainer& AExplainer, const std::string& ALocation, std::o
     return kExitUsage;
   }
   const std::string path = ALocation.substr(0, colon);
-  const TExplained* page = AExplainer.Find(path, true);
-  if (!page || page->Stale) return kExitError;
-  const TLineChain chain = TExplainer::Chain(*page, *line, {});
+  const TExplained& page = AExplainer.Find(path);
+  if (!page.Failure.empty()) {
+    AErr << page.Failure;  // each time: every location asked about gets its answer
+    return kExitError;
+  }
+  if (*line > page.LineCount) {
+    AErr << "zoqc: " << path << " has " << page.LineCount << " line"
+         << (page.LineCount == 1 ? "" : "s") << ", not " << *line << '\n';
+    return kExitError;
+  }
+  const TLineChain chain = TExplainer::Chain(page, *line, {});
   if (chain.Links.empty()) {
     AOut << ALocation << ": made by zoqc alone, from no line of the sources\n";
     return kExitSuccess;
@@ -184,7 +210,7 @@ std::string ExplainLine(std::string_view ALine, const TPlaceLookup& ALookup) {
 
 int RunExplain(const TOptions& AOptions, std::istream& AIn, std::ostream& AOut,
                std::ostream& AErr) {
-  TExplainer explainer(AOptions, AErr);
+  TExplainer explainer(AOptions);
   if (!AOptions.Pages.empty()) {
     int exit_code = kExitSuccess;
     for (const std::string& location : AOptions.Pages)
@@ -193,9 +219,13 @@ int RunExplain(const TOptions& AOptions, std::istream& AIn, std::ostream& AOut,
   }
   const TPlaceLookup lookup = [&](std::string_view APath, std::size_t ALine,
                                   std::string_view AHint) -> std::string {
-    const TExplained* page = explainer.Find(std::string(APath), false);
-    if (!page || page->Stale) return {};
-    const TLineChain chain = TExplainer::Chain(*page, ALine, AHint);
+    TExplained& found = explainer.Find(std::string(APath));
+    if (!found.Failure.empty()) {
+      if (found.Loud && !found.Said) AErr << found.Failure;  // once; missing pages pass silently
+      found.Said = true;
+      return {};
+    }
+    const TLineChain chain = TExplainer::Chain(found, ALine, AHint);
     if (chain.Links.empty()) return {};
     return PlaceText(chain.Links[chain.Primary].Place);
   };

@@ -63,6 +63,12 @@ std::unique_ptr<TPhpLinter> TPhpLinter::Open(const std::string& APhp, std::strin
   return linter;
 }
 
+bool TPhpLinter::CheckOnce(const std::string& APhp, std::span<const std::string_view> APage,
+                           TLintAnswer& AAnswer, std::string& AFailure) {
+  TPhpLinter linter(APhp);
+  return linter.Check(APage, AAnswer, AFailure);
+}
+
 TPhpLinter::TPhpLinter(std::string APhp) : Php(std::move(APhp)) {}
 
 TPhpLinter::~TPhpLinter() = default;

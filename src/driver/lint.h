@@ -42,6 +42,12 @@ class TPhpLinter {
   static std::unique_ptr<TPhpLinter> Open(const std::string& APhp, std::string& AError);
   ~TPhpLinter();
 
+  // Has APhp parse APage in a php process started for it alone (one page's question, with no
+  // process kept). False when PHP could not answer or is not there, with the reason in AFailure.
+  [[nodiscard]] static bool CheckOnce(const std::string& APhp,
+                                      std::span<const std::string_view> APage,
+                                      TLintAnswer& AAnswer, std::string& AFailure);
+
   // Has PHP parse APage. False when PHP could not answer (it died, hung or could not be
   // started), with the reason in AFailure; the process is then replaced for the next page.
   [[nodiscard]] bool Check(std::span<const std::string_view> APage, TLintAnswer& AAnswer,

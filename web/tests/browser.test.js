@@ -291,3 +291,20 @@ test("a page opened once opens again without a network", { timeout: 60000 }, asy
     await other.close();
   }
 });
+
+test("a squiggle and its fix-its land in their columns after wide letters", async () => {
+  // "€" is three bytes, the emoji four: zoqc's byte columns are not the editor's. The fix-it
+  // puts "(" and ")" on one line, so the second must be placed as if the first were not there.
+  const script = '<?php\n<<*r\n<<<a<<$r["€"] ?? "😀"\nforeach ([["€" => 1]] as $r) {\n<<+r\n}\n';
+  await page.evaluate((s) => {
+    playground.inputs.template.editor.setValue("<!--BEGIN r-->{a}<!--END r-->\n");
+    playground.inputs.script.editor.setValue(s);
+  }, script);
+  await page.waitForFunction(() => document.querySelector("#script .diag button.fix"));
+  assert.strictEqual(await page.$eval("#script .squiggle-warning", (e) => e.textContent), "??");
+  const count = await translations();
+  await page.click("#script .diag button.fix");
+  await nextTranslation(count);
+  assert.strictEqual(await page.evaluate(() => playground.inputs.script.editor.getLine(2)),
+                     '<<<a<<($r["€"] ?? "😀")');
+});
