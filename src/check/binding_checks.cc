@@ -29,13 +29,14 @@ void TChecker::CheckDuplicates() {
                                   ? &Model.Script.VarList
                                   : Model.Script.BlockVarList.Get(BlockOfVar(ALine));
     if (!table) return nullptr;
-    const auto [it, fresh] = first_listed.try_emplace(table);
-    if (fresh)
+    const auto listed = first_listed.try_emplace(table);
+    TFoldedMap& order = listed.first->second;  // clang cannot capture a structured binding
+    if (listed.second)
       table->ForEachPair([&](std::string_view AKey, std::string_view) {
-        if (it->second.try_emplace(AKey, keys.size()).second) keys.push_back(AKey);
+        if (order.try_emplace(AKey, keys.size()).second) keys.push_back(AKey);
       });
-    const auto key = it->second.find(NameOf(ALine));
-    if (key == it->second.end()) return nullptr;
+    const auto key = order.find(NameOf(ALine));
+    if (key == order.end()) return nullptr;
     const auto winner = latest.find(scope_of(ALine) + std::string(keys[key->second]));
     return winner == latest.end() ? nullptr : winner->second;
   };
