@@ -372,20 +372,24 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
   if (ARole == TRole::Script) {
     for (std::size_t idx = 0; idx < model.Blocks.size(); ++idx) {
       const TStatement& definition = model.Script.Statements[model.Blocks[idx].Definitions.front()];
-      TOutline& block = outline.emplace_back(TOutline{std::string(model.Blocks[idx].Name),
-                                                      "block",
-                                                      true,
-                                                      definition.Line,
-                                                      definition.Name,
-                                                      {}});
-      for (const TStatement& statement : model.Script.Statements)
-        if (statement.Kind == TStatementKind::BlockVar && BlockOfStatement(APage, statement) == idx)
-          block.Children.push_back({std::string(NameOf(APage, statement)),
-                                    std::string(statement.Expr.Of(script)),
-                                    false,
-                                    statement.Line,
-                                    statement.Name,
-                                    {}});
+      outline.push_back(TOutline{std::string(model.Blocks[idx].Name),
+                                 "block",
+                                 true,
+                                 definition.Line,
+                                 definition.Name,
+                                 {}});
+    }
+    // The blocks' variables in one pass: the outline's first entries are the blocks, in order.
+    for (const TStatement& statement : model.Script.Statements) {
+      if (statement.Kind != TStatementKind::BlockVar) continue;
+      const std::size_t block = BlockOfStatement(APage, statement);
+      if (block < model.Blocks.size())
+        outline[block].Children.push_back({std::string(NameOf(APage, statement)),
+                                           std::string(statement.Expr.Of(script)),
+                                           false,
+                                           statement.Line,
+                                           statement.Name,
+                                           {}});
     }
     for (const TStatement& statement : model.Script.Statements)
       if (statement.Kind == TStatementKind::TemplateVar)
@@ -397,7 +401,8 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
                            {}});
     return outline;
   }
-  // Copies nest: each goes under the innermost earlier copy that holds it.
+  // Copies nest: each goes under the innermost earlier copy that holds it, down to
+  // kMaxOutlineDepth; deeper ones are listed beside each other under the copy at that depth.
   std::vector<std::pair<const TBlockCopy*, TOutline>> open;
   auto close_one = [&] {
     TOutline done = std::move(open.back().second);
@@ -407,6 +412,15 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
   for (const TBlockCopy& copy : model.Copies) {
     while (!open.empty() && open.back().first->Span.End <= copy.Span.Begin) close_one();
     const TMarker& begin = model.Markers[copy.Begin];
+    if (open.size() + 1 == kMaxOutlineDepth) {
+      open.back().second.Children.push_back(TOutline{std::string(model.Blocks[copy.Block].Name),
+                                                     "copy of the block",
+                                                     true,
+                                                     copy.Span,
+                                                     begin.Name,
+                                                     {}});
+      continue;
+    }
     open.emplace_back(&copy, TOutline{std::string(model.Blocks[copy.Block].Name),
                                       "copy of the block",
                                       true,
