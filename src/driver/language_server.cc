@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "src/driver/out_of_memory.h"
 #include "src/lsp/server.h"
 #include "src/platform/files.h"
 
@@ -56,6 +57,9 @@ int ServeLanguageClient() {
 #else
   std::signal(SIGPIPE, SIG_IGN);  // a client that goes away is a failed write, not a signal
 #endif
+  // Out of memory, the server answers the request that needed it with an error and goes on;
+  // should even that fail, the failure report must not land in the protocol's stream.
+  ReportOutOfMemoryOnStandardError();
   TStandardChannel channel;
   return lsp::RunServer(channel, [](const std::string& APath, std::string& AText) {
     TFileFailure failure;
