@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "src/platform/child.h"
+#include "src/platform/temp_slots_posix.h"
 
 extern char** environ;
 
@@ -21,6 +22,7 @@ struct TChildProcess::TState {
   int In = -1;         // the child's standard input, non-blocking
   int Out = -1;        // the child's standard output, non-blocking
   std::string Buffer;  // bytes read past the last line handed out
+  int Slot = -1;       // its slot among the helpers a signal ends
 };
 
 namespace {
@@ -98,6 +100,7 @@ std::unique_ptr<TChildProcess> TChildProcess::Start(const std::vector<std::strin
   }
   auto state = std::make_unique<TState>();
   state->Pid = pid;
+  state->Slot = ClaimChildSlot(pid);
   state->In = in[1];
   state->Out = out[0];
   fcntl(state->In, F_SETFL, fcntl(state->In, F_GETFL) | O_NONBLOCK);
@@ -154,6 +157,8 @@ bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
 void TChildProcess::Kill() {
   if (State->Pid <= 0) return;
   kill(State->Pid, SIGKILL);
+  ReleaseChildSlot(State->Slot);  // killed already: the handler has nothing left to do for it
+  State->Slot = -1;
   CloseFd(State->In);
   CloseFd(State->Out);
   while (waitpid(State->Pid, nullptr, 0) < 0 && errno == EINTR) {
