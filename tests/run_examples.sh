@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Translates every page under examples/ with the given zoqc, checks the page with `php -l`,
+# Translates every page under examples/ with the given zoqc (which must say nothing on standard
+# error: no warning with the default switches), checks the page with `php -l`,
 # renders it as it stands (`php examples/NAME/NAME.php`, nothing prepended, every notice shown)
 # and compares the HTML byte for byte with <name>.expected.html.
 # Usage: tests/run_examples.sh ZOQC_BINARY   (exit 77: php missing, the pages are skipped)
@@ -17,9 +18,16 @@ passed=0 failed=0
 # check_page NAME DIR: prints what went wrong and returns 1, or returns 0.
 check_page() {
   local name=$1 dir=$2 out
-  out=$(cd "$dir" && "$zoqc" "$name")
+  out=$(cd "$dir" && "$zoqc" "$name" 2>"$scratch/zoqc.err")
   if [[ $? -ne 0 || "$(tail -n 1 <<<"$out")" != "Compile sucessful." ]]; then
     printf '%s: zoqc failed:\n%s\n' "$name" "$out"
+    cat "$scratch/zoqc.err"
+    return 1
+  fi
+  # The examples are the pages users copy: not one warning with the default switches.
+  if [[ -s "$scratch/zoqc.err" ]]; then
+    printf '%s: zoqc warned:\n' "$name"
+    cat "$scratch/zoqc.err"
     return 1
   fi
   [[ -f "$dir/$name.expected.html" ]] || { echo "$name: no $name.expected.html"; return 1; }

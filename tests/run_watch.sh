@@ -19,14 +19,15 @@ printf '<?php\n<<t<<"b"\n' >src/blog/2024/post.zoq
 printf '<h1>{t}</h1>\n' >src/blog/2024/post.zot
 
 fail() { echo "FAIL: $*"; cat log; exit 1; }
-# wait_for FILE TEXT [COUNT]: up to five seconds for FILE to hold COUNT lines (default 1)
-# with TEXT.
+# wait_for FILE TEXT [COUNT]: waits for FILE to hold COUNT lines (default 1) with TEXT, looking
+# every 50 ms. The ceiling is generous (ZOQC_WAIT_SECONDS, 120 s): a busy machine may take long
+# over a rebuild, and a passing run never waits for the ceiling.
 wait_for() {
-  for _ in $(seq 100); do
-    [[ $(grep -cF -- "$2" "$1" 2>/dev/null) -ge ${3:-1} ]] && return 0
+  local deadline=$((SECONDS + ${ZOQC_WAIT_SECONDS:-120}))
+  until [[ $(grep -cF -- "$2" "$1" 2>/dev/null) -ge ${3:-1} ]]; do
+    ((SECONDS < deadline)) || fail "$1 never held '$2' ${3:-1} times"
     sleep 0.05
   done
-  fail "$1 never held '$2' ${3:-1} times"
 }
 # expect PAGE: notes how many rebuilds of PAGE the log shows, before a change to it.
 # rebuilt PAGE FILE TEXT: waits for FILE to hold TEXT, and for a new line

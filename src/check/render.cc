@@ -12,7 +12,6 @@ namespace zoqc {
 namespace {
 
 using check_detail::SpanOf;
-using check_detail::TLocator;
 
 // The name with each byte outside well-formed UTF-8, and each "%", written %XX; empty when
 // the name is UTF-8 throughout and needs no second form.
@@ -71,22 +70,6 @@ void AppendString(std::string& AOut, std::string_view AText) {
 // as much, which a page with many thousands of warnings feels.
 class TJsonRenderer {
  public:
-  // Locates every offset of the diagnostics first, in order, so that each line is counted once.
-  explicit TJsonRenderer(const std::vector<TDiagnostic>& ADiagnostics) {
-    std::unordered_map<const TSource*, std::vector<std::size_t>> offsets;
-    const auto add = [&](const TPlace& APlace) {
-      if (!APlace.Source) return;
-      const check_detail::TSpan span = SpanOf(APlace);
-      offsets[APlace.Source].insert(offsets[APlace.Source].end(), {span.From, span.To});
-    };
-    for (const TDiagnostic& d : ADiagnostics) {
-      add(d.Place);
-      for (const TNote& note : d.Notes) add(note.Place);
-      for (const TFixIt& fix : d.FixIts) add(fix.Place);
-    }
-    for (auto& [source, list] : offsets) Locator.Prepare(*source, std::move(list));
-  }
-
   std::string Object(const TDiagnostic& ADiag) {
     std::string out = "{";
     Place(out, ADiag.Place);
@@ -135,22 +118,20 @@ class TJsonRenderer {
       return;
     }
     const check_detail::TSpan span = SpanOf(APlace);
-    const TLinePosition from = Locator.At(*APlace.Source, span.From);
-    const TLinePosition to = Locator.At(*APlace.Source, span.To);
+    const TLinePosition from = APlace.Source->Lines().Locate(span.From);
+    const TLinePosition to = APlace.Source->Lines().Locate(span.To);
     AOut += ",\"line\":" + std::to_string(from.Line) +
             ",\"column\":" + std::to_string(from.Column) +
             ",\"end_column\":" + std::to_string(to.Column) +
             ",\"utf16_column\":" + std::to_string(from.Utf16Column) +
             ",\"utf16_end_column\":" + std::to_string(to.Utf16Column);
   }
-
-  TLocator Locator;
 };
 
 }  // namespace
 
 std::vector<std::string> RenderJsonObjects(const std::vector<TDiagnostic>& ADiagnostics) {
-  TJsonRenderer renderer(ADiagnostics);
+  TJsonRenderer renderer;
   std::vector<std::string> objects;
   objects.reserve(ADiagnostics.size());
   for (const TDiagnostic& d : ADiagnostics) objects.push_back(renderer.Object(d));

@@ -63,24 +63,6 @@ class TTextRenderer {
  public:
   explicit TTextRenderer(bool AColor) : Color(AColor) {}
 
-  // Locates the offsets of ADiagnostics that will be shown, in order, once.
-  void Prepare(const std::vector<TDiagnostic>& ADiagnostics, std::size_t ACount) {
-    std::unordered_map<const TSource*, std::vector<std::size_t>> offsets;
-    const auto add = [&](const TPlace& APlace) {
-      if (!APlace.Source) return;
-      const TSpan span = SpanOf(APlace);
-      offsets[APlace.Source].insert(offsets[APlace.Source].end(),
-                                    {span.From, span.To, WindowBase(APlace, span)});
-    };
-    for (std::size_t idx = 0; idx < ACount; ++idx) {
-      const TDiagnostic& d = ADiagnostics[idx];
-      add(d.Place);
-      for (const TNote& note : d.Notes) add(note.Place);
-      for (const TFixIt& fix : d.FixIts) add(fix.Place);
-    }
-    for (auto& [source, list] : offsets) Locator.Prepare(*source, std::move(list));
-  }
-
   void Diagnostic(const TDiagnostic& ADiag) {
     const bool error = ADiag.Severity == TSeverity::Error;
     std::string message = ADiag.Message;
@@ -144,7 +126,7 @@ class TTextRenderer {
       Out += Paint(kBold, "zoqc:") + " " + Shown(AMessage) + "\n";
       return;
     }
-    const TLinePosition at = Locator.At(*APlace.Source, SpanOf(APlace).From);
+    const TLinePosition at = APlace.Source->Lines().Locate(SpanOf(APlace).From);
     Out += Paint(kBold, Shown(APlace.FileName()) + ":" + std::to_string(at.Line) + ":" +
                             std::to_string(at.Column) + ":") +
            " " + Paint(AColor, std::string(ALabel) + ":") + " " + Paint(kBold, Shown(AMessage)) +
@@ -173,8 +155,8 @@ class TTextRenderer {
     const std::string_view text = source.Text;
     const TLineTable& lines = source.Lines();
     const TSpan span = SpanOf(APlace);
-    const TLinePosition from = Locator.At(source, span.From);
-    const TLinePosition to = Locator.At(source, span.To);
+    const TLinePosition from = source.Lines().Locate(span.From);
+    const TLinePosition to = source.Lines().Locate(span.To);
     const std::size_t line_start = lines.LineStart(from.Line);
     const std::size_t line_end = line_start + lines.LineText(from.Line).size();
     // The whole line when it fits, or from its start when the span stands early in it;
@@ -185,10 +167,10 @@ class TTextRenderer {
     std::int64_t column = 1;
     std::int64_t end = INT64_MAX;  // the column past the line's end, when counted
     if (line_end - span.To <= kWidest * static_cast<std::size_t>(kWindow))
-      end = lines.Locate(line_end, to).DisplayColumn;
+      end = lines.Locate(line_end).DisplayColumn;
     if (end - 1 > kWindow && from.DisplayColumn > kWindow - kLead) {
       const std::int64_t target = std::min(from.DisplayColumn - kLead, end - kWindow);
-      const TLinePosition base = Locator.At(source, WindowBase(APlace, span));
+      const TLinePosition base = source.Lines().Locate(WindowBase(APlace, span));
       at = base.Offset;
       column = base.DisplayColumn;
       while (at < span.From && column < target) Step(text, at, column);
@@ -226,7 +208,7 @@ class TTextRenderer {
     std::vector<std::pair<std::int64_t, const TFixIt*>> placed;
     for (const TFixIt* fix : AFixes) {
       const TSpan fix_span = SpanOf(fix->Place);
-      const std::int64_t start = Locator.At(source, fix_span.From).DisplayColumn;
+      const std::int64_t start = source.Lines().Locate(fix_span.From).DisplayColumn;
       if (start < first || start > last)
         AElsewhere.push_back(fix);
       else
@@ -238,7 +220,7 @@ class TTextRenderer {
     for (const auto& [start, fix] : placed) {
       std::string piece;
       if (fix->Text.empty()) {
-        const std::int64_t end = Locator.At(source, SpanOf(fix->Place).To).DisplayColumn;
+        const std::int64_t end = source.Lines().Locate(SpanOf(fix->Place).To).DisplayColumn;
         piece.assign(
             static_cast<std::size_t>(std::max<std::int64_t>(1, std::min(end, last) - start)), '-');
       } else {
@@ -264,7 +246,6 @@ class TTextRenderer {
   }
 
   const bool Color;
-  check_detail::TLocator Locator;
 };
 
 }  // namespace
@@ -273,7 +254,6 @@ std::string RenderText(const std::vector<TDiagnostic>& ADiagnostics, bool AColor
                        std::size_t AMax) {
   const std::size_t count = AMax == 0 ? ADiagnostics.size() : std::min(AMax, ADiagnostics.size());
   TTextRenderer renderer(AColor);
-  renderer.Prepare(ADiagnostics, count);
   for (std::size_t idx = 0; idx < count; ++idx) renderer.Diagnostic(ADiagnostics[idx]);
   if (count < ADiagnostics.size()) renderer.More(ADiagnostics.size() - count);
   return std::move(renderer.Out);

@@ -22,8 +22,14 @@ std::size_t IndexOf(const json& AValue) {
   return 0;
 }
 
+TPosition PositionOf(const TPage& APage, TRole ARole, std::size_t AOffset) {
+  const TLinePosition at = APage.LinesOf(ARole).Locate(AOffset);
+  return {static_cast<std::size_t>(at.Line - 1),
+          static_cast<std::size_t>(at.ColumnIn(APage.Encoding))};
+}
+
 json PositionJson(const TPage& APage, TRole ARole, std::size_t AOffset) {
-  const TPosition at = APage.LinesOf(ARole).PositionOf(AOffset);
+  const TPosition at = PositionOf(APage, ARole, AOffset);
   return {{"line", at.Line}, {"character", at.Character}};
 }
 
@@ -39,8 +45,9 @@ json LocationJson(const TPage& APage, const TLocation& ALocation) {
 
 std::size_t OffsetOf(const TPage& APage, TRole ARole, const json& APosition) {
   if (!APosition.is_object()) return 0;
-  return APage.LinesOf(ARole).OffsetOf(
-      {IndexOf(APosition.value("line", json())), IndexOf(APosition.value("character", json()))});
+  return APage.LinesOf(ARole).OffsetOf(IndexOf(APosition.value("line", json())),
+                                       IndexOf(APosition.value("character", json())),
+                                       APage.Encoding);
 }
 
 TRole RoleOf(const TPage& APage, const TPlace& APlace) {

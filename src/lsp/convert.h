@@ -16,6 +16,12 @@ using nlohmann::json;
 // A 0-based index from a JSON number; 0 for anything else or a negative number.
 std::size_t IndexOf(const json& AValue);
 
+// A position as the editor counts it: 0-based line, column in the page's encoding.
+struct TPosition {
+  std::size_t Line = 0;
+  std::size_t Character = 0;
+};
+TPosition PositionOf(const TPage& APage, TRole ARole, std::size_t AOffset);
 // {line, character} of byte AOffset in the file ARole.
 json PositionJson(const TPage& APage, TRole ARole, std::size_t AOffset);
 json RangeJson(const TPage& APage, TRole ARole, const TSpan& ASpan);

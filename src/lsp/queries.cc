@@ -75,7 +75,7 @@ std::vector<const TPlaceholder*> PlaceholdersOf(const TPage& APage, std::string_
 }
 
 std::string LineNumber(const TPage& APage, TRole ARole, std::size_t AOffset) {
-  return std::to_string(APage.LinesOf(ARole).PositionOf(AOffset).Line + 1);
+  return std::to_string(APage.LinesOf(ARole).LineOf(AOffset));
 }
 
 // The 1-based line numbers of the spans, as "3, 7 and 9".
@@ -270,8 +270,8 @@ std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::siz
   const TPageModel& model = APage.Model();
   const std::string_view text = APage.Text(ARole);
   AOffset = std::min(AOffset, text.size());
-  const TLineIndex& lines = APage.LinesOf(ARole);
-  const std::size_t start = lines.LineStart(lines.PositionOf(AOffset).Line);
+  const TLineTable& lines = APage.LinesOf(ARole);
+  const std::size_t start = lines.LineStart(lines.LineOf(AOffset));
   const std::string_view before = text.substr(start, AOffset - start);
   std::string_view word = before;  // the name being written, and what comes before it
   while (!word.empty() && IsNameChar(word.back())) word.remove_suffix(1);

@@ -328,11 +328,11 @@ void TServer::Change(const json& AParams) {
       Workspace.Replace(uri, 0, text->size(), now);
       continue;
     }
-    const TLineIndex lines(*text, Workspace.GetEncoding());
+    const TLineTable lines(*text);
     const json& range = change.at("range");
     auto offset = [&](const json& APosition) {
-      return lines.OffsetOf({IndexOf(APosition.value("line", json())),
-                             IndexOf(APosition.value("character", json()))});
+      return lines.OffsetOf(IndexOf(APosition.value("line", json())),
+                            IndexOf(APosition.value("character", json())), Workspace.GetEncoding());
     };
     Workspace.Replace(uri, offset(range.at("start")), offset(range.at("end")), now);
   }
@@ -476,8 +476,8 @@ TAnswer TServer::SemanticTokens(const json& AParams) {
   if (page) {
     TPosition last;
     for (const TToken& token : TokensOf(*page, role)) {
-      const TPosition begin = page->LinesOf(role).PositionOf(token.Span.Begin);
-      const TPosition end = page->LinesOf(role).PositionOf(token.Span.End);
+      const TPosition begin = PositionOf(*page, role, token.Span.Begin);
+      const TPosition end = PositionOf(*page, role, token.Span.End);
       data.push_back(begin.Line - last.Line);
       data.push_back(begin.Line == last.Line ? begin.Character - last.Character : begin.Character);
       data.push_back(end.Character - begin.Character);

@@ -7,6 +7,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "src/check/check.h"
+#include "src/check/render.h"
 #include "src/lsp/queries.h"
 #include "src/lsp/workspace.h"
 
@@ -49,6 +51,9 @@ std::string Initialize(const json& ACapabilities = json::object()) {
 // The files on "disk" of the tests.
 const std::map<std::string, std::string> kDisk = {
     {"/site/blog.zot", "<h1>{title}</h1>\n<!--BEGIN row--><li>{name}</li><!--END row-->\n"},
+    {"/site/bytes.zot",
+     "<p>a\xF0"
+     "bc{nope}</p>\n"},  // a stray lead byte: no JSON can carry it
 };
 
 struct TRun {
@@ -207,6 +212,31 @@ TEST(LanguageServer, CountsColumnsInTheClientsEncoding) {
     // the name after "{": in UTF-16 é is one unit, the emoji two; in UTF-8 two and four bytes
     EXPECT_EQ(utf8 ? 10 : 7, run.Answer(2)["result"]["range"]["start"]["character"]) << utf8;
   }
+}
+
+// After a byte that is not UTF-8 the server's columns are the JSON diagnostics' columns.
+TEST(LanguageServer, CountsColumnsAsTheJsonDiagnosticsDo) {
+  const std::string templ = kDisk.at("/site/bytes.zot");
+  const TRun run =
+      Serve(Request(1, "initialize",
+                    {{"initializationOptions", {{"warnings", {"-Wunbound-placeholder"}}}}}) +
+            Notify("initialized") + Open("file:///site/bytes.zoq", kScriptText));
+  json served = json::array();
+  for (const json& d : run.Diagnostics("file:///site/bytes.zot"))
+    if (d.value("code", "") == "unbound-placeholder") served.push_back(d);
+  ASSERT_EQ(1u, served.size()) << run.Diagnostics("file:///site/bytes.zot");
+  const TCompileResult result = Compile(kScriptText, templ);
+  const TSource script("blog.zoq", result.Model->Script.Text);
+  const TSource source("blog.zot", result.Model->Template);
+  TWarningSet warnings;
+  warnings.On[static_cast<std::size_t>(TWarning::UnboundPlaceholder)] = true;
+  std::vector<TDiagnostic> diagnostics;
+  CheckPage(*result.Model, script, source, warnings, diagnostics);
+  ASSERT_EQ(1u, diagnostics.size());
+  const json rendered = json::parse(RenderJsonObjects(diagnostics)[0]);
+  EXPECT_EQ(8, rendered["utf16_column"]);  // at "{": the stray byte is one unit
+  EXPECT_EQ(rendered["utf16_column"].get<int>() - 1, served[0]["range"]["start"]["character"]);
+  EXPECT_EQ(rendered["utf16_end_column"].get<int>() - 1, served[0]["range"]["end"]["character"]);
 }
 
 TEST(LanguageServer, ShowsThePageAndItsSources) {

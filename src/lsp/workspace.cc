@@ -156,8 +156,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
   const bool complete = page->Found[0] && page->Found[1];
   page->Result = Compile(std::move(texts[0]), std::move(texts[1]), {.Placeholders = true});
   const TPageModel& model = page->Model();
-  page->Lines[0].emplace(model.Script.Text, Encoding);
-  page->Lines[1].emplace(model.Template, Encoding);
+  page->Lines[0].emplace(model.Script.Text);
+  page->Lines[1].emplace(model.Template);
+  page->Encoding = Encoding;
   if (!complete) {
     AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
     return page;

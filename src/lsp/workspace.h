@@ -14,7 +14,7 @@
 
 #include "src/check/diagnostic.h"
 #include "src/check/warnings.h"
-#include "src/lsp/position.h"
+#include "src/model/line_table.h"
 #include "src/translation/compile.h"
 
 namespace zoqc::lsp {
@@ -35,12 +35,13 @@ std::optional<TRole> RoleOfUri(std::string_view AUri);
 struct TPage {
   std::string ScriptUri;
   std::string TemplateUri;
-  std::string Names[2];                  // by TRole: the file names the diagnostics' places carry
-  bool Found[2] = {false, false};        // by TRole: the file was open or on disk
-  TCompileResult Result;                 // translated with the template's placeholders listed
-  std::unique_ptr<TSource> Sources[2];   // by TRole: what the diagnostics' places point into
-  std::vector<TDiagnostic> Diagnostics;  // their file names are Names
-  std::optional<TLineIndex> Lines[2];    // by TRole
+  std::string Names[2];                   // by TRole: the file names the diagnostics' places carry
+  bool Found[2] = {false, false};         // by TRole: the file was open or on disk
+  TCompileResult Result;                  // translated with the template's placeholders listed
+  std::unique_ptr<TSource> Sources[2];    // by TRole: what the diagnostics' places point into
+  std::vector<TDiagnostic> Diagnostics;   // their file names are Names
+  std::optional<TLineTable> Lines[2];     // by TRole
+  TEncoding Encoding = TEncoding::Utf16;  // the units of the editor's columns
 
   const TPageModel& Model() const { return *Result.Model; }
   std::string_view Text(TRole ARole) const {
@@ -49,7 +50,7 @@ struct TPage {
   const std::string& Uri(TRole ARole) const {
     return ARole == TRole::Script ? ScriptUri : TemplateUri;
   }
-  const TLineIndex& LinesOf(TRole ARole) const { return *Lines[static_cast<int>(ARole)]; }
+  const TLineTable& LinesOf(TRole ARole) const { return *Lines[static_cast<int>(ARole)]; }
 };
 
 // The settings the client gives: the warning switches as -W options ("all", "no-bom", "error"),

@@ -56,19 +56,39 @@ TEST(TLineTable, CountsColumnsThreeWays) {
   }
 }
 
-TEST(TLineTable, CountingOnFromAnEarlierOffsetChangesNothing) {
-  const std::string text = "\t" E_ACUTE "x\x80\x80" GRINNING
-                           "\t\xE2\x82"
-                           "y" LF "\tb";
+// A line many strides long counts as its first piece does, piece after piece: the marks that
+// save recounting land inside characters and tabs' runs and change nothing.
+TEST(TLineTable, LongLinesCountAsShortOnes) {
+  const std::string piece = "\t" E_ACUTE "\x80" GRINNING "ab";  // 10 bytes, 7 units, 16 columns
+  std::string text;
+  for (int k = 0; k < 100; ++k) text += piece;
+  text += LF;
   const TLineTable table(text);
-  for (std::size_t to = 0; to <= text.size(); ++to)
-    for (std::size_t from = 0; from <= to; ++from) {
-      const TLinePosition direct = table.Locate(to);
-      const TLinePosition on = table.Locate(to, table.Locate(from));
-      EXPECT_EQ(direct.Line, on.Line);
-      EXPECT_EQ(direct.Utf16Column, on.Utf16Column) << from << " to " << to;
-      EXPECT_EQ(direct.DisplayColumn, on.DisplayColumn) << from << " to " << to;
-    }
+  for (std::size_t at = 0; at + 1 < text.size(); ++at) {
+    const TLinePosition first = table.Locate(at % piece.size());
+    const auto k = static_cast<std::int64_t>(at / piece.size());
+    const TLinePosition here = table.Locate(at);
+    EXPECT_EQ(first.Utf16Column + 7 * k, here.Utf16Column) << at;
+    EXPECT_EQ(first.DisplayColumn + 16 * k, here.DisplayColumn) << at;
+    // Back from each encoding's column: a character's first byte in UTF-8, its end in UTF-16.
+    const std::size_t m = at % piece.size();
+    const std::size_t first_byte = m == 2 ? 1 : m > 4 && m < 8 ? 4 : m;  // inside é or U+1F600
+    const std::size_t end = m == 2 ? 3 : m > 4 && m < 8 ? 8 : m;
+    const auto column = [&](std::int64_t AColumn) { return static_cast<std::size_t>(AColumn - 1); };
+    EXPECT_EQ(at - m + first_byte, table.OffsetOf(0, column(here.Column), TEncoding::Utf8)) << at;
+    EXPECT_EQ(at - m + end, table.OffsetOf(0, column(here.Utf16Column), TEncoding::Utf16)) << at;
+  }
+}
+
+// Offsets from an editor's columns: clipped to the line, a stray byte one unit in both.
+TEST(TLineTable, OffsetOfAColumn) {
+  const TLineTable table("a\xF0" "bcdX" CRLF "e");
+  EXPECT_EQ(5u, table.OffsetOf(0, 5, TEncoding::Utf16));   // "X": the stray byte counts one
+  EXPECT_EQ(6, table.Locate(5).Utf16Column);              // and back again
+  EXPECT_EQ(5u, table.OffsetOf(0, 5, TEncoding::Utf8));    // bytes
+  EXPECT_EQ(6u, table.OffsetOf(0, 99, TEncoding::Utf16));  // past the line: before its CR LF
+  EXPECT_EQ(9u, table.OffsetOf(1, 1, TEncoding::Utf8));    // the last line ends the text
+  EXPECT_EQ(9u, table.OffsetOf(7, 0, TEncoding::Utf8));    // past the last line: the text's end
 }
 
 }  // namespace

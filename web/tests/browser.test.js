@@ -40,7 +40,7 @@ test.before(async () => {
   });
   page = await browser.newPage();
   await page.setViewport({ width: 1400, height: 900 });
-});
+}, { timeout: 120000 });
 test.after(async () => {
   if (browser) await browser.close();
   if (server) server.close();
@@ -52,7 +52,8 @@ function nativeBlog(AScript) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-blog-"));
   fs.writeFileSync(path.join(dir, "blog.zoq"), AScript);
   fs.writeFileSync(path.join(dir, "blog.zot"), blogTemplate);
-  const run = spawnSync(native, ["-q", "--diagnostics-format=json", "blog"], { cwd: dir });
+  const run = spawnSync(native, ["-q", "--diagnostics-format=json", "blog"],
+                        { cwd: dir, timeout: 60000 });  // a native run that hangs fails
   const file = path.join(dir, "blog.php");
   const result = { page: fs.existsSync(file) ? fs.readFileSync(file) : null,
                    diagnostics: JSON.parse(run.stderr.toString()) };

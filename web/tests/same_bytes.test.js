@@ -24,7 +24,7 @@ test.before(async () => {
   const create = require(path.join(site, "zoqc-module.js"));
   zoqc = await Zoqc.load(create, { wasmBinary: fs.readFileSync(path.join(site, "zoqc-module.wasm")) });
   scratch = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-web-"));
-});
+}, { timeout: 120000 });
 test.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
 
 // Runs the native zoqc on NAME.zoq and NAME.zot in a fresh folder, AShell around it.
@@ -35,7 +35,7 @@ function runNative(AName, AScript, ATemplate, ASwitches, AShell = '"$@"') {
   const run = spawnSync(
     "sh",
     ["-c", AShell, "sh", native, "--diagnostics-format=json", ...ASwitches, AName],
-    { cwd: dir, maxBuffer: 1 << 26 },
+    { cwd: dir, maxBuffer: 1 << 26, timeout: 60000 },  // a native run that hangs fails
   );
   const page = path.join(dir, AName + ".php");
   const result = {
