@@ -111,7 +111,7 @@ TEST_F(WatchSiteTest, RootReplacedByRenameIsTakenUp) {
   Start({"-r", "site", "-o", "www"});
   std::thread deploy([] {
     std::filesystem::rename("site", "site.old");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::filesystem::rename("site.new", "site");
   });
   EXPECT_TRUE(Sees("site: folder replaced, reading it again\n")) << Out.str();
