@@ -132,14 +132,18 @@ bool TChildProcess::Send(std::span<const std::string_view> AData, int ATimeoutMs
 
 bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
   const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  std::size_t scanned = 0;  // bytes of the buffer known to hold no LF
   for (;;) {
-    const std::size_t end = State->Buffer.find('\n');
+    const std::size_t end = State->Buffer.find('\n', scanned);
     if (end != std::string::npos) {
       ALine = State->Buffer.substr(0, end);
       State->Buffer.erase(0, end + 1);
       return true;
     }
-    if (State->Out < 0) return false;
+    scanned = State->Buffer.size();
+    // A child that floods its output is given up at the deadline as one that is silent, and
+    // a line longer than any answer is no answer.
+    if (State->Out < 0 || scanned > kMaxChildLine || TClock::now() >= deadline) return false;
     char chunk[4096];
     const ssize_t got = read(State->Out, chunk, sizeof chunk);
     if (got > 0) {
