@@ -244,6 +244,24 @@ if [ "$plain" = --plain ]; then
   check "memory limits: no temporary" no_temporary
 fi
 
+# --- A low limit on open files makes a run slower, never failed: 200 pages under 'ulimit -n 48'
+# (soft and hard), then with --lint and 40 threads asked for.
+fresh
+mkdir site
+for i in $(seq 200); do
+  printf '<?php\n<<a<<%d\n' "$i" >"site/p$i.zoq"
+  printf '{a}\n' >"site/p$i.zot"
+done
+(ulimit -n 48 && "$zoqc" -q -r site >out 2>err)
+check "ulimit -n 48: 200 pages written (exit $?, $(ls site/*.php | wc -l) pages)" \
+  [ "$(ls site/*.php | wc -l)" -eq 200 ]
+if php -r 'exit(0);' 2>/dev/null; then
+  rm -f site/*.php
+  (ulimit -n 48 && "$zoqc" -q --lint -j 40 -r site >out 2>err)
+  check "ulimit -n 48, --lint -j 40: 200 pages written (exit $?, $(head -c 200 err))" \
+    [ "$(ls site/*.php | wc -l)" -eq 200 ]
+fi
+
 # --- A signal that ends a --lint run ends its php too: a php that answers the first (empty)
 # page, then takes the next and never answers, is gone once zoqc is.
 fresh

@@ -132,6 +132,7 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
               : !WriteOutputFile(AJob.PhpFileName, ACompiled.Page(), failure, AFiles)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
+    AResult.NoSpace = AStaged && failure.NoSpace;
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
   }
   if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
