@@ -319,6 +319,23 @@ TEST(LanguageServer, RefusesJsonNestedTooDeep) {
   EXPECT_EQ(0, run.ExitCode);
 }
 
+TEST(LanguageServer, Utf16PositionsOnALongLineAreLinear) {
+  // One template line of placeholders after two-byte letters: every token's column is counted
+  // in UTF-16 units.
+  const auto tokens = [](std::size_t ACount) {
+    std::string templ;
+    for (std::size_t idx = 0; idx < ACount; ++idx) templ += "\xC3\xA9{t}";
+    const auto start = std::chrono::steady_clock::now();
+    const TRun run = Serve(
+        Initialize() + Open(kScript, "<?php\n<<t<<1\n") + Open(kTemplate, templ) +
+        Request(2, "textDocument/semanticTokens/full", {{"textDocument", {{"uri", kTemplate}}}}));
+    EXPECT_EQ(5 * ACount, run.Answer(2)["result"]["data"].size());  // one token each
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const double small = tokens(5000), large = tokens(20000);
+  EXPECT_LT(large / small, 8.0) << small << " s, then " << large << " s for four times the line";
+}
+
 TEST(PathOfUri, RefusesControlBytes) {
   EXPECT_EQ("/a b/p.zoq", PathOfUri("file:///a%20b/p.zoq"));
   EXPECT_EQ(std::nullopt, PathOfUri("file:///etc/passwd%00.zoq"));  // NUL would end the path
