@@ -82,10 +82,8 @@ void TChecker::CheckPlaceholders() {
   for (const TPlaceholder& placeholder : Model.Placeholders) {
     const std::string_view name = placeholder.Name.Of(Template.Text);
     const std::size_t pos = placeholder.Span.Begin;
-    const std::size_t scope =
-        placeholder.Copy == kNowhere
-            ? Blocks.size()
-            : BlockOf.at(Model.Blocks[Model.Copies[placeholder.Copy].Block].Name);
+    const std::size_t block = Model.ScopeOf(placeholder);  // Blocks follow Model.Blocks
+    const std::size_t scope = block == kNowhere ? Blocks.size() : block;
     TScope& s = scopes[scope];
     const bool bound = s.Names.count(name) != 0;
     const TPlace where = Template.PlaceOf(pos, placeholder.Span.End);

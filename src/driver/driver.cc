@@ -14,6 +14,7 @@
 #include "src/driver/options.h"
 #include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
+#include "src/driver/serve.h"
 #include "src/driver/site.h"
 #include "src/platform/files.h"
 #include "src/platform/terminal.h"
@@ -67,6 +68,21 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AErr << error;
     return kExitUsage;
   }
+  // --serve: PHP's server starts first, so that one that cannot is said before anything else.
+  std::unique_ptr<TServe> serve;
+  if (options.Serve) {
+    if (!pages || options.Check) {
+      AErr << "zoqc: --serve needs pages to write: -r SRC or page names, and no --check\n"
+              "Try 'zoqc --help' for more information.\n";
+      return kExitUsage;
+    }
+    serve = TServe::Start(options, argc > 0 ? argv[0] : "zoqc", AErr, error);
+    if (!serve) {
+      AErr << "zoqc: " << error << '\n';
+      return kExitUsage;
+    }
+    options.Listener = serve.get();
+  }
   // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs
   // nothing per save there.
   std::unique_ptr<TPhpLinter> linter;
@@ -82,6 +98,17 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later
+  if (serve) {
+    TServeAddress address;
+    (void)ParseServeAddress(options.ServeAddress, address, error);  // read once already
+    if (!IsLoopbackHost(address.Host))
+      AErr << "zoqc: warning: serving on " << address.Host
+           << ", which other machines can reach; PHP's development server is meant for "
+              "development only\n";
+    AOut << "serving " << serve->DocRoot() << " on " << serve->Url()
+         << " with PHP's development server; Ctrl-C ends\n";
+    AOut.flush();
+  }
   if (!pages) {
     Usage(AOut);
     return Finish(AOut, AErr, kExitSuccess);

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "src/driver/command_line.h"
+#include "src/driver/serve_parts.h"
 #include "src/platform/terminal.h"
 #include "src/text/edit_distance.h"
 
@@ -29,7 +30,8 @@ enum : int {
   kOptNoLint,
   kOptPhp,
   kOptExplain,
-  kOptLsp
+  kOptLsp,
+  kOptServe
 };
 
 constexpr const char kShortOptions[] = ":hqwW:f:r:j:o:";
@@ -49,6 +51,7 @@ const option kLongOptions[] = {
     {"php", required_argument, nullptr, kOptPhp},
     {"explain", no_argument, nullptr, kOptExplain},
     {"lsp", no_argument, nullptr, kOptLsp},
+    {"serve", optional_argument, nullptr, kOptServe},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -228,6 +231,13 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptLsp:
         AOptions.Lsp = true;
         break;
+      case kOptServe: {
+        TServeAddress address;
+        if (optarg && !ParseServeAddress(optarg, address, AError)) return false;
+        AOptions.Serve = AOptions.Watch = true;
+        AOptions.ServeAddress = optarg ? optarg : "";
+        break;
+      }
       case ':':
         AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
         return false;
@@ -285,6 +295,10 @@ void PrintHelp(std::ostream& AOut) {
           "                   print the script and template places behind a page line;\n"
           "                   without a location, copy standard input (PHP's messages) to\n"
           "                   standard output with the source place after every page line\n"
+          "  --serve[=[HOST:]PORT]\n"
+          "                   translate and watch as --watch does, and serve the pages with\n"
+          "                   PHP's development server (default 127.0.0.1:8000): error pages,\n"
+          "                   PHP's errors mapped to the sources, reload on every change\n"
           "  --lsp            serve an editor as a language server on standard input and\n"
           "                   output (Language Server Protocol); writes no page\n"
           "  --               end of the options: every later argument is a page name\n"

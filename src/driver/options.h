@@ -12,6 +12,7 @@
 namespace zoqc {
 
 class TPhpLinter;
+class TPageListener;
 
 struct TOptions {
   bool Help = false;         // -h, --help: the usage text and the options
@@ -33,6 +34,9 @@ struct TOptions {
   bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
   TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
   bool Lsp = false;              // --lsp: serve an editor on standard input and output
+  bool Serve = false;            // --serve: watch, and serve the pages with PHP's own server
+  std::string ServeAddress;      // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
+  TPageListener* Listener = nullptr;  // told of every page translated; not an option
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

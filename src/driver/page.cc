@@ -34,6 +34,7 @@ void Report(TPageResult& AResult, const TOptions& AOptions, const TDiagnostics& 
   } else {
     AResult.Err += RenderText(ADiags, AOptions.Color, AOptions.MaxDiagnostics);
   }
+  if (AOptions.Listener) AResult.Coloured += RenderText(ADiags, true, AOptions.MaxDiagnostics);
 }
 
 // A failure that concerns a whole file: "zoqc: MESSAGE".

@@ -34,6 +34,9 @@ struct TPageResult {
   // With --diagnostics-format=json, the diagnostics as JSON objects (RenderJsonObjects) in
   // place of Err: rendered while the page's inputs were alive, which are gone now.
   std::vector<std::string> Json;
+  // With a listener (--serve): the diagnostics as coloured text, whatever the format, for a
+  // browser to show as the terminal would.
+  std::string Coloured;
 };
 
 // The job of a page argument: the names derived from it (beside it).

@@ -286,6 +286,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         totals.Succeeded[idx] = page.ExitCode == kExitSuccess;
         totals.Warnings += page.Warnings;
         if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
+        if (AOptions.Listener) AOptions.Listener->Translated(APages[idx], page);
         status.Draw(idx + 1, APages[idx].Label);
       }
       ALock.lock();

@@ -73,6 +73,18 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions,
                               TFileSystem& AFiles = SystemFiles(),
                               TStagedOutput* AStaged = nullptr);
 
+// What is told of the pages as they are translated, in page order, one at a time (--serve).
+class TPageListener {
+ public:
+  virtual ~TPageListener() = default;
+  // The page was translated (or failed to be), with AResult.Coloured filled in.
+  virtual void Translated(const TSitePage& APage, const TPageResult& AResult) = 0;
+  // The page is gone under a watch: its script was removed.
+  virtual void Gone(const TSitePage& APage) = 0;
+  // Called while watching, before each wait for changes; false, with the reason, ends the watch.
+  [[nodiscard]] virtual bool Stepped(std::string& AError) = 0;
+};
+
 // What the pages of a run came to.
 struct TSiteTotals {
   int ExitCode = kExitSuccess;  // the highest of the pages' codes

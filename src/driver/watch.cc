@@ -247,6 +247,7 @@ void TSiteWatch::Translate(const TPageKey& AKey) {
   const auto start = TClock::now();
   const TPageResult result = TranslateSitePage(page, Rebuild);
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
+  if (Options.Listener) Options.Listener->Translated(page, result);
   Out << result.Out;
   // JSON Lines: one document on one line for each translation.
   Err << (Options.Json ? JsonArray(result.Json, true) : result.Err);
@@ -272,6 +273,7 @@ void TSiteWatch::Gone(const TPageKey& AKey) {
       Err << "zoqc: cannot remove '" << php << "': " << ec.message() << '\n';
   }
   if (!Options.Quiet) Out << line << '\n';
+  if (Options.Listener) Options.Listener->Gone(found->second);
   Waiting.erase(AKey);
   Pages.erase(found);
 }
@@ -280,8 +282,12 @@ int WatchSite(const TOptions& AOptions, TSiteList AList, const TSiteTotals& AFir
               std::ostream& AOut, std::ostream& AErr) {
   TSiteWatch watch(AOptions, AOut, AErr);
   std::string error;
-  if (watch.Start(std::move(AList), AFirst, error))
-    while (watch.Step(-1, error)) {
+  // A listener is asked a few times a second whether to go on (whether PHP's server still runs).
+  const TPageListener* listener = AOptions.Listener;
+  if ((!listener || AOptions.Listener->Stepped(error)) &&
+      watch.Start(std::move(AList), AFirst, error))
+    while ((!listener || AOptions.Listener->Stepped(error)) &&
+           watch.Step(listener ? 250 : -1, error)) {
     }
   AErr << "zoqc: " << Shown(error) << std::endl;
   return kExitFileFailure;

@@ -20,26 +20,6 @@ std::string_view NameOf(const TPage& APage, const TStatement& AStatement) {
   return AStatement.Name.Of(ScriptText(APage));
 }
 
-// The block a statement names or fills: "<<*", "<<+" by name, "<<<" through the "<<*" above.
-std::size_t BlockOfStatement(const TPage& APage, const TStatement& AStatement) {
-  const TPageModel& model = APage.Model();
-  if (AStatement.Kind == TStatementKind::BlockVar) {
-    if (AStatement.Block == kNowhere) return kNowhere;
-    return model.BlockNamed(NameOf(APage, model.Script.Statements[AStatement.Block]));
-  }
-  return model.BlockNamed(NameOf(APage, AStatement));
-}
-
-// The block whose copy is the innermost one that holds AOffset of the template, or kNowhere.
-std::size_t BlockAround(const TPage& APage, std::size_t AOffset) {
-  std::size_t block = kNowhere;
-  for (const TBlockCopy& copy : APage.Model().Copies) {
-    if (copy.Span.Begin >= AOffset) break;
-    if (AOffset < copy.Span.End) block = copy.Block;
-  }
-  return block;
-}
-
 bool IsBinding(const TStatement& AStatement) {
   return AStatement.Kind == TStatementKind::TemplateVar ||
          AStatement.Kind == TStatementKind::BlockVar;
@@ -48,15 +28,12 @@ bool IsBinding(const TStatement& AStatement) {
 // The binding statements of a name: the template's or block ABlock's.
 std::vector<const TStatement*> BindingsOf(const TPage& APage, TSymbolKind AKind,
                                           std::string_view AName, std::size_t ABlock) {
+  const TPageModel& model = APage.Model();
   std::vector<const TStatement*> found;
-  for (const TStatement& statement : APage.Model().Script.Statements) {
-    if (!SameText(NameOf(APage, statement), AName)) continue;
-    if (AKind == TSymbolKind::TemplateVar && statement.Kind == TStatementKind::TemplateVar)
-      found.push_back(&statement);
-    if (AKind == TSymbolKind::BlockVar && statement.Kind == TStatementKind::BlockVar &&
-        BlockOfStatement(APage, statement) == ABlock && ABlock != kNowhere)
-      found.push_back(&statement);
-  }
+  if (AKind == TSymbolKind::BlockVar && ABlock == kNowhere) return found;
+  for (const std::size_t s : model.BindingsOf(AKind == TSymbolKind::BlockVar ? ABlock : kNowhere))
+    if (SameText(NameOf(APage, model.Script.Statements[s]), AName))
+      found.push_back(&model.Script.Statements[s]);
   return found;
 }
 
@@ -64,13 +41,9 @@ std::vector<const TStatement*> BindingsOf(const TPage& APage, TSymbolKind AKind,
 std::vector<const TPlaceholder*> PlaceholdersOf(const TPage& APage, std::string_view AName,
                                                 std::size_t ABlock) {
   const TPageModel& model = APage.Model();
-  std::vector<const TPlaceholder*> found;
-  for (const TPlaceholder& placeholder : model.Placeholders) {
-    const std::size_t block =
-        placeholder.Copy == kNowhere ? kNowhere : model.Copies[placeholder.Copy].Block;
-    if (block == ABlock && SameText(placeholder.Name.Of(model.Template), AName))
-      found.push_back(&placeholder);
-  }
+  std::vector<const TPlaceholder*> found = model.PlaceholdersOf(ABlock);
+  std::erase_if(
+      found, [&](const TPlaceholder* P) { return !SameText(P->Name.Of(model.Template), AName); });
   return found;
 }
 
@@ -116,8 +89,7 @@ std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOf
             statement.Kind == TStatementKind::TemplateVar ? TSymbolKind::TemplateVar
             : statement.Kind == TStatementKind::BlockVar  ? TSymbolKind::BlockVar
                                                           : TSymbolKind::Block;
-        return TSymbol{kind, NameOf(APage, statement), BlockOfStatement(APage, statement),
-                       statement.Name};
+        return TSymbol{kind, NameOf(APage, statement), model.BlockOf(statement), statement.Name};
       }
     }
     for (const TBlockRef& ref : model.Script.Refs)
@@ -133,11 +105,9 @@ std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOf
       [](std::size_t AAt, const TPlaceholder& AHolder) { return AAt < AHolder.Span.Begin; });
   if (it != holders.begin() && AOffset < std::prev(it)->Span.End) {
     const TPlaceholder& holder = *std::prev(it);
-    if (holder.Copy == kNowhere)
-      return TSymbol{TSymbolKind::TemplateVar, holder.Name.Of(model.Template), kNowhere,
-                     holder.Name};
-    return TSymbol{TSymbolKind::BlockVar, holder.Name.Of(model.Template),
-                   model.Copies[holder.Copy].Block, holder.Name};
+    const std::size_t block = model.ScopeOf(holder);
+    return TSymbol{block == kNowhere ? TSymbolKind::TemplateVar : TSymbolKind::BlockVar,
+                   holder.Name.Of(model.Template), block, holder.Name};
   }
   const auto& markers = model.Markers;
   auto marker = std::upper_bound(
@@ -225,12 +195,10 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
                       LineList(APage, TRole::Template, lines) + ")";
     std::string names;
     std::set<std::string_view, std::less<>> seen;
-    for (const TStatement& statement : model.Script.Statements)
-      if (statement.Kind == TStatementKind::BlockVar &&
-          BlockOfStatement(APage, statement) == ASymbol.Block &&
-          seen.insert(NameOf(APage, statement)).second)
-        names += (names.empty() ? "" : ", ") + std::string("`") +
-                 std::string(NameOf(APage, statement)) + "`";
+    for (const std::size_t s : model.BindingsOf(ASymbol.Block))
+      if (const std::string_view name = NameOf(APage, model.Script.Statements[s]);
+          seen.insert(name).second)
+        names += (names.empty() ? "" : ", ") + std::string("`") + std::string(name) + "`";
     if (!names.empty()) text += "\n\nvariables: " + names;
     return text;
   }
@@ -298,13 +266,9 @@ std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::siz
     return found;
   }
   if (lead.ends_with("{")) {
-    const std::size_t block = BlockAround(APage, AOffset);
-    for (const TStatement& statement : model.Script.Statements) {
-      if (!IsBinding(statement)) continue;
-      const bool fits = block == kNowhere ? statement.Kind == TStatementKind::TemplateVar
-                                          : statement.Kind == TStatementKind::BlockVar &&
-                                                BlockOfStatement(APage, statement) == block;
-      if (fits && seen.insert(Folded(NameOf(APage, statement))).second)
+    for (const std::size_t s : model.BindingsOf(model.ScopeAt(AOffset))) {
+      const TStatement& statement = model.Script.Statements[s];
+      if (seen.insert(Folded(NameOf(APage, statement))).second)
         found.push_back({std::string(NameOf(APage, statement)),
                          std::string(statement.Expr.Of(model.Script.Text)), "", false});
     }
@@ -370,6 +334,15 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
   const std::string_view script = model.Script.Text;
   std::vector<TOutline> outline;
   if (ARole == TRole::Script) {
+    const auto binding = [&](std::size_t AStatement) {
+      const TStatement& statement = model.Script.Statements[AStatement];
+      return TOutline{std::string(NameOf(APage, statement)),
+                      std::string(statement.Expr.Of(script)),
+                      false,
+                      statement.Line,
+                      statement.Name,
+                      {}};
+    };
     for (std::size_t idx = 0; idx < model.Blocks.size(); ++idx) {
       const TStatement& definition = model.Script.Statements[model.Blocks[idx].Definitions.front()];
       outline.push_back(TOutline{std::string(model.Blocks[idx].Name),
@@ -379,26 +352,15 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
                                  definition.Name,
                                  {}});
     }
-    // The blocks' variables in one pass: the outline's first entries are the blocks, in order.
-    for (const TStatement& statement : model.Script.Statements) {
+    // The blocks' bindings in one pass (the first entries are the blocks, in order): asking for
+    // each block's would read every statement once per block.
+    for (std::size_t s = 0; s < model.Script.Statements.size(); ++s) {
+      const TStatement& statement = model.Script.Statements[s];
       if (statement.Kind != TStatementKind::BlockVar) continue;
-      const std::size_t block = BlockOfStatement(APage, statement);
-      if (block < model.Blocks.size())
-        outline[block].Children.push_back({std::string(NameOf(APage, statement)),
-                                           std::string(statement.Expr.Of(script)),
-                                           false,
-                                           statement.Line,
-                                           statement.Name,
-                                           {}});
+      const std::size_t block = model.BlockOf(statement);
+      if (block < model.Blocks.size()) outline[block].Children.push_back(binding(s));
     }
-    for (const TStatement& statement : model.Script.Statements)
-      if (statement.Kind == TStatementKind::TemplateVar)
-        outline.push_back({std::string(NameOf(APage, statement)),
-                           std::string(statement.Expr.Of(script)),
-                           false,
-                           statement.Line,
-                           statement.Name,
-                           {}});
+    for (const std::size_t s : model.BindingsOf(kNowhere)) outline.push_back(binding(s));
     return outline;
   }
   // Copies nest: each goes under the innermost earlier copy that holds it, down to

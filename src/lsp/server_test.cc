@@ -214,6 +214,18 @@ TEST(LanguageServer, CountsColumnsInTheClientsEncoding) {
   }
 }
 
+// In a copy that differs from the first, which prints as text, "{" offers the template's names.
+TEST(LanguageServer, CompletesPlaceholdersOfTheScopeThePageFills) {
+  const std::string templ =
+      "<!--BEGIN row--><li>{name}</li><!--END row-->\n<!--BEGIN row--><p>{</p><!--END row-->\n";
+  const TRun run = Serve(Initialize() + Open(kScript, kScriptText) + Open(kTemplate, templ) +
+                         Request(2, "textDocument/completion", At(kTemplate, 0, 21)) +
+                         Request(3, "textDocument/completion", At(kTemplate, 1, 20)));
+  EXPECT_EQ("name", run.Answer(2)["result"][0]["label"]);   // in the copy the page fills
+  EXPECT_EQ("title", run.Answer(3)["result"][0]["label"]);  // in the copy printed as text
+  EXPECT_EQ(1u, run.Answer(3)["result"].size());
+}
+
 // After a byte that is not UTF-8 the server's columns are the JSON diagnostics' columns.
 TEST(LanguageServer, CountsColumnsAsTheJsonDiagnosticsDo) {
   const std::string templ = kDisk.at("/site/bytes.zot");

@@ -154,6 +154,23 @@ struct TPageModel {
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;
+
+  // The answers about scopes (src/model/scopes.cc), each kNowhere for "none" or "the
+  // template's own text". Block indexes are into Blocks, copies into Copies.
+  // The innermost copy that the page replaces (Same) and that holds AOffset after its first
+  // byte: a copy that differs from the first prints as text, its placeholders as written.
+  std::size_t CopyAt(std::size_t AOffset) const;
+  // The block whose bindings fill placeholders at AOffset: the block of CopyAt.
+  std::size_t ScopeAt(std::size_t AOffset) const;
+  // The scope of a placeholder.
+  std::size_t ScopeOf(const TPlaceholder& APlaceholder) const;
+  // The block a statement names ("<<*", "<<+") or fills ("<<<", through the "<<*" above).
+  std::size_t BlockOf(const TStatement& AStatement) const;
+  // The binding statements of ABlock ("<<<" lines), or with kNowhere the template's ("<<"
+  // lines), in order, as indexes into Script.Statements.
+  std::vector<std::size_t> BindingsOf(std::size_t ABlock) const;
+  // The placeholders in the scope of ABlock (kNowhere: the template's own), in order.
+  std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
 };
 
 // Fills the template's half of AModel (markers with near misses, blocks and their copies, and

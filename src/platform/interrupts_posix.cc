@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "src/platform/dev_server_signal_posix.h"
 #include "src/platform/files.h"
 #include "src/platform/temp_slots_posix.h"
 
@@ -85,6 +86,7 @@ void RemoveTemporariesAndEnd(int ASignal, siginfo_t* AInfo, void*) {
   // A helper left running would go on parsing a page nobody waits for.
   for (std::atomic<pid_t>& child : ChildSlots)
     if (const pid_t pid = child.load(); pid > 0) kill(pid, SIGKILL);
+  StopDevServerFromSignal();  // under --serve: PHP's server stopped, its folder removed
   signal(ASignal, SIG_DFL);
   raise(ASignal);  // delivered as soon as the handler returns
 }

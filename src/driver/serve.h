@@ -1,0 +1,58 @@
+// --serve: PHP's development server beside the watch, with zoqc's router in front of the pages.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "src/driver/options.h"
+#include "src/driver/serve_parts.h"
+#include "src/driver/site.h"
+#include "src/platform/dev_server.h"
+
+namespace zoqc {
+
+// The router's text: src/driver/serve_router.php, built in.
+extern const char* const kServeRouter;
+
+// The served site: PHP's server, and what its router is told of every page.
+class TServe final : public TPageListener {
+ public:
+  // Starts PHP's server for the site of AOptions (the document root: -o, else the first -r
+  // folder, else the current one). Null, with the reason in AError, when it cannot start;
+  // nothing has been said or written then. AProgram: how zoqc was started (argv[0]).
+  static std::unique_ptr<TServe> Start(const TOptions& AOptions, const std::string& AProgram,
+                                       std::ostream& AErr, std::string& AError);
+
+  // "http://127.0.0.1:8000/".
+  std::string Url() const;
+  // The folder served.
+  const std::string& DocRoot() const { return Root; }
+
+  void Translated(const TSitePage& APage, const TPageResult& AResult) override;
+  void Gone(const TSitePage& APage) override;
+  // Writes what changed for the router to read; false when PHP's server has ended.
+  [[nodiscard]] bool Stepped(std::string& AError) override;
+
+ private:
+  TServe() = default;
+  // The page's path under the document root ("blog/index.php"); "" when it lies outside.
+  std::string KeyOf(const TSitePage& APage) const;
+
+  std::unique_ptr<TDevServer> Server;
+  std::string Root;                          // the document root, as given
+  std::string RootPath;                      // the same, made absolute and resolved
+  std::map<std::string, TServedPage> Pages;  // by KeyOf
+  // Writes the state for the router: the state, then its generation.
+  [[nodiscard]] bool Write(std::string& AError);
+
+  static constexpr std::chrono::milliseconds kWriteEvery{200};  // at most, in a long translation
+  std::chrono::steady_clock::time_point Written;                // when the state was last written
+  std::uint64_t Generation = 1;
+  bool Changed = true;  // since the state was last written
+};
+
+}  // namespace zoqc

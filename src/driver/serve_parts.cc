@@ -1,0 +1,195 @@
+// The parts of --serve that need no process: addresses, HTML and the router's state.
+#include "src/driver/serve_parts.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include <nlohmann/json.hpp>
+
+namespace zoqc {
+
+namespace {
+
+bool IsDigits(std::string_view AText) {
+  if (AText.empty()) return false;
+  for (const char c : AText)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// An IPv4 address in dotted form, its four numbers in AParts.
+bool ParseIpv4(std::string_view AText, int (&AParts)[4]) {
+  for (int idx = 0; idx < 4; ++idx) {
+    const std::size_t dot = idx < 3 ? AText.find('.') : AText.size();
+    if (dot == std::string_view::npos) return false;
+    const std::string_view part = AText.substr(0, dot);
+    if (!IsDigits(part) || part.size() > 3) return false;
+    std::from_chars(part.data(), part.data() + part.size(), AParts[idx]);
+    if (AParts[idx] > 255) return false;
+    AText.remove_prefix(idx < 3 ? dot + 1 : dot);
+  }
+  return true;
+}
+
+// A host name as PHP's server takes it: letters, digits, '-' and '.' (an IPv4 address too).
+bool IsHostName(std::string_view AText) {
+  if (AText.empty() || AText.size() > 253) return false;
+  for (const char c : AText)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+          c == '.'))
+      return false;
+  return true;
+}
+
+// An IPv6 address in brackets: hexadecimal digits, ':' and '.' (an IPv4 tail).
+bool IsBracketedIpv6(std::string_view AText) {
+  if (AText.size() < 4 || AText.front() != '[' || AText.back() != ']') return false;
+  for (const char c : AText.substr(1, AText.size() - 2))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+          c == '.'))
+      return false;
+  return AText.find(':') != std::string_view::npos;
+}
+
+}  // namespace
+
+bool ParseServeAddress(std::string_view AText, TServeAddress& AAddress, std::string& AError) {
+  if (AText.empty()) return true;
+  std::string_view host;
+  std::string_view port = AText;
+  const std::size_t colon = AText.rfind(':');
+  if (colon != std::string_view::npos) {
+    host = AText.substr(0, colon);
+    port = AText.substr(colon + 1);
+    if (host.find(':') != std::string_view::npos && !host.starts_with('[')) {
+      AError = "--serve takes an IPv6 address in brackets ('[::1]:8000'), not '" +
+               std::string(AText) + "'";
+      return false;
+    }
+    if (!(host.starts_with('[') ? IsBracketedIpv6(host) : IsHostName(host))) {
+      AError = "--serve takes [HOST:]PORT; '" + std::string(host) + "' is not a host";
+      return false;
+    }
+  }
+  int number = -1;
+  if (IsDigits(port) && port.size() <= 5)
+    std::from_chars(port.data(), port.data() + port.size(), number);
+  if (number < 0 || number > 65535) {
+    AError = "--serve takes [HOST:]PORT, the port a number from 0 to 65535, not '" +
+             std::string(AText) + "'";
+    return false;
+  }
+  if (!host.empty()) AAddress.Host = host;
+  AAddress.Port = number;
+  return true;
+}
+
+bool IsLoopbackHost(std::string_view AHost) {
+  int parts[4];
+  return AHost == "localhost" || AHost == "[::1]" || (ParseIpv4(AHost, parts) && parts[0] == 127);
+}
+
+std::string HtmlEscaped(std::string_view AText) {
+  std::string out;
+  out.reserve(AText.size());
+  for (const char c : AText) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '\t':
+      case '\n':
+      case '\r':
+        out += c;
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+          out += "&#xFFFD;";
+        else
+          out += c;
+    }
+  }
+  return out;
+}
+
+std::string TerminalHtml(std::string_view AText) {
+  std::string out;
+  bool open = false;  // a <span> of a colour is open
+  std::size_t at = 0;
+  while (at < AText.size()) {
+    const std::size_t esc = AText.find('\x1b', at);
+    out += HtmlEscaped(AText.substr(at, esc == std::string_view::npos ? esc : esc - at));
+    if (esc == std::string_view::npos) break;
+    // ESC "[" parameters, then one final byte from '@' to '~'; a lone ESC is dropped.
+    std::size_t end = esc + 1;
+    if (end < AText.size() && AText[end] == '[') {
+      ++end;
+      while (end < AText.size() && (AText[end] < '@' || AText[end] > '~')) ++end;
+    }
+    if (end >= AText.size()) break;
+    const std::string_view params = AText.substr(esc + 2, end - esc - 2);
+    if (AText[esc + 1] == '[' && AText[end] == 'm') {
+      if (open) out += "</span>";
+      open = !params.empty() && params != "0";
+      if (open) {
+        out += "<span class=\"";
+        for (std::size_t from = 0; from <= params.size();) {
+          const std::size_t semi = std::min(params.find(';', from), params.size());
+          const std::string_view code = params.substr(from, semi - from);
+          if (IsDigits(code)) out += (from == 0 ? "t" : " t") + std::string(code);
+          from = semi + 1;
+        }
+        out += "\">";
+      }
+    }
+    at = AText[esc + 1] == '[' ? end + 1 : esc + 1;
+  }
+  if (open) out += "</span>";
+  return out;
+}
+
+std::string ErrorPageHtml(const TServedPage& APage) {
+  const std::string title = HtmlEscaped(APage.Label) + ": translation failed";
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + title +
+         "</title>\n<style>\n"
+         "body{margin:0;background:#fff;color:#222;font:15px/1.4 system-ui,sans-serif}\n"
+         ".zoqc{max-width:70em;margin:2em auto;padding:0 1.5em}\n"
+         "h1{font-size:1.3em;color:#b00}\n"
+         "pre{background:#1e1e1e;color:#ddd;padding:1em;overflow:auto;font:13px/1.45 "
+         "ui-monospace,monospace;white-space:pre}\n"
+         ".t1{font-weight:bold}.t31{color:#ff6b6b}.t32{color:#7ee787}.t35{color:#e08cff}"
+         ".t36{color:#6cd4ff}\n"
+         "</style></head>\n<body><div class=\"zoqc\">\n<h1>" +
+         title +
+         "</h1>\n<p>zoqc could not translate this page. What it said, as the terminal shows it "
+         "(the page in the browser comes back by itself once its sources are fixed):</p>\n"
+         "<pre id=\"zoqc-diagnostics\">" +
+         TerminalHtml(APage.Said) + "</pre>\n</div></body></html>\n";
+}
+
+std::string ServeStateJson(std::uint64_t AGeneration,
+                           const std::map<std::string, TServedPage>& APages) {
+  nlohmann::json pages = nlohmann::json::object();
+  for (const auto& [path, page] : APages) {
+    nlohmann::json entry = {{"v", page.Version}};
+    entry["error"] = page.Failed ? nlohmann::json(ErrorPageHtml(page)) : nlohmann::json(nullptr);
+    pages[path] = std::move(entry);
+  }
+  const nlohmann::json state = {{"generation", AGeneration}, {"pages", std::move(pages)}};
+  // A source line in another encoding than UTF-8 shows as U+FFFD rather than failing.
+  return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace zoqc

@@ -1,0 +1,301 @@
+<?php
+// zoqc --serve: the router of PHP's development server. It refuses the pages' sources and
+// anything outside the document root, answers the reload script's polls, shows the error page
+// of a page whose latest translation failed, and runs the other pages with their PHP errors
+// shown over them, each with the script and template places behind its page line. It adds the
+// reload script to the pages it sends; the pages on disk never hold it.
+//
+// zoqc sets ZOQC_SERVE_DIR (its private folder: state.json, generation), ZOQC_BINARY,
+// ZOQC_CWD and ZOQC_EXPLAIN_ARGS (a JSON array: how --explain finds the sources).
+
+final class ZoqcServe
+{
+    const POLL = '/__zoqc__/poll';
+    const FATAL = E_ERROR | E_PARSE | E_CORE_ERROR | E_COMPILE_ERROR;
+    const KINDS = [E_WARNING => 'Warning', E_NOTICE => 'Notice', E_DEPRECATED => 'Deprecated',
+        E_USER_WARNING => 'Warning', E_USER_NOTICE => 'Notice', E_USER_DEPRECATED => 'Deprecated',
+        E_USER_ERROR => 'Fatal error', E_ERROR => 'Fatal error', E_PARSE => 'Parse error',
+        E_CORE_ERROR => 'Fatal error', E_COMPILE_ERROR => 'Fatal error',
+        E_RECOVERABLE_ERROR => 'Recoverable fatal error'];
+
+    public static $root = '';      // the document root, resolved
+    public static $key = '';       // the page asked for, under the root: "blog/index.php"
+    public static $version = 0;    // its translation the browser shows
+    public static $generation = 0; // the state's generation then
+    public static $level = 0;      // output buffers open before the page's own
+    public static $errors = [];    // [kind, message, file, line], in order
+    public static $exception = null;
+
+    public static function esc($text)
+    {
+        return htmlspecialchars((string) $text, ENT_QUOTES | ENT_SUBSTITUTE | ENT_HTML5, 'UTF-8');
+    }
+
+    public static function state()
+    {
+        $text = @file_get_contents(getenv('ZOQC_SERVE_DIR') . '/state.json');
+        $state = $text === false ? null : json_decode($text, true);
+        return is_array($state) ? $state : ['generation' => 0, 'pages' => []];
+    }
+
+    public static function refuse($code, $why)
+    {
+        http_response_code($code);
+        header('Content-Type: text/html; charset=utf-8');
+        echo "<!DOCTYPE html>\n<meta charset=\"utf-8\"><title>$code</title><p>" . self::esc($why) . "</p>\n";
+        return true;
+    }
+
+    // True when the request is answered here, false for PHP's server to serve it as it would,
+    // or the path of a page to run.
+    public static function route()
+    {
+        $path = rawurldecode(explode('?', $_SERVER['REQUEST_URI'] ?? '/', 2)[0]);
+        if ($path === self::POLL) {
+            return self::poll();
+        }
+        if (preg_match('/[\x00-\x1f\x7f\\\\]/', $path)) {
+            return self::refuse(400, 'No page of the site has this address.');
+        }
+        $segments = [];
+        foreach (explode('/', $path) as $segment) {
+            if ($segment === '..') {
+                return self::refuse(403, 'Nothing above the folder of the site is served.');
+            }
+            if (preg_match('/\.zo[qt]$/i', $segment)) {
+                return self::refuse(403, 'The sources of the pages (.zoq, .zot) are not served.');
+            }
+            if ($segment !== '' && $segment !== '.') {
+                $segments[] = $segment;
+            }
+        }
+        self::$root = realpath($_SERVER['DOCUMENT_ROOT']);
+        $key = implode('/', $segments);
+        $file = self::$root . '/' . $key;
+        if (is_dir($file)) {
+            $key = ltrim($key . '/index.php', '/');
+            $file = self::$root . '/' . $key;
+        }
+        $real = realpath($file);
+        if ($real !== false && ($real !== self::$root && strpos($real, self::$root . '/') !== 0)) {
+            return self::refuse(403, 'Nothing outside the folder of the site is served.');
+        }
+        if ($real !== false && preg_match('/\.zo[qt]$/i', $real)) {
+            return self::refuse(403, 'The sources of the pages (.zoq, .zot) are not served.');
+        }
+        $state = self::state();
+        $page = $state['pages'][$key] ?? null;
+        if ($page === null) {
+            return false;
+        }
+        self::$key = $key;
+        self::$version = $page['v'];
+        self::$generation = $state['generation'];
+        if ($page['error'] !== null) {
+            http_response_code(500);
+            header('Content-Type: text/html; charset=utf-8');
+            header('Cache-Control: no-store');
+            echo self::withReload($page['error']);
+            return true;
+        }
+        return $real === false ? false : $real;
+    }
+
+    // The reload script's question: has the page changed since? Cheap while nothing has.
+    public static function poll()
+    {
+        header('Content-Type: application/json');
+        header('Cache-Control: no-store');
+        $seen = (int) ($_GET['g'] ?? -1);
+        $now = @file_get_contents(getenv('ZOQC_SERVE_DIR') . '/generation');
+        if ($now !== false && (int) $now === $seen) {
+            echo json_encode(['reload' => false, 'g' => $seen]);
+            return true;
+        }
+        $state = self::state();
+        $page = $state['pages'][(string) ($_GET['page'] ?? '')] ?? null;
+        $reload = $page === null || $page['v'] !== (int) ($_GET['v'] ?? -1);
+        echo json_encode(['reload' => $reload, 'g' => $state['generation']]);
+        return true;
+    }
+
+    public static function reloadScript()
+    {
+        $flags = JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS | JSON_HEX_QUOT;
+        return "<script>/* zoqc --serve: reloads the page when its sources are translated again */\n"
+            . '(function(){var page=' . json_encode(self::$key, $flags) . ',v=' . (int) self::$version
+            . ',g=' . (int) self::$generation . ";\nfunction poll(){fetch(" . json_encode(self::POLL)
+            . '+"?page="+encodeURIComponent(page)+"&v="+v+"&g="+g,{cache:"no-store"})'
+            . '.then(function(r){return r.json()}).then(function(a){if(a.reload){location.reload();return}'
+            . 'g=a.g;setTimeout(poll,50)},function(){setTimeout(poll,500)})}'
+            . "setTimeout(poll,50)})();\n</script>\n";
+    }
+
+    // AHtml with AExtra (and the reload script) before its "</body>", else at its end.
+    public static function withReload($html, $extra = '')
+    {
+        $extra .= self::reloadScript();
+        $at = strripos($html, '</body>');
+        return $at === false ? $html . $extra : substr($html, 0, $at) . $extra . substr($html, $at);
+    }
+
+    public static function begin($page)
+    {
+        $_SERVER['SCRIPT_FILENAME'] = $page;
+        $_SERVER['SCRIPT_NAME'] = $_SERVER['PHP_SELF'] = '/' . self::$key;
+        chdir(dirname($page));
+        set_error_handler([self::class, 'onError']);
+        set_exception_handler([self::class, 'onException']);
+        register_shutdown_function([self::class, 'finish']);
+        self::$level = ob_get_level();
+        ob_start();
+    }
+
+    public static function onError($type, $message, $file, $line)
+    {
+        if (!(error_reporting() & $type)) {
+            return false; // silenced with @
+        }
+        self::$errors[] = [self::KINDS[$type] ?? 'Error', $message, $file, $line];
+        return true;
+    }
+
+    public static function onException($e)
+    {
+        self::$exception = $e;
+    }
+
+    // Runs once the page is done, however it ended: its output with the errors over it, or
+    // the error page in its place after a fatal error.
+    public static function finish()
+    {
+        $fatal = false;
+        $e = self::$exception;
+        if ($e !== null) {
+            $fatal = true;
+            self::$errors[] = ['Uncaught ' . get_class($e), $e->getMessage(), $e->getFile(), $e->getLine()];
+            foreach (array_slice($e->getTrace(), 0, 8) as $frame) {
+                if (isset($frame['file'], $frame['line'])) {
+                    self::$errors[] = ['called from', ($frame['class'] ?? '') . ($frame['type'] ?? '')
+                        . ($frame['function'] ?? '') . '()', $frame['file'], $frame['line']];
+                }
+            }
+        } else {
+            $last = error_get_last();
+            if ($last !== null && ($last['type'] & self::FATAL)) {
+                $fatal = true;
+                self::$errors[] = [self::KINDS[$last['type']] ?? 'Fatal error', $last['message'],
+                    $last['file'], $last['line']];
+            }
+        }
+        while (ob_get_level() > self::$level + 1) {
+            ob_end_flush(); // the page's own buffers, into ours
+        }
+        $out = ob_get_level() > self::$level ? ob_get_clean() : '';
+        $type = '';
+        foreach (headers_list() as $header) {
+            if (stripos($header, 'content-type:') === 0) {
+                $type = strtolower($header);
+            }
+        }
+        if ($type !== '' && strpos($type, 'text/html') === false) {
+            echo $out; // not a page a script can be added to
+            return;
+        }
+        if ($fatal) {
+            if (!headers_sent()) {
+                http_response_code(500);
+                header('Content-Type: text/html; charset=utf-8');
+            }
+            echo self::withReload("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>"
+                . self::esc(self::$key) . ": PHP stopped</title></head><body>\n"
+                . self::panel('PHP stopped while it ran this page', false) . "</body></html>\n");
+            return;
+        }
+        echo self::withReload($out, self::$errors ? self::panel('PHP said this while it ran the page', true) : '');
+    }
+
+    // The errors, each with PHP's message and the places behind its page line.
+    public static function panel($title, $over)
+    {
+        $html = '<div id="zoqc-php-errors" style="' . ($over
+            ? 'position:fixed;left:0;right:0;bottom:0;max-height:60vh;overflow:auto;z-index:2147483647;'
+            : '') . 'background:#fff8f6;color:#222;border-top:3px solid #c00;padding:0.8em 1.2em;'
+            . 'font:14px/1.4 system-ui,sans-serif;text-align:left">'
+            . ($over ? '<button style="float:right" onclick="this.parentNode.remove()">close</button>' : '')
+            . '<h2 style="font-size:1.1em;margin:0.2em 0;color:#b00">' . self::esc($title) . "</h2>\n";
+        $explained = [];
+        foreach (self::$errors as [$kind, $message, $file, $line]) {
+            $html .= '<div class="zoqc-php-error"><p style="margin:0.6em 0 0.2em"><b>'
+                . self::esc("PHP $kind:") . '</b> ' . self::esc("$message in " . self::shown($file)
+                . " on line $line") . "</p>\n";
+            $where = "$file:$line";
+            if (!isset($explained[$where])) {
+                $explained[$where] = true;
+                $html .= self::places($file, $line);
+            }
+            $html .= "</div>\n";
+        }
+        return $html . "</div>\n";
+    }
+
+    // A path as the user knows it: under zoqc's folder, or under the document root.
+    public static function shown($path)
+    {
+        foreach ([getenv('ZOQC_CWD'), self::$root] as $dir) {
+            if ($dir && strpos($path, $dir . '/') === 0) {
+                return substr($path, strlen($dir) + 1);
+            }
+        }
+        return $path;
+    }
+
+    // The places behind line ALine of AFile, as zoqc --explain gives them, each with its
+    // source line and a caret under its column; nothing for a file that is no page of ours.
+    public static function places($file, $line)
+    {
+        $real = realpath($file);
+        if ($real === false || strpos($real, self::$root . '/') !== 0
+            || !isset(self::state()['pages'][substr($real, strlen(self::$root) + 1)])) {
+            return '';
+        }
+        $args = json_decode(getenv('ZOQC_EXPLAIN_ARGS') ?: '[]', true) ?: [];
+        $command = array_merge([getenv('ZOQC_BINARY'), '--explain'], $args, ["$real:$line"]);
+        $process = proc_open($command, [0 => ['file', '/dev/null', 'r'], 1 => ['pipe', 'w'],
+            2 => ['file', '/dev/null', 'w']], $pipes, getenv('ZOQC_CWD') ?: null);
+        if (!is_resource($process)) {
+            return '';
+        }
+        $said = stream_get_contents($pipes[1]);
+        fclose($pipes[1]);
+        proc_close($process);
+        $text = '';
+        foreach (explode("\n", rtrim($said, "\n")) as $link) {
+            if (!preg_match('/^(.*):(\d+):(\d+): (.*)$/s', $link, $m)) {
+                $text .= self::esc($link) . "\n";
+                continue;
+            }
+            [, $source, $at, $column, $note] = $m;
+            $text .= '<b>' . self::esc(self::shown($source) . ":$at:$column:") . '</b> '
+                . self::esc($note) . "\n";
+            $lines = @file($source);
+            if ($lines !== false && isset($lines[$at - 1])) {
+                $code = rtrim($lines[$at - 1], "\r\n");
+                $gutter = str_pad((string) $at, 5, ' ', STR_PAD_LEFT) . ' | ';
+                $text .= self::esc($gutter . $code) . "\n"
+                    . str_repeat(' ', 6) . '| ' . self::esc(preg_replace('/[^\t]/', ' ',
+                        substr($code, 0, max(0, $column - 1)))) . "<b style=\"color:#c00\">^</b>\n";
+            }
+        }
+        return $text === '' ? '' : '<pre style="background:#fff;border:1px solid #e0c8c8;padding:0.5em;'
+            . 'margin:0.2em 0 0.6em;overflow:auto;font:13px/1.4 ui-monospace,monospace">' . $text . "</pre>\n";
+    }
+}
+
+$zoqc_route = ZoqcServe::route();
+if (!is_string($zoqc_route)) {
+    return $zoqc_route;
+}
+ZoqcServe::begin($zoqc_route);
+unset($zoqc_route);
+include $_SERVER['SCRIPT_FILENAME'];
