@@ -259,8 +259,10 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   const std::size_t asked = AOptions.Jobs > 0 ? static_cast<std::size_t>(AOptions.Jobs)
                                               : std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs = std::clamp<std::size_t>(budget / (2 * kFilesPerThread), 1, asked);
+  // A batch fills while others are put in place: as many as the threads may be open at once.
   std::size_t batch_pages =  // guarded by mutex
-      std::clamp<std::size_t>(budget - std::min(budget, jobs * kFilesPerThread), 1, kBatchPages);
+      std::clamp<std::size_t>((budget - std::min(budget, jobs * kFilesPerThread)) / (jobs + 1), 1,
+                              kBatchPages);
   TBatch staged;
   std::size_t staged_bytes = 0;
   // Prints every page done from the first one not yet printed on. Called with ALock holding
