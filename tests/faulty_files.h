@@ -30,9 +30,10 @@ class TFaultyFiles : public TFileSystem {
   };
 
   // Makes the calls ACall on a file whose name ends with ASuffix fail with ACode, the
-  // system's reason for it, and no effect: the first ATimes such calls, or every one.
-  void Fail(TCall ACall, int ACode, std::string ASuffix = "", int ATimes = -1) {
-    Faults.push_back({ACall, ACode, std::move(ASuffix), ATimes});
+  // system's reason for it, and no effect: the first ATimes such calls after the first AAfter,
+  // or every one.
+  void Fail(TCall ACall, int ACode, std::string ASuffix = "", int ATimes = -1, int AAfter = 0) {
+    Faults.push_back({ACall, ACode, std::move(ASuffix), ATimes, AAfter});
   }
 
   // The calls made so far, each as "call file" ("rename site/b.php"), in order.
@@ -72,6 +73,7 @@ class TFaultyFiles : public TFileSystem {
     int Code;
     std::string Suffix;
     int Times;  // calls still to fail; -1 for every one
+    int After;  // calls still to succeed first
   };
 
   // Records the call; true, with AError set, when it is to fail.
@@ -82,6 +84,10 @@ class TFaultyFiles : public TFileSystem {
     const std::lock_guard<std::mutex> lock(Mutex);
     Record.push_back(std::string(names[ACall]) + " " + AName);
     for (TFault& fault : Faults) {
+      if (fault.Call == ACall && AName.ends_with(fault.Suffix) && fault.After > 0) {
+        --fault.After;
+        continue;
+      }
       if (fault.Call == ACall && AName.ends_with(fault.Suffix) && fault.Times != 0) {
         if (fault.Times > 0) --fault.Times;
         AError = SystemError(fault.Code);
@@ -112,6 +118,9 @@ class TFaultyFiles : public TFileSystem {
    public:
     TTemp(TFaultyFiles& AFiles, std::string AOutput, std::unique_ptr<TTempFile> AReal)
         : Files(AFiles), Output(std::move(AOutput)), Real(std::move(AReal)) {}
+    bool Append(std::string_view AData, TSystemError& AError) override {
+      return !Fails(TFaultyFiles::Write, AError) && Real->Append(AData, AError);
+    }
     bool Write(std::span<const std::string_view> AData, TSystemError& AError) override {
       return !Fails(TFaultyFiles::Write, AError) && Real->Write(AData, AError);
     }

@@ -137,6 +137,7 @@ void TChecker::CheckPlaceholders() {
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
 // placeholder is the typo, or, when no placeholder uses that name, the binding is.
 void TChecker::CheckTypos() {
+  if (Model.Left.empty()) return;  // every placeholder was filled: nothing to compare
   const TScriptModel& script = Model.Script;
   // Scopes by name: the template's (no block) and each block's, as the translation bound them.
   using TScopeKey = std::pair<bool, std::string_view>;  // (a block, its name)

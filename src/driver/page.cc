@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -104,11 +105,42 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOption
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
+// A page's bytes as the translation makes them, into the temporary file of its output.
+class TStreamSink final : public TPageSink {
+ public:
+  explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) {}
+  void Append(std::string_view APiece) override { Stream.Append(APiece); }
+
+ private:
+  TOutputStream& Stream;
+};
+
+// Puts the page in place (or stages it): from AStream when the translation streamed it there,
+// otherwise, or when the system could not name the streamed temporary, from its pieces.
+bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStream* AStream,
+               TFileSystem& AFiles, TStagedOutput* AStaged, TFileFailure& AFailure) {
+  if (AStream) {
+    bool retry = false;
+    if (AStaged ? AStream->Stage(*AStaged, AFailure, retry) : AStream->Commit(AFailure, retry))
+      return true;
+    if (!retry) return false;
+  }
+  TCompileResult listed;  // translated again into pieces
+  const TCompileResult& page =
+      AStream ? (listed = Compile(TInputText{ACompiled.Model->Script.Text, ACompiled.Storage},
+                                  TInputText{ACompiled.Model->Template, ACompiled.Storage}, {}))
+              : ACompiled;
+  return AStaged ? StageOutputFile(AJob.PhpFileName, page.Page(), *AStaged, AFailure, AFiles)
+                 : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
+}
+
 // Checks, lints and writes the translated page; what it has to say goes to ADiags.
 // ASource and ATemplateSource are the inputs the model views; the diagnostics point into them.
+// With AStream, the page is in it already.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
            const TOptions& AOptions, const TCompileResult& ACompiled, const TSource& source,
-           const TSource& template_source, TFileSystem& AFiles, TStagedOutput* AStaged) {
+           const TSource& template_source, TFileSystem& AFiles, TStagedOutput* AStaged,
+           TOutputStream* AStream) {
   const TPageModel& model = *ACompiled.Model;
   if (!ACompiled.Ok()) {  // the error alone: what follows it may be its echo
     AOut << ErrorLine(ACompiled.Error) << '\n';
@@ -129,8 +161,7 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
   }
   if (AOptions.Check) return kExitSuccess;
   TFileFailure failure;
-  if (AStaged ? !StageOutputFile(AJob.PhpFileName, ACompiled.Page(), *AStaged, failure, AFiles)
-              : !WriteOutputFile(AJob.PhpFileName, ACompiled.Page(), failure, AFiles)) {
+  if (!WritePage(AJob, ACompiled, AStream, AFiles, AStaged, failure)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
     AResult.NoSpace = AStaged && failure.NoSpace;
@@ -145,20 +176,26 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
 int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
               const TOptions& AOptions, TFileSystem& AFiles, TStagedOutput* AStaged) {
   TFileFailure failure;
-  std::string script;
-  std::string templ;
+  TLoadedFile script;
+  TLoadedFile templ;
   if (!LoadFile(AJob.ScriptFileName, script, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
-  const TCompileResult compiled = Compile(std::move(script), std::move(templ),
-                                          {.Placeholders = NeedsPlaceholders(AOptions.Warnings)});
+  // The page goes into its temporary file as it is made, unless PHP is to parse it first or it
+  // is not written at all; it is put in place only once checked.
+  std::optional<TOutputStream> stream;
+  std::optional<TStreamSink> sink;
+  if (!AOptions.Linter && !AOptions.Check) sink.emplace(stream.emplace(AJob.PhpFileName, AFiles));
+  const TCompileResult compiled =
+      Compile({script.Text, std::move(script.Owner)}, {templ.Text, std::move(templ.Owner)},
+              {.Placeholders = NeedsPlaceholders(AOptions.Warnings)}, sink ? &*sink : nullptr);
   // The places of the diagnostics point into these, so they live until the report is made.
   const TSource source(AJob.ScriptFileName, compiled.Model->Script.Text);
   const TSource template_source(AJob.TemplateFileName, compiled.Model->Template);
   TDiagnostics diags;
   const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled, source, template_source,
-                          AFiles, AStaged);
+                          AFiles, AStaged, stream ? &*stream : nullptr);
   Report(AResult, AOptions, diags);
   return code;
 }

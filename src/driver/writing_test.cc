@@ -19,6 +19,7 @@
 namespace zoqc {
 namespace {
 
+using test_support::ListDir;
 using test_support::ReadFile;
 using test_support::TFaultyFiles;
 using test_support::WriteFile;
@@ -79,6 +80,35 @@ TEST_F(WritingTest, FailedCallsOfAPage) {
     EXPECT_EQ("zoqc: " + c.Err + "\n", result.Err);
     EXPECT_EQ("old", ReadFile(p + ".php"));
   }
+}
+
+// A page larger than the write buffer goes into its temporary file as it is made: a write that
+// fails halfway reports the failure and keeps the old page; a temporary that cannot be named
+// is written again as a named one.
+TEST_F(WritingTest, StreamedPageThatFailsOrCannotBeNamed) {
+  const std::string p = Dir + "big";
+  WriteFile(p + ".zoq", "<?php" LF "<<a<<1" LF);
+  std::string templ;
+  for (int i = 0; i < 40000; ++i) templ += "<p>{a}</p>" LF;  // 640 KB of page
+  WriteFile(p + ".zot", templ);
+  const TSitePage page = NamedPage(p, "");
+  WriteFile(p + ".php", "old");
+  {
+    TFaultyFiles files;
+    files.Fail(TCall::Write, ENOSPC, "", 1, 3);
+    const TPageResult result = TranslatePage(page.Job, TOptions(), files);
+    EXPECT_EQ(kExitFileFailure, result.ExitCode);
+    EXPECT_EQ("EWriteError : Stream write error", KindLine(result.Out));
+    EXPECT_EQ("old", ReadFile(p + ".php"));
+  }
+  TFaultyFiles files;
+  files.Fail(TCall::Name, kCannotName, "", 1);
+  const TPageResult result = TranslatePage(page.Job, TOptions(), files);
+  EXPECT_EQ(kExitSuccess, result.ExitCode) << result.Out << result.Err;
+  std::string expected = "<?php" LF LF "\r\n?>\r\n";
+  for (int i = 0; i < 40000; ++i) expected += "<p><?php echo 1;?></p>" LF;
+  EXPECT_TRUE(expected == ReadFile(p + ".php"));
+  EXPECT_EQ((std::vector<std::string>{"big.php", "big.zoq", "big.zot"}), ListDir(Dir));
 }
 
 // Several pages are written, then flushed to the disk together, then put in place; one page

@@ -3,6 +3,7 @@
 #include "src/model/page_model.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "src/text/text.h"
@@ -25,6 +26,20 @@ bool OneEditFrom(std::string_view AWord, std::string_view AWanted) {
   return same_from(i + 1, i + 1) || same_from(i, i + 1) || same_from(i + 1, i);
 }
 
+// The first "<!--" at or after AFrom, or npos. Found by its "!", which markup holds far more
+// rarely than "<".
+std::size_t FindMarkerOpener(std::string_view AText, std::size_t AFrom) {
+  const char* const data = AText.data();
+  for (std::size_t at = AFrom + 1; at < AText.size();) {
+    const void* bang = std::memchr(data + at, '!', AText.size() - at);
+    if (!bang) break;
+    at = static_cast<std::size_t>(static_cast<const char*>(bang) - data);
+    if (data[at - 1] == '<' && AText.compare(at + 1, 2, "--") == 0) return at - 1;
+    ++at;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string TScriptModel::PhpText() const {
@@ -45,8 +60,8 @@ std::size_t TScriptModel::StatementAt(std::size_t AOffset) const {
 std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses) {
   std::vector<TMarker> markers;
   const std::size_t size = ATemplate.size();
-  for (std::size_t idx = ATemplate.find("<!--"); idx != std::string_view::npos;
-       idx = ATemplate.find("<!--", idx + 1)) {
+  for (std::size_t idx = FindMarkerOpener(ATemplate, 0); idx != std::string_view::npos;
+       idx = FindMarkerOpener(ATemplate, idx + 1)) {
     std::size_t at = idx + 4;
     while (at < size && IsBlank(ATemplate[at])) ++at;
     const bool lead = at != idx + 4;

@@ -52,11 +52,11 @@ class TProvenance {
   std::size_t Size = 0;                 // the page's length
 };
 
-// Builds a page in pieces and, when asked, its provenance. Every byte of the page goes through
+// Builds a page into a sink and, when asked, its provenance. Every byte of the page goes through
 // Append with its origin; a piece that continues the last one in memory and in origin extends it.
 class TPageBuilder {
  public:
-  explicit TPageBuilder(TPieces& APieces, TProvenance* AProvenance)
+  explicit TPageBuilder(TPageSink& APieces, TProvenance* AProvenance)
       : Pieces(APieces), Record(AProvenance) {}
 
   bool Recording() const { return Record != nullptr; }
@@ -71,13 +71,14 @@ class TPageBuilder {
   // AScriptCause where it has none.
   void AppendMapped(std::string_view APiece, std::span<const TSegment> ASegments,
                     std::size_t AScriptCause);
-  // Ends the page: the line table of the provenance.
+  // Ends the page: the line table of the provenance, from the page's pieces (needed only when
+  // recording).
   void Finish(std::span<const std::string_view> APage);
 
  private:
   void Note(const TSegment& AOrigin);  // records AOrigin as starting at Size
 
-  TPieces& Pieces;
+  TPageSink& Pieces;
   TProvenance* Record;
   std::size_t Size = 0;
 };

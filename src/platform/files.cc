@@ -3,11 +3,15 @@
 #include "src/platform/files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <utility>
+
+#include "src/platform/memory.h"
 
 namespace zoqc {
 
@@ -26,29 +30,31 @@ bool Failed(TFileFailure& AFailure, TFileFailureKind AKind, const std::string& A
   return false;
 }
 
+// Set once an unnamed temporary could not be named: later streams are named from the start.
+std::atomic<bool> CannotNameUnnamed{false};
+
+// Writes AData after what ATemp holds, flushes it when AFlush, names and closes it.
+bool FinishTemporary(TTempFile& ATemp, std::span<const std::string_view> AData, bool AFlush,
+                     TSystemError& AError) {
+  return ATemp.Write(AData, AError) && (!AFlush || ATemp.Flush(AError)) && ATemp.Name(AError) &&
+         ATemp.Close(AError);
+}
+
 // Creates, writes, names and closes a temporary file for AFileName; flushes it first when
 // AFlush.
 bool WriteTemporary(TFileSystem& AFiles, const std::string& AFileName,
                     std::span<const std::string_view> AData, bool AFlush,
                     std::unique_ptr<TTempFile>& ATemp, TFileFailure& AFailure) {
-  const auto create_error = [&](TSystemError AError) {
-    return Failed(AFailure, TFileFailureKind::Create, AFileName, std::move(AError));
-  };
-  const auto write_error = [&](TSystemError AError) {
-    return Failed(AFailure, TFileFailureKind::Write, AFileName, std::move(AError));
-  };
   TSystemError error;
   for (bool unnamed = true;; unnamed = false) {
     std::unique_ptr<TTempFile> temp;
-    if (!AFiles.CreateTemporary(AFileName, unnamed, temp, error)) return create_error(error);
-    if (!temp->Write(AData, error)) return write_error(error);
-    if (AFlush && !temp->Flush(error)) return write_error(error);
-    if (!temp->Name(error)) {
+    if (!AFiles.CreateTemporary(AFileName, unnamed, temp, error))
+      return Failed(AFailure, TFileFailureKind::Create, AFileName, std::move(error));
+    if (!FinishTemporary(*temp, AData, AFlush, error)) {
       // No way to name an unnamed file here: a named one instead.
       if (unnamed && error.Code == kCannotName) continue;
-      return write_error(error);
+      return Failed(AFailure, TFileFailureKind::Write, AFileName, std::move(error));
     }
-    if (!temp->Close(error)) return write_error(error);
     ATemp = std::move(temp);
     return true;
   }
@@ -92,28 +98,76 @@ std::string NotRegularReason(TFileType AType) {
   return "not a regular file";
 }
 
+namespace {
+
+// Opens AFileName for loading: a regular file, and its size as far as memory can hold it.
+bool OpenInput(const std::string& AFileName, std::unique_ptr<TInputFile>& AFile, std::size_t& ASize,
+               TFileFailure& AFailure, TFileSystem& AFiles) {
+  TSystemError error;
+  if (!AFiles.OpenForReading(AFileName, AFile, error))
+    return Failed(AFailure, TFileFailureKind::Open, AFileName, std::move(error));
+  if (AFile->Type() != TFileType::Regular)
+    return Failed(AFailure, TFileFailureKind::Open, AFileName,
+                  {0, NotRegularReason(AFile->Type())});
+  ASize = static_cast<std::size_t>(
+      std::min<std::uint64_t>(AFile->Size(), std::numeric_limits<std::size_t>::max() / 2));
+  return true;
+}
+
+// Reads at most ASize bytes of AFile into AData, as many as it has; ADone says how many.
+bool ReadInput(TInputFile& AFile, const std::string& AFileName, char* AData, std::size_t ASize,
+               std::size_t& ADone, TFileFailure& AFailure) {
+  ADone = 0;
+  while (ADone < ASize) {
+    std::size_t n = 0;
+    TSystemError error;
+    if (!AFile.Read(AData + ADone, ASize - ADone, n, error))
+      return Failed(AFailure, TFileFailureKind::Read, AFileName, std::move(error));
+    if (n == 0) break;
+    ADone += n;
+  }
+  return true;
+}
+
+// A loaded input in a large block.
+struct TLargeInput {
+  TLargeBlock Block;
+  std::size_t Size = 0;
+};
+
+}  // namespace
+
 bool LoadFile(const std::string& AFileName, std::string& AContent, TFileFailure& AFailure,
               TFileSystem& AFiles) {
   std::unique_ptr<TInputFile> file;
-  TSystemError error;
-  if (!AFiles.OpenForReading(AFileName, file, error))
-    return Failed(AFailure, TFileFailureKind::Open, AFileName, std::move(error));
-  if (file->Type() != TFileType::Regular)
-    return Failed(AFailure, TFileFailureKind::Open, AFileName, {0, NotRegularReason(file->Type())});
+  std::size_t size = 0;
+  if (!OpenInput(AFileName, file, size, AFailure, AFiles)) return false;
   // One read of the size straight into the text; a file that shrank meanwhile gives less.
-  const std::size_t size = static_cast<std::size_t>(
-      std::min<std::uint64_t>(file->Size(), std::numeric_limits<std::size_t>::max() / 2));
   AContent.clear();
   AContent.resize(size);
   std::size_t done = 0;
-  while (done < size) {
-    std::size_t n = 0;
-    if (!file->Read(AContent.data() + done, size - done, n, error))
-      return Failed(AFailure, TFileFailureKind::Read, AFileName, std::move(error));
-    if (n == 0) break;
-    done += n;
-  }
+  if (!ReadInput(*file, AFileName, AContent.data(), size, done, AFailure)) return false;
   AContent.resize(done);
+  return true;
+}
+
+bool LoadFile(const std::string& AFileName, TLoadedFile& AContent, TFileFailure& AFailure,
+              TFileSystem& AFiles) {
+  std::unique_ptr<TInputFile> file;
+  std::size_t size = 0;
+  if (!OpenInput(AFileName, file, size, AFailure, AFiles)) return false;
+  if (size < kLargeInput) {
+    auto text = std::make_shared<std::string>(size, '\0');
+    std::size_t done = 0;
+    if (!ReadInput(*file, AFileName, text->data(), size, done, AFailure)) return false;
+    text->resize(done);
+    AContent = {*text, text};
+    return true;
+  }
+  auto input = std::make_shared<TLargeInput>();
+  if (!input->Block.Allocate(size)) throw std::bad_alloc();
+  if (!ReadInput(*file, AFileName, input->Block.Data(), size, input->Size, AFailure)) return false;
+  AContent = {std::string_view(input->Block.Data(), input->Size), input};
   return true;
 }
 
@@ -134,6 +188,88 @@ bool StageOutputFile(const std::string& AFileName, std::span<const std::string_v
   std::unique_ptr<TTempFile> temp;
   if (!WriteTemporary(AFiles, AFileName, AData, flush, temp, AFailure)) return false;
   AStaged = {AFileName, SizeOf(AData), flush, std::move(temp)};
+  return true;
+}
+
+TOutputStream::TOutputStream(std::string AFileName, TFileSystem& AFiles)
+    : FileName(std::move(AFileName)),
+      Files(AFiles),
+      Buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+
+void TOutputStream::Spill(std::string_view AData) {
+  if (Failure) return;
+  // Full buffers go out whole; a piece larger than the buffer goes out from where it lies.
+  const std::size_t room = kBufferSize - Used;
+  std::memcpy(Buffer.get() + Used, AData.data(), room);
+  AData.remove_prefix(room);
+  Used = kBufferSize;
+  if (!Drain({Buffer.get(), Used})) return;
+  Used = 0;
+  if (AData.size() >= kBufferSize) {
+    Drain(AData);
+    return;
+  }
+  std::memcpy(Buffer.get(), AData.data(), AData.size());
+  Used = AData.size();
+}
+
+bool TOutputStream::Drain(std::string_view AData) {
+  TSystemError error;
+  if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason)};
+    return false;
+  }
+  if (!Temp->Append(AData, error)) {
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason)};
+    return false;
+  }
+  Written += AData.size();
+  return true;
+}
+
+bool TOutputStream::Finish(bool AFlush, bool& ARetry) {
+  ARetry = false;
+  if (Failure) return false;
+  TSystemError error;
+  if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason)};
+    return false;
+  }
+  const std::string_view rest(Buffer.get(), Used);
+  if (!FinishTemporary(*Temp, std::span<const std::string_view>(&rest, 1), AFlush, error)) {
+    if (error.Code == kCannotName) ARetry = CannotNameUnnamed = true;
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason)};
+    Temp.reset();
+    return false;
+  }
+  Written += Used;
+  Used = 0;
+  return true;
+}
+
+bool TOutputStream::Commit(TFileFailure& AFailure, bool& ARetry) {
+  if (Finish(true, ARetry)) {
+    TFileFailure failure;
+    if (RenameTemporary(*Temp, FileName, failure)) {
+      TSystemError error;
+      [[maybe_unused]] const bool flushed = Temp->FlushFolder(error);  // as in WriteOutputFile
+      Temp.reset();
+      return true;
+    }
+    Failure = std::move(failure);
+  }
+  AFailure = *Failure;
+  Temp.reset();
+  return false;
+}
+
+bool TOutputStream::Stage(TStagedOutput& AStaged, TFileFailure& AFailure, bool& ARetry) {
+  const bool flush = !Files.FlushesFileSystems();
+  if (!Finish(flush, ARetry)) {
+    AFailure = *Failure;
+    return false;
+  }
+  AStaged = {FileName, static_cast<std::size_t>(Written), flush, std::move(Temp)};
   return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -32,6 +34,22 @@ bool IsFileFound(const std::string& AFileName);
 // FIFO, a device, a socket) fails at once with an Open failure, without waiting and without
 // reading. A file that shrinks while it is read gives what it still has.
 [[nodiscard]] bool LoadFile(const std::string& AFileName, std::string& AContent,
+                            TFileFailure& AFailure, TFileSystem& AFiles = SystemFiles());
+
+// An input as loaded: its bytes, and what holds them.
+struct TLoadedFile {
+  std::string_view Text;
+  std::shared_ptr<const void> Owner;
+};
+
+// From this size on an input is loaded into memory of its own (TLargeBlock).
+inline constexpr std::uint64_t kLargeInput = std::uint64_t{2} << 20;
+
+// Loads AFileName as the other LoadFile does (a file that grows meanwhile gives its bytes as
+// they were when it was opened), a file of kLargeInput bytes or more into a TLargeBlock,
+// which fills with few page faults. Read, not mapped: a file that another process cuts short
+// meanwhile gives what it still has, never a fault.
+[[nodiscard]] bool LoadFile(const std::string& AFileName, TLoadedFile& AContent,
                             TFileFailure& AFailure, TFileSystem& AFiles = SystemFiles());
 
 // Writes the pieces of AData, in order, into a new temporary file beside AFileName (beside the
@@ -67,6 +85,49 @@ struct TStagedOutput {
 [[nodiscard]] bool StageOutputFile(const std::string& AFileName,
                                    std::span<const std::string_view> AData, TStagedOutput& AStaged,
                                    TFileFailure& AFailure, TFileSystem& AFiles = SystemFiles());
+
+// An output written as it is made. The bytes given to Append gather in a buffer of
+// kBufferSize bytes, which is written into the output's temporary file (created, unnamed where
+// the system allows, when the buffer first fills) each time it is full. Commit or Stage then
+// finishes the temporary as WriteOutputFile or StageOutputFile does; until then the output is
+// untouched, and destroying the stream removes the temporary. The first failure is kept, and
+// what is appended after it is dropped.
+class TOutputStream {
+ public:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
+  explicit TOutputStream(std::string AFileName, TFileSystem& AFiles = SystemFiles());
+
+  void Append(std::string_view AData) {
+    if (AData.size() <= kBufferSize - Used) {
+      if (!AData.empty()) std::memcpy(Buffer.get() + Used, AData.data(), AData.size());
+      Used += AData.size();
+      return;
+    }
+    Spill(AData);
+  }
+  std::uint64_t Size() const { return Written + Used; }  // appended so far
+
+  // Puts the output in place as WriteOutputFile does, with its failures. ARetry is set when
+  // this system could not name the unnamed temporary: the data is then to be written again
+  // with WriteOutputFile, which writes a named one (as every later stream does).
+  [[nodiscard]] bool Commit(TFileFailure& AFailure, bool& ARetry);
+  // The same as StageOutputFile.
+  [[nodiscard]] bool Stage(TStagedOutput& AStaged, TFileFailure& AFailure, bool& ARetry);
+
+ private:
+  void Spill(std::string_view AData);      // Append of more than the buffer's room
+  bool Drain(std::string_view AData);      // writes AData into the temporary, made if need be
+  bool Finish(bool AFlush, bool& ARetry);  // the rest of the buffer, then Flush, Name, Close
+
+  std::string FileName;
+  TFileSystem& Files;
+  std::unique_ptr<char[]> Buffer;  // kBufferSize bytes; the first Used are not written yet
+  std::size_t Used = 0;
+  std::uint64_t Written = 0;            // bytes in the temporary
+  std::unique_ptr<TTempFile> Temp;      // null until the first write
+  std::optional<TFileFailure> Failure;  // the first failure
+};
 
 // Puts the staged outputs in place together: their data to the disk (one flush for each file
 // system), then each renamed over its output, then each folder flushed once. After a crash

@@ -48,14 +48,17 @@ class TInputFile {
 };
 
 /* A temporary file beside an output, from its creation to its rename over the output. The
-   steps run in this order, each at most once: Write; Flush (or later FlushFileSystem); Name;
-   Close; Rename; FlushFolder. Destroying the object closes the file and removes it unless
-   Rename put it in place. While it has a name, a signal that ends the process removes it. */
+   steps run in this order, each at most once but Append: any number of Append; Write; Flush
+   (or later FlushFileSystem); Name; Close; Rename; FlushFolder. Destroying the object closes
+   the file and removes it unless Rename put it in place. While it has a name, a signal that
+   ends the process removes it. */
 class TTempFile {
  public:
   virtual ~TTempFile() = default;
-  // Writes the pieces of AData in order, then gives the file the replaced output's owner
-  // (where that is allowed) and permission bits.
+  // Writes AData whole at the file's end.
+  [[nodiscard]] virtual bool Append(std::string_view AData, TSystemError& AError) = 0;
+  // Writes the pieces of AData in order after what Append wrote, then gives the file the
+  // replaced output's owner (where that is allowed) and permission bits.
   [[nodiscard]] virtual bool Write(std::span<const std::string_view> AData,
                                    TSystemError& AError) = 0;
   [[nodiscard]] virtual bool Flush(TSystemError& AError) = 0;  // its data to the disk

@@ -212,6 +212,17 @@ class TPosixTemp : public TTempFile {
     return Failed(AError, EEXIST);
   }
 
+  bool Append(std::string_view AData, TSystemError& AError) override {
+    while (!AData.empty()) {
+      const ssize_t n = write(Fd, AData.data(), AData.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) errno = ENOSPC;
+      if (n <= 0) return Failed(AError, errno);
+      AData.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
   bool Write(std::span<const std::string_view> AData, TSystemError& AError) override {
     if (!WriteAll(Fd, AData)) return Failed(AError, errno);
     if (Exists) {

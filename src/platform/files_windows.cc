@@ -100,6 +100,9 @@ class TWindowsTemp : public TTempFile {
     return Failed(AError);
   }
 
+  bool Append(std::string_view AData, TSystemError& AError) override {
+    return Write(std::span<const std::string_view>(&AData, 1), AError);
+  }
   bool Write(std::span<const std::string_view> AData, TSystemError& AError) override {
     for (std::string_view piece : AData) {
       while (!piece.empty()) {

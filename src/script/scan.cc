@@ -1,13 +1,42 @@
 // The scan loop: each pass copies the rest of the line, then looks at the next line's start.
 #include "src/script/scan.h"
 
+#include <cstring>
+
 #include "src/script/scanner.h"
 #include "src/script/statements.h"
 
 namespace zoqc {
 
+namespace {
+
+// The lines of AText after its first, and how many of them open with "<<".
+struct TLineCount {
+  std::size_t Lines = 0;
+  std::size_t Openers = 0;
+};
+TLineCount CountLines(std::string_view AText) {
+  TLineCount count;
+  const char* at = AText.data();
+  const char* const end = at + AText.size();
+  while (const void* lf = std::memchr(at, '\n', static_cast<std::size_t>(end - at))) {
+    at = static_cast<const char*>(lf) + 1;
+    ++count.Lines;
+    count.Openers += end - at >= 2 && at[0] == '<' && at[1] == '<';
+  }
+  return count;
+}
+
+}  // namespace
+
 TCompileError ScanScript(TScriptModel& AModel) {
   const std::string_view script = AModel.Text;
+  // Each line gives a slice, a block statement's line two; a statement opens a line with "<<"
+  // (or blanks and "<<": those few may grow the list). Reserved once: growing would copy them
+  // and touch fresh memory at every doubling.
+  const TLineCount count = CountLines(script);
+  AModel.Statements.reserve(count.Openers);
+  AModel.Slices.reserve(count.Lines + count.Openers + 1);
   TScan Scan{AModel};
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {

@@ -10,10 +10,21 @@
 
 namespace zoqc {
 
+// Where a page goes as it is made: its bytes, piece by piece, in order. A piece is a view that
+// need not outlive the call unless the sink says otherwise.
+class TPageSink {
+ public:
+  virtual void Append(std::string_view APiece) = 0;
+
+ protected:
+  ~TPageSink() = default;
+};
+
 // The pieces live in one block grown with realloc, which moves a large block by remapping its
 // pages instead of copying them, so growing never needs the old and the new list at once.
-// A piece that starts where the previous one ends extends it. Empty pieces are dropped.
-class TPieces {
+// A piece that starts where the previous one ends extends it. Empty pieces are dropped. As a
+// sink it keeps the views, so what it is given must outlive it.
+class TPieces final : public TPageSink {
  public:
   TPieces() = default;
   TPieces(TPieces&& AOther) noexcept
@@ -28,7 +39,7 @@ class TPieces {
   }
   ~TPieces() { std::free(Data); }
 
-  void Append(std::string_view APiece) {
+  void Append(std::string_view APiece) override {
     if (APiece.empty()) return;
     if (Count > 0 && Data[Count - 1].data() + Data[Count - 1].size() == APiece.data()) {
       Data[Count - 1] =

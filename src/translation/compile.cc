@@ -14,8 +14,8 @@ namespace {
 
 // What a translated page views: its inputs, its model and the texts expansion made.
 struct TPageStorage {
-  std::string Script;
-  std::string Template;
+  std::shared_ptr<const void> Script;
+  std::shared_ptr<const void> Template;
   TPageModel Model;
   TExpansion Expansion;
   std::optional<TPlaceholderIndex> Vars;
@@ -56,16 +56,24 @@ std::string_view ErrorLine(TCompileError AError) {
 
 TCompileResult Compile(std::string AScript, std::string ATemplate,
                        const TCompileOptions& AOptions) {
+  auto texts = std::make_shared<std::pair<std::string, std::string>>(std::move(AScript),
+                                                                     std::move(ATemplate));
+  const std::string_view script = texts->first, templ = texts->second;
+  return Compile({script, texts}, {templ, texts}, AOptions);
+}
+
+TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileOptions& AOptions,
+                       TPageSink* ASink) {
   TCompileResult result;
   auto storage = std::make_shared<TPageStorage>();
-  storage->Script = std::move(AScript);
-  storage->Template = std::move(ATemplate);
+  storage->Script = std::move(AScript.Owner);
+  storage->Template = std::move(ATemplate.Owner);
   TPageModel& model = storage->Model;
   result.Model = &model;
-  model.Script.Text = storage->Script;
+  model.Script.Text = AScript.Text;
   result.Error = ScanScript(model.Script);
   if (result.Ok()) {
-    ReadTemplate(model, storage->Template, AOptions.Placeholders);
+    ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
     TExpansion& expansion = storage->Expansion;
     if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance,
                       expansion)) {
@@ -73,7 +81,9 @@ TCompileResult Compile(std::string AScript, std::string ATemplate,
       result.FailBlock = model.Script.BlockList[expansion.FailBlock];
     } else {
       if (AOptions.Provenance) result.Origins.emplace();
-      TPageBuilder page(result.Pieces, result.Origins ? &*result.Origins : nullptr);
+      // The provenance's line table needs the pieces, so a recorded page is listed first.
+      TPageSink& sink = ASink && !AOptions.Provenance ? *ASink : result.Pieces;
+      TPageBuilder page(sink, result.Origins ? &*result.Origins : nullptr);
       AppendPhpPart(model.Script, expansion, page);
       storage->Vars.emplace(&model.Script.VarList, "<?php echo ", ";?>");
       const TExpressionOffsets exprs =
@@ -82,6 +92,10 @@ TCompileResult Compile(std::string AScript, std::string ATemplate,
       SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template, left,
                           expansion.PieceCuts, &exprs);
       page.Finish(result.Pieces.Span());
+      if (ASink && AOptions.Provenance) {
+        for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);
+        result.Pieces = TPieces();
+      }
       model.Left = std::move(expansion.Left);
       for (const std::size_t at : left) model.Left.push_back({at, kNowhere});
       model.Unused = std::move(expansion.Unused);
@@ -90,7 +104,7 @@ TCompileResult Compile(std::string AScript, std::string ATemplate,
       });
     }
   } else {  // what the template holds, for locating the error
-    ReadTemplate(model, storage->Template, false);
+    ReadTemplate(model, ATemplate.Text, false);
   }
   result.Storage = std::move(storage);
   return result;

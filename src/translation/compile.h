@@ -21,6 +21,12 @@ struct TCompileOptions {
   bool Placeholders = true;  // list the template's placeholders in the model
 };
 
+// An input's bytes and what keeps them alive: a loaded file, a string.
+struct TInputText {
+  std::string_view Text;
+  std::shared_ptr<const void> Owner;
+};
+
 struct TCompileResult {
   TCompileError Error = TCompileError::None;
   // The model of the page as far as the scan got: on Error(2), (3) and (5) the failing
@@ -28,8 +34,8 @@ struct TCompileResult {
   const TPageModel* Model = nullptr;
   // After Error(4): the block whose markers fail, as BlockList spells it.
   std::string_view FailBlock;
-  // The page when Error is None, in order: views of the inputs and of texts that Storage keeps.
-  // Never copied whole.
+  // The page when Error is None and it was not given to a sink, in order: views of the inputs
+  // and of texts that Storage keeps. Never copied whole.
   TPieces Pieces;
   std::optional<TProvenance> Origins;   // with TCompileOptions::Provenance
   std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
@@ -46,8 +52,12 @@ struct TCompileResult {
 std::string_view ErrorLine(TCompileError AError);
 
 // Scans the script into the page model, closes the PHP part, expands the blocks and substitutes
-// the variables. Touches no file and prints nothing; running out of memory throws
+// the variables. With ASink the page goes into it as it is made, instead of into Pieces; with
+// an error nothing does. Touches no file and prints nothing; running out of memory throws
 // std::bad_alloc.
+TCompileResult Compile(TInputText AScript, TInputText ATemplate,
+                       const TCompileOptions& AOptions = {}, TPageSink* ASink = nullptr);
+// The same for inputs held in strings.
 TCompileResult Compile(std::string AScript, std::string ATemplate,
                        const TCompileOptions& AOptions = {});
 
