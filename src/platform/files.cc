@@ -216,11 +216,11 @@ void TOutputStream::Spill(std::string_view AData) {
 bool TOutputStream::Drain(std::string_view AData) {
   TSystemError error;
   if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
-    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     return false;
   }
   if (!Temp->Append(AData, error)) {
-    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     return false;
   }
   Written += AData.size();
@@ -232,13 +232,13 @@ bool TOutputStream::Finish(bool AFlush, bool& ARetry) {
   if (Failure) return false;
   TSystemError error;
   if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
-    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     return false;
   }
   const std::string_view rest(Buffer.get(), Used);
   if (!FinishTemporary(*Temp, std::span<const std::string_view>(&rest, 1), AFlush, error)) {
     if (error.Code == kCannotName) ARetry = CannotNameUnnamed = true;
-    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     Temp.reset();
     return false;
   }
