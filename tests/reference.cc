@@ -144,7 +144,7 @@ std::string EchoText(const std::string& N) { return "<?php echo $ZOQBLOCK_" + N 
 }  // namespace
 
 TOutcome OutcomeOf(const TCompileResult& AResult) {
-  return {AResult.ExitCode(), std::string(ErrorLine(AResult.Error)), AResult.Pieces.Joined()};
+  return {AResult.Ok() ? 0 : 1, std::string(ErrorLine(AResult.Error)), AResult.Pieces.Joined()};
 }
 
 TOutcome CompileSequential(std::string_view AScript, std::string_view ATemplate) {

@@ -66,7 +66,10 @@ check_case() {
     cp -- "$case_dir/existing.php" "$dir/page.php"
   fi
 
-  (cd -- "$dir" && exec "$zoqc" "${args[@]}" page) >"$scratch/stdout" 2>"$scratch/stderr"
+  # With no php on its PATH, whatever this machine has: a page that the warnings say PHP will
+  # not parse is then reported the same everywhere (what PHP says of it is tested in zoqc_test).
+  (cd -- "$dir" && PATH="$scratch/no-php" exec "$zoqc" "${args[@]}" page) \
+    >"$scratch/stdout" 2>"$scratch/stderr"
   rc=$?
 
   want_exit=$(tr -d '[:space:]' <"$case_dir/expected.exit")

@@ -210,6 +210,14 @@ printf '@echo off\r\nfor /r %%%%f in (*.zoq) do @zoqc -q "%%%%f"\r\n' >"$dir/pag
 same_page 'batch file' "$dir/one.php"
 same_page 'batch file' "$dir/sub folder/two.php"
 
+# --lint is refused on Windows, saying why (docs/WINDOWS.md): zoqc runs no PHP there.
+dir=$scratch/lint
+page "$dir" page
+want_err="zoqc: --lint is not available on Windows: lint the pages with a Linux or WSL zoqc, or with 'php -l' on each page"
+check '--lint' "$dir" 2 '' --lint page
+want_err=
+[ ! -e "$dir/page.php" ] || fail "--lint: a page was written"
+
 (cd "$scratch" && "$wrapper") >"$scratch/out"
 rc=$?
 [ "$rc" = 0 ] && [ "$(wc -l <"$scratch/out")" = 14 ] && [ "$(sed -n 3p "$scratch/out")" = Usage: ] ||

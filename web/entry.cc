@@ -11,10 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "src/check/check.h"
 #include "src/check/render.h"
 #include "src/driver/failure_report.h"
-#include "src/translation/compile.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc {
 
@@ -65,24 +64,12 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
   std::string error;
   if (!ReadSwitches(ASwitches, warnings, error))
     return {AnswerJson(2, "zoqc: " + error + "\n", diags), ""};
-  const TCompileResult result = Compile(std::string(AScript), std::string(ATemplate),
-                                        {.Placeholders = NeedsPlaceholders(warnings)});
-  const TPageModel& model = *result.Model;
-  const TSource source(name + ".zoq", model.Script.Text);
-  const TSource template_source(name + ".zot", model.Template);
-  if (!result.Ok()) {  // the error alone, as on the command line
-    if (result.Error == TCompileError::BlockOrder)
-      diags.push_back(LocateMarkerError(model, source, template_source, result.FailBlock));
-    else
-      diags.push_back(LocateStatementError(model, source));
-    return {AnswerJson(result.ExitCode(), std::string(ErrorLine(result.Error)) + "\n", diags), ""};
-  }
-  CheckPage(model, source, template_source, warnings, diags);
-  if (warnings.AsErrors && !diags.empty()) {
-    for (TDiagnostic& d : diags) d.Severity = TSeverity::Error, d.Promoted = true;
-    return {AnswerJson(1, "", diags), ""};
-  }
-  return {AnswerJson(0, "Compile sucessful.\n", diags), result.Pieces.Joined()};
+  const TAnalysis page = AnalysePage(name + ".zoq", std::string(AScript), name + ".zot",
+                                     std::string(ATemplate), warnings);
+  if (!page.Result.Ok())  // the error alone, as on the command line
+    return {AnswerJson(1, std::string(ErrorLine(page.Result.Error)) + "\n", page.Diagnostics), ""};
+  if (page.Promoted) return {AnswerJson(1, "", page.Diagnostics), ""};
+  return {AnswerJson(0, "Compile sucessful.\n", page.Diagnostics), page.Result.Pieces.Joined()};
 }
 
 // Running out of memory: the command line's failure report, and its reason on standard error.

@@ -1,6 +1,7 @@
 // The playground: a script and a template edited side by side, the page translated as you type,
 // the diagnostics under the lines they point at with their fix-its as buttons, the examples, a
-// share link that carries both inputs in the URL fragment, and the page's download.
+// share link that carries both inputs in the URL fragment (compressed, and kept up to date once
+// shared), the page's download, and a service worker that keeps it all for use offline.
 (function () {
   "use strict";
 
@@ -39,6 +40,19 @@
   let pageUrl = null;
   let shown = []; // the widgets and marks of the diagnostics shown
   let loading = false; // while inputs are being set, changes do not translate
+  let own = null; // the user's own page, kept while an example is shown
+  let sharing = false; // the URL's fragment follows the inputs (after "Share link", or opened from one)
+  let pending = null; // the timer of a translation that waits for typing to pause
+  let lastCost = 0; // ms the last translation took, with showing its answer
+  let lastSize = 0; // the characters of both inputs at the last translation
+
+  // Inputs this large, or a translation this slow, wait for a pause in the typing: the page
+  // is translated once the keys stop for PAUSE_MS, not once a keystroke.
+  const LARGE_INPUT = 256 * 1024;
+  const SLOW_MS = 16;
+  const PAUSE_MS = 200;
+  // Chromium's longest URL; a longer share link is not offered.
+  const MAX_LINK = 2 * 1024 * 1024;
 
   const pageName = () => $("name").value.trim() || "page";
 
@@ -51,6 +65,7 @@
   const textOf = (input) => input.editor.getValue(input.eol);
 
   function load(name, script, template, switches = "", eols = null) {
+    clearTimeout(pending);
     loading = true;
     $("name").value = name;
     $("switches").value = switches;
@@ -182,7 +197,7 @@
     for (const d of unplaced) parts.push(d.message);
     parts.push("exit " + answer.exit, playground.lastTranslationMs.toFixed(2) + " ms");
     status.textContent = parts.filter((p) => p).join(" · ");
-    status.className = answer.exit === 0 ? "ok" : "error";
+    status.className = answer.exit !== 0 ? "error" : warnings ? "warning" : "ok";
 
     const download = $("download");
     const name = pageName() + ".php";
@@ -198,75 +213,184 @@
     pageUrl = URL.createObjectURL(new Blob([answer.page], { type: "application/x-php" }));
     download.href = pageUrl;
     download.classList.remove("disabled");
-    const text = new TextDecoder().decode(answer.page);
-    if (output.getValue() !== text) output.setValue(text);
+    setOutput(new TextDecoder().decode(answer.page));
+  }
+
+  // Shows AText as the page, replacing only what changed: a large page is not laid out anew
+  // for every keystroke.
+  function setOutput(AText) {
+    const old = output.getValue();
+    if (old === AText) return;
+    const most = Math.min(old.length, AText.length);
+    let head = 0;
+    while (head < most && old.charCodeAt(head) === AText.charCodeAt(head)) head++;
+    let tail = 0;
+    while (tail < most - head &&
+           old.charCodeAt(old.length - 1 - tail) === AText.charCodeAt(AText.length - 1 - tail))
+      tail++;
+    output.replaceRange(AText.slice(head, AText.length - tail), output.posFromIndex(head),
+                        output.posFromIndex(old.length - tail));
   }
 
   function translate() {
+    clearTimeout(pending);
+    pending = null;
     if (!playground.zoqc || loading) return;
     const name = pageName();
     for (const [id, ext] of [["script-file", ".zoq"], ["template-file", ".zot"], ["page-file", ".php"]])
       $(id).textContent = name + ext;
     const started = performance.now();
-    const answer = playground.zoqc.translate(
-      name,
-      textOf(inputs.script),
-      textOf(inputs.template),
-      $("switches").value.trim(),
-    );
+    const script = textOf(inputs.script);
+    const template = textOf(inputs.template);
+    lastSize = script.length + template.length;
+    const answer = playground.zoqc.translate(name, script, template, $("switches").value.trim());
     const done = performance.now();
     playground.lastTranslationMs = done - started;
     if (playground.firstTranslationAt === null) playground.firstTranslationAt = done;
     playground.translations++;
     playground.last = answer;
     showPage(answer);
+    lastCost = performance.now() - started;
+    if (sharing) updateShareLink();
   }
 
-  // The share link: both inputs, their line ends, the page's name and the switches.
-  function shareLink() {
-    const params = new URLSearchParams({
+  // After an edit: translates now, or once the typing pauses when the inputs are large or the
+  // last translation was slow.
+  function edited() {
+    if (loading) return;
+    if (lastSize < LARGE_INPUT && lastCost < SLOW_MS) return translate();
+    clearTimeout(pending);
+    pending = setTimeout(translate, PAUSE_MS);
+  }
+
+  // The share link's fragment: the page's name, both inputs, their line ends and the switches,
+  // as JSON, deflated and in base64url after "z="; as plain parameters where the browser cannot
+  // compress (the form older links have).
+  async function shareFragment() {
+    const state = {
       name: pageName(),
       zoq: textOf(inputs.script),
       zot: textOf(inputs.template),
       eol: [inputs.script, inputs.template].map((i) => (i.eol === "\r\n" ? "crlf" : "lf")).join(","),
-    });
-    const switches = $("switches").value.trim();
-    if (switches) params.set("w", switches);
-    return location.href.replace(/#.*$/, "") + "#" + params.toString();
+      w: $("switches").value.trim(),
+    };
+    if (typeof CompressionStream === "undefined") {
+      if (!state.w) delete state.w;
+      return new URLSearchParams(state).toString();
+    }
+    const stream = new Blob([JSON.stringify(state)]).stream().pipeThrough(new CompressionStream("deflate-raw"));
+    const bytes = new Uint8Array(await new Response(stream).arrayBuffer());
+    let binary = "";
+    for (let at = 0; at < bytes.length; at += 0x8000)
+      binary += String.fromCharCode.apply(null, bytes.subarray(at, at + 0x8000));
+    return "z=" + btoa(binary).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
+  }
+
+  // The state a "z=" fragment carries (see shareFragment).
+  async function unpackFragment(AText) {
+    const binary = atob(AText.replace(/-/g, "+").replace(/_/g, "/"));
+    const bytes = Uint8Array.from(binary, (c) => c.charCodeAt(0));
+    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
+    return JSON.parse(await new Response(stream).text());
+  }
+
+  // Puts the inputs into the URL (a reload keeps them) and into the share box. Yields the link,
+  // or null when the page is too large for one. Only the latest of overlapping calls writes.
+  let shareCalls = 0;
+  async function updateShareLink() {
+    const call = ++shareCalls;
+    const fragment = await shareFragment();
+    if (call !== shareCalls) return null;
+    const base = location.href.replace(/#.*$/, "");
+    const link = base + "#" + fragment;
+    const fits = link.length <= MAX_LINK;
+    history.replaceState(null, "", fits ? link : base);
+    $("share-link").value = fits
+      ? link
+      : `The page is too large for a link: ${(link.length / 1048576).toFixed(1)} MB even ` +
+        "compressed, and browsers take links of up to 2 MB. Share its two files instead.";
+    playground.shareLinks++;
+    return fits ? link : null;
   }
 
   // Loads the inputs a share link carries; yields false when the fragment holds none.
   function loadFragment() {
-    const params = new URLSearchParams(location.hash.slice(1));
+    const hash = location.hash.slice(1);
+    const params = new URLSearchParams(hash);
+    const show = (state) => {
+      const eols = (state.eol || "").split(",").map((e) => (e === "crlf" ? "\r\n" : e === "lf" ? "\n" : null));
+      $("example").value = showing = "";
+      sharing = true;  // the link follows later edits
+      load(state.name || "page", state.zoq || "", state.zot || "", state.w || "", eols);
+    };
+    if (params.has("z")) {
+      unpackFragment(params.get("z")).then(show, () => {
+        $("status").textContent = "this link's page cannot be read: it may have been cut short";
+        $("status").className = "error";
+      });
+      return true;
+    }
     if (!params.has("zoq") && !params.has("zot")) return false;
-    const eols = (params.get("eol") || "").split(",").map((e) => (e === "crlf" ? "\r\n" : e === "lf" ? "\n" : null));
-    $("example").value = "";
-    load(params.get("name") || "page", params.get("zoq") || "", params.get("zot") || "", params.get("w") || "", eols);
+    show(Object.fromEntries(params));
     return true;
   }
 
-  function loadExample(name) {
-    const example = ZOQC_EXAMPLES[name];
-    if (example) load(name, example.script, example.template, $("switches").value.trim());
+  // The examples menu: an example, or "(your own page)", the page the user last had, kept while
+  // an example is shown (an empty page when there was none).
+  let showing = "";  // what the editors hold: an example's name, or "" for the user's own page
+  function choose(AName) {
+    if (showing === "" && AName !== "" && (textOf(inputs.script) || textOf(inputs.template)))
+      own = { name: pageName(), script: textOf(inputs.script), template: textOf(inputs.template),
+              eols: [inputs.script.eol, inputs.template.eol] };
+    showing = AName;
+    $("example").value = AName;
+    const switches = $("switches").value.trim();
+    const example = ZOQC_EXAMPLES[AName];
+    if (example) return load(AName, example.script, example.template, switches);
+    const page = own || { name: "page", script: "<?php\n", template: "", eols: ["\n", "\n"] };
+    load(page.name, page.script, page.template, switches, page.eols);
   }
 
+  // An edit by the user: the page is theirs now, no longer the example.
+  function ownEdit() {
+    if (loading) return;
+    showing = $("example").value = "";
+    edited();
+  }
+
+  // A paste that replaces the whole text brings its own line ends (an editor keeps lines only).
+  function pasted(input, event) {
+    const text = event.clipboardData && event.clipboardData.getData("text/plain");
+    if (!text || !/[\r\n]/.test(text)) return;
+    const editor = input.editor;
+    const all = editor.listSelections();
+    const last = editor.lastLine();
+    const whole = editor.getValue() === "" ||
+      (all.length === 1 && all[0].from().line === 0 && all[0].from().ch === 0 &&
+       all[0].to().line === last && all[0].to().ch === editor.getLine(last).length);
+    if (whole) setEol(input, /\r\n/.test(text) && !/(^|[^\r])\n/.test(text) ? "\r\n" : "\n");
+  }
+
+  playground.shareLinks = 0;
   for (const name of Object.keys(ZOQC_EXAMPLES)) $("example").append(new Option(name, name));
-  $("example").addEventListener("change", (e) => loadExample(e.target.value));
+  $("example").addEventListener("change", (e) => choose(e.target.value));
   for (const input of Object.values(inputs)) {
-    input.editor.on("changes", translate);
+    input.editor.on("changes", ownEdit);
+    input.editor.on("paste", (editor, event) => pasted(input, event));
     $(input.id + "-eol").addEventListener("click", () => {
       setEol(input, input.eol === "\n" ? "\r\n" : "\n");
-      translate();
+      ownEdit();
     });
   }
-  $("name").addEventListener("input", translate);
-  $("switches").addEventListener("input", translate);
+  $("name").addEventListener("input", ownEdit);
+  $("switches").addEventListener("input", edited);
   $("share").addEventListener("click", async () => {
-    const link = shareLink();
-    history.replaceState(null, "", link);
+    sharing = true;
     $("share-box").hidden = false;
-    $("share-link").value = link;
+    $("share-link").value = "";
+    const link = await updateShareLink();
     $("share-link").select();
+    if (!link) return;
     try {
       await navigator.clipboard.writeText(link);
     } catch (e) {
@@ -275,10 +399,12 @@
   });
   window.addEventListener("hashchange", loadFragment);
 
-  if (!loadFragment()) {
-    $("example").value = "hello";
-    loadExample("hello");
-  }
+  // Offline: the service worker keeps the page's files for the next visit without a network.
+  // Without one (a file: URL, an old browser) the page works, online only.
+  if ("serviceWorker" in navigator && location.protocol.startsWith("http"))
+    navigator.serviceWorker.register("service-worker.js").catch(() => {});
+
+  if (!loadFragment()) choose("hello");
   Zoqc.load(createZoqcModule)
     .then((zoqc) => {
       playground.zoqc = zoqc;

@@ -1,7 +1,8 @@
 ;;; zoq-mode.el --- ZOQ scripts (.zoq) and templates (.zot), with zoqc's language server -*- lexical-binding: t -*-
 
 ;; Add this folder to `load-path', then (require 'zoq-mode).  M-x eglot in a .zoq or .zot
-;; buffer starts "zoqc --lsp" (set `zoq-zoqc-program' when zoqc is not on PATH).
+;; buffer starts "zoqc --lsp" (set `zoq-zoqc-program' when zoqc is not on `exec-path'), with
+;; the warning switches of `zoq-warnings' and, when `zoq-lint' is on, PHP's parse errors.
 
 ;;; Code:
 
@@ -10,6 +11,14 @@
 (defcustom zoq-zoqc-program "zoqc"
   "The zoqc program, which serves the language with \"zoqc --lsp\"."
   :type 'string)
+
+(defcustom zoq-warnings nil
+  "Warning switches for the language server, as zoqc takes them: (\"-Wall\" \"-Wno-bom\")."
+  :type '(repeat string))
+
+(defcustom zoq-lint nil
+  "Non-nil: the language server also reports PHP's own parse errors (it needs php-cli)."
+  :type 'boolean)
 
 (defconst zoq--name "[A-Za-z0-9]+")
 
@@ -44,7 +53,11 @@
 
 (with-eval-after-load 'eglot
   (add-to-list 'eglot-server-programs
-               `((zoq-mode zot-mode) . ,(lambda (&rest _) (list zoq-zoqc-program "--lsp")))))
+               `((zoq-mode zot-mode)
+                 . ,(lambda (&rest _)
+                      (list zoq-zoqc-program "--lsp" :initializationOptions
+                            (list :warnings (vconcat zoq-warnings)
+                                  :lint (if zoq-lint t :json-false)))))))
 
 (provide 'zoq-mode)
 ;;; zoq-mode.el ends here

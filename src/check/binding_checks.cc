@@ -9,23 +9,57 @@
 
 namespace zoqc::check_detail {
 
-// Bindings of one name twice (or in two letter cases) in the same table.
+// Bindings of one name twice (or in two letter cases) in the same table, and which one the page
+// uses: of the keys that match a placeholder up to case, the table lists one first, and that
+// key's latest binding fills it.
 void TChecker::CheckDuplicates() {
-  std::unordered_map<std::string, const TStatement*> seen;
+  std::unordered_map<std::string, const TStatement*> seen;    // scope and name up to case
+  std::unordered_map<std::string, const TStatement*> latest;  // scope and exact name
+  const auto scope_of = [&](const TStatement& ALine) {
+    return ALine.Kind == TStatementKind::BlockVar ? UpperCased(BlockOfVar(ALine)) + "\n"
+                                                  : std::string();
+  };
+  for (const TStatement& line : Lines)
+    if (Binds(line)) latest[scope_of(line) + std::string(NameOf(line))] = &line;
+  // Each table's keys up to case -> the key listed first, filled for a table when first asked.
+  std::unordered_map<const THashTable*, TFoldedMap> first_listed;
+  std::vector<std::string_view> keys;  // views of the tables' own keys
+  const auto used = [&](const TStatement& ALine) -> const TStatement* {
+    const THashTable* table = ALine.Kind == TStatementKind::TemplateVar
+                                  ? &Model.Script.VarList
+                                  : Model.Script.BlockVarList.Get(BlockOfVar(ALine));
+    if (!table) return nullptr;
+    const auto [it, fresh] = first_listed.try_emplace(table);
+    if (fresh)
+      table->ForEachPair([&](std::string_view AKey, std::string_view) {
+        if (it->second.try_emplace(AKey, keys.size()).second) keys.push_back(AKey);
+      });
+    const auto key = it->second.find(NameOf(ALine));
+    if (key == it->second.end()) return nullptr;
+    const auto winner = latest.find(scope_of(ALine) + std::string(keys[key->second]));
+    return winner == latest.end() ? nullptr : winner->second;
+  };
   for (const TStatement& line : Lines) {
     if (!Binds(line)) continue;
     const std::string_view name = NameOf(line);
-    std::string key = UpperCased(name);
-    if (line.Kind == TStatementKind::BlockVar) key = UpperCased(BlockOfVar(line)) + "\n" + key;
-    const auto [it, added] = seen.try_emplace(key, &line);
-    if (added) continue;
+    const auto [it, added] = seen.try_emplace(scope_of(line) + UpperCased(name), &line);
+    if (added || !Warnings.Has(TWarning::DuplicateBinding)) continue;
     const std::string_view first = NameOf(*it->second);
+    const TStatement* winner = used(line);
     TDiagnostic* d = Warn(TWarning::DuplicateBinding, NamePlace(line),
-                          first == name ? Quoted(name) + " is bound again; only one binding is used"
-                                        : Quoted(name) + " and " + Quoted(first) +
-                                              " differ only in letter case and match the same "
-                                              "placeholders; only one binding is used");
+                          (first == name ? Quoted(name) + " is bound again"
+                                         : Quoted(name) + " and " + Quoted(first) +
+                                               " differ only in letter case and match the same "
+                                               "placeholders") +
+                              "; only one binding is used" +
+                              (winner == &line ? std::string(", this one")
+                               : winner ? ", the one noted below"
+                                        : std::string()));
     Note(d, NamePlace(*it->second), "first bound here");
+    if (winner && winner != &line && winner != it->second)
+      Note(d, NamePlace(*winner), "the page uses this binding");
+    else if (winner == it->second)
+      d->Notes.back().Message = "first bound here; the page uses this binding";
   }
 }
 
@@ -135,7 +169,8 @@ void TChecker::CheckPlaceholders() {
 }
 
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
-// placeholder is the typo, or, when no placeholder uses that name, the binding is.
+// placeholder is the typo, or, when no placeholder uses that name, the binding may be: then both
+// are reported, the placeholder first.
 void TChecker::CheckTypos() {
   if (Model.Left.empty()) return;  // every placeholder was filled: nothing to compare
   const TScriptModel& script = Model.Script;
@@ -153,10 +188,29 @@ void TChecker::CheckTypos() {
       bindings[line.Kind == TStatementKind::TemplateVar
                    ? TScopeKey{false, {}}
                    : TScopeKey{true, BlockOfVar(line)}][NameOf(line)] = &line;
+  TFoldedMap outside;  // the template variables, up to case -> their (last) binding
+  for (std::size_t idx = 0; idx < Lines.size(); ++idx)
+    if (Lines[idx].Kind == TStatementKind::TemplateVar && Lines[idx].Separated)
+      outside[NameOf(Lines[idx])] = idx;
   for (const TLeftPlaceholder& left : Model.Left) {
     const TScopeKey scope = scope_of(left.Block);
     const std::size_t end = NameEnd(Template.Text, left.At + 1);
     const std::string_view name = Template.Text.substr(left.At + 1, end - left.At - 1);
+    const TPlace place = Template.PlaceOf(left.At, end + 1);
+    // A template variable inside a block: the block's text is never searched for them.
+    if (const auto bound = outside.find(name); scope.first && bound != outside.end()) {
+      if (!Warnings.Has(TWarning::TemplateVariableInBlock)) continue;
+      const std::string block(scope.second);
+      TDiagnostic* d =
+          Warn(TWarning::TemplateVariableInBlock, place,
+               Quoted(name) + " is a template variable, and those are not filled in inside a " +
+                   "block, so the placeholder prints as written in block " + Quoted(block) +
+                   "; bind it with '<<<" + std::string(name) + "<<' under '<<*" + block + "'");
+      Note(d, NamePlace(Lines[bound->second]), Quoted(name) + " is bound here, outside the block");
+      TypoPlaces.push_back(left.At);
+      continue;
+    }
+    if (!Warnings.Has(TWarning::PlaceholderTypo)) continue;
     const auto emplaced = near.try_emplace(scope);
     TNearNames& filed = emplaced.first->second;
     if (emplaced.second) {
@@ -169,24 +223,29 @@ void TChecker::CheckTypos() {
     if (bound.empty()) continue;
     const auto binding = bindings[scope].find(bound);
     const TStatement* line = binding == bindings[scope].end() ? nullptr : binding->second;
-    const TPlace place = Template.PlaceOf(left.At, end + 1);
-    if (line && unused[scope].count(bound)) {  // the binding is the typo
-      if (std::find(TypoBindings.begin(), TypoBindings.end(), line) != TypoBindings.end()) continue;
-      TDiagnostic* d =
-          Warn(TWarning::PlaceholderTypo, NamePlace(*line),
-               Quoted(bound) + " is bound but no placeholder uses it, and the " + "template has " +
-                   Quoted("{" + std::string(name) + "}") + ", one edit away; rename the binding");
+    // Either may be the typo: the placeholder's fix comes first, as the placeholder is the
+    // likelier slip; when no other placeholder uses the binding, the binding's fix second.
+    const bool binding_unused = line && unused[scope].count(bound);
+    TDiagnostic* d =
+        Warn(TWarning::PlaceholderTypo, place,
+             "nothing binds " + Quoted(name) +
+                 (scope.first ? " in block " + Quoted(scope.second) : std::string()) +
+                 ", so the placeholder prints as written; did you mean " + Quoted(bound) + "?");
+    Fix(d, Template.PlaceOf(left.At + 1, end), std::string(bound));
+    if (line)
+      Note(d, NamePlace(*line),
+           Quoted(bound) + " is bound here" +
+               (binding_unused ? ", and no placeholder uses it" : ""));
+    if (binding_unused &&
+        std::find(TypoBindings.begin(), TypoBindings.end(), line) == TypoBindings.end()) {
+      d = Warn(TWarning::PlaceholderTypo, NamePlace(*line),
+               Quoted(bound) + " is bound but no placeholder uses it, and the template has " +
+                   Quoted("{" + std::string(name) + "}") +
+                   ", one edit away; rename the placeholder, or the binding");
       Fix(d, Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name));
       Note(d, place, "the placeholder is here");
+      if (d) d->SecondChoice = true;
       TypoBindings.push_back(line);
-    } else {
-      TDiagnostic* d =
-          Warn(TWarning::PlaceholderTypo, place,
-               "nothing binds " + Quoted(name) +
-                   (scope.first ? " in block " + Quoted(scope.second) : std::string()) +
-                   ", so the placeholder prints as written; did you mean " + Quoted(bound) + "?");
-      Fix(d, Template.PlaceOf(left.At + 1, end), std::string(bound));
-      if (line) Note(d, NamePlace(*line), Quoted(bound) + " is bound here");
     }
     TypoPlaces.push_back(left.At);
   }

@@ -60,8 +60,12 @@ class TChecker {
     FindBlocks();
     for (const TStatement& line : Lines) CheckStatement(line);
     if (Warnings.Has(TWarning::RewrittenReference)) CheckReferences();
+    if (Warnings.Has(TWarning::StatementInComment)) CheckCommentedStatements();
+    if (Warnings.Has(TWarning::UnusedBlock)) CheckUnusedBlocks();
     CheckMarkers();
-    if (Warnings.Has(TWarning::PlaceholderTypo)) CheckTypos();
+    if (Warnings.Has(TWarning::PlaceholderTypo) ||
+        Warnings.Has(TWarning::TemplateVariableInBlock))
+      CheckTypos();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
     if (NeedsPlaceholders(Warnings)) CheckPlaceholders();
   }
@@ -108,7 +112,10 @@ class TChecker {
   void CheckIndented(const TStatement& ALine);   // an indented line that looks like one
   void CheckSplice(const TStatement& ALine);     // a block variable that breaks its splice
   void CheckReferences();                        // "<<+row" inside a line of PHP
-  void CheckTypos();                             // placeholders one edit from a binding
+  void CheckCommentedStatements();               // statement lines inside "/* ... */"
+  void CheckAppendOrder(const TStatement& ALine);  // "<<+row" above "<<*row"
+  void CheckUnusedBlocks();                      // blocks never appended
+  void CheckTypos();  // placeholders one edit from a binding, or bound outside their block
   void CheckMarkers();                           // near misses and orphans, then below
   void CheckBlockMarkers(std::size_t AIndex);    // missing markers; differing copies
   void CheckNesting();                           // an outer block defined first
@@ -137,7 +144,7 @@ class TChecker {
   TFoldedMap BlockOf;          // name up to case -> index into Blocks
   std::unordered_map<std::size_t, std::vector<std::size_t>> NearMisses;  // block -> markers
   std::vector<TNearNames> BlockNear;            // the block names, filed when first asked (0 or 1)
-  std::vector<std::size_t> TypoPlaces;          // placeholders that placeholder-typo reported
+  std::vector<std::size_t> TypoPlaces;          // placeholders that CheckTypos reported
   std::vector<const TStatement*> TypoBindings;  // bindings that placeholder-typo reported
 };
 

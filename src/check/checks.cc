@@ -49,7 +49,7 @@ void TChecker::FindBlocks() {
 void TChecker::CheckStatement(const TStatement& ALine) {
   const std::string_view name = NameOf(ALine);
   if (ALine.Kind == TStatementKind::BlockAppend) {
-    if (BlockOf.count(name)) return;
+    if (BlockOf.count(name)) return CheckAppendOrder(ALine);
     const std::string_view near = NearestBlock(name);
     TDiagnostic* d = Warn(TWarning::UnknownBlock, NamePlace(ALine),
                           "no block " + Quoted(name) +
@@ -218,7 +218,10 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
       TDiagnostic* d = Warn(TWarning::MissingMarker, MarkerPlace(marker),
                             "marker " + Quoted(marker.Span.Of(Template.Text)) +
                                 " does not match block " + Quoted(block.Name) +
-                                ", which prints nothing; write it exactly " + Quoted(exact));
+                                ", so the page shows the markup between the markers once, as "
+                                "template text with the block's placeholders as written, and "
+                                "none of the block's copies; write it exactly " +
+                                Quoted(exact));
       Note(d, NamePlace(*block.Definition), "block " + Quoted(block.Name) + " is defined here");
       Fix(d, MarkerPlace(marker), exact);
     }

@@ -89,6 +89,26 @@ TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScrip
   TDiagnostic d;
   d.Place = AScript.PlaceOf(line.Line.Begin, line.Name.End);
   const std::string_view name = line.Name.Of(AScript.Text);
+  // "  <<*item" above: it was meant to open the block, but the blanks keep it plain PHP.
+  const TStatement* indented = nullptr;
+  for (const TStatement& above : AModel.Script.Statements) {
+    if (&above == &line) break;
+    const std::size_t opener = AScript.Text.find('<', above.Line.Begin);
+    if (above.Kind == TStatementKind::PhpLine && !above.Name.Empty() &&
+        AScript.Text[opener + 2] == '*')
+      indented = &above;
+  }
+  if (indented) {
+    const std::size_t opener = AScript.Text.find('<', indented->Line.Begin);
+    const std::string block(indented->Name.Of(AScript.Text));
+    d.Message = "block variable " + Quoted(name) + " stands outside any block: the '<<*" + block +
+                "' line above is indented, so it stays plain PHP and opens no block";
+    d.Notes.push_back({AScript.PlaceOf(indented->Line.Begin, indented->Name.End),
+                       "block " + Quoted(block) +
+                           " would open here; remove the blanks before '<<*'"});
+    d.FixIts.push_back({AScript.PlaceOf(indented->Line.Begin, opener), ""});
+    return d;
+  }
   const std::string_view block = BlockHolding(AModel, name);
   d.Message = "block variable " + Quoted(name) + " stands outside any block; open one with a '<<*" +
               (block.data() ? std::string(block) : std::string("name")) + "' line above it";

@@ -2,6 +2,7 @@
 #include "src/check/near_names.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "src/text/edit_distance.h"
 #include "src/text/text.h"
@@ -57,10 +58,20 @@ std::string_view TNearNames::Likely(std::string_view AName) const {
     return {};
   };
   const std::string folded = Folded(AName);
-  if (folded.size() > 1 && folded.back() == 'S')
-    if (const std::string_view name = exact(folded.substr(0, folded.size() - 1)); !name.empty())
-      return name;
-  if (const std::string_view name = exact(folded + "S"); !name.empty()) return name;
+  // English plurals, either way: "row"/"rows", "box"/"boxes", "entry"/"entries".
+  const auto ends = [&](std::string_view AEnd) {
+    return folded.size() > AEnd.size() && std::string_view(folded).ends_with(AEnd);
+  };
+  const auto stem = [&](std::size_t ACut) { return folded.substr(0, folded.size() - ACut); };
+  std::vector<std::string> forms;
+  if (ends("IES")) forms.push_back(stem(3) + "Y");
+  if (ends("ES")) forms.push_back(stem(2));
+  if (ends("S")) forms.push_back(stem(1));
+  if (ends("Y")) forms.push_back(stem(1) + "IES");
+  forms.push_back(folded + "S");
+  forms.push_back(folded + "ES");
+  for (const std::string& form : forms)
+    if (const std::string_view name = exact(form); !name.empty()) return name;
   if (const std::string_view name = OneEditFrom(AName); !name.empty()) return name;
   for (std::size_t length = std::min(folded.size(), kMaxLength + 1); length-- > 3;)
     if (const std::string_view name = exact(folded.substr(0, length)); !name.empty()) return name;

@@ -19,8 +19,8 @@ class TNearNames {
   // The first filed name one edit (insertion, deletion, substitution or swap of neighbours,
   // ASCII case ignored) away from AName and at least AMinLength long, or "".
   std::string_view OneEditFrom(std::string_view AName, std::size_t AMinLength = 1) const;
-  // The filed name that AName most likely means: the same name with or without a plural "s",
-  // then one edit away, then the longest filed name that AName starts with (three bytes or
+  // The filed name that AName most likely means: the same name as an English plural or singular
+  // ("s", "es", "y" and "ies"), then one edit away, then the longest filed name that AName starts with (three bytes or
   // more); "" when none is.
   std::string_view Likely(std::string_view AName) const;
 

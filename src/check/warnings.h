@@ -24,11 +24,15 @@ enum class TWarning : std::size_t {
   BrokenSplice,        // a block variable "1", "$n + 1" or "$x;" that breaks the splice
   RewrittenReference,  // "<<+row" inside a line of PHP code, which is rewritten all the same
   PlaceholderTypo,     // "{sumary}" where "summary" is bound (or the binding is the typo)
+  TemplateVariableInBlock,  // "{title}" inside a block where "title" is bound outside it
+  StatementInComment,       // a statement line inside a PHP "/* ... */" comment: still live
+  AppendBeforeDefinition,   // "<<+row" above the "<<*row" that resets its buffer
   // Only under -Wall: JavaScript or CSS braces can trigger these.
   UnboundPlaceholder,  // "{titel}" with no binding of that name
   UnusedBinding,       // a name bound but never placed
   DuplicateBinding,    // a name bound twice
   PreNewline,          // a placeholder that ends a line inside <pre> or <textarea>
+  UnusedBlock,         // a block defined but never appended: it prints nothing
   Count
 };
 
@@ -45,8 +49,10 @@ inline constexpr TWarningInfo kWarnings[kWarningCount] = {
     {"missing-marker", true},     {"orphan-marker", true},        {"nesting-order", true},
     {"differing-copy", true},     {"missing-php-tag", true},      {"bom", true},
     {"indented-statement", true}, {"broken-splice", true},        {"rewritten-reference", true},
-    {"placeholder-typo", true},   {"unbound-placeholder", false}, {"unused-binding", false},
-    {"duplicate-binding", false}, {"pre-newline", false},
+    {"placeholder-typo", true},   {"template-variable-in-block", true},
+    {"statement-in-comment", true},                               {"append-before-definition", true},
+    {"unbound-placeholder", false}, {"unused-binding", false},
+    {"duplicate-binding", false}, {"pre-newline", false},       {"unused-block", false},
 };
 
 // The warnings a run reports, and whether they count as errors.
@@ -57,6 +63,13 @@ struct TWarningSet {
   bool Has(TWarning AWarning) const { return On.test(static_cast<std::size_t>(AWarning)); }
   bool Any() const { return On.any(); }
 };
+
+// True for the warnings whose mistake leaves text in the page's PHP that PHP cannot parse: the
+// page is written all the same, and the driver says so once.
+inline constexpr bool BreaksPage(TWarning AWarning) {
+  return AWarning == TWarning::UnknownBlock || AWarning == TWarning::IndentedStatement ||
+         AWarning == TWarning::BrokenSplice || AWarning == TWarning::RewrittenReference;
+}
 
 // The warning named AName, or false when there is none.
 [[nodiscard]] inline bool FindWarning(std::string_view AName, TWarning& AWarning) {

@@ -53,13 +53,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AOut << "zoqc " << Version << '\n';
     return Finish(AOut, AErr, kExitSuccess);
   }
-  if (options.Lsp) return ServeLanguageClient();  // standard output carries only the protocol
-  if (options.Explain) {
-    // Buffers of its own for standard input and output: what is waiting to be read shows, and
-    // the output is flushed only before a wait, not line by line.
-    if (&AOut == &std::cout) std::ios::sync_with_stdio(false);
-    return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
-  }
+  if (options.Lsp)
+    return ServeLanguageClient(options.Php);  // standard output carries only the protocol
+  if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.
   const bool pages = !options.Pages.empty() || !options.Directories.empty();
@@ -68,6 +64,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AErr << error;
     return kExitUsage;
   }
+  // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
+  options.NamePages = list.Pages.size() > 1 || !options.Directories.empty();
   // --serve: PHP's server starts first, so that one that cannot is said before anything else.
   std::unique_ptr<TServe> serve;
   if (options.Serve) {
@@ -90,8 +88,14 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     std::string reason;
     linter = TPhpLinter::Open(options.Php, reason);
     if (!linter && options.Lint) {
+#ifdef _WIN32
+      // zoqc runs no helper program on Windows (docs/WINDOWS.md).
+      AErr << "zoqc: --lint is not available on Windows: lint the pages with a Linux or WSL "
+              "zoqc, or with 'php -l' on each page\n";
+#else
       AErr << "zoqc: --lint needs PHP: " << reason
            << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
+#endif
       return kExitUsage;
     }
     options.Linter = linter.get();

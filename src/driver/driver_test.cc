@@ -83,7 +83,7 @@ TEST_F(DriverTest, EveryPageNamedIsTranslated) {
   // "hello.zoq" and "./hello" are "hello" again: a page named twice is translated once.
   const TRun run = RunZoqc({"hello", "nothing", "bad", "hello.zoq", "./hello"});
   EXPECT_EQ(1, run.ExitCode);  // the worst page decides
-  EXPECT_EQ((std::vector<std::string>{"Compile sucessful.",
+  EXPECT_EQ((std::vector<std::string>{"hello: Compile sucessful.",  // named among several
                                       "Error(1):nothing.zoq and nothing.zot file not found",
                                       "Error(2):need <<"}),
             std::vector<std::string>(run.Lines.begin() + 2, run.Lines.end() - 1));

@@ -1,5 +1,6 @@
 // The language server's channel is the process's standard input and output, in binary; the
-// files it reads are loaded as the translation loads them.
+// files it reads are loaded as the translation loads them, and the pages are linted as --lint
+// lints them, by a php started when the client first asks for it.
 #include "src/driver/language_server.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "src/driver/lint.h"
 #include "src/driver/out_of_memory.h"
 #include "src/lsp/server.h"
 #include "src/platform/files.h"
@@ -48,9 +50,36 @@ class TStandardChannel : public lsp::TChannel {
   }
 };
 
+// The server's PHP check: one php, started on the first page and again after a failure. A PHP
+// that cannot be run is a warning on the script, which says how to mend it.
+class TServerLinter {
+ public:
+  explicit TServerLinter(std::string APhp) : Php(std::move(APhp)) {}
+
+  std::optional<TDiagnostic> operator()(const TCompileResult& AResult, const TSource& AScript,
+                                        const TSource& ATemplate, const std::string& APageName) {
+    std::string failure;
+    if (!Linter) Linter = TPhpLinter::Open(Php, failure);
+    std::optional<TDiagnostic> error;
+    if (Linter && LintDiagnostic(*Linter, AResult, AScript, ATemplate, APageName, error, failure))
+      return error;
+    Linter.reset();  // a new one for the next page
+    TDiagnostic d;
+    d.Severity = TSeverity::Warning;
+    d.Place.File = AScript.Name;  // the whole file
+    d.Message = "PHP cannot check the page (the lint setting): " + failure +
+                "; install php-cli, or start zoqc --lsp with --php=PATH";
+    return d;
+  }
+
+ private:
+  std::string Php;
+  std::shared_ptr<TPhpLinter> Linter;  // shared: the server keeps copies of this object
+};
+
 }  // namespace
 
-int ServeLanguageClient() {
+int ServeLanguageClient(const std::string& APhp) {
 #ifdef _WIN32
   _setmode(0, _O_BINARY);
   _setmode(1, _O_BINARY);
@@ -61,10 +90,13 @@ int ServeLanguageClient() {
   // should even that fail, the failure report must not land in the protocol's stream.
   ReportOutOfMemoryOnStandardError();
   TStandardChannel channel;
-  return lsp::RunServer(channel, [](const std::string& APath, std::string& AText) {
-    TFileFailure failure;
-    return LoadFile(APath, AText, failure);
-  });
+  return lsp::RunServer(
+      channel,
+      [](const std::string& APath, std::string& AText) {
+        TFileFailure failure;
+        return LoadFile(APath, AText, failure);
+      },
+      TServerLinter(APhp));
 }
 
 }  // namespace zoqc

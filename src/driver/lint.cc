@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <random>
 
+#include "src/check/page_origin.h"
 #include "src/platform/child.h"
 
 namespace zoqc {
@@ -69,6 +70,12 @@ std::unique_ptr<TPhpLinter> TPhpLinter::Open(const std::string& APhp, std::strin
   TLintAnswer answer;
   if (!linter->Check({}, answer, AError)) return nullptr;
   return linter;
+}
+
+bool TPhpLinter::CheckOnce(const std::string& APhp, std::span<const std::string_view> APage,
+                           TLintAnswer& AAnswer, std::string& AFailure) {
+  TPhpLinter linter(APhp);
+  return linter.Check(APage, AAnswer, AFailure);
 }
 
 TPhpLinter::TPhpLinter(std::string APhp) : Php(std::move(APhp)) {
@@ -155,6 +162,32 @@ bool TPhpLinter::Ask(TChildProcess& AChild, std::span<const std::string_view> AP
     AFailure = "PHP ('" + Php + "') answered what zoqc cannot read: " + line;
     return false;
   }
+  return true;
+}
+
+bool LintDiagnostic(TPhpLinter& ALinter, const TCompileResult& AResult, const TSource& AScript,
+                    const TSource& ATemplate, std::string_view APageName,
+                    std::optional<TDiagnostic>& AError, std::string& AFailure) {
+  AError.reset();
+  TLintAnswer answer;
+  if (!ALinter.Check(AResult.Page(), answer, AFailure)) return false;
+  if (answer.Clean) return true;
+  // Translated again with the page's provenance, which only a page in error needs.
+  const TPageModel& model = *AResult.Model;
+  const TCompileResult traced =
+      Compile(std::string(model.Script.Text), std::string(model.Template), {.Provenance = true});
+  // Where several bindings share the line, each expression alone, as the page uses it.
+  const auto parses = [&](const TStatement& AStatement) {
+    const std::string_view expr = AStatement.Expr.Of(model.Script.Text);
+    const bool echo = AStatement.Kind == TStatementKind::TemplateVar;
+    const std::string_view pieces[] = {echo ? "<?php echo " : "<?php $_=\"\".", expr,
+                                       echo ? ";?>" : ".\"\";"};
+    TLintAnswer alone;
+    std::string ignored;
+    return !ALinter.Check(pieces, alone, ignored) || alone.Clean;
+  };
+  AError = PhpParseError(*traced.Model, *traced.Origins, AScript, ATemplate, APageName, answer.Line,
+                         answer.Message, parses);
   return true;
 }
 

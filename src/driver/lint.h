@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "src/check/diagnostic.h"
+#include "src/translation/compile.h"
 
 namespace zoqc {
 
@@ -42,6 +46,12 @@ class TPhpLinter {
   static std::unique_ptr<TPhpLinter> Open(const std::string& APhp, std::string& AError);
   ~TPhpLinter();
 
+  // Has APhp parse APage in a php process started for it alone (one page's question, with no
+  // process kept). False when PHP could not answer or is not there, with the reason in AFailure.
+  [[nodiscard]] static bool CheckOnce(const std::string& APhp,
+                                      std::span<const std::string_view> APage,
+                                      TLintAnswer& AAnswer, std::string& AFailure);
+
   // Has PHP parse APage. False when PHP could not answer (it died, hung or could not be
   // started), with the reason in AFailure; the process is then replaced for the next page.
   [[nodiscard]] bool Check(std::span<const std::string_view> APage, TLintAnswer& AAnswer,
@@ -63,5 +73,14 @@ class TPhpLinter {
   std::mutex Mutex;
   std::vector<std::unique_ptr<TChildProcess>> Idle;  // guarded by Mutex
 };
+
+// Has ALinter parse the page of AResult, a translation that succeeded. True when PHP answered:
+// AError stays empty for a page it parses, and for one it cannot parse holds the error at the
+// place in AScript and ATemplate behind the line PHP names, the page called APageName in its
+// message. False when PHP could not answer, with the reason in AFailure.
+[[nodiscard]] bool LintDiagnostic(TPhpLinter& ALinter, const TCompileResult& AResult,
+                                  const TSource& AScript, const TSource& ATemplate,
+                                  std::string_view APageName, std::optional<TDiagnostic>& AError,
+                                  std::string& AFailure);
 
 }  // namespace zoqc

@@ -146,5 +146,29 @@ TEST_F(LintPlaces, OnePhpPerThreadChecksEveryPage) {
 
 #undef E_ACUTE
 
+// Where --explain cannot map a location it says why, for every location asked about: which
+// file is missing, sources that no longer translate, a line past the page's end.
+TEST_F(LintPlaces, ExplainSaysWhyItCannot) {
+  WritePage(false);
+  auto run = RunZoqc({"--explain", "p.php:3", "p.php:4"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ("zoqc: cannot find the page 'p.php'\nzoqc: cannot find the page 'p.php'\n", run.Err);
+  ASSERT_EQ(0, RunZoqc({"-q", "p"}).ExitCode);
+  const std::string page = ReadFile("p.php");
+  const auto lines = std::count(page.begin(), page.end(), '\n');
+  run = RunZoqc({"--explain", "p.php:" + std::to_string(lines + 1)});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ("zoqc: p.php has " + std::to_string(lines) + " lines, not " +
+                std::to_string(lines + 1) + "\n",
+            run.Err);
+  WriteFile("p.zoq", "<?php\n<<title\n");
+  run = RunZoqc({"--explain", "p.php:3"});
+  EXPECT_EQ(1, run.ExitCode);
+  EXPECT_EQ("zoqc: the sources of 'p.php' no longer translate: Error(2):need <<\n", run.Err);
+  fs::remove("p.zot");
+  run = RunZoqc({"--explain", "p.php:3"});
+  EXPECT_EQ("zoqc: cannot find the template of 'p.php' (looked for 'p.zot')\n", run.Err);
+}
+
 }  // namespace
 }  // namespace zoqc

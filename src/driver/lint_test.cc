@@ -68,13 +68,32 @@ TEST_F(Lint, EveryMistakeIsAnErrorInTheSourcesAndKeepsTheOldPage) {
     WriteFile("page.php", "old");
     const auto run = RunZoqc({"-q", "--lint", "page"});
     EXPECT_EQ(1, run.ExitCode) << c.Script;
+    EXPECT_EQ("Error:PHP cannot parse the page, or did not answer (--lint)\n", run.Out);
     EXPECT_NE(std::string::npos, run.Err.find(std::string(c.Where) +
                                               " error: PHP cannot parse the page: syntax error"))
         << c.Script << run.Err;
     EXPECT_EQ("old", ReadFile("page.php")) << c.Script;
-    // Without --lint the same page is written: the check is PHP's alone.
-    EXPECT_EQ(0, RunZoqc({"-q", "page"}).ExitCode) << c.Script;
+    // Without --lint the same page is written, and the line after the warnings says that PHP
+    // will not parse it, and that the PHP found on PATH agrees.
+    const auto written = RunZoqc({"-q", "page"});
+    EXPECT_EQ(0, written.ExitCode) << c.Script;
+    EXPECT_NE(std::string::npos,
+              written.Err.find("zoqc: 'page.php' is written, but the warnings above break it: PHP "
+                               "will not parse it as it stands (PHP agrees: syntax error"))
+        << c.Script << written.Err;
   }
+}
+
+TEST_F(Lint, BrokenPageLineSaysWhenPhpParsesThePageAllTheSame) {
+  // "<<+row" inside a string is rewritten into the string: still PHP that parses.
+  WriteFile("page.zoq", "<?php\n<<*row\n$s = 'a <<+row';\n<<+row\n");
+  WriteFile("page.zot", "<!--BEGIN row-->r<!--END row-->\n");
+  const auto run = RunZoqc({"-q", "page"});
+  EXPECT_EQ(0, run.ExitCode);
+  EXPECT_NE(std::string::npos, run.Err.find("zoqc: 'page.php' is written; PHP parses it, but the "
+                                            "warnings above say where it does not do what the "
+                                            "script says"))
+      << run.Err;
 }
 
 TEST_F(Lint, CleanSiteSaysNothing) {

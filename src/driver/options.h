@@ -33,6 +33,8 @@ struct TOptions {
   std::string Php = "php";       // --php=PATH: the PHP that lints
   bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
   TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
+  bool NamePages = false;        // several pages (or -r): each success line names its page;
+                                 // not an option
   bool Lsp = false;              // --lsp: serve an editor on standard input and output
   bool Serve = false;            // --serve: watch, and serve the pages with PHP's own server
   std::string ServeAddress;      // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000

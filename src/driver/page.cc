@@ -1,6 +1,7 @@
 // One page's run: loading, translation, writing and the reports.
 #include "src/driver/page.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <new>
@@ -8,7 +9,6 @@
 #include <sstream>
 #include <utility>
 
-#include "src/check/check.h"
 #include "src/check/page_origin.h"
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
@@ -17,7 +17,7 @@
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
 #include "src/text/shown.h"
-#include "src/translation/compile.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc {
 
@@ -78,30 +78,16 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
 // sources behind the line PHP names; a PHP that fails is an error for the page.
 int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOptions,
              const TCompileResult& AResult, const TSource& AScript, const TSource& ATemplate) {
-  TLintAnswer answer;
+  std::optional<TDiagnostic> error;
   std::string failure;
-  if (!AOptions.Linter->Check(AResult.Page(), answer, failure)) {
+  if (!LintDiagnostic(*AOptions.Linter, AResult, AScript, ATemplate, AJob.PhpFileName, error,
+                      failure)) {
     ADiags.push_back(
         FileDiagnostic(AJob.PhpFileName, failure + "; '" + AJob.PhpFileName + "' is not written"));
     return kExitError;
   }
-  if (answer.Clean) return kExitSuccess;
-  // Translated again with the page's provenance, which only a page in error needs.
-  const TPageModel& model = *AResult.Model;
-  const TCompileResult traced =
-      Compile(std::string(model.Script.Text), std::string(model.Template), {.Provenance = true});
-  // Where several bindings share the line, each expression alone, as the page uses it.
-  const auto parses = [&](const TStatement& AStatement) {
-    const std::string_view expr = AStatement.Expr.Of(model.Script.Text);
-    const bool echo = AStatement.Kind == TStatementKind::TemplateVar;
-    const std::string_view pieces[] = {echo ? "<?php echo " : "<?php $_=\"\".", expr,
-                                       echo ? ";?>" : ".\"\";"};
-    TLintAnswer alone;
-    std::string ignored;
-    return !AOptions.Linter->Check(pieces, alone, ignored) || alone.Clean;
-  };
-  ADiags.push_back(PhpParseError(*traced.Model, *traced.Origins, AScript, ATemplate,
-                                 AJob.PhpFileName, answer.Line, answer.Message, parses));
+  if (!error) return kExitSuccess;
+  ADiags.push_back(std::move(*error));
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
@@ -134,41 +120,70 @@ bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStr
                  : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
 }
 
-// Checks, lints and writes the translated page; what it has to say goes to ADiags.
-// ASource and ATemplateSource are the inputs the model views; the diagnostics point into them.
-// With AStream, the page is in it already.
+// Lints and writes the analysed page; what else it has to say goes to ADiags, which starts
+// with the analysis' diagnostics and points into its sources. With AStream, the page is in it
+// already.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
-           const TOptions& AOptions, const TCompileResult& ACompiled, const TSource& source,
-           const TSource& template_source, TFileSystem& AFiles, TStagedOutput* AStaged,
-           TOutputStream* AStream) {
-  const TPageModel& model = *ACompiled.Model;
-  if (!ACompiled.Ok()) {  // the error alone: what follows it may be its echo
-    AOut << ErrorLine(ACompiled.Error) << '\n';
-    if (ACompiled.Error == TCompileError::BlockOrder)
-      ADiags.push_back(LocateMarkerError(model, source, template_source, ACompiled.FailBlock));
-    else
-      ADiags.push_back(LocateStatementError(model, source));
-    return ACompiled.ExitCode();
-  }
-  CheckPage(model, source, template_source, AOptions.Warnings, ADiags);
-  if (AOptions.Warnings.AsErrors && !ADiags.empty()) {
-    for (TDiagnostic& d : ADiags) d.Severity = TSeverity::Error, d.Promoted = true;
-    return kExitError;  // the page is not written; an old one stays as it was
-  }
+           const TOptions& AOptions, const TAnalysis& APage, TFileSystem& AFiles,
+           TStagedOutput* AStaged, TOutputStream* AStream) {
+  const TCompileResult& compiled = APage.Result;
+  if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
+  // These failures have a status line on standard output too, as every other failure has.
+  if (compiled.Ok() && APage.Promoted) AOut << "Error:warnings are errors (-Werror)\n";
+  if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
   if (AOptions.Linter) {
-    const int lint = LintPage(ADiags, AJob, AOptions, ACompiled, source, template_source);
-    if (lint != kExitSuccess) return lint;
+    const int lint = LintPage(ADiags, AJob, AOptions, compiled, *APage.Script, *APage.Template);
+    if (lint != kExitSuccess) {
+      AOut << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
+      return lint;
+    }
   }
   if (AOptions.Check) return kExitSuccess;
   TFileFailure failure;
-  if (!WritePage(AJob, ACompiled, AStream, AFiles, AStaged, failure)) {
+  if (!WritePage(AJob, compiled, AStream, AFiles, AStaged, failure)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
     AResult.NoSpace = AStaged && failure.NoSpace;
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
   }
-  if (!AOptions.Quiet) AOut << "Compile sucessful.\n";
+  if (AOptions.Quiet) return kExitSuccess;
+  if (AOptions.NamePages)  // "site/blog/post: Compile sucessful."
+    AOut << Shown(std::string_view(AJob.ScriptFileName)
+                      .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()))
+         << ": ";
+  AOut << "Compile sucessful.\n";
   return kExitSuccess;
+}
+
+// The line said once after the warnings of a page that was written with PHP in it that PHP
+// will not parse: the status line is the language's own and stays, so this one says what it
+// means and how to keep the old page instead. Where a PHP is found it is asked about this page
+// alone (a page without such warnings costs nothing).
+std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
+                           const TDiagnostics& ADiags, const TCompileResult& ACompiled) {
+  const bool broken = std::any_of(ADiags.begin(), ADiags.end(), [](const TDiagnostic& d) {
+    TWarning warning;
+    return FindWarning(d.Warning, warning) && BreaksPage(warning);
+  });
+  if (!broken) return "";
+  const std::string page = "zoqc: '" + ControlsEscaped(AJob.PhpFileName) + "' is written";
+  TLintAnswer answer;  // from --lint, which passed it, or from one question to PHP, if found
+  std::string failure;
+  // The page went to its file as it was made: made again in memory for PHP's one question.
+  const TPageModel& model = *ACompiled.Model;
+  const TCompileResult again = AOptions.Linter ? TCompileResult()
+                                               : Compile(std::string(model.Script.Text),
+                                                         std::string(model.Template), {});
+  const bool asked =
+      AOptions.Linter || TPhpLinter::CheckOnce(AOptions.Php, again.Page(), answer, failure);
+  if (asked && answer.Clean)
+    return page + "; PHP parses it, but the warnings above say where it does not do what the "
+                  "script says; -Werror keeps the old page instead\n";
+  return page + ", but the warnings above break it: PHP will not parse it as it stands" +
+         (asked ? " (PHP agrees: " + ControlsEscaped(answer.Message) + " on line " +
+                      std::to_string(answer.Line) + ")"
+                : std::string()) +
+         "; --lint or -Werror keep the old page instead\n";
 }
 
 // Loads, translates, checks and writes; the names are set and both inputs exist. What the page
@@ -187,16 +202,16 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
   std::optional<TOutputStream> stream;
   std::optional<TStreamSink> sink;
   if (!AOptions.Linter && !AOptions.Check) sink.emplace(stream.emplace(AJob.PhpFileName, AFiles));
-  const TCompileResult compiled =
-      Compile({script.Text, std::move(script.Owner)}, {templ.Text, std::move(templ.Owner)},
-              {.Placeholders = NeedsPlaceholders(AOptions.Warnings)}, sink ? &*sink : nullptr);
-  // The places of the diagnostics point into these, so they live until the report is made.
-  const TSource source(AJob.ScriptFileName, compiled.Model->Script.Text);
-  const TSource template_source(AJob.TemplateFileName, compiled.Model->Template);
-  TDiagnostics diags;
-  const int code = Finish(AOut, diags, AResult, AJob, AOptions, compiled, source, template_source,
-                          AFiles, AStaged, stream ? &*stream : nullptr);
+  // The places of the diagnostics point into the analysis, which lives until the report is made.
+  TAnalysis page = AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
+                               AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
+                               AOptions.Warnings, false, sink ? &*sink : nullptr);
+  TDiagnostics diags = std::move(page.Diagnostics);
+  const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged,
+                          stream ? &*stream : nullptr);
   Report(AResult, AOptions, diags);
+  if (code == kExitSuccess && !AOptions.Check && !AOptions.Json)
+    AResult.Err += BrokenPageLine(AJob, AOptions, diags, page.Result);
   return code;
 }
 

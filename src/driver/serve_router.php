@@ -11,6 +11,7 @@
 final class ZoqcServe
 {
     const POLL = '/__zoqc__/poll';
+    const SHOWN = 50; // warnings kept to show: a loop may warn a million times
     const FATAL = E_ERROR | E_PARSE | E_CORE_ERROR | E_COMPILE_ERROR;
     const KINDS = [E_WARNING => 'Warning', E_NOTICE => 'Notice', E_DEPRECATED => 'Deprecated',
         E_USER_WARNING => 'Warning', E_USER_NOTICE => 'Notice', E_USER_DEPRECATED => 'Deprecated',
@@ -25,6 +26,7 @@ final class ZoqcServe
     public static $level = 0;      // output buffers open before the page's own
     public static $errors = [];    // [kind, message, file, line], in order
     public static $exception = null;
+    public static $count = 0;      // the warnings and notices, also those not kept
 
     public static function esc($text)
     {
@@ -156,7 +158,9 @@ final class ZoqcServe
         if (!(error_reporting() & $type)) {
             return false; // silenced with @
         }
-        self::$errors[] = [self::KINDS[$type] ?? 'Error', $message, $file, $line];
+        if (++self::$count <= self::SHOWN) {
+            self::$errors[] = [self::KINDS[$type] ?? 'Error', $message, $file, $line];
+        }
         return true;
     }
 
@@ -235,6 +239,9 @@ final class ZoqcServe
                 $html .= self::places($file, $line);
             }
             $html .= "</div>\n";
+        }
+        if (self::$count > self::SHOWN) {
+            $html .= '<p>' . self::esc('and ' . (self::$count - self::SHOWN) . ' more warnings and notices') . "</p>\n";
         }
         return $html . "</div>\n";
     }

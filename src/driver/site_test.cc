@@ -56,7 +56,7 @@ TEST_F(SiteTest, MixedOutcomesInPageOrder) {
     switch (idx % 4) {
       case 0:
         Page(name, kGoodScript);
-        expected.push_back("Compile sucessful.");
+        expected.push_back(Dir + name + ": Compile sucessful.");  // several pages: named
         break;
       case 1:
         Page(name, "<?php" LF "<<a b" LF);

@@ -13,7 +13,39 @@ std::string Shown(std::string_view AText) {
   return std::string(AText.substr(0, end));
 }
 
+// The span of a diagnostic's place as the renderers show it: clipped to the line it starts on,
+// so that a place at a line's end (a byte of its line break) stays at that end.
+TSpan OnItsLine(const TPage& APage, TRole ARole, TSpan ASpan) {
+  const TLineTable& lines = APage.LinesOf(ARole);
+  const std::int64_t line = lines.LineOf(ASpan.Begin);
+  const std::size_t end = lines.LineStart(line) + lines.LineText(line).size();
+  ASpan.End = std::max(ASpan.Begin, std::min(ASpan.End, end));
+  return ASpan;
+}
+
 }  // namespace
+
+std::string PlainText(std::string_view AMarkdown) {
+  std::string text;
+  bool code = false;  // inside a fenced block
+  while (!AMarkdown.empty()) {
+    const std::size_t stop = std::min(AMarkdown.find('\n'), AMarkdown.size());
+    const std::string_view line = AMarkdown.substr(0, stop);
+    AMarkdown.remove_prefix(std::min(stop + 1, AMarkdown.size()));
+    if (line.starts_with("```")) {
+      code = !code;
+      continue;
+    }
+    if (!text.empty()) text += '\n';
+    if (code) {
+      text += "    ";
+      text += line;
+    } else {
+      for (const char c : line) text += c == '`' ? '\'' : c;
+    }
+  }
+  return text;
+}
 
 std::size_t IndexOf(const json& AValue) {
   if (AValue.is_number_unsigned()) return AValue.get<std::size_t>();
@@ -63,7 +95,8 @@ TSpan SpanOf(const TPage& APage, TRole ARole, const TPlace& APlace) {
 
 json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic) {
   const TRole role = RoleOf(APage, ADiagnostic.Place);
-  json d = {{"range", RangeJson(APage, role, SpanOf(APage, role, ADiagnostic.Place))},
+  const TSpan span = OnItsLine(APage, role, SpanOf(APage, role, ADiagnostic.Place));
+  json d = {{"range", RangeJson(APage, role, span)},
             {"severity", ADiagnostic.Severity == TSeverity::Error     ? 1
                          : ADiagnostic.Severity == TSeverity::Warning ? 2
                                                                       : 3},
@@ -74,8 +107,10 @@ json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic) {
     json related = json::array();
     for (const TNote& note : ADiagnostic.Notes) {
       const TRole at = RoleOf(APage, note.Place);
-      related.push_back({{"location", LocationJson(APage, {at, SpanOf(APage, at, note.Place)})},
-                         {"message", note.Message}});
+      related.push_back(
+          {{"location",
+            LocationJson(APage, {at, OnItsLine(APage, at, SpanOf(APage, at, note.Place))})},
+           {"message", note.Message}});
     }
     d["relatedInformation"] = std::move(related);
   }

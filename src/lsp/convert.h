@@ -35,6 +35,10 @@ TSpan SpanOf(const TPage& APage, TRole ARole, const TPlace& APlace);
 TRole RoleOf(const TPage& APage, const TPlace& APlace);
 json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic);
 
+// The Markdown of a hover as plain text, for a client that shows no Markdown: a code block's
+// lines indented by four spaces, inline code in single quotes.
+std::string PlainText(std::string_view AMarkdown);
+
 // The quick fix of a diagnostic with fix-its, or null.
 json QuickFixJson(const TPage& APage, const TDiagnostic& ADiagnostic, const json& AEdit);
 

@@ -333,14 +333,14 @@ TEST(ServerProtocol, ReadsTheWarningSettings) {
     const char* Template;
   } cases[] = {
       {nullptr, "unknown-block 2", ""},
-      {{"-Wall"}, "unknown-block 2", "unbound-placeholder 2"},
-      {{"all"}, "unknown-block 2", "unbound-placeholder 2"},
+      {{"-Wall"}, "unused-block 2 unknown-block 2", "unbound-placeholder 2"},
+      {{"all"}, "unused-block 2 unknown-block 2", "unbound-placeholder 2"},
       {{"-Wunbound-placeholder"}, "unknown-block 2", "unbound-placeholder 2"},
       {{"-Wno-unknown-block"}, "", ""},
       {{"-w"}, "", ""},
       {{"-Werror"}, "unknown-block 1", ""},
       {{"error"}, "unknown-block 1", ""},
-      {{"-Wall", "-Werror"}, "unknown-block 1", "unbound-placeholder 1"},
+      {{"-Wall", "-Werror"}, "unused-block 1 unknown-block 1", "unbound-placeholder 1"},
       {{"-Wall", "-Wno-all"}, "unknown-block 2", ""},
       {{"-Wnot-a-warning", "-Werror"}, "unknown-block 1", ""},  // an unknown name is skipped
   };

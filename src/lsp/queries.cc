@@ -77,6 +77,57 @@ bool IsValidName(std::string_view AName) {
   return !AName.empty() && std::all_of(AName.begin(), AName.end(), IsNameChar);
 }
 
+std::optional<std::string> RenameConflict(const TPage& APage, const TSymbol& ASymbol,
+                                          std::string_view ANewName) {
+  if (SameText(ANewName, ASymbol.Name)) return std::nullopt;  // the same name, in other letters
+  const TPageModel& model = APage.Model();
+  const std::string script = FileName(APage.ScriptUri);
+  std::string quoted(1, '\'');
+  (quoted += ANewName) += '\'';
+  std::string refused = "cannot rename '";
+  ((refused += ASymbol.Name) += "' to ") += quoted;
+  refused += ": ";
+  if (ASymbol.Kind == TSymbolKind::Block) {
+    const std::size_t block = model.BlockNamed(ANewName);
+    if (block != kNowhere && !model.Blocks[block].Definitions.empty())
+      return refused + "the block " + quoted + " is already defined on line " +
+             LineNumber(APage, TRole::Script,
+                        model.Script.Statements[model.Blocks[block].Definitions[0]].Line.Begin) +
+             " of " + script;
+    for (const TMarker& marker : model.Markers)
+      if (SameText(marker.Name.Of(model.Template), ANewName))
+        return refused + "the template already has a marker " + quoted + " on line " +
+               LineNumber(APage, TRole::Template, marker.Span.Begin);
+    return std::nullopt;
+  }
+  const std::size_t block = ASymbol.Kind == TSymbolKind::BlockVar ? ASymbol.Block : kNowhere;
+  const std::vector<const TStatement*> bound = BindingsOf(APage, ASymbol.Kind, ANewName, block);
+  if (!bound.empty())
+    return refused + quoted + " is already bound on line " +
+           LineNumber(APage, TRole::Script, bound.front()->Line.Begin) + " of " + script +
+           ", and the page would print its value in place of '" + std::string(ASymbol.Name) + "''s";
+  const std::vector<const TPlaceholder*> spelled = PlaceholdersOf(APage, ANewName, block);
+  if (!spelled.empty())
+    return refused + "the template already has '{" + std::string(ANewName) + "}' on line " +
+           LineNumber(APage, TRole::Template, spelled.front()->Span.Begin) +
+           ", which nothing binds; the renamed binding would fill it";
+  return std::nullopt;
+}
+
+bool IsDeclaration(const TPage& APage, const TLocation& ALocation) {
+  const TPageModel& model = APage.Model();
+  if (ALocation.Role == TRole::Template) {
+    for (const TMarker& marker : model.Markers)
+      if (marker.IsBegin && marker.Name.Begin == ALocation.Span.Begin) return true;
+    return false;
+  }
+  const std::size_t idx = model.Script.StatementAt(ALocation.Span.Begin);
+  if (idx == kNowhere) return false;
+  const TStatement& statement = model.Script.Statements[idx];
+  return statement.Name.Begin == ALocation.Span.Begin &&
+         (IsBinding(statement) || statement.Kind == TStatementKind::BlockDef);
+}
+
 std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOffset) {
   const TPageModel& model = APage.Model();
   if (ARole == TRole::Script) {

@@ -49,6 +49,16 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom);
 // True when AName is a valid name: one or more ASCII letters and digits.
 bool IsValidName(std::string_view AName);
 
+// Why renaming ASymbol to ANewName would change what the page prints, or nullopt when it would
+// not: the new name (in any letter case) is already bound in the symbol's scope, is already a
+// block, or is spelled by placeholders of that scope that nothing binds yet.
+std::optional<std::string> RenameConflict(const TPage& APage, const TSymbol& ASymbol,
+                                          std::string_view ANewName);
+
+// True when ALocation is where its symbol is declared: a binding's name, the name of a block's
+// "<<*" line or of its BEGIN marker.
+bool IsDeclaration(const TPage& APage, const TLocation& ALocation);
+
 // A suggestion of the completion list.
 struct TCompletion {
   std::string Label;

@@ -1,6 +1,7 @@
 // The message loop and the handlers of the requests and notifications the server knows.
 #include "src/lsp/server.h"
 
+#include <algorithm>
 #include <new>
 #include <set>
 
@@ -62,8 +63,8 @@ struct TAnswer {
 
 class TServer {
  public:
-  TServer(TChannel& AChannel, TFileLoader ALoader)
-      : Channel(AChannel), Workspace(std::move(ALoader), TEncoding::Utf16) {}
+  TServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter)
+      : Channel(AChannel), Workspace(std::move(ALoader), TEncoding::Utf16, std::move(ALinter)) {}
   int Run();
 
  private:
@@ -101,6 +102,7 @@ class TServer {
   bool Exited = false;
   bool DocumentChanges = false;     // the client takes versioned workspace edits
   bool Snippets = false;            // the client takes snippets in completions
+  bool Markdown = true;             // the client shows Markdown in hovers
   std::set<std::string> Published;  // the URIs given diagnostics
 };
 
@@ -234,7 +236,10 @@ void TServer::Notification(const std::string& AMethod, const json& AParams) {
     Workspace.Touch(UriOf(AParams));
     Publish(UriOf(AParams));
   } else if (AMethod == "workspace/didChangeConfiguration") {
-    ReadSettings(AParams.value("settings", json::object()).value("zoqc", json::object()));
+    // A client may send the settings of other servers only (eglot sends none at start): those
+    // leave ours as they are.
+    const json settings = AParams.value("settings", json::object());
+    if (settings.is_object() && settings.contains("zoqc")) ReadSettings(settings["zoqc"]);
     PublishAll();
   } else if (AMethod == "workspace/didChangeWatchedFiles") {
     for (const json& change : AParams.value("changes", json::array()))
@@ -252,10 +257,14 @@ TAnswer TServer::Initialize(const json& AParams) {
   const json workspace = capabilities.value("workspace", json::object());
   DocumentChanges =
       workspace.value("workspaceEdit", json::object()).value("documentChanges", false);
-  Snippets = capabilities.value("textDocument", json::object())
-                 .value("completion", json::object())
+  const json document = capabilities.value("textDocument", json::object());
+  Snippets = document.value("completion", json::object())
                  .value("completionItem", json::object())
                  .value("snippetSupport", false);
+  // A client that names its hover formats and leaves Markdown out gets plain text.
+  const json formats = document.value("hover", json::object()).value("contentFormat", json());
+  Markdown =
+      !formats.is_array() || std::find(formats.begin(), formats.end(), "markdown") != formats.end();
   if (AParams.contains("initializationOptions") && AParams["initializationOptions"].is_object())
     ReadSettings(AParams["initializationOptions"]);
   Initialized = true;
@@ -281,12 +290,14 @@ TAnswer TServer::Initialize(const json& AParams) {
 
 void TServer::ReadSettings(const json& ASettings) {
   if (!ASettings.is_object()) return;
-  TSettings settings;
-  std::vector<std::string> switches;
-  for (const json& item : ASettings.value("warnings", json::array()))
-    if (item.is_string()) switches.push_back(item.get<std::string>());
-  settings.Warnings = WarningsOf(switches);
-  settings.Lint = ASettings.value("lint", false);
+  TSettings settings = Workspace.GetSettings();  // a setting left out stays as it was
+  if (ASettings.contains("warnings")) {
+    std::vector<std::string> switches;
+    for (const json& item : ASettings.value("warnings", json::array()))
+      if (item.is_string()) switches.push_back(item.get<std::string>());
+    settings.Warnings = WarningsOf(switches);
+  }
+  if (ASettings.contains("lint")) settings.Lint = ASettings.value("lint", false);
   Workspace.SetSettings(settings);
 }
 
@@ -310,10 +321,13 @@ void TServer::Publish(const std::string& AUri) {
   }
 }
 
+// Every page the client shows: those with an open file, and those given diagnostics.
 void TServer::PublishAll() {
   std::set<std::string> pages;  // each page once, by its script's URI
   std::string script, templ;
   for (const std::string& uri : Published) PageUris(uri, script, templ), pages.insert(script);
+  for (const std::string& uri : Workspace.OpenUris())
+    if (RoleOfUri(uri)) PageUris(uri, script, templ), pages.insert(script);
   for (const std::string& uri : pages) Publish(uri);
 }
 
@@ -358,7 +372,9 @@ TAnswer TServer::Hover(const json& AParams) {
   if (!page) return {nullptr, {}};
   const std::optional<TSymbol> symbol = SymbolAt(*page, role, offset);
   if (!symbol) return {nullptr, {}};
-  return {{{"contents", {{"kind", "markdown"}, {"value", HoverText(*page, *symbol, role)}}},
+  const std::string text = HoverText(*page, *symbol, role);
+  return {{{"contents", Markdown ? json{{"kind", "markdown"}, {"value", text}}
+                                 : json{{"kind", "plaintext"}, {"value", PlainText(text)}}},
            {"range", RangeJson(*page, role, symbol->Span)}},
           {}};
 }
@@ -371,9 +387,13 @@ TAnswer TServer::Locations(const json& AParams, bool ADefinitions) {
   if (!page) return {list, {}};
   const std::optional<TSymbol> symbol = SymbolAt(*page, role, offset);
   if (!symbol) return {list, {}};
+  // References leave out the declarations when the client asks so.
+  const bool declarations =
+      ADefinitions ||
+      AParams.value("context", json::object()).value("includeDeclaration", true) != false;
   for (const TLocation& at :
        ADefinitions ? Definitions(*page, *symbol, role) : Occurrences(*page, *symbol))
-    list.push_back(LocationJson(*page, at));
+    if (declarations || !IsDeclaration(*page, at)) list.push_back(LocationJson(*page, at));
   return {list, {}};
 }
 
@@ -397,6 +417,8 @@ TAnswer TServer::Rename(const json& AParams) {
   const TPage* page = PageAt(AParams, role, offset);
   const std::optional<TSymbol> symbol = page ? SymbolAt(*page, role, offset) : std::nullopt;
   if (!symbol) return {nullptr, TFailure{kRequestFailed, "no name or block to rename here"}};
+  if (const std::optional<std::string> conflict = RenameConflict(*page, *symbol, name))
+    return {nullptr, TFailure{kRequestFailed, *conflict}};
   TEditBuilder edits(*page, Workspace, DocumentChanges);
   for (const TLocation& at : Occurrences(*page, *symbol)) edits.Add(at.Role, at.Span, name);
   return {edits.Edit(), {}};
@@ -454,16 +476,27 @@ TAnswer TServer::CodeActions(const json& AParams) {
   const json range = AParams.value("range", json::object());
   const std::size_t from = OffsetOf(*page, role, range.value("start", json::object()));
   const std::size_t to = std::max(from, OffsetOf(*page, role, range.value("end", json::object())));
-  for (const TDiagnostic& d : page->Diagnostics) {
-    if (d.FixIts.empty() || RoleOf(*page, d.Place) != role) continue;
-    const TSpan at = SpanOf(*page, role, d.Place);
-    if (at.End < from || at.Begin > to) continue;
-    TEditBuilder edits(*page, Workspace, DocumentChanges);
-    for (const TFixIt& fix : d.FixIts) {
-      const TRole fix_role = RoleOf(*page, fix.Place);
-      edits.Add(fix_role, SpanOf(*page, fix_role, fix.Place), fix.Text);
+  const auto within = [&](const TPlace& APlace) {
+    if (RoleOf(*page, APlace) != role) return false;
+    const TSpan at = SpanOf(*page, role, APlace);
+    return at.End >= from && at.Begin <= to;
+  };
+  // A fix is offered where its diagnostic stands and where its notes point (a typo's fix on
+  // the placeholder shows at the binding too); the second choices after the others.
+  for (const bool second : {false, true}) {
+    for (const TDiagnostic& d : page->Diagnostics) {
+      if (d.FixIts.empty() || d.SecondChoice != second) continue;
+      if (!within(d.Place) && std::none_of(d.Notes.begin(), d.Notes.end(),
+                                           [&](const TNote& ANote) { return within(ANote.Place); }))
+        continue;
+      TEditBuilder edits(*page, Workspace, DocumentChanges);
+      for (const TFixIt& fix : d.FixIts) {
+        const TRole fix_role = RoleOf(*page, fix.Place);
+        edits.Add(fix_role, SpanOf(*page, fix_role, fix.Place), fix.Text);
+      }
+      list.push_back(QuickFixJson(*page, d, edits.Edit()));
+      list.back()["isPreferred"] = list.size() == 1 && !second;  // the first fix is the one to take
     }
-    list.push_back(QuickFixJson(*page, d, edits.Edit()));
   }
   return {list, {}};
 }
@@ -547,8 +580,8 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
 
 }  // namespace
 
-int RunServer(TChannel& AChannel, TFileLoader ALoader) {
-  TServer server(AChannel, std::move(ALoader));
+int RunServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter) {
+  TServer server(AChannel, std::move(ALoader), std::move(ALinter));
   return server.Run();
 }
 

@@ -8,8 +8,9 @@
 namespace zoqc::lsp {
 
 // Serves AChannel until the client's "exit" or the end of its input; reads the files that are
-// not open in the editor through ALoader and writes none. Yields the process's exit code: 0 after
-// "shutdown" then "exit", 1 otherwise (the protocol's rule).
-int RunServer(TChannel& AChannel, TFileLoader ALoader);
+// not open in the editor through ALoader and writes none; has ALinter check the pages when the
+// client's "lint" setting is on. Yields the process's exit code: 0 after "shutdown" then
+// "exit", 1 otherwise (the protocol's rule).
+int RunServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter = {});
 
 }  // namespace zoqc::lsp

@@ -271,6 +271,115 @@ TEST(LanguageServer, ShowsThePageAndItsSources) {
       << sources;  // "$t"
 }
 
+// Asks for a rename of the name at ALine:ACharacter of AUri to ANew.
+std::string RenameAt(int AId, const std::string& AUri, int ALine, int ACharacter,
+                     const std::string& ANew) {
+  json params = At(AUri, ALine, ACharacter);
+  params["newName"] = ANew;
+  return Request(AId, "textDocument/rename", params);
+}
+
+TEST(LanguageServer, RefusesARenameOntoANameInUse) {
+  const std::string script =
+      "<?php\n<<a<<1\n<<b<<2\n<<*row\n<<<x<<3\n<<<y<<4\n<<*item\n<<+row\n<<+item\n";
+  const std::string templ =
+      "{a}{b}{free}\n<!--BEGIN row-->{x}{y}<!--END row--><!--BEGIN item--><!--END item-->\n";
+  const TRun run = Serve(Initialize() + Open(kScript, script) + Open(kTemplate, templ) +
+                         RenameAt(2, kScript, 1, 2, "B") +     // a template variable bound
+                         RenameAt(3, kScript, 4, 3, "y") +     // a variable of the same block
+                         RenameAt(4, kScript, 3, 3, "Item") +  // a block defined
+                         RenameAt(5, kScript, 1, 2, "free") +  // a placeholder nothing binds
+                         RenameAt(6, kScript, 4, 3, "b") +     // bound, but outside the block
+                         RenameAt(7, kScript, 1, 2, "A"));     // the same name in capitals
+  for (const auto& [id, reason] : std::vector<std::pair<int, std::string>>{
+           {2, "'B' is already bound on line 3"},
+           {3, "'y' is already bound on line 6"},
+           {4, "the block 'Item' is already defined on line 7"},
+           {5, "the template already has '{free}' on line 1"}}) {
+    const json answer = run.Answer(id);
+    EXPECT_EQ(-32803, ErrorCode(answer)) << id;
+    EXPECT_NE(std::string::npos, answer["error"]["message"].get<std::string>().find(reason))
+        << answer;
+  }
+  EXPECT_TRUE(run.Answer(6)["result"].contains("changes"));
+  EXPECT_TRUE(run.Answer(7)["result"].contains("changes"));
+}
+
+TEST(LanguageServer, FollowsTheClientsSettingsAndCapabilities) {
+  const std::string script = "<?php\n<<title<<$t\n<<*row\n<<<name<<$r\n<<+row\n";  // clean
+  const std::string templ =
+      "<h1>{title}</h1>{nothing}\n<!--BEGIN row--><li>{name}</li><!--END row-->\n";
+  json references = At(kScript, 1, 3);  // "<<title"
+  references["context"] = {{"includeDeclaration", false}};
+  const TRun run =
+      Serve(Initialize({{"textDocument", {{"hover", {{"contentFormat", {"plaintext"}}}}}}}) +
+            Open(kScript, script) + Open(kTemplate, templ) +
+            // -Wall turned on: the page is checked again, though nothing was edited.
+            Notify("workspace/didChangeConfiguration",
+                   {{"settings", {{"zoqc", {{"warnings", {"-Wall"}}}}}}}) +
+            Request(2, "textDocument/references", references) +
+            Request(3, "textDocument/hover", At(kTemplate, 0, 6)) +
+            Open("file:///site/cut.zot", "<h1>{title}</h1>\n") +
+            Open("file:///site/cut.zoq", "<?php\n<<title\n"));
+  const json warnings = run.Diagnostics(kTemplate);
+  ASSERT_EQ(1u, warnings.size()) << warnings;
+  EXPECT_EQ("unbound-placeholder", warnings[0]["code"]);
+  // The placeholder, without the binding.
+  const json found = run.Answer(2)["result"];
+  ASSERT_EQ(1u, found.size()) << found;
+  EXPECT_EQ(kTemplate, found[0]["uri"]);
+  const json hover = run.Answer(3)["result"]["contents"];
+  EXPECT_EQ("plaintext", hover["kind"]);
+  EXPECT_EQ(std::string::npos, hover["value"].get<std::string>().find('`')) << hover;
+  EXPECT_NE(std::string::npos, hover["value"].get<std::string>().find("\n    $t\n")) << hover;
+  // "<<title" and the line's end: the error stands at that end, zero wide, not over the LF.
+  const json cut = run.Diagnostics("file:///site/cut.zoq");
+  ASSERT_EQ(1u, cut.size()) << cut;
+  EXPECT_EQ(json({{"line", 1}, {"character", 7}}), cut[0]["range"]["start"]);
+  EXPECT_EQ(cut[0]["range"]["start"], cut[0]["range"]["end"]);
+}
+
+TEST(LanguageServer, KeepsItsSettingsWhenAClientSendsOthers) {
+  // eglot: the switches in initializationOptions, then settings without a "zoqc" section.
+  const TRun run =
+      Serve(Request(1, "initialize",
+                    {{"capabilities", json::object()},
+                     {"initializationOptions", {{"warnings", {"-Wall"}}}}}) +
+            Notify("initialized") +
+            Notify("workspace/didChangeConfiguration", {{"settings", json::object()}}) +
+            Open(kScript, "<?php\n<<title<<$t\n") + Open(kTemplate, "<h1>{title}</h1>{nothing}\n"));
+  const json warnings = run.Diagnostics(kTemplate);
+  ASSERT_EQ(1u, warnings.size()) << warnings;
+  EXPECT_EQ("unbound-placeholder", warnings[0]["code"]);
+}
+
+TEST(LanguageServer, OffersTheTyposFixOnThePlaceholderFirst) {
+  const std::string templ = "<h1>{titel}</h1>\n<!--BEGIN row--><li>{name}</li><!--END row-->\n";
+  const auto actions = [](int AId, const std::string& AUri, int ALine, int ACharacter) {
+    return Request(AId, "textDocument/codeAction",
+                   {{"textDocument", {{"uri", AUri}}},
+                    {"range",
+                     {{"start", {{"line", ALine}, {"character", ACharacter}}},
+                      {"end", {{"line", ALine}, {"character", ACharacter}}}}}});
+  };
+  const TRun run = Serve(Initialize() + Open(kScript, kScriptText) + Open(kTemplate, templ) +
+                         actions(2, kScript, 1, 3) + actions(3, kTemplate, 0, 6));
+  // The warning on both files.
+  for (const std::string& uri : {kScript, kTemplate}) {
+    const json list = run.Diagnostics(uri);
+    EXPECT_TRUE(std::any_of(list.begin(), list.end(),
+                            [](const json& d) { return d["code"] == "placeholder-typo"; }))
+        << uri << list;
+  }
+  // At the binding and at the placeholder alike: "{titel}" to "{title}" first, then the binding.
+  for (const int id : {2, 3}) {
+    const json list = run.Answer(id)["result"];
+    ASSERT_EQ(2u, list.size()) << list;
+    EXPECT_EQ("Replace 'titel' with 'title'", list[0]["title"]);
+    EXPECT_EQ(true, list[0]["isPreferred"]);
+    EXPECT_EQ("Replace 'title' with 'titel'", list[1]["title"]);
+    EXPECT_EQ(false, list[1]["isPreferred"]);
+  }
 // A page whose template nests ADepth blocks, each inside the one before.
 std::pair<std::string, std::string> NestedPage(std::size_t ADepth) {
   std::string script = "<?php\n", templ;

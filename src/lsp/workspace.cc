@@ -1,7 +1,7 @@
 // The open buffers, the pages and their analyses.
 #include "src/lsp/workspace.h"
 
-#include "src/check/check.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc::lsp {
 
@@ -90,6 +90,12 @@ void TWorkspace::Close(const std::string& AUri) {
   Touch(AUri);
 }
 
+std::vector<std::string> TWorkspace::OpenUris() const {
+  std::vector<std::string> uris;
+  for (const auto& [uri, buffer] : Buffers) uris.push_back(uri);
+  return uris;
+}
+
 std::optional<std::int64_t> TWorkspace::VersionOf(const std::string& AUri) const {
   const auto it = Buffers.find(AUri);
   if (it == Buffers.end()) return std::nullopt;
@@ -154,7 +160,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     }
   }
   const bool complete = page->Found[0] && page->Found[1];
-  page->Result = Compile(std::move(texts[0]), std::move(texts[1]), {.Placeholders = true});
+  TAnalysis analysis = AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1],
+                                   std::move(texts[1]), Settings.Warnings, true);
+  page->Result = std::move(analysis.Result);
   const TPageModel& model = page->Model();
   page->Lines[0].emplace(model.Script.Text);
   page->Lines[1].emplace(model.Template);
@@ -163,17 +171,19 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
     return page;
   }
-  page->Sources[0] = std::make_unique<TSource>(page->Names[0], model.Script.Text);
-  page->Sources[1] = std::make_unique<TSource>(page->Names[1], model.Template);
+  page->Sources[0] = std::move(analysis.Script);
+  page->Sources[1] = std::move(analysis.Template);
+  page->Diagnostics = std::move(analysis.Diagnostics);
   const TSource& script = *page->Sources[0];
   const TSource& templ = *page->Sources[1];
-  if (page->Result.Error == TCompileError::BlockOrder)
-    page->Diagnostics.push_back(LocateMarkerError(model, script, templ, page->Result.FailBlock));
-  else if (!page->Result.Ok())
-    page->Diagnostics.push_back(LocateStatementError(model, script));
-  else
-    CheckPage(model, script, templ, Settings.Warnings, page->Diagnostics);
-  if (Settings.Warnings.AsErrors)
+  // PHP's parser on the translated page, as the user types.
+  if (page->Result.Ok() && Settings.Lint && Linter) {
+    const std::string& name = page->Names[0];
+    if (std::optional<TDiagnostic> error =
+            Linter(page->Result, script, templ, name.substr(0, name.size() - 4) + ".php"))
+      page->Diagnostics.push_back(std::move(*error));
+  }
+  if (Settings.Warnings.AsErrors)  // the analysis promoted its own; PHP's error too
     for (TDiagnostic& d : page->Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
   return page;
 }

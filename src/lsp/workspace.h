@@ -54,8 +54,7 @@ struct TPage {
 };
 
 // The settings the client gives: the warning switches as -W options ("all", "no-bom", "error"),
-// and whether PHP's own parse errors are wanted (a translation with a PHP lint is not part of
-// the server yet: the setting is kept for it).
+// and whether PHP's own parse errors are wanted.
 struct TSettings {
   TWarningSet Warnings = DefaultWarnings();
   bool Lint = false;
@@ -65,19 +64,29 @@ struct TSettings {
 // all, then each name on or off, none with "-w". Unknown names are ignored.
 TWarningSet WarningsOf(const std::vector<std::string>& ASwitches);
 
+// PHP's parse check of a page that translates, which the driver gives (it runs PHP): the error
+// for a page PHP cannot parse, at its place in AScript or ATemplate, or for a PHP that cannot
+// be run; none for a page PHP parses. APageName is the page's file name ("blog.php").
+using TPageLinter = std::function<std::optional<TDiagnostic>(
+    const TCompileResult& AResult, const TSource& AScript, const TSource& ATemplate,
+    const std::string& APageName)>;
+
 class TWorkspace {
  public:
-  TWorkspace(TFileLoader ALoader, TEncoding AEncoding)
-      : Load(std::move(ALoader)), Encoding(AEncoding) {}
+  TWorkspace(TFileLoader ALoader, TEncoding AEncoding, TPageLinter ALinter = {})
+      : Load(std::move(ALoader)), Linter(std::move(ALinter)), Encoding(AEncoding) {}
 
   void SetEncoding(TEncoding AEncoding) { Encoding = AEncoding, Pages.clear(); }
   TEncoding GetEncoding() const { return Encoding; }
   void SetSettings(const TSettings& ASettings) { Settings = ASettings, Pages.clear(); }
+  const TSettings& GetSettings() const { return Settings; }
 
   // The editor's buffers. Change applies an edit to a range of bytes (whole text: nullopt).
   void Open(const std::string& AUri, std::string AText, std::int64_t AVersion);
   void Close(const std::string& AUri);
   bool IsOpen(const std::string& AUri) const { return Buffers.count(AUri) != 0; }
+  // The URIs of the open buffers.
+  std::vector<std::string> OpenUris() const;
   std::optional<std::int64_t> VersionOf(const std::string& AUri) const;
   // The buffer's text; null when AUri is not open.
   const std::string* TextOf(const std::string& AUri) const;
@@ -97,6 +106,7 @@ class TWorkspace {
   std::unique_ptr<TPage> Analyse(const std::string& AScriptUri, const std::string& ATemplateUri);
 
   TFileLoader Load;
+  TPageLinter Linter;  // may be empty: no PHP parse check
   TEncoding Encoding;
   TSettings Settings;
   std::map<std::string, TBuffer> Buffers;               // by URI

@@ -42,8 +42,6 @@ struct TCompileResult {
 
   bool Ok() const { return Error == TCompileError::None; }
   std::span<const std::string_view> Page() const { return Pieces.Span(); }
-  // The exit code of the run: 0, or 1 for an error in the script or the template.
-  int ExitCode() const { return Ok() ? 0 : 1; }
   // The failing statement of Error(2), (3) and (5).
   const TStatement* FailStatement() const;
 };

@@ -19,7 +19,7 @@ std::string Lines(std::initializer_list<const char*> ALines, const char* AEnd = 
 
 std::string Page(std::string_view AScript, std::string_view ATemplate) {
   const TCompileResult result = Compile(std::string(AScript), std::string(ATemplate));
-  EXPECT_EQ(0, result.ExitCode()) << ErrorLine(result.Error);
+  EXPECT_TRUE(result.Ok()) << ErrorLine(result.Error);
   return result.Pieces.Joined();
 }
 
@@ -99,7 +99,7 @@ TEST(Compile, Errors) {
   };
   for (const auto& c : cases) {
     const TCompileResult result = Compile(c.Script, c.Template);
-    EXPECT_EQ(1, result.ExitCode()) << c.Script;
+    EXPECT_FALSE(result.Ok()) << c.Script;
     EXPECT_EQ(c.Message, ErrorLine(result.Error)) << c.Script;
     EXPECT_EQ("", result.Pieces.Joined());
   }

@@ -10,6 +10,7 @@
 (add-to-list 'load-path (expand-file-name "emacs" (getenv "EDITORS")))
 (require 'zoq-mode)
 (setq zoq-zoqc-program (getenv "ZOQC"))
+(setq zoq-warnings '("-Werror"))  ; the switches reach the server: warnings come as errors
 (setq eglot-sync-connect t eglot-autoshutdown nil)
 
 (defvar zoq-test-published (make-hash-table :test 'equal)
@@ -70,6 +71,8 @@
         (unless (equal (plist-get (plist-get (plist-get mistake :range) :start) :line)
                        (plist-get (zoq-test-find sbuf "<<+entyr") :line))
           (zoq-test-fail "the warning is on the wrong line"))
+        (unless (eql (plist-get mistake :severity) 1)
+          (zoq-test-fail "zoq-warnings did not reach the server: %S" mistake))
         ;; Definition: from {headline} to its binding.
         (let* ((answer (jsonrpc-request server :textDocument/definition
                                         (list :textDocument (list :uri turi)
@@ -79,6 +82,15 @@
                        (equal (plist-get (plist-get (plist-get target :range) :start) :line)
                               (plist-get (zoq-test-find sbuf "<<<headline") :line)))
             (zoq-test-fail "definition: %S" target)))
+        ;; Hover, in plain text unless this Emacs shows Markdown.
+        (let* ((hover (jsonrpc-request server :textDocument/hover
+                                       (list :textDocument (list :uri turi)
+                                             :position (zoq-test-find tbuf "{headline}" 2))))
+               (contents (plist-get hover :contents)))
+          (unless (or (fboundp 'gfm-view-mode)
+                      (and (equal (plist-get contents :kind) "plaintext")
+                           (not (string-match-p "`" (plist-get contents :value)))))
+            (zoq-test-fail "hover: %S" contents)))
         ;; The quick fix.
         (with-current-buffer sbuf
           (let* ((beg (eglot--lsp-position-to-point (plist-get (plist-get mistake :range) :start)))

@@ -194,7 +194,7 @@ test("a broken script shows its diagnostic, and the page comes back once fixed",
   assert.strictEqual((await get(url, "/blog.php")).status, 200);
 });
 
-test("a PHP warning shows the script line behind its page line", async () => {
+test("a PHP warning or exception shows the script line behind its page line", async () => {
   const lines = blogScript.split("\n");
   lines.splice(1, 0, "$zoqc_sum = $zoqc_nowhere + 1;");  // line 2, a variable never set
   fs.writeFileSync(scriptPath, lines.join("\n"));
@@ -204,6 +204,16 @@ test("a PHP warning shows the script line behind its page line", async () => {
   assert.match(panel, /src\/blog\.zoq:2:1:/);
   assert.match(panel, /2 \| \$zoqc_sum = \$zoqc_nowhere \+ 1;/);
   assert.ok((await tab.text()).includes("Notes from the workshop"), "the page is still there");
+
+  // An uncaught exception: the error page in place of the page, PHP's message kept escaped.
+  lines[1] = "throw new RuntimeException('boom <i>here</i>');";
+  fs.writeFileSync(scriptPath, lines.join("\n"));
+  const fatal = await until(() => tab.evaluate("document.title.includes('PHP stopped') && " +
+    "document.getElementById('zoqc-php-errors').innerText"), "the error page of the exception");
+  assert.match(fatal, /PHP Uncaught RuntimeException: boom <i>here<\/i> in out\/blog\.php on line 2/);
+  assert.match(fatal, /src\/blog\.zoq:2:1:/);
+  assert.strictEqual(await tab.evaluate("document.querySelectorAll('i').length"), 0);
+  assert.strictEqual((await get(url, "/blog.php")).status, 500);
   fs.writeFileSync(scriptPath, blogScript);
   await until(async () => !(await tab.evaluate("document.getElementById('zoqc-php-errors')")) &&
     (await tab.text()).includes("Notes from the workshop"), "the page without the warning");
@@ -239,8 +249,12 @@ test("measured: from a save to the reloaded page", { skip: !bench }, async () =>
   const times = [];
   for (let i = 0; i < 20; ++i) times.push(await editTemplate());
   times.sort((a, b) => a - b);
+  // Of that, zoqc's own work: the translation with PHP's lint, as its watch lines say.
+  const own = [...server.out.matchAll(/blog: translated in ([\d.]+) ms/g)].slice(-20)
+    .map((m) => Number(m[1])).sort((a, b) => a - b);
   console.log(`save to reloaded page, 20 edits: median ${times[10].toFixed(0)} ms, ` +
-    `fastest ${times[0].toFixed(0)} ms, slowest ${times[19].toFixed(0)} ms`);
+    `fastest ${times[0].toFixed(0)} ms, slowest ${times[19].toFixed(0)} ms; ` +
+    `translation with lint: median ${own[10]} ms`);
 });
 
 test("measured: a 2,000-page site serves its first page", { skip: !bench }, async () => {

@@ -3,7 +3,7 @@
 // the quick fix, renames a block and checks both files. Exits 0 when every step worked.
 // Usage: node client_session.js ZOQC EXAMPLE_DIR
 'use strict';
-const { spawn } = require('child_process');
+const { spawn, spawnSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
@@ -141,6 +141,28 @@ async function session() {
     textDocument: { uri: scriptUri }, position: find(scriptUri, '<<*post', 4), newName: 'no-name',
   }).then(() => null, (error) => error);
   if (!refused || !refused.message.includes('not a valid name')) fail('an invalid name was not refused');
+  // A name already bound in the block is refused too: the page would print the other's value.
+  const taken = await request('textDocument/rename', {
+    textDocument: { uri: scriptUri }, position: find(scriptUri, '<<<headline', 4), newName: 'summary',
+  }).then(() => null, (error) => error);
+  if (!taken || !taken.message.includes('already bound')) fail('a rename onto a bound name was accepted');
+
+  // PHP's parser as the user types, once the lint setting is on: a parenthesis left open in a
+  // binding is PHP's syntax error, on the binding's line of the script.
+  if (spawnSync('php', ['-v']).status !== 0) {
+    console.log('node client: no php on PATH, the lint step is skipped');
+  } else {
+    connection.sendNotification('workspace/didChangeConfiguration',
+                                { settings: { zoqc: { warnings: [], lint: true } } });
+    const close = find(scriptUri, "($blog['title'])", 15);
+    edit(scriptUri, [{ range: { start: close, end: { line: close.line, character: close.character + 1 } },
+                       newText: '' }]);
+    const isParse = (d) => /syntax error/.test(d.message);
+    const parse = (await diagnostics(scriptUri, (list) => list.some(isParse))).find(isParse);
+    if (parse.range.start.line !== close.line) fail('the parse error is not on its binding: ' + JSON.stringify(parse));
+    edit(scriptUri, [{ range: { start: close, end: close }, newText: ')' }]);
+    await diagnostics(scriptUri, (list) => list.length === 0);
+  }
 
   await request('shutdown', null);
   finished = true;

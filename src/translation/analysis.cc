@@ -1,0 +1,41 @@
+// One analysis of a page: compile, locate or check, promote.
+#include "src/translation/analysis.h"
+
+#include "src/check/check.h"
+
+namespace zoqc {
+
+TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string ATemplateName,
+                      TInputText ATemplate, const TWarningSet& AWarnings, bool APlaceholders,
+                      TPageSink* ASink) {
+  TAnalysis a;
+  a.Result = Compile(std::move(AScript), std::move(ATemplate),
+                     {.Placeholders = APlaceholders || NeedsPlaceholders(AWarnings)}, ASink);
+  const TPageModel& model = *a.Result.Model;
+  a.Script = std::make_unique<TSource>(std::move(AScriptName), model.Script.Text);
+  a.Template = std::make_unique<TSource>(std::move(ATemplateName), model.Template);
+  if (a.Result.Error == TCompileError::BlockOrder) {
+    a.Diagnostics.push_back(LocateMarkerError(model, *a.Script, *a.Template, a.Result.FailBlock));
+    return a;
+  }
+  if (!a.Result.Ok()) {
+    a.Diagnostics.push_back(LocateStatementError(model, *a.Script));
+    return a;
+  }
+  CheckPage(model, *a.Script, *a.Template, AWarnings, a.Diagnostics);
+  if (AWarnings.AsErrors && !a.Diagnostics.empty()) {
+    a.Promoted = true;
+    for (TDiagnostic& d : a.Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
+  }
+  return a;
+}
+
+TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
+                      std::string ATemplate, const TWarningSet& AWarnings, bool APlaceholders) {
+  const auto script = std::make_shared<const std::string>(std::move(AScript));
+  const auto templ = std::make_shared<const std::string>(std::move(ATemplate));
+  return AnalysePage(std::move(AScriptName), {*script, script}, std::move(ATemplateName),
+                     {*templ, templ}, AWarnings, APlaceholders);
+}
+
+}  // namespace zoqc
