@@ -380,6 +380,8 @@ TEST(LanguageServer, OffersTheTyposFixOnThePlaceholderFirst) {
     EXPECT_EQ("Replace 'title' with 'titel'", list[1]["title"]);
     EXPECT_EQ(false, list[1]["isPreferred"]);
   }
+}
+
 // A page whose template nests ADepth blocks, each inside the one before.
 std::pair<std::string, std::string> NestedPage(std::size_t ADepth) {
   std::string script = "<?php\n", templ;
