@@ -58,16 +58,17 @@ expect "zoqc --diagnostics-format=j" "json" "zoqc --diagnostics-format=json "
 expect "zoqc --color=" "always auto never" "zoqc --color="
 expect "zoqc --color=n" "never" "zoqc --color=never "
 # Warnings: the real names, on and off; -Wall and -Werror, but not the "-Wname" of the help.
-expect "zoqc -Wun" "-Wunbound-placeholder -Wunknown-block -Wunused-binding -Wunused-block" \
-  "zoqc -Wun"
+expect "zoqc -Wun" "-Wunbound-placeholder -Wunescaped-request -Wunknown-block -Wunused-binding\
+ -Wunused-block" "zoqc -Wun"
 expect "zoqc -Wno-bo" "-Wno-bom" "zoqc -Wno-bom "
 expect "zoqc -We" "-Wempty-expression -Werror" "zoqc -We"
 expect "zoqc -Wn" "-Wnesting-order -Wno-all -Wno-append-before-definition -Wno-bom\
  -Wno-broken-splice -Wno-differing-copy -Wno-duplicate-binding -Wno-empty-expression -Wno-error\
  -Wno-indented-statement -Wno-loose-operator -Wno-missing-marker -Wno-missing-php-tag\
- -Wno-nesting-order -Wno-orphan-marker -Wno-placeholder-typo -Wno-pre-newline\
+ -Wno-nesting-order -Wno-orphan-marker -Wno-placeholder-typo -Wno-pre-newline -Wno-raw-placeholder\
  -Wno-rewritten-reference -Wno-statement-in-comment -Wno-template-variable-in-block\
- -Wno-unbound-placeholder -Wno-unknown-block -Wno-unused-binding -Wno-unused-block" "zoqc -Wn"
+ -Wno-unbound-placeholder -Wno-unescaped-request -Wno-unknown-block -Wno-unused-binding\
+ -Wno-unused-block" "zoqc -Wn"
 # Folders only after -r and -o; nothing to offer for a number.
 expect "zoqc -r " "docs site" "zoqc -r "
 expect "zoqc -o s" "site" "zoqc -o site/"

@@ -2,6 +2,7 @@
 // one JSON answer, for the WebAssembly build (scripts/web).
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <string>
@@ -28,7 +29,8 @@ struct TWebAnswer {
 // Reads warning switches as the command line does ("-Wall -Wno-bom -Werror", "-w"): the
 // defaults, or all with -Wall; then each -Wname or -Wno-name, whatever its place; none at all
 // with -w. On another word yields false with the command line's reason in AError.
-[[nodiscard]] bool ReadSwitches(std::string_view ASwitches, TWarningSet& ASet,
+// "--escape" sets AEscape.
+[[nodiscard]] bool ReadSwitches(std::string_view ASwitches, TWarningSet& ASet, bool& AEscape,
                                 std::string& AError) {
   TWarningSwitches switches;
   while (!ASwitches.empty()) {
@@ -38,6 +40,8 @@ struct TWebAnswer {
     if (word.empty()) continue;
     if (word == "-w") {
       switches.None = true;
+    } else if (word == "--escape") {
+      AEscape = true;
     } else if (!word.starts_with("-W")) {
       AError = "unknown option '" + std::string(word) + "'";
       return false;
@@ -62,13 +66,16 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
   std::vector<TDiagnostic> diags;
   TWarningSet warnings;
   std::string error;
-  if (!ReadSwitches(ASwitches, warnings, error))
+  bool escape = false;
+  if (!ReadSwitches(ASwitches, warnings, escape, error))
     return {AnswerJson(2, "zoqc: " + error + "\n", diags), ""};
   const TAnalysis page = AnalysePage(name + ".zoq", std::string(AScript), name + ".zot",
-                                     std::string(ATemplate), warnings);
+                                     std::string(ATemplate), warnings, false, escape);
   if (!page.Result.Ok())  // the error alone, as on the command line
     return {AnswerJson(1, std::string(ErrorLine(page.Result.Error)) + "\n", page.Diagnostics), ""};
-  if (page.Promoted) return {AnswerJson(1, "", page.Diagnostics), ""};
+  if (page.Promoted)
+    return {AnswerJson(1, "Error:warnings are errors (-Werror)\n", page.Diagnostics), ""};
+  if (page.Failed()) return {AnswerJson(1, "", page.Diagnostics), ""};
   return {AnswerJson(0, "Compile sucessful.\n", page.Diagnostics), page.Result.Pieces.Joined()};
 }
 

@@ -69,6 +69,7 @@
     loading = true;
     $("name").value = name;
     $("switches").value = switches;
+    $("escape").checked = switches.split(/\s+/).includes("--escape");
     for (const [input, text, eol] of [
       [inputs.script, script, eols && eols[0]],
       [inputs.template, template, eols && eols[1]],
@@ -383,7 +384,17 @@
     });
   }
   $("name").addEventListener("input", ownEdit);
-  $("switches").addEventListener("input", edited);
+  // The --escape box writes and follows the word "--escape" in the switches.
+  const escapeBox = () => {
+    $("escape").checked = $("switches").value.split(/\s+/).includes("--escape");
+  };
+  $("switches").addEventListener("input", () => { escapeBox(); edited(); });
+  $("escape").addEventListener("change", () => {
+    const words = $("switches").value.split(/\s+/).filter((w) => w && w !== "--escape");
+    if ($("escape").checked) words.push("--escape");
+    $("switches").value = words.join(" ");
+    edited();
+  });
   $("share").addEventListener("click", async () => {
     sharing = true;
     $("share-box").hidden = false;

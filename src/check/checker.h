@@ -68,6 +68,8 @@ class TChecker {
       CheckTypos();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
     if (NeedsPlaceholders(Warnings)) CheckPlaceholders();
+    if (Warnings.Has(TWarning::UnescapedRequest)) CheckRequestData();
+    if (Warnings.Has(TWarning::RawPlaceholder)) CheckRawPlaceholders();
   }
 
  private:
@@ -121,6 +123,8 @@ class TChecker {
   void CheckNesting();                           // an outer block defined first
   void CheckDuplicates();                        // a name bound twice in one table
   void CheckPlaceholders();                      // unbound, unused, <pre> line ends
+  void CheckRequestData();      // request data printed unescaped (escape_checks.cc)
+  void CheckRawPlaceholders();  // "{!name}" in a page translated without --escape
 
   // The defined block that AName most likely means, or "".
   std::string_view NearestBlock(std::string_view AName) {

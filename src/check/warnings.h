@@ -27,6 +27,8 @@ enum class TWarning : std::size_t {
   TemplateVariableInBlock,  // "{title}" inside a block where "title" is bound outside it
   StatementInComment,       // a statement line inside a PHP "/* ... */" comment: still live
   AppendBeforeDefinition,   // "<<+row" above the "<<*row" that resets its buffer
+  UnescapedRequest,    // "<<q<<$_GET['q']" printed without an escaper (not under --escape)
+  RawPlaceholder,      // "{!name}", which prints raw only under --escape
   // Only under -Wall: JavaScript or CSS braces can trigger these.
   UnboundPlaceholder,  // "{titel}" with no binding of that name
   UnusedBinding,       // a name bound but never placed
@@ -45,14 +47,15 @@ struct TWarningInfo {
 
 // Indexed by TWarning.
 inline constexpr TWarningInfo kWarnings[kWarningCount] = {
-    {"unknown-block", true},      {"loose-operator", true},       {"empty-expression", true},
-    {"missing-marker", true},     {"orphan-marker", true},        {"nesting-order", true},
-    {"differing-copy", true},     {"missing-php-tag", true},      {"bom", true},
-    {"indented-statement", true}, {"broken-splice", true},        {"rewritten-reference", true},
-    {"placeholder-typo", true},   {"template-variable-in-block", true},
-    {"statement-in-comment", true},                               {"append-before-definition", true},
-    {"unbound-placeholder", false}, {"unused-binding", false},
-    {"duplicate-binding", false}, {"pre-newline", false},       {"unused-block", false},
+    {"unknown-block", true},        {"loose-operator", true},       {"empty-expression", true},
+    {"missing-marker", true},       {"orphan-marker", true},        {"nesting-order", true},
+    {"differing-copy", true},       {"missing-php-tag", true},      {"bom", true},
+    {"indented-statement", true},   {"broken-splice", true},        {"rewritten-reference", true},
+    {"placeholder-typo", true},     {"template-variable-in-block", true},
+    {"statement-in-comment", true}, {"append-before-definition", true},
+    {"unescaped-request", true},    {"raw-placeholder", true},
+    {"unbound-placeholder", false}, {"unused-binding", false},      {"duplicate-binding", false},
+    {"pre-newline", false},         {"unused-block", false},
 };
 
 // The warnings a run reports, and whether they count as errors.
@@ -79,6 +82,16 @@ inline constexpr bool BreaksPage(TWarning AWarning) {
       return true;
     }
   return false;
+}
+
+// AWarnings for a page translated with --escape (AEscape) or without: escaped output has no
+// unescaped request data, and prints "{!name}".
+inline TWarningSet EscapeWarnings(TWarningSet AWarnings, bool AEscape) {
+  if (AEscape) {
+    AWarnings.On.reset(static_cast<std::size_t>(TWarning::UnescapedRequest));
+    AWarnings.On.reset(static_cast<std::size_t>(TWarning::RawPlaceholder));
+  }
+  return AWarnings;
 }
 
 // The default set.

@@ -81,7 +81,10 @@ class TExplainer {
     }
     entry->LineCount = static_cast<std::size_t>(std::count(page.begin(), page.end(), '\n')) +
                        (!page.empty() && page.back() != '\n');
-    entry->Result = Compile(std::move(script), std::move(templ), {.Provenance = true});
+    entry->Result = Compile(script, templ, {.Provenance = true, .Escape = Options.Escape});
+    if (entry->Result.Ok() && entry->Result.Pieces.Joined() != page)  // the other translation
+      entry->Result = Compile(std::move(script), std::move(templ),
+                              {.Provenance = true, .Escape = !Options.Escape});
     entry->Loud = true;
     if (!entry->Result.Ok()) {
       entry->Failure = "zoqc: the sources of '" + APath +

@@ -31,6 +31,7 @@ enum : int {
   kOptPhp,
   kOptExplain,
   kOptLsp,
+  kOptEscape,
   kOptServe
 };
 
@@ -51,6 +52,7 @@ const option kLongOptions[] = {
     {"php", required_argument, nullptr, kOptPhp},
     {"explain", no_argument, nullptr, kOptExplain},
     {"lsp", no_argument, nullptr, kOptLsp},
+    {"escape", no_argument, nullptr, kOptEscape},
     {"serve", optional_argument, nullptr, kOptServe},
     {nullptr, 0, nullptr, 0},
 };
@@ -231,6 +233,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptLsp:
         AOptions.Lsp = true;
         break;
+      case kOptEscape:
+        AOptions.Escape = true;
+        break;
       case kOptServe: {
         TServeAddress address;
         if (optarg && !ParseServeAddress(optarg, address, AError)) return false;
@@ -295,6 +300,8 @@ void PrintHelp(std::ostream& AOut) {
           "                   print the script and template places behind a page line;\n"
           "                   without a location, copy standard input (PHP's messages) to\n"
           "                   standard output with the source place after every page line\n"
+          "  --escape         print every placeholder escaped for the HTML context where it\n"
+          "                   stands ({!name} prints raw)\n"
           "  --serve[=[HOST:]PORT]\n"
           "                   translate and watch as --watch does, and serve the pages with\n"
           "                   PHP's development server (default 127.0.0.1:8000): error pages,\n"

@@ -36,6 +36,7 @@ struct TOptions {
   bool NamePages = false;        // several pages (or -r): each success line names its page;
                                  // not an option
   bool Lsp = false;              // --lsp: serve an editor on standard input and output
+  bool Escape = false;           // --escape: every value printed escaped for its HTML context
   bool Serve = false;            // --serve: watch, and serve the pages with PHP's own server
   std::string ServeAddress;      // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
   TPageListener* Listener = nullptr;  // told of every page translated; not an option

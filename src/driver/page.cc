@@ -205,7 +205,8 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
   // The places of the diagnostics point into the analysis, which lives until the report is made.
   TAnalysis page = AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
                                AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
-                               AOptions.Warnings, false, sink ? &*sink : nullptr);
+                               AOptions.Warnings, false, sink ? &*sink : nullptr,
+                               AOptions.Escape);
   TDiagnostics diags = std::move(page.Diagnostics);
   const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged,
                           stream ? &*stream : nullptr);

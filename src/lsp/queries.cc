@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 
+#include "src/model/html_escape.h"
 #include "src/text/text.h"
 
 namespace zoqc::lsp {
@@ -224,6 +225,21 @@ std::vector<TLocation> Definitions(const TPage& APage, const TSymbol& ASymbol, T
   return found;
 }
 
+// Under --escape, how the placeholder at template offset AAt is printed: "\n\nescaped as a URL
+// attribute"; "" otherwise.
+std::string EscapedAs(const TPage& APage, std::size_t AAt) {
+  if (!APage.Escape) return "";
+  const std::string_view text = APage.Model().Template;
+  const std::vector<TSpan> spans = PrintedPlaceholders(text);
+  const auto it = std::find_if(spans.begin(), spans.end(),
+                               [&](const TSpan& ASpan) { return ASpan.Begin == AAt; });
+  if (it == spans.end()) return "";
+  const THtmlContext context =
+      HtmlContexts(text, spans)[static_cast<std::size_t>(it - spans.begin())];
+  return IsRefused(context) ? "\n\ncannot be escaped in " + DescribeContext(context)
+                            : "\n\nescaped as " + DescribeContext(context);
+}
+
 std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
   const TPageModel& model = APage.Model();
   const std::string script = FileName(APage.ScriptUri);
@@ -268,7 +284,8 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
     const TStatement& binding = *bindings.back();
     return name + " prints\n" + CodeBlock(binding.Expr.Of(ScriptText(APage))) + "\n" + what +
            ", bound on line " + LineNumber(APage, TRole::Script, binding.Line.Begin) + " of " +
-           script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`";
+           script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`" +
+           EscapedAs(APage, ASymbol.Span.Begin - 1);
   }
   std::string text = what + " `" + std::string(ASymbol.Name) + "`";
   if (!bindings.empty()) {

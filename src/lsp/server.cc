@@ -298,6 +298,7 @@ void TServer::ReadSettings(const json& ASettings) {
     settings.Warnings = WarningsOf(switches);
   }
   if (ASettings.contains("lint")) settings.Lint = ASettings.value("lint", false);
+  if (ASettings.contains("escape")) settings.Escape = ASettings.value("escape", false);
   Workspace.SetSettings(settings);
 }
 

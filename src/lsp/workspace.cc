@@ -161,8 +161,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
   }
   const bool complete = page->Found[0] && page->Found[1];
   TAnalysis analysis = AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1],
-                                   std::move(texts[1]), Settings.Warnings, true);
+                                   std::move(texts[1]), Settings.Warnings, true, Settings.Escape);
   page->Result = std::move(analysis.Result);
+  page->Escape = Settings.Escape;
   const TPageModel& model = page->Model();
   page->Lines[0].emplace(model.Script.Text);
   page->Lines[1].emplace(model.Template);
@@ -184,7 +185,8 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
       page->Diagnostics.push_back(std::move(*error));
   }
   if (Settings.Warnings.AsErrors)  // the analysis promoted its own; PHP's error too
-    for (TDiagnostic& d : page->Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
+    for (TDiagnostic& d : page->Diagnostics)
+      if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
   return page;
 }
 

@@ -42,6 +42,7 @@ struct TPage {
   std::vector<TDiagnostic> Diagnostics;   // their file names are Names
   std::optional<TLineTable> Lines[2];     // by TRole
   TEncoding Encoding = TEncoding::Utf16;  // the units of the editor's columns
+  bool Escape = false;                    // translated as --escape translates
 
   const TPageModel& Model() const { return *Result.Model; }
   std::string_view Text(TRole ARole) const {
@@ -58,6 +59,7 @@ struct TPage {
 struct TSettings {
   TWarningSet Warnings = DefaultWarnings();
   bool Lint = false;
+  bool Escape = false;  // "escape": translate as --escape does
 };
 
 // Resolves -W switches (with or without the "-W") as the command line does: the defaults or

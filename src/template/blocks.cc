@@ -62,7 +62,8 @@ std::string BlockEchoText(std::string_view N) {
 
 std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
                             const TSegmentList* AInnerOrigins, TSegmentList* AOrigins,
-                            const TExpressionOffsets* AExprOf, std::vector<std::size_t>* ALeft) {
+                            const TExpressionOffsets* AExprOf, std::vector<std::size_t>* ALeft,
+                            TEscaping* AEscape) {
   std::string out("\"");
   out.reserve(AInner.size() + 2);
   // Marks out's next bytes as coming from AInner's byte AAt on.
@@ -87,7 +88,20 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
     std::size_t length = 0;
     std::string_view key;
     if (c == '{') {
-      if (const std::string_view* splice = AVars.Match(AInner, idx, length, &key)) {
+      const std::string_view* splice = AVars.Match(AInner, idx, length, &key);
+      bool raw = false;
+      if (!splice && AEscape && idx + 1 < AInner.size() && AInner[idx + 1] == '!') {  // "{!name}"
+        splice = AVars.Match(AInner, idx + 1, length, &key);
+        raw = splice != nullptr;
+        length += raw;
+      }
+      if (splice) {
+        std::string_view text = *splice;
+        if (AEscape) {
+          const TSegment at = OriginAt(AInnerOrigins, idx);
+          text = AEscape->Text(at.From == TOrigin::Template ? at.Offset : kNowhere, text,
+                               AVars.PrefixSize(), AVars.SuffixSize(), raw);
+        }
         if (AOrigins) {  // "\".", the expression, ".\""
           generated(idx);
           const std::size_t prefix = AVars.PrefixSize(), suffix = AVars.SuffixSize();
@@ -97,10 +111,10 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
           if (AExprOf && expr != AExprOf->end())
             AOrigins->Mark(out.size() + prefix,
                            {0, TOrigin::Script, expr->second, kNowhere, place});
-          AOrigins->Mark(out.size() + splice->size() - suffix,
+          AOrigins->Mark(out.size() + text.size() - suffix,
                          {0, TOrigin::Generated, kNowhere, kNowhere, place});
         }
-        out.append(*splice);
+        out.append(text);
       } else {
         if (ALeft && IsPlaceholderAt(AInner, idx)) {
           const TSegment at = OriginAt(AInnerOrigins, idx);
@@ -144,7 +158,8 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
 }
 
 bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
-                  std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut) {
+                  std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut,
+                  TEscaping* AEscape) {
   AOut.TemplatePieces.assign(1, ATemplate);
   if (ARecord) AOut.PieceCuts.assign(1, kNowhere);
   if (AScript.BlockList.empty()) return true;
@@ -200,7 +215,7 @@ bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
     std::vector<std::size_t> left;
     const std::string string =
         MakeBlockString(BlockStrInner, vars, &shifted, ARecord ? &block : nullptr,
-                        ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left);
+                        ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left, AEscape);
     for (const std::size_t at : left) AOut.Left.push_back({at, I});
     vars.ForEachUnused([&](std::string_view AKey) {
       AOut.Unused.push_back({I, std::string(AKey)});

@@ -24,11 +24,14 @@ std::string BlockEchoText(std::string_view N);  // <?php echo $ZOQBLOCK_N;?> CR 
 // With AOrigins, marks the origin of each run of the result; AInnerOrigins are the origins of
 // AInner's runs and AExprOf maps a placeholder's key to its expression's script offset.
 // ALeft receives the template offset (by AInnerOrigins) of each placeholder left as written.
+// With AEscape, each expression is escaped for the context of its placeholder (by
+// AInnerOrigins), and "{!name}" splices its expression as it is.
 std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
                             const TSegmentList* AInnerOrigins = nullptr,
                             TSegmentList* AOrigins = nullptr,
                             const TExpressionOffsets* AExprOf = nullptr,
-                            std::vector<std::size_t>* ALeft = nullptr);
+                            std::vector<std::size_t>* ALeft = nullptr,
+                            TEscaping* AEscape = nullptr);
 
 // What block expansion makes: the template with its blocks replaced, and each block's texts.
 struct TExpansion {
@@ -48,9 +51,10 @@ struct TExpansion {
 // For each name of AScript.BlockList in order: cuts the block out of ATemplate (whose markers
 // are AMarkers) and puts the echo of its buffer in its place; makes the texts that replace the
 // "<<*name" and "<<+name" references. Error(4) when a BEGIN marker has no END marker after it.
-// With ARecord, fills the origins too.
+// With ARecord, fills the origins too; with AEscape, the block variables are escaped.
 [[nodiscard]] bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
-                                std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut);
+                                std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut,
+                                TEscaping* AEscape = nullptr);
 
 // Appends the PHP part of the page to APage: the script's slices with each block reference of a
 // defined block replaced by its text, then the closing tag.

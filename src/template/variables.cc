@@ -2,6 +2,7 @@
 #include "src/template/variables.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "src/text/text.h"
 
@@ -80,8 +81,11 @@ namespace {
 
 // Calls AEmit(text, kNowhere, "") for each stretch of AText and AEmit(text, placeholder offset,
 // key) for each placeholder text, in order; ALeft(offset) for each placeholder left as written.
-template <typename TEmit, typename TLeft>
-void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit, TLeft ALeft) {
+// With AEscape (a TEscaping* when the page is escaped), "{!name}" is a placeholder too, and each
+// placeholder's text is AEscape->Text(offset in AText, ...).
+template <typename TEmit, typename TLeft, typename TEscape = std::nullptr_t>
+void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit AEmit, TLeft ALeft,
+                TEscape AEscape = nullptr) {
   if (ANames.Empty()) {
     for (std::size_t idx = AText.find('{'); idx != std::string_view::npos;
          idx = AText.find('{', idx + 1))
@@ -99,6 +103,21 @@ void Substitute(std::string_view AText, const TPlaceholderIndex& ANames, TEmit A
     std::size_t length = 0;
     std::string_view key;
     const std::string_view* text = ANames.Match(AText, idx, length, &key);
+    if constexpr (!std::is_same_v<TEscape, std::nullptr_t>) {
+      bool raw = false;
+      if (!text && idx + 1 < AText.size() && AText[idx + 1] == '!') {  // "{!name}"
+        text = ANames.Match(AText, idx + 1, length, &key);
+        raw = text != nullptr;
+        length += raw;
+      }
+      if (text) {
+        AEmit(AText.substr(done, idx - done), kNowhere, std::string_view());
+        AEmit(AEscape(idx, *text, raw), idx, key);
+        idx += length;
+        done = idx;
+        continue;
+      }
+    }
     if (!text) {
       if (IsPlaceholderAt(AText, idx)) ALeft(idx);
       ++idx;
@@ -122,8 +141,35 @@ bool IsPlaceholderAt(std::string_view AText, std::size_t AIdx) {
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
                          std::string_view ATemplate, std::vector<std::size_t>& ALeft,
-                         std::span<const std::size_t> APieceCuts,
-                         const TExpressionOffsets* AExprOf) {
+                         std::span<const std::size_t> APieceCuts, const TExpressionOffsets* AExprOf,
+                         TEscaping* AEscape) {
+  if (AEscape) {  // each placeholder escaped for where it stands
+    for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
+      const std::string_view piece = ATemplatePieces[p];
+      const std::size_t cut = p < APieceCuts.size() ? APieceCuts[p] : kNowhere;
+      if (cut != kNowhere) {  // a block's echo prints its buffer as it is
+        APage.Append(piece, {0, TOrigin::Generated, kNowhere, kNowhere, cut});
+        continue;
+      }
+      // Without provenance an echo is a piece of its own, which holds no "{".
+      const auto base = [&] { return static_cast<std::size_t>(piece.data() - ATemplate.data()); };
+      Substitute(
+          piece, AVars,
+          [&](std::string_view APiece, std::size_t APlace, std::string_view) {
+            if (!APage.Recording()) return APage.Append(APiece, {});
+            if (APlace == kNowhere)
+              APage.Append(APiece, {0, TOrigin::Template,
+                                    static_cast<std::size_t>(APiece.data() - ATemplate.data())});
+            else
+              APage.Append(APiece, {0, TOrigin::Generated, kNowhere, kNowhere, base() + APlace});
+          },
+          [&](std::size_t AAt) { ALeft.push_back(base() + AAt); },
+          [&](std::size_t AAt, std::string_view AText, bool ARaw) {
+            return AEscape->Text(base() + AAt, AText, AVars.PrefixSize(), AVars.SuffixSize(), ARaw);
+          });
+    }
+    return;
+  }
   if (!APage.Recording()) {
     for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
       const std::string_view piece = ATemplatePieces[p];

@@ -11,6 +11,7 @@
 
 #include "src/model/provenance.h"
 #include "src/tables/VarHashtable.h"
+#include "src/template/escaping.h"
 #include "src/text/pieces.h"
 
 namespace zoqc {
@@ -67,12 +68,14 @@ using TExpressionOffsets = std::unordered_map<std::string_view, std::size_t>;
 // provenance, ATemplate is the template the stretches view, APieceCuts gives each echo's cut
 // and AExprOf each name's expression.
 // ALeft receives the template offset of every placeholder "{" name "}" (a non-empty name) that
-// AVars does not bind, which the page prints as written.
+// AVars does not bind, which the page prints as written. With AEscape, "{!name}" prints its
+// expression as it is and every other placeholder its expression escaped (block echoes are
+// printed as they are).
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
                          std::string_view ATemplate, std::vector<std::size_t>& ALeft,
                          std::span<const std::size_t> APieceCuts = {},
-                         const TExpressionOffsets* AExprOf = nullptr);
+                         const TExpressionOffsets* AExprOf = nullptr, TEscaping* AEscape = nullptr);
 
 // True when AText holds a placeholder "{" name "}" with a non-empty name at AIdx.
 bool IsPlaceholderAt(std::string_view AText, std::size_t AIdx);

@@ -1,16 +1,19 @@
 // One analysis of a page: compile, locate or check, promote.
 #include "src/translation/analysis.h"
 
+#include <algorithm>
+
 #include "src/check/check.h"
 
 namespace zoqc {
 
 TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string ATemplateName,
                       TInputText ATemplate, const TWarningSet& AWarnings, bool APlaceholders,
-                      TPageSink* ASink) {
+                      TPageSink* ASink, bool AEscape) {
   TAnalysis a;
-  a.Result = Compile(std::move(AScript), std::move(ATemplate),
-                     {.Placeholders = APlaceholders || NeedsPlaceholders(AWarnings)}, ASink);
+  a.Result = Compile(
+      std::move(AScript), std::move(ATemplate),
+      {.Placeholders = APlaceholders || NeedsPlaceholders(AWarnings), .Escape = AEscape}, ASink);
   const TPageModel& model = *a.Result.Model;
   a.Script = std::make_unique<TSource>(std::move(AScriptName), model.Script.Text);
   a.Template = std::make_unique<TSource>(std::move(ATemplateName), model.Template);
@@ -22,20 +25,25 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
     a.Diagnostics.push_back(LocateStatementError(model, *a.Script));
     return a;
   }
-  CheckPage(model, *a.Script, *a.Template, AWarnings, a.Diagnostics);
+  CheckPage(model, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape), a.Diagnostics);
+  if (AEscape) CheckEscapes(model, *a.Template, a.Diagnostics);  // places it cannot make safe
+  a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
+                          [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   if (AWarnings.AsErrors && !a.Diagnostics.empty()) {
     a.Promoted = true;
-    for (TDiagnostic& d : a.Diagnostics) d.Severity = TSeverity::Error, d.Promoted = true;
+    for (TDiagnostic& d : a.Diagnostics)
+      if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
   }
   return a;
 }
 
 TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
-                      std::string ATemplate, const TWarningSet& AWarnings, bool APlaceholders) {
+                      std::string ATemplate, const TWarningSet& AWarnings, bool APlaceholders,
+                      bool AEscape) {
   const auto script = std::make_shared<const std::string>(std::move(AScript));
   const auto templ = std::make_shared<const std::string>(std::move(ATemplate));
   return AnalysePage(std::move(AScriptName), {*script, script}, std::move(ATemplateName),
-                     {*templ, templ}, AWarnings, APlaceholders);
+                     {*templ, templ}, AWarnings, APlaceholders, nullptr, AEscape);
 }
 
 }  // namespace zoqc

@@ -6,6 +6,7 @@
 #include "src/script/scan.h"
 #include "src/script/scanner.h"
 #include "src/template/blocks.h"
+#include "src/template/escaping.h"
 #include "src/template/variables.h"
 
 namespace zoqc {
@@ -19,6 +20,7 @@ struct TPageStorage {
   TPageModel Model;
   TExpansion Expansion;
   std::optional<TPlaceholderIndex> Vars;
+  std::optional<TEscaping> Escaping;  // with TCompileOptions::Escape: the escaped texts
 };
 
 // A bound name -> the script offset of the expression of its last binding.
@@ -75,8 +77,9 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   if (result.Ok()) {
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
     TExpansion& expansion = storage->Expansion;
-    if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance,
-                      expansion)) {
+    TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
+    if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance, expansion,
+                      escaping)) {
       result.Error = TCompileError::BlockOrder;
       result.FailBlock = model.Script.BlockList[expansion.FailBlock];
     } else {
@@ -90,7 +93,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
           AOptions.Provenance ? TemplateExpressions(model.Script) : TExpressionOffsets();
       std::vector<std::size_t> left;
       SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template, left,
-                          expansion.PieceCuts, &exprs);
+                          expansion.PieceCuts, &exprs, escaping);
       page.Finish(result.Pieces.Span());
       if (ASink && AOptions.Provenance) {
         for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);

@@ -1,0 +1,256 @@
+// The checks of safe output: request data printed unescaped, "{!name}" without --escape, and
+// under --escape the placeholders where nothing can make a value safe.
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "src/check/checker.h"
+#include "src/model/html_escape.h"
+
+namespace zoqc {
+
+namespace {
+
+// The functions whose result prints no markup of the request's: escapers, and functions that
+// yield a number, a boolean or a hash.
+constexpr std::string_view kSafeCalls[] = {"htmlspecialchars",
+                                           "htmlentities",
+                                           "json_encode",
+                                           "urlencode",
+                                           "rawurlencode",
+                                           "http_build_query",
+                                           "intval",
+                                           "floatval",
+                                           "boolval",
+                                           "abs",
+                                           "round",
+                                           "floor",
+                                           "ceil",
+                                           "number_format",
+                                           "count",
+                                           "strlen",
+                                           "mb_strlen",
+                                           "isset",
+                                           "empty",
+                                           "is_numeric",
+                                           "ctype_digit",
+                                           "in_array",
+                                           "array_key_exists",
+                                           "md5",
+                                           "sha1",
+                                           "crc32",
+                                           "hash",
+                                           "preg_match",
+                                           "filter_var"};
+constexpr std::string_view kCasts[] = {"(int)",    "(integer)", "(float)",
+                                       "(double)", "(bool)",    "(boolean)"};
+
+bool IsVarChar(char c) {
+  return IsNameChar(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The PHP variable name at AAt ("$" then a name), or "".
+std::string_view VariableAt(std::string_view AText, std::size_t AAt) {
+  if (AAt >= AText.size() || AText[AAt] != '$') return {};
+  std::size_t end = AAt + 1;
+  while (end < AText.size() && IsVarChar(AText[end])) ++end;
+  return AText.substr(AAt, end - AAt);
+}
+
+// True when the read at AAt of AExpr stands inside the arguments of a safe call, or right
+// after a cast.
+// True when a cast stands right before AAt of AExpr (blanks between).
+bool CastBefore(std::string_view AExpr, std::size_t AAt) {
+  while (AAt > 0 && (AExpr[AAt - 1] == ' ' || AExpr[AAt - 1] == '\t')) --AAt;
+  for (const std::string_view cast : kCasts)
+    if (AAt >= cast.size() && SameText(AExpr.substr(AAt - cast.size(), cast.size()), cast))
+      return true;
+  return false;
+}
+
+bool Wrapped(std::string_view AExpr, std::size_t AAt) {
+  if (CastBefore(AExpr, AAt)) return true;
+  std::vector<bool> open;  // per "(" open before AAt: a safe call's
+  char quote = 0;
+  for (std::size_t i = 0; i < AAt; ++i) {
+    const char c = AExpr[i];
+    if (quote) {
+      if (c == '\\')
+        ++i;
+      else if (c == quote)
+        quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c == ')' && !open.empty()) open.pop_back();
+    if (c != '(') continue;
+    std::size_t end = i;
+    while (end > 0 && (AExpr[end - 1] == ' ' || AExpr[end - 1] == '\t')) --end;
+    std::size_t start = end;
+    while (start > 0 && (IsNameChar(AExpr[start - 1]) || AExpr[start - 1] == '_')) --start;
+    const std::string_view name = AExpr.substr(start, end - start);
+    bool safe = CastBefore(AExpr, i);  // "(int)(...)"
+    for (const std::string_view call : kSafeCalls) safe = safe || SameText(name, call);
+    open.push_back(safe);
+  }
+  return std::find(open.begin(), open.end(), true) != open.end();
+}
+
+// The first read of request data in AExpr that nothing wraps: a superglobal of the request, a
+// request field of $_SERVER, or a variable of ATainted. The offset, or npos.
+std::size_t RawRequestRead(std::string_view AExpr,
+                           const std::unordered_map<std::string_view, bool>& ATainted) {
+  static constexpr std::string_view kRequest[] = {"$_GET", "$_POST", "$_REQUEST", "$_COOKIE",
+                                                  "$_FILES"};
+  static constexpr std::string_view kServer[] = {"REQUEST_URI", "QUERY_STRING", "PHP_SELF",
+                                                 "PATH_INFO", "HTTP_"};
+  for (std::size_t at = AExpr.find('$'); at != std::string_view::npos;
+       at = AExpr.find('$', at + 1)) {
+    const std::string_view var = VariableAt(AExpr, at);
+    bool request = false;
+    for (const std::string_view r : kRequest) request = request || var == r;
+    if (var == "$_SERVER") {
+      std::size_t key = at + var.size();
+      while (key < AExpr.size() &&
+             (AExpr[key] == '[' || AExpr[key] == ' ' || AExpr[key] == '\'' || AExpr[key] == '"'))
+        ++key;
+      for (const std::string_view field : kServer)
+        request = request || AExpr.substr(key, field.size()) == field;
+    }
+    if (!request) {
+      const auto it = ATainted.find(var);
+      request = it != ATainted.end() && it->second;
+    }
+    if (request && !Wrapped(AExpr, at)) return at;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+namespace check_detail {
+
+// A binding that prints request data unescaped, read directly or through a variable that an
+// assignment above the binding took from the request.
+void TChecker::CheckRequestData() {
+  const std::string_view text = Script.Text;
+  // The assignments "$name = ..." and "$name .= ..." of the script's PHP, in order.
+  struct TAssignment {
+    std::size_t At;
+    std::string_view Name;
+    bool Append;
+    std::string_view Value;  // to the ";" or the line's end
+  };
+  std::vector<TAssignment> assignments;
+  for (std::size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1)) {
+    if (Model.Script.StatementAt(at) != kNowhere) continue;  // a statement's expression
+    const std::string_view name = VariableAt(text, at);
+    if (name.size() < 2) continue;
+    std::size_t op = at + name.size();
+    while (op < text.size() && (text[op] == ' ' || text[op] == '\t')) ++op;
+    const bool append = text.compare(op, 2, ".=") == 0;
+    if (append) ++op;
+    if (op >= text.size() || text[op] != '=' || text.compare(op, 2, "==") == 0 ||
+        text.compare(op, 2, "=>") == 0)
+      continue;
+    const std::size_t from = op + 1;
+    const std::size_t end = std::min(text.find(';', from), text.find('\n', from));
+    assignments.push_back({at, name, append, text.substr(from, end - from)});
+  }
+  std::unordered_map<std::string_view, bool> tainted;
+  std::size_t next = 0;
+  std::vector<TSpan> spans;  // the placeholders and their contexts, once a binding needs them
+  std::vector<THtmlContext> contexts;
+  for (const TStatement& line : Lines) {
+    if (!Binds(line) || !line.Separated) continue;
+    for (; next < assignments.size() && assignments[next].At < line.Line.Begin; ++next) {
+      const TAssignment& a = assignments[next];
+      const bool raw = RawRequestRead(a.Value, tainted) != std::string_view::npos;
+      tainted[a.Name] = raw || (a.Append && tainted[a.Name]);
+    }
+    const std::string_view expr = ExprOf(line);
+    const std::size_t read = RawRequestRead(expr, tainted);
+    if (read == std::string_view::npos) continue;
+    if (spans.empty()) {
+      spans = PrintedPlaceholders(Template.Text);
+      contexts = HtmlContexts(Template.Text, spans);
+    }
+    // The first placeholder that prints the binding: of its name, in its scope.
+    const std::size_t block =
+        line.Kind == TStatementKind::BlockVar ? Model.BlockNamed(BlockOfVar(line)) : kNowhere;
+    if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
+    std::size_t place = kNowhere;
+    for (std::size_t p = 0; p < spans.size() && place == kNowhere; ++p) {
+      const std::string_view name = spans[p].Of(Template.Text);
+      if (name[1] == '!' || !SameText(name.substr(1, name.size() - 2), NameOf(line))) continue;
+      std::size_t scope = kNowhere;  // the innermost copy around it
+      for (const TBlockCopy& copy : Model.Copies)
+        if (copy.Same && copy.Span.Holds(spans[p].Begin)) scope = copy.Block;
+      if (scope == block) place = p;
+    }
+    if (place == kNowhere || IsRefused(contexts[place])) continue;
+    const std::size_t at = line.Expr.Begin + read;
+    TDiagnostic* d =
+        Warn(TWarning::UnescapedRequest, Script.PlaceOf(at, at + VariableAt(expr, read).size()),
+             Quoted(NameOf(line)) +
+                 " prints request data unescaped, which lets a link run script in "
+                 "the visitor's browser; escape it for " +
+                 DescribeContext(contexts[place]) + ", or translate with --escape");
+    Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End),
+         "printed here, in " + DescribeContext(contexts[place]));
+    Fix(d, Script.PlaceOf(line.Expr.Begin, line.Expr.End),
+        EscapedExpression(contexts[place], expr));
+  }
+}
+
+// "{!name}" prints raw only under --escape; without it the page shows it as written.
+void TChecker::CheckRawPlaceholders() {
+  const std::string_view text = Template.Text;
+  for (const TSpan& span : PrintedPlaceholders(text)) {
+    if (text[span.Begin + 1] != '!') continue;
+    const std::string_view name = text.substr(span.Begin + 2, span.Size() - 3);
+    TDiagnostic* d = Warn(TWarning::RawPlaceholder, Template.PlaceOf(span.Begin, span.End),
+                          "'{!" + std::string(name) +
+                              "}' prints its value unescaped only under --escape; without it the "
+                              "page shows it as written: translate with --escape, or write '{" +
+                              std::string(name) + "}'");
+    Fix(d, Template.PlaceOf(span.Begin + 1, span.Begin + 2), "");
+  }
+}
+
+}  // namespace check_detail
+
+void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
+                  std::vector<TDiagnostic>& AOut) {
+  const std::string_view text = ATemplate.Text;
+  const std::vector<TSpan> spans = PrintedPlaceholders(text);
+  const std::vector<THtmlContext> contexts = HtmlContexts(text, spans);
+  std::vector<std::size_t> left;  // the placeholders printed as written
+  for (const TLeftPlaceholder& l : AModel.Left) left.push_back(l.At);
+  std::sort(left.begin(), left.end());
+  for (std::size_t p = 0; p < spans.size(); ++p) {
+    const THtmlContext& c = contexts[p];
+    const TSpan span = spans[p];
+    if (!IsRefused(c) || text[span.Begin + 1] == '!' ||
+        std::binary_search(left.begin(), left.end(), span.Begin))
+      continue;
+    TDiagnostic& d = AOut.emplace_back();
+    d.Severity = TSeverity::Error;
+    d.Place = ATemplate.PlaceOf(span.Begin, span.End);
+    if (c.Place == THtmlPlace::Unquoted) {
+      const char quote = c.Value.Of(text).find('"') == std::string_view::npos ? '"' : '\'';
+      d.Message =
+          "under --escape a value cannot be printed safely in an unquoted attribute value; "
+          "quote the value";
+      d.FixIts.push_back({ATemplate.PlaceOf(c.Value.Begin, c.Value.Begin), std::string(1, quote)});
+      d.FixIts.push_back({ATemplate.PlaceOf(c.Value.End, c.Value.End), std::string(1, quote)});
+      continue;
+    }
+    d.Message = "under --escape nothing can make a value safe in " + DescribeContext(c) +
+                "; write it in the template, or print markup you trust with '{!" +
+                std::string(text.substr(span.Begin + 1, span.Size() - 2)) + "}'";
+  }
+}
+
+}  // namespace zoqc

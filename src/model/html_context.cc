@@ -1,0 +1,810 @@
+// The HTML contexts of a template's placeholders: the states of a browser's HTML tokenizer (data,
+// RCDATA, RAWTEXT, script data, tag open, tag name, attribute name, before/after attribute value,
+// attribute value double/single/unquoted, comment, ...), with a small JavaScript lexer inside
+// scripts and event handlers and a small CSS lexer inside style sheets and style attributes.
+#include "src/model/html_context.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "src/text/text.h"
+
+namespace zoqc {
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+// The tokenizer's white space; CR counts, as the input stream turns it into LF.
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
+// Where JavaScript stands, fed one character at a time. A "/" decides between a comment, a
+// regular expression and a division only with the character after it.
+class TJsLexer {
+ public:
+  TJsPlace Place() const {
+    if (State == TState::Slash) return RegexOk ? TJsPlace::Regex : TJsPlace::Code;
+    switch (State) {
+      case TState::Single:
+        return TJsPlace::SingleString;
+      case TState::Double:
+        return TJsPlace::DoubleString;
+      case TState::Template:
+        return TJsPlace::TemplateString;
+      case TState::Line:
+      case TState::Block:
+        return TJsPlace::Comment;
+      case TState::Regex:
+        return TJsPlace::Regex;
+      default:
+        return TJsPlace::Code;
+    }
+  }
+  // A value printed here: in code it is one literal, after which "/" divides.
+  void Value() {
+    if (State == TState::Slash) State = RegexOk ? TState::Regex : TState::Code;
+    if (State == TState::Code) RegexOk = false;
+    Escaped = false;
+  }
+  void Reset() { *this = TJsLexer(); }
+  void Feed(char c) {
+    if (Escaped) {
+      Escaped = false;
+      return;
+    }
+    switch (State) {
+      case TState::Slash:
+        if (c == '/') {
+          State = TState::Line;
+          return;
+        }
+        if (c == '*') {
+          State = TState::Block, Star = false;
+          return;
+        }
+        State = RegexOk ? TState::Regex : TState::Code;
+        if (State == TState::Code) RegexOk = true;  // after a division an operand follows
+        return Feed(c);
+      case TState::Code:
+        return Code(c);
+      case TState::Single:
+      case TState::Double:
+        if (c == '\\') Escaped = true;
+        if (c == (State == TState::Single ? '\'' : '"') || c == '\n')
+          State = TState::Code, RegexOk = false;
+        return;
+      case TState::Template:
+        if (c == '\\') Escaped = true;
+        if (c == '`') State = TState::Code, RegexOk = false;
+        if (c == '{' && Dollar) State = TState::Code, RegexOk = true, Braces.push_back(0);
+        Dollar = c == '$';
+        return;
+      case TState::Line:
+        if (c == '\n' || c == '\r') State = TState::Code;
+        return;
+      case TState::Block:
+        if (c == '/' && Star) State = TState::Code;
+        Star = c == '*';
+        return;
+      case TState::Regex:
+        if (c == '\\') Escaped = true;
+        if (c == '[') Class = true;
+        if (c == ']') Class = false;
+        if ((c == '/' && !Class) || c == '\n') State = TState::Code, RegexOk = false, Class = false;
+        return;
+    }
+  }
+
+ private:
+  enum class TState : unsigned char { Code, Slash, Single, Double, Template, Line, Block, Regex };
+  void Code(char c) {
+    switch (c) {
+      case '\'':
+        State = TState::Single;
+        return;
+      case '"':
+        State = TState::Double;
+        return;
+      case '`':
+        State = TState::Template, Dollar = false;
+        return;
+      case '/':
+        State = TState::Slash;
+        return;
+      case '{':
+        if (!Braces.empty()) ++Braces.back();
+        RegexOk = true;
+        return;
+      case '}':
+        if (!Braces.empty() && Braces.back()-- == 0) {
+          Braces.pop_back();
+          State = TState::Template, Dollar = false;
+          return;
+        }
+        RegexOk = true;
+        return;
+      case ')':
+      case ']':
+        RegexOk = false;
+        return;
+      default:
+        if (IsSpace(c)) return;
+        // After a name, a number or a closing bracket "/" divides; after an operator it opens a
+        // regular expression. (A keyword such as "return" before a regular expression reads as
+        // a name: the value printed there is escaped as a string all the same.)
+        RegexOk = !(IsNameChar(c) || c == '_' || c == '$' || c == '.' ||
+                    static_cast<unsigned char>(c) >= 0x80);
+    }
+  }
+
+  TState State = TState::Code;
+  bool RegexOk = true;  // a "/" here opens a regular expression
+  bool Escaped = false;
+  bool Star = false, Dollar = false, Class = false;
+  std::vector<int> Braces;  // per "${" open in a template string: the "{" open inside it
+};
+
+// Where CSS stands, fed one character at a time.
+class TCssLexer {
+ public:
+  TCssPlace Place() const {
+    switch (State) {
+      case TState::Double:
+        return TCssPlace::DoubleString;
+      case TState::Single:
+        return TCssPlace::SingleString;
+      case TState::Comment:
+        return TCssPlace::Comment;
+      case TState::UrlOpen:
+      case TState::Url:
+        return TCssPlace::Url;
+      default:
+        return TCssPlace::Code;
+    }
+  }
+  void Value() {
+    if (State == TState::Slash) State = TState::Code;
+    if (State == TState::UrlOpen) State = TState::Url;
+    Escaped = false;
+    Word = 0;
+  }
+  void Reset() { *this = TCssLexer(); }
+  void Feed(char c) {
+    if (Escaped) {
+      Escaped = false;
+      return;
+    }
+    switch (State) {
+      case TState::Slash:
+        State = TState::Code;
+        if (c == '*') {
+          State = TState::Comment, Star = false;
+          return;
+        }
+        return Feed(c);
+      case TState::Code:
+        if (c == '"') State = TState::Double;
+        if (c == '\'') State = TState::Single;
+        if (c == '/') State = TState::Slash;
+        if (c == '\\') Escaped = true;
+        // "url(" opens a URL token, which runs to ")" unless it is quoted.
+        if (c == '(' && Word == 3) State = TState::UrlOpen;
+        Word = (Word < 3 && Lower(c) == "url"[Word]) ? Word + 1 : (Lower(c) == 'u' ? 1 : 0);
+        return;
+      case TState::Double:
+      case TState::Single:
+        if (c == '\\') Escaped = true;
+        if (c == (State == TState::Double ? '"' : '\'') || c == '\n') State = TState::Code;
+        return;
+      case TState::Comment:
+        if (c == '/' && Star) State = TState::Code;
+        Star = c == '*';
+        return;
+      case TState::UrlOpen:
+        if (IsSpace(c)) return;
+        State = TState::Url;
+        if (c == '"' || c == '\'') State = c == '"' ? TState::Double : TState::Single;
+        if (c == ')') State = TState::Code;
+        return;
+      case TState::Url:
+        if (c == '\\') Escaped = true;
+        if (c == ')') State = TState::Code;
+        return;
+    }
+  }
+
+ private:
+  enum class TState : unsigned char { Code, Slash, Double, Single, Comment, UrlOpen, Url };
+  TState State = TState::Code;
+  bool Escaped = false, Star = false;
+  int Word = 0;  // how much of "url" the last letters spelled
+};
+
+// The tokenizer's states that the contexts need.
+enum class TState : unsigned char {
+  Data,
+  RcData,
+  RawText,
+  ScriptData,
+  PlainText,
+  TagOpen,
+  EndTagOpen,
+  TagName,
+  BeforeAttrName,
+  AttrName,
+  AfterAttrName,
+  BeforeAttrValue,
+  AttrValueDouble,
+  AttrValueSingle,
+  AttrValueUnquoted,
+  AfterAttrValueQuoted,
+  SelfClosingStartTag,
+  Comment,
+  BogusComment,
+  Doctype,
+  Php,
+};
+
+constexpr std::array<std::string_view, 20> kUrlAttributes = {
+    "action", "archive",    "background", "cite", "classid",  "codebase",  "data",
+    "dynsrc", "formaction", "href",       "icon", "longdesc", "lowsrc",    "manifest",
+    "ping",   "poster",     "profile",    "src",  "usemap",   "xlink:href"};
+
+THtmlAttribute AttributeKind(std::string_view ALowerName) {
+  if (ALowerName.size() > 2 && ALowerName.starts_with("on")) return THtmlAttribute::Event;
+  if (ALowerName == "style") return THtmlAttribute::Style;
+  for (const std::string_view url : kUrlAttributes)
+    if (url == ALowerName) return THtmlAttribute::Url;
+  return THtmlAttribute::Plain;
+}
+
+// The character that a reference "&quot;", "&#39;", ... at AAt of AText stands for, with its
+// length in ALength; 0 when AAt holds none of those that can end a string or a comment.
+char SmallReference(std::string_view AText, std::size_t AAt, std::size_t& ALength) {
+  static constexpr struct {
+    std::string_view Text;
+    char Char;
+  } refs[] = {{"&quot;", '"'},  {"&#34;", '"'},   {"&#x22;", '"'},     {"&apos;", '\''},
+              {"&#39;", '\''},  {"&#x27;", '\''}, {"&amp;", '&'},      {"&lt;", '<'},
+              {"&gt;", '>'},    {"&sol;", '/'},   {"&#47;", '/'},      {"&ast;", '*'},
+              {"&bsol;", '\\'}, {"&#92;", '\\'},  {"&NewLine;", '\n'}, {"&#10;", '\n'}};
+  for (const auto& r : refs)
+    if (SameText(AText.substr(AAt, r.Text.size()), r.Text)) {
+      ALength = r.Text.size();
+      return r.Char;
+    }
+  return 0;
+}
+
+class TWalker {
+ public:
+  TWalker(std::string_view ATemplate, std::span<const TSpan> ASpans)
+      : Text(ATemplate), Spans(ASpans) {}
+
+  std::vector<THtmlContext> Run() {
+    std::vector<THtmlContext> out;
+    out.reserve(Spans.size());
+    std::size_t next = 0;
+    std::size_t i = 0;
+    while (i < Text.size()) {
+      if (next < Spans.size() && Spans[next].Begin <= i) {
+        out.push_back(Here(next));
+        Value();
+        i = std::max(i, Spans[next++].End);
+        continue;
+      }
+      const std::size_t limit = next < Spans.size() ? Spans[next].Begin : Text.size();
+      i = Skip(i, limit);
+      if (i < limit) i = Step(i);
+    }
+    for (; next < Spans.size(); ++next) out.push_back(Here(next));
+    return out;
+  }
+
+ private:
+  // The context at the span ASpan, which stands at the current position.
+  THtmlContext Here(std::size_t ASpan) {
+    THtmlContext c;
+    c.Name = Tag;
+    switch (State) {
+      case TState::Data:
+      case TState::PlainText:
+        c.Place = THtmlPlace::Text;
+        break;
+      case TState::RcData:
+        c.Place = THtmlPlace::RcData;
+        break;
+      case TState::RawText:
+        c.Place = Special == "style" ? THtmlPlace::Style : THtmlPlace::RawText;
+        c.Css = Css.Place();
+        break;
+      case TState::ScriptData:
+        c.Place = THtmlPlace::Script;
+        c.Js = Js.Place();
+        break;
+      case TState::TagOpen:
+      case TState::EndTagOpen:
+      case TState::TagName:
+        c.Place = THtmlPlace::TagName;
+        break;
+      case TState::BeforeAttrName:
+      case TState::AttrName:
+      case TState::AfterAttrName:
+      case TState::AfterAttrValueQuoted:
+      case TState::SelfClosingStartTag:
+        c.Place = THtmlPlace::AttributeName;
+        break;
+      case TState::BeforeAttrValue:
+      case TState::AttrValueUnquoted: {
+        c.Place = THtmlPlace::Unquoted;
+        c.Attribute = AttributeKind(AttrLower);
+        c.Name = Attr;
+        std::size_t end = Spans[ASpan].Begin;
+        while (end < Text.size() && !IsSpace(Text[end]) && Text[end] != '>') ++end;
+        c.Value = {ValueStart == kNowhere ? Spans[ASpan].Begin : ValueStart, end};
+        break;
+      }
+      case TState::AttrValueDouble:
+      case TState::AttrValueSingle:
+        c.Place = THtmlPlace::Attribute;
+        c.Quote = State == TState::AttrValueDouble ? '"' : '\'';
+        c.Attribute = AttributeKind(AttrLower);
+        c.Name = Attr;
+        c.Js = Js.Place();
+        c.Css = Css.Place();
+        if (c.Attribute == THtmlAttribute::Url) {
+          c.Url = UrlSettled ? TUrlPlace::Settled
+                  : UrlStart ? TUrlPlace::Start
+                             : TUrlPlace::Unsettled;
+          if (c.Url == TUrlPlace::Start) c.UrlTail = Tail(ASpan, c.Quote);
+        }
+        break;
+      case TState::Comment:
+      case TState::BogusComment:
+        c.Place = THtmlPlace::Comment;
+        break;
+      case TState::Doctype:
+      case TState::Php:
+        c.Place = THtmlPlace::Declaration;
+        break;
+    }
+    return c;
+  }
+
+  // The markup after span ASpan in a quoted URL value up to its first ':', '/', '?' or '#'
+  // (kept when it is ':'), other spans left out. A character reference may be any of those: it
+  // counts as ':'.
+  std::string Tail(std::size_t ASpan, char AQuote) const {
+    std::string tail;
+    std::size_t next = ASpan + 1;
+    for (std::size_t i = Spans[ASpan].End; i < Text.size() && Text[i] != AQuote; ++i) {
+      if (next < Spans.size() && Spans[next].Begin == i) {
+        i = Spans[next++].End - 1;
+        continue;
+      }
+      const char c = Text[i];
+      if (c == '/' || c == '?' || c == '#') return "";
+      if (c == ':' || c == '&') return tail + ':';
+      if (c != '\t' && c != '\n' && c != '\r') tail += c;
+    }
+    return "";
+  }
+
+  // A value printed at the current position.
+  void Value() {
+    switch (State) {
+      case TState::ScriptData:
+      case TState::RawText:
+        Js.Value(), Css.Value();
+        break;
+      case TState::AttrValueDouble:
+      case TState::AttrValueSingle:
+        Js.Value(), Css.Value();
+        UrlStart = false;
+        break;
+      case TState::BeforeAttrValue:
+        State = TState::AttrValueUnquoted;
+        break;
+      case TState::TagOpen:
+      case TState::EndTagOpen:
+        State = TState::TagName;
+        break;
+      case TState::BeforeAttrName:
+      case TState::AfterAttrName:
+      case TState::AfterAttrValueQuoted:
+        State = TState::AttrName, Attr = {}, AttrLower.clear();
+        break;
+      default:
+        break;
+    }
+  }
+
+  // "</" + the open element's name, then white space, "/" or ">": its end tag.
+  bool EndTagAt(std::size_t i) const {
+    if (Text.compare(i, 2, "</") != 0) return false;
+    const std::size_t end = i + 2 + Special.size();
+    if (end >= Text.size() || !SameText(Text.substr(i + 2, Special.size()), Special)) return false;
+    return IsSpace(Text[end]) || Text[end] == '/' || Text[end] == '>';
+  }
+
+  // The start tag just read is done: the element's content begins.
+  void EmitTag() {
+    State = TState::Data;
+    if (EndTag || TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
+    Special = TagLower;
+    if (Special == "script") {
+      State = TState::ScriptData, Js.Reset();
+    } else if (Special == "style") {
+      State = TState::RawText, Css.Reset();
+    } else if (Special == "xmp" || Special == "iframe" || Special == "noembed" ||
+               Special == "noframes" || Special == "noscript") {
+      State = TState::RawText, Css.Reset();
+    } else if (Special == "title" || Special == "textarea") {
+      State = TState::RcData;
+    } else if (Special == "plaintext") {
+      State = TState::PlainText;
+    }
+  }
+
+  void StartAttr(std::size_t i) {
+    Attr = {i, i};
+    AttrLower.clear();
+    State = TState::AttrName;
+  }
+  void StartValue(std::size_t i, TState AState) {
+    State = AState;
+    ValueStart = i;
+    Js.Reset(), Css.Reset();
+    UrlStart = true, UrlSettled = false;
+  }
+
+  // Feeds a byte of a quoted attribute value to the lexer of its attribute.
+  std::size_t ValueByte(std::size_t i) {
+    const char c = Text[i];
+    const THtmlAttribute kind = AttributeKind(AttrLower);
+    std::size_t length = 1;
+    char decoded = c;
+    if (c == '&') {
+      const char ref = SmallReference(Text, i, length);
+      if (ref)
+        decoded = ref;
+      else
+        length = 1;
+    }
+    if (kind == THtmlAttribute::Event) Js.Feed(decoded);
+    if (kind == THtmlAttribute::Style) Css.Feed(decoded);
+    if (kind == THtmlAttribute::Url && !UrlSettled) {
+      // The browser strips leading blanks and control characters, and tabs and line ends
+      // anywhere; a reference may stand for any character, so it settles nothing.
+      if (c == '&') {
+        UrlStart = false;
+        std::size_t end = i + 1;  // "&#106;", "&colon;": one character, whatever it is
+        if (end < Text.size() && Text[end] == '#') ++end;
+        end = NameEnd(Text, end);
+        if (end < Text.size() && Text[end] == ';') ++end;
+        return end;
+      }
+      if (c == ':' || c == '/' || c == '?' || c == '#')
+        UrlSettled = true;
+      else if (static_cast<unsigned char>(c) > 0x20)
+        UrlStart = false;
+    }
+    return i + length;
+  }
+
+  // Where the first byte at or after i (before ALimit) stands that can change the state: most
+  // of a template is text, which memchr passes over.
+  std::size_t Skip(std::size_t i, std::size_t ALimit) const {
+    char stop = 0;
+    switch (State) {
+      case TState::Data:
+      case TState::RcData:
+        stop = '<';
+        break;
+      case TState::RawText:
+        if (Special != "style") stop = '<';
+        break;
+      case TState::PlainText:
+        return ALimit;
+      case TState::Comment:
+        stop = '-';
+        break;
+      case TState::AttrValueDouble:
+      case TState::AttrValueSingle:
+        // A plain attribute's value ends at its quote; no lexer reads it.
+        if (AttributeKind(AttrLower) == THtmlAttribute::Plain)
+          stop = State == TState::AttrValueDouble ? '"' : '\'';
+        break;
+      default:
+        break;
+    }
+    if (!stop || i >= ALimit) return i;
+    const void* at = std::memchr(Text.data() + i, stop, ALimit - i);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - Text.data()) : ALimit;
+  }
+
+  // Reads the byte (or the few) at i in the current state; returns where to go on.
+  std::size_t Step(std::size_t i) {
+    const char c = Text[i];
+    switch (State) {
+      case TState::Data:
+        if (c == '<') State = TState::TagOpen;
+        return i + 1;
+      case TState::PlainText:
+        return i + 1;
+      case TState::RcData:
+      case TState::RawText:
+      case TState::ScriptData:
+        if (c == '<' && EndTagAt(i)) {
+          Tag = {i + 2, i + 2};
+          TagLower.clear();
+          EndTag = true;
+          State = TState::TagName;
+          return i + 2;
+        }
+        if (State == TState::ScriptData) Js.Feed(c);
+        if (State == TState::RawText && Special == "style") Css.Feed(c);
+        return i + 1;
+      case TState::TagOpen:
+        if (IsAlpha(c)) {
+          Tag = {i, i};
+          TagLower.clear();
+          EndTag = false;
+          State = TState::TagName;
+          return i;
+        }
+        if (c == '/') {
+          State = TState::EndTagOpen;
+          return i + 1;
+        }
+        if (c == '!') return MarkupDeclaration(i + 1);
+        if (c == '?') {
+          State = TState::Php;
+          return i + 1;
+        }
+        State = TState::Data;
+        return i;
+      case TState::EndTagOpen:
+        if (IsAlpha(c)) {
+          Tag = {i, i};
+          TagLower.clear();
+          EndTag = true;
+          State = TState::TagName;
+          return i;
+        }
+        State = c == '>' ? TState::Data : TState::BogusComment;
+        return c == '>' ? i + 1 : i;
+      case TState::TagName:
+        if (IsSpace(c))
+          State = TState::BeforeAttrName;
+        else if (c == '/')
+          State = TState::SelfClosingStartTag;
+        else if (c == '>')
+          EmitTag();
+        else
+          TagLower += Lower(c), Tag.End = i + 1;
+        return i + 1;
+      case TState::BeforeAttrName:
+        if (IsSpace(c)) return i + 1;
+        if (c == '/' || c == '>') {
+          State = TState::AfterAttrName;
+          return i;
+        }
+        StartAttr(i);
+        if (c == '=') AttrLower += c, Attr.End = i + 1;
+        return c == '=' ? i + 1 : i;
+      case TState::AttrName:
+        if (IsSpace(c) || c == '/' || c == '>') {
+          State = TState::AfterAttrName;
+          return i;
+        }
+        if (c == '=') {
+          State = TState::BeforeAttrValue;
+          ValueStart = kNowhere;
+          return i + 1;
+        }
+        AttrLower += Lower(c), Attr.End = i + 1;
+        return i + 1;
+      case TState::AfterAttrName:
+        if (IsSpace(c)) return i + 1;
+        if (c == '/')
+          State = TState::SelfClosingStartTag;
+        else if (c == '=')
+          State = TState::BeforeAttrValue, ValueStart = kNowhere;
+        else if (c == '>')
+          EmitTag();
+        else {
+          StartAttr(i);
+          return i;
+        }
+        return i + 1;
+      case TState::BeforeAttrValue:
+        if (IsSpace(c)) return i + 1;
+        if (c == '"' || c == '\'') {
+          StartValue(i + 1, c == '"' ? TState::AttrValueDouble : TState::AttrValueSingle);
+          return i + 1;
+        }
+        if (c == '>') {
+          EmitTag();
+          return i + 1;
+        }
+        StartValue(i, TState::AttrValueUnquoted);
+        return i;
+      case TState::AttrValueDouble:
+      case TState::AttrValueSingle:
+        if (c == (State == TState::AttrValueDouble ? '"' : '\'')) {
+          State = TState::AfterAttrValueQuoted;
+          return i + 1;
+        }
+        return ValueByte(i);
+      case TState::AttrValueUnquoted:
+        if (IsSpace(c))
+          State = TState::BeforeAttrName;
+        else if (c == '>')
+          EmitTag();
+        return i + 1;
+      case TState::AfterAttrValueQuoted:
+        if (IsSpace(c))
+          State = TState::BeforeAttrName;
+        else if (c == '/')
+          State = TState::SelfClosingStartTag;
+        else if (c == '>')
+          EmitTag();
+        else {
+          State = TState::BeforeAttrName;
+          return i;
+        }
+        return i + 1;
+      case TState::SelfClosingStartTag:
+        if (c == '>') {
+          EmitTag();
+          return i + 1;
+        }
+        State = TState::BeforeAttrName;
+        return i;
+      case TState::Comment: {
+        // Ends at "-->" or "--!>".
+        if (Text.compare(i, 3, "-->") == 0) {
+          State = TState::Data;
+          return i + 3;
+        }
+        if (Text.compare(i, 4, "--!>") == 0) {
+          State = TState::Data;
+          return i + 4;
+        }
+        return i + 1;
+      }
+      case TState::BogusComment:
+      case TState::Doctype:
+        if (c == '>') State = TState::Data;
+        return i + 1;
+      case TState::Php:
+        // PHP in the template: its output is unknown here, and the markup goes on after "?>".
+        if (Text.compare(i, 2, "?>") == 0) {
+          State = TState::Data;
+          return i + 2;
+        }
+        return i + 1;
+    }
+    return i + 1;
+  }
+
+  // After "<!": a comment, a DOCTYPE, or a bogus comment (CDATA sections too, outside SVG and
+  // MathML).
+  std::size_t MarkupDeclaration(std::size_t i) {
+    if (Text.compare(i, 2, "--") == 0) {
+      i += 2;
+      // "<!-->" and "<!--->" are closed at once.
+      if (Text.compare(i, 1, ">") == 0) return State = TState::Data, i + 1;
+      if (Text.compare(i, 2, "->") == 0) return State = TState::Data, i + 2;
+      State = TState::Comment;
+      return i;
+    }
+    State = SameText(Text.substr(i, 7), "DOCTYPE") ? TState::Doctype : TState::BogusComment;
+    return i;
+  }
+
+  std::string_view Text;
+  std::span<const TSpan> Spans;
+  TState State = TState::Data;
+  TSpan Tag;              // the tag's name as written
+  std::string TagLower;   // and lower-cased
+  bool EndTag = false;    // the tag is an end tag
+  std::string Special;    // the open element whose end tag ends RCDATA, RAWTEXT or a script
+  TSpan Attr;             // the attribute's name as written
+  std::string AttrLower;  // and lower-cased
+  std::size_t ValueStart = kNowhere;  // where the attribute's value starts
+  bool UrlStart = true;               // a URL value holds nothing but blanks and controls so far
+  bool UrlSettled = false;            // a URL value's markup holds ':', '/', '?' or '#'
+  TJsLexer Js;                        // in a script or an event attribute
+  TCssLexer Css;                      // in a style sheet or a style attribute
+};
+
+}  // namespace
+
+std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate, std::span<const TSpan> ASpans) {
+  return TWalker(ATemplate, ASpans).Run();
+}
+
+bool IsRefused(const THtmlContext& AContext) {
+  switch (AContext.Place) {
+    case THtmlPlace::Unquoted:
+    case THtmlPlace::TagName:
+    case THtmlPlace::AttributeName:
+    case THtmlPlace::Declaration:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string DescribeContext(const THtmlContext& AContext) {
+  const auto js = [](TJsPlace APlace) -> std::string {
+    switch (APlace) {
+      case TJsPlace::Code:
+        return "a JavaScript value";
+      case TJsPlace::SingleString:
+      case TJsPlace::DoubleString:
+        return "a JavaScript string";
+      case TJsPlace::TemplateString:
+        return "a JavaScript template string";
+      case TJsPlace::Comment:
+        return "a JavaScript comment";
+      case TJsPlace::Regex:
+        return "a JavaScript regular expression";
+    }
+    return "";
+  };
+  const auto css = [](TCssPlace APlace) -> std::string {
+    switch (APlace) {
+      case TCssPlace::Code:
+        return "a CSS value";
+      case TCssPlace::DoubleString:
+      case TCssPlace::SingleString:
+        return "a CSS string";
+      case TCssPlace::Comment:
+        return "a CSS comment";
+      case TCssPlace::Url:
+        return "a CSS url()";
+    }
+    return "";
+  };
+  switch (AContext.Place) {
+    case THtmlPlace::Text:
+      return "text";
+    case THtmlPlace::RcData:
+      return "text in <title> or <textarea>";
+    case THtmlPlace::RawText:
+      return "raw text (no character references)";
+    case THtmlPlace::Comment:
+      return "an HTML comment";
+    case THtmlPlace::Script:
+      return js(AContext.Js) + " in <script>";
+    case THtmlPlace::Style:
+      return css(AContext.Css) + " in <style>";
+    case THtmlPlace::Attribute:
+      switch (AContext.Attribute) {
+        case THtmlAttribute::Plain:
+          return "an attribute value";
+        case THtmlAttribute::Url:
+          return "a URL attribute";
+        case THtmlAttribute::Event:
+          return js(AContext.Js) + " in an event-handler attribute";
+        case THtmlAttribute::Style:
+          return css(AContext.Css) + " in a style attribute";
+      }
+      return "";
+    case THtmlPlace::Unquoted:
+      return "an unquoted attribute value";
+    case THtmlPlace::TagName:
+      return "a tag name";
+    case THtmlPlace::AttributeName:
+      return "an attribute name";
+    case THtmlPlace::Declaration:
+      return "a declaration or PHP code";
+  }
+  return "";
+}
+
+}  // namespace zoqc

@@ -1,0 +1,90 @@
+// In what HTML context each placeholder of a template stands: the state a browser's HTML
+// tokenizer is in at its first byte, and inside a script or a style sheet the state of the
+// JavaScript or CSS around it. The escaped translation asks it which escaper a value needs.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/model/page_model.h"
+
+namespace zoqc {
+
+// Where in the markup a value is printed.
+enum class THtmlPlace : unsigned char {
+  Text,           // element content (the data state), also after <plaintext>
+  RcData,         // inside <title> or <textarea>: text, character references decoded
+  RawText,        // inside <xmp>, <iframe>, <noembed>, <noframes>, <noscript>: nothing decoded
+  Comment,        // inside "<!--" ... "-->" (or a bogus comment "<!x ...>")
+  Attribute,      // a quoted attribute value (Quote says which quote)
+  Script,         // inside <script>: JavaScript (Js says where)
+  Style,          // inside <style>: CSS (Css says where)
+  Unquoted,       // an unquoted attribute value: refused, the value should be quoted
+  TagName,        // "<{x}", "</{x}", "<div{x}": refused
+  AttributeName,  // "<div {x}>", "<a href=\"\"{x}>": refused
+  Declaration,    // "<!DOCTYPE {x}>", "<?php ... {x} ... ?>": refused
+};
+
+// The kind of an attribute by its name (lower-cased).
+enum class THtmlAttribute : unsigned char {
+  Plain,  // any other attribute
+  Url,    // href, src, action, formaction, ...: a URL
+  Event,  // on*: JavaScript (Js says where)
+  Style,  // style: CSS declarations (Css says where)
+};
+
+enum class TJsPlace : unsigned char {
+  Code,            // where an expression may stand
+  SingleString,    // '...'
+  DoubleString,    // "..."
+  TemplateString,  // `...`
+  Comment,         // "// ..." or "/* ... */"
+  Regex,           // /.../
+};
+
+enum class TCssPlace : unsigned char {
+  Code,          // a property value, a selector, ...
+  DoubleString,  // "..."
+  SingleString,  // '...'
+  Comment,       // "/* ... */"
+  Url,           // url(...) without quotes
+};
+
+// How far the scheme of a URL attribute's value is settled where the value is printed.
+enum class TUrlPlace : unsigned char {
+  Start,      // at the value's start (after blanks): the value chooses the scheme
+  Unsettled,  // after markup or other values that hold no ':', '/', '?' or '#' yet
+  Settled,    // after a ':', '/', '?' or '#' of the markup: the scheme is chosen
+};
+
+struct THtmlContext {
+  THtmlPlace Place = THtmlPlace::Text;
+  THtmlAttribute Attribute = THtmlAttribute::Plain;  // Attribute and Unquoted
+  char Quote = 0;                                    // Attribute: '"' or '\''
+  TJsPlace Js = TJsPlace::Code;                      // Script, or an Event attribute
+  TCssPlace Css = TCssPlace::Code;                   // Style, or a Style attribute
+  TUrlPlace Url = TUrlPlace::Settled;                // a Url attribute
+  std::string UrlTail;  // Url Start: the markup after the value up to its first ':', '/', '?'
+                        // or '#' (through a ':'; "" otherwise), which the scheme check
+                        // reads with the value: "{x}script:" makes "java" a script URL
+  TSpan Value;          // Unquoted: the attribute value's bytes in the template
+  TSpan Name;           // Attribute, Unquoted: the attribute's name; TagName and the
+                        // refused others: the tag's name read so far
+};
+
+// The context of each span of ASpans (placeholders, in order, not overlapping) in ATemplate.
+// Each span stands for a value printed there: it changes no state of the markup around it.
+// One pass over ATemplate.
+std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate, std::span<const TSpan> ASpans);
+
+// True for the contexts where no escaping can make a value safe (or, Unquoted, where the
+// attribute should be quoted first).
+bool IsRefused(const THtmlContext& AContext);
+
+// The context in words, for hover and messages: "a URL attribute", "a JavaScript string", ...
+std::string DescribeContext(const THtmlContext& AContext);
+
+}  // namespace zoqc

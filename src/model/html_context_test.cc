@@ -1,0 +1,141 @@
+// Tests of the HTML contexts: each tokenizer state a placeholder can stand in, and the edges
+// where the state changes.
+#include "src/model/html_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace zoqc {
+namespace {
+
+// The spans of every "{" name "}" and "{!" name "}" of ATemplate.
+std::vector<TSpan> Spans(std::string_view ATemplate) {
+  std::vector<TSpan> spans;
+  for (std::size_t i = ATemplate.find('{'); i != std::string_view::npos;
+       i = ATemplate.find('{', i + 1)) {
+    std::size_t end = i + 1 + (ATemplate.substr(i + 1, 1) == "!");
+    const std::size_t name = end;
+    while (end < ATemplate.size() && std::isalnum(static_cast<unsigned char>(ATemplate[end]))) ++end;
+    if (end > name && ATemplate.substr(end, 1) == "}") spans.push_back({i, end + 1});
+  }
+  return spans;
+}
+
+// The context of the last placeholder of ATemplate, in words.
+std::string Last(std::string_view ATemplate) {
+  const std::vector<TSpan> spans = Spans(ATemplate);
+  return DescribeContext(HtmlContexts(ATemplate, spans).back());
+}
+
+TEST(HtmlContexts, MarkupStates) {
+  EXPECT_EQ("text", Last("<p>{x}</p>"));
+  EXPECT_EQ("text", Last("<p>a < b {x}"));                  // "< " opens no tag
+  EXPECT_EQ("text", Last("<!--BEGIN row--><li>{x}</li>"));  // a block marker is a comment
+  EXPECT_EQ("text", Last("<title>t</title>{x}"));           // the end tag closes RCDATA
+  EXPECT_EQ("text in <title> or <textarea>", Last("<TITLE>{x}</TITLE>"));
+  EXPECT_EQ("text in <title> or <textarea>", Last("<textarea></textareax>{x}"));  // no end tag
+  EXPECT_EQ("raw text (no character references)", Last("<noscript>{x}"));
+  EXPECT_EQ("text", Last("<plaintext></plaintext><p>{x}"));  // nothing ends plaintext
+  EXPECT_EQ("an HTML comment", Last("<!-- {x} -->"));
+  EXPECT_EQ("text", Last("<!-->{x}"));                 // closed at once
+  EXPECT_EQ("text", Last("<!-- a --!>{x}"));           // "--!>" ends a comment too
+  EXPECT_EQ("an HTML comment", Last("<!x {x}>"));      // a bogus comment
+  EXPECT_EQ("a declaration or PHP code", Last("<!DOCTYPE {x}>"));
+  EXPECT_EQ("a declaration or PHP code", Last("<?php if ($a > 1) { {x} ?>"));
+  EXPECT_EQ("text", Last("<?php if ($a > 1) ?><b>{x}"));  // the markup goes on after "?>"
+}
+
+TEST(HtmlContexts, Tags) {
+  EXPECT_EQ("a tag name", Last("<{x}>"));
+  EXPECT_EQ("a tag name", Last("</{x}>"));
+  EXPECT_EQ("a tag name", Last("<div{x}>"));
+  EXPECT_EQ("an attribute name", Last("<div {x}>"));
+  EXPECT_EQ("an attribute name", Last("<div data-{x}=1>"));
+  EXPECT_EQ("an attribute name", Last("<a href=\"\"{x}>"));  // right after a quoted value
+  EXPECT_EQ("an attribute name", Last("<br/{x}>"));
+  EXPECT_EQ("an unquoted attribute value", Last("<a title={x}>"));
+  EXPECT_EQ("an unquoted attribute value", Last("<a title = a{x}>"));
+  EXPECT_EQ("an attribute value", Last("<a title=\"{x}\">"));
+  EXPECT_EQ("an attribute value", Last("<a title='{x}'>"));
+  EXPECT_EQ("an attribute value", Last("<a title='\"' alt=\"{x}\">"));  // the other quote
+  EXPECT_EQ("text", Last("<a title=\">\">{x}"));  // ">" in a quoted value ends no tag
+  EXPECT_EQ("text", Last("<a title=x>{x}"));
+}
+
+TEST(HtmlContexts, UnquotedValueSpanForTheFix) {
+  const std::string_view tmpl = "<a title=a{x}b c>";
+  const THtmlContext c = HtmlContexts(tmpl, Spans(tmpl)).back();
+  EXPECT_EQ("a{x}b", c.Value.Of(tmpl));
+  EXPECT_EQ("title", c.Name.Of(tmpl));
+}
+
+TEST(HtmlContexts, UrlAttributes) {
+  const auto url = [](std::string_view ATemplate) {
+    const std::vector<TSpan> spans = Spans(ATemplate);
+    return HtmlContexts(ATemplate, spans).back();
+  };
+  EXPECT_EQ(THtmlAttribute::Url, url("<a HREF=\"{x}\">").Attribute);
+  EXPECT_EQ(THtmlAttribute::Plain, url("<a hreflang=\"{x}\">").Attribute);
+  EXPECT_EQ(TUrlPlace::Start, url("<a href=\" \t{x}\">").Url);  // blanks are stripped
+  EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"java{x}\">").Url);
+  EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"{y}{x}\">").Url);    // after another value
+  EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"&#106;{x}\">").Url);  // "&#" settles nothing
+  EXPECT_EQ(TUrlPlace::Settled, url("<a href=\"/u/{x}\">").Url);
+  EXPECT_EQ(TUrlPlace::Settled, url("<a href=\"?q={x}\">").Url);
+  EXPECT_EQ(TUrlPlace::Settled, url("<form action='mailto:{x}'>").Url);
+  EXPECT_EQ("script:", url("<a href=\"{x}scr\tipt:{\">").UrlTail);  // a tab is stripped
+  EXPECT_EQ("", url("<a href=\"{x}/a:b\">").UrlTail);  // "/" comes first: no scheme
+  EXPECT_EQ(":", url("<a href=\"{x}&#58;\">").UrlTail);  // a reference may be ':'
+}
+
+TEST(HtmlContexts, Scripts) {
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>var a = {x};"));
+  EXPECT_EQ("a JavaScript string in <script>", Last("<script>var a = '{x}';"));
+  EXPECT_EQ("a JavaScript string in <script>", Last("<script>var a = \"it\\\"s {x}\";"));
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>var a = 'it\\\\' + {x};"));
+  EXPECT_EQ("a JavaScript template string in <script>", Last("<script>`a ${b} {x}`"));
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>`a ${ f({}) + {x} }`"));
+  EXPECT_EQ("a JavaScript comment in <script>", Last("<script>// {x}"));
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>// c\n{x}"));
+  EXPECT_EQ("a JavaScript comment in <script>", Last("<script>/* '{x}"));
+  EXPECT_EQ("a JavaScript regular expression in <script>", Last("<script>s.match(/{x}/)"));
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>a = b / {x}"));  // a division
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>a = {y} / {x}"));
+  EXPECT_EQ("text", Last("<script>'</script>{x}"));  // the end tag wins over the string
+  EXPECT_EQ("a JavaScript value in <script>", Last("<script>'</scripts>'; {x}"));
+  EXPECT_EQ("a JavaScript string in an event-handler attribute",
+            Last("<b onclick=\"f('{x}')\">"));
+  EXPECT_EQ("a JavaScript value in an event-handler attribute",  // "&#39;" is a quote
+            Last("<b onclick=\"f(&#39;a&#39;, {x})\">"));
+}
+
+TEST(HtmlContexts, Styles) {
+  EXPECT_EQ("a CSS value in <style>", Last("<style>p { color: {x} }"));
+  EXPECT_EQ("a CSS string in <style>", Last("<style>p::after { content: \"{x}\" }"));
+  EXPECT_EQ("a CSS comment in <style>", Last("<style>/* {x}"));
+  EXPECT_EQ("a CSS url() in <style>", Last("<style>p { background: URL( {x}) }"));
+  EXPECT_EQ("a CSS string in <style>", Last("<style>p { background: url('{x}') }"));
+  EXPECT_EQ("text", Last("<style>p{}</style >{x}"));
+  EXPECT_EQ("a CSS value in a style attribute", Last("<p style=\"color: {x}\">"));
+  EXPECT_EQ("a CSS string in a style attribute", Last("<p style='font-family: \"{x}\"'>"));
+  EXPECT_EQ("a CSS string in a style attribute",  // "&quot;" opens the string
+            Last("<p style=\"font-family: &quot;{x}\">"));
+}
+
+TEST(HtmlContexts, EveryPlaceholderInOnePass) {
+  const std::string_view tmpl = "<a href=\"{u}\" title='{t}'>{b}</a><script>f({s})</script>";
+  const std::vector<THtmlContext> all = HtmlContexts(tmpl, Spans(tmpl));
+  ASSERT_EQ(4u, all.size());
+  EXPECT_EQ("a URL attribute", DescribeContext(all[0]));
+  EXPECT_EQ('\'', all[1].Quote);
+  EXPECT_EQ(THtmlPlace::Text, all[2].Place);
+  EXPECT_EQ(THtmlPlace::Script, all[3].Place);
+  EXPECT_TRUE(IsRefused(HtmlContexts("<{x}>", Spans("<{x}>")).back()));
+  EXPECT_FALSE(IsRefused(all[0]));
+}
+
+}  // namespace
+}  // namespace zoqc

@@ -1,0 +1,182 @@
+// The PHP of each escaper. Every value goes through (string) first, as echo would print it.
+#include "src/model/html_escape.h"
+
+#include "src/text/text.h"
+
+namespace zoqc {
+
+namespace {
+
+constexpr std::string_view kHtmlFlags = ", ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8')";
+constexpr std::string_view kJsonFlags =
+    ", JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS | JSON_HEX_QUOT | "
+    "JSON_INVALID_UTF8_SUBSTITUTE)";
+
+std::string Html(std::string_view AValue) {
+  return std::string("htmlspecialchars(").append(AValue).append(kHtmlFlags);
+}
+
+// A JavaScript string literal of the value (no "<", ">", "&" or quote in it, nor a line end):
+// it can close neither the script nor an attribute.
+std::string JsLiteral(std::string_view AValue) {
+  return std::string("json_encode(").append(AValue).append(kJsonFlags);
+}
+
+std::string Js(TJsPlace APlace, std::string_view AValue) {
+  if (APlace == TJsPlace::Code) return JsLiteral(AValue);
+  std::string inner = "substr(" + JsLiteral(AValue) + ", 1, -1)";
+  // In a template string "`" ends it and "${" opens code: both as \u escapes.
+  if (APlace == TJsPlace::TemplateString)
+    inner = "strtr(" + inner + ", ['`' => '\\u0060', '$' => '\\u0024'])";
+  return inner;
+}
+
+std::string Css(TCssPlace APlace, std::string_view AValue) {
+  // A bare value keeps the characters of lengths, colours, names and numbers, nothing that
+  // could end the declaration, the rule, a comment or the element.
+  if (APlace == TCssPlace::Code)
+    return std::string(
+               "(static function ($v) { return preg_match('/\\A[\\w\\s#%.,+\\-]*\\z/', "
+               "$v) ? $v : 'zoqc-unsafe'; })(")
+        .append(AValue)
+        .append(")");
+  // In a string, a comment or url(): every ASCII character but letters and digits as a hex
+  // escape, which CSS reads back as that character.
+  return std::string(
+             "preg_replace_callback('/[^A-Za-z0-9\\x80-\\xFF]/', static function ($m) { return "
+             "sprintf('\\\\%X ', ord($m[0])); }, ")
+      .append(AValue)
+      .append(")");
+}
+
+// A URL whose scheme the value chooses: a script scheme as the browser reads it (blanks and
+// control characters before it stripped, tabs and line ends anywhere removed, any letter case)
+// is replaced by a harmless fragment.
+std::string UrlStart(std::string_view AValue, std::string_view ATail) {
+  std::string tail;  // as a PHP single-quoted literal
+  for (const char c : ATail) {
+    if (c == '\\' || c == '\'') tail += '\\';
+    tail += c;
+  }
+  return std::string(
+             "(static function ($v) { return "
+             "preg_match('/\\A(?:javascript|vbscript|data(?!:image\\/"
+             "(?:png|gif|jpe?g|webp|avif)[;,])):/i', preg_replace('/[\\t\\n\\r]+/', '', ltrim($v . "
+             "'")
+      .append(tail)
+      .append("', \"\\x00..\\x20\"))) ? '#zoqc-unsafe-url' : $v; })(")
+      .append(AValue)
+      .append(")");
+}
+
+// AExpr without the blanks around it.
+std::string_view Trimmed(std::string_view AExpr) {
+  const std::size_t from = AExpr.find_first_not_of(" \t");
+  if (from == std::string_view::npos) return {};
+  return AExpr.substr(from, AExpr.find_last_not_of(" \t") + 1 - from);
+}
+
+// The name of the function when AExpr is one call "name(...)" as a whole, else "".
+std::string_view OuterCall(std::string_view AExpr) {
+  std::string_view e = Trimmed(AExpr);
+  if (e.starts_with("\\")) e.remove_prefix(1);
+  std::size_t at = 0;
+  while (at < e.size() && (IsNameChar(e[at]) || e[at] == '_')) ++at;
+  const std::string_view name = e.substr(0, at);
+  while (at < e.size() && (e[at] == ' ' || e[at] == '\t')) ++at;
+  if (name.empty() || at >= e.size() || e[at] != '(' || e.back() != ')') return {};
+  int depth = 0;
+  char quote = 0;
+  for (std::size_t i = at; i < e.size(); ++i) {
+    const char c = e[i];
+    if (quote) {
+      if (c == '\\')
+        ++i;
+      else if (c == quote)
+        quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return i + 1 == e.size() ? name : std::string_view();
+  }
+  return {};
+}
+
+}  // namespace
+
+bool IsHtmlEscaperCall(std::string_view AExpr) {
+  const std::string_view name = OuterCall(AExpr);
+  return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities");
+}
+
+std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr) {
+  const bool html = IsHtmlEscaperCall(AExpr);
+  const bool js_literal = SameText(OuterCall(AExpr), "json_encode") &&
+                          AExpr.find("JSON_HEX_TAG") != std::string_view::npos;
+  const bool in_js =
+      AContext.Place == THtmlPlace::Script ||
+      (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
+  if (in_js && AContext.Js == TJsPlace::Code && js_literal)
+    return AContext.Place == THtmlPlace::Script ? std::string(AExpr) : Html(AExpr);
+  // Where HTML escaping is the whole escaping, an HTML escaper is fit; elsewhere its value is
+  // decoded first, so that the visitor never sees "&amp;".
+  const bool html_fit =
+      AContext.Place == THtmlPlace::Text || AContext.Place == THtmlPlace::RcData ||
+      AContext.Place == THtmlPlace::RawText || AContext.Place == THtmlPlace::Comment ||
+      (AContext.Place == THtmlPlace::Attribute &&
+       (AContext.Attribute == THtmlAttribute::Plain ||
+        (AContext.Attribute == THtmlAttribute::Url && AContext.Url == TUrlPlace::Settled)));
+  if (html && html_fit) return std::string(AExpr);
+  const std::string value =
+      html ? "html_entity_decode(" + std::string(AExpr) + ", ENT_QUOTES | ENT_HTML5, 'UTF-8')"
+           : "(string)(" + std::string(AExpr) + ")";
+  switch (AContext.Place) {
+    case THtmlPlace::Comment:  // "-" as a reference: no "-->" or "--!>" can form
+      return "str_replace('-', '&#45;', " + Html(value) + ")";
+    case THtmlPlace::Script:
+      return Js(AContext.Js, value);
+    case THtmlPlace::Style:
+      return Css(AContext.Css, value);
+    case THtmlPlace::Attribute:
+      switch (AContext.Attribute) {
+        case THtmlAttribute::Event:
+          return Html(Js(AContext.Js, value));
+        case THtmlAttribute::Style:
+          return Css(AContext.Css, value);  // yields no "&", "<", ">" or quote
+        case THtmlAttribute::Url:
+          if (AContext.Url == TUrlPlace::Start) return Html(UrlStart(value, AContext.UrlTail));
+          // After markup that holds no ':' yet, a ':' of the value could make a scheme.
+          if (AContext.Url == TUrlPlace::Unsettled)
+            return Html("str_replace(':', '%3A', " + value + ")");
+          return Html(value);
+        case THtmlAttribute::Plain:
+          return Html(value);
+      }
+      return Html(value);
+    default:
+      return Html(value);
+  }
+}
+
+std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw) {
+  if (AIdx >= AText.size() || AText[AIdx] != '{') return 0;
+  ARaw = AIdx + 1 < AText.size() && AText[AIdx + 1] == '!';
+  const std::size_t name = AIdx + 1 + ARaw;
+  const std::size_t end = NameEnd(AText, name);
+  if (end == name || end >= AText.size() || AText[end] != '}') return 0;
+  return end + 1 - AIdx;
+}
+
+std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
+  std::vector<TSpan> spans;
+  for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
+       idx = ATemplate.find('{', idx + 1)) {
+    bool raw = false;
+    if (const std::size_t length = PrintedPlaceholderAt(ATemplate, idx, raw))
+      spans.push_back({idx, idx + length});
+  }
+  return spans;
+}
+
+}  // namespace zoqc

@@ -1,0 +1,29 @@
+// The PHP that prints a value escaped for its HTML context: calls of PHP's own functions
+// (htmlspecialchars, json_encode, preg_replace_callback, ...), so the page needs no library.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/model/html_context.h"
+
+namespace zoqc {
+
+// The PHP expression that yields the value of the PHP expression AExpr escaped for AContext.
+// An expression that already escapes for AContext (htmlspecialchars(...) in text or a quoted
+// attribute, json_encode(..., JSON_HEX_TAG ...) in script code) comes back as it is: no value
+// is escaped twice. A refused context gets the escaping of a quoted attribute value.
+std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr);
+
+// True when AExpr as a whole is a call of an HTML escaper (htmlspecialchars, htmlentities).
+bool IsHtmlEscaperCall(std::string_view AExpr);
+
+// "{" name "}" or "{!" name "}" at AIdx of AText (a non-empty name): the length of the
+// placeholder, 0 when there is none. ARaw says which form it is.
+std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw);
+
+// Every "{name}" and "{!name}" of ATemplate, in order.
+std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate);
+
+}  // namespace zoqc

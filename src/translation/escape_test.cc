@@ -1,0 +1,158 @@
+// Tests of the escaped translation and of the checks of safe output, through Compile.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "src/check/check.h"
+#include "src/model/html_escape.h"
+#include "src/translation/compile.h"
+
+#define LF "\n"
+#define HTML(x) "htmlspecialchars((string)(" x "), ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8')"
+
+namespace zoqc {
+namespace {
+
+// The template part of the page (after the closing tag) of AScript and ATemplate.
+std::string TemplatePart(std::string_view AScript, std::string_view ATemplate, bool AEscape) {
+  const TCompileResult result =
+      Compile(std::string(AScript), std::string(ATemplate), {.Escape = AEscape});
+  EXPECT_TRUE(result.Ok());
+  const std::string page = result.Pieces.Joined();
+  return page.substr(page.find("?>\r\n") + 4);
+}
+
+// The whole page.
+std::string Page(std::string_view AScript, std::string_view ATemplate) {
+  return Compile(std::string(AScript), std::string(ATemplate), {.Escape = true}).Pieces.Joined();
+}
+
+TEST(EscapedCompile, PlaceholdersAndRawOnes) {
+  const std::string script = "<?php" LF "<<t<<$t" LF "<<h<<htmlspecialchars($t)" LF;
+  // Without --escape "{!t}" is text, as before.
+  EXPECT_EQ("<?php echo $t;?>{!t}", TemplatePart(script, "{t}{!t}", false));
+  EXPECT_EQ("<?php echo " HTML("$t") ";?><?php echo $t;?>", TemplatePart(script, "{t}{!t}", true));
+  EXPECT_EQ("<?php echo htmlspecialchars($t);?>",  // already escaped: not twice
+            TemplatePart(script, "{h}", true));
+  EXPECT_EQ("{!x}{x}", TemplatePart(script, "{!x}{x}", true));  // unbound: as written
+  // In script code an HTML escaper's value is decoded before it becomes a JavaScript value.
+  EXPECT_NE(std::string::npos, TemplatePart(script, "<script>f({h})</script>", true)
+                                   .find("json_encode(html_entity_decode(htmlspecialchars($t)"));
+}
+
+TEST(EscapedCompile, BlockVariablesEscapedAndBuffersAsTheyAre) {
+  const std::string script = "<?php" LF "<<*row" LF "<<<c<<$c" LF "<<<r<<$c" LF
+                             "foreach ($cs as $c) {" LF "<<+row" LF "}" LF;
+  const std::string page =
+      Page(script, "<ul><!--BEGIN row--><li title='{c}'>{c}{!r}</li><!--END row--></ul>");
+  EXPECT_NE(std::string::npos,
+            page.find("\"<li title='\"." HTML("$c") ".\"'>\"." HTML("$c") ".\"\".$c.\"</li>\""))
+      << page;
+  EXPECT_NE(std::string::npos, page.find("<ul><?php echo $ZOQBLOCK_row;?>\r\n</ul>"));
+}
+
+TEST(EscapedCompile, EachContextItsEscaper) {
+  const std::string script = "<?php" LF "<<t<<$t" LF;
+  const auto has = [&](std::string_view ATemplate, std::string_view AWanted) {
+    const std::string part = TemplatePart(script, ATemplate, true);
+    EXPECT_NE(std::string::npos, part.find(AWanted)) << ATemplate << "\n" << part;
+  };
+  has("<p>{t}", HTML("$t"));
+  has("<a href='{t}'>", "'#zoqc-unsafe-url'");
+  has("<a href='{t}script:x'>", "ltrim($v . 'script:'");  // the markup completes the scheme
+  has("<a href='x{t}'>", "str_replace(':', '%3A', (string)($t))");
+  has("<a href='/x?q={t}'>", "echo " HTML("$t"));
+  has("<script>a = {t}</script>", "echo json_encode((string)($t), JSON_HEX_TAG");
+  has("<script>a = '{t}'</script>", "echo substr(json_encode((string)($t)");
+  has("<script>a = `{t}`</script>", "['`' => '\\u0060', '$' => '\\u0024']");
+  has("<b onclick=\"f({t})\">", "echo htmlspecialchars(json_encode((string)($t)");
+  has("<style>p{color:{t}}</style>", "'zoqc-unsafe'");
+  has("<p style='content:\"{t}\"'>", "preg_replace_callback(");
+  has("<!-- {t} -->", "str_replace('-', '&#45;'");
+}
+
+// The diagnostics of a page that translated: the checks with the default warnings (as they
+// are under AEscape), and under AEscape the refused places; with the inputs they point into.
+struct TDiagnosed {
+  TCompileResult Result;
+  std::unique_ptr<TSource> Script, Template;
+  std::vector<TDiagnostic> Diags;
+};
+TDiagnosed Diagnose(std::string_view AScript, std::string_view ATemplate, bool AEscape) {
+  TDiagnosed d{Compile(std::string(AScript), std::string(ATemplate), {.Escape = AEscape}),
+               nullptr,
+               nullptr,
+               {}};
+  EXPECT_TRUE(d.Result.Ok());
+  d.Script = std::make_unique<TSource>("p.zoq", d.Result.Model->Script.Text);
+  d.Template = std::make_unique<TSource>("p.zot", d.Result.Model->Template);
+  CheckPage(*d.Result.Model, *d.Script, *d.Template, EscapeWarnings(DefaultWarnings(), AEscape),
+            d.Diags);
+  if (AEscape) CheckEscapes(*d.Result.Model, *d.Template, d.Diags);
+  return d;
+}
+
+// The warnings' names, joined.
+std::string Names(const TDiagnosed& ADiagnosed) {
+  std::string names;
+  for (const TDiagnostic& d : ADiagnosed.Diags) names += (names.empty() ? "" : " ") + d.Warning;
+  return names;
+}
+
+TEST(UnescapedRequest, DirectlyThroughOneAssignmentNotWhenWrapped) {
+  const auto warned = [](std::string_view AScript) {
+    return Names(Diagnose(std::string("<?php" LF) + std::string(AScript), "<p>{q}</p>", false));
+  };
+  EXPECT_EQ("unescaped-request", warned("<<q<<$_GET['q']" LF));
+  EXPECT_EQ("unescaped-request", warned("<<q<<$_SERVER['REQUEST_URI']" LF));
+  EXPECT_EQ("unescaped-request", warned("<<q<<$_SERVER[\"HTTP_REFERER\"]" LF));
+  EXPECT_EQ("", warned("<<q<<$_SERVER['SERVER_NAME']" LF));  // not the request's
+  EXPECT_EQ("unescaped-request", warned("$a = trim($_POST['a'] ?? '');" LF "<<q<<$a" LF));
+  EXPECT_EQ("unescaped-request", warned("$a = 'x';" LF "$a .= $_COOKIE['c'];" LF "<<q<<$a" LF));
+  EXPECT_EQ("", warned("<<q<<$a" LF "$a = $_GET['a'];" LF));  // assigned after the binding
+  EXPECT_EQ("", warned("$a = $_GET['a'];" LF "$a = htmlspecialchars($a);" LF "<<q<<$a" LF));
+  EXPECT_EQ("", warned("<<q<<(int)$_GET['n']" LF));
+  EXPECT_EQ("", warned("<<q<<(int) ($_GET['n'] ?? 0)" LF));
+  EXPECT_EQ("", warned("<<q<<htmlspecialchars($_REQUEST['q'] ?? '')" LF));
+  EXPECT_EQ("", warned("<<q<<intval($_GET['n'])" LF));
+  EXPECT_EQ("", warned("<<x<<$_GET['q']" LF));  // printed nowhere
+  EXPECT_EQ("",                                 // silent under --escape
+            Names(Diagnose("<?php" LF "<<q<<$_GET['q']" LF, "<p>{q}</p>", true)));
+}
+
+TEST(UnescapedRequest, FixItEscapesForThePlace) {
+  const std::vector<TDiagnostic> d =
+      Diagnose("<?php" LF "<<u<<$_GET['u']" LF, "<a href=\"{u}\">", false).Diags;
+  ASSERT_EQ(1u, d.size());
+  ASSERT_EQ(1u, d[0].FixIts.size());
+  EXPECT_EQ(EscapedExpression(HtmlContexts("<a href=\"{u}\">", std::vector<TSpan>{{9, 12}})[0],
+                              "$_GET['u']"),
+            d[0].FixIts[0].Text);
+  EXPECT_NE(std::string::npos, d[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
+}
+
+TEST(EscapeChecks, RefusedPlacesAreErrors) {
+  const std::string script = "<?php" LF "<<q<<$q" LF;
+  EXPECT_EQ("raw-placeholder", Names(Diagnose(script, "{!q}", false)));
+  EXPECT_TRUE(Diagnose(script, "{!q}<div {!q}>", true).Diags.empty());  // raw on purpose
+  EXPECT_TRUE(Diagnose(script, "<div {x}>", true).Diags.empty());  // unbound: printed as written
+  const TDiagnosed named = Diagnose(script, "<div {q}>", true);
+  const std::vector<TDiagnostic>& name = named.Diags;
+  ASSERT_EQ(1u, name.size());
+  EXPECT_EQ(TSeverity::Error, name[0].Severity);
+  EXPECT_NE(std::string::npos, name[0].Message.find("an attribute name"));
+  const TDiagnosed quoted = Diagnose(script, "<a title=x{q}>", true);
+  const std::vector<TDiagnostic>& unquoted = quoted.Diags;
+  ASSERT_EQ(1u, unquoted.size());
+  ASSERT_EQ(2u, unquoted[0].FixIts.size());  // quotes around "x{q}"
+  EXPECT_EQ(9u, unquoted[0].FixIts[0].Place.From);
+  EXPECT_EQ(13u, unquoted[0].FixIts[1].Place.From);
+}
+
+}  // namespace
+}  // namespace zoqc
+
+#undef LF
+#undef HTML
