@@ -244,5 +244,76 @@ if [ "$plain" = --plain ]; then
   check "memory limits: no temporary" no_temporary
 fi
 
+# --- A low limit on open files makes a run slower, never failed: 200 pages under 'ulimit -n 48'
+# (soft and hard), then with --lint and 40 threads asked for.
+fresh
+mkdir site
+for i in $(seq 200); do
+  printf '<?php\n<<a<<%d\n' "$i" >"site/p$i.zoq"
+  printf '{a}\n' >"site/p$i.zot"
+done
+(ulimit -n 48 && "$zoqc" -q -r site >out 2>err)
+check "ulimit -n 48: 200 pages written (exit $?, $(ls site/*.php | wc -l) pages)" \
+  [ "$(ls site/*.php | wc -l)" -eq 200 ]
+if php -r 'exit(0);' 2>/dev/null; then
+  rm -f site/*.php
+  (ulimit -n 48 && "$zoqc" -q --lint -j 40 -r site >out 2>err)
+  check "ulimit -n 48, --lint -j 40: 200 pages written (exit $?, $(head -c 200 err))" \
+    [ "$(ls site/*.php | wc -l)" -eq 200 ]
+fi
+
+# --- A signal that ends a --lint run ends its php too: a php that answers the first (empty)
+# page, then takes the next and never answers, is gone once zoqc is.
+fresh
+printf '#!/bin/sh\necho $$ >php.pid\nread size\necho ok\nexec sleep 60\n' >slowphp
+chmod +x slowphp
+printf '<?php\n<<a<<1\n' >p.zoq
+printf '{a}\n' >p.zot
+"$zoqc" -q --lint --php="$PWD/slowphp" p >out 2>err &
+pid=$!
+for _ in $(seq 50); do [ -s php.pid ] && break; sleep 0.1; done
+sleep 0.3
+kill -TERM $pid
+wait $pid
+php_gone() {
+  for _ in $(seq 20); do kill -0 "$(cat php.pid)" 2>/dev/null || return 0; sleep 0.1; done
+  return 1
+}
+check "SIGTERM during --lint: its php ended with it" php_gone
+kill -KILL "$(cat php.pid)" 2>/dev/null
+
+# --- The language server out of memory: a request too large for what is left is answered with
+# an error and the server goes on; standard output carries nothing but the protocol.
+if [ "$plain" = --plain ]; then
+  fresh
+  frame() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+  head_='{"jsonrpc":"2.0","id":2,"method":"textDocument/hover","params":{"x":"'
+  tail_='"}}'
+  size=$((48 << 20))
+  {
+    frame '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}'
+    printf 'Content-Length: %d\r\n\r\n%s' $((${#head_} + size + ${#tail_})) "$head_"
+    head -c "$size" /dev/zero | tr '\0' A
+    printf '%s' "$tail_"
+    frame '{"jsonrpc":"2.0","id":3,"method":"shutdown"}'
+    frame '{"jsonrpc":"2.0","method":"exit"}'
+  } >lsp.in
+  (ulimit -v $((floor + 120000)) && timeout 60 "$zoqc" --lsp <lsp.in >out 2>err)
+  status=$?
+  no_report() { ! grep -q EOutOfMemory out; }
+  check "server out of memory: no report in the protocol's stream" no_report
+  # Answered with an error and went on to shut down, or (with too little left even for that)
+  # ended with the report on standard error.
+  answered_or_reported() {
+    if [ $status -eq 0 ]; then
+      grep -q '"message":"out of memory"' out && grep -q '"id":3,"jsonrpc":"2.0","result":null' out
+    else
+      [ $status -eq 217 ] && grep -qx 'EOutOfMemory : Out of memory' err
+    fi
+  }
+  check "server out of memory: refused and went on, or the report on stderr (exit $status)" \
+    answered_or_reported
+fi
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

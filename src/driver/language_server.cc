@@ -14,6 +14,7 @@
 #endif
 
 #include "src/driver/lint.h"
+#include "src/driver/out_of_memory.h"
 #include "src/lsp/server.h"
 #include "src/platform/files.h"
 
@@ -85,6 +86,9 @@ int ServeLanguageClient(const std::string& APhp) {
 #else
   std::signal(SIGPIPE, SIG_IGN);  // a client that goes away is a failed write, not a signal
 #endif
+  // Out of memory, the server answers the request that needed it with an error and goes on;
+  // should even that fail, the failure report must not land in the protocol's stream.
+  ReportOutOfMemoryOnStandardError();
   TStandardChannel channel;
   return lsp::RunServer(
       channel,

@@ -1,7 +1,12 @@
 // --lint: the PHP program, its requests and answers, and the pool of php processes.
 #include "src/driver/lint.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <random>
 
 #include "src/check/page_origin.h"
 #include "src/platform/child.h"
@@ -10,11 +15,13 @@ namespace zoqc {
 
 namespace {
 
-// The program reads "SIZE\n" and SIZE bytes, tokenizes them with the parser on and answers
-// "ok" or "error LINE MESSAGE" (the message on one line). A short read ends it.
+// The program reads "SIZE NONCE\n" and SIZE bytes, tokenizes them with the parser on and
+// answers "NONCE ok" or "NONCE error LINE MESSAGE" (the message on one line). A short read ends
+// it.
 constexpr std::string_view kProgram = R"php(
 while (($head = fgets(STDIN)) !== false) {
-  $size = (int)$head;
+  [$size, $nonce] = explode(' ', trim($head), 2) + ['0', ''];
+  $size = (int)$size;
   $code = '';
   while (strlen($code) < $size) {
     $more = fread(STDIN, min(1 << 20, $size - strlen($code)));
@@ -28,7 +35,7 @@ while (($head = fgets(STDIN)) !== false) {
     $answer = 'error ' . $e->getLine() . ' ' . strtr($e->getMessage(), "\r\n", '  ');
   }
   unset($code);
-  fwrite(STDOUT, $answer . "\n");
+  fwrite(STDOUT, $nonce . ' ' . $answer . "\n");
   fflush(STDOUT);
 }
 )php";
@@ -40,7 +47,9 @@ int TimeoutMs(std::size_t ASize) { return 10000 + static_cast<int>(ASize / 1000)
 
 std::string_view LintProgram() { return kProgram; }
 
-std::string LintRequest(std::size_t ASize) { return std::to_string(ASize) + "\n"; }
+std::string LintRequest(std::size_t ASize, std::string_view ANonce) {
+  return std::to_string(ASize) + " " + std::string(ANonce) + "\n";
+}
 
 bool ParseLintAnswer(std::string_view ALine, TLintAnswer& AAnswer) {
   AAnswer = {};
@@ -69,14 +78,23 @@ bool TPhpLinter::CheckOnce(const std::string& APhp, std::span<const std::string_
   return linter.Check(APage, AAnswer, AFailure);
 }
 
-TPhpLinter::TPhpLinter(std::string APhp) : Php(std::move(APhp)) {}
+TPhpLinter::TPhpLinter(std::string APhp) : Php(std::move(APhp)) {
+  // Unguessable by what php prints of its own accord (a prepended file, a warning on standard
+  // output), and new for every request.
+  std::random_device random;
+  char key[17];
+  std::snprintf(key, sizeof key, "%08x%08x", random(), random());
+  Key = key;
+}
 
 TPhpLinter::~TPhpLinter() = default;
 
-std::unique_ptr<TChildProcess> TPhpLinter::Borrow(std::string& AError) {
-  {
+std::unique_ptr<TChildProcess> TPhpLinter::Borrow(bool AFresh, bool& AReused, std::string& AError) {
+  AReused = false;
+  if (!AFresh) {
     const std::lock_guard<std::mutex> lock(Mutex);
     if (!Idle.empty()) {
+      AReused = true;
       std::unique_ptr<TChildProcess> child = std::move(Idle.back());
       Idle.pop_back();
       return child;
@@ -93,26 +111,57 @@ std::unique_ptr<TChildProcess> TPhpLinter::Borrow(std::string& AError) {
 
 bool TPhpLinter::Check(std::span<const std::string_view> APage, TLintAnswer& AAnswer,
                        std::string& AFailure) {
-  std::unique_ptr<TChildProcess> child = Borrow(AFailure);
+  // A php kept from an earlier page may have died since (killed, out of memory, the machine
+  // suspended): the page is then tried once more on a fresh one.
+  bool reused = false;
+  std::unique_ptr<TChildProcess> child = Borrow(false, reused, AFailure);
   if (!child) return false;
+  if (Ask(*child, APage, AAnswer, AFailure) || !reused) return Done(std::move(child), AFailure);
+  child = Borrow(true, reused, AFailure);
+  if (!child) return false;
+  return Ask(*child, APage, AAnswer, AFailure) && Done(std::move(child), AFailure);
+}
+
+bool TPhpLinter::Done(std::unique_ptr<TChildProcess> AChild, const std::string& AFailure) {
+  if (!AFailure.empty()) return false;  // the child is killed as it goes
+  const std::lock_guard<std::mutex> lock(Mutex);
+  Idle.push_back(std::move(AChild));
+  return true;
+}
+
+bool TPhpLinter::Ask(TChildProcess& AChild, std::span<const std::string_view> APage,
+                     TLintAnswer& AAnswer, std::string& AFailure) {
+  AFailure.clear();
   std::size_t size = 0;
   for (std::string_view piece : APage) size += piece.size();
-  const std::string request = LintRequest(size);
+  const std::string nonce = Key + "-" + std::to_string(Requests.fetch_add(1));
+  const std::string request = LintRequest(size, nonce);
   const int timeout = TimeoutMs(size);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  const auto left = [&] {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::int64_t>(ms.count(), 0));
+  };
   std::string line;
   const std::string_view head = request;
-  if (!child->Send(std::span<const std::string_view>(&head, 1), timeout) ||
-      !child->Send(APage, timeout) || !child->ReadLine(line, timeout)) {
+  bool answered = AChild.Send(std::span<const std::string_view>(&head, 1), timeout) &&
+                  AChild.Send(APage, left());
+  // Lines that answer an earlier request (a php that said one line too many) are passed over:
+  // only the answer with this request's nonce counts.
+  while (answered && (answered = AChild.ReadLine(line, left())) &&
+         !(line.starts_with(nonce) && line.size() > nonce.size() && line[nonce.size()] == ' ')) {
+  }
+  if (!answered) {
     AFailure = "PHP ('" + Php + "') ended, or gave no answer within " +
                std::to_string(timeout / 1000) + " s, before it had checked the page";
-    return false;  // the child is killed as it goes
+    return false;
   }
+  line.erase(0, nonce.size() + 1);
   if (!ParseLintAnswer(line, AAnswer)) {
     AFailure = "PHP ('" + Php + "') answered what zoqc cannot read: " + line;
     return false;
   }
-  const std::lock_guard<std::mutex> lock(Mutex);
-  Idle.push_back(std::move(child));
   return true;
 }
 

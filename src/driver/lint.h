@@ -2,7 +2,9 @@
 // page after page over a pipe, one process per thread that lints.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,10 +24,12 @@ class TChildProcess;
 // one line on standard output.
 std::string_view LintProgram();
 
-// The request for a page of ASize bytes: this line, then the page's bytes.
-std::string LintRequest(std::size_t ASize);
+// The request for a page of ASize bytes: this line, then the page's bytes. The answer starts
+// with ANonce and a blank, which ties it to its request.
+std::string LintRequest(std::size_t ASize, std::string_view ANonce);
 
-// PHP's answer about a page: "ok", or "error LINE MESSAGE" for a page it cannot parse.
+// PHP's answer about a page, after its nonce: "ok", or "error LINE MESSAGE" for a page it
+// cannot parse.
 struct TLintAnswer {
   bool Clean = true;
   std::size_t Line = 0;  // 1-based page line of the parse error
@@ -55,9 +59,17 @@ class TPhpLinter {
 
  private:
   explicit TPhpLinter(std::string APhp);
-  std::unique_ptr<TChildProcess> Borrow(std::string& AError);
+  // An idle php (AReused) unless AFresh, else a new one; null with the reason in AError.
+  std::unique_ptr<TChildProcess> Borrow(bool AFresh, bool& AReused, std::string& AError);
+  // Has AChild parse APage; false with the reason in AFailure when it could not answer.
+  bool Ask(TChildProcess& AChild, std::span<const std::string_view> APage, TLintAnswer& AAnswer,
+           std::string& AFailure);
+  // Keeps AChild for the next page when AFailure is empty; yields whether it was.
+  bool Done(std::unique_ptr<TChildProcess> AChild, const std::string& AFailure);
 
   const std::string Php;
+  std::string Key;                         // this run's part of every nonce
+  std::atomic<std::uint64_t> Requests{0};  // the requests made, each nonce's other part
   std::mutex Mutex;
   std::vector<std::unique_ptr<TChildProcess>> Idle;  // guarded by Mutex
 };

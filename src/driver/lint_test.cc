@@ -134,6 +134,41 @@ TEST(ChildProcess, HelperThatHangsIsGivenUpAtItsTimeout) {
   EXPECT_FALSE(child->Send(std::span<const std::string_view>(&page, 1), 200));
 }
 
+TEST(ChildProcess, HelperThatFloodsIsGivenUpAtItsTimeout) {
+  std::string error;
+  // Output without end and without a line end, faster than it is read.
+  const auto child = TChildProcess::Start({"sh", "-c", "yes x | tr -d '\\n'"}, error);
+  ASSERT_TRUE(child) << error;
+  std::string line;
+  EXPECT_FALSE(child->ReadLine(line, 200));
+}
+
+TEST_F(Lint, AnswerIsTiedToItsRequest) {
+  // A php that answers its first request twice: the extra "ok" must not pass the next page.
+  WriteFile(
+      "php-twice",
+      "#!/bin/sh\nread size nonce\necho \"${nonce:+$nonce }ok\"\necho \"${nonce:+$nonce }ok\"\n"
+      "exec php \"$@\"\n");
+  fs::permissions("php-twice", fs::perms::owner_all);
+  WriteFile("page.zoq", "<?php\n$x = ;\n");
+  WriteFile("page.zot", "x\n");
+  const auto run = RunZoqc({"-q", "--lint", "--php=./php-twice", "page"});
+  EXPECT_EQ(1, run.ExitCode) << run.Err;
+  EXPECT_FALSE(fs::exists("page.php"));
+}
+
+TEST_F(Lint, PhpThatDiedSinceTheLastPageIsStartedAgain) {
+  // Each php answers one request and ends: the page after the first finds its php gone.
+  WriteFile("php-once",
+            "#!/bin/sh\nread size nonce\nhead -c \"$size\" >/dev/null\necho \"$nonce ok\"\n");
+  fs::permissions("php-once", fs::perms::owner_all);
+  WriteFile("page.zoq", "<?php\n$x = 1;\n");
+  WriteFile("page.zot", "x\n");
+  const auto run = RunZoqc({"-q", "--lint", "--php=./php-once", "page"});
+  EXPECT_EQ(0, run.ExitCode) << run.Err;
+  EXPECT_TRUE(fs::exists("page.php"));
+}
+
 TEST_F(Lint, WithoutPhpIsAUsageError) {
   const auto run = RunZoqc({"--lint", "--php=/nonexistent/php", "page"});
   EXPECT_EQ(2, run.ExitCode);

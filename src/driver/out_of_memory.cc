@@ -26,6 +26,7 @@ std::atomic<void*> Reserve{nullptr};
 // The report's text, made at start-up.
 char Report[512];
 std::size_t ReportSize = 0;
+std::atomic<int> ReportFd{STDOUT_FILENO};  // where the report goes
 
 // Gives the reserve back and lets the allocation try again; once it is gone, fails it.
 void OnAllocationFailure() {
@@ -63,7 +64,7 @@ void WriteAll(int AFd, const char* AText, std::size_t ASize) {
     }
   }
   if (out_of_memory) {
-    WriteAll(STDOUT_FILENO, Report, ReportSize);
+    WriteAll(ReportFd.load(), Report, ReportSize);
   } else {
     constexpr char kHead[] = "zoqc: internal error: ";
     constexpr char kTail[] = "; please report it\n";
@@ -86,6 +87,8 @@ void PrepareForOutOfMemory() {
   RenewOutOfMemoryReserve();
   std::set_new_handler(OnAllocationFailure);
 }
+
+void ReportOutOfMemoryOnStandardError() { ReportFd.store(STDERR_FILENO); }
 
 void RenewOutOfMemoryReserve() {
   if (Reserve.load() != nullptr) return;

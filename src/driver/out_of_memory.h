@@ -10,6 +10,10 @@ namespace zoqc {
 // thread; calling again does nothing more.
 void PrepareForOutOfMemory();
 
+// Makes the report go to standard error: standard output carries a protocol (the language
+// server) that the report's bytes would corrupt.
+void ReportOutOfMemoryOnStandardError();
+
 // Takes the reserve again after a run has reported running out of memory; does nothing when
 // the reserve is held or cannot be had.
 void RenewOutOfMemoryReserve();

@@ -143,6 +143,7 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
   if (!WritePage(AJob, compiled, AStream, AFiles, AStaged, failure)) {
     Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
+    AResult.NoSpace = AStaged && failure.NoSpace;
     return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
   }
   if (AOptions.Quiet) return kExitSuccess;

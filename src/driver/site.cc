@@ -17,6 +17,7 @@
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/site_watch.h"
+#include "src/platform/process.h"
 #include "src/text/shown.h"
 
 namespace zoqc {
@@ -28,6 +29,10 @@ namespace fs = std::filesystem;
 // A batch of pages put in place together: at most this many pages, or this many bytes.
 constexpr std::size_t kBatchPages = 128;
 constexpr std::size_t kBatchBytes = std::size_t{64} << 20;
+// Open files: those a thread may hold at once, and those kept for standard streams, the
+// watcher and the like.
+constexpr std::size_t kFilesPerThread = 6;
+constexpr std::size_t kFilesKept = 16;
 
 std::string Joined(const std::string& ADir, const std::string& AName) {
   return (fs::path(ADir) / AName).string();
@@ -247,6 +252,17 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   // are paid once a batch. A single page is put in place at once.
   using TBatch = std::vector<std::pair<std::size_t, TStagedOutput>>;  // page, its output
   const bool batched = count > 1;
+  // Open files: each thread holds a few at once (its inputs, its temporary and its folder, a
+  // php's pipes) and each staged page its folder. Threads and batches are made to fit the
+  // limit, so that a low one ('ulimit -n 64') makes the run slower, never failed.
+  const std::size_t budget = std::max<std::size_t>(OpenFileLimit(), 2 * kFilesKept) - kFilesKept;
+  const std::size_t asked = AOptions.Jobs > 0 ? static_cast<std::size_t>(AOptions.Jobs)
+                                              : std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t jobs = std::clamp<std::size_t>(budget / (2 * kFilesPerThread), 1, asked);
+  // A batch fills while others are put in place: as many as the threads may be open at once.
+  std::size_t batch_pages =  // guarded by mutex
+      std::clamp<std::size_t>((budget - std::min(budget, jobs * kFilesPerThread)) / (jobs + 1), 1,
+                              kBatchPages);
   TBatch staged;
   std::size_t staged_bytes = 0;
   // Prints every page done from the first one not yet printed on. Called with ALock holding
@@ -303,6 +319,23 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
       TStagedOutput output;
       TPageResult result =
           TranslateSitePage(APages[idx], AOptions, AFiles, batched ? &output : nullptr);
+      if (result.NoSpace) {
+        // The disk is full with pages staged: those are put in place now (the space of the
+        // files they replace comes back), batches are halved from now on, and the page is
+        // tried once more.
+        TBatch now;
+        {
+          const std::lock_guard<std::mutex> lock(mutex);
+          now.swap(staged);
+          staged_bytes = 0;
+          batch_pages = std::max<std::size_t>(1, batch_pages / 2);
+        }
+        if (!now.empty()) {
+          commit(std::move(now));
+          output = TStagedOutput();
+          result = TranslateSitePage(APages[idx], AOptions, AFiles, &output);
+        }
+      }
       TBatch full;
       {
         std::unique_lock<std::mutex> lock(mutex);
@@ -310,7 +343,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         if (output.Temp && results[idx].ExitCode == kExitSuccess) {
           staged_bytes += output.Bytes;
           staged.emplace_back(idx, std::move(output));
-          if (staged.size() >= kBatchPages || staged_bytes >= kBatchBytes) {
+          if (staged.size() >= batch_pages || staged_bytes >= kBatchBytes) {
             full.swap(staged);
             staged_bytes = 0;
           }
@@ -322,8 +355,12 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
       if (!full.empty()) commit(std::move(full));
     }
   };
-  const std::size_t jobs = AOptions.Jobs > 0 ? static_cast<std::size_t>(AOptions.Jobs)
-                                             : std::max(1u, std::thread::hardware_concurrency());
+  // Temporaries an earlier run was killed before it could remove, in the folders written now.
+  std::set<std::string> folders;
+  if (!AOptions.Check)
+    for (const TSitePage& page : APages)
+      folders.insert(fs::path(page.Job.PhpFileName).parent_path().string());
+  for (const std::string& folder : folders) RemoveStaleTemporaries(folder);
   std::vector<std::thread> threads;
   for (std::size_t idx = 1; idx < std::min(jobs, count); ++idx) {
     try {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,13 @@ std::string Joined(const std::string& ADir, const std::string& AName) {
 bool IsFolder(const std::string& APath) {
   std::error_code ec;
   return fs::is_directory(APath, ec);
+}
+
+// Waits up to kSettleTime for ADir to be a folder; nothing when it is one.
+void AwaitFolder(const std::string& ADir) {
+  const auto until = std::chrono::steady_clock::now() + kSettleTime;
+  while (!IsFolder(ADir) && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 // The lines of AText.
@@ -120,6 +128,10 @@ void TSiteWatch::Relist(std::set<TPageKey>& ATouched) {
   hooks.Entering = [this](const TSiteFolder& AFolder) { WatchFolder(AFolder.Dir, AFolder.Id); };
   hooks.Listed = AfterListing;
   Replaced.clear();
+  // A -r folder moved away is often replaced at once (a deploy or an editor renames the new
+  // tree into place): it is given a moment to come back before its pages count as gone.
+  for (const std::string& root : Options.Directories)
+    if (!MissingRoots.contains(root)) AwaitFolder(root);
   ListSite(Options, list, true, hooks);
   // Of two pages written to one path, the one watched already keeps it.
   std::stable_partition(list.Pages.begin(), list.Pages.end(),
@@ -153,8 +165,10 @@ void TSiteWatch::Relist(std::set<TPageKey>& ATouched) {
     Watcher->Remove(it->first);  // gone, or no longer part of the site
     it = Watched.erase(it);
   }
+  // A root not listed is missing even when it is there again by now (it came back while the
+  // site was read): it is looked for, and read, at the next step.
   for (const std::string& root : Options.Directories) {
-    if (Folders.contains(root) || IsFolder(root)) {
+    if (Folders.contains(root)) {
       if (MissingRoots.erase(root) != 0 && !Options.Quiet) Out << root << ": folder back\n";
     } else if (MissingRoots.insert(root).second && !Options.Quiet) {
       Out << root << ": folder gone, waiting for it to come back\n";
@@ -168,7 +182,12 @@ void TSiteWatch::WatchFolder(const std::string& ADir, TFolderId AId) {
     if (known->second == AId) return;
     // Another folder under the same name (removed or moved away, and made again): its pages
     // are read again, and the watch goes to the new one.
-    if (known->second != TFolderId{}) Replaced.insert(ADir);
+    if (known->second != TFolderId{}) {
+      Replaced.insert(ADir);
+      if (!Options.Quiet &&
+          std::ranges::find(Options.Directories, ADir) != Options.Directories.end())
+        Out << ADir << ": folder replaced, reading it again\n";
+    }
   }
   std::string error;
   if (!Watcher->Add(ADir, error)) Err << "zoqc: " << Shown(error) << '\n';

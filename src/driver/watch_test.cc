@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/run_zoqc.h"
@@ -97,6 +98,33 @@ TEST_F(WatchSiteTest, JsonDiagnosticsAreOneDocumentALine) {
     counts.push_back(document.size());
   }
   EXPECT_EQ((std::vector<std::size_t>{1, 2, 1}), counts) << Err.str();
+}
+
+// A -r folder replaced by renames, as deploy scripts do: the old tree moved away, the new one
+// moved into place a moment later. The pages stay, and the new tree is watched.
+TEST_F(WatchSiteTest, RootReplacedByRenameIsTakenUp) {
+  for (const char* dir : {"site/sub", "site.new/sub"}) {
+    std::filesystem::create_directories(dir);
+    WriteFile(std::string(dir) + "/a.zoq", "<?php" LF "<<a<<1" LF);
+    WriteFile(std::string(dir) + "/a.zot", "{a}" LF);
+  }
+  Start({"-r", "site", "-o", "www"});
+  std::thread deploy([] {
+    std::filesystem::rename("site", "site.old");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::filesystem::rename("site.new", "site");
+  });
+  EXPECT_TRUE(Sees("site: folder replaced, reading it again\n")) << Out.str();
+  deploy.join();
+  EXPECT_TRUE(Sees("site/sub/a: translated in ")) << Out.str();
+  // Saves and new folders in the new tree are seen; nothing was removed from www.
+  std::filesystem::create_directory("site/sub2");
+  WriteFile("site/sub2/b.zot", "{a}" LF);
+  WriteFile("site/sub2/b.zoq", "<?php" LF "<<a<<2" LF);
+  EXPECT_TRUE(Sees("site/sub2/b: translated in ")) << Out.str();
+  EXPECT_EQ(std::string::npos, Out.str().find("gone")) << Out.str();
+  EXPECT_TRUE(std::filesystem::exists("www/sub/a.php"));
+  EXPECT_TRUE(std::filesystem::exists("www/sub2/b.php"));
 }
 
 }  // namespace

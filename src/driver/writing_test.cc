@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -162,6 +164,40 @@ TEST_F(WritingTest, PageOfABatchThatCannotBePutInPlace) {
   EXPECT_EQ("zoqc: cannot create '" + Dir + "b.php': Permission denied\n", err.str());
   EXPECT_EQ("old", ReadFile(Dir + "b.php"));
   EXPECT_EQ(kPage, ReadFile(Dir + "c.php"));
+}
+
+// Temporaries left by a killed run are removed by the next run that writes into their folder,
+// once they are old; a young one may be another run's, in flight, and stays.
+TEST_F(WritingTest, StaleTemporariesAreRemoved) {
+  namespace fs = std::filesystem;
+  const auto make = [&](const std::string& AName, std::chrono::hours AAge) {
+    WriteFile(Dir + AName, "x");
+    fs::last_write_time(Dir + AName, fs::file_time_type::clock::now() - AAge);
+  };
+  make(".zoqc-0123456789abcdef", std::chrono::hours(2));  // a killed run's
+  make(".zoqc-fedcba9876543210", std::chrono::hours(0));  // another run's, in flight
+  make(".zoqc-notours", std::chrono::hours(2));           // no name zoqc gives
+  std::ostringstream out, err;
+  EXPECT_EQ(kExitSuccess,
+            TranslatePages({Page("a"), Page("b")}, TOptions(), out, err, false).ExitCode);
+  EXPECT_FALSE(fs::exists(Dir + ".zoqc-0123456789abcdef"));
+  EXPECT_TRUE(fs::exists(Dir + ".zoqc-fedcba9876543210"));
+  EXPECT_TRUE(fs::exists(Dir + ".zoqc-notours"));
+}
+
+// A full disk with pages staged: those are put in place (their old files' space comes back)
+// and the page that did not fit is written after them.
+TEST_F(WritingTest, FullDiskPutsTheBatchInPlaceAndTriesAgain) {
+  const std::vector<TSitePage> pages = {Page("a"), Page("b"), Page("c"), Page("d")};
+  TFaultyFiles files;
+  files.Fail(TCall::Write, ENOSPC, "c.php", 1);  // full once, until a batch is in place
+  TOptions options;
+  options.Jobs = 1;
+  std::ostringstream out, err;
+  const TSiteTotals totals = TranslatePages(pages, options, out, err, false, files);
+  EXPECT_EQ(kExitSuccess, totals.ExitCode) << err.str();
+  EXPECT_EQ(4, totals.Translated);
+  for (const TSitePage& page : pages) EXPECT_EQ(kPage, ReadFile(page.Job.PhpFileName));
 }
 
 }  // namespace

@@ -413,18 +413,26 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
     };
     for (std::size_t idx = 0; idx < model.Blocks.size(); ++idx) {
       const TStatement& definition = model.Script.Statements[model.Blocks[idx].Definitions.front()];
-      TOutline& block = outline.emplace_back(TOutline{std::string(model.Blocks[idx].Name),
-                                                      "block",
-                                                      true,
-                                                      definition.Line,
-                                                      definition.Name,
-                                                      {}});
-      for (const std::size_t s : model.BindingsOf(idx)) block.Children.push_back(binding(s));
+      outline.push_back(TOutline{std::string(model.Blocks[idx].Name),
+                                 "block",
+                                 true,
+                                 definition.Line,
+                                 definition.Name,
+                                 {}});
+    }
+    // The blocks' bindings in one pass (the first entries are the blocks, in order): asking for
+    // each block's would read every statement once per block.
+    for (std::size_t s = 0; s < model.Script.Statements.size(); ++s) {
+      const TStatement& statement = model.Script.Statements[s];
+      if (statement.Kind != TStatementKind::BlockVar) continue;
+      const std::size_t block = model.BlockOf(statement);
+      if (block < model.Blocks.size()) outline[block].Children.push_back(binding(s));
     }
     for (const std::size_t s : model.BindingsOf(kNowhere)) outline.push_back(binding(s));
     return outline;
   }
-  // Copies nest: each goes under the innermost earlier copy that holds it.
+  // Copies nest: each goes under the innermost earlier copy that holds it, down to
+  // kMaxOutlineDepth; deeper ones are listed beside each other under the copy at that depth.
   std::vector<std::pair<const TBlockCopy*, TOutline>> open;
   auto close_one = [&] {
     TOutline done = std::move(open.back().second);
@@ -434,6 +442,15 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
   for (const TBlockCopy& copy : model.Copies) {
     while (!open.empty() && open.back().first->Span.End <= copy.Span.Begin) close_one();
     const TMarker& begin = model.Markers[copy.Begin];
+    if (open.size() + 1 == kMaxOutlineDepth) {
+      open.back().second.Children.push_back(TOutline{std::string(model.Blocks[copy.Block].Name),
+                                                     "copy of the block",
+                                                     true,
+                                                     copy.Span,
+                                                     begin.Name,
+                                                     {}});
+      continue;
+    }
     open.emplace_back(&copy, TOutline{std::string(model.Blocks[copy.Block].Name),
                                       "copy of the block",
                                       true,

@@ -91,7 +91,10 @@ struct TOutline {
   std::vector<TOutline> Children;
 };
 // The outline of the file ARole: in the script the blocks with their variables and the template
-// variables; in the template the copies of the blocks with their placeholders.
+// variables; in the template the copies of the blocks with their placeholders. Copies nest at
+// most kMaxOutlineDepth deep: those below that depth are children of the copy there, so that
+// neither the outline nor its JSON is deeper than a client can take.
+inline constexpr std::size_t kMaxOutlineDepth = 64;
 std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole);
 
 }  // namespace zoqc::lsp

@@ -2,6 +2,7 @@
 #include "src/lsp/server.h"
 
 #include <algorithm>
+#include <new>
 #include <set>
 
 #include "src/lsp/convert.h"
@@ -20,6 +21,33 @@ enum : int {
   kServerNotInitialized = -32002,
   kRequestFailed = -32803,
 };
+
+// The deepest nesting of arrays and objects a message may have; the protocol's own go a
+// dozen deep.
+constexpr std::size_t kMaxJsonDepth = 512;
+
+// Whether the JSON text AText opens more than ALimit arrays and objects one inside another
+// (brackets inside strings do not count).
+bool NestsDeeperThan(std::string_view AText, std::size_t ALimit) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  for (std::size_t idx = 0; idx < AText.size(); ++idx) {
+    const char c = AText[idx];
+    if (in_string) {
+      if (c == '\\')
+        ++idx;  // the escaped byte, a quote or a backslash, is no delimiter
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > ALimit) return true;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
 
 // A request that fails with a code and a message for the client.
 struct TFailure {
@@ -97,11 +125,24 @@ int TServer::Run() {
         Fail(nullptr, kInvalidRequest, "message too large");
         break;
       case TReadStatus::Message: {
-        json message = json::parse(body, nullptr, false);
-        if (message.is_discarded())
-          Fail(nullptr, kParseError, "malformed JSON");
-        else
-          Handle(message);
+        // The parser recurses once per level: a message nested deeper is refused unread.
+        if (NestsDeeperThan(body, kMaxJsonDepth)) {
+          Fail(nullptr, kParseError,
+               "JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+          break;
+        }
+        // A message too large for the memory left is refused, as a request that needs too
+        // much is (in Handle); the server goes on with the next.
+        try {
+          json message = json::parse(body, nullptr, false);
+          body = std::string();
+          if (message.is_discarded())
+            Fail(nullptr, kParseError, "malformed JSON");
+          else
+            Handle(message);
+        } catch (const std::bad_alloc&) {
+          Fail(nullptr, kRequestFailed, "out of memory");
+        }
         break;
       }
     }
@@ -147,6 +188,8 @@ void TServer::Handle(const json& AMessage) {
     Reply(*id, Request(name, params));
   } catch (const json::exception& error) {
     if (is_request) Fail(*id, kInvalidParams, std::string("invalid parameters: ") + error.what());
+  } catch (const std::bad_alloc&) {
+    if (is_request) Fail(*id, kRequestFailed, "out of memory");
   }
 }
 
@@ -401,15 +444,17 @@ TAnswer TServer::Completion(const json& AParams) {
   return {items, {}};
 }
 
+// The symbol AItem with its children; each level is built once and moved into its parent.
 json OutlineJson(const TPage& APage, TRole ARole, const TOutline& AItem) {
   json children = json::array();
   for (const TOutline& child : AItem.Children) children.push_back(OutlineJson(APage, ARole, child));
-  return {{"name", AItem.Name},
-          {"detail", AItem.Detail},
-          {"kind", AItem.IsBlock ? 5 : 13},
-          {"range", RangeJson(APage, ARole, AItem.Span)},
-          {"selectionRange", RangeJson(APage, ARole, AItem.NameSpan)},
-          {"children", children}};
+  json item = {{"name", AItem.Name},
+               {"detail", AItem.Detail},
+               {"kind", AItem.IsBlock ? 5 : 13},
+               {"range", RangeJson(APage, ARole, AItem.Span)},
+               {"selectionRange", RangeJson(APage, ARole, AItem.NameSpan)}};
+  item["children"] = std::move(children);
+  return item;
 }
 
 TAnswer TServer::Symbols(const json& AParams) {

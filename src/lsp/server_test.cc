@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "src/check/check.h"
 #include "src/check/render.h"
+#include "src/lsp/queries.h"
+#include "src/lsp/workspace.h"
 
 namespace zoqc::lsp {
 namespace {
@@ -377,6 +380,90 @@ TEST(LanguageServer, OffersTheTyposFixOnThePlaceholderFirst) {
     EXPECT_EQ("Replace 'title' with 'titel'", list[1]["title"]);
     EXPECT_EQ(false, list[1]["isPreferred"]);
   }
+}
+
+// A page whose template nests ADepth blocks, each inside the one before.
+std::pair<std::string, std::string> NestedPage(std::size_t ADepth) {
+  std::string script = "<?php\n", templ;
+  for (std::size_t idx = 0; idx < ADepth; ++idx) {
+    script += "<<*b" + std::to_string(idx) + "\n";
+    templ += "<!--BEGIN b" + std::to_string(idx) + "-->\n";
+  }
+  for (std::size_t idx = ADepth; idx-- > 0;) templ += "<!--END b" + std::to_string(idx) + "-->\n";
+  return {script, templ};
+}
+
+// The deepest nesting of "children" in the symbols AList, and how many symbols it holds.
+std::pair<std::size_t, std::size_t> DepthAndCount(const json& AList) {
+  std::size_t depth = 0, count = 0;
+  std::vector<std::pair<const json*, std::size_t>> todo;
+  for (const json& item : AList) todo.emplace_back(&item, 1);
+  while (!todo.empty()) {
+    const auto [item, level] = todo.back();
+    todo.pop_back();
+    depth = std::max(depth, level), ++count;
+    for (const json& child : (*item)["children"]) todo.emplace_back(&child, level + 1);
+  }
+  return {depth, count};
+}
+
+TEST(LanguageServer, OutlineOfDeepNestingIsBoundedAndLinear) {
+  const auto outline = [](std::size_t ADepth) {
+    const auto [script, templ] = NestedPage(ADepth);
+    return Serve(
+               Initialize() + Open(kScript, script) + Open(kTemplate, templ) +
+               Request(2, "textDocument/documentSymbol", {{"textDocument", {{"uri", kTemplate}}}}))
+        .Answer(2)["result"];
+  };
+  const auto timed = [&](std::size_t ADepth) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto [depth, count] = DepthAndCount(outline(ADepth));
+    EXPECT_EQ(ADepth, count);                                           // every copy is there
+    EXPECT_EQ(std::min<std::size_t>(ADepth, kMaxOutlineDepth), depth);  // nested as deep as allowed
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  timed(10);  // shallow: nested as written
+  const double small = timed(500), large = timed(2000);
+  EXPECT_LT(large / small, 8.0) << small << " s, then " << large << " s for four times the depth";
+}
+
+TEST(LanguageServer, RefusesJsonNestedTooDeep) {
+  // 200,000 arrays deep in a request's parameters (400 KB).
+  const std::string deep = R"({"jsonrpc":"2.0","id":4,"method":"x","params":)" +
+                           std::string(200000, '[') + std::string(200000, ']') + "}";
+  // Brackets inside a string are text, not nesting.
+  const std::string quoted =
+      json{{"jsonrpc", "2.0"}, {"method", "x"}, {"params", {{"t", std::string(2000, '[')}}}}.dump();
+  const TRun run =
+      Serve(Initialize() + Framed(deep) + Framed(quoted) + Request(2, "shutdown") + Notify("exit"));
+  ASSERT_EQ(3u, run.Messages.size());  // initialize, the refusal, shutdown
+  EXPECT_EQ(-32700, ErrorCode(run.Messages[1]));
+  EXPECT_TRUE(run.Answer(2).contains("result"));
+  EXPECT_EQ(0, run.ExitCode);
+}
+
+TEST(LanguageServer, Utf16PositionsOnALongLineAreLinear) {
+  // One template line of placeholders after two-byte letters: every token's column is counted
+  // in UTF-16 units.
+  const auto tokens = [](std::size_t ACount) {
+    std::string templ;
+    for (std::size_t idx = 0; idx < ACount; ++idx) templ += "\xC3\xA9{t}";
+    const auto start = std::chrono::steady_clock::now();
+    const TRun run = Serve(
+        Initialize() + Open(kScript, "<?php\n<<t<<1\n") + Open(kTemplate, templ) +
+        Request(2, "textDocument/semanticTokens/full", {{"textDocument", {{"uri", kTemplate}}}}));
+    EXPECT_EQ(5 * ACount, run.Answer(2)["result"]["data"].size());  // one token each
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const double small = tokens(5000), large = tokens(20000);
+  EXPECT_LT(large / small, 8.0) << small << " s, then " << large << " s for four times the line";
+}
+
+TEST(PathOfUri, RefusesControlBytes) {
+  EXPECT_EQ("/a b/p.zoq", PathOfUri("file:///a%20b/p.zoq"));
+  EXPECT_EQ(std::nullopt, PathOfUri("file:///etc/passwd%00.zoq"));  // NUL would end the path
+  EXPECT_EQ(std::nullopt, PathOfUri("file:///a%0Ab.zoq"));          // LF
+  EXPECT_EQ(std::nullopt, PathOfUri("file:///a%7Fb.zoq"));          // DEL
 }
 
 }  // namespace

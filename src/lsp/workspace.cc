@@ -46,6 +46,10 @@ std::optional<std::string> PathOfUri(std::string_view AUri) {
       path += rest[idx];
     }
   }
+  // No file's name holds a control byte: a NUL would cut the path short where the system reads
+  // it ("/etc/passwd%00.zoq" is not "/etc/passwd").
+  for (const char c : path)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') return std::nullopt;
   // "/C:/dir" on Windows is "C:/dir".
   if (path.size() >= 3 && path[0] == '/' && path[2] == ':') path.erase(0, 1);
   return path;

@@ -25,7 +25,8 @@ using TFileLoader = std::function<bool(const std::string& APath, std::string& AT
 // Which file of a page a URI names.
 enum class TRole : unsigned char { Script, Template };
 
-// The URI's local path ("file:///a%20b/p.zoq" -> "/a b/p.zoq"), or nullopt for another scheme.
+// The URI's local path ("file:///a%20b/p.zoq" -> "/a b/p.zoq"), or nullopt for another scheme
+// and for a path that would hold a control byte (NUL, LF, ...).
 std::optional<std::string> PathOfUri(std::string_view AUri);
 // The role of AUri by its extension (".zoq", ".zot"), or nullopt for any other file.
 std::optional<TRole> RoleOfUri(std::string_view AUri);

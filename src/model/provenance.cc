@@ -79,12 +79,26 @@ void TPageBuilder::AppendMapped(std::string_view APiece, std::span<const TSegmen
 void TPageBuilder::Finish(std::span<const std::string_view> APage) {
   if (!Record) return;
   Record->Size = Size;
+  // Lines as PHP counts them, whose line numbers are the ones looked up: LF, CR LF and a lone
+  // CR each end one.
   Record->LineStarts.assign(1, 0);
+  const auto start_line = [&](std::size_t AAt) {
+    if (AAt < Size) Record->LineStarts.push_back(AAt);
+  };
   std::size_t at = 0;
+  bool after_cr = false;  // the byte before was a CR
   for (const std::string_view piece : APage) {
-    for (std::size_t lf = piece.find('\n'); lf != std::string_view::npos;
-         lf = piece.find('\n', lf + 1))
-      if (at + lf + 1 < Size) Record->LineStarts.push_back(at + lf + 1);
+    for (std::size_t idx = 0; idx < piece.size();) {
+      if (after_cr && piece[idx] != '\n') start_line(at + idx);  // a lone CR ended the line
+      after_cr = false;
+      const std::size_t end = piece.find_first_of("\r\n", idx);
+      if (end == std::string_view::npos) break;
+      if (piece[end] == '\n')
+        start_line(at + end + 1);
+      else
+        after_cr = true;
+      idx = end + 1;
+    }
     at += piece.size();
   }
 }

@@ -3,6 +3,7 @@
 // child_windows.cc).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <string>
@@ -10,6 +11,9 @@
 #include <vector>
 
 namespace zoqc {
+
+// The longest line read from a child.
+inline constexpr std::size_t kMaxChildLine = 1 << 20;
 
 // A running child process. It is killed and reaped when the object goes.
 class TChildProcess {
@@ -26,7 +30,8 @@ class TChildProcess {
   // has closed it or ATimeoutMs went by without it taking any more bytes.
   [[nodiscard]] bool Send(std::span<const std::string_view> AData, int ATimeoutMs);
   // Reads the child's standard output up to and through the next LF into ALine (the LF
-  // dropped). False when the child closed its output or ATimeoutMs went by first.
+  // dropped). False when the child closed its output, ATimeoutMs went by first (however fast
+  // it writes) or the line grew past kMaxChildLine bytes.
   [[nodiscard]] bool ReadLine(std::string& ALine, int ATimeoutMs);
   // Kills the child at once; Send and ReadLine fail from then on.
   void Kill();

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "src/platform/child.h"
+#include "src/platform/temp_slots_posix.h"
 
 extern char** environ;
 
@@ -21,6 +22,7 @@ struct TChildProcess::TState {
   int In = -1;         // the child's standard input, non-blocking
   int Out = -1;        // the child's standard output, non-blocking
   std::string Buffer;  // bytes read past the last line handed out
+  int Slot = -1;       // its slot among the helpers a signal ends
 };
 
 namespace {
@@ -98,6 +100,7 @@ std::unique_ptr<TChildProcess> TChildProcess::Start(const std::vector<std::strin
   }
   auto state = std::make_unique<TState>();
   state->Pid = pid;
+  state->Slot = ClaimChildSlot(pid);
   state->In = in[1];
   state->Out = out[0];
   fcntl(state->In, F_SETFL, fcntl(state->In, F_GETFL) | O_NONBLOCK);
@@ -129,14 +132,18 @@ bool TChildProcess::Send(std::span<const std::string_view> AData, int ATimeoutMs
 
 bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
   const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  std::size_t scanned = 0;  // bytes of the buffer known to hold no LF
   for (;;) {
-    const std::size_t end = State->Buffer.find('\n');
+    const std::size_t end = State->Buffer.find('\n', scanned);
     if (end != std::string::npos) {
       ALine = State->Buffer.substr(0, end);
       State->Buffer.erase(0, end + 1);
       return true;
     }
-    if (State->Out < 0) return false;
+    scanned = State->Buffer.size();
+    // A child that floods its output is given up at the deadline as one that is silent, and
+    // a line longer than any answer is no answer.
+    if (State->Out < 0 || scanned > kMaxChildLine || TClock::now() >= deadline) return false;
     char chunk[4096];
     const ssize_t got = read(State->Out, chunk, sizeof chunk);
     if (got > 0) {
@@ -154,6 +161,8 @@ bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
 void TChildProcess::Kill() {
   if (State->Pid <= 0) return;
   kill(State->Pid, SIGKILL);
+  ReleaseChildSlot(State->Slot);  // killed already: the handler has nothing left to do for it
+  State->Slot = -1;
   CloseFd(State->In);
   CloseFd(State->Out);
   while (waitpid(State->Pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <utility>
@@ -15,9 +17,16 @@ namespace zoqc {
 
 namespace {
 
+bool IsNoSpace(int ACode) {
+#ifdef EDQUOT
+  if (ACode == EDQUOT) return true;
+#endif
+  return ACode == ENOSPC;
+}
+
 bool Failed(TFileFailure& AFailure, TFileFailureKind AKind, const std::string& AFileName,
             TSystemError AError) {
-  AFailure = {AKind, AFileName, std::move(AError.Reason)};
+  AFailure = {AKind, AFileName, std::move(AError.Reason), IsNoSpace(AError.Code)};
   return false;
 }
 
@@ -207,11 +216,11 @@ void TOutputStream::Spill(std::string_view AData) {
 bool TOutputStream::Drain(std::string_view AData) {
   TSystemError error;
   if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
-    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     return false;
   }
   if (!Temp->Append(AData, error)) {
-    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     return false;
   }
   Written += AData.size();
@@ -223,13 +232,13 @@ bool TOutputStream::Finish(bool AFlush, bool& ARetry) {
   if (Failure) return false;
   TSystemError error;
   if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
-    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     return false;
   }
   const std::string_view rest(Buffer.get(), Used);
   if (!FinishTemporary(*Temp, std::span<const std::string_view>(&rest, 1), AFlush, error)) {
     if (error.Code == kCannotName) ARetry = CannotNameUnnamed = true;
-    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason)};
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
     Temp.reset();
     return false;
   }
@@ -316,6 +325,28 @@ std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutp
   }
   for (const std::size_t idx : renamed) AOutputs[idx].Temp.reset();
   return failures;
+}
+
+std::size_t RemoveStaleTemporaries(const std::string& AFolder) {
+  namespace fs = std::filesystem;
+  constexpr std::string_view prefix = ".zoqc-";
+  std::error_code ec;
+  const auto before = fs::file_time_type::clock::now() - kStaleTemporaryAge;
+  std::size_t removed = 0;
+  for (fs::directory_iterator it(AFolder.empty() ? "." : AFolder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const std::string_view digits =
+        std::string_view(name).substr(std::min(name.size(), prefix.size()));
+    if (!name.starts_with(prefix) || digits.empty() || digits.size() > 16 ||
+        digits.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+      continue;
+    std::error_code stat_ec;
+    if (!it->is_regular_file(stat_ec) || it->last_write_time(stat_ec) >= before || stat_ec)
+      continue;
+    removed += fs::remove(it->path(), stat_ec) ? 1 : 0;
+  }
+  return removed;
 }
 
 }  // namespace zoqc

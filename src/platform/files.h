@@ -2,6 +2,7 @@
 // replacing an output atomically, and putting many outputs in place durably at once.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,7 @@ struct TFileFailure {
   TFileFailureKind Kind = TFileFailureKind::Open;
   std::string FileName;  // the file it concerns, as named
   std::string Reason;    // the system's reason ("Permission denied"); empty if none
+  bool NoSpace = false;  // the file system is full, or the quota spent
 };
 
 // True when AFileName names an existing entry that is not a directory.
@@ -132,6 +134,13 @@ class TOutputStream {
 // every output is the old file or the new one. Yields, for each output in order, its failure
 // or nothing; a failed output's temporary is removed and the old file left as it was.
 std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutput> AOutputs);
+
+// Temporary files zoqc left in a folder (killed with SIGKILL, a power loss) are removed by the
+// next run that writes there, once they are older than any run keeps one.
+inline constexpr std::chrono::hours kStaleTemporaryAge{1};
+// Removes, from the folder AFolder, zoqc's hidden temporary files (".zoqc-" and up to 16
+// hexadecimal digits) last written more than kStaleTemporaryAge ago; yields how many it removed.
+std::size_t RemoveStaleTemporaries(const std::string& AFolder);
 
 // Prepares the process for the signals that end it: an interrupt or a request to stop (on POSIX
 // INT, TERM, HUP, QUIT, and a PIPE signal sent by another process) first removes every

@@ -1,4 +1,5 @@
-// The signals that end the process: the named temporary files in flight are removed first.
+// The signals that end the process: the named temporary files in flight are removed and the
+// helper processes ended first.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -30,7 +31,24 @@ static_assert(std::atomic<int>::is_always_lock_free);
 constexpr int kTempSlots = 2048;
 TTempSlot TempSlots[kTempSlots];
 
+// The helper processes running (php for --lint), for the handler to end with zoqc; 0 is free.
+constexpr int kChildSlots = 2048;
+std::atomic<pid_t> ChildSlots[kChildSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
 }  // namespace
+
+int ClaimChildSlot(pid_t APid) {
+  for (int idx = 0; idx < kChildSlots; ++idx) {
+    pid_t expected = 0;
+    if (ChildSlots[idx].compare_exchange_strong(expected, APid)) return idx;
+  }
+  return -1;
+}
+
+void ReleaseChildSlot(int ASlot) {
+  if (ASlot >= 0) ChildSlots[ASlot].store(0);
+}
 
 int ClaimTempSlot(int ADirFd) {
   for (int idx = 0; idx < kTempSlots; ++idx) {
@@ -65,6 +83,9 @@ void RemoveTemporariesAndEnd(int ASignal, siginfo_t* AInfo, void*) {
     return;
   for (TTempSlot& slot : TempSlots)
     if (slot.State.load() == kNamed) unlinkat(slot.DirFd, slot.Name, 0);
+  // A helper left running would go on parsing a page nobody waits for.
+  for (std::atomic<pid_t>& child : ChildSlots)
+    if (const pid_t pid = child.load(); pid > 0) kill(pid, SIGKILL);
   StopDevServerFromSignal();  // under --serve: PHP's server stopped, its folder removed
   signal(ASignal, SIG_DFL);
   raise(ASignal);  // delivered as soon as the handler returns

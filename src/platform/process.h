@@ -2,6 +2,7 @@
 // implementation per platform (process_posix.cc, process_windows.cc).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,10 @@ namespace zoqc {
 // from the UTF-16 command line, so that names outside the ANSI code page arrive intact;
 // elsewhere they are argv as given.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// How many files the process may hold open at once. The first call raises the limit as far as
+// the system lets an unprivileged process (on POSIX the soft limit to the hard one).
+std::size_t OpenFileLimit();
 
 // Readies standard output and standard error for the run's messages, which are UTF-8 text with
 // '\n' line ends, and puts them back as they were when it goes out of scope. On Windows every

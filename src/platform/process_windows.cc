@@ -110,6 +110,9 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return args;
 }
 
+// Files are handles here, which have no small per-process limit.
+std::size_t OpenFileLimit() { return 16384; }
+
 TConsole::TConsole() : State(std::make_unique<TState>()) {
   // Text mode turns each '\n' into CR LF on its way out, in a file or a pipe as on a console.
   _setmode(_fileno(stdout), _O_TEXT);

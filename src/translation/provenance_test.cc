@@ -99,5 +99,19 @@ TEST(Provenance, BlogLineLeadsToTheStatementTheMarkupAndTheBinding) {
   EXPECT_EQ(nullptr, result.Origins->At(result.Origins->PageSize()));
 }
 
+// Page lines are PHP's: a lone CR ends one, as LF and CR LF do, so PHP's "line 2" is found.
+TEST(Provenance, PageLinesAreCountedAsPhpCountsThem) {
+  const TCompileResult result =
+      Compile("<?php\r$a = 1;\r\n$b = 2;\n<<t<<$a\n", "x\r{t}\r", {.Provenance = true});
+  ASSERT_TRUE(result.Ok());
+  const std::string page = result.Pieces.Joined();
+  const TProvenance& origins = *result.Origins;
+  EXPECT_EQ(6u, origins.LineStart(2));                          // after the lone CR
+  EXPECT_EQ(page.find("$b"), origins.LineStart(3));             // after CR LF
+  EXPECT_EQ(page.find("x\r"), origins.LineStart(7));            // after "?>" CR LF
+  EXPECT_EQ(page.find("<?php echo $a"), origins.LineStart(8));  // after "x" CR
+  EXPECT_EQ(kNowhere, origins.LineStart(9));                    // the trailing CR starts none
+}
+
 }  // namespace
 }  // namespace zoqc
