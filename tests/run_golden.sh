@@ -45,6 +45,19 @@ fi
 scratch=$(mktemp -d) || exit 2
 trap 'rm -rf -- "$scratch"' EXIT
 
+# Every command of this PATH but php, for runs that must not find a PHP: the binary under test
+# may be a script (zoqc.exe under wine) that needs the others.
+mkdir -p "$scratch/no-php"
+IFS=: read -r -a path_dirs <<<"$PATH"
+for path_dir in "${path_dirs[@]}"; do
+  for tool in "$path_dir"/*; do
+    name=${tool##*/}
+    if [[ -x $tool && ! -e $scratch/no-php/$name && $name != php && $name != php[0-9]* ]]; then
+      ln -s -- "$tool" "$scratch/no-php/$name"
+    fi
+  done
+done
+
 passed=0
 failed=0
 
