@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "src/lsp/server.h"
+#include "tests/string_channel.h"
 
 namespace zoqc::lsp {
 namespace {
@@ -15,22 +16,6 @@ using TDisk = std::map<std::string, std::string>;  // the files on "disk", by lo
 
 #define EMOJI "\xF0\x9F\x98\x80"  // U+1F600: four bytes, two UTF-16 units
 #define E_ACUTE "\xC3\xA9"        // U+00E9: two bytes, one UTF-16 unit
-
-class TStringChannel : public TChannel {
- public:
-  explicit TStringChannel(std::string AInput) : Input(std::move(AInput)) {}
-  std::size_t Read(char* AData, std::size_t ASize) override {
-    const std::size_t take = std::min(ASize, Input.size() - Used);
-    Input.copy(AData, take, Used);
-    Used += take;
-    return take;
-  }
-  bool Write(std::string_view AData) override { return Output.append(AData), true; }
-
-  std::string Input;
-  std::size_t Used = 0;
-  std::string Output;
-};
 
 // What a client sends, in order: Run() serves it all and keeps what the server sent back.
 class TSession {

@@ -11,28 +11,12 @@
 #include "src/check/render.h"
 #include "src/lsp/queries.h"
 #include "src/lsp/workspace.h"
+#include "tests/string_channel.h"
 
 namespace zoqc::lsp {
 namespace {
 
 using nlohmann::json;
-
-// Input from a string, output into one.
-class TStringChannel : public TChannel {
- public:
-  explicit TStringChannel(std::string AInput) : Input(std::move(AInput)) {}
-  std::size_t Read(char* AData, std::size_t ASize) override {
-    const std::size_t take = std::min(ASize, Input.size() - Used);
-    Input.copy(AData, take, Used);
-    Used += take;
-    return take;
-  }
-  bool Write(std::string_view AData) override { return Output.append(AData), true; }
-
-  std::string Input;
-  std::size_t Used = 0;
-  std::string Output;
-};
 
 std::string Framed(const std::string& ABody) {
   return "Content-Length: " + std::to_string(ABody.size()) + "\r\n\r\n" + ABody;
