@@ -177,17 +177,13 @@ void TChecker::CheckRequestData() {
       contexts = HtmlContexts(Template.Text, spans);
     }
     // The first placeholder that prints the binding: of its name, in its scope.
-    const std::size_t block =
-        line.Kind == TStatementKind::BlockVar ? Model.BlockNamed(BlockOfVar(line)) : kNowhere;
+    const std::size_t block = Model.BlockOf(line);
     if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
     std::size_t place = kNowhere;
     for (std::size_t p = 0; p < spans.size() && place == kNowhere; ++p) {
       const std::string_view name = spans[p].Of(Template.Text);
       if (name[1] == '!' || !SameText(name.substr(1, name.size() - 2), NameOf(line))) continue;
-      std::size_t scope = kNowhere;  // the innermost copy around it
-      for (const TBlockCopy& copy : Model.Copies)
-        if (copy.Same && copy.Span.Holds(spans[p].Begin)) scope = copy.Block;
-      if (scope == block) place = p;
+      if (Model.ScopeAt(spans[p].Begin) == block) place = p;
     }
     if (place == kNowhere || IsRefused(contexts[place])) continue;
     const std::size_t at = line.Expr.Begin + read;

@@ -28,6 +28,19 @@ TEST(TPageModel, ScopeAt) {
   EXPECT_EQ(model.ScopeAt(templ.find("{x}")), model.ScopeOf(model.Placeholders[4]));
 }
 
+TEST(TPageModel, MarkersPairWithTheFirstEndAfter) {
+  const std::string templ =
+      "<!--END x--><!--BEGIN x-->{v}<!--BEGIN x--><!--END x--><!--BEGIN y--><!--end x-->";
+  // Paired whatever the script defines, and after an error too (Error(3) here).
+  for (const char* script : {"<?php\n", "<?php\n<<<v<<$v\n"}) {
+    const TCompileResult result = Compile(script, templ);
+    std::vector<std::size_t> matches;
+    for (const TMarker& marker : result.Model->Markers) matches.push_back(marker.Match);
+    EXPECT_EQ((std::vector<std::size_t>{kNowhere, 3, 3, kNowhere, kNowhere, kNowhere}), matches);
+    EXPECT_EQ(1u, result.Model->Placeholders.size());
+  }
+}
+
 TEST(TPageModel, BindingsOf) {
   const TCompileResult result =
       Compile("<?php\n<<t<<$t\n<<*row\n<<<n<<$n\n<<u<<$u\n<<<m<<$m\n", "");

@@ -107,7 +107,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
       });
     }
   } else {  // what the template holds, for locating the error
-    ReadTemplate(model, ATemplate.Text, false);
+    ReadTemplate(model, ATemplate.Text);
   }
   result.Storage = std::move(storage);
   return result;
