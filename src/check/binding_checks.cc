@@ -169,7 +169,7 @@ void TChecker::CheckPlaceholders() {
 // placeholder is the typo, or, when no placeholder uses that name, the binding may be: then both
 // are reported, the placeholder first.
 void TChecker::CheckTypos() {
-  if (Model.Left.empty()) return;  // every placeholder was filled: nothing to compare
+  if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
   const TScriptModel& script = Model.Script;
   // Scopes by name: the template's (no block) and each block's, as the translation bound them.
   using TScopeKey = std::pair<bool, std::string_view>;  // (a block, its name)
@@ -178,7 +178,7 @@ void TChecker::CheckTypos() {
   };
   std::map<TScopeKey, TNearNames> near;
   std::map<TScopeKey, TFoldedMap> unused;
-  for (const TUnusedName& u : Model.Unused) unused[scope_of(u.Block)].emplace(u.Name, 0);
+  for (const TUnusedName& u : Leftovers.Unused) unused[scope_of(u.Block)].emplace(u.Name, 0);
   std::map<TScopeKey, std::unordered_map<std::string_view, const TStatement*>> bindings;
   for (const TStatement& line : Lines)
     if (Binds(line) && line.Separated)
@@ -189,7 +189,7 @@ void TChecker::CheckTypos() {
   for (std::size_t idx = 0; idx < Lines.size(); ++idx)
     if (Lines[idx].Kind == TStatementKind::TemplateVar && Lines[idx].Separated)
       outside[NameOf(Lines[idx])] = idx;
-  for (const TLeftPlaceholder& left : Model.Left) {
+  for (const TLeftPlaceholder& left : Leftovers.Left) {
     const TScopeKey scope = scope_of(left.Block);
     const std::size_t end = NameEnd(Template.Text, left.At + 1);
     const std::string_view name = Template.Text.substr(left.At + 1, end - left.At - 1);

@@ -35,9 +35,10 @@ using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHa
 // Warn() returns null for a warning that is off, and Note() and Fix() then do nothing.
 class TChecker {
  public:
-  TChecker(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
-           const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut)
+  TChecker(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& AScript,
+           const TSource& ATemplate, const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut)
       : Model(AModel),
+        Leftovers(ALeftovers),
         Script(AScript),
         Template(ATemplate),
         Warnings(AWarnings),
@@ -135,6 +136,7 @@ class TChecker {
 
  private:
   const TPageModel& Model;
+  const TLeftovers& Leftovers;
   const TSource& Script;
   const TSource& Template;
   const TWarningSet& Warnings;

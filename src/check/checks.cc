@@ -255,11 +255,12 @@ bool NeedsPlaceholders(const TWarningSet& AWarnings) {
          AWarnings.Has(TWarning::PreNewline);
 }
 
-void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
-               const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut) {
+void CheckPage(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& AScript,
+               const TSource& ATemplate, const TWarningSet& AWarnings,
+               std::vector<TDiagnostic>& AOut) {
   if (!AWarnings.Any()) return;
   const std::size_t first = AOut.size();
-  check_detail::TChecker(AModel, AScript, ATemplate, AWarnings, AOut).Run();
+  check_detail::TChecker(AModel, ALeftovers, AScript, ATemplate, AWarnings, AOut).Run();
   // In reading order: the script's warnings, then the template's, each by place.
   const auto key = [&](const TDiagnostic& d) {
     return std::tuple(d.Place.Source != &AScript, d.Place.From);

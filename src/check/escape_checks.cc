@@ -217,13 +217,13 @@ void TChecker::CheckRawPlaceholders() {
 
 }  // namespace check_detail
 
-void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
+void CheckEscapes(const TLeftovers& ALeftovers, const TSource& ATemplate,
                   std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
   const std::vector<TSpan> spans = PrintedPlaceholders(text);
   const std::vector<THtmlContext> contexts = HtmlContexts(text, spans);
   std::vector<std::size_t> left;  // the placeholders printed as written
-  for (const TLeftPlaceholder& l : AModel.Left) left.push_back(l.At);
+  for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.At);
   std::sort(left.begin(), left.end());
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts[p];

@@ -138,6 +138,12 @@ struct TUnusedName {
   std::string Name;   // as bound
 };
 
+// What a successful translation left: placeholders printed as written, names never used.
+struct TLeftovers {
+  std::vector<TLeftPlaceholder> Left;  // in the order met
+  std::vector<TUnusedName> Unused;
+};
+
 // The whole page: the script's half, and the template's markers, placeholders and blocks.
 struct TPageModel {
   TScriptModel Script;
@@ -148,9 +154,6 @@ struct TPageModel {
   std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
       BlockIndex;  // block name up to case -> index into Blocks
-  // What the translation saw of the placeholders (after a successful translation).
-  std::vector<TLeftPlaceholder> Left;  // in the order met
-  std::vector<TUnusedName> Unused;
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;

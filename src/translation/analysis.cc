@@ -25,8 +25,10 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
     a.Diagnostics.push_back(LocateStatementError(model, *a.Script));
     return a;
   }
-  CheckPage(model, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape), a.Diagnostics);
-  if (AEscape) CheckEscapes(model, *a.Template, a.Diagnostics);  // places it cannot make safe
+  const TLeftovers& leftovers = a.Result.Leftovers;
+  CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape),
+            a.Diagnostics);
+  if (AEscape) CheckEscapes(leftovers, *a.Template, a.Diagnostics);  // places it cannot make safe
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   if (AWarnings.AsErrors && !a.Diagnostics.empty()) {

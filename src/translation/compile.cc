@@ -99,11 +99,12 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
         for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);
         result.Pieces = TPieces();
       }
-      model.Left = std::move(expansion.Left);
-      for (const std::size_t at : left) model.Left.push_back({at, kNowhere});
-      model.Unused = std::move(expansion.Unused);
+      TLeftovers& leftovers = result.Leftovers;
+      leftovers.Left = std::move(expansion.Left);
+      for (const std::size_t at : left) leftovers.Left.push_back({at, kNowhere});
+      leftovers.Unused = std::move(expansion.Unused);
       storage->Vars->ForEachUnused([&](std::string_view AKey) {
-        model.Unused.push_back({kNowhere, std::string(AKey)});
+        leftovers.Unused.push_back({kNowhere, std::string(AKey)});
       });
     }
   } else {  // what the template holds, for locating the error
