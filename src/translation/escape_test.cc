@@ -71,6 +71,8 @@ TEST(EscapedCompile, EachContextItsEscaper) {
   has("<style>p{color:{t}}</style>", "'zoqc-unsafe'");
   has("<p style='content:\"{t}\"'>", "preg_replace_callback(");
   has("<!-- {t} -->", "str_replace('-', '&#45;'");
+  has("<svg><![CDATA[{t}]]></svg>", "str_replace(']]>', ']]]]><![CDATA[>', (string)($t))");
+  has("<svg><animate values=\"a/b;{t}\"/>", "str_replace(':', '%3A'");  // any item a URL
 }
 
 // The diagnostics of a page that translated: the checks with the default warnings (as they
