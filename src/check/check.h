@@ -27,7 +27,7 @@ void CheckPage(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSo
 // Under --escape: an error for each placeholder that the page would print where nothing can
 // make a value safe (a tag or attribute name, a declaration, PHP code), or in an unquoted
 // attribute value (with the quotes as fix-its). ALeftovers are what the page printed as written.
-void CheckEscapes(const TLeftovers& ALeftovers, const TSource& ATemplate,
+void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
                   std::vector<TDiagnostic>& AOut);
 
 // Error(2), (3) or (5) at AModel's last statement, where the scan stopped, saying why.

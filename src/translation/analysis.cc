@@ -28,7 +28,7 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   const TLeftovers& leftovers = a.Result.Leftovers;
   CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape),
             a.Diagnostics);
-  if (AEscape) CheckEscapes(leftovers, *a.Template, a.Diagnostics);  // places it cannot make safe
+  if (AEscape) CheckEscapes(model, leftovers, *a.Template, a.Diagnostics);  // places it cannot make safe
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   if (AWarnings.AsErrors && !a.Diagnostics.empty()) {
