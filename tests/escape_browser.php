@@ -44,7 +44,7 @@ ZOQ;
 $template = <<<'ZOT'
 <!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>{first}</title>
-<script>window.zoqRan = []; window.alert = window.confirm = window.prompt = function (x) { zoqRan.push(String(x)); }; window.zoqValues = [];</script>
+<script>window.zoqRan = []; window.alert = window.confirm = window.prompt = function (x) { zoqRan.push(String(x)); }; window.zoqValues = []; window.zoqSvg = [];</script>
 </head><body>
 <p id="first" title="{first}">{first}</p>
 <!--BEGIN row--><div class="case" id="c{i}">
@@ -58,6 +58,9 @@ $template = <<<'ZOT'
 <script>zoqValues.push([{v}, '{v}', "{v}", `{v}`]); // {v}
 /* {v} */</script>
 <style>#c{i}::after { content: "{v}"; } /* {v} */ #c{i} { color: {v} }</style>
+<svg><a class="svga" href="{v}"><text>a</text></a><text class="svgtext">{v}</text><text class="cdata"><![CDATA[{v}]]></text>
+<textarea><a class="svgta" href="{v}"><text>t</text></a></textarea><script>zoqSvg[{i}] = [{v}, '{v}'];</script>
+<style>#c{i} .svgtext { font-family: "{v}" }</style></svg>
 </div>
 <!--END row--></body></html>
 ZOT;
@@ -87,7 +90,15 @@ $checker = <<<'JS'
     check(i, "textarea", q(".rcdata").value, text(v).replace(/^\n/, ""));
     check(i, "double-quoted", q(".dq").getAttribute("title"), attr(v));
     check(i, "single-quoted", q(".sq").getAttribute("title"), attr(v));
-    check(i, "url", q(".url").getAttribute("href"), scheme(v) ? "#zoqc-unsafe-url" : attr(v).replace(/^[\0- ]+/, (m) => m.replace(/:/g, "%3A")));
+    const url = scheme(v) ? "#zoqc-unsafe-url" : attr(v).replace(/^[\0- ]+/, (m) => m.replace(/:/g, "%3A"));
+    check(i, "url", q(".url").getAttribute("href"), url);
+    check(i, "svg url", q(".svga").getAttribute("href"), url);
+    check(i, "svg textarea url", q(".svgta").getAttribute("href"), url);
+    check(i, "svg text", q(".svgtext").textContent, text(v));
+    check(i, "cdata", q(".cdata").textContent, attr(v));
+    const svgFamily = q("svg style").sheet.cssRules[0].style.getPropertyValue("font-family");
+    check(i, "svg css string", svgFamily === v ? css(v) : svgFamily, css(v));
+    ["svg script value", "svg script string"].forEach((w, k) => check(i, w, (window.zoqSvg[i] || [])[k], v));
     if (/^(javascript|vbscript|data):/.test(q(".url").protocol)) report.bad.push([i, "url scheme", q(".url").href, ""]);
     check(i, "url path", q(".path").getAttribute("href"), "/p?q=" + attr(v));
     window.zoqGot = undefined; q(".ev").click(); check(i, "onclick value", window.zoqGot, v);

@@ -1,5 +1,5 @@
-// The ZOQ extension: starts `zoqc --lsp` for .zoq and .zot files, passes the warning settings
-// on, and shows the page that zoqc generates for the pair in the active editor.
+// The ZOQ extension: starts `zoqc --lsp` for .zoq and .zot files, passes the settings
+// (warnings, lint, escape) on, and shows the page that zoqc generates for the pair in the active editor.
 'use strict';
 const vscode = require('vscode');
 const { LanguageClient, TransportKind } = require('vscode-languageclient/node');
@@ -8,7 +8,11 @@ let client;
 
 function settings() {
   const config = vscode.workspace.getConfiguration('zoq');
-  return { warnings: config.get('warnings', []), lint: config.get('lint', false) };
+  return {
+    warnings: config.get('warnings', []),
+    lint: config.get('lint', false),
+    escape: config.get('escape', false),
+  };
 }
 
 async function activate(context) {

@@ -207,8 +207,14 @@ void TChecker::CheckRequestData() {
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
 void TChecker::CheckRawPlaceholders() {
   const std::string_view text = Template.Text;
-  for (const TSpan& span : PrintedPlaceholders(text)) {
-    if (text[span.Begin + 1] != '!') continue;
+  // Only "{!" can open one: listing every placeholder of a large page first would cost a span
+  // per placeholder, which this check never looks at.
+  for (std::size_t idx = text.find("{!"); idx != std::string_view::npos;
+       idx = text.find("{!", idx + 1)) {
+    bool raw = false;
+    const std::size_t length = PrintedPlaceholderAt(text, idx, raw);
+    if (!length) continue;
+    const TSpan span{idx, idx + length};
     const std::string_view name = text.substr(span.Begin + 2, span.Size() - 3);
     TDiagnostic* d = Warn(TWarning::RawPlaceholder, Template.PlaceOf(span.Begin, span.End),
                           "'{!" + std::string(name) +
@@ -229,12 +235,41 @@ void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : AModel.Left) left.push_back(l.At);
   std::sort(left.begin(), left.end());
+  // The placeholder of the first copy that a placeholder of a later copy repeats: the page
+  // prints one buffer, made from the first copy, wherever a copy of the block stood.
+  const auto first_of = [&](std::size_t AP) {
+    const std::size_t copy = AModel.CopyAt(spans[AP].Begin);
+    if (copy == kNowhere) return AP;
+    const TBlockCopy& first = AModel.Copies[AModel.Blocks[AModel.Copies[copy].Block].Copies[0]];
+    const std::size_t at = first.Span.Begin + (spans[AP].Begin - AModel.Copies[copy].Span.Begin);
+    const auto it = std::lower_bound(spans.begin(), spans.end(), at,
+                                     [](const TSpan& s, std::size_t a) { return s.Begin < a; });
+    return it != spans.end() && it->Begin == at ? static_cast<std::size_t>(it - spans.begin()) : AP;
+  };
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts[p];
     const TSpan span = spans[p];
-    if (!IsRefused(c) || text[span.Begin + 1] == '!' ||
-        std::binary_search(left.begin(), left.end(), span.Begin))
+    if (text[span.Begin + 1] == '!') continue;
+    const std::size_t twin = first_of(p);
+    if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
+    if (!IsRefused(c) && twin != p && !IsRefused(contexts[twin]) &&
+        EscapedExpression(c, "$v") != EscapedExpression(contexts[twin], "$v")) {
+      const std::string name(text.substr(span.Begin, span.Size()));
+      const std::string block(AModel.Blocks[AModel.ScopeAt(span.Begin)].Name);
+      TDiagnostic& d = AOut.emplace_back();
+      d.Severity = TSeverity::Error;
+      d.Place = ATemplate.PlaceOf(span.Begin, span.End);
+      d.Message = "under --escape every copy of block '" + block +
+                  "' prints the one text made from its first copy, where '" + name +
+                  "' is escaped for " + DescribeContext(contexts[twin]) +
+                  ", but here it stands in " + DescribeContext(c) +
+                  "; put the copies in the same context, or give this one a "
+                  "block of its own";
+      d.Notes.push_back({ATemplate.PlaceOf(spans[twin].Begin, spans[twin].End),
+                         "the first copy's '" + name + "', in " + DescribeContext(contexts[twin])});
       continue;
+    }
+    if (!IsRefused(c)) continue;
     TDiagnostic& d = AOut.emplace_back();
     d.Severity = TSeverity::Error;
     d.Place = ATemplate.PlaceOf(span.Begin, span.End);

@@ -244,6 +244,28 @@ enum class TState : unsigned char {
   BogusComment,
   Doctype,
   Php,
+  CData,  // "<![CDATA[" ... "]]>" in SVG or MathML
+};
+
+// The start tags that end SVG and MathML content: the element is HTML again.
+constexpr std::array<std::string_view, 45> kBreakouts = {
+    "b",      "big",  "blockquote", "body",  "br",   "center", "code",    "dd",   "div",
+    "dl",     "dt",   "em",         "embed", "h1",   "h2",     "h3",      "h4",   "h5",
+    "h6",     "head", "hr",         "i",     "img",  "li",     "listing", "menu", "meta",
+    "nobr",   "ol",   "p",          "pre",   "ruby", "s",      "small",   "span", "strong",
+    "strike", "sub",  "sup",        "table", "tt",   "u",      "ul",      "var",  "font"};
+
+template <std::size_t N>
+bool OneOf(std::string_view AName, const std::array<std::string_view, N>& AList) {
+  return std::find(AList.begin(), AList.end(), AName) != AList.end();
+}
+
+// An open SVG or MathML element, as the tree construction keeps it on its stack.
+struct TForeign {
+  bool Svg;          // SVG, else MathML
+  std::string Name;  // lower-cased
+  bool Island;       // an integration point: start tags and text inside it are HTML again
+  char Lexer = 0;    // 's': a <script> (JavaScript), 'c': a <style> (CSS), 0: neither
 };
 
 constexpr std::array<std::string_view, 20> kUrlAttributes = {
@@ -252,6 +274,7 @@ constexpr std::array<std::string_view, 20> kUrlAttributes = {
     "ping",   "poster",     "profile",    "src",  "usemap",   "xlink:href"};
 
 THtmlAttribute AttributeKind(std::string_view ALowerName) {
+  if (ALowerName.empty()) return THtmlAttribute::Plain;
   if (ALowerName.size() > 2 && ALowerName.starts_with("on")) return THtmlAttribute::Event;
   if (ALowerName == "style") return THtmlAttribute::Style;
   for (const std::string_view url : kUrlAttributes)
@@ -310,7 +333,12 @@ class TWalker {
     switch (State) {
       case TState::Data:
       case TState::PlainText:
-        c.Place = THtmlPlace::Text;
+      case TState::CData:
+        c.Place = State == TState::CData ? THtmlPlace::CData : THtmlPlace::Text;
+        if (const char lexer = ForeignLexer()) {  // an SVG <script> or <style>
+          c.Place = lexer == 's' ? THtmlPlace::Script : THtmlPlace::Style;
+          c.Js = Js.Place(), c.Css = Css.Place();
+        }
         break;
       case TState::RcData:
         c.Place = THtmlPlace::RcData;
@@ -338,7 +366,7 @@ class TWalker {
       case TState::BeforeAttrValue:
       case TState::AttrValueUnquoted: {
         c.Place = THtmlPlace::Unquoted;
-        c.Attribute = AttributeKind(AttrLower);
+        c.Attribute = Kind();
         c.Name = Attr;
         std::size_t end = Spans[ASpan].Begin;
         while (end < Text.size() && !IsSpace(Text[end]) && Text[end] != '>') ++end;
@@ -349,7 +377,7 @@ class TWalker {
       case TState::AttrValueSingle:
         c.Place = THtmlPlace::Attribute;
         c.Quote = State == TState::AttrValueDouble ? '"' : '\'';
-        c.Attribute = AttributeKind(AttrLower);
+        c.Attribute = Kind();
         c.Name = Attr;
         c.Js = Js.Place();
         c.Css = Css.Place();
@@ -398,6 +426,10 @@ class TWalker {
       case TState::RawText:
         Js.Value(), Css.Value();
         break;
+      case TState::Data:
+      case TState::CData:
+        if (ForeignLexer()) Js.Value(), Css.Value();
+        break;
       case TState::AttrValueDouble:
       case TState::AttrValueSingle:
         Js.Value(), Css.Value();
@@ -428,10 +460,37 @@ class TWalker {
     return IsSpace(Text[end]) || Text[end] == '/' || Text[end] == '>';
   }
 
-  // The start tag just read is done: the element's content begins.
+  // The start or end tag just read is done: the element's content begins (or goes on).
   void EmitTag() {
     State = TState::Data;
-    if (EndTag || TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
+    const bool self_closing = SelfClosing, font = FontAttr, html_encoding = HtmlEncoding;
+    SelfClosing = FontAttr = HtmlEncoding = false;
+    if (EndTag) return EndForeign();
+    if (Foreign()) {
+      // In SVG and MathML no tag switches the tokenizer: <script>, <style>, <textarea>, ...
+      // hold markup. A few HTML tags end the foreign content.
+      if (!OneOf(TagLower, kBreakouts) || (TagLower == "font" && !font)) {
+        const bool svg =
+            Open.back().Svg || (TagLower == "svg" && Open.back().Name == "annotation-xml");
+        const bool island =
+            svg ? TagLower == "foreignobject" || TagLower == "desc" || TagLower == "title"
+                : TagLower == "mi" || TagLower == "mo" || TagLower == "mn" || TagLower == "ms" ||
+                      TagLower == "mtext" || (TagLower == "annotation-xml" && html_encoding);
+        if (self_closing) return;
+        const char lexer = TagLower == "script" ? 's' : TagLower == "style" ? 'c' : 0;
+        if (lexer) Js.Reset(), Css.Reset();
+        Open.push_back({svg, TagLower, island, lexer});
+        return;
+      }
+      while (Foreign()) Open.pop_back();
+    }
+    if (TagLower == "svg" || TagLower == "math" ||
+        (!Open.empty() && !Open.back().Svg && Open.back().Name != "annotation-xml" &&
+         (TagLower == "mglyph" || TagLower == "malignmark"))) {  // MathML inside MathML text
+      if (!self_closing) Open.push_back({TagLower == "svg", TagLower, false});
+      return;
+    }
+    if (TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
     Special = TagLower;
     if (Special == "script") {
       State = TState::ScriptData, Js.Reset();
@@ -447,6 +506,45 @@ class TWalker {
     }
   }
 
+  // True where the tree construction reads tags as SVG or MathML: an element of theirs is open
+  // and it is no integration point.
+  bool Foreign() const { return !Open.empty() && !Open.back().Island; }
+  // The lexer of an open SVG <script> or <style> whose text is read here.
+  char ForeignLexer() const { return Foreign() ? Open.back().Lexer : 0; }
+
+  // An end tag: in SVG or MathML "</br>" and "</p>" end the foreign content, and any other end
+  // tag closes the innermost open foreign element of its name (with the ones inside it).
+  void EndForeign() {
+    if (Foreign() && (TagLower == "br" || TagLower == "p")) {
+      while (Foreign()) Open.pop_back();
+      return;
+    }
+    for (std::size_t f = Open.size(); f-- > 0;)
+      if (Open[f].Name == TagLower) {
+        Open.resize(f);
+        return;
+      }
+  }
+
+  // The kind of the attribute being read. In SVG the animation elements' "to", "from" and "by"
+  // give another attribute (an "href") its value, and so does each item of their "values".
+  THtmlAttribute Kind() const {
+    if (Foreign() && Open.back().Svg && (TagLower == "set" || TagLower.starts_with("animate")) &&
+        (AttrLower == "to" || AttrLower == "from" || AttrLower == "by" || AttrLower == "values"))
+      return THtmlAttribute::Url;
+    return AttributeKind(AttrLower);
+  }
+  // The animation list "values": any item may start a URL, so no ':' of a value is kept.
+  bool ValuesList() const { return Kind() == THtmlAttribute::Url && AttrLower == "values"; }
+
+  // An attribute's value is done: a few of them change what the tag means.
+  void EndValue(std::size_t AEnd) {
+    if (AttrLower == "encoding" && ValueStart != kNowhere && ValueStart <= AEnd) {
+      const std::string_view v = Text.substr(ValueStart, AEnd - ValueStart);
+      HtmlEncoding = SameText(v, "text/html") || SameText(v, "application/xhtml+xml");
+    }
+  }
+
   void StartAttr(std::size_t i) {
     Attr = {i, i};
     AttrLower.clear();
@@ -456,13 +554,13 @@ class TWalker {
     State = AState;
     ValueStart = i;
     Js.Reset(), Css.Reset();
-    UrlStart = true, UrlSettled = false;
+    UrlStart = !ValuesList(), UrlSettled = false;
   }
 
   // Feeds a byte of a quoted attribute value to the lexer of its attribute.
   std::size_t ValueByte(std::size_t i) {
     const char c = Text[i];
-    const THtmlAttribute kind = AttributeKind(AttrLower);
+    const THtmlAttribute kind = Kind();
     std::size_t length = 1;
     char decoded = c;
     if (c == '&') {
@@ -474,7 +572,7 @@ class TWalker {
     }
     if (kind == THtmlAttribute::Event) Js.Feed(decoded);
     if (kind == THtmlAttribute::Style) Css.Feed(decoded);
-    if (kind == THtmlAttribute::Url && !UrlSettled) {
+    if (kind == THtmlAttribute::Url && !UrlSettled && !ValuesList()) {
       // The browser strips leading blanks and control characters, and tabs and line ends
       // anywhere; a reference may stand for any character, so it settles nothing.
       if (c == '&') {
@@ -499,8 +597,13 @@ class TWalker {
     char stop = 0;
     switch (State) {
       case TState::Data:
+        if (!ForeignLexer()) stop = '<';
+        break;
       case TState::RcData:
         stop = '<';
+        break;
+      case TState::CData:
+        if (!ForeignLexer()) stop = ']';
         break;
       case TState::RawText:
         if (Special != "style") stop = '<';
@@ -513,8 +616,7 @@ class TWalker {
       case TState::AttrValueDouble:
       case TState::AttrValueSingle:
         // A plain attribute's value ends at its quote; no lexer reads it.
-        if (AttributeKind(AttrLower) == THtmlAttribute::Plain)
-          stop = State == TState::AttrValueDouble ? '"' : '\'';
+        if (Kind() == THtmlAttribute::Plain) stop = State == TState::AttrValueDouble ? '"' : '\'';
         break;
       default:
         break;
@@ -529,7 +631,24 @@ class TWalker {
     const char c = Text[i];
     switch (State) {
       case TState::Data:
-        if (c == '<') State = TState::TagOpen;
+        if (c == '<') {
+          State = TState::TagOpen;
+          return i + 1;
+        }
+        if (const char lexer = ForeignLexer()) {  // the text of an SVG script or style sheet
+          std::size_t length = 1;
+          const char ref = c == '&' ? SmallReference(Text, i, length) : 0;
+          (lexer == 's' ? Js.Feed(ref ? ref : c) : Css.Feed(ref ? ref : c));
+          return i + (ref ? length : 1);
+        }
+        return i + 1;
+      case TState::CData:
+        if (Text.compare(i, 3, "]]>") == 0) {
+          State = TState::Data;
+          return i + 3;
+        }
+        if (ForeignLexer() == 's') Js.Feed(c);
+        if (ForeignLexer() == 'c') Css.Feed(c);
         return i + 1;
       case TState::PlainText:
         return i + 1;
@@ -595,6 +714,8 @@ class TWalker {
         if (c == '=') AttrLower += c, Attr.End = i + 1;
         return c == '=' ? i + 1 : i;
       case TState::AttrName:
+        if (IsSpace(c) || c == '/' || c == '>' || c == '=')
+          FontAttr = FontAttr || AttrLower == "color" || AttrLower == "face" || AttrLower == "size";
         if (IsSpace(c) || c == '/' || c == '>') {
           State = TState::AfterAttrName;
           return i;
@@ -634,11 +755,13 @@ class TWalker {
       case TState::AttrValueDouble:
       case TState::AttrValueSingle:
         if (c == (State == TState::AttrValueDouble ? '"' : '\'')) {
+          EndValue(i);
           State = TState::AfterAttrValueQuoted;
           return i + 1;
         }
         return ValueByte(i);
       case TState::AttrValueUnquoted:
+        if (IsSpace(c) || c == '>') EndValue(i);
         if (IsSpace(c))
           State = TState::BeforeAttrName;
         else if (c == '>')
@@ -658,6 +781,7 @@ class TWalker {
         return i + 1;
       case TState::SelfClosingStartTag:
         if (c == '>') {
+          SelfClosing = true;
           EmitTag();
           return i + 1;
         }
@@ -690,9 +814,12 @@ class TWalker {
     return i + 1;
   }
 
-  // After "<!": a comment, a DOCTYPE, or a bogus comment (CDATA sections too, outside SVG and
-  // MathML).
+  // After "<!": a comment, a DOCTYPE, a CDATA section (in SVG and MathML) or a bogus comment.
   std::size_t MarkupDeclaration(std::size_t i) {
+    if (Foreign() && Text.compare(i, 7, "[CDATA[") == 0) {
+      State = TState::CData;
+      return i + 7;
+    }
     if (Text.compare(i, 2, "--") == 0) {
       i += 2;
       // "<!-->" and "<!--->" are closed at once.
@@ -719,6 +846,10 @@ class TWalker {
   bool UrlSettled = false;            // a URL value's markup holds ':', '/', '?' or '#'
   TJsLexer Js;                        // in a script or an event attribute
   TCssLexer Css;                      // in a style sheet or a style attribute
+  std::vector<TForeign> Open;         // the open SVG and MathML elements, innermost last
+  bool SelfClosing = false;           // the tag ends in "/>"
+  bool FontAttr = false;              // the tag has a "color", "face" or "size" attribute
+  bool HtmlEncoding = false;          // the tag's "encoding" is an HTML one
 };
 
 }  // namespace
@@ -779,6 +910,8 @@ std::string DescribeContext(const THtmlContext& AContext) {
       return "raw text (no character references)";
     case THtmlPlace::Comment:
       return "an HTML comment";
+    case THtmlPlace::CData:
+      return "a CDATA section";
     case THtmlPlace::Script:
       return js(AContext.Js) + " in <script>";
     case THtmlPlace::Style:

@@ -19,6 +19,7 @@ enum class THtmlPlace : unsigned char {
   RcData,         // inside <title> or <textarea>: text, character references decoded
   RawText,        // inside <xmp>, <iframe>, <noembed>, <noframes>, <noscript>: nothing decoded
   Comment,        // inside "<!--" ... "-->" (or a bogus comment "<!x ...>")
+  CData,          // inside "<![CDATA[" ... "]]>" in SVG or MathML: nothing decoded
   Attribute,      // a quoted attribute value (Quote says which quote)
   Script,         // inside <script>: JavaScript (Js says where)
   Style,          // inside <style>: CSS (Css says where)

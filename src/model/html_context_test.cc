@@ -18,7 +18,8 @@ std::vector<TSpan> Spans(std::string_view ATemplate) {
        i = ATemplate.find('{', i + 1)) {
     std::size_t end = i + 1 + (ATemplate.substr(i + 1, 1) == "!");
     const std::size_t name = end;
-    while (end < ATemplate.size() && std::isalnum(static_cast<unsigned char>(ATemplate[end]))) ++end;
+    while (end < ATemplate.size() && std::isalnum(static_cast<unsigned char>(ATemplate[end])))
+      ++end;
     if (end > name && ATemplate.substr(end, 1) == "}") spans.push_back({i, end + 1});
   }
   return spans;
@@ -40,12 +41,38 @@ TEST(HtmlContexts, MarkupStates) {
   EXPECT_EQ("raw text (no character references)", Last("<noscript>{x}"));
   EXPECT_EQ("text", Last("<plaintext></plaintext><p>{x}"));  // nothing ends plaintext
   EXPECT_EQ("an HTML comment", Last("<!-- {x} -->"));
-  EXPECT_EQ("text", Last("<!-->{x}"));                 // closed at once
-  EXPECT_EQ("text", Last("<!-- a --!>{x}"));           // "--!>" ends a comment too
-  EXPECT_EQ("an HTML comment", Last("<!x {x}>"));      // a bogus comment
+  EXPECT_EQ("text", Last("<!-->{x}"));             // closed at once
+  EXPECT_EQ("text", Last("<!-- a --!>{x}"));       // "--!>" ends a comment too
+  EXPECT_EQ("an HTML comment", Last("<!x {x}>"));  // a bogus comment
   EXPECT_EQ("a declaration or PHP code", Last("<!DOCTYPE {x}>"));
   EXPECT_EQ("a declaration or PHP code", Last("<?php if ($a > 1) { {x} ?>"));
   EXPECT_EQ("text", Last("<?php if ($a > 1) ?><b>{x}"));  // the markup goes on after "?>"
+}
+
+// In SVG and MathML no tag switches the tokenizer, CDATA sections exist, a few HTML tags end
+// the foreign content, and integration points hold HTML again.
+TEST(HtmlContexts, SvgAndMathMl) {
+  const struct {
+    std::string_view Template, Context;
+  } cases[] = {
+      {"<svg><script>var a = {x}", "a JavaScript value in <script>"},
+      {"<svg><script>var a = &quot;{x}", "a JavaScript string in <script>"},  // decoded
+      {"<svg><style>a { content: '{x}' }", "a CSS string in <style>"},
+      {"<svg><textarea><a href=\"{x}\">", "a URL attribute"},
+      {"<svg><font><xmp><a href=\"{x}\">", "a URL attribute"},
+      {"<svg><set attributeName=href to=\"{x}\"/>", "a URL attribute"},
+      {"<svg><![CDATA[<b>{x}]]>", "a CDATA section"},
+      {"<svg><![CDATA[]]>{x}", "text"},
+      {"<![CDATA[{x}]]>", "an HTML comment"},  // outside SVG and MathML
+      {"<svg><p><textarea>{x}", "text in <title> or <textarea>"},
+      {"<svg><font color=red><textarea>{x}", "text in <title> or <textarea>"},
+      {"<svg/><textarea>{x}", "text in <title> or <textarea>"},
+      {"<svg><g></g></svg><textarea>{x}", "text in <title> or <textarea>"},
+      {"<svg><foreignObject><textarea>{x}", "text in <title> or <textarea>"},
+      {"<math><mi><xmp>{x}", "raw text (no character references)"},
+      {"<math><mi><mglyph><xmp>{x}", "text"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
 }
 
 TEST(HtmlContexts, Tags) {
@@ -81,14 +108,14 @@ TEST(HtmlContexts, UrlAttributes) {
   EXPECT_EQ(THtmlAttribute::Plain, url("<a hreflang=\"{x}\">").Attribute);
   EXPECT_EQ(TUrlPlace::Start, url("<a href=\" \t{x}\">").Url);  // blanks are stripped
   EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"java{x}\">").Url);
-  EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"{y}{x}\">").Url);    // after another value
+  EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"{y}{x}\">").Url);     // after another value
   EXPECT_EQ(TUrlPlace::Unsettled, url("<a href=\"&#106;{x}\">").Url);  // "&#" settles nothing
   EXPECT_EQ(TUrlPlace::Settled, url("<a href=\"/u/{x}\">").Url);
   EXPECT_EQ(TUrlPlace::Settled, url("<a href=\"?q={x}\">").Url);
   EXPECT_EQ(TUrlPlace::Settled, url("<form action='mailto:{x}'>").Url);
   EXPECT_EQ("script:", url("<a href=\"{x}scr\tipt:{\">").UrlTail);  // a tab is stripped
-  EXPECT_EQ("", url("<a href=\"{x}/a:b\">").UrlTail);  // "/" comes first: no scheme
-  EXPECT_EQ(":", url("<a href=\"{x}&#58;\">").UrlTail);  // a reference may be ':'
+  EXPECT_EQ("", url("<a href=\"{x}/a:b\">").UrlTail);               // "/" comes first: no scheme
+  EXPECT_EQ(":", url("<a href=\"{x}&#58;\">").UrlTail);             // a reference may be ':'
 }
 
 TEST(HtmlContexts, Scripts) {
@@ -106,8 +133,7 @@ TEST(HtmlContexts, Scripts) {
   EXPECT_EQ("a JavaScript value in <script>", Last("<script>a = {y} / {x}"));
   EXPECT_EQ("text", Last("<script>'</script>{x}"));  // the end tag wins over the string
   EXPECT_EQ("a JavaScript value in <script>", Last("<script>'</scripts>'; {x}"));
-  EXPECT_EQ("a JavaScript string in an event-handler attribute",
-            Last("<b onclick=\"f('{x}')\">"));
+  EXPECT_EQ("a JavaScript string in an event-handler attribute", Last("<b onclick=\"f('{x}')\">"));
   EXPECT_EQ("a JavaScript value in an event-handler attribute",  // "&#39;" is a quote
             Last("<b onclick=\"f(&#39;a&#39;, {x})\">"));
 }

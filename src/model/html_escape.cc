@@ -134,6 +134,8 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
   switch (AContext.Place) {
     case THtmlPlace::Comment:  // "-" as a reference: no "-->" or "--!>" can form
       return "str_replace('-', '&#45;', " + Html(value) + ")";
+    case THtmlPlace::CData:  // "]]>" closes the section and opens another for its ">"
+      return "str_replace(']]>', ']]]]><![CDATA[>', " + value + ")";
     case THtmlPlace::Script:
       return Js(AContext.Js, value);
     case THtmlPlace::Style:

@@ -71,6 +71,8 @@ TEST(EscapedCompile, EachContextItsEscaper) {
   has("<style>p{color:{t}}</style>", "'zoqc-unsafe'");
   has("<p style='content:\"{t}\"'>", "preg_replace_callback(");
   has("<!-- {t} -->", "str_replace('-', '&#45;'");
+  has("<svg><![CDATA[{t}]]></svg>", "str_replace(']]>', ']]]]><![CDATA[>', (string)($t))");
+  has("<svg><animate values=\"a/b;{t}\"/>", "str_replace(':', '%3A'");  // any item a URL
 }
 
 // The diagnostics of a page that translated: the checks with the default warnings (as they
@@ -149,6 +151,23 @@ TEST(EscapeChecks, RefusedPlacesAreErrors) {
   ASSERT_EQ(2u, unquoted[0].FixIts.size());  // quotes around "x{q}"
   EXPECT_EQ(9u, unquoted[0].FixIts[0].Place.From);
   EXPECT_EQ(13u, unquoted[0].FixIts[1].Place.From);
+}
+
+// The page prints one buffer, made from a block's first copy, wherever a copy stood: a copy
+// whose placeholder needs another escaper is refused, pointing at the first copy.
+TEST(EscapeChecks, CopiesOfABlockMustAgree) {
+  const std::string script =
+      "<?php" LF "<<*r" LF "<<<c<<$c" LF "foreach ($cs as $c) {" LF "<<+r" LF "}" LF;
+  const std::string copy = "<!--BEGIN r--><i>{c}</i>{x}<!--END r-->";
+  EXPECT_TRUE(Diagnose(script, copy + "<textarea>" + copy + "</textarea>", true).Diags.empty());
+  const std::string text = "<p>" + copy + "</p><script>" + copy + "</script>";
+  const TDiagnosed d = Diagnose(script, text, true);
+  ASSERT_EQ(1u, d.Diags.size());  // "{x}" is printed as written in both
+  EXPECT_EQ(TSeverity::Error, d.Diags[0].Severity);
+  EXPECT_EQ(text.rfind("{c}"), d.Diags[0].Place.From);
+  ASSERT_EQ(1u, d.Diags[0].Notes.size());
+  EXPECT_EQ(text.find("{c}"), d.Diags[0].Notes[0].Place.From);
+  EXPECT_TRUE(Diagnose(script, text, false).Diags.empty());  // one text for both, as always
 }
 
 }  // namespace

@@ -115,6 +115,13 @@ async function session() {
   const hover = await request('textDocument/hover',
                               { textDocument: { uri: templateUri }, position: find(templateUri, '{headline}', 2) });
   if (!hover.contents.value.includes("htmlspecialchars($e['headline'])")) fail('hover: ' + hover.contents.value);
+  // The escape setting, as the extension sends it: hover says how {url} is printed.
+  const url = { textDocument: { uri: templateUri }, position: find(templateUri, '{url}', 2) };
+  connection.sendNotification('workspace/didChangeConfiguration', { settings: { zoqc: { escape: true } } });
+  const escaped = await request('textDocument/hover', url);
+  if (!escaped.contents.value.includes('escaped as a URL attribute')) fail('escape hover: ' + escaped.contents.value);
+  connection.sendNotification('workspace/didChangeConfiguration', { settings: { zoqc: { escape: false } } });
+  if ((await request('textDocument/hover', url)).contents.value.includes('escaped as')) fail('escape stayed on');
 
   // The quick fix puts "entry" back.
   const actions = await request('textDocument/codeAction', {
