@@ -236,6 +236,9 @@ int ExplainLocation(TExplainer& AExplainer, const std::string& ALocation, std::o
   return kExitSuccess;
 }
 
+// What follows the page in PHP's messages as html_errors=1 writes them.
+constexpr std::string_view kHtmlOnLine = "</b> on line <b>";
+
 // A line of standard input is explained in pieces of at most this many bytes.
 constexpr std::size_t kMaxExplainedPiece = 1 << 20;
 
@@ -282,6 +285,12 @@ std::string ExplainLine(std::string_view ALine, const TPlaceLookup& ALookup) {
       if (number) ++end;
     } else if (rest.starts_with(":")) {  // "PATH:N"
       number = NumberAt(ALine, path_end + 1, end);
+    } else if (rest.starts_with(kHtmlOnLine)) {  // "in <b>PATH</b> on line <b>N</b>"
+      number = NumberAt(ALine, path_end + kHtmlOnLine.size(), end);
+      if (number && ALine.substr(end).starts_with("</b>"))
+        end += 4;
+      else
+        number.reset();
     }
     if (!number || *number == 0) continue;
     std::size_t start = 0;
@@ -289,6 +298,7 @@ std::string ExplainLine(std::string_view ALine, const TPlaceLookup& ALookup) {
       start = frame == std::string_view::npos || frame > at ? 0 : frame + 1;
     } else {
       start = PathStart(ALine, floor, at);
+      if (rest.starts_with(kHtmlOnLine) && ALine.substr(start).starts_with("<b>")) start += 3;
     }
     append(start, end, path_end, *number);
   }
@@ -305,13 +315,24 @@ int RunExplain(const TOptions& AOptions, std::istream& AIn, std::ostream& AOut,
       exit_code = std::max(exit_code, ExplainLocation(explainer, location, AOut, AErr));
     return exit_code;
   }
+  bool said_unmapped = false;  // a location that cannot be mapped was said
   const TPlaceLookup lookup = [&](std::string_view APath, std::size_t ALine,
                                   std::string_view AHint) -> std::string {
     TExplained* page = explainer.Find(std::string(APath));
     if (!page) return {};
     TExplained& found = *page;
     if (!found.Failure.empty()) {
-      if (found.Loud && !found.Said) AErr << found.Failure;  // once; missing pages pass silently
+      if (found.Loud && !found.Said) {
+        AErr << found.Failure;  // once for each page
+      } else if (!found.Loud && !said_unmapped) {
+        // Pages of no sources pass unmarked (PHP's own files, a vendor's): the first is said,
+        // with what maps pages written elsewhere.
+        AErr << found.Failure << "zoqc: locations that cannot be mapped pass unmarked";
+        if (AOptions.Directories.empty())
+          AErr << "; pages written with -o OUT are mapped with the same -r SRC -o OUT";
+        AErr << '\n';
+        said_unmapped = true;
+      }
       found.Said = true;
       return {};
     }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -109,6 +111,63 @@ TEST_F(Explain, FollowedPageIsReadAgainWhenItChanges) {
   EXPECT_NE(before.substr(8), after.substr(8));  // the edit moved the place
   EXPECT_EQ(before + after + "x.php:9\n", out);
   EXPECT_EQ("zoqc: x.php is older than its sources; translate it again\n", err);
+}
+
+// Standard output of the shell command ACommand.
+std::string Shell(const std::string& ACommand) {
+  std::string text;
+  FILE* pipe = popen(ACommand.c_str(), "r");
+  if (!pipe) return text;
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+    text.append(chunk, got);
+  pclose(pipe);
+  return text;
+}
+
+// What the real php prints running the page APage (a path) with the ini settings AIni.
+std::string PhpSays(const std::string& APage, const std::string& AIni) {
+  return Shell("php -n -d log_errors=0 " + AIni + " '" + APage + "' 2>&1");
+}
+
+class ExplainPhp : public Explain {
+ protected:
+  void SetUp() override {
+    Explain::SetUp();
+    if (std::system("php -r 'exit(0);' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no php";
+  }
+};
+
+TEST_F(ExplainPhp, HtmlErrorsAndPagesWrittenElsewhere) {
+  fs::create_directories("src");
+  WriteFile("src/p.zoq", "<?php\n$a = 1;\n<<t<<$undefined\n");
+  WriteFile("src/p.zot", "<p>{t}</p>\n");
+  ASSERT_EQ(0, RunZoqc({"-q", "-r", "src", "-o", "out"}).ExitCode);
+  const std::string page = fs::absolute("out/p.php").string();
+  // As a browser shows it: "in <b>PATH</b> on line <b>N</b><br />".
+  const std::string html = PhpSays(page, "-d display_errors=1 -d html_errors=1");
+  const std::string location = "in <b>" + page + "</b> on line <b>";
+  ASSERT_NE(std::string::npos, html.find(location)) << html;
+  TOptions options;
+  options.Directories = {"src"}, options.OutDir = "out";
+  std::istringstream in(html);
+  std::ostringstream out, err;
+  EXPECT_EQ(0, RunExplain(options, in, out, err));
+  std::string expected = html;
+  const std::size_t mark = expected.find("</b>", expected.find(location) + location.size()) + 4;
+  expected.insert(mark, " [src/p.zoq:3:6]");
+  EXPECT_EQ(expected, out.str());
+  EXPECT_EQ("", err.str());
+  // Without -r and -o the page passes as it is, and why is said once.
+  const std::string text = PhpSays(page, "-d display_errors=stderr");
+  std::string said;
+  std::istringstream twice(text + text);
+  EXPECT_EQ(text + text, Explained(twice, &said));
+  EXPECT_EQ("zoqc: cannot find the sources of '" + page + "' (looked for '" +
+                page.substr(0, page.size() - 4) + ".zoq' and '" + page.substr(0, page.size() - 4) +
+                ".zot')\nzoqc: locations that cannot be mapped pass unmarked; pages written with "
+                "-o OUT are mapped with the same -r SRC -o OUT\n",
+            said);
 }
 
 // Output that takes ALimit bytes and then fails, as a pipe whose reader has gone, counting
