@@ -170,6 +170,18 @@ TEST_F(ExplainPhp, HtmlErrorsAndPagesWrittenElsewhere) {
             said);
 }
 
+TEST_F(ExplainPhp, UndefinedBufferIsTheAppendsFault) {
+  // "<<+row" above its "<<*row": PHP finds the buffer unset on the line that also holds $n.
+  WriteFile("p.zoq", "<?php\n$n = 1;\n<<+row\n<<*row\n<<<n<<$n\n");
+  WriteFile("p.zot", "<!--BEGIN row--><li>{n}</li><!--END row-->\n");
+  ASSERT_EQ(0, RunZoqc({"-q", "-w", "p"}).ExitCode);
+  const std::string said = PhpSays("p.php", "-d display_errors=stderr");
+  ASSERT_NE(std::string::npos, said.find("Undefined variable $ZOQBLOCK_row")) << said;
+  const std::string out = Explained(said);
+  EXPECT_NE(std::string::npos, out.find("/p.zoq:3:1]")) << out;  // the "<<+row" line
+  EXPECT_EQ(std::string::npos, out.find("/p.zoq:5:")) << out;    // not the binding of n
+}
+
 // Output that takes ALimit bytes and then fails, as a pipe whose reader has gone, counting
 // the flushes it is asked for.
 class TCountingOutput : public std::streambuf {
