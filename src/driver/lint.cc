@@ -45,8 +45,6 @@ int TimeoutMs(std::size_t ASize) { return 10000 + static_cast<int>(ASize / 1000)
 
 }  // namespace
 
-std::string_view LintProgram() { return kProgram; }
-
 std::string LintRequest(std::size_t ASize, std::string_view ANonce) {
   return std::to_string(ASize) + " " + std::string(ANonce) + "\n";
 }

@@ -20,10 +20,6 @@ namespace zoqc {
 
 class TChildProcess;
 
-// The PHP program: it reads requests from standard input until it ends and answers each with
-// one line on standard output.
-std::string_view LintProgram();
-
 // The request for a page of ASize bytes: this line, then the page's bytes. The answer starts
 // with ANonce and a blank, which ties it to its request.
 std::string LintRequest(std::size_t ASize, std::string_view ANonce);
