@@ -242,18 +242,27 @@ constexpr std::string_view kHtmlOnLine = "</b> on line <b>";
 // A line of standard input is explained in pieces of at most this many bytes.
 constexpr std::size_t kMaxExplainedPiece = 1 << 20;
 
-// Reads AIn up to its next LF (AEnded, the LF dropped), its end or kMaxExplainedPiece bytes
-// into APiece. False when AIn had nothing left.
+// Reads AIn onto the end of APiece up to its next LF (AEnded, the LF dropped), its end or
+// kMaxExplainedPiece bytes in APiece. False when AIn had nothing left.
 bool ReadPiece(std::istream& AIn, std::string& APiece, bool& AEnded) {
-  APiece.clear();
   std::streambuf& in = *AIn.rdbuf();
   using TTraits = std::streambuf::traits_type;
+  bool read = false;
   for (int c = in.sbumpc(); c != TTraits::eof(); c = in.sbumpc()) {
+    read = true;
     if (c == '\n') return AEnded = true;
     APiece.push_back(TTraits::to_char_type(c));
-    if (APiece.size() == kMaxExplainedPiece) return true;
+    if (APiece.size() >= kMaxExplainedPiece) return true;
   }
-  return !APiece.empty();
+  return read;
+}
+
+// How much of APiece, a piece of a longer line, to explain now: up to and with its last blank
+// near the end, so that a location is not cut in two; the rest goes with the next piece.
+std::size_t PieceCut(std::string_view APiece) {
+  const std::size_t near = APiece.size() > kMaxPathLength ? APiece.size() - kMaxPathLength : 0;
+  const std::size_t blank = APiece.find_last_of(" \t");
+  return blank == std::string_view::npos || blank < near ? APiece.size() : blank + 1;
 }
 
 }  // namespace
@@ -348,18 +357,20 @@ int RunExplain(const TOptions& AOptions, std::istream& AIn, std::ostream& AOut,
   // second: not for every line of a long log read at once.
   using TClock = std::chrono::steady_clock;
   TClock::time_point compared = TClock::now();
-  std::string piece;
+  std::string piece;  // begins with what the last piece of a long line left over
   for (;;) {
     const bool waits = AIn.rdbuf()->in_avail() <= 0;
     if (waits) AOut.flush();  // the next read may wait
     bool ended = false;
-    if (!ReadPiece(AIn, piece, ended)) break;
+    if (!ReadPiece(AIn, piece, ended) && piece.empty()) break;
+    const std::size_t cut = piece.size() >= kMaxExplainedPiece ? PieceCut(piece) : piece.size();
     const TClock::time_point now = TClock::now();
     const bool compare = waits || now - compared >= std::chrono::seconds(1);
     if (compare) compared = now;
     explainer.NewRound(compare);
-    AOut << ExplainLine(piece, lookup);
+    AOut << ExplainLine(std::string_view(piece).substr(0, cut), lookup);
     if (ended) AOut << '\n';
+    piece.erase(0, cut);
     if (!AOut) break;  // the reader has gone (a closed pipe): nothing to go on for
   }
   return kExitSuccess;

@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::RunZoqc;
+using test_support::Shell;
 using test_support::WriteFile;
 
 std::string Repeated(std::string_view AText, std::size_t ACount) {
@@ -69,6 +70,9 @@ TEST_F(Explain, LogLineNamingPagesByTheThousandIsLinear) {
   };
   const double small = seconds(8000);
   const double large = seconds(32000);
+  // A line longer than what is read at once is cut at a blank, not in a location.
+  const std::string long_line = Repeated("x.php:1  ", 200000);  // 1.8 MB: 9 does not divide 1 MiB
+  EXPECT_EQ(Repeated("x.php:1 [x.zoq:1:1]  ", 200000) + "\n", Explained(long_line + "\n"));
   EXPECT_LT(large / small, 8.0) << small << " s, then " << large << " s for four times as much";
 }
 
@@ -111,18 +115,6 @@ TEST_F(Explain, FollowedPageIsReadAgainWhenItChanges) {
   EXPECT_NE(before.substr(8), after.substr(8));  // the edit moved the place
   EXPECT_EQ(before + after + "x.php:9\n", out);
   EXPECT_EQ("zoqc: x.php is older than its sources; translate it again\n", err);
-}
-
-// Standard output of the shell command ACommand.
-std::string Shell(const std::string& ACommand) {
-  std::string text;
-  FILE* pipe = popen(ACommand.c_str(), "r");
-  if (!pipe) return text;
-  char chunk[4096];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-    text.append(chunk, got);
-  pclose(pipe);
-  return text;
 }
 
 // What the real php prints running the page APage (a path) with the ini settings AIni.
