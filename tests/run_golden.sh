@@ -49,14 +49,18 @@ trap 'rm -rf -- "$scratch"' EXIT
 # may be a script (zoqc.exe under wine) that needs the others.
 mkdir -p "$scratch/no-php"
 IFS=: read -r -a path_dirs <<<"$PATH"
+declare -A seen=()
+tools=()  # linked by one ln: a process per command took most of the run's time
 for path_dir in "${path_dirs[@]}"; do
   for tool in "$path_dir"/*; do
     name=${tool##*/}
-    if [[ -x $tool && ! -e $scratch/no-php/$name && $name != php && $name != php[0-9]* ]]; then
-      ln -s -- "$tool" "$scratch/no-php/$name"
+    if [[ -x $tool && -z ${seen[$name]:-} && $name != php && $name != php[0-9]* ]]; then
+      seen[$name]=1
+      tools+=("$tool")
     fi
   done
 done
+[ ${#tools[@]} -eq 0 ] || ln -s -t "$scratch/no-php" -- "${tools[@]}"
 
 passed=0
 failed=0

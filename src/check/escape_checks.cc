@@ -209,8 +209,14 @@ void TChecker::CheckRequestData() {
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
 void TChecker::CheckRawPlaceholders() {
   const std::string_view text = Template.Text;
-  for (const TSpan& span : PrintedPlaceholders(text)) {
-    if (text[span.Begin + 1] != '!') continue;
+  // Only "{!" can open one: listing every placeholder of a large page first would cost a span
+  // per placeholder, which this check never looks at.
+  for (std::size_t idx = text.find("{!"); idx != std::string_view::npos;
+       idx = text.find("{!", idx + 1)) {
+    bool raw = false;
+    const std::size_t length = PrintedPlaceholderAt(text, idx, raw);
+    if (!length) continue;
+    const TSpan span{idx, idx + length};
     const std::string_view name = text.substr(span.Begin + 2, span.Size() - 3);
     TDiagnostic* d = Warn(TWarning::RawPlaceholder, Template.PlaceOf(span.Begin, span.End),
                           "'{!" + std::string(name) +

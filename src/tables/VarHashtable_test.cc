@@ -68,14 +68,14 @@ TEST(THashTable, KeysAreExactBytes) {
 
 TEST(THashTable, FindReturnsLinkSlots) {
   THashTable table(1);  // one bucket: every key in one chain
-  EXPECT_EQ(nullptr, table.Find("x")->get());
+  EXPECT_EQ(nullptr, *table.Find("x"));
   table.Put("x", "1");
   table.Put("y", "2");
   table.Put("z", "3");
   for (const char* key : {"x", "y", "z"}) EXPECT_EQ(key, (*table.Find(key))->Key);
   // A missing key gives the null slot that ends the chain: the oldest item's Next.
   THashTable::PPHashItem end = table.Find("w");
-  EXPECT_EQ(nullptr, end->get());
+  EXPECT_EQ(nullptr, *end);
   EXPECT_EQ(end, &(*table.Find("x"))->Next);
 }
 

@@ -25,19 +25,20 @@ std::uint32_t HashOfKey(std::string_view AKey);
 // Beside the chains, an open-addressing index finds every item by its key, and each item knows
 // the link slot that refers to it, so finding a key costs no chain walk however long chains
 // grow. A bitmap of the non-empty buckets lets listing and releasing skip the empty ones, so a
-// small table costs little whatever its bucket count.
+// small table costs little whatever its bucket count. Items are not allocated one by one but
+// taken from chunks, and released chunk by chunk.
 template <typename TValue>
 class TChainTable {
  public:
   struct THashItem;
-  using PHashItem = THashItem*;                    // a borrowed item; frees nothing
-  using PPHashItem = std::unique_ptr<THashItem>*;  // a link slot: a bucket head or a Next
+  using PHashItem = THashItem*;    // a borrowed item; frees nothing
+  using PPHashItem = THashItem**;  // a link slot: a bucket head or a Next
   struct THashItem {
-    std::unique_ptr<THashItem> Next;  // the next item of the same chain; null at its end
-    std::string Key;                  // the table's own copy of the key
-    TValue Value;                     // the stored value
-    PPHashItem Link = nullptr;        // the slot that refers to this item
-    std::uint32_t IndexHash = 0;      // IndexHashOf(Key)
+    THashItem* Next = nullptr;    // the next item of the same chain; null at its end
+    std::string Key;              // the table's own copy of the key
+    TValue Value{};               // the stored value
+    PPHashItem Link = nullptr;    // the slot that refers to this item
+    std::uint32_t IndexHash = 0;  // IndexHashOf(Key)
   };
 
   explicit TChainTable(std::int32_t ASize)
@@ -45,6 +46,13 @@ class TChainTable {
   virtual ~TChainTable() { Release(); }
   TChainTable(const TChainTable&) = delete;
   TChainTable& operator=(const TChainTable&) = delete;
+
+  // Makes room for ACount keys in all: the index and the items' storage are then allocated once
+  // instead of growing (a size hint only: more keys still fit).
+  void Reserve(std::size_t ACount) {
+    if (ACount * 2 > Index.size()) Rehash(std::bit_ceil(ACount * 2));
+    if (ACount > Count) AddChunk(ACount - Count);
+  }
 
   virtual std::uint32_t HashOf(std::string_view AKey) const { return HashOfKey(AKey); }
 
@@ -66,22 +74,21 @@ class TChainTable {
       return;
     }
     const std::size_t idx = BucketOf(AKey);
-    auto item = std::make_unique<THashItem>();
+    THashItem* const item = NewItem();
     item->Key = std::string(AKey);
     item->Value = std::move(AValue);
     item->IndexHash = hash;
-    item->Next = std::move(Buckets[idx]);
+    item->Next = Buckets[idx];
     // The old head now hangs from the new item's Next.
     if (item->Next) item->Next->Link = &item->Next;
     Occupied[idx / 64] |= std::uint64_t{1} << (idx % 64);
-    Buckets[idx] = std::move(item);
-    Buckets[idx]->Link = &Buckets[idx];
-    Index[slot] = Buckets[idx].get();
-    if (++Count * 2 > Index.size()) GrowIndex();
+    Buckets[idx] = item;
+    item->Link = &Buckets[idx];
+    Index[slot] = item;
+    if (++Count * 2 > Index.size()) Rehash(Index.size() * 2);
   }
 
-  // Removes and frees every item, one at a time (a chain left to its destructors would recurse
-  // once per item); the bucket count stays.
+  // Removes and frees every item; the bucket count stays.
   void Clear() {
     Release();
     Index.assign(16, nullptr);
@@ -98,8 +105,7 @@ class TChainTable {
   template <typename TVisit>
   void ForEach(TVisit AVisit) const {
     ForEachBucket([&](std::size_t AIdx) {
-      for (const THashItem* item = Buckets[AIdx].get(); item; item = item->Next.get())
-        AVisit(*item);
+      for (const THashItem* item = Buckets[AIdx]; item; item = item->Next) AVisit(*item);
     });
   }
 
@@ -114,10 +120,30 @@ class TChainTable {
   }
   // Frees every item and empties every bucket.
   void Release() {
-    ForEachBucket([&](std::size_t AIdx) {
-      for (auto& head = Buckets[AIdx]; head;) head = std::move(head->Next);
-    });
+    ForEachBucket([&](std::size_t AIdx) { Buckets[AIdx] = nullptr; });
     std::fill(Occupied.begin(), Occupied.end(), 0);
+    for (TChunk& chunk : Chunks) {
+      std::destroy_n(chunk.Items, chunk.Used);
+      std::allocator<THashItem>().deallocate(chunk.Items, chunk.Size);
+    }
+    Chunks.clear();
+  }
+
+  // Items live in chunks that never move, each twice the last (at most kMaxChunk items, unless
+  // Reserve asked for more); constructed one at a time as keys come.
+  static constexpr std::size_t kFirstChunk = 8, kMaxChunk = 4096;
+  struct TChunk {
+    THashItem* Items;
+    std::size_t Size, Used;
+  };
+  void AddChunk(std::size_t ASize) {
+    Chunks.push_back({std::allocator<THashItem>().allocate(ASize), ASize, 0});
+  }
+  THashItem* NewItem() {
+    if (Chunks.empty() || Chunks.back().Used == Chunks.back().Size)
+      AddChunk(Chunks.empty() ? kFirstChunk : std::min(Chunks.back().Size * 2, kMaxChunk));
+    TChunk& chunk = Chunks.back();
+    return std::construct_at(chunk.Items + chunk.Used++);
   }
 
   // FNV-1a over the key's bytes: spreads keys over the index far better than HashOf.
@@ -133,8 +159,8 @@ class TChainTable {
       if (!item || (item->IndexHash == AHash && item->Key == AKey)) return slot;
     }
   }
-  void GrowIndex() {
-    std::vector<PHashItem> old(Index.size() * 2, nullptr);
+  void Rehash(std::size_t ASize) {
+    std::vector<PHashItem> old(ASize, nullptr);
     old.swap(Index);
     const std::size_t mask = Index.size() - 1;
     for (const PHashItem item : old) {
@@ -145,10 +171,11 @@ class TChainTable {
     }
   }
 
-  std::vector<std::unique_ptr<THashItem>> Buckets;  // chain heads; null for an empty bucket
-  std::vector<std::uint64_t> Occupied;              // bit i: bucket i holds a chain
-  std::vector<PHashItem> Index;  // open addressing by IndexHash; size a power of two
-  std::size_t Count = 0;         // items; at most half of Index.size()
+  std::vector<PHashItem> Buckets;       // chain heads; null for an empty bucket
+  std::vector<std::uint64_t> Occupied;  // bit i: bucket i holds a chain
+  std::vector<TChunk> Chunks;           // the items' storage
+  std::vector<PHashItem> Index;         // open addressing by IndexHash; size a power of two
+  std::size_t Count = 0;                // items; at most half of Index.size()
 };
 
 }  // namespace zoqc

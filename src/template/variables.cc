@@ -1,12 +1,24 @@
 // Variable substitution: one left-to-right pass over the template.
 #include "src/template/variables.h"
 
+#include <bit>
 #include <cstring>
 #include <type_traits>
 
 #include "src/text/text.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace zoqc {
+
+namespace {
+
+// The hash of a name of kShortName characters or more (and of a key that is no name).
+std::uint32_t LongHash(std::string_view AName) { return FoldedNameHash(AName); }
+
+}  // namespace
 
 TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
                                      std::string_view ASuffix)
@@ -29,8 +41,10 @@ TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view 
     Texts.insert(Texts.end(), APart.begin(), APart.end());
   };
   ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
-    const std::uint32_t hash = FoldedNameHash(AKey);
-    const std::size_t slot = SlotOf(hash, AKey);
+    TFolded folded;
+    const bool short_name = FoldShort(AKey, folded);
+    const std::uint32_t hash = short_name ? ShortHash(folded) : LongHash(AKey);
+    const std::size_t slot = SlotOf(hash, short_name, folded, AKey);
     if (Slots[slot] != 0) return;  // a key listed earlier, up to case, wins
     const std::size_t start = Texts.size();
     append(AKey);
@@ -38,43 +52,100 @@ TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view 
     append(AValue);
     append(ASuffix);
     const char* base = Texts.data() + start;
-    Entries.push_back({std::string_view(base, AKey.size()),
-                       std::string_view(base + AKey.size(), Texts.size() - start - AKey.size())});
+    Entries.push_back({folded,
+                       std::string_view(base + AKey.size(), Texts.size() - start - AKey.size()),
+                       std::string_view(base, AKey.size())});
     Slots[slot] = (static_cast<std::uint64_t>(hash) << 32) | Entries.size();
   });
 }
 
-std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, std::string_view AKey) const {
+bool TPlaceholderIndex::FoldShort(std::string_view AName, TFolded& AFolded) {
+  AFolded = kNotShort;
+  if (AName.size() >= kShortName) return false;
+  TFolded folded;
+  for (std::size_t i = 0; i < AName.size(); ++i) {
+    const unsigned char b = kNameFold.Of[static_cast<unsigned char>(AName[i])];
+    if (!b) return false;
+    (i < 8 ? folded.Lo : folded.Hi) |= std::uint64_t{b} << (8 * (i % 8));
+  }
+  AFolded = folded;
+  return true;
+}
+
+std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, bool AShort, const TFolded& AFolded,
+                                      std::string_view AName) const {
   for (std::size_t slot = AHash & Mask;; slot = (slot + 1) & Mask) {
     const std::uint64_t s = Slots[slot];
     if (s == 0) return slot;
-    if ((s >> 32) == AHash && SameText(Entries[(s & 0xFFFFFFFFu) - 1].Key, AKey)) return slot;
+    if ((s >> 32) != AHash) continue;
+    const TEntry& entry = Entries[(s & 0xFFFFFFFFu) - 1];
+    if (AShort ? entry.Folded == AFolded : SameText(entry.Key, AName)) return slot;
   }
+}
+
+const std::string_view* TPlaceholderIndex::Found(std::size_t ASlot, std::size_t AEnd,
+                                                 std::size_t AIdx, std::size_t& ALength,
+                                                 std::string_view* AKey) const {
+  const std::uint64_t s = Slots[ASlot];
+  if (s == 0) return nullptr;
+  ALength = AEnd + 1 - AIdx;
+  const std::size_t e = (s & 0xFFFFFFFFu) - 1;
+  const TEntry& entry = Entries[e];
+  Hit[e] = 1;
+  if (AKey) *AKey = entry.Key;
+  return &entry.Text;
 }
 
 const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
                                                  std::size_t& ALength,
                                                  std::string_view* AKey) const {
   if (Entries.empty()) return nullptr;
-  // Finds the end of the name and hashes it in the same loop.
-  const unsigned char* const text = reinterpret_cast<const unsigned char*>(AText.data());
-  std::uint64_t h = kNameHashSeed;
-  std::size_t end = AIdx + 1;  // past "{"
-  for (; end < AText.size(); ++end) {
-    const unsigned char folded = kNameFold.Of[text[end]];
-    if (!folded) break;
-    h = NameHashStep(h, folded);
+  const std::size_t from = AIdx + 1;  // past "{"
+#if defined(__SSE2__) || defined(_M_X64)
+  // Where 16 bytes follow the "{", one compare of them finds the name's end, and the same
+  // bytes, masked to the name and folded, are its key.
+  if (AText.size() - from >= kShortName) {
+    const char* const at = AText.data() + from;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    // Letters: (byte | 0x20) in 'a'..'z'; digits: byte in '0'..'9' (unsigned ranges taken as
+    // signed compares after a shift by 0x80).
+    const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    const __m128i letter =
+        _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                       _mm_set1_epi8(static_cast<char>(-128 + 26)));
+    const __m128i digit =
+        _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                       _mm_set1_epi8(static_cast<char>(-128 + 10)));
+    const unsigned stop =
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & 0xFFFFu;
+    if (stop != 0) {  // else a long name: below
+      const unsigned length = static_cast<unsigned>(std::countr_zero(stop));
+      if (at[length] != '}') return nullptr;
+      const __m128i keep =
+          _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)),
+                         _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+      const __m128i folded =
+          _mm_and_si128(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xDF))), keep);
+      TFolded key;
+      key.Lo = static_cast<std::uint64_t>(_mm_cvtsi128_si64(folded));
+      key.Hi = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(folded, folded)));
+      const std::uint32_t hash = ShortHash(key);
+      for (std::size_t slot = hash & Mask;; slot = (slot + 1) & Mask) {
+        const std::uint64_t s = Slots[slot];
+        if (s == 0) return nullptr;
+        if ((s >> 32) == hash && Entries[(s & 0xFFFFFFFFu) - 1].Folded == key)
+          return Found(slot, from + length, AIdx, ALength, AKey);
+      }
+    }
   }
+#endif
+  const std::size_t end = NameEnd(AText, from);
   if (end >= AText.size() || AText[end] != '}') return nullptr;
-  const std::string_view name = AText.substr(AIdx + 1, end - AIdx - 1);
-  const std::uint64_t s = Slots[SlotOf(NameHashFinish(h), name)];
-  if (s == 0) return nullptr;
-  ALength = end + 1 - AIdx;
-  const std::size_t e = (s & 0xFFFFFFFFu) - 1;
-  const TEntry& entry = Entries[e];
-  Hit[e] = 1;
-  if (AKey) *AKey = entry.Key;
-  return &entry.Text;
+  const std::string_view name = AText.substr(from, end - from);
+  TFolded key;
+  const bool short_name = FoldShort(name, key);
+  return Found(SlotOf(short_name ? ShortHash(key) : LongHash(name), short_name, key, name), end,
+               AIdx, ALength, AKey);
 }
 
 namespace {

@@ -42,17 +42,40 @@ class TPlaceholderIndex {
   std::size_t SuffixSize() const { return Suffix; }
 
  private:
-  struct TEntry {
-    std::string_view Key;   // as listed first, viewing Texts
-    std::string_view Text;  // prefix, value, suffix, viewing Texts
+  // A name of fewer than kShortName name characters is looked up by its folded bytes: letters
+  // with bit 5 cleared, zero-padded to two words, so that two such names are equal up to case
+  // exactly when their words are equal. Longer names (and keys that are no name) fall back to
+  // a hash and a comparison of the bytes.
+  static constexpr std::size_t kShortName = 16;
+  struct TFolded {
+    std::uint64_t Lo = 0, Hi = 0;
+    bool operator==(const TFolded&) const = default;
   };
-  // The slot of AKey (folded hash AHash): the entry's slot, or the empty slot that ends its
-  // probe sequence.
-  std::size_t SlotOf(std::uint32_t AHash, std::string_view AKey) const;
+  // The words of every other key: no short name folds to them (no name byte folds to 0xFF),
+  // and the empty name's are zero.
+  static constexpr TFolded kNotShort{~std::uint64_t{0}, ~std::uint64_t{0}};
+  struct TEntry {
+    TFolded Folded;         // for a short name; kNotShort otherwise
+    std::string_view Text;  // prefix, value, suffix, viewing Texts
+    std::string_view Key;   // as listed first, viewing Texts
+  };
+  // AName's folded words, when it is a short name; else kNotShort and false.
+  static bool FoldShort(std::string_view AName, TFolded& AFolded);
+  static std::uint32_t ShortHash(const TFolded& AFolded) {
+    const std::uint64_t h = (AFolded.Lo ^ (AFolded.Hi * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
+    return static_cast<std::uint32_t>(h >> 32);
+  }
+  // The slot of the entry that equals AName (folded words AFolded when AShort) up to case, or
+  // the empty slot that ends its probe sequence.
+  std::size_t SlotOf(std::uint32_t AHash, bool AShort, const TFolded& AFolded,
+                     std::string_view AName) const;
+  // The entry of a name found in a placeholder.
+  const std::string_view* Found(std::size_t ASlot, std::size_t AEnd, std::size_t AIdx,
+                                std::size_t& ALength, std::string_view* AKey) const;
 
   std::vector<char> Texts;                // every key and text, which Entries view
   std::vector<TEntry> Entries;            // one per distinct key up to case, first listed wins
-  std::vector<std::uint64_t> Slots;       // folded hash << 32 | entry + 1; 0 for an empty slot
+  std::vector<std::uint64_t> Slots;       // hash << 32 | entry + 1; 0 for an empty slot
   mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
   std::size_t Prefix = 0, Suffix = 0;     // the lengths of the prefix and suffix of every text

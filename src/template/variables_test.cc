@@ -64,9 +64,54 @@ TEST(TPlaceholderIndex, MatchesFirstKeyUpToCase) {
   EXPECT_EQ(5u, length);
   ASSERT_NE(nullptr, names.Match("{}", 0, length));  // the empty key
   EXPECT_EQ("$empty", *names.Match("{}", 0, length));
+  ASSERT_NE(nullptr, names.Match("{}                ", 0, length));  // 16 bytes follow
+  EXPECT_EQ("$empty", *names.Match("{}                ", 0, length));
   EXPECT_EQ(nullptr, names.Match("{rows}", 0, length));
   EXPECT_EQ(nullptr, names.Match("{row", 0, length));
   EXPECT_TRUE(TPlaceholderIndex(nullptr).Empty());
+}
+
+// Names shorter than 16 are matched by their folded bytes where 16 bytes follow the "{", by a
+// byte loop near the text's end; longer ones always by the loop. Both must agree.
+TEST(TPlaceholderIndex, ShortAndLongNamesAnywhere) {
+  THashTable table(256);
+  const std::string names[] = {
+      "a", "abcdefghijklmno", "abcdefghijklmnop", "Abcdefghijklmnopqrstu", "x9", "X9y"};
+  for (const std::string& n : names) table.Put(n, "=" + n);
+  for (int i = 0; i < 300; ++i) table.Put("k" + std::to_string(i), "=k" + std::to_string(i));
+  const TPlaceholderIndex index(&table);
+  const auto upper = [](std::string AText) {
+    for (char& c : AText) c = UpCase(c);
+    return AText;
+  };
+  const std::string pad(20, ' ');
+  for (const std::string& n : names) {
+    for (const std::string& spelled : {n, upper(n)})
+      for (const std::string& after : {pad, std::string()}) {  // fast path, then the text's end
+        const std::string text = "{" + spelled + "}" + after;
+        std::size_t length = 0;
+        const std::string_view* found = index.Match(text, 0, length);
+        ASSERT_NE(nullptr, found) << text;
+        EXPECT_EQ("=" + n, *found) << text;
+        EXPECT_EQ(n.size() + 2, length);
+        // One byte short or one byte more is another name, or none.
+        EXPECT_EQ(nullptr, index.Match("{" + spelled + "q}" + after, 0, length)) << text;
+      }
+  }
+  for (int i = 0; i < 300; ++i) {  // many keys: every probe sequence ends on its own key
+    const std::string k = "K" + std::to_string(i);
+    std::size_t length = 0;
+    const std::string_view* found = index.Match("{" + k + "}" + pad, 0, length);
+    ASSERT_NE(nullptr, found) << k;
+    EXPECT_EQ("=k" + std::to_string(i), *found);
+  }
+  std::size_t length = 0;
+  EXPECT_EQ(nullptr, index.Match("{abcdefghijklmnopq}" + pad, 0, length));
+  EXPECT_EQ(nullptr, index.Match("{a b}" + pad, 0, length));
+  EXPECT_EQ(nullptr, index.Match("{a\xC1}" + pad, 0, length));  // bytes past 127 are no names
+  const THashTable none(256);
+  EXPECT_TRUE(TPlaceholderIndex(&none).Empty());
+  EXPECT_EQ(nullptr, TPlaceholderIndex(&none).Match("{a}" + pad, 0, length));
 }
 
 }  // namespace
