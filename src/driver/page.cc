@@ -16,6 +16,8 @@
 #include "src/driver/lint.h"
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
+#include "src/platform/memory.h"
+#include "src/text/large_blocks.h"
 #include "src/text/shown.h"
 #include "src/translation/analysis.h"
 
@@ -171,14 +173,15 @@ std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
   std::string failure;
   // The page went to its file as it was made: made again in memory for PHP's one question.
   const TPageModel& model = *ACompiled.Model;
-  const TCompileResult again = AOptions.Linter ? TCompileResult()
-                                               : Compile(std::string(model.Script.Text),
-                                                         std::string(model.Template), {});
+  const TCompileResult again =
+      AOptions.Linter ? TCompileResult()
+                      : Compile(std::string(model.Script.Text), std::string(model.Template), {});
   const bool asked =
       AOptions.Linter || TPhpLinter::CheckOnce(AOptions.Php, again.Page(), answer, failure);
   if (asked && answer.Clean)
-    return page + "; PHP parses it, but the warnings above say where it does not do what the "
-                  "script says; -Werror keeps the old page instead\n";
+    return page +
+           "; PHP parses it, but the warnings above say where it does not do what the "
+           "script says; -Werror keeps the old page instead\n";
   return page + ", but the warnings above break it: PHP will not parse it as it stands" +
          (asked ? " (PHP agrees: " + ControlsEscaped(answer.Message) + " on line " +
                       std::to_string(answer.Line) + ")"
@@ -197,6 +200,8 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
     return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
     return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
+  // The model and tables of a large page fault in huge pages, as its large inputs do.
+  gLargeBlockAdvice.store(&AdviseHugePages, std::memory_order_relaxed);
   // The page goes into its temporary file as it is made, unless PHP is to parse it first or it
   // is not written at all; it is put in place only once checked.
   std::optional<TOutputStream> stream;
@@ -205,8 +210,7 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
   // The places of the diagnostics point into the analysis, which lives until the report is made.
   TAnalysis page = AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
                                AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
-                               AOptions.Warnings, false, sink ? &*sink : nullptr,
-                               AOptions.Escape);
+                               AOptions.Warnings, false, sink ? &*sink : nullptr, AOptions.Escape);
   TDiagnostics diags = std::move(page.Diagnostics);
   const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged,
                           stream ? &*stream : nullptr);

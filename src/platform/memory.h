@@ -37,4 +37,9 @@ class TLargeBlock {
   std::size_t Length = 0;
 };
 
+// Asks the system to back the whole 2 MiB-aligned huge pages inside AData's ASize bytes, not
+// yet written, with huge pages (transparent huge pages where the system has them; nothing
+// elsewhere). A hint: the system may refuse it.
+void AdviseHugePages(void* AData, std::size_t ASize);
+
 }  // namespace zoqc

@@ -38,6 +38,19 @@ bool TLargeBlock::Allocate(std::size_t ASize) {
   return true;
 }
 
+void AdviseHugePages(void* AData, std::size_t ASize) {
+#ifdef MADV_HUGEPAGE
+  const auto start = reinterpret_cast<std::uintptr_t>(AData);
+  const std::uintptr_t first =
+      (start + TLargeBlock::kHugePage - 1) & ~std::uintptr_t{TLargeBlock::kHugePage - 1};
+  const std::uintptr_t last = (start + ASize) & ~std::uintptr_t{TLargeBlock::kHugePage - 1};
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)AData;
+  (void)ASize;
+#endif
+}
+
 void TLargeBlock::Free() {
   if (Base) munmap(Base, Length);
   Base = nullptr;

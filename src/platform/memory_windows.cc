@@ -13,6 +13,8 @@ bool TLargeBlock::Allocate(std::size_t ASize) {
   return Base != nullptr;
 }
 
+void AdviseHugePages(void*, std::size_t) {}  // large pages need a privilege: not asked for
+
 void TLargeBlock::Free() {
   std::free(Base);
   Base = nullptr;

@@ -5,6 +5,7 @@
 
 #include "src/script/scanner.h"
 #include "src/script/statements.h"
+#include "src/text/large_blocks.h"
 
 namespace zoqc {
 
@@ -35,8 +36,8 @@ TCompileError ScanScript(TScriptModel& AModel) {
   // (or blanks and "<<": those few may grow the list). Reserved once: growing would copy them
   // and touch fresh memory at every doubling.
   const TLineCount count = CountLines(script);
-  AModel.Statements.reserve(count.Openers);
-  AModel.Slices.reserve(count.Lines + count.Openers + 1);
+  ReserveLarge(AModel.Statements, count.Openers);
+  ReserveLarge(AModel.Slices, count.Lines + count.Openers + 1);
   AModel.VarList.Reserve(count.Openers);  // most statements of a large page bind a variable
   TScan Scan{AModel};
   std::int64_t I = 1;

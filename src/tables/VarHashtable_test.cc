@@ -99,6 +99,22 @@ TEST(THashTable, LongChainsAreFreedWithoutRecursion) {
   EXPECT_TRUE(Keys(table).empty());
 }
 
+// Reserving changes where items live, never what the table lists or finds.
+TEST(THashTable, ReserveKeepsOrderAndTakesMoreKeys) {
+  THashTable plain(256), reserved(256);
+  plain.Put("first", "0");
+  reserved.Put("first", "0");
+  reserved.Reserve(3);  // fewer than will come
+  for (THashTable* table : {&plain, &reserved})
+    for (int i = 0; i < 5000; ++i) table->Put("k" + std::to_string(i), std::to_string(i));
+  EXPECT_EQ(Keys(plain), Keys(reserved));
+  EXPECT_EQ("4999", reserved.Get("k4999"));
+  EXPECT_EQ("0", reserved.Get("first"));
+  reserved.Clear();
+  reserved.Reserve(0);
+  EXPECT_TRUE(Keys(reserved).empty());
+}
+
 TEST(THashTable, ValuesReadBackByteForByte) {
   THashTable table(256);
   const std::string value("a\0b\r\n\xFF", 6);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include <vector>
+#include "src/text/large_blocks.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -138,6 +139,7 @@ class TChainTable {
   };
   void AddChunk(std::size_t ASize) {
     Chunks.push_back({std::allocator<THashItem>().allocate(ASize), ASize, 0});
+    AdviseLargeBlock(Chunks.back().Items, ASize * sizeof(THashItem));
   }
   THashItem* NewItem() {
     if (Chunks.empty() || Chunks.back().Used == Chunks.back().Size)
@@ -160,7 +162,9 @@ class TChainTable {
     }
   }
   void Rehash(std::size_t ASize) {
-    std::vector<PHashItem> old(ASize, nullptr);
+    std::vector<PHashItem> old;
+    ReserveLarge(old, ASize);
+    old.assign(ASize, nullptr);
     old.swap(Index);
     const std::size_t mask = Index.size() - 1;
     for (const PHashItem item : old) {
