@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::RunZoqc;
+using test_support::Shell;
 using test_support::WriteFile;
 
 std::string Repeated(std::string_view AText, std::size_t ACount) {
@@ -114,18 +115,6 @@ TEST_F(Explain, FollowedPageIsReadAgainWhenItChanges) {
   EXPECT_NE(before.substr(8), after.substr(8));  // the edit moved the place
   EXPECT_EQ(before + after + "x.php:9\n", out);
   EXPECT_EQ("zoqc: x.php is older than its sources; translate it again\n", err);
-}
-
-// Standard output of the shell command ACommand.
-std::string Shell(const std::string& ACommand) {
-  std::string text;
-  FILE* pipe = popen(ACommand.c_str(), "r");
-  if (!pipe) return text;
-  char chunk[4096];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-    text.append(chunk, got);
-  pclose(pipe);
-  return text;
 }
 
 // What the real php prints running the page APage (a path) with the ini settings AIni.
