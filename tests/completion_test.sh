@@ -61,9 +61,14 @@ expect "zoqc --color=n" "never" "zoqc --color=never "
 expect "zoqc -Wun" "-Wunbound-placeholder -Wunescaped-request -Wunknown-block -Wunused-binding\
  -Wunused-block" "zoqc -Wun"
 expect "zoqc -Wno-bo" "-Wno-bom" "zoqc -Wno-bom "
-expect "zoqc -We" "-Wempty-expression -Werror" "zoqc -We"
+expect "zoqc -We" "-Wempty-expression -Werror -Werror=" "zoqc -We"
+expect "zoqc -Werror=bo" "bom" "zoqc -Werror=bom "
+expect "zoqc -Wno-error=nes" "nesting-order" "zoqc -Wno-error=nesting-order "
+expect "zoqc -Werror he" "hello" "zoqc -Werror hello "  # -Werror alone takes no value
+expect "zoqc --expl" "--explain=" "zoqc --explain="
 expect "zoqc -Wn" "-Wnesting-order -Wno-all -Wno-append-before-definition -Wno-bom\
  -Wno-broken-splice -Wno-differing-copy -Wno-duplicate-binding -Wno-empty-expression -Wno-error\
+ -Wno-error=\
  -Wno-indented-statement -Wno-loose-operator -Wno-missing-marker -Wno-missing-php-tag\
  -Wno-nesting-order -Wno-orphan-marker -Wno-placeholder-typo -Wno-pre-newline -Wno-raw-placeholder\
  -Wno-rewritten-reference -Wno-statement-in-comment -Wno-template-variable-in-block\

@@ -69,6 +69,16 @@ printf 'x' >p.zot
 check "closed stdout: exit 217, not death by SIGPIPE (got $(cat status))" [ "$(cat status)" = 217 ]
 check "closed stdout: said on stderr" grep -q 'cannot write to standard output' err
 
+# --explain in a pipe whose reader goes: "yes LOCATION | zoqc --explain | head -1" ends.
+fresh
+printf '<?php\r\n<<t<<1\r\n' >p.zoq
+printf '{t}\r\n' >p.zot
+"$zoqc" -q p
+{ yes 'x in p.php on line 2' | timeout 20 "$zoqc" --explain 2>err; echo $? >status; } | head -1 >out
+check "--explain | head -1: ends once head is gone, exit 217 (got $(cat status))" \
+  [ "$(cat status)" = 217 ]
+check "--explain | head -1: the first line mapped" grep -q "^x in p.php on line 2 \[p.zoq:2:[0-9]*\]$" out
+
 # --- The file size limit: SIGXFSZ is handled by zoqc itself (bash resets it for its children).
 fresh
 printf '<?php\r\n' >p.zoq

@@ -2,6 +2,7 @@
 // it printed, and a scratch directory that is also the current directory.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -32,6 +33,18 @@ inline TRun RunZoqc(const std::vector<std::string>& AArgs) {
   std::istringstream in(run.Out);
   for (std::string line; std::getline(in, line);) run.Lines.push_back(line);
   return run;
+}
+
+// Standard output of the shell command ACommand (add 2>&1 to it for standard error too).
+inline std::string Shell(const std::string& ACommand) {
+  std::string text;
+  FILE* pipe = popen(ACommand.c_str(), "r");
+  if (!pipe) return text;
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+    text.append(chunk, got);
+  pclose(pipe);
+  return text;
 }
 
 // Each test runs in a scratch directory of its own, which is also the current directory.

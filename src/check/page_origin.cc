@@ -46,6 +46,15 @@ std::size_t NamedBinding(const TScriptModel& AScript, const std::vector<std::siz
   return found;
 }
 
+// Whether AHint names the buffer of the block AName ("$ZOQBLOCK_row", its name in any case, as
+// the translation rewrites it): PHP's "Undefined variable" for a "<<+" above its "<<*".
+bool NamesBuffer(std::string_view AHint, std::string_view AName) {
+  constexpr std::string_view kBuffer = "$ZOQBLOCK_";
+  for (const std::string_view word : HintWords(AHint))
+    if (word.starts_with(kBuffer) && SameText(word.substr(kBuffer.size()), AName)) return true;
+  return false;
+}
+
 }  // namespace
 
 TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
@@ -110,6 +119,13 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
     chain.Primary = first_binding + named;
   else if (bindings.size() == 1)
     chain.Primary = first_binding;
+  // The buffer appended to is not set yet: the "<<+" line is to blame, not what it appends.
+  if (cause != kNowhere && !AHint.empty()) {
+    const std::size_t at = script.StatementAt(cause);
+    if (at != kNowhere && script.Statements[at].Kind == TStatementKind::BlockAppend &&
+        NamesBuffer(AHint, script.Statements[at].Name.Of(script.Text)))
+      chain.Primary = 0;
+  }
   return chain;
 }
 

@@ -61,10 +61,14 @@ inline constexpr TWarningInfo kWarnings[kWarningCount] = {
 // The warnings a run reports, and whether they count as errors.
 struct TWarningSet {
   std::bitset<kWarningCount> On;
-  bool AsErrors = false;  // -Werror
+  bool AsErrors = false;               // -Werror
+  std::bitset<kWarningCount> Errors;   // -Werror=name
+  std::bitset<kWarningCount> NoError;  // -Wno-error=name: not an error even under -Werror
 
   bool Has(TWarning AWarning) const { return On.test(static_cast<std::size_t>(AWarning)); }
   bool Any() const { return On.any(); }
+  // Whether the warning named AName ("bom") is reported as an error.
+  bool IsError(std::string_view AName) const;
 };
 
 // True for the warnings whose mistake leaves text in the page's PHP that PHP cannot parse: the
@@ -94,6 +98,13 @@ inline TWarningSet EscapeWarnings(TWarningSet AWarnings, bool AEscape) {
   return AWarnings;
 }
 
+inline bool TWarningSet::IsError(std::string_view AName) const {
+  TWarning warning;
+  if (!FindWarning(AName, warning)) return AsErrors;
+  const std::size_t idx = static_cast<std::size_t>(warning);
+  return Errors.test(idx) || (AsErrors && !NoError.test(idx));
+}
+
 // The default set.
 inline TWarningSet DefaultWarnings() {
   TWarningSet set;
@@ -103,30 +114,41 @@ inline TWarningSet DefaultWarnings() {
 
 // The warnings as -W options ask: the defaults, or all with -Wall; then each -Wname or
 // -Wno-name, whatever its place; none at all with -w. As with compilers, -Wno-all and
-// -Wno-error undo -Wall and -Werror, and of each pair the last one given counts.
+// -Wno-error undo -Wall and -Werror, and of each pair the last one given counts; -Werror=name
+// turns the warning on and makes it an error, and -Wno-error=name keeps it a warning even
+// under -Werror.
 struct TWarningSwitches {
   bool All = false;
   bool None = false;
   bool Errors = false;
   std::vector<std::pair<TWarning, bool>> Each;
+  std::vector<std::pair<TWarning, bool>> EachError;
 
-  // Takes what follows "-W" ("bom", "no-bom", "all", "no-error"); false for an unknown name.
+  // Takes what follows "-W" ("bom", "no-bom", "all", "no-error", "error=bom",
+  // "no-error=bom"); false for an unknown name.
   [[nodiscard]] bool Add(std::string_view AArgument) {
     const bool on = !AArgument.starts_with("no-");
-    const std::string_view name = on ? AArgument : AArgument.substr(3);
+    std::string_view name = on ? AArgument : AArgument.substr(3);
     if (name == "all" || name == "error") {
       (name == "all" ? All : Errors) = on;
       return true;
     }
+    const bool error = name.starts_with("error=");
+    if (error) name.remove_prefix(6);
     TWarning warning;
     if (!FindWarning(name, warning)) return false;
-    Each.emplace_back(warning, on);
+    (error ? EachError : Each).emplace_back(warning, on);
     return true;
   }
   TWarningSet Resolve() const {
     TWarningSet set = DefaultWarnings();
     if (All) set.On.set();
     for (const auto& [warning, on] : Each) set.On[static_cast<std::size_t>(warning)] = on;
+    for (const auto& [warning, on] : EachError) {
+      const std::size_t idx = static_cast<std::size_t>(warning);
+      set.Errors[idx] = on, set.NoError[idx] = !on;
+      if (on) set.On.set(idx);
+    }
     if (None) set.On.reset();
     set.AsErrors = Errors;
     return set;

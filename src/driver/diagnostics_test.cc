@@ -185,6 +185,30 @@ TEST_F(DiagnosticsTest, NoErrorUndoesWerror) {
   EXPECT_EQ(0, RunZoqc({"-q", "-Werror", "-Wno-error", "page"}).ExitCode);
   EXPECT_TRUE(std::filesystem::exists("page.php"));
   EXPECT_EQ(1, RunZoqc({"-q", "-Wno-error", "-Werror", "page"}).ExitCode);  // the last one counts
+  // Per warning, as compilers take them: -Werror=name also turns the warning on, and
+  // -Wno-error=name keeps it a warning under -Werror, wherever it stands.
+  WriteFile("page.zot", "{titel}" LF);  // a placeholder nothing binds: -Wall only
+  const struct {
+    std::vector<std::string> Args;
+    int ExitCode;
+  } cases[] = {
+      {{"-Werror=unknown-block"}, 1},
+      {{"-Werror=bom"}, 0},
+      {{"-Werror=unbound-placeholder"}, 1},
+      {{"-Werror", "-Wno-error=unknown-block"}, 0},
+      {{"-Wno-error=unknown-block", "-Werror"}, 0},
+      {{"-Werror", "-Wall", "-Wno-error=unknown-block"}, 1},
+      {{"-Werror=unknown-block", "-Wno-error=unknown-block"}, 0},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove("page.php");
+    std::vector<std::string> args = {"-q"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    args.push_back("page");
+    const TRun run = RunZoqc(args);
+    EXPECT_EQ(c.ExitCode, run.ExitCode) << c.Args[0] << " " << c.Args.back() << "\n" << run.Err;
+    EXPECT_EQ(c.ExitCode == 0, std::filesystem::exists("page.php")) << c.Args[0];
+  }
 }
 
 TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
@@ -199,6 +223,9 @@ TEST_F(DiagnosticsTest, BadOptionValuesAreUsageErrors) {
        "zoqc: -fmax-diagnostics takes a whole number (0: no limit), not '-1'\n"},
       {"-fno-such", "zoqc: unknown option '-fno-such'\n"},
       {"--frobnicate=1", "zoqc: unknown option '--frobnicate'\n"},  // named without its value
+      {"-Werror=bmo", "zoqc: unknown warning option '-Werror=bmo'; did you mean '-Werror=bom'?\n"},
+      {"-Wno-error=frobnicate", "zoqc: unknown warning option '-Wno-error=frobnicate'\n"},
+      {"-Werror=", "zoqc: unknown warning option '-Werror='; did you mean '-Werror'?\n"},
   };
   for (const auto& [arg, message] : cases) {
     const TRun run = RunZoqc({arg, "page"});

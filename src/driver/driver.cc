@@ -55,7 +55,12 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   if (options.Lsp)
     return ServeLanguageClient(options.Php);  // standard output carries only the protocol
-  if (options.Explain) return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
+  if (options.Explain) {
+    // Buffers of its own for standard input and output: what is waiting to be read shows, and
+    // the output is flushed before a wait, not line by line.
+    if (&AOut == &std::cout) std::ios::sync_with_stdio(false);
+    return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
+  }
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.
   const bool pages = !options.Pages.empty() || !options.Directories.empty();

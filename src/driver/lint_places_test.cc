@@ -71,7 +71,7 @@ TEST_F(LintPlaces, ExplainGivesEachPlaceAfterItsLocation) {
   WritePage(false);
   ASSERT_EQ(0, RunZoqc({"-q", "p"}).ExitCode);
   // The chain behind page lines, one FILE:LINE:COLUMN line per link.
-  auto run = RunZoqc({"--explain", "p.php:8", "p.php:14", "p.php:3"});
+  auto run = RunZoqc({"--explain=p.php:8", "p.php:14", "p.php:3"});  // either form
   EXPECT_EQ(0, run.ExitCode);
   EXPECT_EQ(
       "p.zoq:7:1: page line 8: the block is appended here\n"

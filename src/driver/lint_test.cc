@@ -19,19 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::RunZoqc;
+using test_support::Shell;
 using test_support::WriteFile;
-
-// Standard output (and error, when AErrors) of the shell command ACommand.
-std::string Shell(const std::string& ACommand) {
-  std::string text;
-  FILE* pipe = popen(ACommand.c_str(), "r");
-  if (!pipe) return text;
-  char chunk[4096];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-    text.append(chunk, got);
-  pclose(pipe);
-  return text;
-}
 
 class Lint : public test_support::TScratchCwdTest {
  protected:

@@ -50,7 +50,7 @@ const option kLongOptions[] = {
     {"lint", no_argument, nullptr, kOptLint},
     {"no-lint", no_argument, nullptr, kOptNoLint},
     {"php", required_argument, nullptr, kOptPhp},
-    {"explain", no_argument, nullptr, kOptExplain},
+    {"explain", optional_argument, nullptr, kOptExplain},
     {"lsp", no_argument, nullptr, kOptLsp},
     {"escape", no_argument, nullptr, kOptEscape},
     {"serve", optional_argument, nullptr, kOptServe},
@@ -161,10 +161,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case 'W':
         if (!warnings.Add(optarg)) {
           std::vector<std::string> names = {"-Wall", "-Werror"};
-          for (const TWarningInfo& warning : kWarnings) {
-            names.push_back("-W" + std::string(warning.Name));
-            names.push_back("-Wno-" + std::string(warning.Name));
-          }
+          for (const TWarningInfo& warning : kWarnings)
+            for (const char* form : {"-W", "-Wno-", "-Werror=", "-Wno-error="})
+              names.push_back(form + std::string(warning.Name));
           const std::string spelled = "-W" + std::string(optarg);
           AError = "unknown warning option '" + spelled + "'" + Suggestion(spelled, names);
           return false;
@@ -227,8 +226,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptPhp:
         AOptions.Php = optarg;
         break;
-      case kOptExplain:
+      case kOptExplain:  // "--explain=PAGE.php:LINE" is one of the page locations
         AOptions.Explain = true;
+        if (optarg) AOptions.Pages.emplace_back(optarg);
         break;
       case kOptLsp:
         AOptions.Lsp = true;
@@ -274,6 +274,9 @@ void PrintHelp(std::ostream& AOut) {
           "  -Werror          treat warnings as errors: the page is not written\n"
           "  -Wno-all, -Wno-error\n"
           "                   undo -Wall or -Werror given before\n"
+          "  -Werror=name, -Wno-error=name\n"
+          "                   report the warning 'name' as an error, or as a warning even\n"
+          "                   under -Werror\n"
           "  --diagnostics-format=text|json\n"
           "                   errors and warnings on standard error as text (default) or as\n"
           "                   one JSON array\n"
@@ -296,10 +299,11 @@ void PrintHelp(std::ostream& AOut) {
           "                   when PHP is found)\n"
           "  --no-lint        do not, not even under --watch\n"
           "  --php=PATH       the PHP that --lint runs (default: php on PATH)\n"
-          "  --explain PAGE.php:LINE\n"
-          "                   print the script and template places behind a page line;\n"
-          "                   without a location, copy standard input (PHP's messages) to\n"
-          "                   standard output with the source place after every page line\n"
+          "  --explain[=PAGE.php:LINE]\n"
+          "                   print the script and template places behind a page line (more\n"
+          "                   locations may follow as arguments); without a location, copy\n"
+          "                   standard input (PHP's messages) to standard output with the\n"
+          "                   source place after every page line\n"
           "  --escape         print every placeholder escaped for the HTML context where it\n"
           "                   stands ({!name} prints raw)\n"
           "  --serve[=[HOST:]PORT]\n"

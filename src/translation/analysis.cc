@@ -29,10 +29,11 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   if (AEscape) CheckEscapes(model, *a.Template, a.Diagnostics);  // places it cannot make safe
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
-  if (AWarnings.AsErrors && !a.Diagnostics.empty()) {
-    a.Promoted = true;
-    for (TDiagnostic& d : a.Diagnostics)
-      if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
+  for (TDiagnostic& d : a.Diagnostics) {
+    if (d.Severity != TSeverity::Warning)
+      a.Promoted = a.Promoted || AWarnings.AsErrors;
+    else if (AWarnings.IsError(d.Warning))
+      d.Severity = TSeverity::Error, d.Promoted = a.Promoted = true;
   }
   return a;
 }
