@@ -10,6 +10,7 @@
 
 #include "src/check/diagnostic.h"
 #include "src/check/warnings.h"
+#include "src/model/html_context.h"
 #include "src/model/page_model.h"
 
 namespace zoqc {
@@ -25,9 +26,11 @@ void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& 
 
 // Under --escape: an error for each placeholder that the page would print where nothing can
 // make a value safe (a tag or attribute name, a declaration, PHP code), or in an unquoted
-// attribute value (with the quotes as fix-its). AModel is a page that translated without error.
+// attribute value (with the quotes as fix-its), and for each placeholder of a block's later copy
+// that needs another escaper than the first copy's. AModel is a page that translated without
+// error; AContexts the contexts of its template (null: worked out here).
 void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
-                  std::vector<TDiagnostic>& AOut);
+                  const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut);
 
 // Error(2), (3) or (5) at AModel's last statement, where the scan stopped, saying why.
 TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScript);

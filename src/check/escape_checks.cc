@@ -1,6 +1,8 @@
 // The checks of safe output: request data printed unescaped, "{!name}" without --escape, and
 // under --escape the placeholders where nothing can make a value safe.
 #include <algorithm>
+#include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -228,23 +230,34 @@ void TChecker::CheckRawPlaceholders() {
 }  // namespace check_detail
 
 void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
-                  std::vector<TDiagnostic>& AOut) {
+                  const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
-  const std::vector<TSpan> spans = PrintedPlaceholders(text);
-  const std::vector<THtmlContext> contexts = HtmlContexts(text, spans);
+  std::optional<TTemplateContexts> own;
+  if (!AContexts) AContexts = &own.emplace(text);
+  const std::span<const TSpan> spans = AContexts->Spans();
+  const std::span<const THtmlContext> contexts = AContexts->Contexts();
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : AModel.Left) left.push_back(l.At);
   std::sort(left.begin(), left.end());
   // The placeholder of the first copy that a placeholder of a later copy repeats: the page
-  // prints one buffer, made from the first copy, wherever a copy of the block stood.
+  // prints one buffer, made from the first copy, wherever a copy of the block stood. The
+  // placeholders come in order, and so do the copies open around them.
+  std::vector<std::size_t> open;  // the copies the page replaces around the placeholder
+  std::size_t next = 0;
   const auto first_of = [&](std::size_t AP) {
-    const std::size_t copy = AModel.CopyAt(spans[AP].Begin);
-    if (copy == kNowhere) return AP;
-    const TBlockCopy& first = AModel.Copies[AModel.Blocks[AModel.Copies[copy].Block].Copies[0]];
-    const std::size_t at = first.Span.Begin + (spans[AP].Begin - AModel.Copies[copy].Span.Begin);
-    const auto it = std::lower_bound(spans.begin(), spans.end(), at,
-                                     [](const TSpan& s, std::size_t a) { return s.Begin < a; });
-    return it != spans.end() && it->Begin == at ? static_cast<std::size_t>(it - spans.begin()) : AP;
+    const std::size_t at = spans[AP].Begin;
+    for (; next < AModel.Copies.size() && AModel.Copies[next].Span.Begin < at; ++next) {
+      if (!AModel.Copies[next].Same) continue;
+      while (!open.empty() && AModel.Copies[open.back()].Span.End <= AModel.Copies[next].Span.Begin)
+        open.pop_back();
+      open.push_back(next);
+    }
+    while (!open.empty() && AModel.Copies[open.back()].Span.End <= at) open.pop_back();
+    if (open.empty()) return AP;
+    const TBlockCopy& copy = AModel.Copies[open.back()];
+    const TBlockCopy& first = AModel.Copies[AModel.Blocks[copy.Block].Copies[0]];
+    const std::size_t twin = AContexts->IndexAt(first.Span.Begin + (at - copy.Span.Begin));
+    return twin == kNowhere ? AP : twin;
   };
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts[p];
@@ -255,7 +268,7 @@ void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
     if (!IsRefused(c) && twin != p && !IsRefused(contexts[twin]) &&
         EscapedExpression(c, "$v") != EscapedExpression(contexts[twin], "$v")) {
       const std::string name(text.substr(span.Begin, span.Size()));
-      const std::string block(AModel.Blocks[AModel.ScopeAt(span.Begin)].Name);
+      const std::string block(AModel.Blocks[AModel.Copies[open.back()].Block].Name);
       TDiagnostic& d = AOut.emplace_back();
       d.Severity = TSeverity::Error;
       d.Place = ATemplate.PlaceOf(span.Begin, span.End);

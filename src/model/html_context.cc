@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "src/model/html_escape.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -317,9 +318,11 @@ class TWalker {
         i = std::max(i, Spans[next++].End);
         continue;
       }
-      const std::size_t limit = next < Spans.size() ? Spans[next].Begin : Text.size();
-      i = Skip(i, limit);
-      if (i < limit) i = Step(i);
+      Limit = next < Spans.size() ? Spans[next].Begin : Text.size();
+      while (i < Limit) {
+        i = Skip(i, Limit);
+        if (i < Limit) i = SimpleTag(i) ? i : Step(i);
+      }
     }
     for (; next < Spans.size(); ++next) out.push_back(Here(next));
     return out;
@@ -377,7 +380,7 @@ class TWalker {
       case TState::AttrValueSingle:
         c.Place = THtmlPlace::Attribute;
         c.Quote = State == TState::AttrValueDouble ? '"' : '\'';
-        c.Attribute = Kind();
+        c.Attribute = ValueKind;
         c.Name = Attr;
         c.Js = Js.Place();
         c.Css = Css.Place();
@@ -469,25 +472,33 @@ class TWalker {
     if (Foreign()) {
       // In SVG and MathML no tag switches the tokenizer: <script>, <style>, <textarea>, ...
       // hold markup. A few HTML tags end the foreign content.
-      if (!OneOf(TagLower, kBreakouts) || (TagLower == "font" && !font)) {
+      if (!OneOf(TagLower, kBreakouts) || (std::string_view(TagLower) == "font" && !font)) {
         const bool svg =
-            Open.back().Svg || (TagLower == "svg" && Open.back().Name == "annotation-xml");
+            Open.back().Svg || (std::string_view(TagLower) == "svg" &&
+                                std::string_view(Open.back().Name) == "annotation-xml");
         const bool island =
-            svg ? TagLower == "foreignobject" || TagLower == "desc" || TagLower == "title"
-                : TagLower == "mi" || TagLower == "mo" || TagLower == "mn" || TagLower == "ms" ||
-                      TagLower == "mtext" || (TagLower == "annotation-xml" && html_encoding);
+            svg ? std::string_view(TagLower) == "foreignobject" ||
+                      std::string_view(TagLower) == "desc" || std::string_view(TagLower) == "title"
+                : std::string_view(TagLower) == "mi" || std::string_view(TagLower) == "mo" ||
+                      std::string_view(TagLower) == "mn" || std::string_view(TagLower) == "ms" ||
+                      std::string_view(TagLower) == "mtext" ||
+                      (std::string_view(TagLower) == "annotation-xml" && html_encoding);
         if (self_closing) return;
-        const char lexer = TagLower == "script" ? 's' : TagLower == "style" ? 'c' : 0;
+        const char lexer = std::string_view(TagLower) == "script"  ? 's'
+                           : std::string_view(TagLower) == "style" ? 'c'
+                                                                   : 0;
         if (lexer) Js.Reset(), Css.Reset();
         Open.push_back({svg, TagLower, island, lexer});
         return;
       }
       while (Foreign()) Open.pop_back();
     }
-    if (TagLower == "svg" || TagLower == "math" ||
-        (!Open.empty() && !Open.back().Svg && Open.back().Name != "annotation-xml" &&
-         (TagLower == "mglyph" || TagLower == "malignmark"))) {  // MathML inside MathML text
-      if (!self_closing) Open.push_back({TagLower == "svg", TagLower, false});
+    if (std::string_view(TagLower) == "svg" || std::string_view(TagLower) == "math" ||
+        (!Open.empty() && !Open.back().Svg &&
+         std::string_view(Open.back().Name) != "annotation-xml" &&
+         (std::string_view(TagLower) == "mglyph" ||
+          std::string_view(TagLower) == "malignmark"))) {  // MathML inside MathML text
+      if (!self_closing) Open.push_back({std::string_view(TagLower) == "svg", TagLower, false});
       return;
     }
     if (TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
@@ -515,7 +526,7 @@ class TWalker {
   // An end tag: in SVG or MathML "</br>" and "</p>" end the foreign content, and any other end
   // tag closes the innermost open foreign element of its name (with the ones inside it).
   void EndForeign() {
-    if (Foreign() && (TagLower == "br" || TagLower == "p")) {
+    if (Foreign() && (std::string_view(TagLower) == "br" || std::string_view(TagLower) == "p")) {
       while (Foreign()) Open.pop_back();
       return;
     }
@@ -529,17 +540,21 @@ class TWalker {
   // The kind of the attribute being read. In SVG the animation elements' "to", "from" and "by"
   // give another attribute (an "href") its value, and so does each item of their "values".
   THtmlAttribute Kind() const {
-    if (Foreign() && Open.back().Svg && (TagLower == "set" || TagLower.starts_with("animate")) &&
-        (AttrLower == "to" || AttrLower == "from" || AttrLower == "by" || AttrLower == "values"))
+    if (Foreign() && Open.back().Svg &&
+        (std::string_view(TagLower) == "set" || TagLower.starts_with("animate")) &&
+        (std::string_view(AttrLower) == "to" || std::string_view(AttrLower) == "from" ||
+         std::string_view(AttrLower) == "by" || std::string_view(AttrLower) == "values"))
       return THtmlAttribute::Url;
     return AttributeKind(AttrLower);
   }
   // The animation list "values": any item may start a URL, so no ':' of a value is kept.
-  bool ValuesList() const { return Kind() == THtmlAttribute::Url && AttrLower == "values"; }
+  bool ValuesList() const {
+    return Kind() == THtmlAttribute::Url && std::string_view(AttrLower) == "values";
+  }
 
   // An attribute's value is done: a few of them change what the tag means.
   void EndValue(std::size_t AEnd) {
-    if (AttrLower == "encoding" && ValueStart != kNowhere && ValueStart <= AEnd) {
+    if (std::string_view(AttrLower) == "encoding" && ValueStart != kNowhere && ValueStart <= AEnd) {
       const std::string_view v = Text.substr(ValueStart, AEnd - ValueStart);
       HtmlEncoding = SameText(v, "text/html") || SameText(v, "application/xhtml+xml");
     }
@@ -554,13 +569,14 @@ class TWalker {
     State = AState;
     ValueStart = i;
     Js.Reset(), Css.Reset();
-    UrlStart = !ValuesList(), UrlSettled = false;
+    ValueKind = Kind(), ValuesItems = ValuesList();
+    UrlStart = !ValuesItems, UrlSettled = false;
   }
 
   // Feeds a byte of a quoted attribute value to the lexer of its attribute.
   std::size_t ValueByte(std::size_t i) {
     const char c = Text[i];
-    const THtmlAttribute kind = Kind();
+    const THtmlAttribute kind = ValueKind;
     std::size_t length = 1;
     char decoded = c;
     if (c == '&') {
@@ -572,7 +588,7 @@ class TWalker {
     }
     if (kind == THtmlAttribute::Event) Js.Feed(decoded);
     if (kind == THtmlAttribute::Style) Css.Feed(decoded);
-    if (kind == THtmlAttribute::Url && !UrlSettled && !ValuesList()) {
+    if (kind == THtmlAttribute::Url && !UrlSettled && !ValuesItems) {
       // The browser strips leading blanks and control characters, and tabs and line ends
       // anywhere; a reference may stand for any character, so it settles nothing.
       if (c == '&') {
@@ -616,7 +632,8 @@ class TWalker {
       case TState::AttrValueDouble:
       case TState::AttrValueSingle:
         // A plain attribute's value ends at its quote; no lexer reads it.
-        if (Kind() == THtmlAttribute::Plain) stop = State == TState::AttrValueDouble ? '"' : '\'';
+        if (ValueKind == THtmlAttribute::Plain)
+          stop = State == TState::AttrValueDouble ? '"' : '\'';
         break;
       default:
         break;
@@ -624,6 +641,43 @@ class TWalker {
     if (!stop || i >= ALimit) return i;
     const void* at = std::memchr(Text.data() + i, stop, ALimit - i);
     return at ? static_cast<std::size_t>(static_cast<const char*>(at) - Text.data()) : ALimit;
+  }
+
+  // The end of the run of name bytes from i before Limit: up to white space, "/", ">" or a
+  // byte of AAlso.
+  std::size_t NameRun(std::size_t i, std::string_view AAlso) const {
+    while (i < Limit) {
+      const char c = Text[i];
+      if (IsSpace(c) || c == '/' || c == '>' || AAlso.find(c) != std::string_view::npos) break;
+      ++i;
+    }
+    return i;
+  }
+  // Appends Text's bytes [AFrom, ATo) lower-cased to ATo; returns ATo.
+  std::size_t AppendLower(std::string& ATo, std::size_t AFrom, std::size_t AEnd) const {
+    const std::size_t at = ATo.size();
+    ATo.append(Text.substr(AFrom, AEnd - AFrom));
+    for (std::size_t k = at; k < ATo.size(); ++k) ATo[k] = Lower(ATo[k]);
+    return AEnd;
+  }
+
+  // Most tags of a page are "<name>" or "</name>": in the data state such a tag at i is read at
+  // once (i moves past it), as the states from tag open through tag name would read it.
+  bool SimpleTag(std::size_t& i) {
+    if (State != TState::Data || Text[i] != '<') return false;
+    std::size_t name = i + 1;
+    const bool end_tag = name < Limit && Text[name] == '/';
+    name += end_tag;
+    if (name >= Limit || !IsAlpha(Text[name])) return false;
+    const std::size_t end = NameRun(name, "");
+    if (end >= Limit || Text[end] != '>') return false;
+    Tag = {name, end};
+    TagLower.clear();
+    AppendLower(TagLower, name, end);
+    EndTag = end_tag;
+    EmitTag();
+    i = end + 1;
+    return true;
   }
 
   // Reads the byte (or the few) at i in the current state; returns where to go on.
@@ -695,6 +749,10 @@ class TWalker {
         State = c == '>' ? TState::Data : TState::BogusComment;
         return c == '>' ? i + 1 : i;
       case TState::TagName:
+        if (const std::size_t end = NameRun(i, ""); end > i) {
+          Tag.End = end;
+          return AppendLower(TagLower, i, end);
+        }
         if (IsSpace(c))
           State = TState::BeforeAttrName;
         else if (c == '/')
@@ -715,7 +773,8 @@ class TWalker {
         return c == '=' ? i + 1 : i;
       case TState::AttrName:
         if (IsSpace(c) || c == '/' || c == '>' || c == '=')
-          FontAttr = FontAttr || AttrLower == "color" || AttrLower == "face" || AttrLower == "size";
+          FontAttr = FontAttr || std::string_view(AttrLower) == "color" ||
+                     std::string_view(AttrLower) == "face" || std::string_view(AttrLower) == "size";
         if (IsSpace(c) || c == '/' || c == '>') {
           State = TState::AfterAttrName;
           return i;
@@ -725,8 +784,8 @@ class TWalker {
           ValueStart = kNowhere;
           return i + 1;
         }
-        AttrLower += Lower(c), Attr.End = i + 1;
-        return i + 1;
+        Attr.End = NameRun(i + 1, "=");
+        return AppendLower(AttrLower, i, Attr.End);
       case TState::AfterAttrName:
         if (IsSpace(c)) return i + 1;
         if (c == '/')
@@ -834,6 +893,7 @@ class TWalker {
 
   std::string_view Text;
   std::span<const TSpan> Spans;
+  std::size_t Limit = 0;  // where the next placeholder stands (or the end): no step passes it
   TState State = TState::Data;
   TSpan Tag;              // the tag's name as written
   std::string TagLower;   // and lower-cased
@@ -847,15 +907,30 @@ class TWalker {
   TJsLexer Js;                        // in a script or an event attribute
   TCssLexer Css;                      // in a style sheet or a style attribute
   std::vector<TForeign> Open;         // the open SVG and MathML elements, innermost last
-  bool SelfClosing = false;           // the tag ends in "/>"
-  bool FontAttr = false;              // the tag has a "color", "face" or "size" attribute
-  bool HtmlEncoding = false;          // the tag's "encoding" is an HTML one
+  THtmlAttribute ValueKind = THtmlAttribute::Plain;  // the kind of the value's attribute
+  bool ValuesItems = false;   // the value is an animation's "values": items that may be URLs
+  bool SelfClosing = false;   // the tag ends in "/>"
+  bool FontAttr = false;      // the tag has a "color", "face" or "size" attribute
+  bool HtmlEncoding = false;  // the tag's "encoding" is an HTML one
 };
 
 }  // namespace
 
 std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate, std::span<const TSpan> ASpans) {
   return TWalker(ATemplate, ASpans).Run();
+}
+
+TTemplateContexts::TTemplateContexts(std::string_view ATemplate)
+    : PlaceSpans(PrintedPlaceholders(ATemplate)),
+      PlaceContexts(HtmlContexts(ATemplate, PlaceSpans)) {}
+
+std::size_t TTemplateContexts::IndexAt(std::size_t AAt) const {
+  for (const std::size_t guess : {Last, Last + 1})
+    if (guess < PlaceSpans.size() && PlaceSpans[guess].Begin == AAt) return Last = guess;
+  const auto it = std::lower_bound(PlaceSpans.begin(), PlaceSpans.end(), AAt,
+                                   [](const TSpan& s, std::size_t at) { return s.Begin < at; });
+  if (it == PlaceSpans.end() || it->Begin != AAt) return kNowhere;
+  return Last = static_cast<std::size_t>(it - PlaceSpans.begin());
 }
 
 bool IsRefused(const THtmlContext& AContext) {

@@ -81,6 +81,23 @@ struct THtmlContext {
 // One pass over ATemplate.
 std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate, std::span<const TSpan> ASpans);
 
+// The contexts of every "{name}" and "{!name}" of a template (one pass of HtmlContexts),
+// answered by the placeholder's offset.
+class TTemplateContexts {
+ public:
+  explicit TTemplateContexts(std::string_view ATemplate);
+  std::span<const TSpan> Spans() const { return PlaceSpans; }
+  std::span<const THtmlContext> Contexts() const { return PlaceContexts; }
+  // The index in Spans of the placeholder at template offset AAt, or kNowhere. Quick when the
+  // offsets are asked in order.
+  std::size_t IndexAt(std::size_t AAt) const;
+
+ private:
+  std::vector<TSpan> PlaceSpans;
+  std::vector<THtmlContext> PlaceContexts;
+  mutable std::size_t Last = 0;  // the index answered last
+};
+
 // True for the contexts where no escaping can make a value safe (or, Unquoted, where the
 // attribute should be quoted first).
 bool IsRefused(const THtmlContext& AContext);

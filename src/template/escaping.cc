@@ -7,25 +7,33 @@
 
 namespace zoqc {
 
-TEscaping::TEscaping(std::string_view ATemplate)
-    : Spans(PrintedPlaceholders(ATemplate)), Contexts(HtmlContexts(ATemplate, Spans)) {
+TEscaping::TEscaping(std::string_view ATemplate) : Places(ATemplate) {
   // Each distinct context gets a number from 1 (0: a placeholder the template does not hold).
-  std::unordered_map<std::string, std::uint32_t> kinds;
-  Kinds.reserve(Contexts.size());
-  for (const THtmlContext& c : Contexts) {
-    std::string key{
-        static_cast<char>(c.Place), static_cast<char>(c.Attribute), c.Quote,
-        static_cast<char>(c.Js),    static_cast<char>(c.Css),       static_cast<char>(c.Url)};
-    key.append(c.UrlTail);
-    Kinds.push_back(kinds.try_emplace(std::move(key), kinds.size() + 1).first->second);
+  // Most are alike: one without a URL tail is told by its fields alone.
+  std::unordered_map<std::string, std::uint32_t> tails;
+  std::unordered_map<std::uint64_t, std::uint32_t> kinds;
+  const std::span<const THtmlContext> contexts = Places.Contexts();
+  Kinds.reserve(contexts.size());
+  for (const THtmlContext& c : contexts) {
+    const std::uint64_t key = std::uint64_t{static_cast<unsigned char>(c.Place)} |
+                              std::uint64_t{static_cast<unsigned char>(c.Attribute)} << 8 |
+                              std::uint64_t{static_cast<unsigned char>(c.Quote)} << 16 |
+                              std::uint64_t{static_cast<unsigned char>(c.Js)} << 24 |
+                              std::uint64_t{static_cast<unsigned char>(c.Css)} << 32 |
+                              std::uint64_t{static_cast<unsigned char>(c.Url)} << 40;
+    const std::uint32_t number = static_cast<std::uint32_t>(kinds.size() + tails.size() + 1);
+    if (c.UrlTail.empty()) {
+      Kinds.push_back(kinds.try_emplace(key, number).first->second);
+    } else {
+      std::string tail(reinterpret_cast<const char*>(&key), sizeof key);
+      Kinds.push_back(tails.try_emplace(tail.append(c.UrlTail), number).first->second);
+    }
   }
 }
 
 const THtmlContext* TEscaping::At(std::size_t AAt) const {
-  const auto it = std::lower_bound(Spans.begin(), Spans.end(), AAt,
-                                   [](const TSpan& s, std::size_t at) { return s.Begin < at; });
-  if (it == Spans.end() || it->Begin != AAt) return nullptr;
-  return &Contexts[static_cast<std::size_t>(it - Spans.begin())];
+  const std::size_t index = Places.IndexAt(AAt);
+  return index == kNowhere ? nullptr : &Places.Contexts()[index];
 }
 
 std::string_view TEscaping::Text(std::size_t AAt, std::string_view AText, std::size_t APrefix,
@@ -36,9 +44,9 @@ std::string_view TEscaping::Text(std::size_t AAt, std::string_view AText, std::s
   const THtmlContext& context = found ? *found : text;
   // A name printed again in the same context gets the text made the first time: AText views
   // the placeholder index's own text of the name, which stays where it is.
-  const auto [it, added] =
-      Made.try_emplace({found ? Kinds[static_cast<std::size_t>(found - Contexts.data())] : 0,
-                        AText.data(), AText.size()});
+  const auto [it, added] = Made.try_emplace(
+      {found ? Kinds[static_cast<std::size_t>(found - Places.Contexts().data())] : 0, AText.data(),
+       AText.size()});
   if (!added) return it->second;
   const std::string_view expr = AText.substr(APrefix, AText.size() - APrefix - ASuffix);
   std::string& made = Texts.emplace_back(AText.substr(0, APrefix));

@@ -28,10 +28,11 @@ class TEscaping {
                         std::size_t ASuffix, bool ARaw);
   // The context of the placeholder at template offset AAt, or null when none stands there.
   const THtmlContext* At(std::size_t AAt) const;
+  // The contexts of all the template's placeholders.
+  const TTemplateContexts& Contexts() const { return Places; }
 
  private:
-  std::vector<TSpan> Spans;  // the placeholders, in order
-  std::vector<THtmlContext> Contexts;
+  TTemplateContexts Places;
   std::deque<std::string> Texts;     // what Text made; a deque never moves them
   std::vector<std::uint32_t> Kinds;  // per placeholder: its context's number, equal contexts alike
   // (context number, the unescaped text's address and size) -> the text made for them

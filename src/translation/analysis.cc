@@ -26,7 +26,9 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
     return a;
   }
   CheckPage(model, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape), a.Diagnostics);
-  if (AEscape) CheckEscapes(model, *a.Template, a.Diagnostics);  // places it cannot make safe
+  if (AEscape)
+    CheckEscapes(model, *a.Template, a.Result.Contexts,
+                 a.Diagnostics);  // places it cannot make safe
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   for (TDiagnostic& d : a.Diagnostics) {

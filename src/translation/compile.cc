@@ -78,6 +78,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
     TExpansion& expansion = storage->Expansion;
     TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
+    if (escaping) result.Contexts = &escaping->Contexts();
     if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance, expansion,
                       escaping)) {
       result.Error = TCompileError::BlockOrder;

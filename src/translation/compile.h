@@ -16,6 +16,8 @@
 
 namespace zoqc {
 
+class TTemplateContexts;  // src/model/html_context.h
+
 struct TCompileOptions {
   bool Provenance = false;   // record where every byte of the page came from
   bool Placeholders = true;  // list the template's placeholders in the model
@@ -40,6 +42,8 @@ struct TCompileResult {
   TPieces Pieces;
   std::optional<TProvenance> Origins;   // with TCompileOptions::Provenance
   std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
+  // With TCompileOptions::Escape: the contexts of the template's placeholders (in Storage).
+  const TTemplateContexts* Contexts = nullptr;
 
   bool Ok() const { return Error == TCompileError::None; }
   std::span<const std::string_view> Page() const { return Pieces.Span(); }

@@ -92,7 +92,7 @@ TDiagnosed Diagnose(std::string_view AScript, std::string_view ATemplate, bool A
   d.Template = std::make_unique<TSource>("p.zot", d.Result.Model->Template);
   CheckPage(*d.Result.Model, *d.Script, *d.Template, EscapeWarnings(DefaultWarnings(), AEscape),
             d.Diags);
-  if (AEscape) CheckEscapes(*d.Result.Model, *d.Template, d.Diags);
+  if (AEscape) CheckEscapes(*d.Result.Model, *d.Template, d.Result.Contexts, d.Diags);
   return d;
 }
 
