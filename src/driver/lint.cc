@@ -40,8 +40,35 @@ while (($head = fgets(STDIN)) !== false) {
 }
 )php";
 
-// How long PHP may take over a page: ten seconds, and one more per megabyte.
+// How much time PHP may take over a page: ten seconds, and one more per megabyte. It is
+// counted in the processor time php gets, so that a loaded machine does not refuse a page
+// that php is still working through; where the system does not say, in wall-clock time.
 int TimeoutMs(std::size_t ASize) { return 10000 + static_cast<int>(ASize / 1000); }
+
+// Waits for AChild's next line into ALine, for at most ABudgetMs of the processor time it gets
+// from now on, or ABudgetMs of waiting (asleep or stopped, not ready to run) in a row. False
+// when the child ended, broke its output, or ran out of either.
+bool ReadAnswer(TChildProcess& AChild, std::string& ALine, int ABudgetMs) {
+  using TClock = std::chrono::steady_clock;
+  const auto since = [](TClock::time_point AStart) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - AStart).count();
+  };
+  bool waiting = false;
+  const long cpu_start = AChild.CpuMs(waiting);
+  const auto start = TClock::now();
+  auto idle_since = start;  // the last moment the child was seen running or ready to run
+  for (;;) {
+    if (AChild.ReadLine(ALine, 250)) return true;
+    if (!AChild.Readable()) return false;
+    const long cpu = AChild.CpuMs(waiting);
+    if (cpu < 0 || cpu_start < 0) {
+      if (since(start) >= ABudgetMs) return false;
+      continue;
+    }
+    if (!waiting) idle_since = TClock::now();
+    if (cpu - cpu_start >= ABudgetMs || since(idle_since) >= ABudgetMs) return false;
+  }
+}
 
 }  // namespace
 
@@ -149,12 +176,12 @@ bool TPhpLinter::Ask(TChildProcess& AChild, std::span<const std::string_view> AP
                   AChild.Send(APage, left());
   // Lines that answer an earlier request (a php that said one line too many) are passed over:
   // only the answer with this request's nonce counts.
-  while (answered && (answered = AChild.ReadLine(line, left())) &&
+  while (answered && (answered = ReadAnswer(AChild, line, timeout)) &&
          !(line.starts_with(nonce) && line.size() > nonce.size() && line[nonce.size()] == ' ')) {
   }
   if (!answered) {
     AFailure = "PHP ('" + Php + "') ended, or gave no answer within " +
-               std::to_string(timeout / 1000) + " s, before it had checked the page";
+               std::to_string(timeout / 1000) + " s of its time, before it had checked the page";
     return false;
   }
   line.erase(0, nonce.size() + 1);

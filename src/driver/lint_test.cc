@@ -132,6 +132,35 @@ TEST(ChildProcess, HelperThatFloodsIsGivenUpAtItsTimeout) {
   EXPECT_FALSE(child->ReadLine(line, 200));
 }
 
+// The lint's deadline counts the processor time php gets, not the clock: a child that waits
+// gains none, a busy one gains it, never more than the time that passed, and a child whose
+// output ended is told from one that is only slow.
+TEST(ChildProcess, CpuTimeCountsWhatTheChildRan) {
+  std::string error;
+  const auto asleep = TChildProcess::Start({"sleep", "30"}, error);
+  const auto busy = TChildProcess::Start({"sh", "-c", "while :; do :; done"}, error);
+  ASSERT_TRUE(asleep && busy) << error;
+  bool waiting = false;
+  if (asleep->CpuMs(waiting) < 0) GTEST_SKIP() << "the system does not say";
+  const auto start = std::chrono::steady_clock::now();
+  long ran = 0;
+  while (ran <= 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
+    ran = busy->CpuMs(waiting);
+  const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_GT(ran, 0);
+  EXPECT_LE(ran, wall.count() + 50);
+  EXPECT_LT(asleep->CpuMs(waiting), 50);
+  EXPECT_TRUE(waiting);
+  std::string line;
+  EXPECT_FALSE(asleep->ReadLine(line, 50));
+  EXPECT_TRUE(asleep->Readable());  // only slow
+  const auto done = TChildProcess::Start({"true"}, error);
+  ASSERT_TRUE(done) << error;
+  EXPECT_FALSE(done->ReadLine(line, 5000));
+  EXPECT_FALSE(done->Readable());  // ended
+}
+
 TEST_F(Lint, AnswerIsTiedToItsRequest) {
   // A php that answers its first request twice: the extra "ok" must not pass the next page.
   WriteFile(

@@ -35,6 +35,12 @@ class TChildProcess {
   [[nodiscard]] bool ReadLine(std::string& ALine, int ATimeoutMs);
   // Kills the child at once; Send and ReadLine fail from then on.
   void Kill();
+  // False once the child's output has ended or broken (closed, or a line past kMaxChildLine):
+  // ReadLine fails at once from then on, and only a timeout leaves it true.
+  bool Readable() const;
+  // The processor time the child has had so far, in milliseconds, and whether it is waiting
+  // (asleep or stopped) rather than running or ready to run; -1 where the system does not say.
+  long CpuMs(bool& AWaiting) const;
 
   struct TState;
 

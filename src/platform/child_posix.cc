@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "src/platform/child.h"
@@ -143,7 +144,8 @@ bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
     scanned = State->Buffer.size();
     // A child that floods its output is given up at the deadline as one that is silent, and
     // a line longer than any answer is no answer.
-    if (State->Out < 0 || scanned > kMaxChildLine || TClock::now() >= deadline) return false;
+    if (scanned > kMaxChildLine) CloseFd(State->Out);
+    if (State->Out < 0 || TClock::now() >= deadline) return false;
     char chunk[4096];
     const ssize_t got = read(State->Out, chunk, sizeof chunk);
     if (got > 0) {
@@ -153,9 +155,38 @@ bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
     } else if (got < 0 && errno == EAGAIN) {
       if (!WaitFor(State->Out, POLLIN, deadline)) return false;
     } else {
+      CloseFd(State->Out);
       return false;  // end of file: the child is gone
     }
   }
+}
+
+bool TChildProcess::Readable() const { return State->Out >= 0; }
+
+long TChildProcess::CpuMs(bool& AWaiting) const {
+  AWaiting = false;
+  if (State->Pid <= 0) return -1;
+  // /proc/PID/stat: "PID (NAME) STATE ..." with user and system time, in clock ticks, as the
+  // 14th and 15th fields; NAME may hold blanks and parentheses, so the fields count from the
+  // last ')'.
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(State->Pid));
+  std::FILE* file = std::fopen(path, "re");
+  if (!file) return -1;
+  char text[1024];
+  const std::size_t got = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  text[got] = 0;
+  const char* rest = std::strrchr(text, ')');
+  char state = 0;
+  unsigned long user = 0, system = 0;
+  if (!rest || std::sscanf(rest + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &state,
+                           &user, &system) != 3)
+    return -1;
+  AWaiting = state != 'R';
+  const long ticks = sysconf(_SC_CLK_TCK);
+  return ticks > 0 ? static_cast<long>((user + system) * 1000 / static_cast<unsigned long>(ticks))
+                   : -1;
 }
 
 void TChildProcess::Kill() {

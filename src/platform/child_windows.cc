@@ -21,4 +21,11 @@ bool TChildProcess::ReadLine(std::string&, int) { return false; }
 
 void TChildProcess::Kill() {}
 
+bool TChildProcess::Readable() const { return false; }
+
+long TChildProcess::CpuMs(bool& AWaiting) const {
+  AWaiting = false;
+  return -1;
+}
+
 }  // namespace zoqc
