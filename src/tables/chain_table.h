@@ -125,7 +125,7 @@ class TChainTable {
     std::fill(Occupied.begin(), Occupied.end(), 0);
     for (TChunk& chunk : Chunks) {
       std::destroy_n(chunk.Items, chunk.Used);
-      std::allocator<THashItem>().deallocate(chunk.Items, chunk.Size);
+      TLargeAllocator<THashItem>().deallocate(chunk.Items, chunk.Size);
     }
     Chunks.clear();
   }
@@ -138,8 +138,7 @@ class TChainTable {
     std::size_t Size, Used;
   };
   void AddChunk(std::size_t ASize) {
-    Chunks.push_back({std::allocator<THashItem>().allocate(ASize), ASize, 0});
-    AdviseLargeBlock(Chunks.back().Items, ASize * sizeof(THashItem));
+    Chunks.push_back({TLargeAllocator<THashItem>().allocate(ASize), ASize, 0});
   }
   THashItem* NewItem() {
     if (Chunks.empty() || Chunks.back().Used == Chunks.back().Size)
@@ -162,9 +161,7 @@ class TChainTable {
     }
   }
   void Rehash(std::size_t ASize) {
-    std::vector<PHashItem> old;
-    ReserveLarge(old, ASize);
-    old.assign(ASize, nullptr);
+    TLargeVector<PHashItem> old(ASize, nullptr);
     old.swap(Index);
     const std::size_t mask = Index.size() - 1;
     for (const PHashItem item : old) {
@@ -178,7 +175,7 @@ class TChainTable {
   std::vector<PHashItem> Buckets;       // chain heads; null for an empty bucket
   std::vector<std::uint64_t> Occupied;  // bit i: bucket i holds a chain
   std::vector<TChunk> Chunks;           // the items' storage
-  std::vector<PHashItem> Index;         // open addressing by IndexHash; size a power of two
+  TLargeVector<PHashItem> Index;        // open addressing by IndexHash; size a power of two
   std::size_t Count = 0;                // items; at most half of Index.size()
 };
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "src/text/large_blocks.h"
 #include "src/text/text.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -31,13 +30,12 @@ TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view 
     ++count;
     bytes += AKey.size() + APrefix.size() + AValue.size() + ASuffix.size();
   });
-  ReserveLarge(Texts, bytes);  // never grows past this, so the views below stay valid
+  Texts.reserve(bytes);  // never grows past this, so the views below stay valid
   std::size_t size = 16;
   while (size < 2 * count) size *= 2;
-  ReserveLarge(Slots, size);
   Slots.assign(size, 0);
   Mask = size - 1;
-  ReserveLarge(Entries, count);
+  Entries.reserve(count);
   Hit.assign(count, 0);
   const auto append = [&](std::string_view APart) {
     Texts.insert(Texts.end(), APart.begin(), APart.end());

@@ -12,6 +12,7 @@
 #include "src/model/provenance.h"
 #include "src/tables/VarHashtable.h"
 #include "src/template/escaping.h"
+#include "src/text/large_blocks.h"
 #include "src/text/pieces.h"
 
 namespace zoqc {
@@ -73,9 +74,9 @@ class TPlaceholderIndex {
   const std::string_view* Found(std::size_t ASlot, std::size_t AEnd, std::size_t AIdx,
                                 std::size_t& ALength, std::string_view* AKey) const;
 
-  std::vector<char> Texts;                // every key and text, which Entries view
-  std::vector<TEntry> Entries;            // one per distinct key up to case, first listed wins
-  std::vector<std::uint64_t> Slots;       // hash << 32 | entry + 1; 0 for an empty slot
+  TLargeVector<char> Texts;               // every key and text, which Entries view
+  TLargeVector<TEntry> Entries;           // one per distinct key up to case, first listed wins
+  TLargeVector<std::uint64_t> Slots;      // hash << 32 | entry + 1; 0 for an empty slot
   mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
   std::size_t Prefix = 0, Suffix = 0;     // the lengths of the prefix and suffix of every text

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace zoqc {
@@ -14,7 +16,7 @@ using TLargeBlockAdvice = void (*)(void* AData, std::size_t ASize);
 // What AdviseLargeBlock calls: nothing until the driver sets it (the core makes no system
 // calls of its own). Blocks below kLargeBlock bytes are never advised, so small pages never
 // pay for a huge page they would not fill.
-inline constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
+inline constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
 inline std::atomic<TLargeBlockAdvice> gLargeBlockAdvice{nullptr};
 
 inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
@@ -24,8 +26,8 @@ inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
 }
 
 // AVector.reserve(ACount), the new storage advised before anything is written to it.
-template <typename T>
-void ReserveLarge(std::vector<T>& AVector, std::size_t ACount) {
+template <typename T, typename TAlloc>
+void ReserveLarge(std::vector<T, TAlloc>& AVector, std::size_t ACount) {
   if (ACount <= AVector.capacity()) return;
   if (AVector.empty()) {  // advise the block before reserve would have nothing to move
     AVector.reserve(ACount);
@@ -34,5 +36,44 @@ void ReserveLarge(std::vector<T>& AVector, std::size_t ACount) {
   }
   AVector.reserve(ACount);
 }
+
+// An allocator that gives blocks of kLargeBlock bytes and more whole, aligned huge pages of
+// their own, advised before use (so no end of the block shares a small page with another);
+// smaller blocks come from the ordinary allocator.
+template <typename T>
+struct TLargeAllocator {
+  using value_type = T;
+  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+  TLargeAllocator() = default;
+  template <typename U>
+  TLargeAllocator(const TLargeAllocator<U>&) {}
+
+  T* allocate(std::size_t ACount) {
+    const std::size_t bytes = ACount * sizeof(T);
+    if (bytes < kLargeBlock) return std::allocator<T>().allocate(ACount);
+    void* block = ::operator new (Rounded(bytes), std::align_val_t{kHugePage});
+    AdviseLargeBlock(block, Rounded(bytes));
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* ABlock, std::size_t ACount) {
+    const std::size_t bytes = ACount * sizeof(T);
+    if (bytes < kLargeBlock) return std::allocator<T>().deallocate(ABlock, ACount);
+    ::operator delete (ABlock, Rounded(bytes), std::align_val_t{kHugePage});
+  }
+  template <typename U>
+  bool operator==(const TLargeAllocator<U>&) const {
+    return true;
+  }
+
+ private:
+  static std::size_t Rounded(std::size_t ABytes) {
+    return (ABytes + kHugePage - 1) & ~(kHugePage - 1);
+  }
+};
+
+// A vector whose large storage is TLargeAllocator's.
+template <typename T>
+using TLargeVector = std::vector<T, TLargeAllocator<T>>;
 
 }  // namespace zoqc

@@ -52,5 +52,24 @@ TEST(ReserveLarge, AdvisesOnlyLargeNewBlocks) {
   gLargeBlockAdvice.store(before);
 }
 
+// A large block is aligned to a huge page and advised whole pages; a small one is left alone.
+TEST(TLargeAllocator, AlignsAndAdvisesLargeBlocksOnly) {
+  static std::vector<std::pair<void*, std::size_t>> advised;
+  advised.clear();
+  const TLargeBlockAdvice before = gLargeBlockAdvice.exchange(
+      [](void* AData, std::size_t ASize) { advised.emplace_back(AData, ASize); });
+  constexpr std::size_t kPage = TLargeAllocator<char>::kHugePage;
+  TLargeVector<char> small(kLargeBlock - 1, 'a');
+  EXPECT_TRUE(advised.empty());
+  TLargeVector<char> large(kLargeBlock + 1, 'b');  // just over: rounded up to whole pages
+  ASSERT_EQ(1u, advised.size());
+  EXPECT_EQ(static_cast<void*>(large.data()), advised[0].first);
+  EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(large.data()) % kPage);
+  EXPECT_EQ(0u, advised[0].second % kPage);
+  EXPECT_GE(advised[0].second, large.size());
+  EXPECT_EQ('b', large.back());
+  gLargeBlockAdvice.store(before);
+}
+
 }  // namespace
 }  // namespace zoqc
