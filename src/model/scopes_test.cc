@@ -43,12 +43,13 @@ TEST(TPageModel, MarkersPairWithTheFirstEndAfter) {
 
 TEST(TPageModel, BindingsOf) {
   const TCompileResult result =
-      Compile("<?php\n<<t<<$t\n<<*row\n<<<n<<$n\n<<u<<$u\n<<<m<<$m\n", "");
+      Compile("<?php\n<<t<<$t\n<<*row\n<<<n<<$n\n<<u<<$u\n<<<m<<$m\n<<row<<$r\n", "");
   const TPageModel& model = *result.Model;
   const std::size_t row = model.BlockNamed("row");
-  EXPECT_EQ((std::vector<std::size_t>{0, 3}), model.BindingsOf(kNowhere));  // "<<" lines
-  EXPECT_EQ((std::vector<std::size_t>{2, 4}), model.BindingsOf(row));       // after "<<*row"
-  EXPECT_EQ(row, model.BlockOf(model.Script.Statements[1]));                // "<<*row" itself
+  EXPECT_EQ((std::vector<std::size_t>{0, 3, 5}), model.BindingsOf(kNowhere));  // "<<" lines
+  EXPECT_EQ((std::vector<std::size_t>{2, 4}), model.BindingsOf(row));          // after "<<*row"
+  EXPECT_EQ(row, model.BlockOf(model.Script.Statements[1]));                   // "<<*row" itself
+  EXPECT_EQ(kNowhere, model.BlockOf(model.Script.Statements[5]));  // "<<row<<": no block's
 }
 
 }  // namespace
