@@ -1,7 +1,6 @@
 // Diagnostics as text: a header per diagnostic and note, and the source line shown in a window
 // around the span, with the caret and the fix-its placed by display columns.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -21,7 +20,6 @@ constexpr const char* kGreen = "\033[1;32m";
 
 constexpr std::int64_t kWindow = 100;  // display columns of a source line shown at most
 constexpr std::int64_t kLead = 30;     // columns kept before a span when the line is cut before it
-constexpr std::size_t kWidest = 4;     // bytes of the character that takes the fewest columns
 constexpr std::string_view kCut = "...";
 
 // The columns of a shown text (escapes are ASCII): one per character.
@@ -130,21 +128,6 @@ class TTextRenderer {
            "\n";
   }
 
-  // Where counting starts for a window that cuts the line before ASpan: far enough back for
-  // a whole window's columns, on a character's first byte.
-  static std::size_t WindowBase(const TPlace& APlace, const TSpan& ASpan) {
-    const TLineTable& lines = APlace.Source->Lines();
-    const std::size_t line_start = lines.LineStart(lines.LineOf(ASpan.Begin));
-    const std::string_view text = APlace.Source->Text;
-    std::size_t base =
-        ASpan.Begin - std::min<std::size_t>(ASpan.Begin - line_start, kWidest * kWindow);
-    for (int k = 0;
-         k < 3 && base < ASpan.Begin && (static_cast<unsigned char>(text[base]) & 0xC0) == 0x80;
-         ++k)
-      ++base;
-    return base;
-  }
-
   // The source line of APlace in a window around its span, the caret line, and the fix-its of
   // AFixes (all on that line) under it; those outside the window go to AElsewhere.
   void Excerpt(const TPlace& APlace, std::vector<const TFixIt*> AFixes,
@@ -159,28 +142,23 @@ class TTextRenderer {
     const std::size_t line_end = line_start + lines.LineText(from.Line).size();
     // The whole line when it fits, or from its start when the span stands early in it;
     // otherwise from kLead columns before the span, or earlier so that the window reaches the
-    // line's end. A line more than kWidest * kWindow bytes past the span does not fit, and its
-    // end is not counted.
+    // line's end.
     std::size_t at = line_start;
     std::int64_t column = 1;
-    std::int64_t end = INT64_MAX;  // the column past the line's end, when counted
-    if (line_end - span.End <= kWidest * static_cast<std::size_t>(kWindow))
-      end = lines.Locate(line_end).DisplayColumn;
+    const std::int64_t end = lines.Locate(line_end).DisplayColumn;  // past the line's end
     if (end - 1 > kWindow && from.DisplayColumn > kWindow - kLead) {
-      const std::int64_t target = std::min(from.DisplayColumn - kLead, end - kWindow);
-      const TLinePosition base = source.Lines().Locate(WindowBase(APlace, span));
-      at = base.Offset;
-      column = base.DisplayColumn;
-      while (at < span.Begin && column < target) Step(text, at, column);
+      at = lines.OffsetOfDisplayColumn(from.Line,
+                                       std::min(from.DisplayColumn - kLead, end - kWindow));
+      column = lines.Locate(at).DisplayColumn;
     }
     // The line, then the columns the window shows: [first, last).
     const std::int64_t first = column;
     const std::size_t margin = at > line_start ? kCut.size() : 0;
     std::string shown(at > line_start ? kCut : "");
     while (at < line_end) {
-      std::size_t next = at;
-      std::int64_t next_column = column;
-      const TShownChar c = Step(text, next, next_column);
+      const TShownChar c = ShowChar(text, at);
+      const std::size_t next = at + c.Length;
+      const std::int64_t next_column = lines.Locate(next).DisplayColumn;
       if (next_column - first > kWindow) break;
       if (c.Tab)
         shown.append(static_cast<std::size_t>(next_column - column), ' ');
@@ -233,14 +211,6 @@ class TTextRenderer {
     }
     for (const TUnderLine& line : under)
       Out += std::string(margin, ' ') + Paint(kGreen, line.Text) + "\n";
-  }
-
-  // Moves past the character at AAt, adding its columns to AColumn.
-  static TShownChar Step(std::string_view AText, std::size_t& AAt, std::int64_t& AColumn) {
-    const TShownChar c = ShowChar(AText, AAt);
-    AColumn += static_cast<std::int64_t>(c.Tab ? TabWidth(AColumn) : c.Width());
-    AAt += c.Length;
-    return c;
   }
 
   const bool Color;

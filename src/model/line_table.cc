@@ -67,7 +67,7 @@ std::string_view TLineTable::LineText(std::int64_t ALine) const {
 }
 
 TLineTable::TMark TLineTable::Count(std::int64_t ALine, std::size_t AOffset,
-                                    std::int64_t AUnits) const {
+                                    std::int64_t TMark::*AField, std::int64_t AGoal) const {
   const std::size_t start = LineStart(ALine);
   const std::size_t end = LineEnd(ALine);
   // The marks of the line, and among them the last one before the goal.
@@ -75,14 +75,14 @@ TLineTable::TMark TLineTable::Count(std::int64_t ALine, std::size_t AOffset,
                                 [](std::size_t A, const TMark& M) { return A < M.Offset; });
   auto last = std::upper_bound(first, Marks.end(), AOffset,
                                [](std::size_t A, const TMark& M) { return A < M.Offset; });
-  if (AUnits >= 0)
-    last = std::upper_bound(first, last, AUnits,
-                            [](std::int64_t A, const TMark& M) { return A < M.Units; });
+  if (AField)
+    last = std::upper_bound(first, last, AGoal,
+                            [&](std::int64_t A, const TMark& M) { return A < M.*AField; });
   TMark at = last == first ? TMark{start, 0, 0} : *std::prev(last);
-  if (AUnits < 0)
+  if (!AField)
     while (at.Offset < AOffset) Step(Text, end, at);
   else
-    while (at.Offset < end && at.Units < AUnits) Step(Text, end, at);
+    while (at.Offset < end && at.*AField < AGoal) Step(Text, end, at);
   return at;
 }
 
@@ -90,7 +90,7 @@ TLinePosition TLineTable::Locate(std::size_t AOffset) const {
   AOffset = std::min(AOffset, Text.size());
   TLinePosition at;
   at.Line = LineOf(AOffset);
-  const TMark counted = Count(at.Line, AOffset, -1);
+  const TMark counted = Count(at.Line, AOffset);
   at.Offset = AOffset;
   at.Column = static_cast<std::int64_t>(AOffset - LineStart(at.Line)) + 1;
   at.Utf16Column += counted.Units;
@@ -105,11 +105,17 @@ std::size_t TLineTable::OffsetOf(std::size_t ALine, std::size_t AColumn,
   const std::size_t start = LineStart(line);
   const std::size_t end = LineEnd(line);
   if (AEncoding == TEncoding::Utf16)
-    return std::min(end, Count(line, end, static_cast<std::int64_t>(AColumn)).Offset);
+    return std::min(end,
+                    Count(line, end, &TMark::Units, static_cast<std::int64_t>(AColumn)).Offset);
   std::size_t at = start + std::min(AColumn, end - start);
   for (std::size_t back = 1; back <= 3 && back <= at - start; ++back)
     if (Utf8Length(Text, at - back) > back) return at - back;  // inside that character
   return at;
+}
+
+std::size_t TLineTable::OffsetOfDisplayColumn(std::int64_t ALine, std::int64_t AColumn) const {
+  const std::size_t end = LineEnd(ALine);
+  return std::min(end, Count(ALine, end, &TMark::Columns, AColumn - 1).Offset);
 }
 
 }  // namespace zoqc

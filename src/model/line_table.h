@@ -57,6 +57,9 @@ class TLineTable {
   // line's end, a column inside a character is the character's first byte in UTF-8 and the
   // character's end in UTF-16 (between the halves of a surrogate pair).
   std::size_t OffsetOf(std::size_t ALine, std::size_t AColumn, TEncoding AEncoding) const;
+  // The offset of the first character of the 1-based ALine that stands at or after the 1-based
+  // display AColumn, or the line's end.
+  std::size_t OffsetOfDisplayColumn(std::int64_t ALine, std::int64_t AColumn) const;
 
  private:
   // A character's first byte on a long line, with what its line counts before it.
@@ -70,8 +73,9 @@ class TLineTable {
   std::size_t Index(std::int64_t ALine) const { return static_cast<std::size_t>(ALine - 1); }
   std::size_t LineEnd(std::int64_t ALine) const;  // before its CR LF or LF
   // Counts the characters of the 1-based ALine from the nearest mark at or before AOffset (or
-  // the line's start) until AOffset, or until AUnits UTF-16 units when AUnits >= 0.
-  TMark Count(std::int64_t ALine, std::size_t AOffset, std::int64_t AUnits) const;
+  // the line's start) until AOffset, or, given AField, until AField counts AGoal.
+  TMark Count(std::int64_t ALine, std::size_t AOffset, std::int64_t TMark::*AField = nullptr,
+              std::int64_t AGoal = 0) const;
 
   std::string_view Text;
   std::vector<std::size_t> Starts;  // 0-based offset of each line's first byte, in order

@@ -70,13 +70,15 @@ TEST(TLineTable, LongLinesCountAsShortOnes) {
     const TLinePosition here = table.Locate(at);
     EXPECT_EQ(first.Utf16Column + 7 * k, here.Utf16Column) << at;
     EXPECT_EQ(first.DisplayColumn + 16 * k, here.DisplayColumn) << at;
-    // Back from each encoding's column: a character's first byte in UTF-8, its end in UTF-16.
+    // Back from each encoding's column: a character's first byte in UTF-8, its end in UTF-16
+    // and in display columns.
     const std::size_t m = at % piece.size();
     const std::size_t first_byte = m == 2 ? 1 : m > 4 && m < 8 ? 4 : m;  // inside é or U+1F600
     const std::size_t end = m == 2 ? 3 : m > 4 && m < 8 ? 8 : m;
     const auto column = [&](std::int64_t AColumn) { return static_cast<std::size_t>(AColumn - 1); };
     EXPECT_EQ(at - m + first_byte, table.OffsetOf(0, column(here.Column), TEncoding::Utf8)) << at;
     EXPECT_EQ(at - m + end, table.OffsetOf(0, column(here.Utf16Column), TEncoding::Utf16)) << at;
+    EXPECT_EQ(at - m + end, table.OffsetOfDisplayColumn(1, here.DisplayColumn)) << at;
   }
 }
 
