@@ -54,8 +54,8 @@ void TChecker::CheckDuplicates() {
                                                "placeholders") +
                               "; only one binding is used" +
                               (winner == &line ? std::string(", this one")
-                               : winner ? ", the one noted below"
-                                        : std::string()));
+                               : winner        ? ", the one noted below"
+                                               : std::string()));
     Note(d, NamePlace(*it->second), "first bound here");
     if (winner && winner != &line && winner != it->second)
       Note(d, NamePlace(*winner), "the page uses this binding");
@@ -74,17 +74,13 @@ void TChecker::CheckPlaceholders() {
     std::vector<const TStatement*> Bindings;
     TFoldedMap Used;
   };
-  std::vector<TScope> scopes(Blocks.size() + 1);            // the last one is the template's
-  std::unordered_map<std::string_view, std::size_t> exact;  // block name -> index
-  for (std::size_t b = 0; b < Blocks.size(); ++b) exact.emplace(Blocks[b].Name, b);
+  const std::size_t outside = Model.Blocks.size();
+  std::vector<TScope> scopes(outside + 1);  // the last one is the template's
   for (const TStatement& line : Lines) {
     if (!Binds(line)) continue;
-    std::size_t scope = Blocks.size();
-    if (line.Kind == TStatementKind::BlockVar) {
-      const auto it = exact.find(BlockOfVar(line));
-      if (it == exact.end()) continue;
-      scope = it->second;
-    }
+    const std::size_t block = Model.BlockOf(line);
+    if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
+    const std::size_t scope = block == kNowhere ? outside : block;
     if (scopes[scope].Names.emplace(NameOf(line), 0).second) scopes[scope].Near.Add(NameOf(line));
     scopes[scope].Bindings.push_back(&line);
   }
@@ -117,8 +113,8 @@ void TChecker::CheckPlaceholders() {
   for (const TPlaceholder& placeholder : Model.Placeholders) {
     const std::string_view name = placeholder.Name.Of(Template.Text);
     const std::size_t pos = placeholder.Span.Begin;
-    const std::size_t block = Model.ScopeOf(placeholder);  // Blocks follow Model.Blocks
-    const std::size_t scope = block == kNowhere ? Blocks.size() : block;
+    const std::size_t block = Model.ScopeOf(placeholder);
+    const std::size_t scope = block == kNowhere ? outside : block;
     TScope& s = scopes[scope];
     const bool bound = s.Names.count(name) != 0;
     const TPlace where = Template.PlaceOf(pos, placeholder.Span.End);
@@ -131,7 +127,7 @@ void TChecker::CheckPlaceholders() {
       const std::string_view next = Template.Text.substr(after + ends, 2);
       const bool twice = next.starts_with("\n") || next == "\r\n";
       while (open_pre < pre.size() && pre[open_pre].second <= pos) ++open_pre;
-      if (scope == Blocks.size() && ends != 0 && !twice && open_pre < pre.size() &&
+      if (scope == outside && ends != 0 && !twice && open_pre < pre.size() &&
           pre[open_pre].first < pos) {
         TDiagnostic* d = Warn(TWarning::PreNewline, where,
                               "PHP drops the line end right after '?>', so inside <pre> or "
@@ -141,13 +137,13 @@ void TChecker::CheckPlaceholders() {
       continue;
     }
     if (std::binary_search(TypoPlaces.begin(), TypoPlaces.end(), pos)) continue;
-    const std::string_view scope_name = scope == Blocks.size() ? "" : Blocks[scope].Name;
+    const std::string_view scope_name = scope == outside ? "" : Model.Blocks[scope].Name;
     TDiagnostic* d =
         Warn(TWarning::UnboundPlaceholder, where,
              "nothing binds " + Quoted(name) +
                  (scope_name.empty() ? std::string() : " in block " + Quoted(scope_name)) +
                  ", so the placeholder prints as written");
-    if (scope != Blocks.size() && scopes.back().Names.count(name)) {
+    if (scope != outside && scopes.back().Names.count(name)) {
       Note(d, where,
            Quoted(name) +
                " is a template variable, and those are not filled in inside "
@@ -165,15 +161,15 @@ void TChecker::CheckPlaceholders() {
         Warn(TWarning::UnusedBinding, NamePlace(*line),
              Quoted(NameOf(*line)) + " is bound but no placeholder '{" +
                  std::string(NameOf(*line)) + "}' uses it" +
-                 (scope == Blocks.size() ? std::string(" outside the blocks")
-                                         : " in block " + Quoted(Blocks[scope].Name)));
+                 (scope == outside ? std::string(" outside the blocks")
+                                   : " in block " + Quoted(Model.Blocks[scope].Name)));
 }
 
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
 // placeholder is the typo, or, when no placeholder uses that name, the binding may be: then both
 // are reported, the placeholder first.
 void TChecker::CheckTypos() {
-  if (Model.Left.empty()) return;  // every placeholder was filled: nothing to compare
+  if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
   const TScriptModel& script = Model.Script;
   // Scopes by name: the template's (no block) and each block's, as the translation bound them.
   using TScopeKey = std::pair<bool, std::string_view>;  // (a block, its name)
@@ -182,7 +178,7 @@ void TChecker::CheckTypos() {
   };
   std::map<TScopeKey, TNearNames> near;
   std::map<TScopeKey, TFoldedMap> unused;
-  for (const TUnusedName& u : Model.Unused) unused[scope_of(u.Block)].emplace(u.Name, 0);
+  for (const TUnusedName& u : Leftovers.Unused) unused[scope_of(u.Block)].emplace(u.Name, 0);
   std::map<TScopeKey, std::unordered_map<std::string_view, const TStatement*>> bindings;
   for (const TStatement& line : Lines)
     if (Binds(line) && line.Separated)
@@ -193,7 +189,7 @@ void TChecker::CheckTypos() {
   for (std::size_t idx = 0; idx < Lines.size(); ++idx)
     if (Lines[idx].Kind == TStatementKind::TemplateVar && Lines[idx].Separated)
       outside[NameOf(Lines[idx])] = idx;
-  for (const TLeftPlaceholder& left : Model.Left) {
+  for (const TLeftPlaceholder& left : Leftovers.Left) {
     const TScopeKey scope = scope_of(left.Block);
     const std::size_t end = NameEnd(Template.Text, left.At + 1);
     const std::string_view name = Template.Text.substr(left.At + 1, end - left.At - 1);

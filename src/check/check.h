@@ -20,16 +20,17 @@ namespace zoqc {
 bool NeedsPlaceholders(const TWarningSet& AWarnings);
 
 // Appends a warning for each mistake of AWarnings found in AModel, a page that translated
-// without error; AScript and ATemplate are its inputs with their names.
-void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
-               const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut);
+// without error and left ALeftovers; AScript and ATemplate are its inputs with their names.
+void CheckPage(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& AScript,
+               const TSource& ATemplate, const TWarningSet& AWarnings,
+               std::vector<TDiagnostic>& AOut);
 
 // Under --escape: an error for each placeholder that the page would print where nothing can
 // make a value safe (a tag or attribute name, a declaration, PHP code), or in an unquoted
 // attribute value (with the quotes as fix-its), and for each placeholder of a block's later copy
 // that needs another escaper than the first copy's. AModel is a page that translated without
-// error; AContexts the contexts of its template (null: worked out here).
-void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
+// error and left ALeftovers; AContexts the contexts of its template (null: worked out here).
+void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
                   const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut);
 
 // Error(2), (3) or (5) at AModel's last statement, where the scan stopped, saying why.

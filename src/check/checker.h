@@ -31,22 +31,14 @@ inline std::string UpperCased(std::string_view AText) {
 
 using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
 
-// A block of the script with where its first copy stands in the template.
-struct TBlock {
-  std::string_view Name;
-  const TStatement* Definition;     // its first "<<*" line
-  std::vector<std::size_t> Begins;  // exact BEGIN markers (indexes into the marker list)
-  std::vector<std::size_t> Ends;    // exact END markers
-  std::size_t From = 0, To = 0;     // its first copy [From, To) in the template; To 0: none
-};
-
-// Reads the page once (statement lines, markers) and runs the checks over what it found.
+// Runs the checks over the page model.
 // Warn() returns null for a warning that is off, and Note() and Fix() then do nothing.
 class TChecker {
  public:
-  TChecker(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
-           const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut)
+  TChecker(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& AScript,
+           const TSource& ATemplate, const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut)
       : Model(AModel),
+        Leftovers(ALeftovers),
         Script(AScript),
         Template(ATemplate),
         Warnings(AWarnings),
@@ -57,14 +49,12 @@ class TChecker {
   void Run() {
     CheckStart(Script, "script");
     CheckStart(Template, "template");
-    FindBlocks();
     for (const TStatement& line : Lines) CheckStatement(line);
     if (Warnings.Has(TWarning::RewrittenReference)) CheckReferences();
     if (Warnings.Has(TWarning::StatementInComment)) CheckCommentedStatements();
     if (Warnings.Has(TWarning::UnusedBlock)) CheckUnusedBlocks();
     CheckMarkers();
-    if (Warnings.Has(TWarning::PlaceholderTypo) ||
-        Warnings.Has(TWarning::TemplateVariableInBlock))
+    if (Warnings.Has(TWarning::PlaceholderTypo) || Warnings.Has(TWarning::TemplateVariableInBlock))
       CheckTypos();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
     if (NeedsPlaceholders(Warnings)) CheckPlaceholders();
@@ -102,6 +92,15 @@ class TChecker {
   std::string_view BlockOfVar(const TStatement& ALine) const {
     return ALine.Block == kNowhere ? std::string_view() : NameOf(Lines[ALine.Block]);
   }
+  // The first "<<*" line of the model's block ABlock.
+  const TStatement& DefinitionOf(std::size_t ABlock) const {
+    return Lines[Model.Blocks[ABlock].Definitions.front()];
+  }
+  // The first copy of ABlock that the page replaces, or null.
+  const TBlockCopy* FirstCopy(std::size_t ABlock) const {
+    const std::vector<std::size_t>& copies = Model.Blocks[ABlock].Copies;
+    return copies.empty() ? nullptr : &Model.Copies[copies.front()];
+  }
   // A statement that binds a name: "<<name<<" or "<<<name<<".
   static bool Binds(const TStatement& ALine) {
     return ALine.Kind == TStatementKind::TemplateVar || ALine.Kind == TStatementKind::BlockVar;
@@ -109,28 +108,27 @@ class TChecker {
 
   // The checks, each reporting only what Warnings asks for (checks.cc, binding_checks.cc).
   void CheckStart(const TSource& ASource, std::string_view AWhat);  // BOM; no "<?php"
-  void FindBlocks();                                                // fills Blocks and BlockOf
-  void CheckStatement(const TStatement& ALine);  // unknown block, empty, loose operator
-  void CheckIndented(const TStatement& ALine);   // an indented line that looks like one
-  void CheckSplice(const TStatement& ALine);     // a block variable that breaks its splice
-  void CheckReferences();                        // "<<+row" inside a line of PHP
-  void CheckCommentedStatements();               // statement lines inside "/* ... */"
+  void CheckStatement(const TStatement& ALine);    // unknown block, empty, loose operator
+  void CheckIndented(const TStatement& ALine);     // an indented line that looks like one
+  void CheckSplice(const TStatement& ALine);       // a block variable that breaks its splice
+  void CheckReferences();                          // "<<+row" inside a line of PHP
+  void CheckCommentedStatements();                 // statement lines inside "/* ... */"
   void CheckAppendOrder(const TStatement& ALine);  // "<<+row" above "<<*row"
-  void CheckUnusedBlocks();                      // blocks never appended
-  void CheckTypos();  // placeholders one edit from a binding, or bound outside their block
-  void CheckMarkers();                           // near misses and orphans, then below
-  void CheckBlockMarkers(std::size_t AIndex);    // missing markers; differing copies
-  void CheckNesting();                           // an outer block defined first
-  void CheckDuplicates();                        // a name bound twice in one table
-  void CheckPlaceholders();                      // unbound, unused, <pre> line ends
-  void CheckRequestData();      // request data printed unescaped (escape_checks.cc)
-  void CheckRawPlaceholders();  // "{!name}" in a page translated without --escape
+  void CheckUnusedBlocks();                        // blocks never appended
+  void CheckTypos();    // placeholders one edit from a binding, or bound outside their block
+  void CheckMarkers();  // near misses and orphans, then below
+  void CheckBlockMarkers(std::size_t AIndex);  // missing markers; differing copies
+  void CheckNesting();                         // an outer block defined first
+  void CheckDuplicates();                      // a name bound twice in one table
+  void CheckPlaceholders();                    // unbound, unused, <pre> line ends
+  void CheckRequestData();                     // request data printed unescaped (escape_checks.cc)
+  void CheckRawPlaceholders();                 // "{!name}" in a page translated without --escape
 
   // The defined block that AName most likely means, or "".
   std::string_view NearestBlock(std::string_view AName) {
     if (BlockNear.empty()) {
       BlockNear.emplace_back();
-      for (const TBlock& block : Blocks) BlockNear.back().Add(block.Name);
+      for (const TBlockInfo& block : Model.Blocks) BlockNear.back().Add(block.Name);
     }
     const std::string_view near = BlockNear.back().Likely(AName);
     return SameText(near, AName) ? std::string_view() : near;
@@ -138,14 +136,13 @@ class TChecker {
 
  private:
   const TPageModel& Model;
+  const TLeftovers& Leftovers;
   const TSource& Script;
   const TSource& Template;
   const TWarningSet& Warnings;
   std::vector<TDiagnostic>& Out;
   const std::vector<TStatement>& Lines;
   const std::vector<TMarker>& Markers;
-  std::vector<TBlock> Blocks;  // in order of first definition
-  TFoldedMap BlockOf;          // name up to case -> index into Blocks
   std::unordered_map<std::size_t, std::vector<std::size_t>> NearMisses;  // block -> markers
   std::vector<TNearNames> BlockNear;            // the block names, filed when first asked (0 or 1)
   std::vector<std::size_t> TypoPlaces;          // placeholders that CheckTypos reported

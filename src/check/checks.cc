@@ -31,25 +31,10 @@ void TChecker::CheckStart(const TSource& ASource, std::string_view AWhat) {
   Fix(d, Script.PlaceOf(at, at), crlf ? "<?php\r\n" : "<?php\n");
 }
 
-void TChecker::FindBlocks() {
-  for (const TBlockInfo& info : Model.Blocks) {
-    BlockOf.emplace(info.Name, Blocks.size());
-    TBlock& block = Blocks.emplace_back();
-    block.Name = info.Name;
-    block.Definition = &Lines[info.Definitions.front()];
-    block.Begins = info.Begins;
-    block.Ends = info.Ends;
-    if (block.Begins.empty() || block.Ends.empty()) continue;
-    const TMarker& begin = Markers[block.Begins.front()];
-    const TMarker& end = Markers[block.Ends.front()];
-    if (end.Span.Begin > begin.Span.Begin) block.From = begin.Span.Begin, block.To = end.Span.End;
-  }
-}
-
 void TChecker::CheckStatement(const TStatement& ALine) {
   const std::string_view name = NameOf(ALine);
   if (ALine.Kind == TStatementKind::BlockAppend) {
-    if (BlockOf.count(name)) return CheckAppendOrder(ALine);
+    if (Model.BlockNamed(name) != kNowhere) return CheckAppendOrder(ALine);
     const std::string_view near = NearestBlock(name);
     TDiagnostic* d = Warn(TWarning::UnknownBlock, NamePlace(ALine),
                           "no block " + Quoted(name) +
@@ -58,7 +43,7 @@ void TChecker::CheckStatement(const TStatement& ALine) {
                               (near.empty() ? "define the block with '<<*" + std::string(name) + "'"
                                             : "did you mean block " + Quoted(near) + "?"));
     if (!near.empty()) {
-      Note(d, NamePlace(*Blocks[BlockOf.at(near)].Definition),
+      Note(d, NamePlace(DefinitionOf(Model.BlockNamed(near))),
            "block " + Quoted(near) + " is defined here");
       Fix(d, Script.PlaceOf(ALine.Name.Begin, ALine.Name.End), std::string(near));
     }
@@ -109,7 +94,7 @@ void TChecker::CheckIndented(const TStatement& ALine) {
   const char opener = text[at + 2];
   const bool block = opener == '*' || opener == '+';
   const std::string_view name = NameOf(ALine);
-  if (block && BlockOf.count(name)) return;
+  if (block && Model.BlockNamed(name) != kNowhere) return;
   // Only what reads as a statement: a named block line, or a name with "<<" after it.
   if (name.empty() || (!block && !ALine.Separated)) return;
   TDiagnostic* d =
@@ -149,20 +134,18 @@ void TChecker::CheckSplice(const TStatement& ALine) {
 void TChecker::CheckReferences() {
   const std::string_view text = Script.Text;
   for (const TBlockRef& ref : Model.Script.Refs) {
-    const auto it = BlockOf.find(ref.Name.Of(text));
-    if (it == BlockOf.end()) continue;
+    const std::size_t block = Model.BlockNamed(ref.Name.Of(text));
+    if (block == kNowhere) continue;
     std::size_t at = ref.Span.Begin;
     while (at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t')) --at;
     if (at == 0 || text[at - 1] == '\n') continue;  // a statement line, or an indented one
     const std::string opener(ref.Span.Of(text).substr(0, 3));
-    TDiagnostic* d =
-        Warn(TWarning::RewrittenReference, Script.PlaceOf(ref.Span.Begin, ref.Span.End),
-             Quoted(ref.Span.Of(text)) + " inside a line of PHP is rewritten into the " +
-                 (ref.IsDef ? "start" : "append statement") + " of block " +
-                 Quoted(Blocks[it->second].Name) +
-                 " all the same, even in a comment or a string; split it as '<<' . '" +
-                 opener.substr(2) + std::string(ref.Name.Of(text)) + "' if it is text");
-    (void)d;
+    Warn(TWarning::RewrittenReference, Script.PlaceOf(ref.Span.Begin, ref.Span.End),
+         Quoted(ref.Span.Of(text)) + " inside a line of PHP is rewritten into the " +
+             (ref.IsDef ? "start" : "append statement") + " of block " +
+             Quoted(Model.Blocks[block].Name) +
+             " all the same, even in a comment or a string; split it as '<<' . '" +
+             opener.substr(2) + std::string(ref.Name.Of(text)) + "' if it is text");
   }
 }
 
@@ -171,17 +154,16 @@ void TChecker::CheckMarkers() {
   for (std::size_t m = 0; m < Markers.size(); ++m) {
     const TMarker& marker = Markers[m];
     const std::string_view name = NameOf(marker);
-    const auto it = BlockOf.find(name);
+    const std::size_t block = Model.BlockNamed(name);
     const bool exact = marker.Form == TMarkerForm::Exact;
-    if (it == BlockOf.end()) {
+    if (block == kNowhere) {
       // A lone END marker is an ordinary comment; a BEGIN marker announces a block.
       if (exact && marker.IsBegin) orphans.try_emplace(name, m);
       continue;
     }
-    TBlock& block = Blocks[it->second];
-    if (!exact || name != block.Name) NearMisses[it->second].push_back(m);
+    if (!exact || name != Model.Blocks[block].Name) NearMisses[block].push_back(m);
   }
-  for (std::size_t b = 0; b < Blocks.size(); ++b) CheckBlockMarkers(b);
+  for (std::size_t b = 0; b < Model.Blocks.size(); ++b) CheckBlockMarkers(b);
   std::vector<std::size_t> orphan_list;
   for (const auto& [name, m] : orphans) orphan_list.push_back(m);
   std::sort(orphan_list.begin(), orphan_list.end());
@@ -200,16 +182,14 @@ void TChecker::CheckMarkers() {
 }
 
 void TChecker::CheckBlockMarkers(std::size_t AIndex) {
-  const TBlock& block = Blocks[AIndex];
+  const TBlockInfo& block = Model.Blocks[AIndex];
   const std::vector<std::size_t>& near = NearMisses[AIndex];
   if (block.Begins.empty()) {
     if (near.empty()) {
-      TDiagnostic* d =
-          Warn(TWarning::MissingMarker, NamePlace(*block.Definition),
-               "the template has no marker " + Quoted(MarkerText(true, block.Name)) +
-                   ", so block " + Quoted(block.Name) +
-                   " prints nothing; add its BEGIN and END markers to " + Quoted(Template.Name));
-      (void)d;
+      Warn(TWarning::MissingMarker, NamePlace(DefinitionOf(AIndex)),
+           "the template has no marker " + Quoted(MarkerText(true, block.Name)) + ", so block " +
+               Quoted(block.Name) + " prints nothing; add its BEGIN and END markers to " +
+               Quoted(Template.Name));
       return;
     }
     for (const std::size_t m : near) {
@@ -222,56 +202,49 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
                                 "template text with the block's placeholders as written, and "
                                 "none of the block's copies; write it exactly " +
                                 Quoted(exact));
-      Note(d, NamePlace(*block.Definition), "block " + Quoted(block.Name) + " is defined here");
+      Note(d, NamePlace(DefinitionOf(AIndex)), "block " + Quoted(block.Name) + " is defined here");
       Fix(d, MarkerPlace(marker), exact);
     }
     return;
   }
-  // A second copy that differs from the first stays in the page as written.
-  if (block.To == 0) return;
-  const std::string_view first = Template.Text.substr(block.From, block.To - block.From);
-  for (std::size_t k = 1; k < block.Begins.size(); ++k) {
-    const TMarker& begin = Markers[block.Begins[k]];
-    if (begin.Span.Begin < block.To) continue;
-    const auto end =
-        std::upper_bound(block.Ends.begin(), block.Ends.end(), begin.Span.Begin,
-                         [&](std::size_t at, std::size_t m) { return at < Markers[m].Span.Begin; });
-    if (end == block.Ends.end()) continue;
-    const std::size_t to = Markers[*end].Span.End;
-    if (SameText(Template.Text.substr(begin.Span.Begin, to - begin.Span.Begin), first)) continue;
-    TDiagnostic* d = Warn(TWarning::DifferingCopy, MarkerPlace(begin),
+  // A later copy that differs from the first stays in the page as written.
+  const TBlockCopy* first = FirstCopy(AIndex);
+  if (!first) return;
+  for (const std::size_t c : block.Copies) {
+    const TBlockCopy& copy = Model.Copies[c];
+    if (copy.Same || copy.Span.Begin < first->Span.End) continue;
+    TDiagnostic* d = Warn(TWarning::DifferingCopy, MarkerPlace(Markers[copy.Begin]),
                           "this copy of block " + Quoted(block.Name) +
                               " differs from the first, so it prints as text with its markers; "
                               "make both copies the same or give this one its own block");
-    Note(d, Template.PlaceOf(block.From, block.From + Markers[block.Begins[0]].Span.Size()),
-         "the first copy is here");
+    Note(d, MarkerPlace(Markers[first->Begin]), "the first copy is here");
   }
 }
 
 // An outer block defined before a block it holds swallows the inner one's markup.
 void TChecker::CheckNesting() {
-  std::vector<std::size_t> order;  // blocks with a copy, by position
-  for (std::size_t b = 0; b < Blocks.size(); ++b)
-    if (Blocks[b].To != 0) order.push_back(b);
+  std::vector<const TBlockCopy*> order;  // each block's first copy, by position
+  for (std::size_t b = 0; b < Model.Blocks.size(); ++b)
+    if (const TBlockCopy* copy = FirstCopy(b)) order.push_back(copy);
   std::sort(order.begin(), order.end(),
-            [&](std::size_t x, std::size_t y) { return Blocks[x].From < Blocks[y].From; });
-  std::vector<std::size_t> open;
-  for (const std::size_t b : order) {
-    while (!open.empty() && Blocks[open.back()].To <= Blocks[b].From) open.pop_back();
-    if (!open.empty() && Blocks[b].To <= Blocks[open.back()].To && open.back() < b) {
-      const TBlock& outer = Blocks[open.back()];
-      const TBlock& inner = Blocks[b];
+            [](const TBlockCopy* x, const TBlockCopy* y) { return x->Span.Begin < y->Span.Begin; });
+  std::vector<const TBlockCopy*> open;
+  for (const TBlockCopy* copy : order) {
+    while (!open.empty() && open.back()->Span.End <= copy->Span.Begin) open.pop_back();
+    if (!open.empty() && copy->Span.End <= open.back()->Span.End &&
+        open.back()->Block < copy->Block) {
+      const std::string_view outer = Model.Blocks[open.back()->Block].Name;
+      const std::string_view inner = Model.Blocks[copy->Block].Name;
       TDiagnostic* d =
-          Warn(TWarning::NestingOrder, NamePlace(*outer.Definition),
-               "block " + Quoted(outer.Name) + " is defined before block " + Quoted(inner.Name) +
-                   ", which it holds, so the inner block's "
-                   "markup prints as text; define " +
-                   Quoted(inner.Name) + " first");
-      Note(d, NamePlace(*inner.Definition), "block " + Quoted(inner.Name) + " is defined here");
-      Note(d, Template.PlaceOf(inner.From, inner.From + Markers[inner.Begins[0]].Span.Size()),
-           "it stands inside block " + Quoted(outer.Name) + " here");
+          Warn(TWarning::NestingOrder, NamePlace(DefinitionOf(open.back()->Block)),
+               "block " + Quoted(outer) + " is defined before block " + Quoted(inner) +
+                   ", which it holds, so the inner block's markup prints as text; define " +
+                   Quoted(inner) + " first");
+      Note(d, NamePlace(DefinitionOf(copy->Block)), "block " + Quoted(inner) + " is defined here");
+      Note(d, MarkerPlace(Markers[copy->Begin]),
+           "it stands inside block " + Quoted(outer) + " here");
     }
-    open.push_back(b);
+    open.push_back(copy);
   }
 }
 
@@ -282,11 +255,12 @@ bool NeedsPlaceholders(const TWarningSet& AWarnings) {
          AWarnings.Has(TWarning::PreNewline);
 }
 
-void CheckPage(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
-               const TWarningSet& AWarnings, std::vector<TDiagnostic>& AOut) {
+void CheckPage(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& AScript,
+               const TSource& ATemplate, const TWarningSet& AWarnings,
+               std::vector<TDiagnostic>& AOut) {
   if (!AWarnings.Any()) return;
   const std::size_t first = AOut.size();
-  check_detail::TChecker(AModel, AScript, ATemplate, AWarnings, AOut).Run();
+  check_detail::TChecker(AModel, ALeftovers, AScript, ATemplate, AWarnings, AOut).Run();
   // In reading order: the script's warnings, then the template's, each by place.
   const auto key = [&](const TDiagnostic& d) {
     return std::tuple(d.Place.Source != &AScript, d.Place.From);

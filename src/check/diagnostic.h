@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "src/model/line_table.h"
+#include "src/model/page_model.h"
 
 namespace zoqc {
 
-enum class TSeverity { Error, Warning, Note };
+enum class TSeverity { Error, Warning };
 
 class TSource;
 
@@ -21,10 +22,13 @@ class TSource;
 struct TPlace {
   const TSource* Source = nullptr;  // the input the span lies in; null: the whole file File
   std::string File;                 // the file's name when Source is null
-  std::size_t From = 0;             // 0-based offsets [From, To) into the input; the renderers
-  std::size_t To = 0;               // clip the span to the line of From
+  std::size_t From = 0;             // 0-based offsets [From, To) into the input
+  std::size_t To = 0;
 
   std::string_view FileName() const;
+  // The span as diagnostics show it: From within the input, To between From and the end of
+  // From's line (a span that runs on is cut there). Empty at 0 for a whole file.
+  TSpan OnItsLine() const;
 };
 
 // Replaces the span of Place by Text: an insertion when the span is empty, a deletion when

@@ -1,7 +1,6 @@
 // The errors that stop a translation, located and explained.
 #include <algorithm>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "src/check/check.h"
@@ -58,25 +57,18 @@ TDiagnostic MissingSeparator(const TSource& AScript, const TStatement& ALine) {
   return d;
 }
 
-// The name of the first block of the template (an exact BEGIN marker and the first exact END
-// marker of its name after it) that holds the placeholder "{" AName "}" in any case; a null view
-// when none does.
+// The name of the first pair of markers of the template (a block of the script or not) that
+// holds the placeholder "{" AName "}" in any case; a null view when none does.
 std::string_view BlockHolding(const TPageModel& AModel, std::string_view AName) {
   const std::string_view text = AModel.Template;
-  std::unordered_map<std::string_view, std::vector<std::size_t>> ends;  // name -> END offsets
-  for (const TMarker& marker : AModel.Markers)
-    if (marker.Form == TMarkerForm::Exact && !marker.IsBegin)
-      ends[marker.Name.Of(text)].push_back(marker.Span.Begin);
   for (const TMarker& marker : AModel.Markers) {
-    if (marker.Form != TMarkerForm::Exact || !marker.IsBegin) continue;
-    const auto it = ends.find(marker.Name.Of(text));
-    if (it == ends.end()) continue;
-    const auto end = std::upper_bound(it->second.begin(), it->second.end(), marker.Span.End);
-    if (end == it->second.end()) continue;
-    for (std::size_t at = text.find('{', marker.Span.End); at < *end; at = text.find('{', at + 1))
-      if (SameText(text.substr(at + 1, AName.size()), AName) &&
-          text.substr(at + 1 + AName.size(), 1) == "}")
-        return marker.Name.Of(text);
+    if (marker.Match == kNowhere) continue;
+    const std::size_t end = AModel.Markers[marker.Match].Span.Begin;
+    auto it =
+        std::lower_bound(AModel.Placeholders.begin(), AModel.Placeholders.end(), marker.Span.End,
+                         [](const TPlaceholder& p, std::size_t at) { return p.Span.Begin < at; });
+    for (; it != AModel.Placeholders.end() && it->Span.Begin < end; ++it)
+      if (SameText(it->Name.Of(text), AName)) return marker.Name.Of(text);
   }
   return {};
 }
@@ -103,9 +95,9 @@ TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScrip
     const std::string block(indented->Name.Of(AScript.Text));
     d.Message = "block variable " + Quoted(name) + " stands outside any block: the '<<*" + block +
                 "' line above is indented, so it stays plain PHP and opens no block";
-    d.Notes.push_back({AScript.PlaceOf(indented->Line.Begin, indented->Name.End),
-                       "block " + Quoted(block) +
-                           " would open here; remove the blanks before '<<*'"});
+    d.Notes.push_back(
+        {AScript.PlaceOf(indented->Line.Begin, indented->Name.End),
+         "block " + Quoted(block) + " would open here; remove the blanks before '<<*'"});
     d.FixIts.push_back({AScript.PlaceOf(indented->Line.Begin, opener), ""});
     return d;
   }

@@ -179,17 +179,13 @@ void TChecker::CheckRequestData() {
       contexts = HtmlContexts(Template.Text, spans);
     }
     // The first placeholder that prints the binding: of its name, in its scope.
-    const std::size_t block =
-        line.Kind == TStatementKind::BlockVar ? Model.BlockNamed(BlockOfVar(line)) : kNowhere;
+    const std::size_t block = Model.BlockOf(line);
     if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
     std::size_t place = kNowhere;
     for (std::size_t p = 0; p < spans.size() && place == kNowhere; ++p) {
       const std::string_view name = spans[p].Of(Template.Text);
       if (name[1] == '!' || !SameText(name.substr(1, name.size() - 2), NameOf(line))) continue;
-      std::size_t scope = kNowhere;  // the innermost copy around it
-      for (const TBlockCopy& copy : Model.Copies)
-        if (copy.Same && copy.Span.Holds(spans[p].Begin)) scope = copy.Block;
-      if (scope == block) place = p;
+      if (Model.ScopeAt(spans[p].Begin) == block) place = p;
     }
     if (place == kNowhere || IsRefused(contexts[place])) continue;
     const std::size_t at = line.Expr.Begin + read;
@@ -229,7 +225,7 @@ void TChecker::CheckRawPlaceholders() {
 
 }  // namespace check_detail
 
-void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
+void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
                   const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
   std::optional<TTemplateContexts> own;
@@ -237,7 +233,7 @@ void CheckEscapes(const TPageModel& AModel, const TSource& ATemplate,
   const std::span<const TSpan> spans = AContexts->Spans();
   const std::span<const THtmlContext> contexts = AContexts->Contexts();
   std::vector<std::size_t> left;  // the placeholders printed as written
-  for (const TLeftPlaceholder& l : AModel.Left) left.push_back(l.At);
+  for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.At);
   std::sort(left.begin(), left.end());
   // The placeholder of the first copy that a placeholder of a later copy repeats: the page
   // prints one buffer, made from the first copy, wherever a copy of the block stood. The

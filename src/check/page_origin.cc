@@ -65,9 +65,7 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
   std::size_t copied = kNowhere;  // the first script byte copied as it is
   std::size_t markup = kNowhere;  // the first template byte, or the marker it stands for
   std::vector<std::size_t> bindings;
-  const std::size_t start = AOrigins.LineStart(ALine);
-  for (TSegment seg : AOrigins.OnLine(ALine)) {
-    if (seg.Page < start && seg.From != TOrigin::Generated) seg.Offset += start - seg.Page;
+  for (const TSegment& seg : AOrigins.OnLine(ALine)) {
     if (cause == kNowhere) cause = seg.ScriptCause;
     if (seg.From == TOrigin::Template && markup == kNowhere) markup = seg.Offset;
     if (seg.From != TOrigin::Script) {

@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "src/check/locator.h"
 #include "src/check/render.h"
 #include "src/text/shown.h"
 
 namespace zoqc {
 
 namespace {
-
-using check_detail::SpanOf;
-using check_detail::TSpan;
 
 constexpr const char* kReset = "\033[0m";
 constexpr const char* kBold = "\033[1m";
@@ -47,10 +43,10 @@ std::string ShownFixText(std::string_view AText) {
 
 // What a fix-it does, as the note that shows it away from its diagnostic says.
 std::string Describe(const TFixIt& AFix) {
-  const TSpan span = SpanOf(AFix.Place);
+  const TSpan span = AFix.Place.OnItsLine();
   if (AFix.Text.empty()) return "delete this";
   const std::string text = "'" + AFix.Text + "'";
-  return span.From == span.To ? "insert " + text + " here" : "replace this with " + text;
+  return span.Begin == span.End ? "insert " + text + " here" : "replace this with " + text;
 }
 
 // A line under the source line: the text placed at its columns, and where it ends.
@@ -105,7 +101,8 @@ class TTextRenderer {
 
   bool SameLine(const TPlace& A, const TPlace& B) {
     return A.Source && A.Source == B.Source &&
-           A.Source->Lines().LineOf(SpanOf(A).From) == A.Source->Lines().LineOf(SpanOf(B).From);
+           A.Source->Lines().LineOf(A.OnItsLine().Begin) ==
+               A.Source->Lines().LineOf(B.OnItsLine().Begin);
   }
 
   // Moves the fix-its of AFixes that stand on the line of APlace out of it.
@@ -126,7 +123,7 @@ class TTextRenderer {
       Out += Paint(kBold, "zoqc:") + " " + Shown(AMessage) + "\n";
       return;
     }
-    const TLinePosition at = APlace.Source->Lines().Locate(SpanOf(APlace).From);
+    const TLinePosition at = APlace.Source->Lines().Locate(APlace.OnItsLine().Begin);
     Out += Paint(kBold, Shown(APlace.FileName()) + ":" + std::to_string(at.Line) + ":" +
                             std::to_string(at.Column) + ":") +
            " " + Paint(AColor, std::string(ALabel) + ":") + " " + Paint(kBold, Shown(AMessage)) +
@@ -137,12 +134,13 @@ class TTextRenderer {
   // a whole window's columns, on a character's first byte.
   static std::size_t WindowBase(const TPlace& APlace, const TSpan& ASpan) {
     const TLineTable& lines = APlace.Source->Lines();
-    const std::size_t line_start = lines.LineStart(lines.LineOf(ASpan.From));
+    const std::size_t line_start = lines.LineStart(lines.LineOf(ASpan.Begin));
     const std::string_view text = APlace.Source->Text;
     std::size_t base =
-        ASpan.From - std::min<std::size_t>(ASpan.From - line_start, kWidest * kWindow);
+        ASpan.Begin - std::min<std::size_t>(ASpan.Begin - line_start, kWidest * kWindow);
     for (int k = 0;
-         k < 3 && base < ASpan.From && (static_cast<unsigned char>(text[base]) & 0xC0) == 0x80; ++k)
+         k < 3 && base < ASpan.Begin && (static_cast<unsigned char>(text[base]) & 0xC0) == 0x80;
+         ++k)
       ++base;
     return base;
   }
@@ -154,9 +152,9 @@ class TTextRenderer {
     const TSource& source = *APlace.Source;
     const std::string_view text = source.Text;
     const TLineTable& lines = source.Lines();
-    const TSpan span = SpanOf(APlace);
-    const TLinePosition from = source.Lines().Locate(span.From);
-    const TLinePosition to = source.Lines().Locate(span.To);
+    const TSpan span = APlace.OnItsLine();
+    const TLinePosition from = source.Lines().Locate(span.Begin);
+    const TLinePosition to = source.Lines().Locate(span.End);
     const std::size_t line_start = lines.LineStart(from.Line);
     const std::size_t line_end = line_start + lines.LineText(from.Line).size();
     // The whole line when it fits, or from its start when the span stands early in it;
@@ -166,14 +164,14 @@ class TTextRenderer {
     std::size_t at = line_start;
     std::int64_t column = 1;
     std::int64_t end = INT64_MAX;  // the column past the line's end, when counted
-    if (line_end - span.To <= kWidest * static_cast<std::size_t>(kWindow))
+    if (line_end - span.End <= kWidest * static_cast<std::size_t>(kWindow))
       end = lines.Locate(line_end).DisplayColumn;
     if (end - 1 > kWindow && from.DisplayColumn > kWindow - kLead) {
       const std::int64_t target = std::min(from.DisplayColumn - kLead, end - kWindow);
       const TLinePosition base = source.Lines().Locate(WindowBase(APlace, span));
       at = base.Offset;
       column = base.DisplayColumn;
-      while (at < span.From && column < target) Step(text, at, column);
+      while (at < span.Begin && column < target) Step(text, at, column);
     }
     // The line, then the columns the window shows: [first, last).
     const std::int64_t first = column;
@@ -207,8 +205,8 @@ class TTextRenderer {
     // Each fix-it at its column, on the first line under the caret with room for it.
     std::vector<std::pair<std::int64_t, const TFixIt*>> placed;
     for (const TFixIt* fix : AFixes) {
-      const TSpan fix_span = SpanOf(fix->Place);
-      const std::int64_t start = source.Lines().Locate(fix_span.From).DisplayColumn;
+      const TSpan fix_span = fix->Place.OnItsLine();
+      const std::int64_t start = source.Lines().Locate(fix_span.Begin).DisplayColumn;
       if (start < first || start > last)
         AElsewhere.push_back(fix);
       else
@@ -220,7 +218,7 @@ class TTextRenderer {
     for (const auto& [start, fix] : placed) {
       std::string piece;
       if (fix->Text.empty()) {
-        const std::int64_t end = source.Lines().Locate(SpanOf(fix->Place).To).DisplayColumn;
+        const std::int64_t end = source.Lines().Locate(fix->Place.OnItsLine().End).DisplayColumn;
         piece.assign(
             static_cast<std::size_t>(std::max<std::int64_t>(1, std::min(end, last) - start)), '-');
       } else {

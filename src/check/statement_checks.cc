@@ -8,7 +8,9 @@ namespace zoqc::check_detail {
 
 namespace {
 
-bool IsIdentChar(char c) { return IsNameChar(c) || c == '_' || static_cast<unsigned char>(c) >= 128; }
+bool IsIdentChar(char c) {
+  return IsNameChar(c) || c == '_' || static_cast<unsigned char>(c) >= 128;
+}
 
 // Where the PHP of a script stands between two statement lines: in code, or in something that
 // runs past the end of a line. Only "/* ... */" is asked about; the rest is followed so that a
@@ -21,7 +23,9 @@ class TPhpReader {
   void Read(std::size_t AFrom, std::size_t ATo) {
     for (std::size_t at = AFrom; at < ATo; ++at) {
       const char c = Text[at];
-      const auto next = [&](std::string_view AWhat) { return Text.substr(at, AWhat.size()) == AWhat; };
+      const auto next = [&](std::string_view AWhat) {
+        return Text.substr(at, AWhat.size()) == AWhat;
+      };
       const bool line_start = at == 0 || Text[at - 1] == '\n';
       switch (State) {
         case TState::Html:
@@ -53,8 +57,10 @@ class TPhpReader {
           if (next("*/")) State = TState::Code, ++at;
           break;
         case TState::String:
-          if (c == '\\') ++at;
-          else if (c == Quote) State = TState::Code;
+          if (c == '\\')
+            ++at;
+          else if (c == Quote)
+            State = TState::Code;
           break;
         case TState::Heredoc: {
           if (!line_start) break;
@@ -112,11 +118,11 @@ void TChecker::CheckCommentedStatements() {
 // definition then empties it.
 void TChecker::CheckAppendOrder(const TStatement& ALine) {
   if (!Warnings.Has(TWarning::AppendBeforeDefinition)) return;
-  const auto it = BlockOf.find(NameOf(ALine));
-  if (it == BlockOf.end()) return;
-  const TStatement& definition = *Blocks[it->second].Definition;
+  const std::size_t block = Model.BlockNamed(NameOf(ALine));
+  if (block == kNowhere) return;
+  const TStatement& definition = DefinitionOf(block);
   if (definition.Line.Begin < ALine.Line.Begin) return;
-  const std::string name(Blocks[it->second].Name);
+  const std::string name(Model.Blocks[block].Name);
   TDiagnostic* d =
       Warn(TWarning::AppendBeforeDefinition, NamePlace(ALine),
            "block " + Quoted(name) + " is appended above its definition, so this copy goes " +
@@ -130,9 +136,10 @@ void TChecker::CheckUnusedBlocks() {
   TFoldedMap appended;
   for (const TBlockRef& ref : Model.Script.Refs)
     if (!ref.IsDef) appended.emplace(ref.Name.Of(Script.Text), 0);
-  for (const TBlock& block : Blocks) {
+  for (std::size_t b = 0; b < Model.Blocks.size(); ++b) {
+    const TBlockInfo& block = Model.Blocks[b];
     if (appended.count(block.Name)) continue;
-    Warn(TWarning::UnusedBlock, NamePlace(*block.Definition),
+    Warn(TWarning::UnusedBlock, NamePlace(DefinitionOf(b)),
          "block " + Quoted(block.Name) + " is defined but never appended, so it prints " +
              "nothing; add '<<+" + std::string(block.Name) + "' where the script makes each copy");
   }

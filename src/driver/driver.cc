@@ -12,7 +12,6 @@
 #include "src/driver/language_server.h"
 #include "src/driver/lint.h"
 #include "src/driver/options.h"
-#include "src/driver/out_of_memory.h"
 #include "src/driver/page.h"
 #include "src/driver/serve.h"
 #include "src/driver/site.h"
@@ -25,7 +24,7 @@ namespace {
 
 // What the whole run yields once its messages are out: a console that took them, or a
 // failure said on standard error.
-int Finish(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
+int ExitAfterOutput(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
   AOut.flush();
   if (AOut) return AExitCode;
   AErr << "zoqc: cannot write to standard output" << std::endl;
@@ -35,10 +34,9 @@ int Finish(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr) {
-  // Signals and running out of memory end the run cleanly: no temporary file left behind, the
-  // failure report printed.
+  // Signals end the run cleanly: no temporary file left behind (main prepared the failure
+  // report for running out of memory before anything allocated).
   InstallInterruptCleanup();
-  PrepareForOutOfMemory();
   TOptions options;
   std::string error;
   if (!ParseOptions(argc, argv, options, error)) {
@@ -47,11 +45,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   if (options.Help) {
     PrintHelp(AOut);
-    return Finish(AOut, AErr, kExitSuccess);
+    return ExitAfterOutput(AOut, AErr, kExitSuccess);
   }
   if (options.ShowVersion) {
     AOut << "zoqc " << Version << '\n';
-    return Finish(AOut, AErr, kExitSuccess);
+    return ExitAfterOutput(AOut, AErr, kExitSuccess);
   }
   if (options.Lsp)
     return ServeLanguageClient(options.Php);  // standard output carries only the protocol
@@ -59,7 +57,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     // Buffers of its own for standard input and output: what is waiting to be read shows, and
     // the output is flushed before a wait, not line by line.
     if (&AOut == &std::cout) std::ios::sync_with_stdio(false);
-    return Finish(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
+    return ExitAfterOutput(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   }
   // Every page named and every page under a -r folder, each once. Pages that would be
   // written to one path are a usage error, found before anything is written.
@@ -120,12 +118,12 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   if (!pages) {
     Usage(AOut);
-    return Finish(AOut, AErr, kExitSuccess);
+    return ExitAfterOutput(AOut, AErr, kExitSuccess);
   }
   // The worst outcome decides the exit code. The status line is for a person watching a
   // terminal.
   const bool status = !options.Quiet && &AOut == &std::cout && IsStandardOutputTerminal();
-  return Finish(AOut, AErr, RunSite(options, std::move(list), AOut, AErr, status));
+  return ExitAfterOutput(AOut, AErr, RunSite(options, std::move(list), AOut, AErr, status));
 }
 
 }  // namespace zoqc

@@ -20,10 +20,6 @@ namespace zoqc {
 
 class TChildProcess;
 
-// The PHP program: it reads requests from standard input until it ends and answers each with
-// one line on standard output.
-std::string_view LintProgram();
-
 // The request for a page of ASize bytes: this line, then the page's bytes. The answer starts
 // with ANonce and a blank, which ties it to its request.
 std::string LintRequest(std::size_t ASize, std::string_view ANonce);
@@ -49,8 +45,8 @@ class TPhpLinter {
   // Has APhp parse APage in a php process started for it alone (one page's question, with no
   // process kept). False when PHP could not answer or is not there, with the reason in AFailure.
   [[nodiscard]] static bool CheckOnce(const std::string& APhp,
-                                      std::span<const std::string_view> APage,
-                                      TLintAnswer& AAnswer, std::string& AFailure);
+                                      std::span<const std::string_view> APage, TLintAnswer& AAnswer,
+                                      std::string& AFailure);
 
   // Has PHP parse APage. False when PHP could not answer (it died, hung or could not be
   // started), with the reason in AFailure; the process is then replaced for the next page.
@@ -64,6 +60,10 @@ class TPhpLinter {
   // Has AChild parse APage; false with the reason in AFailure when it could not answer.
   bool Ask(TChildProcess& AChild, std::span<const std::string_view> APage, TLintAnswer& AAnswer,
            std::string& AFailure);
+  // Has a php of its own parse a large APage of ASize bytes with "php -l", whose parser needs a
+  // quarter of the tokenizer's memory; false with the reason in AFailure when it could not.
+  bool CheckLarge(std::span<const std::string_view> APage, std::size_t ASize, TLintAnswer& AAnswer,
+                  std::string& AFailure);
   // Keeps AChild for the next page when AFailure is empty; yields whether it was.
   bool Done(std::unique_ptr<TChildProcess> AChild, const std::string& AFailure);
 

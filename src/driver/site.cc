@@ -34,10 +34,6 @@ constexpr std::size_t kBatchBytes = std::size_t{64} << 20;
 constexpr std::size_t kFilesPerThread = 6;
 constexpr std::size_t kFilesKept = 16;
 
-std::string Joined(const std::string& ADir, const std::string& AName) {
-  return (fs::path(ADir) / AName).string();
-}
-
 // The script's name without its ".zoq", as shown on a terminal.
 std::string LabelOf(const std::string& AScriptFileName) {
   return Shown(std::string_view(AScriptFileName).substr(0, AScriptFileName.size() - 4));
@@ -159,6 +155,10 @@ class TStatusLine {
 };
 
 }  // namespace
+
+std::string Joined(const std::string& ADir, const std::string& AName) {
+  return (fs::path(ADir) / AName).string();
+}
 
 TSitePage NamedPage(const std::string& AArgument, const std::string& AOutDir) {
   TSitePage page;

@@ -58,6 +58,9 @@ TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName);
 void ListSite(const TOptions& AOptions, TSiteList& AList, bool AKeepFolders,
               const TListingHooks& AHooks = {});
 
+// ADir / AName as one path.
+std::string Joined(const std::string& ADir, const std::string& AName);
+
 // Keeps only the first of pages that are one page (the same script and output in other
 // spellings). Of two other pages written to one path, keeps the first and appends a line
 // naming both to AClashes.

@@ -21,10 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Joined(const std::string& ADir, const std::string& AName) {
-  return (fs::path(ADir) / AName).string();
-}
-
 bool IsFolder(const std::string& APath) {
   std::error_code ec;
   return fs::is_directory(APath, ec);

@@ -8,19 +8,9 @@ namespace zoqc::lsp {
 namespace {
 
 // A short form of a fix-it's text for a title: its first line.
-std::string Shown(std::string_view AText) {
+std::string FirstLine(std::string_view AText) {
   const std::size_t end = AText.find_first_of("\r\n");
   return std::string(AText.substr(0, end));
-}
-
-// The span of a diagnostic's place as the renderers show it: clipped to the line it starts on,
-// so that a place at a line's end (a byte of its line break) stays at that end.
-TSpan OnItsLine(const TPage& APage, TRole ARole, TSpan ASpan) {
-  const TLineTable& lines = APage.LinesOf(ARole);
-  const std::int64_t line = lines.LineOf(ASpan.Begin);
-  const std::size_t end = lines.LineStart(line) + lines.LineText(line).size();
-  ASpan.End = std::max(ASpan.Begin, std::min(ASpan.End, end));
-  return ASpan;
 }
 
 }  // namespace
@@ -95,11 +85,9 @@ TSpan SpanOf(const TPage& APage, TRole ARole, const TPlace& APlace) {
 
 json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic) {
   const TRole role = RoleOf(APage, ADiagnostic.Place);
-  const TSpan span = OnItsLine(APage, role, SpanOf(APage, role, ADiagnostic.Place));
+  const TSpan span = ADiagnostic.Place.OnItsLine();
   json d = {{"range", RangeJson(APage, role, span)},
-            {"severity", ADiagnostic.Severity == TSeverity::Error     ? 1
-                         : ADiagnostic.Severity == TSeverity::Warning ? 2
-                                                                      : 3},
+            {"severity", ADiagnostic.Severity == TSeverity::Error ? 1 : 2},
             {"source", "zoqc"},
             {"message", ADiagnostic.Message}};
   if (!ADiagnostic.Warning.empty()) d["code"] = ADiagnostic.Warning;
@@ -107,10 +95,8 @@ json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic) {
     json related = json::array();
     for (const TNote& note : ADiagnostic.Notes) {
       const TRole at = RoleOf(APage, note.Place);
-      related.push_back(
-          {{"location",
-            LocationJson(APage, {at, OnItsLine(APage, at, SpanOf(APage, at, note.Place))})},
-           {"message", note.Message}});
+      related.push_back({{"location", LocationJson(APage, {at, note.Place.OnItsLine()})},
+                         {"message", note.Message}});
     }
     d["relatedInformation"] = std::move(related);
   }
@@ -122,13 +108,13 @@ json QuickFixJson(const TPage& APage, const TDiagnostic& ADiagnostic, const json
   std::string title;
   const TFixIt& fix = ADiagnostic.FixIts.front();
   const TRole role = RoleOf(APage, fix.Place);
-  const std::string old = Shown(SpanOf(APage, role, fix.Place).Of(APage.Text(role)));
+  const std::string old = FirstLine(SpanOf(APage, role, fix.Place).Of(APage.Text(role)));
   if (fix.Text.empty())
     title = "Remove '" + old + "'";
   else if (old.empty())
-    title = "Insert '" + Shown(fix.Text) + "'";
+    title = "Insert '" + FirstLine(fix.Text) + "'";
   else
-    title = "Replace '" + old + "' with '" + Shown(fix.Text) + "'";
+    title = "Replace '" + old + "' with '" + FirstLine(fix.Text) + "'";
   return {{"title", title},
           {"kind", "quickfix"},
           {"isPreferred", true},

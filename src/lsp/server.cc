@@ -548,20 +548,11 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
   const std::size_t line = IndexOf(arguments.at(1)) + 1;
   const TProvenance& origins = *result.Origins;
   json list = json::array();
-  const std::size_t line_begin = origins.LineStart(line);
-  if (line_begin == kNowhere) return {list, {}};
-  const std::size_t line_end = std::min(origins.LineStart(line + 1), origins.PageSize());
-  const auto segments = origins.Segments();
-  for (const TSegment& segment : origins.OnLine(line)) {
-    const std::size_t idx = &segment - segments.data();
-    const std::size_t end = idx + 1 < segments.size() ? segments[idx + 1].Page : origins.PageSize();
-    const std::size_t from = std::max(segment.Page, line_begin);
-    const std::size_t to = std::min(end, line_end);
+  for (const TLineSegment& segment : origins.OnLine(line)) {
     std::optional<TLocation> at;
-    if (segment.From != TOrigin::Generated && from < to) {
+    if (segment.From != TOrigin::Generated) {
       const TRole role = segment.From == TOrigin::Script ? TRole::Script : TRole::Template;
-      at = TLocation{
-          role, {segment.Offset + (from - segment.Page), segment.Offset + (to - segment.Page)}};
+      at = TLocation{role, {segment.Offset, segment.Offset + (segment.End - segment.Page)}};
     } else if (segment.TemplateCause != kNowhere) {
       const std::optional<TSymbol> symbol = SymbolAt(*page, TRole::Template, segment.TemplateCause);
       at = TLocation{TRole::Template,

@@ -227,7 +227,7 @@ TEST(LanguageServer, CountsColumnsAsTheJsonDiagnosticsDo) {
   TWarningSet warnings;
   warnings.On[static_cast<std::size_t>(TWarning::UnboundPlaceholder)] = true;
   std::vector<TDiagnostic> diagnostics;
-  CheckPage(*result.Model, script, source, warnings, diagnostics);
+  CheckPage(*result.Model, result.Leftovers, script, source, warnings, diagnostics);
   ASSERT_EQ(1u, diagnostics.size());
   const json rendered = json::parse(RenderJsonObjects(diagnostics)[0]);
   EXPECT_EQ(8, rendered["utf16_column"]);  // at "{": the stray byte is one unit

@@ -120,29 +120,34 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
   }
   std::unordered_map<std::string_view, std::size_t> exact;
   for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) exact.emplace(AModel.Blocks[b].Name, b);
+  // Each exact BEGIN with the first exact END of its name after it, whether a block has it or not.
+  std::unordered_map<std::string_view, std::vector<std::size_t>> unpaired;  // name -> BEGINs
   for (std::size_t m = 0; m < AModel.Markers.size(); ++m) {
     const TMarker& marker = AModel.Markers[m];
     if (marker.Form != TMarkerForm::Exact) continue;
-    const auto it = exact.find(marker.Name.Of(ATemplate));
+    const std::string_view name = marker.Name.Of(ATemplate);
+    std::vector<std::size_t>& begins = unpaired[name];
+    if (marker.IsBegin) {
+      begins.push_back(m);
+    } else {
+      for (const std::size_t b : begins) AModel.Markers[b].Match = m;
+      begins.clear();
+    }
+    const auto it = exact.find(name);
     if (it == exact.end()) continue;
     TBlockInfo& block = AModel.Blocks[it->second];
     (marker.IsBegin ? block.Begins : block.Ends).push_back(m);
   }
-  // Each BEGIN with the first END after it; Ends are in position order.
   for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) {
-    const TBlockInfo& block = AModel.Blocks[b];
     std::size_t first = kNowhere;  // its first copy
-    for (const std::size_t m : block.Begins) {
-      const std::size_t from = AModel.Markers[m].Span.Begin;
-      const auto end = std::upper_bound(
-          block.Ends.begin(), block.Ends.end(), from,
-          [&](std::size_t at, std::size_t e) { return at < AModel.Markers[e].Span.Begin; });
-      if (end == block.Ends.end()) continue;
-      const TSpan span{from, AModel.Markers[*end].Span.End};
+    for (const std::size_t m : AModel.Blocks[b].Begins) {
+      const std::size_t end = AModel.Markers[m].Match;
+      if (end == kNowhere) continue;
+      const TSpan span{AModel.Markers[m].Span.Begin, AModel.Markers[end].Span.End};
       const bool same = first == kNowhere ||
                         SameText(span.Of(ATemplate), AModel.Copies[first].Span.Of(ATemplate));
       if (first == kNowhere) first = AModel.Copies.size();
-      AModel.Copies.push_back({b, span, m, *end, same});
+      AModel.Copies.push_back({b, span, m, end, same});
     }
   }
   std::sort(AModel.Copies.begin(), AModel.Copies.end(),

@@ -91,6 +91,7 @@ struct TMarker {
   TSpan Name;    // as written
   bool IsBegin;  // BEGIN (or its near miss), else END
   TMarkerForm Form;
+  std::size_t Match = kNowhere;  // an exact BEGIN: the first exact END of its name after it
 };
 
 // Every marker of ATemplate in position order; the near misses only when ANearMisses.
@@ -106,8 +107,7 @@ struct TPlaceholder {
                                 // holds it (index into Copies); kNowhere: the template's own
 };
 
-// A copy of a defined block in the template: an exact BEGIN marker of its name and the first
-// exact END marker of that name after it.
+// A copy of a defined block in the template: an exact BEGIN marker of its name and its Match.
 struct TBlockCopy {
   std::size_t Block;  // index into TPageModel::Blocks
   TSpan Span;         // BEGIN marker through END marker
@@ -138,6 +138,12 @@ struct TUnusedName {
   std::string Name;   // as bound
 };
 
+// What a successful translation left: placeholders printed as written, names never used.
+struct TLeftovers {
+  std::vector<TLeftPlaceholder> Left;  // in the order met
+  std::vector<TUnusedName> Unused;
+};
+
 // The whole page: the script's half, and the template's markers, placeholders and blocks.
 struct TPageModel {
   TScriptModel Script;
@@ -148,9 +154,6 @@ struct TPageModel {
   std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
       BlockIndex;  // block name up to case -> index into Blocks
-  // What the translation saw of the placeholders (after a successful translation).
-  std::vector<TLeftPlaceholder> Left;  // in the order met
-  std::vector<TUnusedName> Unused;
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;
@@ -164,7 +167,8 @@ struct TPageModel {
   std::size_t ScopeAt(std::size_t AOffset) const;
   // The scope of a placeholder.
   std::size_t ScopeOf(const TPlaceholder& APlaceholder) const;
-  // The block a statement names ("<<*", "<<+") or fills ("<<<", through the "<<*" above).
+  // The block a statement names ("<<*", "<<+") or fills ("<<<", through the "<<*" above);
+  // kNowhere for a "<<" line.
   std::size_t BlockOf(const TStatement& AStatement) const;
   // The binding statements of ABlock ("<<<" lines), or with kNowhere the template's ("<<"
   // lines), in order, as indexes into Script.Statements.
@@ -173,9 +177,9 @@ struct TPageModel {
   std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
 };
 
-// Fills the template's half of AModel (markers with near misses, blocks and their copies, and
-// with APlaceholders the placeholders) from ATemplate and the script's half, which is read
-// already. Linear in the inputs but for sorting.
+// Fills the template's half of AModel (markers with near misses, each exact BEGIN paired, blocks
+// and their copies, and with APlaceholders the placeholders) from ATemplate and the script's half,
+// which is read already. Linear in the inputs but for sorting.
 void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders = true);
 
 }  // namespace zoqc

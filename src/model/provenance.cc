@@ -46,15 +46,19 @@ std::size_t TProvenance::LineStart(std::size_t ALine) const {
   return ALine >= 1 && ALine <= LineStarts.size() ? LineStarts[ALine - 1] : kNowhere;
 }
 
-std::span<const TSegment> TProvenance::OnLine(std::size_t ALine) const {
+std::vector<TLineSegment> TProvenance::OnLine(std::size_t ALine) const {
   const std::size_t start = LineStart(ALine);
   if (start == kNowhere || start >= Size) return {};
   const std::size_t end = ALine < LineStarts.size() ? LineStarts[ALine] : Size;
-  const TSegment* first = At(start);
-  const auto last = std::lower_bound(List.begin(), List.end(), end,
-                                     [](const TSegment& s, std::size_t p) { return s.Page < p; });
-  return std::span<const TSegment>(
-      first, static_cast<std::size_t>(List.data() + (last - List.begin()) - first));
+  std::vector<TLineSegment> found;
+  for (const TSegment* s = At(start); s != List.data() + List.size() && s->Page < end; ++s) {
+    TLineSegment& cut = found.emplace_back(TLineSegment{*s, end});
+    if (found.size() > 1) found[found.size() - 2].End = s->Page;
+    if (s->Page >= start) continue;
+    if (s->From != TOrigin::Generated) cut.Offset += start - s->Page;
+    cut.Page = start;
+  }
+  return found;
 }
 
 void TPageBuilder::Note(const TSegment& AOrigin) {

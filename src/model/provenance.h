@@ -30,13 +30,20 @@ struct TSegment {
                                          // marker that it stands for, or kNowhere
 };
 
+// A segment as it stands on one page line: one that starts before the line is cut to start with
+// it (Page and Offset moved); End is where it stops on the line.
+struct TLineSegment : TSegment {
+  std::size_t End;
+};
+
 // The segments of a page in page order, with the lookups a tool needs.
 class TProvenance {
  public:
   // The segment that holds page byte APage, or null past the end.
   const TSegment* At(std::size_t APage) const;
-  // The segments that hold bytes of the page's 1-based line ALine (its line end included).
-  std::span<const TSegment> OnLine(std::size_t ALine) const;
+  // The segments that hold bytes of the page's 1-based line ALine (its line end included), cut
+  // to the line: what the page line came from.
+  std::vector<TLineSegment> OnLine(std::size_t ALine) const;
   // The source offset of page byte APage within its segment's input (kNowhere if Generated).
   std::size_t SourceOf(std::size_t APage) const;
   // The page offset where the 1-based line ALine starts, or kNowhere past the last line.

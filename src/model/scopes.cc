@@ -21,7 +21,8 @@ std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
 }
 
 std::size_t TPageModel::BlockOf(const TStatement& AStatement) const {
-  if (AStatement.Kind == TStatementKind::PhpLine) return kNowhere;
+  if (AStatement.Kind == TStatementKind::PhpLine || AStatement.Kind == TStatementKind::TemplateVar)
+    return kNowhere;
   if (AStatement.Kind != TStatementKind::BlockVar)
     return BlockNamed(AStatement.Name.Of(Script.Text));
   if (AStatement.Block == kNowhere) return kNowhere;

@@ -28,14 +28,28 @@ TEST(TPageModel, ScopeAt) {
   EXPECT_EQ(model.ScopeAt(templ.find("{x}")), model.ScopeOf(model.Placeholders[4]));
 }
 
+TEST(TPageModel, MarkersPairWithTheFirstEndAfter) {
+  const std::string templ =
+      "<!--END x--><!--BEGIN x-->{v}<!--BEGIN x--><!--END x--><!--BEGIN y--><!--end x-->";
+  // Paired whatever the script defines, and after an error too (Error(3) here).
+  for (const char* script : {"<?php\n", "<?php\n<<<v<<$v\n"}) {
+    const TCompileResult result = Compile(script, templ);
+    std::vector<std::size_t> matches;
+    for (const TMarker& marker : result.Model->Markers) matches.push_back(marker.Match);
+    EXPECT_EQ((std::vector<std::size_t>{kNowhere, 3, 3, kNowhere, kNowhere, kNowhere}), matches);
+    EXPECT_EQ(1u, result.Model->Placeholders.size());
+  }
+}
+
 TEST(TPageModel, BindingsOf) {
   const TCompileResult result =
-      Compile("<?php\n<<t<<$t\n<<*row\n<<<n<<$n\n<<u<<$u\n<<<m<<$m\n", "");
+      Compile("<?php\n<<t<<$t\n<<*row\n<<<n<<$n\n<<u<<$u\n<<<m<<$m\n<<row<<$r\n", "");
   const TPageModel& model = *result.Model;
   const std::size_t row = model.BlockNamed("row");
-  EXPECT_EQ((std::vector<std::size_t>{0, 3}), model.BindingsOf(kNowhere));  // "<<" lines
-  EXPECT_EQ((std::vector<std::size_t>{2, 4}), model.BindingsOf(row));       // after "<<*row"
-  EXPECT_EQ(row, model.BlockOf(model.Script.Statements[1]));                // "<<*row" itself
+  EXPECT_EQ((std::vector<std::size_t>{0, 3, 5}), model.BindingsOf(kNowhere));  // "<<" lines
+  EXPECT_EQ((std::vector<std::size_t>{2, 4}), model.BindingsOf(row));          // after "<<*row"
+  EXPECT_EQ(row, model.BlockOf(model.Script.Statements[1]));                   // "<<*row" itself
+  EXPECT_EQ(kNowhere, model.BlockOf(model.Script.Statements[5]));  // "<<row<<": no block's
 }
 
 }  // namespace

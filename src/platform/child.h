@@ -33,6 +33,8 @@ class TChildProcess {
   // dropped). False when the child closed its output, ATimeoutMs went by first (however fast
   // it writes) or the line grew past kMaxChildLine bytes.
   [[nodiscard]] bool ReadLine(std::string& ALine, int ATimeoutMs);
+  // Closes the child's standard input: it reads the end of its input.
+  void CloseInput();
   // Kills the child at once; Send and ReadLine fail from then on.
   void Kill();
   // False once the child's output has ended or broken (closed, or a line past kMaxChildLine):

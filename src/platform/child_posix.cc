@@ -161,6 +161,8 @@ bool TChildProcess::ReadLine(std::string& ALine, int ATimeoutMs) {
   }
 }
 
+void TChildProcess::CloseInput() { CloseFd(State->In); }
+
 bool TChildProcess::Readable() const { return State->Out >= 0; }
 
 long TChildProcess::CpuMs(bool& AWaiting) const {

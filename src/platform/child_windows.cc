@@ -19,6 +19,8 @@ bool TChildProcess::Send(std::span<const std::string_view>, int) { return false;
 
 bool TChildProcess::ReadLine(std::string&, int) { return false; }
 
+void TChildProcess::CloseInput() {}
+
 void TChildProcess::Kill() {}
 
 bool TChildProcess::Readable() const { return false; }

@@ -25,10 +25,11 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
     a.Diagnostics.push_back(LocateStatementError(model, *a.Script));
     return a;
   }
-  CheckPage(model, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape), a.Diagnostics);
-  if (AEscape)
-    CheckEscapes(model, *a.Template, a.Result.Contexts,
-                 a.Diagnostics);  // places it cannot make safe
+  const TLeftovers& leftovers = a.Result.Leftovers;
+  CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape),
+            a.Diagnostics);
+  if (AEscape)  // places it cannot make safe
+    CheckEscapes(model, leftovers, *a.Template, a.Result.Contexts, a.Diagnostics);
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   for (TDiagnostic& d : a.Diagnostics) {

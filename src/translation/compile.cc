@@ -100,15 +100,16 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
         for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);
         result.Pieces = TPieces();
       }
-      model.Left = std::move(expansion.Left);
-      for (const std::size_t at : left) model.Left.push_back({at, kNowhere});
-      model.Unused = std::move(expansion.Unused);
+      TLeftovers& leftovers = result.Leftovers;
+      leftovers.Left = std::move(expansion.Left);
+      for (const std::size_t at : left) leftovers.Left.push_back({at, kNowhere});
+      leftovers.Unused = std::move(expansion.Unused);
       storage->Vars->ForEachUnused([&](std::string_view AKey) {
-        model.Unused.push_back({kNowhere, std::string(AKey)});
+        leftovers.Unused.push_back({kNowhere, std::string(AKey)});
       });
     }
   } else {  // what the template holds, for locating the error
-    ReadTemplate(model, ATemplate.Text, false);
+    ReadTemplate(model, ATemplate.Text);
   }
   result.Storage = std::move(storage);
   return result;

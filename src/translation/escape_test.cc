@@ -90,9 +90,10 @@ TDiagnosed Diagnose(std::string_view AScript, std::string_view ATemplate, bool A
   EXPECT_TRUE(d.Result.Ok());
   d.Script = std::make_unique<TSource>("p.zoq", d.Result.Model->Script.Text);
   d.Template = std::make_unique<TSource>("p.zot", d.Result.Model->Template);
-  CheckPage(*d.Result.Model, *d.Script, *d.Template, EscapeWarnings(DefaultWarnings(), AEscape),
-            d.Diags);
-  if (AEscape) CheckEscapes(*d.Result.Model, *d.Template, d.Result.Contexts, d.Diags);
+  CheckPage(*d.Result.Model, d.Result.Leftovers, *d.Script, *d.Template,
+            EscapeWarnings(DefaultWarnings(), AEscape), d.Diags);
+  if (AEscape)
+    CheckEscapes(*d.Result.Model, d.Result.Leftovers, *d.Template, d.Result.Contexts, d.Diags);
   return d;
 }
 

@@ -4,14 +4,11 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "src/check/locator.h"
 #include "src/text/shown.h"
 
 namespace zoqc {
 
 namespace {
-
-using check_detail::SpanOf;
 
 // The name with each byte outside well-formed UTF-8, and each "%", written %XX; empty when
 // the name is UTF-8 throughout and needs no second form.
@@ -117,9 +114,9 @@ class TJsonRenderer {
           "\"utf16_end_column\":null";
       return;
     }
-    const check_detail::TSpan span = SpanOf(APlace);
-    const TLinePosition from = APlace.Source->Lines().Locate(span.From);
-    const TLinePosition to = APlace.Source->Lines().Locate(span.To);
+    const TSpan span = APlace.OnItsLine();
+    const TLinePosition from = APlace.Source->Lines().Locate(span.Begin);
+    const TLinePosition to = APlace.Source->Lines().Locate(span.End);
     AOut += ",\"line\":" + std::to_string(from.Line) +
             ",\"column\":" + std::to_string(from.Column) +
             ",\"end_column\":" + std::to_string(to.Column) +
