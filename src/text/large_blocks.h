@@ -59,7 +59,8 @@ struct TLargeAllocator {
   void deallocate(T* ABlock, std::size_t ACount) {
     const std::size_t bytes = ACount * sizeof(T);
     if (bytes < kLargeBlock) return std::allocator<T>().deallocate(ABlock, ACount);
-    ::operator delete (ABlock, Rounded(bytes), std::align_val_t{kHugePage});
+    // The unsized form: clang declares no sized deallocation unless asked to.
+    ::operator delete (ABlock, std::align_val_t{kHugePage});
   }
   template <typename U>
   bool operator==(const TLargeAllocator<U>&) const {
