@@ -235,36 +235,25 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.At);
   std::sort(left.begin(), left.end());
-  // The placeholder of the first copy that a placeholder of a later copy repeats: the page
-  // prints one buffer, made from the first copy, wherever a copy of the block stood. The
-  // placeholders come in order, and so do the copies open around them.
-  std::vector<std::size_t> open;  // the copies the page replaces around the placeholder
-  std::size_t next = 0;
-  const auto first_of = [&](std::size_t AP) {
-    const std::size_t at = spans[AP].Begin;
-    for (; next < AModel.Copies.size() && AModel.Copies[next].Span.Begin < at; ++next) {
-      if (!AModel.Copies[next].Same) continue;
-      while (!open.empty() && AModel.Copies[open.back()].Span.End <= AModel.Copies[next].Span.Begin)
-        open.pop_back();
-      open.push_back(next);
-    }
-    while (!open.empty() && AModel.Copies[open.back()].Span.End <= at) open.pop_back();
-    if (open.empty()) return AP;
-    const TBlockCopy& copy = AModel.Copies[open.back()];
-    const TBlockCopy& first = AModel.Copies[AModel.Blocks[copy.Block].Copies[0]];
-    const std::size_t twin = AContexts->IndexAt(first.Span.Begin + (at - copy.Span.Begin));
-    return twin == kNowhere ? AP : twin;
-  };
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts[p];
     const TSpan span = spans[p];
     if (text[span.Begin + 1] == '!') continue;
-    const std::size_t twin = first_of(p);
+    // The placeholder of the first copy that this one repeats: the page prints one buffer,
+    // made from the first copy, wherever a copy of the block stood.
+    const std::size_t copy = AModel.CopyAt(span.Begin);
+    std::size_t twin = p;
+    if (copy != kNowhere) {
+      const TBlockCopy& in = AModel.Copies[copy];
+      const TBlockCopy& first = AModel.Copies[AModel.Blocks[in.Block].Copies[0]];
+      twin = AContexts->IndexAt(first.Span.Begin + (span.Begin - in.Span.Begin));
+      if (twin == kNowhere) twin = p;
+    }
     if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
     if (!IsRefused(c) && twin != p && !IsRefused(contexts[twin]) &&
         EscapedExpression(c, "$v") != EscapedExpression(contexts[twin], "$v")) {
       const std::string name(text.substr(span.Begin, span.Size()));
-      const std::string block(AModel.Blocks[AModel.Copies[open.back()].Block].Name);
+      const std::string block(AModel.Blocks[AModel.ScopeAt(span.Begin)].Name);
       TDiagnostic& d = AOut.emplace_back();
       d.Severity = TSeverity::Error;
       d.Place = ATemplate.PlaceOf(span.Begin, span.End);
