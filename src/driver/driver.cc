@@ -33,7 +33,8 @@ int ExitAfterOutput(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
 
 }  // namespace
 
-int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr) {
+int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr,
+                   bool AStandardOutput) {
   // Signals end the run cleanly: no temporary file left behind (main prepared the failure
   // report for running out of memory before anything allocated).
   InstallInterruptCleanup();
@@ -56,7 +57,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   if (options.Explain) {
     // Buffers of its own for standard input and output: what is waiting to be read shows, and
     // the output is flushed before a wait, not line by line.
-    if (&AOut == &std::cout) std::ios::sync_with_stdio(false);
+    if (AStandardOutput) std::ios::sync_with_stdio(false);
     return ExitAfterOutput(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   }
   // Every page named and every page under a -r folder, each once. Pages that would be
@@ -122,7 +123,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   }
   // The worst outcome decides the exit code. The status line is for a person watching a
   // terminal.
-  const bool status = !options.Quiet && &AOut == &std::cout && IsStandardOutputTerminal();
+  const bool status = !options.Quiet && AStandardOutput && IsStandardOutputTerminal();
   return ExitAfterOutput(AOut, AErr, RunSite(options, std::move(list), AOut, AErr, status));
 }
 

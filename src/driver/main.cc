@@ -14,5 +14,5 @@ int main(int argc, char** argv) {
   std::vector<const char*> arg_ptrs;
   for (const std::string& arg : args) arg_ptrs.push_back(arg.c_str());
   return zoqc::RunCommandLine(static_cast<int>(arg_ptrs.size()), arg_ptrs.data(), std::cout,
-                              std::cerr);
+                              std::cerr, true);
 }
