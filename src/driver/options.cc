@@ -138,7 +138,7 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
   TWarningSwitches warnings;
   std::optional<bool> color;  // unset: auto
   opterr = 0;
-  optind = 0;  // start afresh: a process may parse more than one command line (the tests do)
+  optind = 0;  // getopt keeps its place in globals: every parse starts afresh
   for (;;) {
     const int c = getopt_long(argc, args.data(), kShortOptions, kLongOptions, nullptr);
     if (c == -1) break;
