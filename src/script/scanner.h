@@ -1,6 +1,5 @@
-// Script scanner: the scan loop and the routines that read a statement line apart. The scan
-// builds the script's half of the page model: what the PHP part copies, the statements, the
-// block references and the bindings.
+// Script scanner: the routines that read a statement line apart and copy PHP lines, for the
+// scan (src/script/scan.h) that builds the script's half of the page model.
 // Positions are 1-based byte positions in AValue; a position past the end reads nothing.
 #pragma once
 
