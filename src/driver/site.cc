@@ -66,9 +66,6 @@ class TPageLister final : public TFolderVisitor {
     if (KeepFolders) List.Folders.push_back(folder);
     return true;
   }
-  void Listed(const std::string& ADir) override {
-    if (Hooks.Listed) Hooks.Listed(ADir);
-  }
   bool Entry(const std::string& ADir, const std::string& AName, bool AIsFolder) override {
     if (AName.starts_with('.')) return false;  // hidden: ".git", editor files
     if (!AIsFolder && AName.ends_with(".zoq"))

@@ -34,7 +34,6 @@ struct TSiteFolder {
 // read, so that no file made in it meanwhile goes unseen.
 struct TListingHooks {
   std::function<void(const TSiteFolder&)> Entering;  // the folder is about to be read
-  std::function<void(const std::string&)> Listed;    // its entries have just been read
 };
 
 // The pages and folders of a run.

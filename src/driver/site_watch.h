@@ -28,17 +28,15 @@ class TSiteWatch {
  public:
   TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr);
 
-  // Starts watching the pages and folders of AList, which were translated as AFirst says.
-  // False, with the reason in AError, when the system cannot watch.
-  [[nodiscard]] bool Start(TSiteList AList, const TSiteTotals& AFirst, std::string& AError);
+  // Starts watching the pages and folders of AList, which were translated as AFirst says,
+  // with AWatcher (none: the system's best). False, with the reason in AError, when the system
+  // cannot watch.
+  [[nodiscard]] bool Start(TSiteList AList, const TSiteTotals& AFirst, std::string& AError,
+                           std::unique_ptr<TFolderWatcher> AWatcher = {});
   // Waits up to ATimeoutMs (forever when negative, but never past a page's time to settle)
   // for changes, and translates the pages they touch. False, with the reason in AError, when
   // watching has stopped working.
   [[nodiscard]] bool Step(int ATimeoutMs, std::string& AError);
-
-  // Called when a folder has been read, before anything else happens; tests change the
-  // folder there.
-  std::function<void(const std::string&)> AfterListing;
 
  private:
   using TClock = std::chrono::steady_clock;

@@ -52,8 +52,9 @@ TSiteWatch::TPageKey TSiteWatch::KeyOf(const TSitePage& APage) {
   return {APage.Dir, fs::path(APage.Job.ScriptFileName).filename().string(), APage.Job.PhpFileName};
 }
 
-bool TSiteWatch::Start(TSiteList AList, const TSiteTotals& AFirst, std::string& AError) {
-  Watcher = NewFolderWatcher(AError);
+bool TSiteWatch::Start(TSiteList AList, const TSiteTotals& AFirst, std::string& AError,
+                       std::unique_ptr<TFolderWatcher> AWatcher) {
+  Watcher = AWatcher ? std::move(AWatcher) : NewFolderWatcher(AError);
   if (!Watcher) return false;
   const bool writes = !Options.Check && !Options.OutDir.empty();
   for (std::size_t idx = 0; idx < AList.Pages.size(); ++idx) {
@@ -122,7 +123,6 @@ void TSiteWatch::Relist(std::set<TPageKey>& ATouched) {
   TSiteList list;
   TListingHooks hooks;
   hooks.Entering = [this](const TSiteFolder& AFolder) { WatchFolder(AFolder.Dir, AFolder.Id); };
-  hooks.Listed = AfterListing;
   Replaced.clear();
   // A -r folder moved away is often replaced at once (a deploy or an editor renames the new
   // tree into place): it is given a moment to come back before its pages count as gone.

@@ -21,6 +21,27 @@ namespace {
 
 using test_support::WriteFile;
 
+// The system's watcher, with a step of the test's own before each folder is watched.
+class TBeforeAdd final : public TFolderWatcher {
+ public:
+  TBeforeAdd(std::unique_ptr<TFolderWatcher> AWatcher,
+             std::function<void(const std::string&)>& AStep)
+      : Watcher(std::move(AWatcher)), Step(AStep) {}
+  bool Add(const std::string& ADir, std::string& AError) override {
+    if (Step) Step(ADir);
+    return Watcher->Add(ADir, AError);
+  }
+  void Remove(const std::string& ADir) override { Watcher->Remove(ADir); }
+  bool Wait(int ATimeoutMs, std::vector<TWatchEvent>& AEvents, bool& ALost,
+            std::string& AError) override {
+    return Watcher->Wait(ATimeoutMs, AEvents, ALost, AError);
+  }
+
+ private:
+  std::unique_ptr<TFolderWatcher> Watcher;
+  std::function<void(const std::string&)>& Step;
+};
+
 class WatchSiteTest : public test_support::TScratchCwdTest {
  protected:
   // Translates the pages of AArgs once, as zoqc --watch does, and starts watching them.
@@ -33,10 +54,11 @@ class WatchSiteTest : public test_support::TScratchCwdTest {
     ASSERT_TRUE(PlanSite(Options, list, error)) << error;
     const TSiteTotals first = TranslatePages(list.Pages, Options, Out, Err, false);
     Watch = std::make_unique<TSiteWatch>(Options, Out, Err);
-    Watch->AfterListing = [this](const std::string& ADir) {
-      if (OnListed) OnListed(ADir);
-    };
-    ASSERT_TRUE(Watch->Start(std::move(list), first, error)) << error;
+    std::unique_ptr<TFolderWatcher> watcher = NewFolderWatcher(error);
+    ASSERT_TRUE(watcher) << error;
+    ASSERT_TRUE(Watch->Start(std::move(list), first, error,
+                             std::make_unique<TBeforeAdd>(std::move(watcher), BeforeAdd)))
+        << error;
   }
 
   // Watches for up to five seconds, until standard output holds AText after what was seen.
@@ -58,16 +80,16 @@ class WatchSiteTest : public test_support::TScratchCwdTest {
   std::ostringstream Out;
   std::ostringstream Err;
   std::unique_ptr<TSiteWatch> Watch;
-  std::function<void(const std::string&)> OnListed;
-  std::size_t Seen = 0;  // how much of Out Sees has looked at
+  std::function<void(const std::string&)> BeforeAdd;  // runs before a folder is watched
+  std::size_t Seen = 0;                               // how much of Out Sees has looked at
 };
 
-// A folder made while watching, with a page written into it while zoqc reads the folder: the
-// folder is watched before it is read, so the page is seen either way.
+// A folder made while watching, with a page written into it just before zoqc watches it: the
+// folder is read after it is watched, so the page is seen (read first, it would be missed).
 TEST_F(WatchSiteTest, PageWrittenWhileItsNewFolderIsReadIsSeen) {
   std::filesystem::create_directory("src");
   Start({"-r", "src"});
-  OnListed = [](const std::string& ADir) {
+  BeforeAdd = [](const std::string& ADir) {
     if (ADir != "src/new" || std::filesystem::exists("src/new/page.zoq")) return;
     WriteFile("src/new/page.zot", "{a}" LF);
     WriteFile("src/new/page.zoq", "<?php" LF "<<a<<1" LF);

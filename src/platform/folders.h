@@ -34,8 +34,6 @@ class TFolderVisitor {
   virtual ~TFolderVisitor() = default;
   // A folder not entered before is about to be read. False skips it and all below it.
   virtual bool Enter(const std::string& ADir, TFolderId AId) = 0;
-  // The entries of ADir have been read; the walk goes on with Entry for each of them.
-  virtual void Listed(const std::string& ADir) { (void)ADir; }
   // An entry of ADir other than "." and ".."; AIsFolder: a folder or a link to one. For a
   // folder, true walks it at once, before the next entry.
   virtual bool Entry(const std::string& ADir, const std::string& AName, bool AIsFolder) = 0;

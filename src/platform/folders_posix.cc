@@ -84,7 +84,6 @@ class TWalk {
       Visitor.Failed(Path, TFolderFailure::Unreadable, reason);
     } else {
       std::sort(entries.begin(), entries.end());
-      Visitor.Listed(Path);
       const std::size_t separator = Path.ends_with('/') ? 0 : 1;  // a root may end in "/"
       const std::size_t held_end = hold ? Path.size() + separator : AHeldEnd;
       for (const TEntry& entry : entries) {

@@ -41,7 +41,6 @@ void Walk(const std::string& ADir, TFolderVisitor& AVisitor, std::set<TFolderId>
     entries.emplace_back(it->path().filename().string(), it->is_directory(ec));
   if (ec) return AVisitor.Failed(ADir, TFolderFailure::Unreadable, ec.message());
   std::sort(entries.begin(), entries.end());
-  AVisitor.Listed(ADir);
   for (const auto& [name, folder] : entries)
     if (AVisitor.Entry(ADir, name, folder) && folder)
       Walk((fs::path(ADir) / name).string(), AVisitor, AEntered);
