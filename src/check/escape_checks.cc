@@ -9,6 +9,7 @@
 
 #include "src/check/checker.h"
 #include "src/model/html_escape.h"
+#include "src/text/text.h"
 
 namespace zoqc {
 
@@ -74,17 +75,12 @@ bool CastBefore(std::string_view AExpr, std::size_t AAt) {
 bool Wrapped(std::string_view AExpr, std::size_t AAt) {
   if (CastBefore(AExpr, AAt)) return true;
   std::vector<bool> open;  // per "(" open before AAt: a safe call's
-  char quote = 0;
   for (std::size_t i = 0; i < AAt; ++i) {
     const char c = AExpr[i];
-    if (quote) {
-      if (c == '\\')
-        ++i;
-      else if (c == quote)
-        quote = 0;
+    if (c == '\'' || c == '"') {
+      i = ClosingQuote(AExpr, i);
       continue;
     }
-    if (c == '\'' || c == '"') quote = c;
     if (c == ')' && !open.empty()) open.pop_back();
     if (c != '(') continue;
     std::size_t end = i;

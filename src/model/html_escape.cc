@@ -86,17 +86,12 @@ std::string_view OuterCall(std::string_view AExpr) {
   while (at < e.size() && (e[at] == ' ' || e[at] == '\t')) ++at;
   if (name.empty() || at >= e.size() || e[at] != '(' || e.back() != ')') return {};
   int depth = 0;
-  char quote = 0;
   for (std::size_t i = at; i < e.size(); ++i) {
     const char c = e[i];
-    if (quote) {
-      if (c == '\\')
-        ++i;
-      else if (c == quote)
-        quote = 0;
+    if (c == '\'' || c == '"') {
+      i = ClosingQuote(e, i);
       continue;
     }
-    if (c == '\'' || c == '"') quote = c;
     if (c == '(') ++depth;
     if (c == ')' && --depth == 0) return i + 1 == e.size() ? name : std::string_view();
   }

@@ -19,6 +19,18 @@ inline std::size_t NameEnd(std::string_view AText, std::size_t AFrom) {
   return AFrom;
 }
 
+// Where the PHP string literal whose quote (' or ") stands at AOpen ends: the index of its
+// closing quote, a backslash escaping the byte after it, or the size of AText when unclosed.
+inline std::size_t ClosingQuote(std::string_view AText, std::size_t AOpen) {
+  for (std::size_t i = AOpen + 1; i < AText.size(); ++i) {
+    if (AText[i] == '\\')
+      ++i;
+    else if (AText[i] == AText[AOpen])
+      return i;
+  }
+  return AText.size();
+}
+
 // Each byte's value in a name hash: a name character with bit 5 cleared (so a-z fold to A-Z,
 // and no name character maps to 0), or 0 for any other byte.
 inline constexpr struct TNameFold {
