@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   all.On.set();
   std::vector<TDiagnostic> diags;
   if (result.Ok())
-    zoqc::CheckPage(model, script_source, template_source, all, diags);
+    zoqc::CheckPage(model, result.Leftovers, script_source, template_source, all, diags);
   else if (result.Error == zoqc::TCompileError::BlockOrder)
     diags.push_back(
         zoqc::LocateMarkerError(model, script_source, template_source, result.FailBlock));
