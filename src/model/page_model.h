@@ -12,6 +12,7 @@
 
 #include "src/tables/VarHashtable.h"
 #include "src/tables/varhashtable2.h"
+#include "src/text/large_blocks.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -61,10 +62,11 @@ struct TBlockRef {
 
 // The script's half of the model, with the bindings the statements made.
 struct TScriptModel {
-  std::string_view Text;               // the script as read; never changed
-  std::vector<TSpan> Slices;           // what the PHP part copies of Text, in order; a
-                                       // stretch may be copied twice
-  std::vector<TStatement> Statements;  // in order
+  std::string_view Text;  // the script as read; never changed
+  // What the PHP part copies of Text, in order (a stretch may be copied twice), and the
+  // statements in order: a large page's lists get whole huge pages of their own.
+  TLargeVector<TSpan> Slices;
+  TLargeVector<TStatement> Statements;
   std::vector<TBlockRef> Refs;         // in page order (by slice, then offset)
   THashTable VarList{256};             // template variable name -> PHP expression
   THashTable2 BlockVarList{256};       // block name -> that block's variables (borrowed)
