@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "src/check/render.h"
-#include "src/driver/command_line.h"
 #include "src/driver/site_watch.h"
 #include "src/platform/process.h"
 #include "src/text/shown.h"
