@@ -281,7 +281,11 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
     if (bindings.empty())
       return name + " is not bound" + (of_block ? " in block `" + block_name + "`" : "") +
              ": the page shows it as written";
-    const TStatement& binding = *bindings.back();
+    // The binding the page uses: with names that differ only in case, not always the last.
+    const std::size_t fills =
+        model.BindingThatFills(of_block ? ASymbol.Block : kNowhere, ASymbol.Name);
+    const TStatement& binding =
+        fills == kNowhere ? *bindings.back() : model.Script.Statements[fills];
     return name + " prints\n" + CodeBlock(binding.Expr.Of(ScriptText(APage))) + "\n" + what +
            ", bound on line " + LineNumber(APage, TRole::Script, binding.Line.Begin) + " of " +
            script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`" +

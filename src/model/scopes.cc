@@ -26,14 +26,21 @@ std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
 }
 
 std::vector<std::size_t> TPageModel::BindingsOf(std::size_t ABlock) const {
+  const std::vector<TStatement>& lines = Script.Statements;
   std::vector<std::size_t> found;
-  for (std::size_t s = 0; s < Script.Statements.size(); ++s) {
-    const TStatement& statement = Script.Statements[s];
-    if (ABlock == kNowhere
-            ? statement.Kind == TStatementKind::TemplateVar
-            : statement.Kind == TStatementKind::BlockVar && statement.Block == ABlock)
-      found.push_back(s);
+  if (ABlock == kNowhere) {
+    for (std::size_t s = 0; s < lines.size(); ++s)
+      if (lines[s].Kind == TStatementKind::TemplateVar) found.push_back(s);
+    return found;
   }
+  // A block's "<<<" lines follow one of its "<<*" lines, before the next "<<*" line that defines
+  // a block: only those stretches are read.
+  const auto defines = [&](std::size_t s) {
+    return lines[s].Kind == TStatementKind::BlockDef && !lines[s].Separated;
+  };
+  for (const std::size_t d : Blocks[ABlock].Definitions)
+    for (std::size_t s = d + 1; s < lines.size() && !defines(s); ++s)
+      if (lines[s].Kind == TStatementKind::BlockVar) found.push_back(s);
   return found;
 }
 
