@@ -26,7 +26,9 @@ class TFaultyFiles : public TFileSystem {
     Close,
     Rename,
     FlushFolder,
-    FlushFileSystem
+    FlushFileSystem,
+    MakeFolder,
+    Remove
   };
 
   // Makes the calls ACall on a file whose name ends with ASuffix fail with ACode, the
@@ -67,6 +69,14 @@ class TFaultyFiles : public TFileSystem {
     return WholeFileSystems.value_or(SystemFiles().FlushesFileSystems());
   }
 
+  bool MakeFolders(const std::string& AFolder, TSystemError& AError) override {
+    return !Fails(MakeFolder, AFolder, AError) && SystemFiles().MakeFolders(AFolder, AError);
+  }
+
+  bool RemoveOutput(const std::string& AName, TSystemError& AError) override {
+    return !Fails(Remove, AName, AError) && SystemFiles().RemoveOutput(AName, AError);
+  }
+
  private:
   struct TFault {
     TCall Call;
@@ -79,8 +89,9 @@ class TFaultyFiles : public TFileSystem {
   // Records the call; true, with AError set, when it is to fail.
   bool Fails(TCall ACall, const std::string& AName, TSystemError& AError) {
     static const char* const names[] = {
-        "open", "read",  "create", "write",        "flush",
-        "name", "close", "rename", "flush-folder", "flush-file-system"};
+        "open",         "read",  "create", "write",        "flush",
+        "name",         "close", "rename", "flush-folder", "flush-file-system",
+        "make-folders", "remove"};
     const std::lock_guard<std::mutex> lock(Mutex);
     Record.push_back(std::string(names[ACall]) + " " + AName);
     for (TFault& fault : Faults) {

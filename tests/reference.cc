@@ -10,6 +10,7 @@
 #include "src/script/scan.h"
 #include "src/script/scanner.h"
 #include "src/tables/VarHashtable.h"
+#include "src/tables/varhashtable2.h"
 #include "src/text/text.h"
 #include "tests/reference_text.h"
 
@@ -156,10 +157,29 @@ TOutcome CompileSequential(std::string_view AScript, std::string_view ATemplate)
     result.Message = ErrorLine(error);
     return result;
   }
+  // The tables, as the statement handlers fill them: a "<<<" line binds into the table of the
+  // latest "<<*" line's name.
+  THashTable VarList(256);
+  THashTable2 BlockVarList(256);
+  std::vector<std::string> BlockList;
+  std::vector<std::unique_ptr<THashTable>> tables;
+  std::string current;
+  for (const TStatement& s : Run.Statements) {
+    const std::string name(s.Name.Of(AScript)), expr(s.Expr.Of(AScript));
+    if (s.Kind == TStatementKind::TemplateVar) {
+      VarList.Put(name, expr);
+    } else if (s.Kind == TStatementKind::BlockDef && !s.Separated) {
+      BlockList.push_back(current = name);
+    } else if (s.Kind == TStatementKind::BlockVar) {
+      if (!BlockVarList.Get(current))
+        BlockVarList.Put(current, tables.emplace_back(std::make_unique<THashTable>(256)).get());
+      BlockVarList.Get(current)->Put(name, expr);
+    }
+  }
   TSegments php{{Run.PhpText() + "\r\n?>\r\n", true}};
   std::string T(ATemplate);
 
-  for (const std::string& N : Run.BlockList) {
+  for (const std::string& N : BlockList) {
     const std::string begin = "<!--BEGIN " + N + "-->";
     const std::string end = "<!--END " + N + "-->";
     const std::int64_t A = Pos(begin, T);
@@ -176,7 +196,7 @@ TOutcome CompileSequential(std::string_view AScript, std::string_view ATemplate)
       const std::string BlockStr = Copy(T, A, B - A + D);
       const std::int64_t blockLen = static_cast<std::int64_t>(BlockStr.size());
       const std::string inner = Copy(BlockStr, C + 1, blockLen - D - C);
-      const TBindings vars = BindingsOf(Run.BlockVarList.Get(N));
+      const TBindings vars = BindingsOf(BlockVarList.Get(N));
       blockString = "\"" + Substitute(EscapeMarkup(inner), vars, "\".", ".\"") + "\"";
       T = StringReplace(T, BlockStr, EchoText(N), kReplaceAllIgnoreCase);
     }
@@ -185,7 +205,7 @@ TOutcome CompileSequential(std::string_view AScript, std::string_view ATemplate)
   }
 
   for (const TSegment& seg : php) result.Output += seg.Text;
-  result.Output += Substitute(T, BindingsOf(&Run.VarList), "<?php echo ", ";?>");
+  result.Output += Substitute(T, BindingsOf(&VarList), "<?php echo ", ";?>");
   return result;
 }
 

@@ -1,6 +1,5 @@
 // The warnings about bindings and placeholders: -Wall's checks.
 #include <algorithm>
-#include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -9,57 +8,43 @@
 
 namespace zoqc::check_detail {
 
-// Bindings of one name twice (or in two letter cases) in the same table, and which one the page
-// uses: of the keys that match a placeholder up to case, the table lists one first, and that
-// key's latest binding fills it.
+// Bindings of one name twice (or in two letter cases) in the same scope, and which one the page
+// uses (the model answers it).
 void TChecker::CheckDuplicates() {
-  std::unordered_map<std::string, const TStatement*> seen;    // scope and name up to case
-  std::unordered_map<std::string, const TStatement*> latest;  // scope and exact name
-  const auto scope_of = [&](const TStatement& ALine) {
-    return ALine.Kind == TStatementKind::BlockVar ? UpperCased(BlockOfVar(ALine)) + "\n"
-                                                  : std::string();
-  };
-  for (const TStatement& line : Lines)
-    if (Binds(line)) latest[scope_of(line) + std::string(NameOf(line))] = &line;
-  // Each table's keys up to case -> the key listed first, filled for a table when first asked.
-  std::unordered_map<const THashTable*, TFoldedMap> first_listed;
-  std::vector<std::string_view> keys;  // views of the tables' own keys
-  const auto used = [&](const TStatement& ALine) -> const TStatement* {
-    const THashTable* table = ALine.Kind == TStatementKind::TemplateVar
-                                  ? &Model.Script.VarList
-                                  : Model.Script.BlockVarList.Get(BlockOfVar(ALine));
-    if (!table) return nullptr;
-    const auto listed = first_listed.try_emplace(table);
-    TFoldedMap& order = listed.first->second;  // clang cannot capture a structured binding
-    if (listed.second)
-      table->ForEachPair([&](std::string_view AKey, std::string_view) {
-        if (order.try_emplace(AKey, keys.size()).second) keys.push_back(AKey);
-      });
-    const auto key = order.find(NameOf(ALine));
-    if (key == order.end()) return nullptr;
-    const auto winner = latest.find(scope_of(ALine) + std::string(keys[key->second]));
-    return winner == latest.end() ? nullptr : winner->second;
-  };
-  for (const TStatement& line : Lines) {
+  const std::size_t outside = Model.Blocks.size();  // the template's scope
+  // Per scope: each name up to case -> its first binding; and, filed when first asked, -> the
+  // binding that fills its placeholders.
+  std::vector<TFoldedMap> first(outside + 1), fills(outside + 1);
+  std::vector<bool> filed(outside + 1);
+  for (std::size_t idx = 0; idx < Lines.size(); ++idx) {
+    const TStatement& line = Lines[idx];
     if (!Binds(line)) continue;
+    const std::size_t scope = line.Block == kNowhere ? outside : line.Block;
     const std::string_view name = NameOf(line);
-    const auto [it, added] = seen.try_emplace(scope_of(line) + UpperCased(name), &line);
-    if (added || !Warnings.Has(TWarning::DuplicateBinding)) continue;
-    const std::string_view first = NameOf(*it->second);
-    const TStatement* winner = used(line);
+    const auto [it, added] = first[scope].try_emplace(name, idx);
+    if (added) continue;
+    if (!filed[scope]) {
+      filed[scope] = true;
+      for (const TBoundName& bound : Model.BoundNames(line.Block))
+        fills[scope].try_emplace(bound.Name, bound.Latest);
+    }
+    const auto fill = fills[scope].find(name);
+    const TStatement* winner = fill == fills[scope].end() ? nullptr : &Lines[fill->second];
+    const TStatement* earlier = &Lines[it->second];
+    const std::string_view first_name = NameOf(*earlier);
     TDiagnostic* d = Warn(TWarning::DuplicateBinding, NamePlace(line),
-                          (first == name ? Quoted(name) + " is bound again"
-                                         : Quoted(name) + " and " + Quoted(first) +
-                                               " differ only in letter case and match the same "
-                                               "placeholders") +
+                          (first_name == name ? Quoted(name) + " is bound again"
+                                              : Quoted(name) + " and " + Quoted(first_name) +
+                                                    " differ only in letter case and match the "
+                                                    "same placeholders") +
                               "; only one binding is used" +
                               (winner == &line ? std::string(", this one")
                                : winner        ? ", the one noted below"
                                                : std::string()));
-    Note(d, NamePlace(*it->second), "first bound here");
-    if (winner && winner != &line && winner != it->second)
+    Note(d, NamePlace(*earlier), "first bound here");
+    if (winner && winner != &line && winner != earlier)
       Note(d, NamePlace(*winner), "the page uses this binding");
-    else if (winner == it->second)
+    else if (winner == earlier)
       d->Notes.back().Message = "first bound here; the page uses this binding";
   }
 }
@@ -78,7 +63,7 @@ void TChecker::CheckPlaceholders() {
   std::vector<TScope> scopes(outside + 1);  // the last one is the template's
   for (const TStatement& line : Lines) {
     if (!Binds(line)) continue;
-    const std::size_t block = Model.BlockOf(line);
+    const std::size_t block = line.Block;
     if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
     const std::size_t scope = block == kNowhere ? outside : block;
     if (scopes[scope].Names.emplace(NameOf(line), 0).second) scopes[scope].Near.Add(NameOf(line));
@@ -170,65 +155,63 @@ void TChecker::CheckPlaceholders() {
 // are reported, the placeholder first.
 void TChecker::CheckTypos() {
   if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
-  const TScriptModel& script = Model.Script;
-  // Scopes by name: the template's (no block) and each block's, as the translation bound them.
-  using TScopeKey = std::pair<bool, std::string_view>;  // (a block, its name)
-  const auto scope_of = [&](std::size_t ABlock) {
-    return ABlock == kNowhere ? TScopeKey{false, {}} : TScopeKey{true, script.BlockList[ABlock]};
+  // Per scope (the template's last), filed when first asked: its bound names, for suggestions,
+  // with their latest bindings; and the names that no placeholder used.
+  struct TTypoScope {
+    bool Filed = false;
+    TNearNames Near;
+    std::unordered_map<std::string_view, std::size_t> Latest;
+    TFoldedMap Unused;
   };
-  std::map<TScopeKey, TNearNames> near;
-  std::map<TScopeKey, TFoldedMap> unused;
-  for (const TUnusedName& u : Leftovers.Unused) unused[scope_of(u.Block)].emplace(u.Name, 0);
-  std::map<TScopeKey, std::unordered_map<std::string_view, const TStatement*>> bindings;
-  for (const TStatement& line : Lines)
-    if (Binds(line) && line.Separated)
-      bindings[line.Kind == TStatementKind::TemplateVar
-                   ? TScopeKey{false, {}}
-                   : TScopeKey{true, BlockOfVar(line)}][NameOf(line)] = &line;
-  TFoldedMap outside;  // the template variables, up to case -> their (last) binding
+  const std::size_t outside = Model.Blocks.size();
+  std::vector<TTypoScope> scopes(outside + 1);
+  for (const TUnusedName& u : Leftovers.Unused)
+    scopes[u.Block == kNowhere ? outside : u.Block].Unused.emplace(u.Name, 0);
+  TFoldedMap templ;  // the template variables, up to case -> their (last) binding
   for (std::size_t idx = 0; idx < Lines.size(); ++idx)
     if (Lines[idx].Kind == TStatementKind::TemplateVar && Lines[idx].Separated)
-      outside[NameOf(Lines[idx])] = idx;
+      templ[NameOf(Lines[idx])] = idx;
   for (const TLeftPlaceholder& left : Leftovers.Left) {
-    const TScopeKey scope = scope_of(left.Block);
-    const std::size_t end = NameEnd(Template.Text, left.At + 1);
-    const std::string_view name = Template.Text.substr(left.At + 1, end - left.At - 1);
-    const TPlace place = Template.PlaceOf(left.At, end + 1);
+    const bool in_block = left.Block != kNowhere;
+    const std::string_view block = in_block ? Model.Blocks[left.Block].Name : "";
+    const std::size_t at = left.Name.Begin - 1;  // its "{"
+    const std::string_view name = left.Name.Of(Template.Text);
+    const TPlace place = Template.PlaceOf(at, left.Name.End + 1);
     // A template variable inside a block: the block's text is never searched for them.
-    if (const auto bound = outside.find(name); scope.first && bound != outside.end()) {
+    if (const auto bound = templ.find(name); in_block && bound != templ.end()) {
       if (!Warnings.Has(TWarning::TemplateVariableInBlock)) continue;
-      const std::string block(scope.second);
       TDiagnostic* d =
           Warn(TWarning::TemplateVariableInBlock, place,
                Quoted(name) + " is a template variable, and those are not filled in inside a " +
                    "block, so the placeholder prints as written in block " + Quoted(block) +
-                   "; bind it with '<<<" + std::string(name) + "<<' under '<<*" + block + "'");
+                   "; bind it with '<<<" + std::string(name) + "<<' under '<<*" +
+                   std::string(block) + "'");
       Note(d, NamePlace(Lines[bound->second]), Quoted(name) + " is bound here, outside the block");
-      TypoPlaces.push_back(left.At);
+      TypoPlaces.push_back(at);
       continue;
     }
     if (!Warnings.Has(TWarning::PlaceholderTypo)) continue;
-    const auto emplaced = near.try_emplace(scope);
-    TNearNames& filed = emplaced.first->second;
-    if (emplaced.second) {
-      const THashTable* table =
-          scope.first ? script.BlockVarList.Get(scope.second) : &script.VarList;
-      if (table)
-        table->ForEachPair([&](std::string_view AKey, std::string_view) { filed.Add(AKey); });
+    TTypoScope& scope = scopes[in_block ? left.Block : outside];
+    if (!scope.Filed) {
+      scope.Filed = true;
+      for (const TBoundName& bound : Model.BoundNames(left.Block)) {
+        scope.Near.Add(bound.Name);
+        scope.Latest.emplace(bound.Name, bound.Latest);
+      }
     }
-    const std::string_view bound = filed.OneEditFrom(name, 4);
+    const std::string_view bound = scope.Near.OneEditFrom(name, 4);
     if (bound.empty()) continue;
-    const auto binding = bindings[scope].find(bound);
-    const TStatement* line = binding == bindings[scope].end() ? nullptr : binding->second;
+    const auto binding = scope.Latest.find(bound);
+    const TStatement* line = binding == scope.Latest.end() ? nullptr : &Lines[binding->second];
     // Either may be the typo: the placeholder's fix comes first, as the placeholder is the
     // likelier slip; when no other placeholder uses the binding, the binding's fix second.
-    const bool binding_unused = line && unused[scope].count(bound);
+    const bool binding_unused = line && scope.Unused.count(bound);
     TDiagnostic* d =
         Warn(TWarning::PlaceholderTypo, place,
              "nothing binds " + Quoted(name) +
-                 (scope.first ? " in block " + Quoted(scope.second) : std::string()) +
+                 (in_block ? " in block " + Quoted(block) : std::string()) +
                  ", so the placeholder prints as written; did you mean " + Quoted(bound) + "?");
-    Fix(d, Template.PlaceOf(left.At + 1, end), std::string(bound));
+    Fix(d, Template.PlaceOf(left.Name.Begin, left.Name.End), std::string(bound));
     if (line)
       Note(d, NamePlace(*line),
            Quoted(bound) + " is bound here" +
@@ -244,7 +227,7 @@ void TChecker::CheckTypos() {
       if (d) d->SecondChoice = true;
       TypoBindings.push_back(line);
     }
-    TypoPlaces.push_back(left.At);
+    TypoPlaces.push_back(at);
   }
   std::sort(TypoPlaces.begin(), TypoPlaces.end());
 }

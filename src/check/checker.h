@@ -88,10 +88,6 @@ class TChecker {
   std::string_view NameOf(const TStatement& ALine) const { return ALine.Name.Of(Script.Text); }
   std::string_view NameOf(const TMarker& AMarker) const { return AMarker.Name.Of(Template.Text); }
   std::string_view ExprOf(const TStatement& ALine) const { return ALine.Expr.Of(Script.Text); }
-  // A block variable's block as its "<<*" line names it ("" for none).
-  std::string_view BlockOfVar(const TStatement& ALine) const {
-    return ALine.Block == kNowhere ? std::string_view() : NameOf(Lines[ALine.Block]);
-  }
   // The first "<<*" line of the model's block ABlock.
   const TStatement& DefinitionOf(std::size_t ABlock) const {
     return Lines[Model.Blocks[ABlock].Definitions.front()];

@@ -175,7 +175,7 @@ void TChecker::CheckRequestData() {
       contexts = HtmlContexts(Template.Text, spans);
     }
     // The first placeholder that prints the binding: of its name, in its scope.
-    const std::size_t block = Model.BlockOf(line);
+    const std::size_t block = line.Block;
     if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
     std::size_t place = kNowhere;
     for (std::size_t p = 0; p < spans.size() && place == kNowhere; ++p) {
@@ -229,7 +229,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   const std::span<const TSpan> spans = AContexts->Spans();
   const std::span<const THtmlContext> contexts = AContexts->Contexts();
   std::vector<std::size_t> left;  // the placeholders printed as written
-  for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.At);
+  for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.Name.Begin - 1);
   std::sort(left.begin(), left.end());
   // The copies after the first of their block, which the page replaces, in order: only a
   // placeholder inside one of them can repeat another.

@@ -2,7 +2,6 @@
 #include "src/check/render.h"
 
 #include <cstdio>
-#include <unordered_map>
 
 #include "src/text/shown.h"
 

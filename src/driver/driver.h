@@ -3,7 +3,6 @@
 
 #include <ostream>
 
-#include "src/driver/page.h"
 
 namespace zoqc {
 

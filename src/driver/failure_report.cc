@@ -1,7 +1,6 @@
 // The failure report's text.
 #include "src/driver/failure_report.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <vector>
 

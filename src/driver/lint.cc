@@ -119,7 +119,7 @@ bool ParseLintAnswer(std::string_view ALine, TLintAnswer& AAnswer) {
 }
 
 std::unique_ptr<TPhpLinter> TPhpLinter::Open(const std::string& APhp, std::string& AError) {
-  std::unique_ptr<TPhpLinter> linter(new TPhpLinter(APhp));
+  auto linter = std::make_unique<TPhpLinter>(APhp);
   // An empty page tried once: PHP that starts and answers is PHP that works.
   TLintAnswer answer;
   if (!linter->Check({}, answer, AError)) return nullptr;

@@ -40,6 +40,8 @@ class TPhpLinter {
  public:
   // Starts APhp and checks that it answers; null with the reason in AError when it does not.
   static std::unique_ptr<TPhpLinter> Open(const std::string& APhp, std::string& AError);
+  // The processes of APhp, none started yet: the first Check starts one.
+  explicit TPhpLinter(std::string APhp);
   ~TPhpLinter();
 
   // Has APhp parse APage in a php process started for it alone (one page's question, with no
@@ -54,7 +56,6 @@ class TPhpLinter {
                            std::string& AFailure);
 
  private:
-  explicit TPhpLinter(std::string APhp);
   // An idle php (AReused) unless AFresh, else a new one; null with the reason in AError.
   std::unique_ptr<TChildProcess> Borrow(bool AFresh, bool& AReused, std::string& AError);
   // Has AChild parse APage; false with the reason in AFailure when it could not answer.

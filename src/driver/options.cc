@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
-#include <utility>
 
 #include "src/driver/command_line.h"
 #include "src/driver/serve_parts.h"

@@ -9,7 +9,6 @@
 #include <sstream>
 #include <utility>
 
-#include "src/check/page_origin.h"
 #include "src/check/render.h"
 #include "src/driver/command_line.h"
 #include "src/driver/failure_report.h"

@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <system_error>
 #include <utility>

@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "src/check/render.h"
-#include "src/driver/command_line.h"
 #include "src/driver/site_watch.h"
 #include "src/platform/process.h"
 #include "src/text/shown.h"
@@ -226,8 +225,8 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions, 
   if (!AOptions.OutDir.empty()) {
     // Made before the inputs are looked at, which may be changing under a watch. A folder
     // that cannot be made shows as the page's failure to create its file.
-    std::error_code ec;
-    fs::create_directories(fs::path(job.PhpFileName).parent_path(), ec);
+    TSystemError ignored;
+    AFiles.MakeFolders(fs::path(job.PhpFileName).parent_path().string(), ignored);
   }
   return TranslatePage(job, AOptions, AFiles, AStaged);
 }

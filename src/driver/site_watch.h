@@ -26,7 +26,8 @@ inline constexpr std::chrono::milliseconds kLookAgainTime{200};
 // translated again after a change to its script or template, with one line for each.
 class TSiteWatch {
  public:
-  TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr);
+  TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr,
+             TFileSystem& AFiles = SystemFiles());
 
   // Starts watching the pages and folders of AList, which were translated as AFirst says,
   // with AWatcher (none: the system's best). False, with the reason in AError, when the system
@@ -55,6 +56,7 @@ class TSiteWatch {
   TOptions Rebuild;  // the same, without the success line
   std::ostream& Out;
   std::ostream& Err;
+  TFileSystem& Files;
   std::unique_ptr<TFolderWatcher> Watcher;
   std::map<TPageKey, TSitePage> Pages;             // every page watched
   std::map<std::string, TSiteFolder> Folders;      // the -r folders, whose pages come and go

@@ -43,8 +43,9 @@ std::set<std::string> LinesOf(const std::string& AText) {
 
 }  // namespace
 
-TSiteWatch::TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr)
-    : Options(AOptions), Rebuild(AOptions), Out(AOut), Err(AErr) {
+TSiteWatch::TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr,
+                       TFileSystem& AFiles)
+    : Options(AOptions), Rebuild(AOptions), Out(AOut), Err(AErr), Files(AFiles) {
   Rebuild.Quiet = true;  // the line per rebuild says it
 }
 
@@ -241,7 +242,7 @@ void TSiteWatch::Settle(const std::set<TPageKey>& AKeys) {
 void TSiteWatch::Translate(const TPageKey& AKey) {
   const TSitePage& page = Pages.at(AKey);
   const auto start = TClock::now();
-  const TPageResult result = TranslateSitePage(page, Rebuild);
+  const TPageResult result = TranslateSitePage(page, Rebuild, Files);
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
   if (Options.Listener) Options.Listener->Translated(page, result);
   Out << result.Out;
@@ -262,11 +263,11 @@ void TSiteWatch::Gone(const TPageKey& AKey) {
   std::string line = found->second.Label + ": gone, no longer watched";
   // Under -o the page has no source any more: the one zoqc wrote goes too.
   if (Written.erase(php) != 0) {
-    std::error_code ec;
-    if (fs::remove(php, ec))
+    TSystemError error;
+    if (Files.RemoveOutput(php, error))
       line += "; removed " + php;
-    else if (ec)
-      Err << "zoqc: cannot remove '" << php << "': " << ec.message() << '\n';
+    else if (error.Code != 0)
+      Err << "zoqc: cannot remove '" << php << "': " << error.Reason << '\n';
   }
   if (!Options.Quiet) Out << line << '\n';
   if (Options.Listener) Options.Listener->Gone(found->second);

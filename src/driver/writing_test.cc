@@ -24,6 +24,7 @@ using test_support::ReadFile;
 using test_support::TFaultyFiles;
 using test_support::WriteFile;
 using TCall = TFaultyFiles::TCall;
+namespace fs = std::filesystem;
 
 const char kPage[] = "<?php" LF LF "\r\n?>\r\n<?php echo 1;?>" LF;
 
@@ -164,6 +165,32 @@ TEST_F(WritingTest, PageOfABatchThatCannotBePutInPlace) {
   EXPECT_EQ("zoqc: cannot create '" + Dir + "b.php': Permission denied\n", err.str());
   EXPECT_EQ("old", ReadFile(Dir + "b.php"));
   EXPECT_EQ(kPage, ReadFile(Dir + "c.php"));
+}
+
+// Under -o the output's folder is made through the file system: one that cannot be made is
+// that page's failure to create its file, and the page beside it is written.
+TEST_F(WritingTest, OutputFolderThatCannotBeMade) {
+  fs::create_directories(Dir + "src/sub");
+  for (const char* name : {"src/a", "src/sub/b"}) {
+    WriteFile(Dir + name + ".zoq", "<?php" LF "<<a<<1" LF);
+    WriteFile(Dir + std::string(name) + ".zot", "{a}" LF);
+  }
+  TOptions options;
+  options.Directories = {Dir + "src"};
+  options.OutDir = Dir + "out";
+  TSiteList list;
+  std::string error;
+  ASSERT_TRUE(PlanSite(options, list, error)) << error;
+  TFaultyFiles files;
+  files.Fail(TCall::MakeFolder, EACCES, "sub");
+  std::ostringstream out, err;
+  const TSiteTotals totals = TranslatePages(list.Pages, options, out, err, false, files);
+  EXPECT_EQ(1, totals.Translated);
+  EXPECT_EQ(1, totals.Failed);
+  EXPECT_EQ(kPage, ReadFile(Dir + "out/a.php"));
+  EXPECT_FALSE(fs::exists(Dir + "out/sub"));
+  EXPECT_NE(std::string::npos, err.str().find("cannot create '" + Dir + "out/sub/b.php'"))
+      << err.str();
 }
 
 // Temporaries left by a killed run are removed by the next run that writes into their folder,

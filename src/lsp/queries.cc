@@ -141,7 +141,7 @@ std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOf
             statement.Kind == TStatementKind::TemplateVar ? TSymbolKind::TemplateVar
             : statement.Kind == TStatementKind::BlockVar  ? TSymbolKind::BlockVar
                                                           : TSymbolKind::Block;
-        return TSymbol{kind, NameOf(APage, statement), model.BlockOf(statement), statement.Name};
+        return TSymbol{kind, NameOf(APage, statement), statement.Block, statement.Name};
       }
     }
     for (const TBlockRef& ref : model.Script.Refs)
@@ -281,7 +281,11 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
     if (bindings.empty())
       return name + " is not bound" + (of_block ? " in block `" + block_name + "`" : "") +
              ": the page shows it as written";
-    const TStatement& binding = *bindings.back();
+    // The binding the page uses: with names that differ only in case, not always the last.
+    const std::size_t fills =
+        model.BindingThatFills(of_block ? ASymbol.Block : kNowhere, ASymbol.Name);
+    const TStatement& binding =
+        fills == kNowhere ? *bindings.back() : model.Script.Statements[fills];
     return name + " prints\n" + CodeBlock(binding.Expr.Of(ScriptText(APage))) + "\n" + what +
            ", bound on line " + LineNumber(APage, TRole::Script, binding.Line.Begin) + " of " +
            script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`" +
@@ -425,7 +429,7 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
     for (std::size_t s = 0; s < model.Script.Statements.size(); ++s) {
       const TStatement& statement = model.Script.Statements[s];
       if (statement.Kind != TStatementKind::BlockVar) continue;
-      const std::size_t block = model.BlockOf(statement);
+      const std::size_t block = statement.Block;
       if (block < model.Blocks.size()) outline[block].Children.push_back(binding(s));
     }
     for (const std::size_t s : model.BindingsOf(kNowhere)) outline.push_back(binding(s));

@@ -118,6 +118,14 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
     if (added) AModel.Blocks.push_back({name, {}, {}, {}, {}});
     AModel.Blocks[it->second].Definitions.push_back(s);
   }
+  // Each block statement's block: the one it names, or for "<<<" the latest "<<*" line's.
+  std::size_t current = kNowhere;
+  for (TStatement& st : AModel.Script.Statements) {
+    if (st.Kind == TStatementKind::BlockDef || st.Kind == TStatementKind::BlockAppend)
+      st.Block = AModel.BlockNamed(st.Name.Of(script));
+    if (st.Kind == TStatementKind::BlockDef && !st.Separated) current = st.Block;
+    if (st.Kind == TStatementKind::BlockVar) st.Block = current;
+  }
   std::unordered_map<std::string_view, std::size_t> exact;
   for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) exact.emplace(AModel.Blocks[b].Name, b);
   // Each exact BEGIN with the first exact END of its name after it, whether a block has it or not.

@@ -4,14 +4,11 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "src/tables/VarHashtable.h"
-#include "src/tables/varhashtable2.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -46,8 +43,9 @@ struct TStatement {
   TSpan Name;                    // the run of name characters after the opener, possibly empty
   bool Separated = false;        // "<<" and at least one more byte follow the name
   TSpan Expr;                    // when Separated: after that "<<", to the first CR or LF
-  std::size_t Block = kNowhere;  // BlockVar: the "<<*" statement above that made its block
-                                 // current (kNowhere: none); BlockDef and BlockAppend: itself
+  std::size_t Block = kNowhere;  // the block of TPageModel::Blocks that a "<<*" or "<<+" line
+                                 // names, or that a "<<<" line fills (the block of the latest
+                                 // "<<*" line above it); kNowhere: none. Set by ReadTemplate.
 };
 
 // "<<*name" or "<<+name" anywhere in the script text that the page's PHP part copies, statement
@@ -59,17 +57,13 @@ struct TBlockRef {
   std::size_t Slice;  // the slice of Slices that holds it
 };
 
-// The script's half of the model, with the bindings the statements made.
+// The script's half of the model.
 struct TScriptModel {
   std::string_view Text;               // the script as read; never changed
   std::vector<TSpan> Slices;           // what the PHP part copies of Text, in order; a
                                        // stretch may be copied twice
   std::vector<TStatement> Statements;  // in order
   std::vector<TBlockRef> Refs;         // in page order (by slice, then offset)
-  THashTable VarList{256};             // template variable name -> PHP expression
-  THashTable2 BlockVarList{256};       // block name -> that block's variables (borrowed)
-  std::vector<std::string> BlockList;  // block names, in definition order
-  std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
 
   // The PHP part before block expansion: the slices joined.
   std::string PhpText() const;
@@ -127,15 +121,23 @@ struct TBlockInfo {
 
 // A placeholder that the translation printed as written: no binding of its scope matched it.
 struct TLeftPlaceholder {
-  std::size_t At;     // the template offset of its "{"
-  std::size_t Block;  // its scope: the block of BlockList whose text held it, or kNowhere for
-                      // the template's own text
+  TSpan Name;         // its name in the template, between its "{" and "}"
+  std::size_t Block;  // its scope: the block of TPageModel::Blocks whose text held it, or
+                      // kNowhere for the template's own text
 };
 
 // A bound name that no placeholder of its scope used.
 struct TUnusedName {
   std::size_t Block;  // as in TLeftPlaceholder
   std::string Name;   // as bound
+};
+
+// A name bound in one scope, as written (names differing in letter case are two), with its
+// first and its latest binding statement (indexes into TScriptModel::Statements).
+struct TBoundName {
+  std::string_view Name;
+  std::size_t First;
+  std::size_t Latest;
 };
 
 // What a successful translation left: placeholders printed as written, names never used.
@@ -167,12 +169,15 @@ struct TPageModel {
   std::size_t ScopeAt(std::size_t AOffset) const;
   // The scope of a placeholder.
   std::size_t ScopeOf(const TPlaceholder& APlaceholder) const;
-  // The block a statement names ("<<*", "<<+") or fills ("<<<", through the "<<*" above);
-  // kNowhere for a "<<" line.
-  std::size_t BlockOf(const TStatement& AStatement) const;
   // The binding statements of ABlock ("<<<" lines), or with kNowhere the template's ("<<"
   // lines), in order, as indexes into Script.Statements.
   std::vector<std::size_t> BindingsOf(std::size_t ABlock) const;
+  // The names bound in the scope of ABlock, each once, in the order in which the page's table of
+  // that scope lists them: of the names that equal a placeholder's up to case, the first fills it.
+  std::vector<TBoundName> BoundNames(std::size_t ABlock) const;
+  // The binding statement that fills a placeholder of AName in the scope of ABlock: the latest
+  // binding of the first listed name that equals AName up to case; kNowhere when none does.
+  std::size_t BindingThatFills(std::size_t ABlock, std::string_view AName) const;
   // The placeholders in the scope of ABlock (kNowhere: the template's own), in order.
   std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
 };

@@ -2,6 +2,11 @@
 // a statement belongs to, and what each scope binds and holds.
 #include "src/model/page_model.h"
 
+#include <algorithm>
+#include <unordered_map>
+
+#include "src/tables/chain_table.h"
+
 namespace zoqc {
 
 std::size_t TPageModel::CopyAt(std::size_t AOffset) const {
@@ -20,25 +25,49 @@ std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
   return APlaceholder.Copy == kNowhere ? kNowhere : Copies[APlaceholder.Copy].Block;
 }
 
-std::size_t TPageModel::BlockOf(const TStatement& AStatement) const {
-  if (AStatement.Kind == TStatementKind::PhpLine || AStatement.Kind == TStatementKind::TemplateVar)
-    return kNowhere;
-  if (AStatement.Kind != TStatementKind::BlockVar)
-    return BlockNamed(AStatement.Name.Of(Script.Text));
-  if (AStatement.Block == kNowhere) return kNowhere;
-  return BlockNamed(Script.Statements[AStatement.Block].Name.Of(Script.Text));
+std::vector<std::size_t> TPageModel::BindingsOf(std::size_t ABlock) const {
+  const std::vector<TStatement>& lines = Script.Statements;
+  std::vector<std::size_t> found;
+  if (ABlock == kNowhere) {
+    for (std::size_t s = 0; s < lines.size(); ++s)
+      if (lines[s].Kind == TStatementKind::TemplateVar) found.push_back(s);
+    return found;
+  }
+  // A block's "<<<" lines follow one of its "<<*" lines, before the next "<<*" line that defines
+  // a block: only those stretches are read.
+  const auto defines = [&](std::size_t s) {
+    return lines[s].Kind == TStatementKind::BlockDef && !lines[s].Separated;
+  };
+  for (const std::size_t d : Blocks[ABlock].Definitions)
+    for (std::size_t s = d + 1; s < lines.size() && !defines(s); ++s)
+      if (lines[s].Kind == TStatementKind::BlockVar) found.push_back(s);
+  return found;
 }
 
-std::vector<std::size_t> TPageModel::BindingsOf(std::size_t ABlock) const {
-  std::vector<std::size_t> found;
-  for (std::size_t s = 0; s < Script.Statements.size(); ++s) {
-    const TStatement& statement = Script.Statements[s];
-    if (ABlock == kNowhere
-            ? statement.Kind == TStatementKind::TemplateVar
-            : statement.Kind == TStatementKind::BlockVar && BlockOf(statement) == ABlock)
-      found.push_back(s);
+std::vector<TBoundName> TPageModel::BoundNames(std::size_t ABlock) const {
+  std::vector<TBoundName> names;
+  // A "<<<" line under "<<*" with the empty name fails, and so binds nothing.
+  if (ABlock != kNowhere && Blocks[ABlock].Name.empty()) return names;
+  std::unordered_map<std::string_view, std::size_t> index;  // name -> its entry in names
+  for (const std::size_t s : BindingsOf(ABlock)) {
+    if (!Script.Statements[s].Separated) continue;  // failed: binds nothing
+    const std::string_view name = Script.Statements[s].Name.Of(Script.Text);
+    const auto [it, added] = index.try_emplace(name, names.size());
+    if (added)
+      names.push_back({name, s, s});
+    else
+      names[it->second].Latest = s;
   }
-  return found;
+  std::sort(names.begin(), names.end(), [](const TBoundName& x, const TBoundName& y) {
+    return ListedBefore(x.Name, x.First, y.Name, y.First);
+  });
+  return names;
+}
+
+std::size_t TPageModel::BindingThatFills(std::size_t ABlock, std::string_view AName) const {
+  for (const TBoundName& bound : BoundNames(ABlock))
+    if (SameText(bound.Name, AName)) return bound.Latest;
+  return kNowhere;
 }
 
 std::vector<const TPlaceholder*> TPageModel::PlaceholdersOf(std::size_t ABlock) const {

@@ -48,8 +48,39 @@ TEST(TPageModel, BindingsOf) {
   const std::size_t row = model.BlockNamed("row");
   EXPECT_EQ((std::vector<std::size_t>{0, 3, 5}), model.BindingsOf(kNowhere));  // "<<" lines
   EXPECT_EQ((std::vector<std::size_t>{2, 4}), model.BindingsOf(row));          // after "<<*row"
-  EXPECT_EQ(row, model.BlockOf(model.Script.Statements[1]));                   // "<<*row" itself
-  EXPECT_EQ(kNowhere, model.BlockOf(model.Script.Statements[5]));  // "<<row<<": no block's
+  EXPECT_EQ(row, model.Script.Statements[1].Block);                            // "<<*row" itself
+  EXPECT_EQ(kNowhere, model.Script.Statements[5].Block);  // "<<row<<": no block's
+}
+
+TEST(TPageModel, BoundNamesFollowThePage) {
+  const std::string templ =
+      "{name}<!--BEGIN row-->{X}<!--END row--><!--BEGIN cell-->{z}<!--END cell-->";
+  const TCompileResult result = Compile(
+      "<?php\n<<name<<$a\n<<Name<<$b\n<<name<<$c\n<<*row\n<<<x<<1\n<<*row\n<<<y<<2\n<<<x<<3\n"
+      "<<*cell\n",
+      templ);
+  const TPageModel& model = *result.Model;
+  const std::size_t row = model.BlockNamed("row"), cell = model.BlockNamed("cell");
+  ASSERT_EQ(2u, model.Blocks.size());  // "row" defined twice is one block
+  EXPECT_EQ(row, model.Script.Statements[5].Block);
+  EXPECT_EQ(row, model.Script.Statements[7].Block);
+  // "Name" and "name" share a bucket, and the newer is listed first: it fills "{name}".
+  EXPECT_NE(std::string::npos, result.Pieces.Joined().find("<?php echo $b;?>"));
+  std::vector<std::string_view> names;
+  for (const TBoundName& bound : model.BoundNames(kNowhere)) names.push_back(bound.Name);
+  EXPECT_EQ((std::vector<std::string_view>{"Name", "name"}), names);
+  EXPECT_TRUE(model.BoundNames(cell).empty());
+  const struct {
+    std::size_t Block;
+    const char* Name;
+    std::size_t Fills;  // statement index
+  } cases[] = {{kNowhere, "NAME", 1}, {kNowhere, "name", 1}, {row, "X", 7},
+               {row, "y", 6},         {cell, "x", kNowhere}, {kNowhere, "x", kNowhere}};
+  for (const auto& c : cases) EXPECT_EQ(c.Fills, model.BindingThatFills(c.Block, c.Name)) << c.Name;
+  // The leftovers name their blocks by the same index.
+  ASSERT_EQ(1u, result.Leftovers.Left.size());
+  EXPECT_EQ(cell, result.Leftovers.Left[0].Block);
+  EXPECT_EQ("z", result.Leftovers.Left[0].Name.Of(templ));
 }
 
 }  // namespace

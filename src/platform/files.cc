@@ -79,6 +79,20 @@ std::size_t SizeOf(std::span<const std::string_view> AData) {
 
 }  // namespace
 
+bool TFileSystem::MakeFolders(const std::string& AFolder, TSystemError& AError) {
+  std::error_code ec;
+  std::filesystem::create_directories(AFolder, ec);
+  if (ec) AError = SystemError(ec.value());
+  return !ec;
+}
+
+bool TFileSystem::RemoveOutput(const std::string& AName, TSystemError& AError) {
+  std::error_code ec;
+  if (std::filesystem::remove(AName, ec)) return true;
+  AError = ec ? SystemError(ec.value()) : TSystemError{};
+  return false;
+}
+
 std::string NotRegularReason(TFileType AType) {
   switch (AType) {
     case TFileType::Directory:
@@ -216,11 +230,13 @@ void TOutputStream::Spill(std::string_view AData) {
 bool TOutputStream::Drain(std::string_view AData) {
   TSystemError error;
   if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
-    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason),
+                           IsNoSpace(error.Code)};
     return false;
   }
   if (!Temp->Append(AData, error)) {
-    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason),
+                           IsNoSpace(error.Code)};
     return false;
   }
   Written += AData.size();
@@ -232,13 +248,15 @@ bool TOutputStream::Finish(bool AFlush, bool& ARetry) {
   if (Failure) return false;
   TSystemError error;
   if (!Temp && !Files.CreateTemporary(FileName, !CannotNameUnnamed, Temp, error)) {
-    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
+    Failure = TFileFailure{TFileFailureKind::Create, FileName, std::move(error.Reason),
+                           IsNoSpace(error.Code)};
     return false;
   }
   const std::string_view rest(Buffer.get(), Used);
   if (!FinishTemporary(*Temp, std::span<const std::string_view>(&rest, 1), AFlush, error)) {
     if (error.Code == kCannotName) ARetry = CannotNameUnnamed = true;
-    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason), IsNoSpace(error.Code)};
+    Failure = TFileFailure{TFileFailureKind::Write, FileName, std::move(error.Reason),
+                           IsNoSpace(error.Code)};
     Temp.reset();
     return false;
   }

@@ -91,6 +91,11 @@ class TFileSystem {
                                              TSystemError& AError) = 0;
   // True when TTempFile::FlushFileSystem flushes a whole file system in one call.
   virtual bool FlushesFileSystems() const = 0;
+  // Makes the folder AFolder and the folders above it that are missing (outputs under -o).
+  virtual bool MakeFolders(const std::string& AFolder, TSystemError& AError);
+  // Removes the output AName; false with code 0 when there was none (a page whose sources
+  // are gone).
+  [[nodiscard]] virtual bool RemoveOutput(const std::string& AName, TSystemError& AError);
 };
 
 // The system's own file system.

@@ -1,6 +1,5 @@
 // The signals that end the process: the named temporary files in flight are removed and the
 // helper processes ended first.
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 

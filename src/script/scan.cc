@@ -38,7 +38,6 @@ TCompileError ScanScript(TScriptModel& AModel) {
   const TLineCount count = CountLines(script);
   ReserveLarge(AModel.Statements, count.Openers);
   ReserveLarge(AModel.Slices, count.Lines + count.Openers + 1);
-  AModel.VarList.Reserve(count.Openers);  // most statements of a large page bind a variable
   TScan Scan{AModel};
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {

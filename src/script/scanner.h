@@ -26,8 +26,7 @@ struct TScan {
   explicit TScan(TScriptModel& AModel) : Model(AModel) {}
 
   TScriptModel& Model;
-  std::string Current_BlockName;              // the block opened by the latest "<<*"; empty before
-  std::size_t CurrentDef = kNowhere;          // that "<<*" statement
+  std::string_view Current_BlockName;         // the block opened by the latest "<<*"; empty before
   TCompileError Error = TCompileError::None;  // set by the handler that stopped the scan
 };
 

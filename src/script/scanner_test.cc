@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "src/template/page_tables.h"
 #include "src/translation/compile.h"
 
 #include <gtest/gtest.h>
@@ -72,13 +73,15 @@ TEST(ScanScript, LfScriptExecutesEveryStatementLine) {
   const auto crlf = Scan("<?php" CRLF "<<a<<1" CRLF "<<b<<2" CRLF "echo 1;" CRLF);
   const auto lf = Scan("<?php" LF "<<a<<1" LF "<<b<<2" LF "echo 1;" LF);
   for (const auto* scan : {crlf.get(), lf.get()}) {
-    EXPECT_EQ("1", scan->Run.VarList.Get("a"));
-    EXPECT_EQ("2", scan->Run.VarList.Get("b"));
+    const TPageTables tables(scan->Run, false);
+    EXPECT_EQ("1", tables.VarList.Get("a"));
+    EXPECT_EQ("2", tables.VarList.Get("b"));
   }
   const auto blocks = Scan("<?php" LF "<<*row" LF "<<<n<<$n" LF "<<+row" LF "<<*col" LF);
-  EXPECT_EQ((std::vector<std::string>{"row", "col"}), blocks->Run.BlockList);
-  ASSERT_NE(nullptr, blocks->Run.BlockVarList.Get("row"));
-  EXPECT_EQ("$n", blocks->Run.BlockVarList.Get("row")->Get("n"));
+  const TPageTables tables(blocks->Run, false);
+  EXPECT_EQ((std::vector<std::string_view>{"row", "col"}), tables.BlockList);
+  ASSERT_NE(nullptr, tables.BlockVarList.Get("row"));
+  EXPECT_EQ("$n", tables.BlockVarList.Get("row")->Get("n"));
 }
 
 TEST(ScanScript, StatementRecognisedWhenEnoughBytesRemain) {
@@ -86,7 +89,8 @@ TEST(ScanScript, StatementRecognisedWhenEnoughBytesRemain) {
   EXPECT_EQ("Error(2):need <<", Scan("<?php" LF "<<*")->Error);
   EXPECT_EQ("Error(2):need <<", Scan("<?php" LF "<<<")->Error);
   // With four bytes "<<*x" is a block definition.
-  EXPECT_EQ(std::vector<std::string>{"x"}, Scan("<?php" LF "<<*x")->Run.BlockList);
+  EXPECT_EQ(std::vector<std::string_view>{"x"},
+            TPageTables(Scan("<?php" LF "<<*x")->Run, false).BlockList);
 }
 
 TEST(Predicates, NeedBytesToRemain) {

@@ -1,9 +1,7 @@
-// Statement handlers: record the statements and their bindings, copy block statement lines for
-// rewriting.
+// Statement handlers: record the statements, copy block statement lines for rewriting.
 #include "src/script/statements.h"
 
 #include <cstring>
-#include <memory>
 
 namespace zoqc {
 
@@ -42,53 +40,36 @@ TStatement& Record(TScan& Scan, std::string_view AValue, std::int64_t& Postion,
 }  // namespace
 
 void ProcessTemplateStmt(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
-  const TStatement& s = Record(Scan, AValue, Postion, TStatementKind::TemplateVar, 2);
+  Record(Scan, AValue, Postion, TStatementKind::TemplateVar, 2);
   if (!SkipLittle2(AValue, Postion)) {
     Scan.Error = TCompileError::NeedSeparator;
     return;
   }
-  const std::string_view ScriptVarName = ReadScriptVar(AValue, Postion);
-  Scan.Model.VarList.Put(s.Name.Of(AValue), std::string(ScriptVarName));
+  ReadScriptVar(AValue, Postion);
 }
 
 void ProcessTemplateBlockDef(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
   CopyLine(Scan, AValue, Postion);
-  TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockDef, 3);
+  const TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockDef, 3);
   if (SkipLittle2(AValue, Postion)) return;  // "<<*name<<...": no block
   SkipPastLineBreak(AValue, Postion);
-  s.Block = Scan.Model.Statements.size() - 1;
-  Scan.CurrentDef = s.Block;
   Scan.Current_BlockName = s.Name.Of(AValue);
-  Scan.Model.BlockList.push_back(Scan.Current_BlockName);
 }
 
 void ProcessTemplateBlockParse(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
   CopyLine(Scan, AValue, Postion);
-  TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockAppend, 3);
-  s.Block = Scan.Model.Statements.size() - 1;
+  Record(Scan, AValue, Postion, TStatementKind::BlockAppend, 3);
   SkipPastLineBreak(AValue, Postion);
 }
 
 void ProcessTemplateBlockVar(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
-  TStatement& s = Record(Scan, AValue, Postion, TStatementKind::BlockVar, 3);
-  s.Block = Scan.CurrentDef;
+  Record(Scan, AValue, Postion, TStatementKind::BlockVar, 3);
   if (!SkipLittle2(AValue, Postion)) {
     Scan.Error = TCompileError::BlockVarNeedSeparator;
     return;
   }
-  const std::string_view ScriptVarName = ReadScriptVar(AValue, Postion);
-  if (Scan.Current_BlockName.empty()) {
-    Scan.Error = TCompileError::NoCurrentBlock;
-    return;
-  }
-  TScriptModel& Model = Scan.Model;
-  THashTable* Hash = Model.BlockVarList.Get(Scan.Current_BlockName);
-  if (!Hash) {
-    Model.BlockTables.push_back(std::make_unique<THashTable>(256));
-    Hash = Model.BlockTables.back().get();
-    Model.BlockVarList.Put(Scan.Current_BlockName, Hash);
-  }
-  Hash->Put(s.Name.Of(AValue), std::string(ScriptVarName));
+  ReadScriptVar(AValue, Postion);
+  if (Scan.Current_BlockName.empty()) Scan.Error = TCompileError::NoCurrentBlock;
 }
 
 void NotePhpLine(TScan& Scan, std::string_view AValue, std::int64_t Postion) {
@@ -101,9 +82,7 @@ void NotePhpLine(TScan& Scan, std::string_view AValue, std::int64_t Postion) {
   const char opener = at + 2 <= length ? ByteAt(AValue, at + 2) : '\0';
   const bool block = opener == '*' || opener == '+' || opener == '<';
   const std::size_t start = IndexOf(Postion);
-  TStatement& s = Record(Scan, AValue, at, TStatementKind::PhpLine, block ? 3 : 2);
-  s.Line.Begin = start;
-  s.Block = kNowhere;
+  Record(Scan, AValue, at, TStatementKind::PhpLine, block ? 3 : 2).Line.Begin = start;
 }
 
 }  // namespace zoqc

@@ -11,16 +11,16 @@
 
 namespace zoqc {
 
-// "<<name<<expression": binds name in VarList. Copies nothing; Postion ends past the CR that
+// "<<name<<expression": binds name to the expression. Copies nothing; Postion ends past the CR that
 // ends the expression, or on its LF. Error(2) without the "<<".
 void ProcessTemplateStmt(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
-// "<<*name": copies the whole line, then lists name in BlockList and makes it the current
-// block, unless "<<" follows the name (Postion then ends just past that "<<").
+// "<<*name": copies the whole line, then makes name the current block, unless "<<" follows the
+// name (Postion then ends just past that "<<").
 void ProcessTemplateBlockDef(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
 // "<<+name": copies the whole line and binds nothing.
 void ProcessTemplateBlockParse(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
-// "<<<name<<expression": binds name in the current block's table, creating the table on first
-// use. Error(5) without the "<<", then Error(3) when no block is current.
+// "<<<name<<expression": binds name in the current block. Error(5) without the "<<", then
+// Error(3) when no block is current.
 void ProcessTemplateBlockVar(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
 // A line that is no statement: records it when blanks and then "<<" open it, since such a line
 // looks like a statement but stays plain PHP. Postion does not move.

@@ -5,6 +5,7 @@
 
 #include "src/script/scan.h"
 #include "src/script/scanner.h"
+#include "src/template/page_tables.h"
 #include "src/translation/compile.h"
 
 #define LF "\n"
@@ -45,7 +46,7 @@ TEST(ProcessTemplateStmt, Bindings) {
     TScriptModel run;
     std::string script;
     EXPECT_EQ("", ScanLines(run, script, {c.Line})) << c.Line;
-    EXPECT_EQ(c.Expression, run.VarList.Get(c.Name)) << c.Line;
+    EXPECT_EQ(c.Expression, TPageTables(run, false).VarList.Get(c.Name)) << c.Line;
   }
 }
 
@@ -53,7 +54,7 @@ TEST(ProcessTemplateStmt, LastBindingWins) {
   TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<a<<1", "<<a<<2"}));
-  EXPECT_EQ("2", run.VarList.Get("a"));
+  EXPECT_EQ("2", TPageTables(run, false).VarList.Get("a"));
 }
 
 TEST(Statements, Errors) {
@@ -80,20 +81,21 @@ TEST(ProcessTemplateBlockDef, RecordsBlocks) {
   std::string script;
   EXPECT_EQ("",
             ScanLines(run, script, {"<<*r", "<<*s", "<<*r", "<<<x<<1", "<<*list<<x", "<<<y<<2"}));
-  EXPECT_EQ((std::vector<std::string>{"r", "s", "r"}), run.BlockList);  // duplicates kept
+  const TPageTables tables(run, false);
+  EXPECT_EQ((std::vector<std::string_view>{"r", "s", "r"}), tables.BlockList);  // duplicates kept
   EXPECT_EQ("r", CurrentBlock(run));  // "<<*list<<x" defines nothing
-  ASSERT_NE(nullptr, run.BlockVarList.Get("r"));
-  EXPECT_EQ("1", run.BlockVarList.Get("r")->Get("x"));
-  EXPECT_EQ("2", run.BlockVarList.Get("r")->Get("y"));
-  EXPECT_EQ(nullptr, run.BlockVarList.Get("s"));  // no variables, no table
-  EXPECT_EQ(nullptr, run.BlockVarList.Get("list"));
+  ASSERT_NE(nullptr, tables.BlockVarList.Get("r"));
+  EXPECT_EQ("1", tables.BlockVarList.Get("r")->Get("x"));
+  EXPECT_EQ("2", tables.BlockVarList.Get("r")->Get("y"));
+  EXPECT_EQ(nullptr, tables.BlockVarList.Get("s"));  // no variables, no table
+  EXPECT_EQ(nullptr, tables.BlockVarList.Get("list"));
 }
 
 TEST(ProcessTemplateBlockDef, TrailingTextStays) {
   TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<*list // rows"}));
-  EXPECT_EQ(std::vector<std::string>{"list"}, run.BlockList);
+  EXPECT_EQ(std::vector<std::string_view>{"list"}, TPageTables(run, false).BlockList);
   EXPECT_EQ("<?php" CRLF "<<*list // rows" CRLF LF, run.PhpText());
 }
 
@@ -102,11 +104,12 @@ TEST(ProcessTemplateBlockVar, BindsIntoCurrentBlock) {
   std::string script;
   EXPECT_EQ("", ScanLines(run, script,
                           {"<<*row", "<<<name<<$n", "<<+row", "<<t<<1", "<<<<<x", "<<<name<<$m"}));
-  THashTable* hash = run.BlockVarList.Get("row");
+  const TPageTables tables(run, false);
+  const THashTable* hash = tables.BlockVarList.Get("row");
   ASSERT_NE(nullptr, hash);
   EXPECT_EQ("$m", hash->Get("name"));  // rebound
   EXPECT_EQ("x", hash->Get(""));       // "<<<<<x": the empty name
-  EXPECT_EQ("", run.VarList.Get("name"));
+  EXPECT_EQ("", tables.VarList.Get("name"));
   EXPECT_EQ("<?php" CRLF "<<*row" CRLF LF LF "<<+row" CRLF LF LF LF LF, run.PhpText());
 }
 
@@ -114,7 +117,7 @@ TEST(ProcessTemplateBlockParse, RecordsNothing) {
   TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<*a", "<<+b extra"}));
-  EXPECT_EQ(std::vector<std::string>{"a"}, run.BlockList);
+  EXPECT_EQ(std::vector<std::string_view>{"a"}, TPageTables(run, false).BlockList);
   EXPECT_EQ("a", CurrentBlock(run));
   EXPECT_EQ("<?php" CRLF "<<*a" CRLF LF "<<+b extra" CRLF LF, run.PhpText());
 }

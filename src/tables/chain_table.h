@@ -19,6 +19,24 @@ namespace zoqc {
 // "abc" gives 2043, "name" 7233, "" 0.
 std::uint32_t HashOfKey(std::string_view AKey);
 
+// The bucket count of every table the translation makes.
+inline constexpr std::int32_t kTableSize = 256;
+
+// The bucket of a key with hash AHash in a table of ABuckets buckets.
+inline std::size_t BucketOfHash(std::uint32_t AHash, std::size_t ABuckets) {
+  return AHash % ABuckets;
+}
+
+// The order in which a table lists its keys: ascending bucket, and within a bucket the newest key
+// first. True when a table of ABuckets buckets lists AKey, first put at time AAdded, before
+// AOther, first put at time AOtherAdded (distinct keys, distinct times).
+inline bool ListedBefore(std::string_view AKey, std::size_t AAdded, std::string_view AOther,
+                         std::size_t AOtherAdded, std::size_t ABuckets = kTableSize) {
+  const std::size_t bucket = BucketOfHash(HashOfKey(AKey), ABuckets);
+  const std::size_t other = BucketOfHash(HashOfKey(AOther), ABuckets);
+  return bucket != other ? bucket < other : AAdded > AOtherAdded;
+}
+
 // A table of Size buckets, each the head of a singly linked chain of items.
 // Invariants: keys are unique under exact byte comparison; an item lives in bucket
 // HashOf(Key) % Size; a new item goes to the head of its chain and never moves afterwards;
@@ -111,7 +129,9 @@ class TChainTable {
   }
 
  private:
-  std::size_t BucketOf(std::string_view AKey) const { return HashOf(AKey) % Buckets.size(); }
+  std::size_t BucketOf(std::string_view AKey) const {
+    return BucketOfHash(HashOf(AKey), Buckets.size());
+  }
   // Calls AVisit(index) for every non-empty bucket, in ascending order.
   template <typename TVisit>
   void ForEachBucket(TVisit AVisit) const {

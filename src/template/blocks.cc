@@ -31,19 +31,6 @@ TSegment OriginAt(const TSegmentList* AOrigins, std::size_t AAt) {
   return s;
 }
 
-// The expression offsets of the block variables, by block name (blocks of one name share one
-// table).
-std::unordered_map<std::string_view, TExpressionOffsets> BlockExpressions(
-    const TScriptModel& AScript) {
-  std::unordered_map<std::string_view, TExpressionOffsets> offsets;
-  for (const TStatement& s : AScript.Statements) {
-    if (s.Kind != TStatementKind::BlockVar || s.Block == kNowhere || !s.Separated) continue;
-    offsets[AScript.Statements[s.Block].Name.Of(AScript.Text)][s.Name.Of(AScript.Text)] =
-        s.Expr.Begin;
-  }
-  return offsets;
-}
-
 }  // namespace
 
 std::string BlockInitText(std::string_view N) {
@@ -157,24 +144,26 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
   return out;
 }
 
-bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
-                  std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut,
-                  TEscaping* AEscape) {
-  AOut.TemplatePieces.assign(1, ATemplate);
+TSpan PlaceholderNameAt(std::string_view ATemplate, std::size_t AAt) {
+  return {AAt + 1, NameEnd(ATemplate, AAt + 1)};
+}
+
+bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARecord,
+                  TExpansion& AOut, TEscaping* AEscape) {
+  AOut.TemplatePieces.assign(1, AModel.Template);
   if (ARecord) AOut.PieceCuts.assign(1, kNowhere);
-  if (AScript.BlockList.empty()) return true;
-  const std::vector<std::string>& BlockList = AScript.BlockList;
+  if (ATables.BlockList.empty()) return true;
+  const std::vector<std::string_view>& BlockList = ATables.BlockList;
   const std::size_t count = BlockList.size();
   AOut.AppendTexts.resize(count);
   AOut.InitTexts.resize(count);
   AOut.AppendOrigins.assign(count, TSegmentList(ARecord));
-  const auto exprs = ARecord ? BlockExpressions(AScript)
-                             : std::unordered_map<std::string_view, TExpressionOffsets>();
+  const auto& exprs = ATables.BlockExprs;
   std::vector<std::string> echoes;
-  for (const std::string& name : BlockList) echoes.push_back(BlockEchoText(name));
-  TTemplate tmpl(ATemplate, AMarkers, std::move(echoes));
+  for (const std::string_view name : BlockList) echoes.push_back(BlockEchoText(name));
+  TTemplate tmpl(AModel.Template, AModel.Markers, std::move(echoes));
   for (std::size_t I = 0; I < count; ++I) {
-    const std::string& N = BlockList[I];
+    const std::string_view N = BlockList[I];
     AOut.FirstBlock.emplace(N, I);
     AOut.InitTexts[I] = BlockInitText(N);
     const auto A = tmpl.First(true, N);
@@ -211,14 +200,16 @@ bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
       shifted.Mark(t.Page, t);
     }
     TSegmentList block(ARecord);
-    const TPlaceholderIndex vars(AScript.BlockVarList.Get(N), "\".", ".\"");
+    const TPlaceholderIndex vars(ATables.BlockVarList.Get(N), "\".", ".\"");
     std::vector<std::size_t> left;
     const std::string string =
         MakeBlockString(BlockStrInner, vars, &shifted, ARecord ? &block : nullptr,
                         ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left, AEscape);
-    for (const std::size_t at : left) AOut.Left.push_back({at, I});
+    const std::size_t scope = AModel.BlockNamed(N);
+    for (const std::size_t at : left)
+      AOut.Left.push_back({PlaceholderNameAt(AModel.Template, at), scope});
     vars.ForEachUnused([&](std::string_view AKey) {
-      AOut.Unused.push_back({I, std::string(AKey)});
+      AOut.Unused.push_back({scope, std::string(AKey)});
     });
     AOut.AppendTexts[I] = BlockAppendText(N, string);
     if (origins) {

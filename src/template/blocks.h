@@ -8,6 +8,7 @@
 
 #include "src/model/page_model.h"
 #include "src/model/provenance.h"
+#include "src/template/page_tables.h"
 #include "src/template/variables.h"
 
 namespace zoqc {
@@ -38,23 +39,25 @@ struct TExpansion {
   std::vector<std::string_view> TemplatePieces;  // stretches of the template and echoes
   std::vector<std::size_t> PieceCuts;    // with provenance: per piece, its cut's start or kNowhere
   std::vector<std::string> BlockEchoes;  // the echo texts that TemplatePieces view
-  std::vector<std::string> InitTexts;    // per block of BlockList: "$ZOQBLOCK_N=\"\";"
-  std::vector<std::string> AppendTexts;  // per block of BlockList: its append statement
+  std::vector<std::string> InitTexts;    // per entry of BlockList: "$ZOQBLOCK_N=\"\";"
+  std::vector<std::string> AppendTexts;  // per entry of BlockList: its append statement
   std::vector<TSegmentList> AppendOrigins;  // with provenance: the origins in AppendTexts
-  // Name up to case -> index of the first block of BlockList with that name.
+  // Name up to case -> index of the first entry of BlockList with that name.
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual> FirstBlock;
-  std::size_t FailBlock = kNowhere;    // after Error(4): the block of BlockList whose markers fail
+  std::size_t FailBlock = kNowhere;    // after Error(4): the entry of BlockList whose markers fail
   std::vector<TLeftPlaceholder> Left;  // placeholders of the block texts left as written
   std::vector<TUnusedName> Unused;     // block variables that no placeholder used
 };
 
-// For each name of AScript.BlockList in order: cuts the block out of ATemplate (whose markers
-// are AMarkers) and puts the echo of its buffer in its place; makes the texts that replace the
-// "<<*name" and "<<+name" references. Error(4) when a BEGIN marker has no END marker after it.
-// With ARecord, fills the origins too; with AEscape, the block variables are escaped.
-[[nodiscard]] bool ExpandBlocks(const TScriptModel& AScript, std::string_view ATemplate,
-                                std::span<const TMarker> AMarkers, bool ARecord, TExpansion& AOut,
-                                TEscaping* AEscape = nullptr);
+// For each name of ATables.BlockList in order: cuts the block out of AModel's template and puts
+// the echo of its buffer in its place; makes the texts that replace the "<<*name" and "<<+name"
+// references. Error(4) when a BEGIN marker has no END marker after it. With ARecord, fills the
+// origins too (ATables then holds the expressions); with AEscape, the block variables are escaped.
+[[nodiscard]] bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARecord,
+                                TExpansion& AOut, TEscaping* AEscape = nullptr);
+
+// The name of the placeholder whose "{" is at AAt of ATemplate.
+TSpan PlaceholderNameAt(std::string_view ATemplate, std::size_t AAt);
 
 // Appends the PHP part of the page to APage: the script's slices with each block reference of a
 // defined block replaced by its text, then the closing tag.

@@ -7,6 +7,7 @@
 #include "src/script/scanner.h"
 #include "src/template/blocks.h"
 #include "src/template/escaping.h"
+#include "src/template/page_tables.h"
 #include "src/template/variables.h"
 
 namespace zoqc {
@@ -22,15 +23,6 @@ struct TPageStorage {
   std::optional<TPlaceholderIndex> Vars;
   std::optional<TEscaping> Escaping;  // with TCompileOptions::Escape: the escaped texts
 };
-
-// A bound name -> the script offset of the expression of its last binding.
-TExpressionOffsets TemplateExpressions(const TScriptModel& AScript) {
-  TExpressionOffsets offsets;
-  for (const TStatement& s : AScript.Statements)
-    if (s.Kind == TStatementKind::TemplateVar && s.Separated)
-      offsets[s.Name.Of(AScript.Text)] = s.Expr.Begin;
-  return offsets;
-}
 
 }  // namespace
 
@@ -76,25 +68,23 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   result.Error = ScanScript(model.Script);
   if (result.Ok()) {
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
+    const TPageTables tables(model.Script, AOptions.Provenance);
     TExpansion& expansion = storage->Expansion;
     TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
     if (escaping) result.Contexts = &escaping->Contexts();
-    if (!ExpandBlocks(model.Script, model.Template, model.Markers, AOptions.Provenance, expansion,
-                      escaping)) {
+    if (!ExpandBlocks(model, tables, AOptions.Provenance, expansion, escaping)) {
       result.Error = TCompileError::BlockOrder;
-      result.FailBlock = model.Script.BlockList[expansion.FailBlock];
+      result.FailBlock = tables.BlockList[expansion.FailBlock];
     } else {
       if (AOptions.Provenance) result.Origins.emplace();
       // The provenance's line table needs the pieces, so a recorded page is listed first.
       TPageSink& sink = ASink && !AOptions.Provenance ? *ASink : result.Pieces;
       TPageBuilder page(sink, result.Origins ? &*result.Origins : nullptr);
       AppendPhpPart(model.Script, expansion, page);
-      storage->Vars.emplace(&model.Script.VarList, "<?php echo ", ";?>");
-      const TExpressionOffsets exprs =
-          AOptions.Provenance ? TemplateExpressions(model.Script) : TExpressionOffsets();
+      storage->Vars.emplace(&tables.VarList, "<?php echo ", ";?>");
       std::vector<std::size_t> left;
       SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template, left,
-                          expansion.PieceCuts, &exprs, escaping);
+                          expansion.PieceCuts, &tables.VarExprs, escaping);
       page.Finish(result.Pieces.Span());
       if (ASink && AOptions.Provenance) {
         for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);
@@ -102,7 +92,8 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
       }
       TLeftovers& leftovers = result.Leftovers;
       leftovers.Left = std::move(expansion.Left);
-      for (const std::size_t at : left) leftovers.Left.push_back({at, kNowhere});
+      for (const std::size_t at : left)
+        leftovers.Left.push_back({PlaceholderNameAt(model.Template, at), kNowhere});
       leftovers.Unused = std::move(expansion.Unused);
       storage->Vars->ForEachUnused([&](std::string_view AKey) {
         leftovers.Unused.push_back({kNowhere, std::string(AKey)});

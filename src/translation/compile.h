@@ -35,7 +35,7 @@ struct TCompileResult {
   // The model of the page as far as the scan got: on Error(2), (3) and (5) the failing
   // statement is its last one. Views the inputs, which Storage keeps.
   const TPageModel* Model = nullptr;
-  // After Error(4): the block whose markers fail, as BlockList spells it.
+  // After Error(4): the block whose markers fail, as its "<<*" line spells it.
   std::string_view FailBlock;
   // The page when Error is None and it was not given to a sink, in order: views of the inputs
   // and of texts that Storage keeps. Never copied whole.

@@ -1,0 +1,30 @@
+// The translation's tables: the bindings of the page model's statements, as the page uses them.
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "src/model/page_model.h"
+#include "src/tables/VarHashtable.h"
+#include "src/tables/varhashtable2.h"
+#include "src/template/variables.h"
+
+namespace zoqc {
+
+// Built by replaying the binding statements in script order: a rebinding replaces the value, and
+// "<<<" lines bind into the table of the latest "<<*" line's name as it is spelled there.
+struct TPageTables {
+  // From a scan that succeeded; with AExpressions, also the expression offsets for provenance.
+  TPageTables(const TScriptModel& AScript, bool AExpressions);
+
+  THashTable VarList{kTableSize};           // template variable name -> PHP expression
+  THashTable2 BlockVarList{kTableSize};     // block name -> that block's variables (borrowed)
+  std::vector<std::string_view> BlockList;  // each "<<*" line's block name, in script order
+  std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
+  TExpressionOffsets VarExprs;                           // with AExpressions: of VarList's names
+  std::unordered_map<std::string_view, TExpressionOffsets> BlockExprs;  // by block name
+};
+
+}  // namespace zoqc
