@@ -137,7 +137,7 @@ class TChecker {
   const TSource& Template;
   const TWarningSet& Warnings;
   std::vector<TDiagnostic>& Out;
-  const std::vector<TStatement>& Lines;
+  const TLargeVector<TStatement>& Lines;
   const std::vector<TMarker>& Markers;
   std::unordered_map<std::size_t, std::vector<std::size_t>> NearMisses;  // block -> markers
   std::vector<TNearNames> BlockNear;            // the block names, filed when first asked (0 or 1)

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "src/text/large_blocks.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -59,10 +60,11 @@ struct TBlockRef {
 
 // The script's half of the model.
 struct TScriptModel {
-  std::string_view Text;               // the script as read; never changed
-  std::vector<TSpan> Slices;           // what the PHP part copies of Text, in order; a
-                                       // stretch may be copied twice
-  std::vector<TStatement> Statements;  // in order
+  std::string_view Text;  // the script as read; never changed
+  // What the PHP part copies of Text, in order (a stretch may be copied twice), and the
+  // statements in order: a large page's lists get whole huge pages of their own.
+  TLargeVector<TSpan> Slices;
+  TLargeVector<TStatement> Statements;
   std::vector<TBlockRef> Refs;         // in page order (by slice, then offset)
 
   // The PHP part before block expansion: the slices joined.

@@ -26,7 +26,7 @@ std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
 }
 
 std::vector<std::size_t> TPageModel::BindingsOf(std::size_t ABlock) const {
-  const std::vector<TStatement>& lines = Script.Statements;
+  const auto& lines = Script.Statements;
   std::vector<std::size_t> found;
   if (ABlock == kNowhere) {
     for (std::size_t s = 0; s < lines.size(); ++s)

@@ -5,7 +5,6 @@
 
 #include "src/script/scanner.h"
 #include "src/script/statements.h"
-#include "src/text/large_blocks.h"
 
 namespace zoqc {
 
@@ -34,10 +33,11 @@ TCompileError ScanScript(TScriptModel& AModel) {
   const std::string_view script = AModel.Text;
   // Each line gives a slice, a block statement's line two; a statement opens a line with "<<"
   // (or blanks and "<<": those few may grow the list). Reserved once: growing would copy them
-  // and touch fresh memory at every doubling.
+  // and touch fresh memory at every doubling. Their allocator gives large lists whole huge
+  // pages of their own.
   const TLineCount count = CountLines(script);
-  ReserveLarge(AModel.Statements, count.Openers);
-  ReserveLarge(AModel.Slices, count.Lines + count.Openers + 1);
+  AModel.Statements.reserve(count.Openers);
+  AModel.Slices.reserve(count.Lines + count.Openers + 1);
   TScan Scan{AModel};
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {

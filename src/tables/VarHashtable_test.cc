@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace zoqc {
 namespace {
 
@@ -49,6 +51,15 @@ TEST(THashTable, GetKeysOrder) {
   table.Put("Ae", "2");     // bucket 97 too
   table.Put("", "e");       // bucket 0
   EXPECT_EQ((std::vector<std::string>{"", "Name", "name", "Ae", "a", "title"}), Keys(table));
+  // ListedBefore, which orders keys without a table, agrees.
+  std::vector<std::pair<std::string, std::size_t>> put{{"title", 0}, {"name", 1}, {"Name", 2},
+                                                       {"a", 3},     {"Ae", 4},   {"", 5}};
+  std::sort(put.begin(), put.end(), [](const auto& x, const auto& y) {
+    return ListedBefore(x.first, x.second, y.first, y.second);
+  });
+  std::vector<std::string> ordered;
+  for (const auto& [key, added] : put) ordered.push_back(key);
+  EXPECT_EQ(Keys(table), ordered);
   std::vector<std::string> list{"kept"};  // GetKeys appends to what the list holds
   table.GetKeys(list);
   EXPECT_EQ(7u, list.size());

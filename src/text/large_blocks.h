@@ -25,18 +25,6 @@ inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
     advice(AData, ASize);
 }
 
-// AVector.reserve(ACount), the new storage advised before anything is written to it.
-template <typename T, typename TAlloc>
-void ReserveLarge(std::vector<T, TAlloc>& AVector, std::size_t ACount) {
-  if (ACount <= AVector.capacity()) return;
-  if (AVector.empty()) {  // advise the block before reserve would have nothing to move
-    AVector.reserve(ACount);
-    AdviseLargeBlock(AVector.data(), ACount * sizeof(T));
-    return;
-  }
-  AVector.reserve(ACount);
-}
-
 // An allocator that gives blocks of kLargeBlock bytes and more whole, aligned huge pages of
 // their own, advised before use (so no end of the block shares a small page with another);
 // smaller blocks come from the ordinary allocator.

@@ -34,24 +34,6 @@ TEST(IsNameChar, LettersAndDigitsOnly) {
   for (const char c : std::string_view("_-/:@[`{ \r\n\x80\xFF")) EXPECT_FALSE(IsNameChar(c)) << c;
 }
 
-// Only blocks of kLargeBlock bytes and more are advised, once, before the vector holds anything.
-TEST(ReserveLarge, AdvisesOnlyLargeNewBlocks) {
-  static std::vector<std::pair<void*, std::size_t>> advised;
-  advised.clear();
-  const TLargeBlockAdvice before = gLargeBlockAdvice.exchange(
-      [](void* AData, std::size_t ASize) { advised.emplace_back(AData, ASize); });
-  std::vector<std::uint64_t> small, large;
-  ReserveLarge(small, kLargeBlock / sizeof(std::uint64_t) - 1);
-  EXPECT_TRUE(advised.empty());
-  ReserveLarge(large, kLargeBlock / sizeof(std::uint64_t));
-  ASSERT_EQ(1u, advised.size());
-  EXPECT_EQ(static_cast<void*>(large.data()), advised[0].first);
-  EXPECT_EQ(kLargeBlock, advised[0].second);
-  ReserveLarge(large, 10);  // room enough already: nothing moves, nothing advised
-  EXPECT_EQ(1u, advised.size());
-  gLargeBlockAdvice.store(before);
-}
-
 // A large block is aligned to a huge page and advised whole pages; a small one is left alone.
 TEST(TLargeAllocator, AlignsAndAdvisesLargeBlocksOnly) {
   static std::vector<std::pair<void*, std::size_t>> advised;
