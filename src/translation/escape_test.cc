@@ -151,6 +151,25 @@ TEST(UnescapedRequest, FixItEscapesForThePlace) {
   EXPECT_NE(std::string::npos, d[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
 }
 
+// The note points at the first placeholder of the name up to case in the binding's scope; an
+// assignment between two statement lines is read, one on a statement's own line is not.
+TEST(UnescapedRequest, FirstPlaceOfTheNameAndAssignmentsBetweenStatements) {
+  const std::string page = "<p>{x}</p><a href=\"{Q}\">{q}</a>";
+  const TDiagnosed d =
+      Diagnose("<?php" LF "<<x<<1" LF "$a = $_GET['a'];" LF "<<q<<$a" LF, page, false);
+  ASSERT_EQ(1u, d.Diags.size());
+  ASSERT_EQ(1u, d.Diags[0].Notes.size());
+  EXPECT_NE(std::string::npos, d.Diags[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
+  EXPECT_EQ("", Names(Diagnose("<?php" LF "<<y<<$a = $_GET['a'];" LF "<<q<<$a" LF, page, false)));
+}
+
+// "{!name}" is found at the template's start and end, and not where no name follows.
+TEST(EscapeChecks, RawPlaceholdersAtTheEdges) {
+  const std::string script = "<?php" LF "<<q<<$q" LF;
+  EXPECT_EQ("raw-placeholder raw-placeholder", Names(Diagnose(script, "{!q}!{!q}", false)));
+  EXPECT_EQ("", Names(Diagnose(script, "!{!}{!", false)));
+}
+
 TEST(EscapeChecks, RefusedPlacesAreErrors) {
   const std::string script = "<?php" LF "<<q<<$q" LF;
   EXPECT_EQ("raw-placeholder", Names(Diagnose(script, "{!q}", false)));
