@@ -1,6 +1,7 @@
 // The checks of safe output: request data printed unescaped, "{!name}" without --escape, and
 // under --escape the placeholders where nothing can make a value safe.
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -95,14 +96,19 @@ bool Wrapped(std::string_view AExpr, std::size_t AAt) {
   return std::find(open.begin(), open.end(), true) != open.end();
 }
 
+// The variables that assignments took from the request (false: taken, then assigned anew).
+using TTainted = std::unordered_map<std::string_view, bool>;
+
 // The first read of request data in AExpr that nothing wraps: a superglobal of the request, a
-// request field of $_SERVER, or a variable of ATainted. The offset, or npos.
-std::size_t RawRequestRead(std::string_view AExpr,
-                           const std::unordered_map<std::string_view, bool>& ATainted) {
+// request field of $_SERVER, or a variable of ATainted (null: none is). The offset, or npos.
+std::size_t RawRequestRead(std::string_view AExpr, const TTainted* ATainted) {
   static constexpr std::string_view kRequest[] = {"$_GET", "$_POST", "$_REQUEST", "$_COOKIE",
                                                   "$_FILES"};
   static constexpr std::string_view kServer[] = {"REQUEST_URI", "QUERY_STRING", "PHP_SELF",
                                                  "PATH_INFO", "HTTP_"};
+  // Every superglobal starts "$_": without one and without a tainted variable, nothing reads
+  // the request (the common binding, read once).
+  if (!ATainted && AExpr.find("$_") == std::string_view::npos) return std::string_view::npos;
   for (std::size_t at = AExpr.find('$'); at != std::string_view::npos;
        at = AExpr.find('$', at + 1)) {
     const std::string_view var = VariableAt(AExpr, at);
@@ -116,9 +122,9 @@ std::size_t RawRequestRead(std::string_view AExpr,
       for (const std::string_view field : kServer)
         request = request || AExpr.substr(key, field.size()) == field;
     }
-    if (!request) {
-      const auto it = ATainted.find(var);
-      request = it != ATainted.end() && it->second;
+    if (!request && ATainted) {
+      const auto it = ATainted->find(var);
+      request = it != ATainted->end() && it->second;
     }
     if (request && !Wrapped(AExpr, at)) return at;
   }
@@ -133,7 +139,8 @@ namespace check_detail {
 // assignment above the binding took from the request.
 void TChecker::CheckRequestData() {
   const std::string_view text = Script.Text;
-  // The assignments "$name = ..." and "$name .= ..." of the script's PHP, in order.
+  // The assignments "$name = ..." and "$name .= ..." of the script's PHP, in order: each "$"
+  // between the statements' lines.
   struct TAssignment {
     std::size_t At;
     std::string_view Name;
@@ -141,59 +148,87 @@ void TChecker::CheckRequestData() {
     std::string_view Value;  // to the ";" or the line's end
   };
   std::vector<TAssignment> assignments;
-  for (std::size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1)) {
-    if (Model.Script.StatementAt(at) != kNowhere) continue;  // a statement's expression
-    const std::string_view name = VariableAt(text, at);
-    if (name.size() < 2) continue;
-    std::size_t op = at + name.size();
-    while (op < text.size() && (text[op] == ' ' || text[op] == '\t')) ++op;
-    const bool append = text.compare(op, 2, ".=") == 0;
-    if (append) ++op;
-    if (op >= text.size() || text[op] != '=' || text.compare(op, 2, "==") == 0 ||
-        text.compare(op, 2, "=>") == 0)
-      continue;
-    const std::size_t from = op + 1;
-    const std::size_t end = std::min(text.find(';', from), text.find('\n', from));
-    assignments.push_back({at, name, append, text.substr(from, end - from)});
-  }
-  std::unordered_map<std::string_view, bool> tainted;
-  std::size_t next = 0;
-  std::vector<TSpan> spans;  // the placeholders and their contexts, once a binding needs them
-  std::vector<THtmlContext> contexts;
-  for (const TStatement& line : Lines) {
-    if (!Binds(line) || !line.Separated) continue;
-    for (; next < assignments.size() && assignments[next].At < line.Line.Begin; ++next) {
-      const TAssignment& a = assignments[next];
-      const bool raw = RawRequestRead(a.Value, tainted) != std::string_view::npos;
-      tainted[a.Name] = raw || (a.Append && tainted[a.Name]);
+  std::size_t from = 0;  // the gap before statement s starts here
+  for (std::size_t s = 0; s <= Lines.size(); ++s) {
+    const std::size_t until = s < Lines.size() ? Lines[s].Line.Begin : text.size();
+    for (std::size_t at = from; at < until; ++at) {
+      const void* dollar = std::memchr(text.data() + at, '$', until - at);
+      if (!dollar) break;
+      at = static_cast<std::size_t>(static_cast<const char*>(dollar) - text.data());
+      const std::string_view name = VariableAt(text, at);
+      if (name.size() < 2) continue;
+      std::size_t op = at + name.size();
+      while (op < text.size() && (text[op] == ' ' || text[op] == '\t')) ++op;
+      const bool append = text.compare(op, 2, ".=") == 0;
+      if (append) ++op;
+      if (op >= text.size() || text[op] != '=' || text.compare(op, 2, "==") == 0 ||
+          text.compare(op, 2, "=>") == 0)
+        continue;
+      const std::size_t value = op + 1;
+      const std::size_t end = std::min(text.find(';', value), text.find('\n', value));
+      assignments.push_back({at, name, append, text.substr(value, end - value)});
     }
-    const std::string_view expr = ExprOf(line);
-    const std::size_t read = RawRequestRead(expr, tainted);
+    if (s < Lines.size()) from = std::max(from, Lines[s].Line.End + 1);  // "$" on its end too
+  }
+  TTainted tainted;
+  bool any_tainted = false;  // some assignment took the request (the map is asked only then)
+  std::size_t next = 0;
+  // Once a binding needs them: the placeholders, their contexts, and the printed ones ("{name}",
+  // not "{!name}") ordered by name up to case, then by position.
+  std::vector<TSpan> spans;
+  std::vector<THtmlContext> contexts;
+  std::vector<std::size_t> by_name;
+  const auto name_of = [&](std::size_t p) {
+    return spans[p].Of(Template.Text).substr(1, spans[p].Size() - 2);
+  };
+  const auto name_less = [](std::string_view A, std::string_view B) {
+    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char a, char b) {
+      return static_cast<unsigned char>(UpCase(a)) < static_cast<unsigned char>(UpCase(b));
+    });
+  };
+  for (const TStatement& binding : Lines) {
+    if (!Binds(binding) || !binding.Separated) continue;
+    for (; next < assignments.size() && assignments[next].At < binding.Line.Begin; ++next) {
+      const TAssignment& a = assignments[next];
+      const bool raw =
+          RawRequestRead(a.Value, any_tainted ? &tainted : nullptr) != std::string_view::npos;
+      bool& taint = tainted[a.Name];
+      taint = raw || (a.Append && taint);
+      any_tainted = any_tainted || taint;
+    }
+    const std::string_view expr = ExprOf(binding);
+    const std::size_t read = RawRequestRead(expr, any_tainted ? &tainted : nullptr);
     if (read == std::string_view::npos) continue;
     if (spans.empty()) {
       spans = PrintedPlaceholders(Template.Text);
       contexts = HtmlContexts(Template.Text, spans);
+      for (std::size_t p = 0; p < spans.size(); ++p)
+        if (Template.Text[spans[p].Begin + 1] != '!') by_name.push_back(p);
+      std::stable_sort(by_name.begin(), by_name.end(), [&](std::size_t A, std::size_t B) {
+        return name_less(name_of(A), name_of(B));
+      });
     }
     // The first placeholder that prints the binding: of its name, in its scope.
-    const std::size_t block = line.Block;
-    if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
+    const std::size_t block = binding.Block;
+    if (binding.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
+    const std::string_view bound = NameOf(binding);
     std::size_t place = kNowhere;
-    for (std::size_t p = 0; p < spans.size() && place == kNowhere; ++p) {
-      const std::string_view name = spans[p].Of(Template.Text);
-      if (name[1] == '!' || !SameText(name.substr(1, name.size() - 2), NameOf(line))) continue;
-      if (Model.ScopeAt(spans[p].Begin) == block) place = p;
-    }
+    for (auto it = std::lower_bound(
+             by_name.begin(), by_name.end(), bound,
+             [&](std::size_t p, std::string_view AName) { return name_less(name_of(p), AName); });
+         it != by_name.end() && SameText(name_of(*it), bound) && place == kNowhere; ++it)
+      if (Model.ScopeAt(spans[*it].Begin) == block) place = *it;
     if (place == kNowhere || IsRefused(contexts[place])) continue;
-    const std::size_t at = line.Expr.Begin + read;
+    const std::size_t at = binding.Expr.Begin + read;
     TDiagnostic* d =
         Warn(TWarning::UnescapedRequest, Script.PlaceOf(at, at + VariableAt(expr, read).size()),
-             Quoted(NameOf(line)) +
+             Quoted(bound) +
                  " prints request data unescaped, which lets a link run script in "
                  "the visitor's browser; escape it for " +
                  DescribeContext(contexts[place]) + ", or translate with --escape");
     Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End),
          "printed here, in " + DescribeContext(contexts[place]));
-    Fix(d, Script.PlaceOf(line.Expr.Begin, line.Expr.End),
+    Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End),
         EscapedExpression(contexts[place], expr));
   }
 }
@@ -201,10 +236,12 @@ void TChecker::CheckRequestData() {
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
 void TChecker::CheckRawPlaceholders() {
   const std::string_view text = Template.Text;
-  // Only "{!" can open one: listing every placeholder of a large page first would cost a span
-  // per placeholder, which this check never looks at.
-  for (std::size_t idx = text.find("{!"); idx != std::string_view::npos;
-       idx = text.find("{!", idx + 1)) {
+  // Only "{!" can open one, found by its "!": markup has a "{" at every placeholder, but a "!"
+  // mostly in its comments.
+  for (std::size_t bang = text.find('!', 1); bang != std::string_view::npos;
+       bang = text.find('!', bang + 1)) {
+    if (text[bang - 1] != '{') continue;
+    const std::size_t idx = bang - 1;
     bool raw = false;
     const std::size_t length = PrintedPlaceholderAt(text, idx, raw);
     if (!length) continue;
@@ -231,13 +268,22 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.Name.Begin - 1);
   std::sort(left.begin(), left.end());
+  // The copies after the first of their block, which the page replaces, in order: only a
+  // placeholder inside one of them can repeat another.
+  std::vector<TSpan> later;
+  for (const TBlockCopy& copy : AModel.Copies)
+    if (copy.Same && &copy != &AModel.Copies[AModel.Blocks[copy.Block].Copies[0]])
+      later.push_back(copy.Span);
+  std::size_t next_later = 0, later_end = 0;  // later before next_later end by later_end
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts[p];
     const TSpan span = spans[p];
     if (text[span.Begin + 1] == '!') continue;
+    for (; next_later < later.size() && later[next_later].Begin < span.Begin; ++next_later)
+      later_end = std::max(later_end, later[next_later].End);
     // The placeholder of the first copy that this one repeats: the page prints one buffer,
     // made from the first copy, wherever a copy of the block stood.
-    const std::size_t copy = AModel.CopyAt(span.Begin);
+    const std::size_t copy = span.Begin < later_end ? AModel.CopyAt(span.Begin) : kNowhere;
     std::size_t twin = p;
     if (copy != kNowhere) {
       const TBlockCopy& in = AModel.Copies[copy];

@@ -42,6 +42,21 @@ TEST(EscapedCompile, PlaceholdersAndRawOnes) {
                                    .find("json_encode(html_entity_decode(htmlspecialchars($t)"));
 }
 
+// Each name's text is made once per context and found again for its later placeholders, many
+// names at once.
+TEST(EscapedCompile, ManyNamesInTwoContexts) {
+  std::string script = "<?php" LF, templ, wanted;
+  for (int n = 0; n < 100; ++n) {
+    const std::string name = "v" + std::to_string(n), value = "$" + name;
+    script += "<<" + name + "<<" + value + LF;
+    templ += "<p title=\"{" + name + "}\">{" + name + "}</p><b>{" + name + "}</b>";
+    const std::string html = "<?php echo htmlspecialchars((string)(" + value +
+                             "), ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');?>";
+    wanted += "<p title=\"" + html + "\">" + html + "</p><b>" + html + "</b>";
+  }
+  EXPECT_EQ(wanted, TemplatePart(script, templ, true));
+}
+
 TEST(EscapedCompile, BlockVariablesEscapedAndBuffersAsTheyAre) {
   const std::string script = "<?php" LF "<<*row" LF "<<<c<<$c" LF "<<<r<<$c" LF
                              "foreach ($cs as $c) {" LF "<<+row" LF "}" LF;
@@ -134,6 +149,25 @@ TEST(UnescapedRequest, FixItEscapesForThePlace) {
                               "$_GET['u']"),
             d[0].FixIts[0].Text);
   EXPECT_NE(std::string::npos, d[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
+}
+
+// The note points at the first placeholder of the name up to case in the binding's scope; an
+// assignment between two statement lines is read, one on a statement's own line is not.
+TEST(UnescapedRequest, FirstPlaceOfTheNameAndAssignmentsBetweenStatements) {
+  const std::string page = "<p>{x}</p><a href=\"{Q}\">{q}</a>";
+  const TDiagnosed d =
+      Diagnose("<?php" LF "<<x<<1" LF "$a = $_GET['a'];" LF "<<q<<$a" LF, page, false);
+  ASSERT_EQ(1u, d.Diags.size());
+  ASSERT_EQ(1u, d.Diags[0].Notes.size());
+  EXPECT_NE(std::string::npos, d.Diags[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
+  EXPECT_EQ("", Names(Diagnose("<?php" LF "<<y<<$a = $_GET['a'];" LF "<<q<<$a" LF, page, false)));
+}
+
+// "{!name}" is found at the template's start and end, and not where no name follows.
+TEST(EscapeChecks, RawPlaceholdersAtTheEdges) {
+  const std::string script = "<?php" LF "<<q<<$q" LF;
+  EXPECT_EQ("raw-placeholder raw-placeholder", Names(Diagnose(script, "{!q}!{!q}", false)));
+  EXPECT_EQ("", Names(Diagnose(script, "!{!}{!", false)));
 }
 
 TEST(EscapeChecks, RefusedPlacesAreErrors) {
