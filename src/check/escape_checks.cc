@@ -268,13 +268,22 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.Name.Begin - 1);
   std::sort(left.begin(), left.end());
+  // The copies after the first of their block, which the page replaces, in order: only a
+  // placeholder inside one of them can repeat another.
+  std::vector<TSpan> later;
+  for (const TBlockCopy& copy : AModel.Copies)
+    if (copy.Same && &copy != &AModel.Copies[AModel.Blocks[copy.Block].Copies[0]])
+      later.push_back(copy.Span);
+  std::size_t next_later = 0, later_end = 0;  // later before next_later end by later_end
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts[p];
     const TSpan span = spans[p];
     if (text[span.Begin + 1] == '!') continue;
+    for (; next_later < later.size() && later[next_later].Begin < span.Begin; ++next_later)
+      later_end = std::max(later_end, later[next_later].End);
     // The placeholder of the first copy that this one repeats: the page prints one buffer,
     // made from the first copy, wherever a copy of the block stood.
-    const std::size_t copy = AModel.CopyAt(span.Begin);
+    const std::size_t copy = span.Begin < later_end ? AModel.CopyAt(span.Begin) : kNowhere;
     std::size_t twin = p;
     if (copy != kNowhere) {
       const TBlockCopy& in = AModel.Copies[copy];

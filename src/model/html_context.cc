@@ -248,6 +248,13 @@ enum class TState : unsigned char {
   CData,  // "<![CDATA[" ... "]]>" in SVG or MathML
 };
 
+// The bytes that end a tag's name: white space, "/" and ">".
+constexpr auto kTagNameStop = [] {
+  std::array<bool, 256> stop{};
+  for (const unsigned char c : {' ', '\t', '\n', '\f', '\r', '/', '>'}) stop[c] = true;
+  return stop;
+}();
+
 // The start tags that end SVG and MathML content: the element is HTML again.
 constexpr std::array<std::string_view, 45> kBreakouts = {
     "b",      "big",  "blockquote", "body",  "br",   "center", "code",    "dd",   "div",
@@ -313,25 +320,25 @@ class TWalker {
     std::size_t i = 0;
     while (i < Text.size()) {
       if (next < Spans.size() && Spans[next].Begin <= i) {
-        out.push_back(Here(next));
+        Here(next, out.emplace_back());
         Value();
         i = std::max(i, Spans[next++].End);
         continue;
       }
       Limit = next < Spans.size() ? Spans[next].Begin : Text.size();
       while (i < Limit) {
+        if (State == TState::Data && Open.empty() && (i = PlainRun(i)) >= Limit) break;
         i = Skip(i, Limit);
-        if (i < Limit) i = SimpleTag(i) ? i : Step(i);
+        if (i < Limit && !SimpleTag(i)) i = Step(i);
       }
     }
-    for (; next < Spans.size(); ++next) out.push_back(Here(next));
+    for (; next < Spans.size(); ++next) Here(next, out.emplace_back());
     return out;
   }
 
  private:
-  // The context at the span ASpan, which stands at the current position.
-  THtmlContext Here(std::size_t ASpan) {
-    THtmlContext c;
+  // The context at the span ASpan, which stands at the current position, into c (new).
+  void Here(std::size_t ASpan, THtmlContext& c) {
     c.Name = Tag;
     switch (State) {
       case TState::Data:
@@ -400,7 +407,6 @@ class TWalker {
         c.Place = THtmlPlace::Declaration;
         break;
     }
-    return c;
   }
 
   // The markup after span ASpan in a quoted URL value up to its first ':', '/', '?' or '#'
@@ -443,6 +449,9 @@ class TWalker {
         break;
       case TState::TagOpen:
       case TState::EndTagOpen:
+        // A name that starts with a value goes on from the last tag's lower-cased name.
+        if (PlainLast) TagLower.clear(), AppendLower(TagLower, Tag.Begin, Tag.End);
+        PlainLast = false;
         State = TState::TagName;
         break;
       case TState::BeforeAttrName:
@@ -661,6 +670,89 @@ class TWalker {
     return AEnd;
   }
 
+  // Most of a page is text in HTML content (no SVG or MathML element open) and tags that
+  // switch nothing: end tags, and start tags of no name of Switches. From i in the data state,
+  // such text and tags with their ">" before Limit are read at once, as the tag states would
+  // read them: what those note of a tag's name and attributes is read by no state after it.
+  // Returns where the rest must be read state by state, or Limit.
+  std::size_t PlainRun(std::size_t i) {
+    const char* const text = Text.data();
+    for (;;) {
+      if (text[i] != '<') {  // text: to the next "<", often a few bytes away
+        std::size_t at = i + 1;
+        while (at < Limit && at < i + 4 && text[at] != '<') ++at;
+        if (at < Limit && text[at] != '<') {
+          const void* lt = std::memchr(text + at, '<', Limit - at);
+          at = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - text) : Limit;
+        }
+        if (at >= Limit) return Limit;
+        i = at;
+      }
+      std::size_t name = i + 1;
+      const bool end_tag = name < Limit && text[name] == '/';
+      name += end_tag;
+      if (name >= Limit || !IsAlpha(text[name])) return i;
+      std::size_t name_end = name + 1;
+      while (name_end < Limit && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
+        ++name_end;
+      if (!end_tag && Switches(Text.substr(name, name_end - name))) return i;
+      const std::size_t end = TagEnd(name_end);
+      if (end == kNowhere) return i;
+      Tag = {name, name_end};
+      EndTag = end_tag;
+      SelfClosing = FontAttr = HtmlEncoding = false;
+      PlainLast = true;
+      if ((i = end + 1) >= Limit) return Limit;
+    }
+  }
+
+  // The start tags that switch the tokenizer or open SVG or MathML content.
+  static bool Switches(std::string_view AName) {
+    static constexpr std::string_view kSwitches[] = {"script",   "style",     "xmp",      "iframe",
+                                                     "noembed",  "noframes",  "noscript", "title",
+                                                     "textarea", "plaintext", "svg",      "math"};
+    if (AName.size() < 3 || AName.size() > 9) return false;
+    for (const std::string_view name : kSwitches)
+      if (SameText(AName, name)) return true;
+    return false;
+  }
+
+  // The ">" that ends the tag whose name ends at i, before Limit, or kNowhere: the attribute
+  // states folded into four. A quote opens a value only after "=" (and blanks); a ">" inside the
+  // value ends nothing. "=" right after a value or "/" starts an attribute's name.
+  std::size_t TagEnd(std::size_t i) const {
+    enum class TAt : unsigned char { Between, Name, BeforeValue, Unquoted } at = TAt::Between;
+    for (; i < Limit; ++i) {
+      const char c = Text[i];
+      if (c == '>') return i;
+      if (IsSpace(c)) {
+        if (at == TAt::Unquoted) at = TAt::Between;
+        continue;
+      }
+      switch (at) {
+        case TAt::Between:
+          if (c != '/') at = TAt::Name;
+          break;
+        case TAt::Name:
+          if (c == '=') at = TAt::BeforeValue;
+          if (c == '/') at = TAt::Between;
+          break;
+        case TAt::BeforeValue:
+          at = TAt::Unquoted;
+          if (c == '"' || c == '\'') {
+            const void* quote = std::memchr(Text.data() + i + 1, c, Limit - i - 1);
+            if (!quote) return kNowhere;
+            i = static_cast<std::size_t>(static_cast<const char*>(quote) - Text.data());
+            at = TAt::Between;
+          }
+          break;
+        case TAt::Unquoted:
+          break;
+      }
+    }
+    return kNowhere;
+  }
+
   // Most tags of a page are "<name>" or "</name>": in the data state such a tag at i is read at
   // once (i moves past it), as the states from tag open through tag name would read it.
   bool SimpleTag(std::size_t& i) {
@@ -673,6 +765,7 @@ class TWalker {
     if (end >= Limit || Text[end] != '>') return false;
     Tag = {name, end};
     TagLower.clear();
+    PlainLast = false;
     AppendLower(TagLower, name, end);
     EndTag = end_tag;
     EmitTag();
@@ -712,6 +805,7 @@ class TWalker {
         if (c == '<' && EndTagAt(i)) {
           Tag = {i + 2, i + 2};
           TagLower.clear();
+          PlainLast = false;
           EndTag = true;
           State = TState::TagName;
           return i + 2;
@@ -723,6 +817,7 @@ class TWalker {
         if (IsAlpha(c)) {
           Tag = {i, i};
           TagLower.clear();
+          PlainLast = false;
           EndTag = false;
           State = TState::TagName;
           return i;
@@ -742,6 +837,7 @@ class TWalker {
         if (IsAlpha(c)) {
           Tag = {i, i};
           TagLower.clear();
+          PlainLast = false;
           EndTag = true;
           State = TState::TagName;
           return i;
@@ -895,12 +991,13 @@ class TWalker {
   std::span<const TSpan> Spans;
   std::size_t Limit = 0;  // where the next placeholder stands (or the end): no step passes it
   TState State = TState::Data;
-  TSpan Tag;              // the tag's name as written
-  std::string TagLower;   // and lower-cased
-  bool EndTag = false;    // the tag is an end tag
-  std::string Special;    // the open element whose end tag ends RCDATA, RAWTEXT or a script
-  TSpan Attr;             // the attribute's name as written
-  std::string AttrLower;  // and lower-cased
+  TSpan Tag;               // the tag's name as written
+  std::string TagLower;    // and lower-cased (unless PlainLast)
+  bool PlainLast = false;  // the last tag was read by PlainRun, which leaves TagLower as it was
+  bool EndTag = false;     // the tag is an end tag
+  std::string Special;     // the open element whose end tag ends RCDATA, RAWTEXT or a script
+  TSpan Attr;              // the attribute's name as written
+  std::string AttrLower;   // and lower-cased
   std::size_t ValueStart = kNowhere;  // where the attribute's value starts
   bool UrlStart = true;               // a URL value holds nothing but blanks and controls so far
   bool UrlSettled = false;            // a URL value's markup holds ':', '/', '?' or '#'

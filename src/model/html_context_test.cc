@@ -92,6 +92,35 @@ TEST(HtmlContexts, Tags) {
   EXPECT_EQ("text", Last("<a title=x>{x}"));
 }
 
+// Tags read at once in HTML content must end where the tag states end them, and leave the tags
+// that switch the tokenizer, and those that hold a placeholder, to the states.
+TEST(HtmlContexts, TagsReadAtOnce) {
+  const struct {
+    std::string_view Template, Context;
+  } cases[] = {
+      {"<p title=\"a>b\">{x}", "text"},
+      {"<p title='a>b' {x}>", "an attribute name"},
+      {"<p title='{x}>'", "an attribute value"},
+      {"<p a=\"1\"='>'{x}", "text"},  // "=" after a value starts a name: "'" ends nothing
+      {"<p a = '>'{x}", "an attribute name"},
+      {"<p a=b'>'{x}", "text"},  // a quote inside an unquoted value
+      {"<p/title='>'{x}", "an attribute name"},
+      {"<p>a<b>c</b\n>{x}", "text"},
+      {"<scripts>{x}", "text"},
+      {"</script><style></scripts>{x}", "a CSS value in <style>"},
+      {"<SCRIPT>{x}", "a JavaScript value in <script>"},
+      {"<TextArea\ttitle='>'>{x}", "text in <title> or <textarea>"},
+      {"<Svg><script>{x}", "a JavaScript value in <script>"},
+      {"<td{x}>", "a tag name"},
+      {"<td class=\"a\" {x}>", "an attribute name"},
+      {"</td {x}>", "an attribute name"},
+      {"<td title=a{x}>", "an unquoted attribute value"},
+      {"<script></script><l><{y}><{x}", "a tag name"},
+      {"<b>{x}<p title='", "text"},  // a tag cut at the end
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
+}
+
 TEST(HtmlContexts, UnquotedValueSpanForTheFix) {
   const std::string_view tmpl = "<a title=a{x}b c>";
   const THtmlContext c = HtmlContexts(tmpl, Spans(tmpl)).back();

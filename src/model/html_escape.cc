@@ -1,6 +1,8 @@
 // The PHP of each escaper. Every value goes through (string) first, as echo would print it.
 #include "src/model/html_escape.h"
 
+#include <cstring>
+
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -12,61 +14,85 @@ constexpr std::string_view kJsonFlags =
     ", JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS | JSON_HEX_QUOT | "
     "JSON_INVALID_UTF8_SUBSTITUTE)";
 
-std::string Html(std::string_view AValue) {
-  return std::string("htmlspecialchars(").append(AValue).append(kHtmlFlags);
-}
+void Html(TEscaper& AValue) { AValue.Wrap("htmlspecialchars(", kHtmlFlags); }
 
 // A JavaScript string literal of the value (no "<", ">", "&" or quote in it, nor a line end):
 // it can close neither the script nor an attribute.
-std::string JsLiteral(std::string_view AValue) {
-  return std::string("json_encode(").append(AValue).append(kJsonFlags);
-}
+void JsLiteral(TEscaper& AValue) { AValue.Wrap("json_encode(", kJsonFlags); }
 
-std::string Js(TJsPlace APlace, std::string_view AValue) {
-  if (APlace == TJsPlace::Code) return JsLiteral(AValue);
-  std::string inner = "substr(" + JsLiteral(AValue) + ", 1, -1)";
+void Js(TJsPlace APlace, TEscaper& AValue) {
+  JsLiteral(AValue);
+  if (APlace == TJsPlace::Code) return;
+  AValue.Wrap("substr(", ", 1, -1)");
   // In a template string "`" ends it and "${" opens code: both as \u escapes.
   if (APlace == TJsPlace::TemplateString)
-    inner = "strtr(" + inner + ", ['`' => '\\u0060', '$' => '\\u0024'])";
-  return inner;
+    AValue.Wrap("strtr(", ", ['`' => '\\u0060', '$' => '\\u0024'])");
 }
 
-std::string Css(TCssPlace APlace, std::string_view AValue) {
+void Css(TCssPlace APlace, TEscaper& AValue) {
   // A bare value keeps the characters of lengths, colours, names and numbers, nothing that
   // could end the declaration, the rule, a comment or the element.
   if (APlace == TCssPlace::Code)
-    return std::string(
-               "(static function ($v) { return preg_match('/\\A[\\w\\s#%.,+\\-]*\\z/', "
-               "$v) ? $v : 'zoqc-unsafe'; })(")
-        .append(AValue)
-        .append(")");
+    return AValue.Wrap(
+        "(static function ($v) { return preg_match('/\\A[\\w\\s#%.,+\\-]*\\z/', "
+        "$v) ? $v : 'zoqc-unsafe'; })(",
+        ")");
   // In a string, a comment or url(): every ASCII character but letters and digits as a hex
   // escape, which CSS reads back as that character.
-  return std::string(
-             "preg_replace_callback('/[^A-Za-z0-9\\x80-\\xFF]/', static function ($m) { return "
-             "sprintf('\\\\%X ', ord($m[0])); }, ")
-      .append(AValue)
-      .append(")");
+  AValue.Wrap(
+      "preg_replace_callback('/[^A-Za-z0-9\\x80-\\xFF]/', static function ($m) { return "
+      "sprintf('\\\\%X ', ord($m[0])); }, ",
+      ")");
 }
 
 // A URL whose scheme the value chooses: a script scheme as the browser reads it (blanks and
 // control characters before it stripped, tabs and line ends anywhere removed, any letter case)
 // is replaced by a harmless fragment.
-std::string UrlStart(std::string_view AValue, std::string_view ATail) {
-  std::string tail;  // as a PHP single-quoted literal
-  for (const char c : ATail) {
-    if (c == '\\' || c == '\'') tail += '\\';
-    tail += c;
+void UrlStart(TEscaper& AValue, std::string_view ATail) {
+  std::string before =
+      "(static function ($v) { return "
+      "preg_match('/\\A(?:javascript|vbscript|data(?!:image\\/"
+      "(?:png|gif|jpe?g|webp|avif)[;,])):/i', preg_replace('/[\\t\\n\\r]+/', '', ltrim($v . "
+      "'";
+  for (const char c : ATail) {  // as a PHP single-quoted literal
+    if (c == '\\' || c == '\'') before += '\\';
+    before += c;
   }
-  return std::string(
-             "(static function ($v) { return "
-             "preg_match('/\\A(?:javascript|vbscript|data(?!:image\\/"
-             "(?:png|gif|jpe?g|webp|avif)[;,])):/i', preg_replace('/[\\t\\n\\r]+/', '', ltrim($v . "
-             "'")
-      .append(tail)
-      .append("', \"\\x00..\\x20\"))) ? '#zoqc-unsafe-url' : $v; })(")
-      .append(AValue)
-      .append(")");
+  before.append("', \"\\x00..\\x20\"))) ? '#zoqc-unsafe-url' : $v; })(");
+  AValue.Wrap(before, ")");
+}
+
+// The escaping of AContext around AValue (a string value).
+void Escape(const THtmlContext& AContext, TEscaper& AValue) {
+  switch (AContext.Place) {
+    case THtmlPlace::Comment:  // "-" as a reference: no "-->" or "--!>" can form
+      Html(AValue);
+      return AValue.Wrap("str_replace('-', '&#45;', ", ")");
+    case THtmlPlace::CData:  // "]]>" closes the section and opens another for its ">"
+      return AValue.Wrap("str_replace(']]>', ']]]]><![CDATA[>', ", ")");
+    case THtmlPlace::Script:
+      return Js(AContext.Js, AValue);
+    case THtmlPlace::Style:
+      return Css(AContext.Css, AValue);
+    case THtmlPlace::Attribute:
+      switch (AContext.Attribute) {
+        case THtmlAttribute::Event:
+          Js(AContext.Js, AValue);
+          return Html(AValue);
+        case THtmlAttribute::Style:
+          return Css(AContext.Css, AValue);  // yields no "&", "<", ">" or quote
+        case THtmlAttribute::Url:
+          if (AContext.Url == TUrlPlace::Start) UrlStart(AValue, AContext.UrlTail);
+          // After markup that holds no ':' yet, a ':' of the value could make a scheme.
+          if (AContext.Url == TUrlPlace::Unsettled) AValue.Wrap("str_replace(':', '%3A', ", ")");
+          return Html(AValue);
+        case THtmlAttribute::Plain:
+          break;
+      }
+      return Html(AValue);
+    default:
+      return Html(AValue);
+  }
 }
 
 // AExpr without the blanks around it.
@@ -105,6 +131,23 @@ bool IsHtmlEscaperCall(std::string_view AExpr) {
   return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities");
 }
 
+void TEscaper::Wrap(std::string_view ABefore, std::string_view AAfter) {
+  Before.insert(0, ABefore);
+  After.append(AAfter);
+}
+
+TEscaper ValueEscaper(const THtmlContext& AContext) {
+  TEscaper escaper{"(string)(", ")"};
+  Escape(AContext, escaper);
+  return escaper;
+}
+
+bool IsEscaped(std::string_view AExpr) {
+  const std::string_view name = OuterCall(AExpr);
+  return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
+         (SameText(name, "json_encode") && AExpr.find("JSON_HEX_TAG") != std::string_view::npos);
+}
+
 std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr) {
   const bool html = IsHtmlEscaperCall(AExpr);
   const bool js_literal = SameText(OuterCall(AExpr), "json_encode") &&
@@ -112,8 +155,12 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
   const bool in_js =
       AContext.Place == THtmlPlace::Script ||
       (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
-  if (in_js && AContext.Js == TJsPlace::Code && js_literal)
-    return AContext.Place == THtmlPlace::Script ? std::string(AExpr) : Html(AExpr);
+  if (in_js && AContext.Js == TJsPlace::Code && js_literal) {
+    if (AContext.Place == THtmlPlace::Script) return std::string(AExpr);
+    TEscaper escaper;
+    Html(escaper);
+    return escaper.Before + std::string(AExpr) + escaper.After;
+  }
   // Where HTML escaping is the whole escaping, an HTML escaper is fit; elsewhere its value is
   // decoded first, so that the visitor never sees "&amp;".
   const bool html_fit =
@@ -123,37 +170,10 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
        (AContext.Attribute == THtmlAttribute::Plain ||
         (AContext.Attribute == THtmlAttribute::Url && AContext.Url == TUrlPlace::Settled)));
   if (html && html_fit) return std::string(AExpr);
-  const std::string value =
-      html ? "html_entity_decode(" + std::string(AExpr) + ", ENT_QUOTES | ENT_HTML5, 'UTF-8')"
-           : "(string)(" + std::string(AExpr) + ")";
-  switch (AContext.Place) {
-    case THtmlPlace::Comment:  // "-" as a reference: no "-->" or "--!>" can form
-      return "str_replace('-', '&#45;', " + Html(value) + ")";
-    case THtmlPlace::CData:  // "]]>" closes the section and opens another for its ">"
-      return "str_replace(']]>', ']]]]><![CDATA[>', " + value + ")";
-    case THtmlPlace::Script:
-      return Js(AContext.Js, value);
-    case THtmlPlace::Style:
-      return Css(AContext.Css, value);
-    case THtmlPlace::Attribute:
-      switch (AContext.Attribute) {
-        case THtmlAttribute::Event:
-          return Html(Js(AContext.Js, value));
-        case THtmlAttribute::Style:
-          return Css(AContext.Css, value);  // yields no "&", "<", ">" or quote
-        case THtmlAttribute::Url:
-          if (AContext.Url == TUrlPlace::Start) return Html(UrlStart(value, AContext.UrlTail));
-          // After markup that holds no ':' yet, a ':' of the value could make a scheme.
-          if (AContext.Url == TUrlPlace::Unsettled)
-            return Html("str_replace(':', '%3A', " + value + ")");
-          return Html(value);
-        case THtmlAttribute::Plain:
-          return Html(value);
-      }
-      return Html(value);
-    default:
-      return Html(value);
-  }
+  if (!html) return ValueEscaper(AContext).Around(AExpr);
+  TEscaper escaper{"html_entity_decode(", ", ENT_QUOTES | ENT_HTML5, 'UTF-8')"};
+  Escape(AContext, escaper);
+  return escaper.Around(AExpr);
 }
 
 std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw) {
@@ -167,11 +187,15 @@ std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool&
 
 std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
   std::vector<TSpan> spans;
-  for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
-       idx = ATemplate.find('{', idx + 1)) {
-    bool raw = false;
-    if (const std::size_t length = PrintedPlaceholderAt(ATemplate, idx, raw))
-      spans.push_back({idx, idx + length});
+  const char* const text = ATemplate.data();
+  const std::size_t size = ATemplate.size();
+  for (const void* brace = std::memchr(text, '{', size); brace;) {
+    const std::size_t idx = static_cast<std::size_t>(static_cast<const char*>(brace) - text);
+    const std::size_t name = idx + 1 + (idx + 1 < size && text[idx + 1] == '!');
+    std::size_t end = name;  // NameEnd, by the table of name characters
+    while (end < size && kNameFold.Of[static_cast<unsigned char>(text[end])]) ++end;
+    if (end > name && end < size && text[end] == '}') spans.push_back({idx, end + 1});
+    brace = idx + 1 < size ? std::memchr(text + idx + 1, '{', size - idx - 1) : nullptr;
   }
   return spans;
 }

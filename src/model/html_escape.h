@@ -10,6 +10,24 @@
 
 namespace zoqc {
 
+// The PHP around a value: Before, the value, After.
+struct TEscaper {
+  std::string Before, After;
+  // Puts ABefore and AAfter around what this wraps already.
+  void Wrap(std::string_view ABefore, std::string_view AAfter);
+  std::string Around(std::string_view AValue) const {
+    return std::string(Before).append(AValue).append(After);
+  }
+};
+
+// The PHP around an expression that EscapedExpression escapes for AContext, when the expression
+// escapes nothing itself (IsEscaped is false): Around(AExpr) is EscapedExpression(AContext, AExpr).
+TEscaper ValueEscaper(const THtmlContext& AContext);
+
+// True when AExpr as a whole is a call of an escaper that EscapedExpression may keep: an HTML
+// escaper, or json_encode(..., JSON_HEX_TAG ...).
+bool IsEscaped(std::string_view AExpr);
+
 // The PHP expression that yields the value of the PHP expression AExpr escaped for AContext.
 // An expression that already escapes for AContext (htmlspecialchars(...) in text or a quoted
 // attribute, json_encode(..., JSON_HEX_TAG ...) in script code) comes back as it is: no value

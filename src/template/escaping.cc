@@ -2,33 +2,45 @@
 #include "src/template/escaping.h"
 
 #include <algorithm>
-
-#include "src/model/html_escape.h"
+#include <cstring>
+#include <unordered_map>
 
 namespace zoqc {
 
-TEscaping::TEscaping(std::string_view ATemplate) : Places(ATemplate) {
+TEscaping::TEscaping(std::string_view ATemplate) : Places(ATemplate), KindOf(1, 0) {
   // Each distinct context gets a number from 1 (0: a placeholder the template does not hold).
-  // Most are alike: one without a URL tail is told by its fields alone.
+  // Most are alike: one without a URL tail is told by its fields alone, and most often it is
+  // the one before it.
   std::unordered_map<std::string, std::uint32_t> tails;
   std::unordered_map<std::uint64_t, std::uint32_t> kinds;
   const std::span<const THtmlContext> contexts = Places.Contexts();
   Kinds.reserve(contexts.size());
-  for (const THtmlContext& c : contexts) {
+  std::uint64_t last_key = 0;
+  std::uint32_t last = 0;  // the number of last_key, 0: none yet
+  for (std::size_t p = 0; p < contexts.size(); ++p) {
+    const THtmlContext& c = contexts[p];
     const std::uint64_t key = std::uint64_t{static_cast<unsigned char>(c.Place)} |
                               std::uint64_t{static_cast<unsigned char>(c.Attribute)} << 8 |
                               std::uint64_t{static_cast<unsigned char>(c.Quote)} << 16 |
                               std::uint64_t{static_cast<unsigned char>(c.Js)} << 24 |
                               std::uint64_t{static_cast<unsigned char>(c.Css)} << 32 |
                               std::uint64_t{static_cast<unsigned char>(c.Url)} << 40;
-    const std::uint32_t number = static_cast<std::uint32_t>(kinds.size() + tails.size() + 1);
-    if (c.UrlTail.empty()) {
-      Kinds.push_back(kinds.try_emplace(key, number).first->second);
-    } else {
+    const std::uint32_t number = static_cast<std::uint32_t>(KindOf.size());
+    std::uint32_t kind;
+    if (!c.UrlTail.empty()) {
       std::string tail(reinterpret_cast<const char*>(&key), sizeof key);
-      Kinds.push_back(tails.try_emplace(tail.append(c.UrlTail), number).first->second);
+      kind = tails.try_emplace(tail.append(c.UrlTail), number).first->second;
+    } else if (last && key == last_key) {
+      kind = last;
+    } else {
+      kind = last = kinds.try_emplace(key, number).first->second;
+      last_key = key;
     }
+    if (kind == number) KindOf.push_back(p);
+    Kinds.push_back(kind);
   }
+  Escapers.resize(KindOf.size());
+  Slots.resize(64);
 }
 
 const THtmlContext* TEscaping::At(std::size_t AAt) const {
@@ -36,23 +48,71 @@ const THtmlContext* TEscaping::At(std::size_t AAt) const {
   return index == kNowhere ? nullptr : &Places.Contexts()[index];
 }
 
+TEscaping::TSlot& TEscaping::Slot(std::uint32_t AKind, std::string_view AText) {
+  if (2 * (Used + 1) > Slots.size()) {  // at most half full
+    std::vector<TSlot> old(Slots.size() * 2);
+    old.swap(Slots);
+    Used = 0;
+    for (const TSlot& s : old)
+      if (s.Text) Slot(s.Kind, {s.Text, s.Size}) = s, ++Used;
+  }
+  const std::size_t mask = Slots.size() - 1;
+  std::size_t at = static_cast<std::size_t>(
+      ((reinterpret_cast<std::uintptr_t>(AText.data()) >> 3) ^ (std::uint64_t{AKind} << 32)) *
+          0x9E3779B97F4A7C15u >>
+      32);
+  for (;; ++at) {
+    TSlot& s = Slots[at & mask];
+    if (!s.Text || (s.Text == AText.data() && s.Size == AText.size() && s.Kind == AKind)) return s;
+  }
+}
+
+char* TEscaping::Keep(std::size_t ASize) {
+  if (ASize > ChunkLeft) {
+    ChunkSize = std::max<std::size_t>(ASize, 64 * 1024);
+    Chunks.emplace_back(new char[ChunkSize]);  // not zeroed
+    ChunkLeft = ChunkSize;
+  }
+  char* const at = Chunks.back().get() + (ChunkSize - ChunkLeft);
+  ChunkLeft -= ASize;
+  return at;
+}
+
 std::string_view TEscaping::Text(std::size_t AAt, std::string_view AText, std::size_t APrefix,
                                  std::size_t ASuffix, bool ARaw) {
   if (ARaw) return AText;
-  const THtmlContext* found = At(AAt);
-  const THtmlContext text;  // a placeholder the template does not hold: escaped as text
-  const THtmlContext& context = found ? *found : text;
+  const std::size_t index = Places.IndexAt(AAt);
   // A name printed again in the same context gets the text made the first time: AText views
   // the placeholder index's own text of the name, which stays where it is.
-  const auto [it, added] = Made.try_emplace(
-      {found ? Kinds[static_cast<std::size_t>(found - Places.Contexts().data())] : 0, AText.data(),
-       AText.size()});
-  if (!added) return it->second;
+  const std::uint32_t kind = index == kNowhere ? 0 : Kinds[index];
+  TSlot& slot = Slot(kind, AText);
+  if (slot.Text) return slot.Made;
+  const THtmlContext text;  // a placeholder the template does not hold: escaped as text
+  const THtmlContext& context = kind ? Places.Contexts()[KindOf[kind]] : text;
   const std::string_view expr = AText.substr(APrefix, AText.size() - APrefix - ASuffix);
-  std::string& made = Texts.emplace_back(AText.substr(0, APrefix));
-  made.append(EscapedExpression(context, expr));
-  made.append(AText.substr(AText.size() - ASuffix));
-  return it->second = made;
+  std::string escaped;
+  std::string_view before, after;  // around expr
+  if (IsEscaped(expr)) {
+    escaped = EscapedExpression(context, expr);
+  } else {
+    std::optional<TEscaper>& escaper = Escapers[kind];
+    if (!escaper) escaper = ValueEscaper(context);
+    before = escaper->Before, after = escaper->After;
+  }
+  const std::string_view middle = escaped.empty() ? expr : std::string_view(escaped);
+  const std::string_view pieces[] = {AText.substr(0, APrefix), before, middle, after,
+                                     AText.substr(AText.size() - ASuffix)};
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.size();
+  char* const made = Keep(size);
+  char* to = made;
+  for (const std::string_view piece : pieces) {
+    if (!piece.empty()) std::memcpy(to, piece.data(), piece.size());  // memcpy: no null source
+    to += piece.size();
+  }
+  slot = {AText.data(), AText.size(), kind, std::string_view(made, size)};
+  ++Used;
+  return slot.Made;
 }
 
 }  // namespace zoqc

@@ -4,14 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "src/model/html_context.h"
+#include "src/model/html_escape.h"
 
 namespace zoqc {
 
@@ -32,22 +32,26 @@ class TEscaping {
   const TTemplateContexts& Contexts() const { return Places; }
 
  private:
+  // The text made for the unescaped text at AText (its address and size) in context number
+  // AKind, or the free slot where it goes.
+  struct TSlot {
+    const char* Text = nullptr;  // null: free
+    std::size_t Size = 0;
+    std::uint32_t Kind = 0;
+    std::string_view Made;
+  };
+  TSlot& Slot(std::uint32_t AKind, std::string_view AText);
+  // ASize bytes of storage that lives as long as this.
+  char* Keep(std::size_t ASize);
+
   TTemplateContexts Places;
-  std::deque<std::string> Texts;     // what Text made; a deque never moves them
   std::vector<std::uint32_t> Kinds;  // per placeholder: its context's number, equal contexts alike
-  // (context number, the unescaped text's address and size) -> the text made for them
-  struct TKey {
-    std::uint32_t Kind;
-    const char* Text;
-    std::size_t Size;
-    bool operator==(const TKey&) const = default;
-  };
-  struct TKeyHash {
-    std::size_t operator()(const TKey& AKey) const {
-      return std::hash<const char*>()(AKey.Text) ^ (std::size_t{AKey.Kind} * 0x9E3779B97F4A7C15u);
-    }
-  };
-  std::unordered_map<TKey, std::string_view, TKeyHash> Made;
+  std::vector<std::size_t> KindOf;   // per context number: a placeholder of it (0: none)
+  std::vector<std::optional<TEscaper>> Escapers;  // per context number, once asked for
+  std::vector<TSlot> Slots;                       // open addressing, a power of two
+  std::size_t Used = 0;                           // slots taken
+  std::vector<std::unique_ptr<char[]>> Chunks;    // what Keep copied, in chunks
+  std::size_t ChunkSize = 0, ChunkLeft = 0;       // the last chunk's size, and its free end
 };
 
 }  // namespace zoqc

@@ -42,6 +42,21 @@ TEST(EscapedCompile, PlaceholdersAndRawOnes) {
                                    .find("json_encode(html_entity_decode(htmlspecialchars($t)"));
 }
 
+// Each name's text is made once per context and found again for its later placeholders, many
+// names at once.
+TEST(EscapedCompile, ManyNamesInTwoContexts) {
+  std::string script = "<?php" LF, templ, wanted;
+  for (int n = 0; n < 100; ++n) {
+    const std::string name = "v" + std::to_string(n), value = "$" + name;
+    script += "<<" + name + "<<" + value + LF;
+    templ += "<p title=\"{" + name + "}\">{" + name + "}</p><b>{" + name + "}</b>";
+    const std::string html = "<?php echo htmlspecialchars((string)(" + value +
+                             "), ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');?>";
+    wanted += "<p title=\"" + html + "\">" + html + "</p><b>" + html + "</b>";
+  }
+  EXPECT_EQ(wanted, TemplatePart(script, templ, true));
+}
+
 TEST(EscapedCompile, BlockVariablesEscapedAndBuffersAsTheyAre) {
   const std::string script = "<?php" LF "<<*row" LF "<<<c<<$c" LF "<<<r<<$c" LF
                              "foreach ($cs as $c) {" LF "<<+row" LF "}" LF;
