@@ -185,6 +185,26 @@ TEST(LanguageServer, AnswersFromTheModel) {
   EXPECT_EQ("name", run.Answer(8)["result"][0]["label"]);
 }
 
+// Names that differ only in letter case fill the same placeholders, and the page prints one of
+// their bindings: the hover shows the one the translated page prints, not simply the last.
+TEST(LanguageServer, HoverShowsTheBindingThePagePrints) {
+  const std::string script = "<?php\n<<name<<'a'\n<<Name<<'b'\n<<name<<'c'\n";
+  const TCompileResult page = Compile(script, "{name}\n");
+  ASSERT_TRUE(page.Ok());
+  std::string text;
+  for (const std::string_view piece : page.Page()) text += piece;
+  const std::size_t echo = text.find("<?php echo ");
+  ASSERT_NE(std::string::npos, echo) << text;
+  const std::string printed = text.substr(echo + 11, 3);  // 'a', 'b' or 'c'
+  const TRun run = Serve(Initialize() + Open(kScript, script) + Open(kTemplate, "{name}\n") +
+                         Request(2, "textDocument/hover", At(kTemplate, 0, 2)));
+  const std::string hover = run.Answer(2)["result"]["contents"]["value"];
+  for (const char* expr : {"'a'", "'b'", "'c'"})
+    EXPECT_EQ(expr == printed, hover.find(std::string("\n") + expr + "\n") != std::string::npos)
+        << expr << " printed " << printed << ":\n"
+        << hover;
+}
+
 TEST(LanguageServer, CountsColumnsInTheClientsEncoding) {
   const std::string templ = "<p>\xC3\xA9\xF0\x9F\x98\x80{title}</p>\n";  // é and an emoji
   for (const bool utf8 : {false, true}) {
