@@ -1021,9 +1021,8 @@ TTemplateContexts::TTemplateContexts(std::string_view ATemplate)
     : PlaceSpans(PrintedPlaceholders(ATemplate)),
       PlaceContexts(HtmlContexts(ATemplate, PlaceSpans)) {}
 
-std::size_t TTemplateContexts::IndexAt(std::size_t AAt) const {
-  for (const std::size_t guess : {Last, Last + 1})
-    if (guess < PlaceSpans.size() && PlaceSpans[guess].Begin == AAt) return Last = guess;
+std::size_t TTemplateContexts::Find(std::size_t AAt) const {
+  if (Last < PlaceSpans.size() && PlaceSpans[Last].Begin == AAt) return Last;
   const auto it = std::lower_bound(PlaceSpans.begin(), PlaceSpans.end(), AAt,
                                    [](const TSpan& s, std::size_t at) { return s.Begin < at; });
   if (it == PlaceSpans.end() || it->Begin != AAt) return kNowhere;

@@ -90,9 +90,13 @@ class TTemplateContexts {
   std::span<const THtmlContext> Contexts() const { return PlaceContexts; }
   // The index in Spans of the placeholder at template offset AAt, or kNowhere. Quick when the
   // offsets are asked in order.
-  std::size_t IndexAt(std::size_t AAt) const;
+  std::size_t IndexAt(std::size_t AAt) const {
+    if (Last + 1 < PlaceSpans.size() && PlaceSpans[Last + 1].Begin == AAt) return ++Last;
+    return Find(AAt);
+  }
 
  private:
+  std::size_t Find(std::size_t AAt) const;  // IndexAt, by a search
   std::vector<TSpan> PlaceSpans;
   std::vector<THtmlContext> PlaceContexts;
   mutable std::size_t Last = 0;  // the index answered last

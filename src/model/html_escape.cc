@@ -31,12 +31,12 @@ void Js(TJsPlace APlace, TEscaper& AValue) {
 
 void Css(TCssPlace APlace, TEscaper& AValue) {
   // A bare value keeps the characters of lengths, colours, names and numbers, nothing that
-  // could end the declaration, the rule, a comment or the element.
+  // could end the declaration, the rule, a comment or the element; any other value becomes
+  // 'zoqc-unsafe' as a whole. One call, no closure around it: a value is tested and kept or
+  // replaced by the same preg_replace.
   if (APlace == TCssPlace::Code)
-    return AValue.Wrap(
-        "(static function ($v) { return preg_match('/\\A[\\w\\s#%.,+\\-]*\\z/', "
-        "$v) ? $v : 'zoqc-unsafe'; })(",
-        ")");
+    return AValue.Wrap("preg_replace('/\\A(?![\\w\\s#%.,+\\-]*\\z)[\\s\\S]*/', 'zoqc-unsafe', ",
+                       ")");
   // In a string, a comment or url(): every ASCII character but letters and digits as a hex
   // escape, which CSS reads back as that character.
   AValue.Wrap(

@@ -48,23 +48,12 @@ const THtmlContext* TEscaping::At(std::size_t AAt) const {
   return index == kNowhere ? nullptr : &Places.Contexts()[index];
 }
 
-TEscaping::TSlot& TEscaping::Slot(std::uint32_t AKind, std::string_view AText) {
-  if (2 * (Used + 1) > Slots.size()) {  // at most half full
-    std::vector<TSlot> old(Slots.size() * 2);
-    old.swap(Slots);
-    Used = 0;
-    for (const TSlot& s : old)
-      if (s.Text) Slot(s.Kind, {s.Text, s.Size}) = s, ++Used;
-  }
-  const std::size_t mask = Slots.size() - 1;
-  std::size_t at = static_cast<std::size_t>(
-      ((reinterpret_cast<std::uintptr_t>(AText.data()) >> 3) ^ (std::uint64_t{AKind} << 32)) *
-          0x9E3779B97F4A7C15u >>
-      32);
-  for (;; ++at) {
-    TSlot& s = Slots[at & mask];
-    if (!s.Text || (s.Text == AText.data() && s.Size == AText.size() && s.Kind == AKind)) return s;
-  }
+void TEscaping::Grow() {
+  std::vector<TSlot> old(Slots.size() * 2);
+  old.swap(Slots);
+  Used = 0;
+  for (const TSlot& s : old)
+    if (s.Text) Slot(s.Kind, {s.Text, s.Size}) = s, ++Used;
 }
 
 char* TEscaping::Keep(std::size_t ASize) {
@@ -78,28 +67,21 @@ char* TEscaping::Keep(std::size_t ASize) {
   return at;
 }
 
-std::string_view TEscaping::Text(std::size_t AAt, std::string_view AText, std::size_t APrefix,
-                                 std::size_t ASuffix, bool ARaw) {
-  if (ARaw) return AText;
-  const std::size_t index = Places.IndexAt(AAt);
-  // A name printed again in the same context gets the text made the first time: AText views
-  // the placeholder index's own text of the name, which stays where it is.
-  const std::uint32_t kind = index == kNowhere ? 0 : Kinds[index];
-  TSlot& slot = Slot(kind, AText);
-  if (slot.Text) return slot.Made;
+std::string_view TEscaping::Make(TSlot& ASlot, std::uint32_t AKind, std::string_view AText,
+                                 std::size_t APrefix, std::size_t ASuffix) {
   const THtmlContext text;  // a placeholder the template does not hold: escaped as text
-  const THtmlContext& context = kind ? Places.Contexts()[KindOf[kind]] : text;
+  const THtmlContext& context = AKind ? Places.Contexts()[KindOf[AKind]] : text;
   const std::string_view expr = AText.substr(APrefix, AText.size() - APrefix - ASuffix);
-  std::string escaped;
-  std::string_view before, after;  // around expr
+  std::string escaped;  // an expression that escapes already, as EscapedExpression keeps it
+  std::string_view middle = expr, before, after;
   if (IsEscaped(expr)) {
     escaped = EscapedExpression(context, expr);
+    middle = escaped;
   } else {
-    std::optional<TEscaper>& escaper = Escapers[kind];
+    std::optional<TEscaper>& escaper = Escapers[AKind];
     if (!escaper) escaper = ValueEscaper(context);
     before = escaper->Before, after = escaper->After;
   }
-  const std::string_view middle = escaped.empty() ? expr : std::string_view(escaped);
   const std::string_view pieces[] = {AText.substr(0, APrefix), before, middle, after,
                                      AText.substr(AText.size() - ASuffix)};
   std::size_t size = 0;
@@ -110,9 +92,9 @@ std::string_view TEscaping::Text(std::size_t AAt, std::string_view AText, std::s
     if (!piece.empty()) std::memcpy(to, piece.data(), piece.size());  // memcpy: no null source
     to += piece.size();
   }
-  slot = {AText.data(), AText.size(), kind, std::string_view(made, size)};
+  ASlot = {AText.data(), AText.size(), AKind, std::string_view(made, size)};
   ++Used;
-  return slot.Made;
+  return ASlot.Made;
 }
 
 }  // namespace zoqc

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +26,15 @@ class TEscaping {
   // text AText (APrefix bytes, the expression, ASuffix bytes): the same with the expression
   // escaped, or AText itself for a "{!name}" (ARaw).
   std::string_view Text(std::size_t AAt, std::string_view AText, std::size_t APrefix,
-                        std::size_t ASuffix, bool ARaw);
+                        std::size_t ASuffix, bool ARaw) {
+    if (ARaw) return AText;
+    // A name printed again in the same context gets the text made the first time: AText views
+    // the placeholder index's own text of the name, which stays where it is.
+    const std::size_t index = Places.IndexAt(AAt);
+    const std::uint32_t kind = index == kNowhere ? 0 : Kinds[index];
+    TSlot& slot = Slot(kind, AText);
+    return slot.Text ? slot.Made : Make(slot, kind, AText, APrefix, ASuffix);
+  }
   // The context of the placeholder at template offset AAt, or null when none stands there.
   const THtmlContext* At(std::size_t AAt) const;
   // The contexts of all the template's placeholders.
@@ -40,7 +49,23 @@ class TEscaping {
     std::uint32_t Kind = 0;
     std::string_view Made;
   };
-  TSlot& Slot(std::uint32_t AKind, std::string_view AText);
+  TSlot& Slot(std::uint32_t AKind, std::string_view AText) {
+    if (2 * (Used + 1) > Slots.size()) Grow();  // at most half full
+    const std::size_t mask = Slots.size() - 1;
+    std::size_t at = static_cast<std::size_t>(
+        ((reinterpret_cast<std::uintptr_t>(AText.data()) >> 3) ^ (std::uint64_t{AKind} << 32)) *
+            0x9E3779B97F4A7C15u >>
+        32);
+    for (;; ++at) {
+      TSlot& s = Slots[at & mask];
+      if (!s.Text || (s.Text == AText.data() && s.Size == AText.size() && s.Kind == AKind))
+        return s;
+    }
+  }
+  void Grow();
+  // Makes the text of a placeholder of AText in context number AKind into the free ASlot.
+  std::string_view Make(TSlot& ASlot, std::uint32_t AKind, std::string_view AText,
+                        std::size_t APrefix, std::size_t ASuffix);
   // ASize bytes of storage that lives as long as this.
   char* Keep(std::size_t ASize);
 
