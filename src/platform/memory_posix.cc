@@ -31,7 +31,11 @@ bool TLargeBlock::Allocate(std::size_t ASize) {
   if (end > aligned + length)
     munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
 #ifdef MADV_HUGEPAGE
-  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);  // a hint: may be refused
+  // A last huge page less than half filled would count whole in the memory used: after a full
+  // one, its part is left to small pages.
+  std::size_t advised = length;
+  if (length > kHugePage && length - ASize > kHugePage / 2) advised -= kHugePage;
+  madvise(reinterpret_cast<void*>(aligned), advised, MADV_HUGEPAGE);  // a hint: may be refused
 #endif
   Base = reinterpret_cast<void*>(aligned);
   Length = length;
