@@ -74,8 +74,8 @@ TEST(ScanScript, LfScriptExecutesEveryStatementLine) {
   const auto lf = Scan("<?php" LF "<<a<<1" LF "<<b<<2" LF "echo 1;" LF);
   for (const auto* scan : {crlf.get(), lf.get()}) {
     const TPageTables tables(scan->Run, false);
-    EXPECT_EQ("1", tables.VarList.Get("a"));
-    EXPECT_EQ("2", tables.VarList.Get("b"));
+    EXPECT_EQ("1", tables.Vars.ValueOf("a"));
+    EXPECT_EQ("2", tables.Vars.ValueOf("b"));
   }
   const auto blocks = Scan("<?php" LF "<<*row" LF "<<<n<<$n" LF "<<+row" LF "<<*col" LF);
   const TPageTables tables(blocks->Run, false);

@@ -46,7 +46,7 @@ TEST(ProcessTemplateStmt, Bindings) {
     TScriptModel run;
     std::string script;
     EXPECT_EQ("", ScanLines(run, script, {c.Line})) << c.Line;
-    EXPECT_EQ(c.Expression, TPageTables(run, false).VarList.Get(c.Name)) << c.Line;
+    EXPECT_EQ(c.Expression, TPageTables(run, false).Vars.ValueOf(c.Name)) << c.Line;
   }
 }
 
@@ -54,7 +54,7 @@ TEST(ProcessTemplateStmt, LastBindingWins) {
   TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<a<<1", "<<a<<2"}));
-  EXPECT_EQ("2", TPageTables(run, false).VarList.Get("a"));
+  EXPECT_EQ("2", TPageTables(run, false).Vars.ValueOf("a"));
 }
 
 TEST(Statements, Errors) {
@@ -109,7 +109,7 @@ TEST(ProcessTemplateBlockVar, BindsIntoCurrentBlock) {
   ASSERT_NE(nullptr, hash);
   EXPECT_EQ("$m", hash->Get("name"));  // rebound
   EXPECT_EQ("x", hash->Get(""));       // "<<<<<x": the empty name
-  EXPECT_EQ("", tables.VarList.Get("name"));
+  EXPECT_EQ("", tables.Vars.ValueOf("name"));
   EXPECT_EQ("<?php" CRLF "<<*row" CRLF LF LF "<<+row" CRLF LF LF LF LF, run.PhpText());
 }
 

@@ -75,11 +75,11 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
     std::size_t length = 0;
     std::string_view key;
     if (c == '{') {
-      const std::string_view* splice = AVars.Match(AInner, idx, length, &key);
+      std::optional<std::string_view> splice = AVars.Match(AInner, idx, length, &key);
       bool raw = false;
       if (!splice && AEscape && idx + 1 < AInner.size() && AInner[idx + 1] == '!') {  // "{!name}"
         splice = AVars.Match(AInner, idx + 1, length, &key);
-        raw = splice != nullptr;
+        raw = splice.has_value();
         length += raw;
       }
       if (splice) {

@@ -7,8 +7,11 @@ namespace zoqc {
 
 TPageTables::TPageTables(const TScriptModel& AScript, bool AExpressions) {
   const std::string_view text = AScript.Text;
-  VarList.Reserve(AScript.Statements.size());  // most statements of a large page bind a variable
-  std::string_view current;                    // the latest "<<*" line's block name
+  std::size_t count = 0, bytes = 0;  // the template variables' bindings, sized once
+  for (const TStatement& s : AScript.Statements)
+    if (s.Kind == TStatementKind::TemplateVar) ++count, bytes += s.Expr.Size();
+  Vars.Reserve(count, bytes);
+  std::string_view current;  // the latest "<<*" line's block name
   for (const TStatement& s : AScript.Statements) {
     if (s.Kind == TStatementKind::BlockDef && !s.Separated) {
       current = s.Name.Of(text);
@@ -17,7 +20,7 @@ TPageTables::TPageTables(const TScriptModel& AScript, bool AExpressions) {
     }
     const std::string_view name = s.Name.Of(text);
     if (s.Kind == TStatementKind::TemplateVar) {
-      VarList.Put(name, std::string(s.Expr.Of(text)));
+      Vars.Bind(name, s.Expr.Of(text));
       if (AExpressions) VarExprs[name] = s.Expr.Begin;
     } else if (s.Kind == TStatementKind::BlockVar) {
       THashTable* table = BlockVarList.Get(current);

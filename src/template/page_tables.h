@@ -19,11 +19,12 @@ struct TPageTables {
   // From a scan that succeeded; with AExpressions, also the expression offsets for provenance.
   TPageTables(const TScriptModel& AScript, bool AExpressions);
 
-  THashTable VarList{kTableSize};           // template variable name -> PHP expression
+  // Template variable name -> "<?php echo " PHP expression ";?>", viewing the script's names.
+  TPlaceholderIndex Vars{"<?php echo ", ";?>"};
   THashTable2 BlockVarList{kTableSize};     // block name -> that block's variables (borrowed)
   std::vector<std::string_view> BlockList;  // each "<<*" line's block name, in script order
   std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
-  TExpressionOffsets VarExprs;                           // with AExpressions: of VarList's names
+  TExpressionOffsets VarExprs;                           // with AExpressions: of Vars' names
   std::unordered_map<std::string_view, TExpressionOffsets> BlockExprs;  // by block name
 };
 

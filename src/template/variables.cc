@@ -22,41 +22,116 @@ std::uint32_t LongHash(std::string_view AName) { return FoldedNameHash(AName); }
 
 TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
                                      std::string_view ASuffix)
-    : Prefix(APrefix.size()), Suffix(ASuffix.size()) {
+    : TPlaceholderIndex(APrefix, ASuffix) {
   if (!ATable) return;
   std::size_t count = 0;
   std::size_t bytes = 0;
-  ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
+  ATable->ForEachPair([&](std::string_view, std::string_view AValue) {
     ++count;
-    bytes += AKey.size() + APrefix.size() + AValue.size() + ASuffix.size();
+    bytes += AValue.size();
   });
-  Texts.reserve(bytes);  // never grows past this, so the views below stay valid
-  std::size_t size = 16;
-  while (size < 2 * count) size *= 2;
-  Slots.assign(size, 0);
-  Mask = size - 1;
-  Entries.reserve(count);
-  Hit.assign(count, 0);
-  const auto append = [&](std::string_view APart) {
-    Texts.insert(Texts.end(), APart.begin(), APart.end());
-  };
+  Reserve(count, bytes);
+  // In listing order: a key listed earlier, up to case, wins.
   ATable->ForEachPair([&](std::string_view AKey, std::string_view AValue) {
     TFolded folded;
     const bool short_name = FoldShort(AKey, folded);
-    const std::uint32_t hash = short_name ? ShortHash(folded) : LongHash(AKey);
+    const std::uint32_t hash = HashOf(AKey, short_name, folded);
     const std::size_t slot = SlotOf(hash, short_name, folded, AKey);
-    if (Slots[slot] != 0) return;  // a key listed earlier, up to case, wins
-    const std::size_t start = Texts.size();
-    append(AKey);
-    append(APrefix);
-    append(AValue);
-    append(ASuffix);
-    const char* base = Texts.data() + start;
-    Entries.push_back({folded,
-                       std::string_view(base + AKey.size(), Texts.size() - start - AKey.size()),
-                       std::string_view(base, AKey.size())});
-    Slots[slot] = (static_cast<std::uint64_t>(hash) << 32) | Entries.size();
+    if (Slots[slot] == 0) Add(slot, hash, folded, AKey, AValue);
   });
+}
+
+TPlaceholderIndex::TPlaceholderIndex(std::string_view APrefix, std::string_view ASuffix)
+    : Prefix(APrefix), Suffix(ASuffix) {
+  Grow(16);
+}
+
+void TPlaceholderIndex::Reserve(std::size_t ACount, std::size_t AValueBytes) {
+  std::size_t size = Slots.size();
+  while (size < 2 * (Entries.size() + ACount)) size *= 2;
+  if (size > Slots.size()) Grow(size);
+  Entries.reserve(Entries.size() + ACount);
+  Hit.reserve(Entries.size() + ACount);
+  Added.reserve(Entries.size() + ACount);
+  const std::size_t bytes = AValueBytes + ACount * (Prefix.size() + Suffix.size());
+  if (bytes > 0 && (Texts.empty() || Texts.back().capacity() - Texts.back().size() < bytes))
+    Texts.emplace_back().reserve(bytes);
+}
+
+void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
+  const std::uint32_t now = Bindings++;
+  TFolded folded;
+  const bool short_name = FoldShort(AKey, folded);
+  const std::uint32_t hash = HashOf(AKey, short_name, folded);
+  const std::size_t slot = SlotOf(hash, short_name, folded, AKey);
+  if (Slots[slot] == 0) {
+    Added.push_back(now);
+    Add(slot, hash, folded, AKey, AValue);
+    return;
+  }
+  const std::size_t e = (Slots[slot] & 0xFFFFFFFFu) - 1;
+  TEntry& entry = Entries[e];
+  if (entry.Key == AKey) {  // bound again: the new value, the same place
+    entry.Text = Store(AValue);
+    return;
+  }
+  // Another spelling of a matched key: the one listed first is matched. Both keep the time of
+  // their first binding, so once listed after, a key stays so.
+  const auto [behind, added] = Behind.try_emplace(AKey, now);
+  if (!added || !ListedBefore(AKey, now, entry.Key, Added[e])) return;
+  Behind.erase(behind);
+  Behind.emplace(entry.Key, Added[e]);
+  entry.Key = AKey;
+  entry.Text = Store(AValue);
+  Added[e] = now;
+}
+
+std::string_view TPlaceholderIndex::ValueOf(std::string_view AName) const {
+  TFolded folded;
+  const bool short_name = FoldShort(AName, folded);
+  const std::uint64_t s =
+      Slots[SlotOf(HashOf(AName, short_name, folded), short_name, folded, AName)];
+  if (s == 0) return {};
+  const std::string_view text = Entries[(s & 0xFFFFFFFFu) - 1].Text;
+  return text.substr(Prefix.size(), text.size() - Prefix.size() - Suffix.size());
+}
+
+void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded,
+                            std::string_view AKey, std::string_view AValue) {
+  Entries.push_back({AFolded, Store(AValue), AKey});
+  Hit.push_back(0);
+  Slots[ASlot] = (static_cast<std::uint64_t>(AHash) << 32) | Entries.size();
+  if (2 * Entries.size() > Slots.size()) Grow(2 * Slots.size());
+}
+
+void TPlaceholderIndex::Grow(std::size_t ASlots) {
+  TLargeVector<std::uint64_t> old(ASlots, 0);
+  old.swap(Slots);
+  Mask = ASlots - 1;
+  for (const std::uint64_t s : old) {
+    if (s == 0) continue;
+    std::size_t slot = (s >> 32) & Mask;
+    while (Slots[slot] != 0) slot = (slot + 1) & Mask;
+    Slots[slot] = s;
+  }
+}
+
+std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
+  const std::size_t size = Prefix.size() + AValue.size() + Suffix.size();
+  if (Texts.empty() || Texts.back().capacity() - Texts.back().size() < size)
+    Texts.emplace_back().reserve(
+        std::max({size, std::size_t{4096}, Texts.empty() ? 0 : 2 * Texts.back().capacity()}));
+  TLargeVector<char>& texts = Texts.back();  // within its capacity: what it holds stays put
+  const std::size_t start = texts.size();
+  texts.insert(texts.end(), Prefix.begin(), Prefix.end());
+  texts.insert(texts.end(), AValue.begin(), AValue.end());
+  texts.insert(texts.end(), Suffix.begin(), Suffix.end());
+  return std::string_view(texts.data() + start, size);
+}
+
+std::uint32_t TPlaceholderIndex::HashOf(std::string_view AName, bool AShort,
+                                        const TFolded& AFolded) {
+  return AShort ? ShortHash(AFolded) : LongHash(AName);
 }
 
 bool TPlaceholderIndex::FoldShort(std::string_view AName, TFolded& AFolded) {
@@ -83,23 +158,23 @@ std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, bool AShort, const TF
   }
 }
 
-const std::string_view* TPlaceholderIndex::Found(std::size_t ASlot, std::size_t AEnd,
-                                                 std::size_t AIdx, std::size_t& ALength,
-                                                 std::string_view* AKey) const {
+std::optional<std::string_view> TPlaceholderIndex::Found(std::size_t ASlot, std::size_t AEnd,
+                                                         std::size_t AIdx, std::size_t& ALength,
+                                                         std::string_view* AKey) const {
   const std::uint64_t s = Slots[ASlot];
-  if (s == 0) return nullptr;
+  if (s == 0) return std::nullopt;
   ALength = AEnd + 1 - AIdx;
   const std::size_t e = (s & 0xFFFFFFFFu) - 1;
   const TEntry& entry = Entries[e];
   Hit[e] = 1;
   if (AKey) *AKey = entry.Key;
-  return &entry.Text;
+  return entry.Text;
 }
 
-const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
-                                                 std::size_t& ALength,
-                                                 std::string_view* AKey) const {
-  if (Entries.empty()) return nullptr;
+std::optional<std::string_view> TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
+                                                         std::size_t& ALength,
+                                                         std::string_view* AKey) const {
+  if (Entries.empty()) return std::nullopt;
   const std::size_t from = AIdx + 1;  // past "{"
 #if defined(__SSE2__) || defined(_M_X64)
   // Where 16 bytes follow the "{", one compare of them finds the name's end, and the same
@@ -120,7 +195,7 @@ const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::si
         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & 0xFFFFu;
     if (stop != 0) {  // else a long name: below
       const unsigned length = static_cast<unsigned>(std::countr_zero(stop));
-      if (at[length] != '}') return nullptr;
+      if (at[length] != '}') return std::nullopt;
       const __m128i keep =
           _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)),
                          _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
@@ -132,7 +207,7 @@ const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::si
       const std::uint32_t hash = ShortHash(key);
       for (std::size_t slot = hash & Mask;; slot = (slot + 1) & Mask) {
         const std::uint64_t s = Slots[slot];
-        if (s == 0) return nullptr;
+        if (s == 0) return std::nullopt;
         if ((s >> 32) == hash && Entries[(s & 0xFFFFFFFFu) - 1].Folded == key)
           return Found(slot, from + length, AIdx, ALength, AKey);
       }
@@ -140,12 +215,12 @@ const std::string_view* TPlaceholderIndex::Match(std::string_view AText, std::si
   }
 #endif
   const std::size_t end = NameEnd(AText, from);
-  if (end >= AText.size() || AText[end] != '}') return nullptr;
+  if (end >= AText.size() || AText[end] != '}') return std::nullopt;
   const std::string_view name = AText.substr(from, end - from);
   TFolded key;
   const bool short_name = FoldShort(name, key);
-  return Found(SlotOf(short_name ? ShortHash(key) : LongHash(name), short_name, key, name), end,
-               AIdx, ALength, AKey);
+  return Found(SlotOf(HashOf(name, short_name, key), short_name, key, name), end, AIdx, ALength,
+               AKey);
 }
 
 // The substitution loop runs once per "{" of the template: the lookup and the appends are
@@ -181,12 +256,12 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
     idx = static_cast<std::size_t>(static_cast<const char*>(brace) - data);
     std::size_t length = 0;
     std::string_view key;
-    const std::string_view* text = ANames.Match(AText, idx, length, &key);
+    std::optional<std::string_view> text = ANames.Match(AText, idx, length, &key);
     if constexpr (!std::is_same_v<TEscape, std::nullptr_t>) {
       bool raw = false;
       if (!text && idx + 1 < AText.size() && AText[idx + 1] == '!') {  // "{!name}"
         text = ANames.Match(AText, idx + 1, length, &key);
-        raw = text != nullptr;
+        raw = text.has_value();
         length += raw;
       }
       if (text) {

@@ -1,8 +1,10 @@
 // Variable substitution: "{name}" placeholders become the PHP bound to name.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,30 +19,51 @@
 
 namespace zoqc {
 
-// The names of one table, for matching placeholders "{" K "}" (K a run of name characters,
-// possibly empty) up to ASCII case: K selects the first key of the table's listing order that
-// equals K without regard to case, and yields that key's text, APrefix + value + ASuffix, built
-// once here. Open addressing on hashes of the case-folded names: a lookup allocates nothing.
+// The names bound for a scope, for matching placeholders "{" K "}" (K a run of name characters,
+// possibly empty) up to ASCII case: K selects the first key, in the listing order of a THashTable
+// that holds the bindings, that equals K without regard to case, and yields that key's text,
+// APrefix + value + ASuffix, built once here. Open addressing on hashes of the case-folded
+// names: a lookup allocates nothing. Keys are viewed, never copied.
 class TPlaceholderIndex {
  public:
-  // A null table matches nothing.
+  // The names of ATable, which must outlive the index; a null table matches nothing.
   explicit TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix = "",
                              std::string_view ASuffix = "");
+  // No names yet: Bind adds them.
+  TPlaceholderIndex(std::string_view APrefix, std::string_view ASuffix);
+
+  // Room for ACount keys whose values take AValueBytes in all (a hint: more still fit).
+  void Reserve(std::size_t ACount, std::size_t AValueBytes);
+  // Binds AKey, a view that must outlive the index, to AValue, as Put on a THashTable would,
+  // binding after binding: a key bound again takes the new value and keeps its place; of keys
+  // equal up to case, the one the table would list first is matched, decided here by
+  // ListedBefore, so nothing is listed or sorted afterwards.
+  void Bind(std::string_view AKey, std::string_view AValue);
 
   bool Empty() const { return Entries.empty(); }
   // When AText holds a placeholder of a key at AIdx (0-based, on its "{"), yields that key's
-  // text and sets ALength to the placeholder's length; otherwise yields null.
+  // text and sets ALength to the placeholder's length; otherwise yields nothing.
   // With AKey, also yields the key as listed.
-  const std::string_view* Match(std::string_view AText, std::size_t AIdx, std::size_t& ALength,
-                                std::string_view* AKey = nullptr) const;
-  // Calls AVisit(key) for every key that no Match has yielded yet.
+  std::optional<std::string_view> Match(std::string_view AText, std::size_t AIdx,
+                                        std::size_t& ALength,
+                                        std::string_view* AKey = nullptr) const;
+  // The value that a placeholder of AName gets (its text without prefix and suffix); "" for
+  // none.
+  std::string_view ValueOf(std::string_view AName) const;
+  // Calls AVisit(key) for every key that no Match has yielded yet, in listing order.
   template <typename TVisit>
   void ForEachUnused(TVisit AVisit) const {
+    std::vector<std::size_t> unused;
     for (std::size_t e = 0; e < Entries.size(); ++e)
-      if (!Hit[e]) AVisit(Entries[e].Key);
+      if (!Hit[e]) unused.push_back(e);
+    if (!Added.empty())
+      std::sort(unused.begin(), unused.end(), [&](std::size_t A, std::size_t B) {
+        return ListedBefore(Entries[A].Key, Added[A], Entries[B].Key, Added[B]);
+      });
+    for (const std::size_t e : unused) AVisit(Entries[e].Key);
   }
-  std::size_t PrefixSize() const { return Prefix; }
-  std::size_t SuffixSize() const { return Suffix; }
+  std::size_t PrefixSize() const { return Prefix.size(); }
+  std::size_t SuffixSize() const { return Suffix.size(); }
 
  private:
   // A name of fewer than kShortName name characters is looked up by its folded bytes: letters
@@ -58,7 +81,7 @@ class TPlaceholderIndex {
   struct TEntry {
     TFolded Folded;         // for a short name; kNotShort otherwise
     std::string_view Text;  // prefix, value, suffix, viewing Texts
-    std::string_view Key;   // as listed first, viewing Texts
+    std::string_view Key;   // the key matched
   };
   // AName's folded words, when it is a short name; else kNotShort and false.
   static bool FoldShort(std::string_view AName, TFolded& AFolded);
@@ -66,20 +89,32 @@ class TPlaceholderIndex {
     const std::uint64_t h = (AFolded.Lo ^ (AFolded.Hi * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
     return static_cast<std::uint32_t>(h >> 32);
   }
+  static std::uint32_t HashOf(std::string_view AName, bool AShort, const TFolded& AFolded);
   // The slot of the entry that equals AName (folded words AFolded when AShort) up to case, or
   // the empty slot that ends its probe sequence.
   std::size_t SlotOf(std::uint32_t AHash, bool AShort, const TFolded& AFolded,
                      std::string_view AName) const;
   // The entry of a name found in a placeholder.
-  const std::string_view* Found(std::size_t ASlot, std::size_t AEnd, std::size_t AIdx,
-                                std::size_t& ALength, std::string_view* AKey) const;
+  std::optional<std::string_view> Found(std::size_t ASlot, std::size_t AEnd, std::size_t AIdx,
+                                        std::size_t& ALength, std::string_view* AKey) const;
+  // A new entry in ASlot; the slots double when half of them are taken.
+  void Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded, std::string_view AKey,
+           std::string_view AValue);
+  void Grow(std::size_t ASlots);
+  // Prefix, AValue and suffix, stored where they stay.
+  std::string_view Store(std::string_view AValue);
 
-  TLargeVector<char> Texts;               // every key and text, which Entries view
-  TLargeVector<TEntry> Entries;           // one per distinct key up to case, first listed wins
+  std::string Prefix, Suffix;
+  std::vector<TLargeVector<char>> Texts;  // each filled up to its capacity, never moved
+  TLargeVector<TEntry> Entries;           // one per distinct key up to case
   TLargeVector<std::uint64_t> Slots;      // hash << 32 | entry + 1; 0 for an empty slot
   mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
-  std::size_t Prefix = 0, Suffix = 0;     // the lengths of the prefix and suffix of every text
+  // Filled by Bind: per entry, when its key was first bound; for a key that another one equal
+  // up to case is listed before, the same. (Empty for a table's names, which come listed.)
+  TLargeVector<std::uint32_t> Added;
+  std::unordered_map<std::string_view, std::uint32_t> Behind;
+  std::uint32_t Bindings = 0;  // Bind calls so far: the time of the next
 };
 
 // For provenance: a bound name (as the table lists it) -> the script offset of the expression
@@ -88,7 +123,7 @@ using TExpressionOffsets = std::unordered_map<std::string_view, std::size_t>;
 
 // Appends the template as block expansion left it (each placeholder replaced in one pass:
 // inserted text is never searched again) (ATemplatePieces) to APage, with each
-// placeholder of AVars (built on VarList with "<?php echo " and ";?>") replaced. With
+// placeholder of AVars (the template variables, with "<?php echo " and ";?>") replaced. With
 // provenance, ATemplate is the template the stretches view, APieceCuts gives each echo's cut
 // and AExprOf each name's expression.
 // ALeft receives the template offset of every placeholder "{" name "}" (a non-empty name) that

@@ -59,15 +59,15 @@ TEST(TPlaceholderIndex, MatchesFirstKeyUpToCase) {
   table.Put("row", "$r");
   const TPlaceholderIndex names(&table);
   std::size_t length = 0;
-  ASSERT_NE(nullptr, names.Match("x{ROW}", 1, length));
+  ASSERT_TRUE(names.Match("x{ROW}", 1, length));
   EXPECT_EQ("$r", *names.Match("x{ROW}", 1, length));
   EXPECT_EQ(5u, length);
-  ASSERT_NE(nullptr, names.Match("{}", 0, length));  // the empty key
+  ASSERT_TRUE(names.Match("{}", 0, length));  // the empty key
   EXPECT_EQ("$empty", *names.Match("{}", 0, length));
-  ASSERT_NE(nullptr, names.Match("{}                ", 0, length));  // 16 bytes follow
+  ASSERT_TRUE(names.Match("{}                ", 0, length));  // 16 bytes follow
   EXPECT_EQ("$empty", *names.Match("{}                ", 0, length));
-  EXPECT_EQ(nullptr, names.Match("{rows}", 0, length));
-  EXPECT_EQ(nullptr, names.Match("{row", 0, length));
+  EXPECT_FALSE(names.Match("{rows}", 0, length));
+  EXPECT_FALSE(names.Match("{row", 0, length));
   EXPECT_TRUE(TPlaceholderIndex(nullptr).Empty());
 }
 
@@ -90,28 +90,86 @@ TEST(TPlaceholderIndex, ShortAndLongNamesAnywhere) {
       for (const std::string& after : {pad, std::string()}) {  // fast path, then the text's end
         const std::string text = "{" + spelled + "}" + after;
         std::size_t length = 0;
-        const std::string_view* found = index.Match(text, 0, length);
-        ASSERT_NE(nullptr, found) << text;
+        const std::optional<std::string_view> found = index.Match(text, 0, length);
+        ASSERT_TRUE(found) << text;
         EXPECT_EQ("=" + n, *found) << text;
         EXPECT_EQ(n.size() + 2, length);
         // One byte short or one byte more is another name, or none.
-        EXPECT_EQ(nullptr, index.Match("{" + spelled + "q}" + after, 0, length)) << text;
+        EXPECT_FALSE(index.Match("{" + spelled + "q}" + after, 0, length)) << text;
       }
   }
   for (int i = 0; i < 300; ++i) {  // many keys: every probe sequence ends on its own key
     const std::string k = "K" + std::to_string(i);
     std::size_t length = 0;
-    const std::string_view* found = index.Match("{" + k + "}" + pad, 0, length);
-    ASSERT_NE(nullptr, found) << k;
+    const std::optional<std::string_view> found = index.Match("{" + k + "}" + pad, 0, length);
+    ASSERT_TRUE(found) << k;
     EXPECT_EQ("=k" + std::to_string(i), *found);
   }
   std::size_t length = 0;
-  EXPECT_EQ(nullptr, index.Match("{abcdefghijklmnopq}" + pad, 0, length));
-  EXPECT_EQ(nullptr, index.Match("{a b}" + pad, 0, length));
-  EXPECT_EQ(nullptr, index.Match("{a\xC1}" + pad, 0, length));  // bytes past 127 are no names
+  EXPECT_FALSE(index.Match("{abcdefghijklmnopq}" + pad, 0, length));
+  EXPECT_FALSE(index.Match("{a b}" + pad, 0, length));
+  EXPECT_FALSE(index.Match("{a\xC1}" + pad, 0, length));  // bytes past 127 are no names
   const THashTable none(256);
   EXPECT_TRUE(TPlaceholderIndex(&none).Empty());
-  EXPECT_EQ(nullptr, TPlaceholderIndex(&none).Match("{a}" + pad, 0, length));
+  EXPECT_FALSE(TPlaceholderIndex(&none).Match("{a}" + pad, 0, length));
+}
+
+// Bound binding after binding, the index matches what the index of a THashTable holding the
+// same bindings matches, and lists the unused keys in that table's order: names differing only
+// in case in one bucket ("name", "Name") and in two ("a" at 97, "A" at 65), rebound before and
+// after another spelling came, long names, the empty name, and many keys.
+TEST(TPlaceholderIndex, BoundInOrderAsATableListsThem) {
+  using TBindings = std::vector<std::pair<std::string, std::string>>;
+  TBindings many;
+  for (int i = 0; i < 200; ++i) many.push_back({"k" + std::to_string(i % 150), std::to_string(i)});
+  const std::string long_name(40, 'L');
+  const TBindings cases[] = {
+      {},
+      {{"name", "1"}, {"Name", "2"}},
+      {{"Name", "1"}, {"name", "2"}, {"NAME", "3"}},
+      {{"a", "1"}, {"A", "2"}, {"a", "3"}},
+      {{"A", "1"}, {"a", "2"}, {"A", "3"}, {"a", "4"}},
+      {{"name", "1"}, {"Name", "2"}, {"name", "3"}, {"Name", "4"}},
+      {{long_name, "1"}, {"l" + long_name.substr(1), "2"}, {long_name, "3"}},
+      {{"", "1"}, {"x", "2"}, {"", "3"}},
+      many,
+  };
+  const std::string pad(20, ' ');
+  for (const TBindings& c : cases) {
+    THashTable table(256);
+    TPlaceholderIndex bound("<", ">");
+    for (const auto& [key, value] : c) {
+      table.Put(key, value);
+      bound.Bind(key, value);
+    }
+    const TPlaceholderIndex listed(&table, "<", ">");
+    std::vector<std::string> probes = {"", "name", "a", long_name, "x", "k7"};
+    for (const auto& binding : c) probes.push_back(binding.first);
+    for (const std::string& probe : probes) {
+      for (const std::string& after : {pad, std::string()}) {
+        std::string spelled = probe;  // at the text's end, another spelling
+        for (char& ch : spelled) ch = after.empty() && ch == 'a' ? 'A' : ch;
+        const std::string text = "{" + spelled + "}" + after;
+        std::size_t length = 0, bound_length = 0;
+        std::string_view key, bound_key;
+        const auto want = listed.Match(text, 0, length, &key);
+        const auto got = bound.Match(text, 0, bound_length, &bound_key);
+        ASSERT_EQ(want.has_value(), got.has_value()) << text;
+        if (!want) continue;
+        EXPECT_EQ(*want, *got) << text;
+        EXPECT_EQ(key, bound_key) << text;
+        EXPECT_EQ(want->substr(1, want->size() - 2), bound.ValueOf(spelled));
+      }
+    }
+    std::vector<std::string_view> want_unused, got_unused;
+    THashTable fresh(256);
+    for (const auto& [key, value] : c) fresh.Put(key, value);
+    TPlaceholderIndex again("<", ">");
+    for (const auto& [key, value] : c) again.Bind(key, value);
+    TPlaceholderIndex(&fresh).ForEachUnused([&](std::string_view k) { want_unused.push_back(k); });
+    again.ForEachUnused([&](std::string_view k) { got_unused.push_back(k); });
+    EXPECT_EQ(want_unused, got_unused);
+  }
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   result.Error = ScanScript(model.Script);
   if (result.Ok()) {
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
-    const TPageTables tables(model.Script, AOptions.Provenance);
+    TPageTables tables(model.Script, AOptions.Provenance);
     TExpansion& expansion = storage->Expansion;
     TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
     if (escaping) result.Contexts = &escaping->Contexts();
@@ -81,7 +81,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
       TPageSink& sink = ASink && !AOptions.Provenance ? *ASink : result.Pieces;
       TPageBuilder page(sink, result.Origins ? &*result.Origins : nullptr);
       AppendPhpPart(model.Script, expansion, page);
-      storage->Vars.emplace(&tables.VarList, "<?php echo ", ";?>");
+      storage->Vars.emplace(std::move(tables.Vars));  // the page views its texts
       std::vector<std::size_t> left;
       SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template, left,
                           expansion.PieceCuts, &tables.VarExprs, escaping);
