@@ -291,6 +291,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
       twin = AContexts->IndexAt(first.Span.Begin + (span.Begin - in.Span.Begin));
       if (twin == kNowhere) twin = p;
     }
+    if (twin == p && !IsRefused(c)) continue;  // the usual case: nothing to say
     if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
     if (!IsRefused(c) && twin != p && !IsRefused(contexts[twin]) &&
         EscapedExpression(c, "$v") != EscapedExpression(contexts[twin], "$v")) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "src/model/html_escape.h"
@@ -678,16 +680,7 @@ class TWalker {
   std::size_t PlainRun(std::size_t i) {
     const char* const text = Text.data();
     for (;;) {
-      if (text[i] != '<') {  // text: to the next "<", often a few bytes away
-        std::size_t at = i + 1;
-        while (at < Limit && at < i + 4 && text[at] != '<') ++at;
-        if (at < Limit && text[at] != '<') {
-          const void* lt = std::memchr(text + at, '<', Limit - at);
-          at = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - text) : Limit;
-        }
-        if (at >= Limit) return Limit;
-        i = at;
-      }
+      if (text[i] != '<' && (i = NextLt(i + 1)) >= Limit) return Limit;
       std::size_t name = i + 1;
       const bool end_tag = name < Limit && text[name] == '/';
       name += end_tag;
@@ -704,6 +697,26 @@ class TWalker {
       PlainLast = true;
       if ((i = end + 1) >= Limit) return Limit;
     }
+  }
+
+  // The first "<" at or after AFrom before Limit, or Limit. Between tags it is most often a
+  // few bytes away: the next 8 bytes are tested at once before memchr is called.
+  std::size_t NextLt(std::size_t AFrom) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (AFrom + 8 <= Text.size()) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, Text.data() + AFrom, 8);
+        const std::uint64_t x = bytes ^ 0x3C3C3C3C3C3C3C3Cu;  // each '<' a zero byte
+        // The lowest byte flagged is the first zero byte (a borrow flags only higher ones).
+        const std::uint64_t zero = (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
+        if (zero)
+          return std::min(Limit, AFrom + static_cast<std::size_t>(std::countr_zero(zero)) / 8);
+        AFrom += 8;
+      }
+    }
+    if (AFrom >= Limit) return Limit;
+    const void* at = std::memchr(Text.data() + AFrom, '<', Limit - AFrom);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - Text.data()) : Limit;
   }
 
   // The start tags that switch the tokenizer or open SVG or MathML content.
