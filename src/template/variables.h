@@ -112,7 +112,7 @@ class TPlaceholderIndex {
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
   // Filled by Bind: per entry, when its key was first bound; for a key that another one equal
   // up to case is listed before, the same. (Empty for a table's names, which come listed.)
-  TLargeVector<std::uint32_t> Added;
+  std::vector<std::uint32_t> Added;  // small beside Slots: a huge page of its own would waste
   std::unordered_map<std::string_view, std::uint32_t> Behind;
   std::uint32_t Bindings = 0;  // Bind calls so far: the time of the next
 };
