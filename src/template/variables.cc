@@ -123,10 +123,13 @@ std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
         std::max({size, std::size_t{4096}, Texts.empty() ? 0 : 2 * Texts.back().capacity()}));
   TLargeVector<char>& texts = Texts.back();  // within its capacity: what it holds stays put
   const std::size_t start = texts.size();
-  texts.insert(texts.end(), Prefix.begin(), Prefix.end());
-  texts.insert(texts.end(), AValue.begin(), AValue.end());
-  texts.insert(texts.end(), Suffix.begin(), Suffix.end());
-  return std::string_view(texts.data() + start, size);
+  texts.resize(start + size);
+  char* const at = texts.data() + start;
+  if (!Prefix.empty()) std::memcpy(at, Prefix.data(), Prefix.size());
+  if (!AValue.empty()) std::memcpy(at + Prefix.size(), AValue.data(), AValue.size());
+  if (!Suffix.empty())
+    std::memcpy(at + Prefix.size() + AValue.size(), Suffix.data(), Suffix.size());
+  return std::string_view(at, size);
 }
 
 std::uint32_t TPlaceholderIndex::HashOf(std::string_view AName, bool AShort,
