@@ -69,7 +69,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     return kExitUsage;
   }
   // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
-  options.NamePages = list.Pages.size() > 1 || !options.Directories.empty();
+  TRunParts parts;
+  parts.NamePages = list.Pages.size() > 1 || !options.Directories.empty();
   // --serve: PHP's server starts first, so that one that cannot is said before anything else.
   std::unique_ptr<TServe> serve;
   if (options.Serve) {
@@ -83,7 +84,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
       AErr << "zoqc: " << error << '\n';
       return kExitUsage;
     }
-    options.Listener = serve.get();
+    parts.Listener = serve.get();
   }
   // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs
   // nothing per save there.
@@ -102,7 +103,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
 #endif
       return kExitUsage;
     }
-    options.Linter = linter.get();
+    parts.Linter = linter.get();
   }
   if (!options.Quiet) PrintBanner(AOut);
   AOut.flush();  // the banner is out even if the process is stopped later
@@ -124,7 +125,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   // The worst outcome decides the exit code. The status line is for a person watching a
   // terminal.
   const bool status = !options.Quiet && AStandardOutput && IsStandardOutputTerminal();
-  return ExitAfterOutput(AOut, AErr, RunSite(options, std::move(list), AOut, AErr, status));
+  return ExitAfterOutput(AOut, AErr, RunSite(options, parts, std::move(list), AOut, AErr, status));
 }
 
 }  // namespace zoqc

@@ -11,9 +11,6 @@
 
 namespace zoqc {
 
-class TPhpLinter;
-class TPageListener;
-
 struct TOptions {
   bool Help = false;         // -h, --help: the usage text and the options
   bool ShowVersion = false;  // --version
@@ -25,21 +22,17 @@ struct TOptions {
   TWarningSet Warnings = DefaultWarnings();             // -Wname, -Wno-name, -Wall, -w, -Werror
   std::vector<std::string> Pages;                       // the page names, in command-line order
   std::vector<std::string> Directories;                 // -r, --recursive DIR: every page under DIR
-  int Jobs = 0;                  // -j N: pages translated at once; 0: one per core
-  std::string OutDir;            // -o, --out-dir DIR: where the pages are written
-  bool Watch = false;            // --watch: translate again whenever an input changes
-  bool Lint = false;             // --lint: PHP parses every page before it is written
-  bool NoLint = false;           // --no-lint: not even under --watch
-  std::string Php = "php";       // --php=PATH: the PHP that lints
-  bool Explain = false;          // --explain: Pages are page locations, or standard input is mapped
-  TPhpLinter* Linter = nullptr;  // the run's php processes, when it lints; not an option
-  bool NamePages = false;        // several pages (or -r): each success line names its page;
-                                 // not an option
-  bool Lsp = false;              // --lsp: serve an editor on standard input and output
-  bool Escape = false;           // --escape: every value printed escaped for its HTML context
-  bool Serve = false;            // --serve: watch, and serve the pages with PHP's own server
-  std::string ServeAddress;      // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
-  TPageListener* Listener = nullptr;  // told of every page translated; not an option
+  int Jobs = 0;              // -j N: pages translated at once; 0: one per core
+  std::string OutDir;        // -o, --out-dir DIR: where the pages are written
+  bool Watch = false;        // --watch: translate again whenever an input changes
+  bool Lint = false;         // --lint: PHP parses every page before it is written
+  bool NoLint = false;       // --no-lint: not even under --watch
+  std::string Php = "php";   // --php=PATH: the PHP that lints
+  bool Explain = false;      // --explain: Pages are page locations, or standard input is mapped
+  bool Lsp = false;          // --lsp: serve an editor on standard input and output
+  bool Escape = false;       // --escape: every value printed escaped for its HTML context
+  bool Serve = false;        // --serve: watch, and serve the pages with PHP's own server
+  std::string ServeAddress;  // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

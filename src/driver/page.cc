@@ -26,17 +26,24 @@ namespace {
 
 using TDiagnostics = std::vector<TDiagnostic>;
 
+// What a page's run reads: what it was asked, and what the driver set up for it.
+struct TPageRun {
+  const TOptions& Options;
+  const TRunParts& Parts;
+};
+
 // Renders ADiags into what the page's run says on standard error: text, or JSON objects. Runs
 // while the inputs that their places point into are alive.
-void Report(TPageResult& AResult, const TOptions& AOptions, const TDiagnostics& ADiags) {
+void Report(TPageResult& AResult, const TPageRun& ARun, const TDiagnostics& ADiags) {
   for (const TDiagnostic& d : ADiags) AResult.Warnings += !d.Warning.empty();
-  if (AOptions.Json) {
+  if (ARun.Options.Json) {
     std::vector<std::string> objects = RenderJsonObjects(ADiags);
     std::move(objects.begin(), objects.end(), std::back_inserter(AResult.Json));
   } else {
-    AResult.Err += RenderText(ADiags, AOptions.Color, AOptions.MaxDiagnostics);
+    AResult.Err += RenderText(ADiags, ARun.Options.Color, ARun.Options.MaxDiagnostics);
   }
-  if (AOptions.Listener) AResult.Coloured += RenderText(ADiags, true, AOptions.MaxDiagnostics);
+  if (ARun.Parts.Listener)
+    AResult.Coloured += RenderText(ADiags, true, ARun.Options.MaxDiagnostics);
 }
 
 // A failure that concerns a whole file: "zoqc: MESSAGE".
@@ -49,7 +56,7 @@ TDiagnostic FileDiagnostic(const std::string& AFile, std::string AMessage) {
 
 // The failure report: where it happened, kind and message, the call stack, an empty line.
 // On standard error the same failure with the system's reason.
-int ReportFailure(std::ostream& AOut, TPageResult& AResult, const TOptions& AOptions,
+int ReportFailure(std::ostream& AOut, TPageResult& AResult, const TPageRun& ARun,
                   const std::string& AFile, const TFileFailure& AFailure) {
   const char* const verbs[] = {"open", "read", "create", "write"};  // as TFileFailureKind
   const auto kind = static_cast<std::size_t>(AFailure.Kind);
@@ -57,7 +64,7 @@ int ReportFailure(std::ostream& AOut, TPageResult& AResult, const TOptions& AOpt
                          ? "out of memory"
                          : std::string("cannot ") + verbs[kind] + " '" + AFile + "'";
   if (!AFailure.Reason.empty()) what += ": " + AFailure.Reason;
-  Report(AResult, AOptions, {FileDiagnostic(AFile, std::move(what))});
+  Report(AResult, ARun, {FileDiagnostic(AFile, std::move(what))});
   // The report names the file: its control bytes must not reach the terminal raw.
   TFileFailure shown = AFailure;
   shown.FileName = ControlsEscaped(AFailure.FileName);
@@ -77,11 +84,11 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
 
 // Has PHP parse the page of AResult: a page it cannot parse is an error at the place in the
 // sources behind the line PHP names; a PHP that fails is an error for the page.
-int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TOptions& AOptions,
+int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TPageRun& ARun,
              const TCompileResult& AResult, const TSource& AScript, const TSource& ATemplate) {
   std::optional<TDiagnostic> error;
   std::string failure;
-  if (!LintDiagnostic(*AOptions.Linter, AResult, AScript, ATemplate, AJob.PhpFileName, error,
+  if (!LintDiagnostic(*ARun.Parts.Linter, AResult, AScript, ATemplate, AJob.PhpFileName, error,
                       failure)) {
     ADiags.push_back(
         FileDiagnostic(AJob.PhpFileName, failure + "; '" + AJob.PhpFileName + "' is not written"));
@@ -125,30 +132,30 @@ bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStr
 // with the analysis' diagnostics and points into its sources. With AStream, the page is in it
 // already.
 int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
-           const TOptions& AOptions, const TAnalysis& APage, TFileSystem& AFiles,
+           const TPageRun& ARun, const TAnalysis& APage, TFileSystem& AFiles,
            TStagedOutput* AStaged, TOutputStream* AStream) {
   const TCompileResult& compiled = APage.Result;
   if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
   // These failures have a status line on standard output too, as every other failure has.
   if (compiled.Ok() && APage.Promoted) AOut << "Error:warnings are errors (-Werror)\n";
   if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
-  if (AOptions.Linter) {
-    const int lint = LintPage(ADiags, AJob, AOptions, compiled, *APage.Script, *APage.Template);
+  if (ARun.Parts.Linter) {
+    const int lint = LintPage(ADiags, AJob, ARun, compiled, *APage.Script, *APage.Template);
     if (lint != kExitSuccess) {
       AOut << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
       return lint;
     }
   }
-  if (AOptions.Check) return kExitSuccess;
+  if (ARun.Options.Check) return kExitSuccess;
   TFileFailure failure;
   if (!WritePage(AJob, compiled, AStream, AFiles, AStaged, failure)) {
-    Report(AResult, AOptions, ADiags);  // the warnings, while the inputs are alive
+    Report(AResult, ARun, ADiags);  // the warnings, while the inputs are alive
     ADiags.clear();
     AResult.NoSpace = AStaged && failure.NoSpace;
-    return ReportFailure(AOut, AResult, AOptions, AJob.PhpFileName, failure);
+    return ReportFailure(AOut, AResult, ARun, AJob.PhpFileName, failure);
   }
-  if (AOptions.Quiet) return kExitSuccess;
-  if (AOptions.NamePages)  // "site/blog/post: Compile sucessful."
+  if (ARun.Options.Quiet) return kExitSuccess;
+  if (ARun.Parts.NamePages)  // "site/blog/post: Compile sucessful."
     AOut << Shown(std::string_view(AJob.ScriptFileName)
                       .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()))
          << ": ";
@@ -160,8 +167,8 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
 // will not parse: the status line is the language's own and stays, so this one says what it
 // means and how to keep the old page instead. Where a PHP is found it is asked about this page
 // alone (a page without such warnings costs nothing).
-std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
-                           const TDiagnostics& ADiags, const TCompileResult& ACompiled) {
+std::string BrokenPageLine(const TPageJob& AJob, const TPageRun& ARun, const TDiagnostics& ADiags,
+                           const TCompileResult& ACompiled) {
   const bool broken = std::any_of(ADiags.begin(), ADiags.end(), [](const TDiagnostic& d) {
     TWarning warning;
     return FindWarning(d.Warning, warning) && BreaksPage(warning);
@@ -173,10 +180,10 @@ std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
   // The page went to its file as it was made: made again in memory for PHP's one question.
   const TPageModel& model = *ACompiled.Model;
   const TCompileResult again =
-      AOptions.Linter ? TCompileResult()
-                      : Compile(std::string(model.Script.Text), std::string(model.Template), {});
+      ARun.Parts.Linter ? TCompileResult()
+                        : Compile(std::string(model.Script.Text), std::string(model.Template), {});
   const bool asked =
-      AOptions.Linter || TPhpLinter::CheckOnce(AOptions.Php, again.Page(), answer, failure);
+      ARun.Parts.Linter || TPhpLinter::CheckOnce(ARun.Options.Php, again.Page(), answer, failure);
   if (asked && answer.Clean)
     return page +
            "; PHP parses it, but the warnings above say where it does not do what the "
@@ -190,32 +197,34 @@ std::string BrokenPageLine(const TPageJob& AJob, const TOptions& AOptions,
 
 // Loads, translates, checks and writes; the names are set and both inputs exist. What the page
 // has to say is rendered while its inputs are alive.
-int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob,
-              const TOptions& AOptions, TFileSystem& AFiles, TStagedOutput* AStaged) {
+int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob, const TPageRun& ARun,
+              TFileSystem& AFiles, TStagedOutput* AStaged) {
   TFileFailure failure;
   TLoadedFile script;
   TLoadedFile templ;
   if (!LoadFile(AJob.ScriptFileName, script, failure, AFiles))
-    return ReportFailure(AOut, AResult, AOptions, AJob.ScriptFileName, failure);
+    return ReportFailure(AOut, AResult, ARun, AJob.ScriptFileName, failure);
   if (!LoadFile(AJob.TemplateFileName, templ, failure, AFiles))
-    return ReportFailure(AOut, AResult, AOptions, AJob.TemplateFileName, failure);
+    return ReportFailure(AOut, AResult, ARun, AJob.TemplateFileName, failure);
   // The model and tables of a large page fault in huge pages, as its large inputs do.
   gLargeBlockAdvice.store(&AdviseHugePages, std::memory_order_relaxed);
   // The page goes into its temporary file as it is made, unless PHP is to parse it first or it
   // is not written at all; it is put in place only once checked.
   std::optional<TOutputStream> stream;
   std::optional<TStreamSink> sink;
-  if (!AOptions.Linter && !AOptions.Check) sink.emplace(stream.emplace(AJob.PhpFileName, AFiles));
+  if (!ARun.Parts.Linter && !ARun.Options.Check)
+    sink.emplace(stream.emplace(AJob.PhpFileName, AFiles));
   // The places of the diagnostics point into the analysis, which lives until the report is made.
-  TAnalysis page = AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
-                               AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
-                               AOptions.Warnings, false, sink ? &*sink : nullptr, AOptions.Escape);
+  TAnalysis page =
+      AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
+                  AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
+                  ARun.Options.Warnings, false, sink ? &*sink : nullptr, ARun.Options.Escape);
   TDiagnostics diags = std::move(page.Diagnostics);
-  const int code = Finish(AOut, diags, AResult, AJob, AOptions, page, AFiles, AStaged,
-                          stream ? &*stream : nullptr);
-  Report(AResult, AOptions, diags);
-  if (code == kExitSuccess && !AOptions.Check && !AOptions.Json)
-    AResult.Err += BrokenPageLine(AJob, AOptions, diags, page.Result);
+  const int code =
+      Finish(AOut, diags, AResult, AJob, ARun, page, AFiles, AStaged, stream ? &*stream : nullptr);
+  Report(AResult, ARun, diags);
+  if (code == kExitSuccess && !ARun.Options.Check && !ARun.Options.Json)
+    AResult.Err += BrokenPageLine(AJob, ARun, diags, page.Result);
   return code;
 }
 
@@ -230,7 +239,8 @@ TPageJob PageJobOf(std::string_view AArgument) {
 }
 
 TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileSystem& AFiles,
-                          TStagedOutput* AStaged) {
+                          TStagedOutput* AStaged, const TRunParts& AParts) {
+  const TPageRun run{AOptions, AParts};
   TPageResult result;
   std::ostringstream out;
   try {  // rendering what the page says may run out of memory too
@@ -249,15 +259,15 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileS
         ReportMissing(missing, AJob.ScriptFileName, "script");
         ReportMissing(missing, AJob.TemplateFileName, "template");
       }
-      Report(result, AOptions, missing);
+      Report(result, run, missing);
       result.ExitCode = kExitError;
     } else {
-      result.ExitCode = Translate(out, result, AJob, AOptions, AFiles, AStaged);
+      result.ExitCode = Translate(out, result, AJob, run, AFiles, AStaged);
     }
   } catch (const std::bad_alloc&) {
     result = TPageResult();
     RenewOutOfMemoryReserve();
-    result.ExitCode = ReportFailure(out, result, AOptions, AJob.PhpFileName,
+    result.ExitCode = ReportFailure(out, result, run, AJob.PhpFileName,
                                     {TFileFailureKind::OutOfMemory, AJob.PhpFileName, ""});
   }
   result.Out = out.str();
@@ -265,9 +275,9 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileS
 }
 
 void ReportCommitFailure(TPageResult& AResult, const TPageJob& AJob, const TFileFailure& AFailure,
-                         const TOptions& AOptions) {
+                         const TOptions& AOptions, const TRunParts& AParts) {
   std::ostringstream out;  // the failure report instead of the success line
-  AResult.ExitCode = ReportFailure(out, AResult, AOptions, AJob.PhpFileName, AFailure);
+  AResult.ExitCode = ReportFailure(out, AResult, {AOptions, AParts}, AJob.PhpFileName, AFailure);
   AResult.Out = out.str();
 }
 

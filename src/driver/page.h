@@ -39,6 +39,16 @@ struct TPageResult {
   std::string Coloured;
 };
 
+class TPhpLinter;     // src/driver/lint.h
+class TPageListener;  // src/driver/site.h
+
+// What the driver sets up for a run besides its options.
+struct TRunParts {
+  TPhpLinter* Linter = nullptr;       // the run's php processes, when it lints
+  TPageListener* Listener = nullptr;  // told of every page translated (--serve)
+  bool NamePages = false;             // several pages (or -r): each success line names its page
+};
+
 // The job of a page argument: the names derived from it (beside it).
 TPageJob PageJobOf(std::string_view AArgument);
 
@@ -46,11 +56,12 @@ TPageJob PageJobOf(std::string_view AArgument);
 // through AFiles. With AStaged the page is only written into its temporary file there, for
 // CommitOutputFiles to put in place; its success line is then said before it is in place.
 TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions,
-                          TFileSystem& AFiles = SystemFiles(), TStagedOutput* AStaged = nullptr);
+                          TFileSystem& AFiles = SystemFiles(), TStagedOutput* AStaged = nullptr,
+                          const TRunParts& AParts = {});
 
 // Makes the result of a page whose staged output could not be put in place say so: the
 // failure report instead of the success line, and the reason on standard error.
 void ReportCommitFailure(TPageResult& AResult, const TPageJob& AJob, const TFileFailure& AFailure,
-                         const TOptions& AOptions);
+                         const TOptions& AOptions, const TRunParts& AParts = {});
 
 }  // namespace zoqc

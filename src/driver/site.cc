@@ -220,7 +220,7 @@ bool PlanSite(const TOptions& AOptions, TSiteList& AList, std::string& AError) {
 }
 
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions, TFileSystem& AFiles,
-                              TStagedOutput* AStaged) {
+                              TStagedOutput* AStaged, const TRunParts& AParts) {
   const TPageJob& job = APage.Job;
   if (!AOptions.OutDir.empty()) {
     // Made before the inputs are looked at, which may be changing under a watch. A folder
@@ -228,12 +228,12 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions, 
     TSystemError ignored;
     AFiles.MakeFolders(fs::path(job.PhpFileName).parent_path().string(), ignored);
   }
-  return TranslatePage(job, AOptions, AFiles, AStaged);
+  return TranslatePage(job, AOptions, AFiles, AStaged, AParts);
 }
 
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus,
-                           TFileSystem& AFiles) {
+                           TFileSystem& AFiles, const TRunParts& AParts) {
   const std::size_t count = APages.size();
   std::vector<TPageResult> results(count);  // guarded by mutex, like done, printed and staged
   std::vector<char> done(count, 0);
@@ -284,7 +284,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         totals.Succeeded[idx] = page.ExitCode == kExitSuccess;
         totals.Warnings += page.Warnings;
         if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
-        if (AOptions.Listener) AOptions.Listener->Translated(APages[idx], page);
+        if (AParts.Listener) AParts.Listener->Translated(APages[idx], page);
         status.Draw(idx + 1, APages[idx].Label);
       }
       ALock.lock();
@@ -302,7 +302,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
     for (std::size_t idx = 0; idx < ABatch.size(); ++idx) {
       const std::size_t page = ABatch[idx].first;
       if (failures[idx])
-        ReportCommitFailure(results[page], APages[page].Job, *failures[idx], AOptions);
+        ReportCommitFailure(results[page], APages[page].Job, *failures[idx], AOptions, AParts);
       done[page] = 1;
     }
     print_done(lock);
@@ -314,7 +314,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
     for (std::size_t idx; (idx = next++) < count;) {
       TStagedOutput output;
       TPageResult result =
-          TranslateSitePage(APages[idx], AOptions, AFiles, batched ? &output : nullptr);
+          TranslateSitePage(APages[idx], AOptions, AFiles, batched ? &output : nullptr, AParts);
       if (result.NoSpace) {
         // The disk is full with pages staged: those are put in place now (the space of the
         // files they replace comes back), batches are halved from now on, and the page is
@@ -329,7 +329,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         if (!now.empty()) {
           commit(std::move(now));
           output = TStagedOutput();
-          result = TranslateSitePage(APages[idx], AOptions, AFiles, &output);
+          result = TranslateSitePage(APages[idx], AOptions, AFiles, &output, AParts);
         }
       }
       TBatch full;
@@ -373,11 +373,12 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   return totals;
 }
 
-int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::ostream& AErr,
-            bool AStatus) {
+int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, std::ostream& AOut,
+            std::ostream& AErr, bool AStatus) {
   AErr << AList.Errors;
   const std::vector<TSitePage>& pages = AList.Pages;
-  const TSiteTotals totals = TranslatePages(pages, AOptions, AOut, AErr, AStatus);
+  const TSiteTotals totals =
+      TranslatePages(pages, AOptions, AOut, AErr, AStatus, SystemFiles(), AParts);
   int exit_code = totals.ExitCode;
   if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
   if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
@@ -389,7 +390,7 @@ int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::
          << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, std::move(AList), totals, AOut, AErr);
+  return WatchSite(AOptions, AParts, std::move(AList), totals, AOut, AErr);
 }
 
 }  // namespace zoqc

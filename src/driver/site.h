@@ -72,8 +72,8 @@ void DropDuplicates(std::vector<TSitePage>& APages, std::string& AClashes);
 
 // Creates the folder of the output, then translates the page (see TranslatePage).
 TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions,
-                              TFileSystem& AFiles = SystemFiles(),
-                              TStagedOutput* AStaged = nullptr);
+                              TFileSystem& AFiles = SystemFiles(), TStagedOutput* AStaged = nullptr,
+                              const TRunParts& AParts = {});
 
 // What is told of the pages as they are translated, in page order, one at a time (--serve).
 class TPageListener {
@@ -103,11 +103,11 @@ struct TSiteTotals {
 // come once its batch is in place.
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus,
-                           TFileSystem& AFiles = SystemFiles());
+                           TFileSystem& AFiles = SystemFiles(), const TRunParts& AParts = {});
 
 // The whole run after the banner, on the pages that PlanSite listed: their translation, a
 // summary line when there are several, then watching when asked for. Yields the exit code.
-int RunSite(const TOptions& AOptions, TSiteList AList, std::ostream& AOut, std::ostream& AErr,
-            bool AStatus);
+int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, std::ostream& AOut,
+            std::ostream& AErr, bool AStatus);
 
 }  // namespace zoqc

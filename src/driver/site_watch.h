@@ -27,7 +27,7 @@ inline constexpr std::chrono::milliseconds kLookAgainTime{200};
 class TSiteWatch {
  public:
   TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr,
-             TFileSystem& AFiles = SystemFiles());
+             TFileSystem& AFiles = SystemFiles(), const TRunParts& AParts = {});
 
   // Starts watching the pages and folders of AList, which were translated as AFirst says,
   // with AWatcher (none: the system's best). False, with the reason in AError, when the system
@@ -57,6 +57,7 @@ class TSiteWatch {
   std::ostream& Out;
   std::ostream& Err;
   TFileSystem& Files;
+  TRunParts Parts;
   std::unique_ptr<TFolderWatcher> Watcher;
   std::map<TPageKey, TSitePage> Pages;             // every page watched
   std::map<std::string, TSiteFolder> Folders;      // the -r folders, whose pages come and go
@@ -73,7 +74,7 @@ class TSiteWatch {
 // process is ended by a signal; INT, TERM and the like keep their action (the default, or the
 // handler that removes temporary files and raises the signal again), so nothing here has to
 // be told to stop. Returns only when watching fails (exit code 217).
-int WatchSite(const TOptions& AOptions, TSiteList AList, const TSiteTotals& AFirst,
-              std::ostream& AOut, std::ostream& AErr);
+int WatchSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList,
+              const TSiteTotals& AFirst, std::ostream& AOut, std::ostream& AErr);
 
 }  // namespace zoqc

@@ -44,8 +44,8 @@ std::set<std::string> LinesOf(const std::string& AText) {
 }  // namespace
 
 TSiteWatch::TSiteWatch(const TOptions& AOptions, std::ostream& AOut, std::ostream& AErr,
-                       TFileSystem& AFiles)
-    : Options(AOptions), Rebuild(AOptions), Out(AOut), Err(AErr), Files(AFiles) {
+                       TFileSystem& AFiles, const TRunParts& AParts)
+    : Options(AOptions), Rebuild(AOptions), Out(AOut), Err(AErr), Files(AFiles), Parts(AParts) {
   Rebuild.Quiet = true;  // the line per rebuild says it
 }
 
@@ -242,9 +242,9 @@ void TSiteWatch::Settle(const std::set<TPageKey>& AKeys) {
 void TSiteWatch::Translate(const TPageKey& AKey) {
   const TSitePage& page = Pages.at(AKey);
   const auto start = TClock::now();
-  const TPageResult result = TranslateSitePage(page, Rebuild, Files);
+  const TPageResult result = TranslateSitePage(page, Rebuild, Files, nullptr, Parts);
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
-  if (Options.Listener) Options.Listener->Translated(page, result);
+  if (Parts.Listener) Parts.Listener->Translated(page, result);
   Out << result.Out;
   // JSON Lines: one document on one line for each translation.
   Err << (Options.Json ? JsonArray(result.Json, true) : result.Err);
@@ -270,21 +270,19 @@ void TSiteWatch::Gone(const TPageKey& AKey) {
       Err << "zoqc: cannot remove '" << php << "': " << error.Reason << '\n';
   }
   if (!Options.Quiet) Out << line << '\n';
-  if (Options.Listener) Options.Listener->Gone(found->second);
+  if (Parts.Listener) Parts.Listener->Gone(found->second);
   Waiting.erase(AKey);
   Pages.erase(found);
 }
 
-int WatchSite(const TOptions& AOptions, TSiteList AList, const TSiteTotals& AFirst,
-              std::ostream& AOut, std::ostream& AErr) {
-  TSiteWatch watch(AOptions, AOut, AErr);
+int WatchSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList,
+              const TSiteTotals& AFirst, std::ostream& AOut, std::ostream& AErr) {
+  TSiteWatch watch(AOptions, AOut, AErr, SystemFiles(), AParts);
   std::string error;
   // A listener is asked a few times a second whether to go on (whether PHP's server still runs).
-  const TPageListener* listener = AOptions.Listener;
-  if ((!listener || AOptions.Listener->Stepped(error)) &&
-      watch.Start(std::move(AList), AFirst, error))
-    while ((!listener || AOptions.Listener->Stepped(error)) &&
-           watch.Step(listener ? 250 : -1, error)) {
+  TPageListener* const listener = AParts.Listener;
+  if ((!listener || listener->Stepped(error)) && watch.Start(std::move(AList), AFirst, error))
+    while ((!listener || listener->Stepped(error)) && watch.Step(listener ? 250 : -1, error)) {
     }
   AErr << "zoqc: " << Shown(error) << std::endl;
   return kExitFileFailure;

@@ -71,18 +71,18 @@ void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
   }
   const std::size_t e = (Slots[slot] & 0xFFFFFFFFu) - 1;
   TEntry& entry = Entries[e];
-  if (entry.Key == AKey) {  // bound again: the new value, the same place
-    entry.Text = Store(AValue);
+  if (entry.Key() == AKey) {  // bound again: the new value, the same place
+    entry.SetText(Store(AValue));
     return;
   }
   // Another spelling of a matched key: the one listed first is matched. Both keep the time of
   // their first binding, so once listed after, a key stays so.
   const auto [behind, added] = Behind.try_emplace(AKey, now);
-  if (!added || !ListedBefore(AKey, now, entry.Key, Added[e])) return;
+  if (!added || !ListedBefore(AKey, now, entry.Key(), Added[e])) return;
   Behind.erase(behind);
-  Behind.emplace(entry.Key, Added[e]);
-  entry.Key = AKey;
-  entry.Text = Store(AValue);
+  Behind.emplace(entry.Key(), Added[e]);
+  entry.SetKey(AKey);
+  entry.SetText(Store(AValue));
   Added[e] = now;
 }
 
@@ -92,13 +92,16 @@ std::string_view TPlaceholderIndex::ValueOf(std::string_view AName) const {
   const std::uint64_t s =
       Slots[SlotOf(HashOf(AName, short_name, folded), short_name, folded, AName)];
   if (s == 0) return {};
-  const std::string_view text = Entries[(s & 0xFFFFFFFFu) - 1].Text;
+  const std::string_view text = Entries[(s & 0xFFFFFFFFu) - 1].Text();
   return text.substr(Prefix.size(), text.size() - Prefix.size() - Suffix.size());
 }
 
 void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded,
                             std::string_view AKey, std::string_view AValue) {
-  Entries.push_back({AFolded, Store(AValue), AKey});
+  TEntry& entry = Entries.emplace_back();
+  entry.Folded = AFolded;
+  entry.SetText(Store(AValue));
+  entry.SetKey(AKey);
   Hit.push_back(0);
   Slots[ASlot] = (static_cast<std::uint64_t>(AHash) << 32) | Entries.size();
   if (2 * Entries.size() > Slots.size()) Grow(2 * Slots.size());
@@ -123,10 +126,13 @@ std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
         std::max({size, std::size_t{4096}, Texts.empty() ? 0 : 2 * Texts.back().capacity()}));
   TLargeVector<char>& texts = Texts.back();  // within its capacity: what it holds stays put
   const std::size_t start = texts.size();
-  texts.insert(texts.end(), Prefix.begin(), Prefix.end());
-  texts.insert(texts.end(), AValue.begin(), AValue.end());
-  texts.insert(texts.end(), Suffix.begin(), Suffix.end());
-  return std::string_view(texts.data() + start, size);
+  texts.resize(start + size);
+  char* const at = texts.data() + start;
+  if (!Prefix.empty()) std::memcpy(at, Prefix.data(), Prefix.size());
+  if (!AValue.empty()) std::memcpy(at + Prefix.size(), AValue.data(), AValue.size());
+  if (!Suffix.empty())
+    std::memcpy(at + Prefix.size() + AValue.size(), Suffix.data(), Suffix.size());
+  return std::string_view(at, size);
 }
 
 std::uint32_t TPlaceholderIndex::HashOf(std::string_view AName, bool AShort,
@@ -154,7 +160,7 @@ std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, bool AShort, const TF
     if (s == 0) return slot;
     if ((s >> 32) != AHash) continue;
     const TEntry& entry = Entries[(s & 0xFFFFFFFFu) - 1];
-    if (AShort ? entry.Folded == AFolded : SameText(entry.Key, AName)) return slot;
+    if (AShort ? entry.Folded == AFolded : SameText(entry.Key(), AName)) return slot;
   }
 }
 
@@ -167,8 +173,8 @@ std::optional<std::string_view> TPlaceholderIndex::Found(std::size_t ASlot, std:
   const std::size_t e = (s & 0xFFFFFFFFu) - 1;
   const TEntry& entry = Entries[e];
   Hit[e] = 1;
-  if (AKey) *AKey = entry.Key;
-  return entry.Text;
+  if (AKey) *AKey = entry.Key();
+  return entry.Text();
 }
 
 std::optional<std::string_view> TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,

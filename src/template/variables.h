@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,9 +59,9 @@ class TPlaceholderIndex {
       if (!Hit[e]) unused.push_back(e);
     if (!Added.empty())
       std::sort(unused.begin(), unused.end(), [&](std::size_t A, std::size_t B) {
-        return ListedBefore(Entries[A].Key, Added[A], Entries[B].Key, Added[B]);
+        return ListedBefore(Entries[A].Key(), Added[A], Entries[B].Key(), Added[B]);
       });
-    for (const std::size_t e : unused) AVisit(Entries[e].Key);
+    for (const std::size_t e : unused) AVisit(Entries[e].Key());
   }
   std::size_t PrefixSize() const { return Prefix.size(); }
   std::size_t SuffixSize() const { return Suffix.size(); }
@@ -78,11 +79,23 @@ class TPlaceholderIndex {
   // The words of every other key: no short name folds to them (no name byte folds to 0xFF),
   // and the empty name's are zero.
   static constexpr TFolded kNotShort{~std::uint64_t{0}, ~std::uint64_t{0}};
+  // 40 bytes: a large page's entries fill whole huge pages (two for 100,000 names, not three).
   struct TEntry {
-    TFolded Folded;         // for a short name; kNotShort otherwise
-    std::string_view Text;  // prefix, value, suffix, viewing Texts
-    std::string_view Key;   // the key matched
+    TFolded Folded;                // for a short name; kNotShort otherwise
+    const char* TextAt = nullptr;  // prefix, value, suffix, in Texts
+    const char* KeyAt = nullptr;   // the key matched
+    std::uint32_t TextSize = 0, KeySize = 0;
+
+    std::string_view Text() const { return {TextAt, TextSize}; }
+    std::string_view Key() const { return {KeyAt, KeySize}; }
+    void SetText(std::string_view AText) { TextAt = AText.data(), TextSize = Size32(AText); }
+    void SetKey(std::string_view AKey) { KeyAt = AKey.data(), KeySize = Size32(AKey); }
   };
+  // The size of a key or text, which the script's 32-bit positions bound; beyond them no memory.
+  static std::uint32_t Size32(std::string_view AText) {
+    if (AText.size() > UINT32_MAX) throw std::bad_alloc();
+    return static_cast<std::uint32_t>(AText.size());
+  }
   // AName's folded words, when it is a short name; else kNotShort and false.
   static bool FoldShort(std::string_view AName, TFolded& AFolded);
   static std::uint32_t ShortHash(const TFolded& AFolded) {
@@ -112,7 +125,7 @@ class TPlaceholderIndex {
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
   // Filled by Bind: per entry, when its key was first bound; for a key that another one equal
   // up to case is listed before, the same. (Empty for a table's names, which come listed.)
-  TLargeVector<std::uint32_t> Added;
+  std::vector<std::uint32_t> Added;  // small beside Slots: a huge page of its own would waste
   std::unordered_map<std::string_view, std::uint32_t> Behind;
   std::uint32_t Bindings = 0;  // Bind calls so far: the time of the next
 };
