@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "src/script/scan.h"
-#include "src/script/scanner.h"
 #include "src/template/blocks.h"
 #include "src/template/escaping.h"
 #include "src/template/page_tables.h"

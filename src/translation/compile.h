@@ -2,7 +2,6 @@
 // (with their provenance when asked) or a typed error out.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
