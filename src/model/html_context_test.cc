@@ -1,6 +1,7 @@
 // Tests of the HTML contexts: each tokenizer state a placeholder can stand in, and the edges
 // where the state changes.
 #include "src/model/html_context.h"
+#include "src/model/html_escape.h"
 
 #include <gtest/gtest.h>
 
@@ -190,6 +191,35 @@ TEST(HtmlContexts, EveryPlaceholderInOnePass) {
   EXPECT_EQ(THtmlPlace::Script, all[3].Place);
   EXPECT_TRUE(IsRefused(HtmlContexts("<{x}>", Spans("<{x}>")).back()));
   EXPECT_FALSE(IsRefused(all[0]));
+}
+
+// The listing reads 16 bytes at a time where it can: placeholders, names and stray braces on
+// either side of those windows and at the template's end are found as one byte at a time would.
+TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
+  const std::string_view bits[] = {"{a}",
+                                   "{!b}",
+                                   "{v0000000000000042}",
+                                   "{0123456789abcdef}",
+                                   "{",
+                                   "{!",
+                                   "{!}",
+                                   "{{c}",
+                                   "{d",
+                                   "}",
+                                   "{e}{f}",
+                                   "{g_h}",
+                                   "{\xc3\xa9}",
+                                   "<td>",
+                                   "\r\n"};
+  for (std::size_t pad = 0; pad < 20; ++pad)
+    for (const std::string_view a : bits)
+      for (const std::string_view b : bits) {
+        const std::string t = std::string(pad, 'x') + std::string(a) + std::string(b);
+        const std::vector<TSpan> want = Spans(t), got = PrintedPlaceholders(t);
+        ASSERT_EQ(want.size(), got.size()) << t;
+        for (std::size_t i = 0; i < want.size(); ++i)
+          EXPECT_TRUE(want[i].Begin == got[i].Begin && want[i].End == got[i].End) << t;
+      }
 }
 
 }  // namespace

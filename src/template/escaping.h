@@ -28,10 +28,15 @@ class TEscaping {
   std::string_view Text(std::size_t AAt, std::string_view AText, std::size_t APrefix,
                         std::size_t ASuffix, bool ARaw) {
     if (ARaw) return AText;
+    return TextOf(Places.IndexAt(AAt), AText, APrefix, ASuffix);
+  }
+  // The same for the placeholder at AIndex of Contexts().Spans() (kNowhere: none there), which
+  // is not a "{!name}".
+  std::string_view TextOf(std::size_t AIndex, std::string_view AText, std::size_t APrefix,
+                          std::size_t ASuffix) {
     // A name printed again in the same context gets the text made the first time: AText views
     // the placeholder index's own text of the name, which stays where it is.
-    const std::size_t index = Places.IndexAt(AAt);
-    const std::uint32_t kind = index == kNowhere ? 0 : Kinds[index];
+    const std::uint32_t kind = AIndex == kNowhere ? 0 : Kinds[AIndex];
     TSlot& slot = Slot(kind, AText);
     return slot.Text ? slot.Made : Make(slot, kind, AText, APrefix, ASuffix);
   }

@@ -3,7 +3,7 @@
 
 #include <bit>
 #include <cstring>
-#include <type_traits>
+#include <functional>
 
 #include "src/text/text.h"
 
@@ -241,11 +241,9 @@ namespace {
 
 // Calls AEmit(text, kNowhere, "") for each stretch of AText and AEmit(text, placeholder offset,
 // key) for each placeholder text, in order; ALeft(offset) for each placeholder left as written.
-// With AEscape (a TEscaping* when the page is escaped), "{!name}" is a placeholder too, and each
-// placeholder's text is AEscape->Text(offset in AText, ...).
-template <typename TEmit, typename TLeft, typename TEscape = std::nullptr_t>
+template <typename TEmit, typename TLeft>
 SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderIndex& ANames,
-                                   TEmit AEmit, TLeft ALeft, TEscape AEscape = nullptr) {
+                                   TEmit AEmit, TLeft ALeft) {
   if (ANames.Empty()) {
     for (std::size_t idx = AText.find('{'); idx != std::string_view::npos;
          idx = AText.find('{', idx + 1))
@@ -263,21 +261,6 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
     std::size_t length = 0;
     std::string_view key;
     std::optional<std::string_view> text = ANames.Match(AText, idx, length, &key);
-    if constexpr (!std::is_same_v<TEscape, std::nullptr_t>) {
-      bool raw = false;
-      if (!text && idx + 1 < AText.size() && AText[idx + 1] == '!') {  // "{!name}"
-        text = ANames.Match(AText, idx + 1, length, &key);
-        raw = text.has_value();
-        length += raw;
-      }
-      if (text) {
-        AEmit(AText.substr(done, idx - done), kNowhere, std::string_view());
-        AEmit(AEscape(idx, *text, raw), idx, key);
-        idx += length;
-        done = idx;
-        continue;
-      }
-    }
     if (!text) {
       if (IsPlaceholderAt(AText, idx)) ALeft(idx);
       ++idx;
@@ -289,6 +272,90 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
     done = idx;
   }
   AEmit(AText.substr(done), kNowhere, std::string_view());
+}
+
+// One piece AText of the page, at template offset ABase: its placeholders are those of ASpans
+// (every "{name}" and "{!name}" of the template, in order, each with its context) from ANext on
+// that stand in it; ANext moves past them. Calls AEmit(text, kNowhere, "") for each stretch of
+// AText and AEmit(ATextOf(index in ASpans, unescaped text, raw), offset in AText, key) for each
+// placeholder with a value; ALeft(offset in AText) for each "{name}" left as written.
+template <typename TEmit, typename TLeft, typename TTextOf>
+SUBSTITUTE_INLINED void SubstitutePiece(std::string_view AText, std::size_t ABase,
+                                        std::span<const TSpan> ASpans, std::size_t& ANext,
+                                        const TPlaceholderIndex& ANames, TEmit AEmit, TLeft ALeft,
+                                        TTextOf ATextOf) {
+  const std::size_t end = ABase + AText.size();
+  if (ANext > 0 && ASpans[ANext - 1].Begin >= ABase)  // the pieces went back: found again
+    ANext = static_cast<std::size_t>(
+        std::lower_bound(ASpans.begin(), ASpans.end(), ABase,
+                         [](const TSpan& s, std::size_t at) { return s.Begin < at; }) -
+        ASpans.begin());
+  while (ANext < ASpans.size() && ASpans[ANext].Begin < ABase) ++ANext;
+  std::size_t done = 0;  // AText before this index is emitted
+  for (; ANext < ASpans.size() && ASpans[ANext].Begin < end; ++ANext) {
+    const TSpan span = ASpans[ANext];
+    if (span.End > end) continue;  // cut short by the piece's end: no placeholder here
+    const std::size_t idx = span.Begin - ABase;
+    const bool raw = AText[idx + 1] == '!';  // "{!name}"
+    std::size_t length = 0;
+    std::string_view key;
+    const std::optional<std::string_view> text = ANames.Match(AText, idx + raw, length, &key);
+    if (!text) {
+      if (!raw) ALeft(idx);
+      continue;
+    }
+    AEmit(AText.substr(done, idx - done), kNowhere, std::string_view());
+    AEmit(ATextOf(ANext, *text, raw), idx, key);
+    done = idx + length + raw;
+  }
+  AEmit(AText.substr(done), kNowhere, std::string_view());
+}
+
+// SubstituteVariables for an escaped page: the pieces take the placeholders found with their
+// contexts in turn, and each prints AEscape's text for it.
+SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATemplatePieces,
+                                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
+                                          std::string_view ATemplate,
+                                          std::vector<std::size_t>& ALeft,
+                                          std::span<const std::size_t> APieceCuts,
+                                          TEscaping& AEscape) {
+  // The placeholders were found with their contexts: the pieces, in order, take them in turn.
+  const std::span<const TSpan> spans = AEscape.Contexts().Spans();
+  std::size_t next = 0;
+  const auto in_template = [&](std::string_view APiece) {
+    const std::less<const char*> before;
+    return !before(APiece.data(), ATemplate.data()) &&
+           !before(ATemplate.data() + ATemplate.size(), APiece.data() + APiece.size());
+  };
+  for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
+    const std::string_view piece = ATemplatePieces[p];
+    const std::size_t cut = p < APieceCuts.size() ? APieceCuts[p] : kNowhere;
+    if (cut != kNowhere) {  // a block's echo prints its buffer as it is
+      APage.Append(piece, {0, TOrigin::Generated, kNowhere, kNowhere, cut});
+      continue;
+    }
+    // Without provenance an echo is a piece of its own, which holds no placeholder.
+    if (!in_template(piece)) {
+      APage.Append(piece, {});
+      continue;
+    }
+    const std::size_t base = static_cast<std::size_t>(piece.data() - ATemplate.data());
+    SubstitutePiece(
+        piece, base, spans, next, AVars,
+        [&](std::string_view APiece, std::size_t APlace, std::string_view) {
+          if (!APage.Recording()) return APage.Append(APiece, {});
+          if (APlace == kNowhere)
+            APage.Append(APiece, {0, TOrigin::Template,
+                                  static_cast<std::size_t>(APiece.data() - ATemplate.data())});
+          else
+            APage.Append(APiece, {0, TOrigin::Generated, kNowhere, kNowhere, base + APlace});
+        },
+        [&](std::size_t AAt) { ALeft.push_back(base + AAt); },
+        [&](std::size_t AIndex, std::string_view AText, bool ARaw) {
+          return ARaw ? AText
+                      : AEscape.TextOf(AIndex, AText, AVars.PrefixSize(), AVars.SuffixSize());
+        });
+  }
 }
 
 }  // namespace
@@ -303,33 +370,8 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          std::string_view ATemplate, std::vector<std::size_t>& ALeft,
                          std::span<const std::size_t> APieceCuts, const TExpressionOffsets* AExprOf,
                          TEscaping* AEscape) {
-  if (AEscape) {  // each placeholder escaped for where it stands
-    for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
-      const std::string_view piece = ATemplatePieces[p];
-      const std::size_t cut = p < APieceCuts.size() ? APieceCuts[p] : kNowhere;
-      if (cut != kNowhere) {  // a block's echo prints its buffer as it is
-        APage.Append(piece, {0, TOrigin::Generated, kNowhere, kNowhere, cut});
-        continue;
-      }
-      // Without provenance an echo is a piece of its own, which holds no "{".
-      const auto base = [&] { return static_cast<std::size_t>(piece.data() - ATemplate.data()); };
-      Substitute(
-          piece, AVars,
-          [&](std::string_view APiece, std::size_t APlace, std::string_view) {
-            if (!APage.Recording()) return APage.Append(APiece, {});
-            if (APlace == kNowhere)
-              APage.Append(APiece, {0, TOrigin::Template,
-                                    static_cast<std::size_t>(APiece.data() - ATemplate.data())});
-            else
-              APage.Append(APiece, {0, TOrigin::Generated, kNowhere, kNowhere, base() + APlace});
-          },
-          [&](std::size_t AAt) { ALeft.push_back(base() + AAt); },
-          [&](std::size_t AAt, std::string_view AText, bool ARaw) {
-            return AEscape->Text(base() + AAt, AText, AVars.PrefixSize(), AVars.SuffixSize(), ARaw);
-          });
-    }
-    return;
-  }
+  if (AEscape)  // each placeholder escaped for where it stands
+    return SubstituteEscaped(ATemplatePieces, AVars, APage, ATemplate, ALeft, APieceCuts, *AEscape);
   if (!APage.Recording()) {
     for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
       const std::string_view piece = ATemplatePieces[p];

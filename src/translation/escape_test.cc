@@ -68,6 +68,34 @@ TEST(EscapedCompile, BlockVariablesEscapedAndBuffersAsTheyAre) {
   EXPECT_NE(std::string::npos, page.find("<ul><?php echo $ZOQBLOCK_row;?>\r\n</ul>"));
 }
 
+// The pieces left around block copies take the placeholders that stand in them, in order; a
+// copy's own are the block's, and those printed as written are reported as without --escape.
+TEST(EscapedCompile, PiecesAroundBlockCopies) {
+  const std::string script = "<?php" LF "<<t<<$t" LF "<<*row" LF "<<<c<<$c" LF "<<+row" LF;
+  const std::string templ =
+      "{t}<!--BEGIN row-->{c}{t}<!--END row-->{x}{!t}<!--BEGIN row-->{c}{t}<!--END row-->{t}{c}";
+  for (const bool provenance : {false, true}) {
+    const TCompileResult plain =
+        Compile(script, templ, {.Provenance = provenance, .Escape = false});
+    const TCompileResult escaped =
+        Compile(script, templ, {.Provenance = provenance, .Escape = true});
+    std::string want = plain.Pieces.Joined();
+    const std::string echo = "<?php echo $t;?>";
+    for (std::size_t at = want.find(echo); at != std::string::npos; at = want.find(echo, at))
+      want.replace(at, echo.size(), "<?php echo " HTML("$t") ";?>"), at += 1;
+    want.replace(want.find("{!t}"), 4, echo);
+    want.replace(want.find(".$c."), 4, "." HTML("$c") ".");
+    EXPECT_EQ(want, escaped.Pieces.Joined());
+    const auto left = [&](const TCompileResult& AResult) {
+      std::vector<std::size_t> at;
+      for (const TLeftPlaceholder& l : AResult.Leftovers.Left) at.push_back(l.Name.Begin);
+      return at;
+    };
+    EXPECT_EQ(left(plain), left(escaped));
+    EXPECT_EQ(3u, left(escaped).size());  // "{t}" in the block, "{x}" and the last "{c}"
+  }
+}
+
 TEST(EscapedCompile, EachContextItsEscaper) {
   const std::string script = "<?php" LF "<<t<<$t" LF;
   const auto has = [&](std::string_view ATemplate, std::string_view AWanted) {
