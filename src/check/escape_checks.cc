@@ -168,7 +168,8 @@ void TChecker::CheckRequestData() {
       const std::size_t end = std::min(text.find(';', value), text.find('\n', value));
       assignments.push_back({at, name, append, text.substr(value, end - value)});
     }
-    if (s < Lines.size()) from = std::max(from, Lines[s].Line.End + 1);  // "$" on its end too
+    if (s < Lines.size())
+      from = std::max(from, std::size_t{Lines[s].Line.End} + 1);  // "$" on its end too
   }
   TTainted tainted;
   bool any_tainted = false;  // some assignment took the request (the map is asked only then)

@@ -44,7 +44,7 @@ std::size_t FindMarkerOpener(std::string_view AText, std::size_t AFrom) {
 
 std::string TScriptModel::PhpText() const {
   std::string text;
-  for (const TSpan& slice : Slices) text.append(slice.Of(Text));
+  for (const TScriptSpan& slice : Slices) text.append(slice.Of(Text));
   return text;
 }
 

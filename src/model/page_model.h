@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,25 @@ struct TSpan {
   std::string_view Of(std::string_view AText) const { return AText.substr(Begin, End - Begin); }
 };
 
+// A stretch of the script in 32 bits, as the statements keep it (the scan takes no script of
+// 4 GiB or more): half a TSpan's room, read as one.
+struct TScriptSpan {
+  std::uint32_t Begin = 0;
+  std::uint32_t End = 0;
+
+  TScriptSpan() = default;
+  TScriptSpan(std::size_t ABegin, std::size_t AEnd)
+      : Begin(static_cast<std::uint32_t>(ABegin)), End(static_cast<std::uint32_t>(AEnd)) {}
+  operator TSpan() const { return {Begin, End}; }
+  std::size_t Size() const { return End - Begin; }
+  bool Empty() const { return End == Begin; }
+  bool Holds(std::size_t AOffset) const { return Begin <= AOffset && AOffset < End; }
+  std::string_view Of(std::string_view AText) const { return AText.substr(Begin, End - Begin); }
+};
+
+// The largest script the scan takes: its offsets fit a TScriptSpan.
+inline constexpr std::size_t kMaxScript = UINT32_MAX;
+
 enum class TStatementKind : unsigned char {
   TemplateVar,  // "<<name<<expression"
   BlockDef,     // "<<*name" ("<<*name<<..." defines nothing: Separated is then true)
@@ -38,12 +58,13 @@ enum class TStatementKind : unsigned char {
 
 // A line of the script that opens with "<<" (after the first line), as the scan read it. A
 // statement that failed is the last one, read as far as the scan got.
+// 40 bytes: a large page's statements take half the huge pages of TSpan's 72.
 struct TStatement {
   TStatementKind Kind;
-  TSpan Line;                    // from its first "<" to its CR or LF (or the end)
-  TSpan Name;                    // the run of name characters after the opener, possibly empty
   bool Separated = false;        // "<<" and at least one more byte follow the name
-  TSpan Expr;                    // when Separated: after that "<<", to the first CR or LF
+  TScriptSpan Line;              // from its first "<" to its CR or LF (or the end)
+  TScriptSpan Name;              // the run of name characters after the opener, possibly empty
+  TScriptSpan Expr;              // when Separated: after that "<<", to the first CR or LF
   std::size_t Block = kNowhere;  // the block of TPageModel::Blocks that a "<<*" or "<<+" line
                                  // names, or that a "<<<" line fills (the block of the latest
                                  // "<<*" line above it); kNowhere: none. Set by ReadTemplate.
@@ -63,9 +84,9 @@ struct TScriptModel {
   std::string_view Text;  // the script as read; never changed
   // What the PHP part copies of Text, in order (a stretch may be copied twice), and the
   // statements in order: a large page's lists get whole huge pages of their own.
-  TLargeVector<TSpan> Slices;
+  TLargeVector<TScriptSpan> Slices;
   TLargeVector<TStatement> Statements;
-  std::vector<TBlockRef> Refs;         // in page order (by slice, then offset)
+  std::vector<TBlockRef> Refs;  // in page order (by slice, then offset)
 
   // The PHP part before block expansion: the slices joined.
   std::string PhpText() const;

@@ -2,6 +2,7 @@
 #include "src/script/scan.h"
 
 #include <cstring>
+#include <new>
 
 #include "src/script/scanner.h"
 #include "src/script/statements.h"
@@ -31,6 +32,7 @@ TLineCount CountLines(std::string_view AText) {
 
 TCompileError ScanScript(TScriptModel& AModel) {
   const std::string_view script = AModel.Text;
+  if (script.size() > kMaxScript) throw std::bad_alloc();  // beyond the statements' offsets
   // Each line gives a slice, a block statement's line two; a statement opens a line with "<<"
   // (or blanks and "<<": those few may grow the list). Reserved once: growing would copy them
   // and touch fresh memory at every doubling. Their allocator gives large lists whole huge
