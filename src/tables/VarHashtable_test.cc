@@ -90,6 +90,28 @@ TEST(THashTable, FindReturnsLinkSlots) {
   EXPECT_EQ(end, &(*table.Find("x"))->Next);
 }
 
+// Heads move from the table itself to one per bucket when chains take more than a few buckets:
+// the listing order and the link slots stay right across the move.
+TEST(THashTable, OrderAndLinksAcrossTheMoveOfHeads) {
+  THashTable table(256);
+  std::vector<std::pair<std::string, std::size_t>> put;
+  for (std::size_t i = 0; i < 40; ++i) {
+    put.emplace_back("k" + std::to_string(i % 20) + (i < 20 ? "" : "x"), i);
+    table.Put(put.back().first, std::to_string(i));
+    for (const auto& [key, added] : put) ASSERT_EQ(key, (*table.Find(key))->Key) << i;
+  }
+  std::sort(put.begin(), put.end(), [](const auto& x, const auto& y) {
+    return ListedBefore(x.first, x.second, y.first, y.second);
+  });
+  std::vector<std::string> ordered;
+  for (const auto& [key, added] : put) ordered.push_back(key);
+  EXPECT_EQ(ordered, Keys(table));
+  table.Clear();  // back to few heads
+  table.Put("b", "1");
+  table.Put("a", "2");
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), Keys(table));
+}
+
 TEST(THashTable, ClearEmptiesAndTableCanBeRefilled) {
   THashTable table(256);
   table.Put("a", "1");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <memory>
@@ -45,7 +46,10 @@ inline bool ListedBefore(std::string_view AKey, std::size_t AAdded, std::string_
 // the link slot that refers to it, so finding a key costs no chain walk however long chains
 // grow. A bitmap of the non-empty buckets lets listing and releasing skip the empty ones, so a
 // small table costs little whatever its bucket count. Items are not allocated one by one but
-// taken from chunks, and released chunk by chunk.
+// taken from chunks, and released chunk by chunk. The heads of the first kFewHeads buckets that
+// hold chains live in the table itself, beside their bucket numbers; only a table whose chains
+// take more buckets allocates a head per bucket (a block's table of a few names then takes no
+// 2 KiB of heads, most of them null).
 template <typename TValue>
 class TChainTable {
  public:
@@ -61,7 +65,9 @@ class TChainTable {
   };
 
   explicit TChainTable(std::int32_t ASize)
-      : Buckets(static_cast<std::size_t>(ASize)), Occupied((Buckets.size() + 63) / 64), Index(16) {}
+      : BucketCount(static_cast<std::size_t>(ASize)),
+        Occupied((BucketCount + 63) / 64),
+        Index(16) {}
   virtual ~TChainTable() { Release(); }
   TChainTable(const TChainTable&) = delete;
   TChainTable& operator=(const TChainTable&) = delete;
@@ -79,7 +85,7 @@ class TChainTable {
   // chain of AKey's bucket (found by walking that chain). Never null.
   PPHashItem Find(std::string_view AKey) {
     if (const PHashItem item = Index[IndexSlot(IndexHashOf(AKey), AKey)]) return item->Link;
-    PPHashItem slot = &Buckets[BucketOf(AKey)];
+    PPHashItem slot = HeadSlot(BucketOf(AKey));
     while (*slot) slot = &(*slot)->Next;
     return slot;
   }
@@ -93,16 +99,17 @@ class TChainTable {
       return;
     }
     const std::size_t idx = BucketOf(AKey);
+    const PPHashItem head = HeadSlot(idx);
     THashItem* const item = NewItem();
     item->Key = std::string(AKey);
     item->Value = std::move(AValue);
     item->IndexHash = hash;
-    item->Next = Buckets[idx];
+    item->Next = *head;
     // The old head now hangs from the new item's Next.
     if (item->Next) item->Next->Link = &item->Next;
     Occupied[idx / 64] |= std::uint64_t{1} << (idx % 64);
-    Buckets[idx] = item;
-    item->Link = &Buckets[idx];
+    *head = item;
+    item->Link = head;
     Index[slot] = item;
     if (++Count * 2 > Index.size()) Rehash(Index.size() * 2);
   }
@@ -124,13 +131,40 @@ class TChainTable {
   template <typename TVisit>
   void ForEach(TVisit AVisit) const {
     ForEachBucket([&](std::size_t AIdx) {
-      for (const THashItem* item = Buckets[AIdx]; item; item = item->Next) AVisit(*item);
+      for (const THashItem* item = Head(AIdx); item; item = item->Next) AVisit(*item);
     });
   }
 
  private:
   std::size_t BucketOf(std::string_view AKey) const {
-    return BucketOfHash(HashOf(AKey), Buckets.size());
+    return BucketOfHash(HashOf(AKey), BucketCount);
+  }
+  // The head of bucket AIdx; null for an empty bucket.
+  PHashItem Head(std::size_t AIdx) const {
+    if (!Buckets.empty()) return Buckets[AIdx];
+    for (std::size_t i = 0; i < FewUsed; ++i)
+      if (FewBuckets[i] == AIdx) return FewHeads[i];
+    return nullptr;
+  }
+  // The slot of bucket AIdx's head, made when the bucket has none yet. A slot stays put until
+  // the heads move to one per bucket, which sets the Link of every head item anew.
+  PPHashItem HeadSlot(std::size_t AIdx) {
+    if (!Buckets.empty()) return &Buckets[AIdx];
+    for (std::size_t i = 0; i < FewUsed; ++i)
+      if (FewBuckets[i] == AIdx) return &FewHeads[i];
+    if (FewUsed < kFewHeads) {
+      FewBuckets[FewUsed] = AIdx;
+      FewHeads[FewUsed] = nullptr;
+      return &FewHeads[FewUsed++];
+    }
+    Buckets.assign(BucketCount, nullptr);
+    for (std::size_t i = 0; i < FewUsed; ++i) {
+      PHashItem& head = Buckets[FewBuckets[i]];
+      head = FewHeads[i];
+      if (head) head->Link = &head;
+    }
+    FewUsed = 0;
+    return &Buckets[AIdx];
   }
   // Calls AVisit(index) for every non-empty bucket, in ascending order.
   template <typename TVisit>
@@ -141,7 +175,8 @@ class TChainTable {
   }
   // Frees every item and empties every bucket.
   void Release() {
-    ForEachBucket([&](std::size_t AIdx) { Buckets[AIdx] = nullptr; });
+    std::vector<PHashItem>().swap(Buckets);
+    FewUsed = 0;
     std::fill(Occupied.begin(), Occupied.end(), 0);
     for (TChunk& chunk : Chunks) {
       std::destroy_n(chunk.Items, chunk.Used);
@@ -152,7 +187,7 @@ class TChainTable {
 
   // Items live in chunks that never move, each twice the last (at most kMaxChunk items, unless
   // Reserve asked for more); constructed one at a time as keys come.
-  static constexpr std::size_t kFirstChunk = 8, kMaxChunk = 4096;
+  static constexpr std::size_t kFirstChunk = 4, kMaxChunk = 4096;
   struct TChunk {
     THashItem* Items;
     std::size_t Size, Used;
@@ -192,7 +227,12 @@ class TChainTable {
     }
   }
 
-  std::vector<PHashItem> Buckets;       // chain heads; null for an empty bucket
+  static constexpr std::size_t kFewHeads = 16;
+  std::size_t BucketCount;                          // fixed at construction
+  std::array<PHashItem, kFewHeads> FewHeads{};      // while Buckets is empty: heads...
+  std::array<std::size_t, kFewHeads> FewBuckets{};  // ...of these buckets
+  std::size_t FewUsed = 0;                          // FewHeads in use
+  std::vector<PHashItem> Buckets;       // one head per bucket, or empty; null for an empty bucket
   std::vector<std::uint64_t> Occupied;  // bit i: bucket i holds a chain
   std::vector<TChunk> Chunks;           // the items' storage
   TLargeVector<PHashItem> Index;        // open addressing by IndexHash; size a power of two
