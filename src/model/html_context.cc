@@ -1042,18 +1042,6 @@ std::size_t TTemplateContexts::Find(std::size_t AAt) const {
   return Last = static_cast<std::size_t>(it - PlaceSpans.begin());
 }
 
-bool IsRefused(const THtmlContext& AContext) {
-  switch (AContext.Place) {
-    case THtmlPlace::Unquoted:
-    case THtmlPlace::TagName:
-    case THtmlPlace::AttributeName:
-    case THtmlPlace::Declaration:
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::string DescribeContext(const THtmlContext& AContext) {
   const auto js = [](TJsPlace APlace) -> std::string {
     switch (APlace) {

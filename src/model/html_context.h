@@ -104,7 +104,17 @@ class TTemplateContexts {
 
 // True for the contexts where no escaping can make a value safe (or, Unquoted, where the
 // attribute should be quoted first).
-bool IsRefused(const THtmlContext& AContext);
+inline bool IsRefused(const THtmlContext& AContext) {
+  switch (AContext.Place) {
+    case THtmlPlace::Unquoted:
+    case THtmlPlace::TagName:
+    case THtmlPlace::AttributeName:
+    case THtmlPlace::Declaration:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // The context in words, for hover and messages: "a URL attribute", "a JavaScript string", ...
 std::string DescribeContext(const THtmlContext& AContext);

@@ -2,6 +2,7 @@
 #include "src/template/escaping.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_map>
 
@@ -40,7 +41,9 @@ TEscaping::TEscaping(std::string_view ATemplate) : Places(ATemplate), KindOf(1, 
     Kinds.push_back(kind);
   }
   Escapers.resize(KindOf.size());
-  Slots.resize(64);
+  // Room for a text per four placeholders, up to some thousands, before the table first grows:
+  // a page prints most names more than once (the bench pages ten times).
+  Slots.resize(std::bit_ceil(2 * std::clamp<std::size_t>(contexts.size() / 4, 32, 4096)));
 }
 
 const THtmlContext* TEscaping::At(std::size_t AAt) const {
