@@ -211,18 +211,8 @@ std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
   const auto name_end = [&](std::size_t AFrom) {
 #if defined(__SSE2__) || defined(_M_X64)
     if (AFrom + 16 <= size) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom));
-      // Letters: (byte | 0x20) in 'a'..'z'; digits: byte in '0'..'9' (unsigned ranges taken as
-      // signed compares after a shift by 0x80).
-      const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-      const __m128i letter =
-          _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
-                         _mm_set1_epi8(static_cast<char>(-128 + 26)));
-      const __m128i digit =
-          _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
-                         _mm_set1_epi8(static_cast<char>(-128 + 10)));
       const unsigned stop =
-          ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & 0xFFFFu;
+          NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom)));
       if (stop) return AFrom + static_cast<unsigned>(std::countr_zero(stop));
       AFrom += 16;
     }

@@ -188,17 +188,7 @@ std::optional<std::string_view> TPlaceholderIndex::Match(std::string_view AText,
   if (AText.size() - from >= kShortName) {
     const char* const at = AText.data() + from;
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    // Letters: (byte | 0x20) in 'a'..'z'; digits: byte in '0'..'9' (unsigned ranges taken as
-    // signed compares after a shift by 0x80).
-    const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-    const __m128i letter =
-        _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
-                       _mm_set1_epi8(static_cast<char>(-128 + 26)));
-    const __m128i digit =
-        _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
-                       _mm_set1_epi8(static_cast<char>(-128 + 10)));
-    const unsigned stop =
-        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & 0xFFFFu;
+    const unsigned stop = NotNameBytes(v);
     if (stop != 0) {  // else a long name: below
       const unsigned length = static_cast<unsigned>(std::countr_zero(stop));
       if (at[length] != '}') return std::nullopt;

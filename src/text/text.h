@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace zoqc {
 
 // Name characters are the ASCII digits and letters, nothing else (no underscore, no byte >= 128).
@@ -18,6 +22,22 @@ inline std::size_t NameEnd(std::string_view AText, std::size_t AFrom) {
   while (AFrom < AText.size() && IsNameChar(AText[AFrom])) ++AFrom;
   return AFrom;
 }
+
+#if defined(__SSE2__) || defined(_M_X64)
+// Of 16 bytes, a bit (bit I for byte I) for each that is not a name character.
+inline unsigned NotNameBytes(__m128i AV) {
+  // Letters: (byte | 0x20) in 'a'..'z'; digits: byte in '0'..'9' (unsigned ranges taken as
+  // signed compares after a shift by 0x80).
+  const __m128i lower = _mm_or_si128(AV, _mm_set1_epi8(0x20));
+  const __m128i letter =
+      _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                     _mm_set1_epi8(static_cast<char>(-128 + 26)));
+  const __m128i digit =
+      _mm_cmplt_epi8(_mm_add_epi8(AV, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                     _mm_set1_epi8(static_cast<char>(-128 + 10)));
+  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & 0xFFFFu;
+}
+#endif
 
 // Where the PHP string literal whose quote (' or ") stands at AOpen ends: the index of its
 // closing quote, a backslash escaping the byte after it, or the size of AText when unclosed.
