@@ -104,6 +104,10 @@ class TStreamSink final : public TPageSink {
  public:
   explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) {}
   void Append(std::string_view APiece) override { Stream.Append(APiece); }
+  void AppendThree(std::string_view AFirst, std::string_view ASecond,
+                   std::string_view AThird) override {
+    Stream.Append(AFirst, ASecond, AThird);
+  }
 
  private:
   TOutputStream& Stream;

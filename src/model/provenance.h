@@ -74,6 +74,11 @@ class TPageBuilder {
     if (Record) Note(AOrigin);
     Size += APiece.size();
   }
+  // Appends AFirst, ASecond and AThird, when not recording.
+  void AppendThree(std::string_view AFirst, std::string_view ASecond, std::string_view AThird) {
+    Pieces.AppendThree(AFirst, ASecond, AThird);
+    Size += AFirst.size() + ASecond.size() + AThird.size();
+  }
   // Appends APiece whose own segments (relative to its start) are ASegments, each given
   // AScriptCause where it has none.
   void AppendMapped(std::string_view APiece, std::span<const TSegment> ASegments,

@@ -107,6 +107,19 @@ class TOutputStream {
     }
     Spill(AData);
   }
+  // Appends AFirst, ASecond and AThird (a placeholder's echo: mostly short pieces); pieces of
+  // up to 16 bytes are copied with one look at the room left and no call.
+  void Append(std::string_view AFirst, std::string_view ASecond, std::string_view AThird) {
+    const std::size_t size = AFirst.size() + ASecond.size() + AThird.size();
+    if (size > kBufferSize - Used || AFirst.size() > 16 || ASecond.size() > 16 ||
+        AThird.size() > 16)
+      return AppendEach(AFirst, ASecond, AThird);
+    char* const to = Buffer.get() + Used;
+    PutShort(to, AFirst);
+    PutShort(to + AFirst.size(), ASecond);
+    PutShort(to + AFirst.size() + ASecond.size(), AThird);
+    Used += size;
+  }
   std::uint64_t Size() const { return Written + Used; }  // appended so far
 
   // Puts the output in place as WriteOutputFile does, with its failures. ARetry is set when
@@ -117,6 +130,24 @@ class TOutputStream {
   [[nodiscard]] bool Stage(TStagedOutput& AStaged, TFileFailure& AFailure, bool& ARetry);
 
  private:
+  // Copies AData, at most 16 bytes, to ATo by overlapping loads.
+  static void PutShort(char* ATo, std::string_view AData) {
+    const std::size_t n = AData.size();
+    const char* const from = AData.data();
+    if (n >= 8) {
+      std::uint64_t head, tail;
+      std::memcpy(&head, from, 8), std::memcpy(&tail, from + n - 8, 8);
+      std::memcpy(ATo, &head, 8), std::memcpy(ATo + n - 8, &tail, 8);
+    } else if (n >= 4) {
+      std::uint32_t head, tail;
+      std::memcpy(&head, from, 4), std::memcpy(&tail, from + n - 4, 4);
+      std::memcpy(ATo, &head, 4), std::memcpy(ATo + n - 4, &tail, 4);
+    } else if (n > 0) {
+      const char first = from[0], middle = from[n / 2], last = from[n - 1];
+      ATo[0] = first, ATo[n / 2] = middle, ATo[n - 1] = last;
+    }
+  }
+  void AppendEach(std::string_view AFirst, std::string_view ASecond, std::string_view AThird);
   void Spill(std::string_view AData);      // Append of more than the buffer's room
   bool Drain(std::string_view AData);      // writes AData into the temporary, made if need be
   bool Finish(bool AFlush, bool& ARetry);  // the rest of the buffer, then Flush, Name, Close

@@ -5,7 +5,8 @@
 
 namespace zoqc {
 
-TPageTables::TPageTables(const TScriptModel& AScript, bool AExpressions) {
+TPageTables::TPageTables(const TScriptModel& AScript, bool AExpressions, bool AViewed)
+    : Vars("<?php echo ", ";?>", AViewed) {
   const std::string_view text = AScript.Text;
   std::size_t count = 0, bytes = 0;  // the template variables' bindings, sized once
   for (const TStatement& s : AScript.Statements)

@@ -17,10 +17,11 @@ namespace zoqc {
 // "<<<" lines bind into the table of the latest "<<*" line's name as it is spelled there.
 struct TPageTables {
   // From a scan that succeeded; with AExpressions, also the expression offsets for provenance.
-  TPageTables(const TScriptModel& AScript, bool AExpressions);
+  // With AViewed, Vars views the expressions instead of building its texts.
+  TPageTables(const TScriptModel& AScript, bool AExpressions, bool AViewed = false);
 
   // Template variable name -> "<?php echo " PHP expression ";?>", viewing the script's names.
-  TPlaceholderIndex Vars{"<?php echo ", ";?>"};
+  TPlaceholderIndex Vars;
   THashTable2 BlockVarList{kTableSize};     // block name -> that block's variables (borrowed)
   std::vector<std::string_view> BlockList;  // each "<<*" line's block name, in script order
   std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to

@@ -41,8 +41,9 @@ TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view 
   });
 }
 
-TPlaceholderIndex::TPlaceholderIndex(std::string_view APrefix, std::string_view ASuffix)
-    : Prefix(APrefix), Suffix(ASuffix) {
+TPlaceholderIndex::TPlaceholderIndex(std::string_view APrefix, std::string_view ASuffix,
+                                     bool AViewed)
+    : PrefixText(APrefix), SuffixText(ASuffix), ViewsValues(AViewed) {
   Grow(16);
 }
 
@@ -53,8 +54,9 @@ void TPlaceholderIndex::Reserve(std::size_t ACount, std::size_t AValueBytes) {
   Entries.reserve(Entries.size() + ACount);
   Hit.reserve(Entries.size() + ACount);
   Added.reserve(Entries.size() + ACount);
-  const std::size_t bytes = AValueBytes + ACount * (Prefix.size() + Suffix.size());
-  if (bytes > 0 && (Texts.empty() || Texts.back().capacity() - Texts.back().size() < bytes))
+  const std::size_t bytes = AValueBytes + ACount * (PrefixText.size() + SuffixText.size());
+  if (!ViewsValues && bytes > 0 &&
+      (Texts.empty() || Texts.back().capacity() - Texts.back().size() < bytes))
     Texts.emplace_back().reserve(bytes);
 }
 
@@ -93,7 +95,7 @@ std::string_view TPlaceholderIndex::ValueOf(std::string_view AName) const {
       Slots[SlotOf(HashOf(AName, short_name, folded), short_name, folded, AName)];
   if (s == 0) return {};
   const std::string_view text = Entries[(s & 0xFFFFFFFFu) - 1].Text();
-  return text.substr(Prefix.size(), text.size() - Prefix.size() - Suffix.size());
+  return text.substr(PrefixSize(), text.size() - PrefixSize() - SuffixSize());
 }
 
 void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded,
@@ -120,7 +122,9 @@ void TPlaceholderIndex::Grow(std::size_t ASlots) {
 }
 
 std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
-  const std::size_t size = Prefix.size() + AValue.size() + Suffix.size();
+  if (ViewsValues) return AValue;
+  const std::string_view prefix = PrefixText, suffix = SuffixText;
+  const std::size_t size = prefix.size() + AValue.size() + suffix.size();
   if (Texts.empty() || Texts.back().capacity() - Texts.back().size() < size)
     Texts.emplace_back().reserve(
         std::max({size, std::size_t{4096}, Texts.empty() ? 0 : 2 * Texts.back().capacity()}));
@@ -128,10 +132,10 @@ std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
   const std::size_t start = texts.size();
   texts.resize(start + size);
   char* const at = texts.data() + start;
-  if (!Prefix.empty()) std::memcpy(at, Prefix.data(), Prefix.size());
-  if (!AValue.empty()) std::memcpy(at + Prefix.size(), AValue.data(), AValue.size());
-  if (!Suffix.empty())
-    std::memcpy(at + Prefix.size() + AValue.size(), Suffix.data(), Suffix.size());
+  if (!prefix.empty()) std::memcpy(at, prefix.data(), prefix.size());
+  if (!AValue.empty()) std::memcpy(at + prefix.size(), AValue.data(), AValue.size());
+  if (!suffix.empty())
+    std::memcpy(at + prefix.size() + AValue.size(), suffix.data(), suffix.size());
   return std::string_view(at, size);
 }
 
@@ -363,11 +367,15 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
   if (AEscape)  // each placeholder escaped for where it stands
     return SubstituteEscaped(ATemplatePieces, AVars, APage, ATemplate, ALeft, APieceCuts, *AEscape);
   if (!APage.Recording()) {
+    const std::string_view prefix = AVars.Prefix(), suffix = AVars.Suffix();
     for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
       const std::string_view piece = ATemplatePieces[p];
       Substitute(
           piece, AVars,
-          [&](std::string_view APiece, std::size_t, std::string_view) { APage.Append(APiece, {}); },
+          [&](std::string_view APiece, std::size_t APlace, std::string_view) {
+            if (APlace == kNowhere || !AVars.Viewed()) return APage.Append(APiece, {});
+            APage.AppendThree(prefix, APiece, suffix);
+          },
           [&](std::size_t AAt) {
             ALeft.push_back(static_cast<std::size_t>(piece.data() - ATemplate.data()) + AAt);
           });
@@ -395,12 +403,13 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
           const std::size_t prefix = AVars.PrefixSize(), suffix = AVars.SuffixSize();
           const auto expr = AExprOf ? AExprOf->find(AKey) : TExpressionOffsets::const_iterator();
           const std::size_t offset = AExprOf && expr != AExprOf->end() ? expr->second : kNowhere;
-          APage.Append(APiece.substr(0, prefix), {0, TOrigin::Generated, kNowhere, kNowhere, at});
+          const TSegment generated{0, TOrigin::Generated, kNowhere, kNowhere, at};
+          APage.Append(AVars.Viewed() ? AVars.Prefix() : APiece.substr(0, prefix), generated);
           APage.Append(
               APiece.substr(prefix, APiece.size() - prefix - suffix),
               {0, offset == kNowhere ? TOrigin::Generated : TOrigin::Script, offset, kNowhere, at});
-          APage.Append(APiece.substr(APiece.size() - suffix),
-                       {0, TOrigin::Generated, kNowhere, kNowhere, at});
+          APage.Append(AVars.Viewed() ? AVars.Suffix() : APiece.substr(APiece.size() - suffix),
+                       generated);
         },
         [&](std::size_t AAt) { ALeft.push_back(base + AAt); });
   }

@@ -23,15 +23,16 @@ namespace zoqc {
 // The names bound for a scope, for matching placeholders "{" K "}" (K a run of name characters,
 // possibly empty) up to ASCII case: K selects the first key, in the listing order of a THashTable
 // that holds the bindings, that equals K without regard to case, and yields that key's text,
-// APrefix + value + ASuffix, built once here. Open addressing on hashes of the case-folded
-// names: a lookup allocates nothing. Keys are viewed, never copied.
+// APrefix + value + ASuffix, built once here; or, made with AViewed, the value itself (a view
+// like the keys), which the caller writes between Prefix() and Suffix(). Open addressing on
+// hashes of the case-folded names: a lookup allocates nothing. Keys are viewed, never copied.
 class TPlaceholderIndex {
  public:
   // The names of ATable, which must outlive the index; a null table matches nothing.
   explicit TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix = "",
                              std::string_view ASuffix = "");
-  // No names yet: Bind adds them.
-  TPlaceholderIndex(std::string_view APrefix, std::string_view ASuffix);
+  // No names yet: Bind adds them. With AViewed, AValue of Bind must outlive the index too.
+  TPlaceholderIndex(std::string_view APrefix, std::string_view ASuffix, bool AViewed = false);
 
   // Room for ACount keys whose values take AValueBytes in all (a hint: more still fit).
   void Reserve(std::size_t ACount, std::size_t AValueBytes);
@@ -42,6 +43,10 @@ class TPlaceholderIndex {
   void Bind(std::string_view AKey, std::string_view AValue);
 
   bool Empty() const { return Entries.empty(); }
+  // The texts are the values alone: a placeholder prints Prefix(), its text, Suffix().
+  bool Viewed() const { return ViewsValues; }
+  std::string_view Prefix() const { return ViewsValues ? std::string_view(PrefixText) : ""; }
+  std::string_view Suffix() const { return ViewsValues ? std::string_view(SuffixText) : ""; }
   // When AText holds a placeholder of a key at AIdx (0-based, on its "{"), yields that key's
   // text and sets ALength to the placeholder's length; otherwise yields nothing.
   // With AKey, also yields the key as listed.
@@ -63,8 +68,9 @@ class TPlaceholderIndex {
       });
     for (const std::size_t e : unused) AVisit(Entries[e].Key());
   }
-  std::size_t PrefixSize() const { return Prefix.size(); }
-  std::size_t SuffixSize() const { return Suffix.size(); }
+  // What a text holds before and after the value (0 when Viewed).
+  std::size_t PrefixSize() const { return ViewsValues ? 0 : PrefixText.size(); }
+  std::size_t SuffixSize() const { return ViewsValues ? 0 : SuffixText.size(); }
 
  private:
   // A name of fewer than kShortName name characters is looked up by its folded bytes: letters
@@ -114,10 +120,11 @@ class TPlaceholderIndex {
   void Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded, std::string_view AKey,
            std::string_view AValue);
   void Grow(std::size_t ASlots);
-  // Prefix, AValue and suffix, stored where they stay.
+  // Prefix, AValue and suffix, stored where they stay (AValue itself when Viewed).
   std::string_view Store(std::string_view AValue);
 
-  std::string Prefix, Suffix;
+  std::string PrefixText, SuffixText;
+  bool ViewsValues = false;
   std::vector<TLargeVector<char>> Texts;  // each filled up to its capacity, never moved
   TLargeVector<TEntry> Entries;           // one per distinct key up to case
   TLargeVector<std::uint64_t> Slots;      // hash << 32 | entry + 1; 0 for an empty slot
@@ -143,6 +150,7 @@ using TExpressionOffsets = std::unordered_map<std::string_view, std::size_t>;
 // AVars does not bind, which the page prints as written. With AEscape, "{!name}" prints its
 // expression as it is and every other placeholder its expression escaped (block echoes are
 // printed as they are).
+// With AEscape, AVars' texts must be built (not Viewed).
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
                          std::string_view ATemplate, std::vector<std::size_t>& ALeft,

@@ -6,21 +6,28 @@
 namespace zoqc {
 namespace {
 
-// Substitutes the bindings (name, expression), put in this order, into ATemplate.
+// Substitutes the bindings (name, expression), put in this order, into ATemplate: with the
+// echo texts built, and with them viewed (written as prefix, expression, suffix), alike.
 std::string Substitute(std::initializer_list<std::pair<const char*, const char*>> ABindings,
                        std::string_view ATemplate) {
   THashTable VarList(256);
-  for (const auto& [name, expr] : ABindings) VarList.Put(name, expr);
-  const std::string_view pieces[] = {ATemplate};
-  TPieces page;
-  page.Append("<?php ?>");
-  const TPlaceholderIndex vars(&VarList, "<?php echo ", ";?>");  // the page views its texts
-  TPageBuilder builder(page, nullptr);
-  std::vector<std::size_t> left;
-  SubstituteVariables(pieces, vars, builder, ATemplate, left);
-  const std::string text = page.Joined();
-  EXPECT_EQ("<?php ?>", text.substr(0, 8));  // appended after what the page holds
-  return text.substr(8);
+  TPlaceholderIndex viewed("<?php echo ", ";?>", true);
+  for (const auto& [name, expr] : ABindings) VarList.Put(name, expr), viewed.Bind(name, expr);
+  const TPlaceholderIndex built(&VarList, "<?php echo ", ";?>");  // the page views its texts
+  std::string texts[2];
+  for (const TPlaceholderIndex* vars : {&built, static_cast<const TPlaceholderIndex*>(&viewed)}) {
+    const std::string_view pieces[] = {ATemplate};
+    TPieces page;
+    page.Append("<?php ?>");
+    TPageBuilder builder(page, nullptr);
+    std::vector<std::size_t> left;
+    SubstituteVariables(pieces, *vars, builder, ATemplate, left);
+    const std::string text = page.Joined();
+    EXPECT_EQ("<?php ?>", text.substr(0, 8));  // appended after what the page holds
+    texts[vars == &viewed] = text.substr(8);
+  }
+  EXPECT_EQ(texts[0], texts[1]) << ATemplate;
+  return texts[0];
 }
 
 TEST(SubstituteVariables, Placeholders) {

@@ -15,6 +15,13 @@ namespace zoqc {
 class TPageSink {
  public:
   virtual void Append(std::string_view APiece) = 0;
+  // Appends three pieces in turn: a placeholder's echo, written around its expression.
+  virtual void AppendThree(std::string_view AFirst, std::string_view ASecond,
+                           std::string_view AThird) {
+    Append(AFirst);
+    Append(ASecond);
+    Append(AThird);
+  }
 
  protected:
   ~TPageSink() = default;

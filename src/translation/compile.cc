@@ -67,7 +67,10 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   result.Error = ScanScript(model.Script);
   if (result.Ok()) {
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
-    TPageTables tables(model.Script, AOptions.Provenance);
+    // A streamed page writes each echo as prefix, expression and suffix: the texts are not
+    // built (the escaped ones and the listed pieces need them whole).
+    const bool streamed = ASink && !AOptions.Provenance;
+    TPageTables tables(model.Script, AOptions.Provenance, streamed && !AOptions.Escape);
     TExpansion& expansion = storage->Expansion;
     TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
     if (escaping) result.Contexts = &escaping->Contexts();
@@ -77,7 +80,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
     } else {
       if (AOptions.Provenance) result.Origins.emplace();
       // The provenance's line table needs the pieces, so a recorded page is listed first.
-      TPageSink& sink = ASink && !AOptions.Provenance ? *ASink : result.Pieces;
+      TPageSink& sink = streamed ? *ASink : result.Pieces;
       TPageBuilder page(sink, result.Origins ? &*result.Origins : nullptr);
       AppendPhpPart(model.Script, expansion, page);
       storage->Vars.emplace(std::move(tables.Vars));  // the page views its texts
