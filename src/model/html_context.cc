@@ -322,6 +322,9 @@ class TWalker {
     Keys.emplace(KeyOf(Table[0]), 0);
     LastKey = KeyOf(Table[0]);
     const std::size_t size = Text.size();
+    // Placeholders most often stand tens of bytes apart: room for one per 48 bytes at first.
+    Spans.reserve(size / 48);
+    Kinds.reserve(size / 48);
     FindNext(0);
     std::size_t i = 0;
     while (i < size) {
@@ -739,29 +742,37 @@ class TWalker {
   std::size_t PlainRun(std::size_t i) {
     const char* const text = Text.data();
     const std::size_t size = Text.size();
+    TSpan tag{kNowhere, 0};  // the last tag read, its name
+    bool end_tag = false;
     for (;;) {
       while (text[i] != '<') {
         if (text[i] == '{')
           if (const std::size_t end = PlaceholderEnd(i)) NoteText(i, end), i = end - 1;
-        if ((i = NextOf(i + 1, '<', '{')) >= size) return size;
+        if ((i = NextOf(i + 1, '<', '{')) >= size) break;
       }
+      if (i >= size) break;
       std::size_t name = i + 1;
-      const bool end_tag = name < size && text[name] == '/';
-      name += end_tag;
-      if (name >= size || !IsAlpha(text[name])) return i;
+      const bool end = name < size && text[name] == '/';
+      name += end;
+      if (name >= size || !IsAlpha(text[name])) break;
       std::size_t name_end = name + 1;
       while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
         ++name_end;
-      if (name_end < size && text[name_end] == '{') return i;
-      if (!end_tag && Switches(Text.substr(name, name_end - name))) return i;
-      const std::size_t end = TagEnd(name_end);
-      if (end == kNowhere) return i;
-      Tag = {name, name_end};
+      if (name_end >= size || text[name_end] == '{') break;
+      if (!end && Switches(Text.substr(name, name_end - name))) break;
+      const std::size_t close = text[name_end] == '>' ? name_end : TagEnd(name_end);
+      if (close == kNowhere) break;
+      tag = {name, name_end}, end_tag = end;
+      i = close + 1;
+      if (i >= size) break;
+    }
+    if (tag.Begin != kNowhere) {  // as the tag states leave them after the last tag
+      Tag = tag;
       EndTag = end_tag;
       SelfClosing = FontAttr = HtmlEncoding = false;
       PlainLast = true;
-      if ((i = end + 1) >= size) return size;
     }
+    return std::min(i, size);
   }
 
   // The first byte at or after AFrom that is AOne or ATwo, or the template's size. Between tags
