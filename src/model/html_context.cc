@@ -324,7 +324,6 @@ class TWalker {
     const std::size_t size = Text.size();
     // Placeholders most often stand tens of bytes apart: room for one per 48 bytes at first.
     Spans.reserve(size / 48);
-    Kinds.reserve(size / 48);
     FindNext(0);
     std::size_t i = 0;
     while (i < size) {
@@ -344,10 +343,12 @@ class TWalker {
       if (i < Limit && !SimpleTag(i)) i = Step(i);
     }
     for (; Limit < size; FindNext(LimitEnd)) Note({Limit, LimitEnd});
+    Kinds.resize(Spans.size());
   }
 
   std::vector<TSpan> Spans;          // the placeholders, in order
-  std::vector<std::uint32_t> Kinds;  // per placeholder, its context's number
+  std::vector<std::uint32_t> Kinds;  // per placeholder, its context's number (after Run; while
+                                     // it runs, up to the last one not noted as text)
   std::vector<THtmlContext> Table;   // per context number, the context
   bool Refused = false;              // some context IsRefused
 
@@ -374,6 +375,7 @@ class TWalker {
     THtmlContext c;
     Here(ASpan, c);
     Spans.push_back(ASpan);
+    Kinds.resize(Spans.size() - 1);  // the placeholders in text since the last one: 0
     const std::uint32_t number = static_cast<std::uint32_t>(Table.size());
     if (IsRefused(c)) {
       Refused = true;
@@ -395,11 +397,8 @@ class TWalker {
     if (kind == number) Table.push_back(std::move(c));
     Kinds.push_back(kind);
   }
-  // Notes a placeholder at [ABegin, AEnd) in HTML text: number 0.
-  void NoteText(std::size_t ABegin, std::size_t AEnd) {
-    Spans.push_back({ABegin, AEnd});
-    Kinds.push_back(0);
-  }
+  // Notes a placeholder at [ABegin, AEnd) in HTML text: number 0, filled in later.
+  void NoteText(std::size_t ABegin, std::size_t AEnd) { Spans.push_back({ABegin, AEnd}); }
 
   // The context at the span ASpan, which stands at the current position, into c (new).
   void Here(TSpan ASpan, THtmlContext& c) {
