@@ -758,7 +758,8 @@ class TWalker {
       while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
         ++name_end;
       if (name_end >= size || text[name_end] == '{') break;
-      if (!end && Switches(Text.substr(name, name_end - name))) break;
+      // (Only names of 3 to 9 letters switch: "xmp" to "plaintext".)
+      if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
       const std::size_t close = text[name_end] == '>' ? name_end : TagEnd(name_end);
       if (close == kNowhere) break;
       tag = {name, name_end}, end_tag = end;
