@@ -746,7 +746,11 @@ class TWalker {
     for (;;) {
       while (text[i] != '<') {
         if (text[i] == '{')
-          if (const std::size_t end = PlaceholderEnd(i)) NoteText(i, end), i = end - 1;
+          if (const std::size_t end = PlaceholderEnd(i)) {
+            NoteText(i, end);  // most often a tag follows at once
+            if ((i = end) >= size) break;
+            continue;
+          }
         if ((i = NextOf(i + 1, '<', '{')) >= size) break;
       }
       if (i >= size) break;
