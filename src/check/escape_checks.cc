@@ -176,8 +176,8 @@ void TChecker::CheckRequestData() {
   std::size_t next = 0;
   // Once a binding needs them: the placeholders, their contexts, and the printed ones ("{name}",
   // not "{!name}") ordered by name up to case, then by position.
-  std::vector<TSpan> spans;
-  std::vector<THtmlContext> contexts;
+  std::optional<TTemplateContexts> places;
+  std::span<const TSpan> spans;
   std::vector<std::size_t> by_name;
   const auto name_of = [&](std::size_t p) {
     return spans[p].Of(Template.Text).substr(1, spans[p].Size() - 2);
@@ -200,9 +200,8 @@ void TChecker::CheckRequestData() {
     const std::string_view expr = ExprOf(binding);
     const std::size_t read = RawRequestRead(expr, any_tainted ? &tainted : nullptr);
     if (read == std::string_view::npos) continue;
-    if (spans.empty()) {
-      spans = PrintedPlaceholders(Template.Text);
-      contexts = HtmlContexts(Template.Text, spans);
+    if (!places) {
+      spans = places.emplace(Template.Text).Spans();
       for (std::size_t p = 0; p < spans.size(); ++p)
         if (Template.Text[spans[p].Begin + 1] != '!') by_name.push_back(p);
       std::stable_sort(by_name.begin(), by_name.end(), [&](std::size_t A, std::size_t B) {
@@ -219,18 +218,19 @@ void TChecker::CheckRequestData() {
              [&](std::size_t p, std::string_view AName) { return name_less(name_of(p), AName); });
          it != by_name.end() && SameText(name_of(*it), bound) && place == kNowhere; ++it)
       if (Model.ScopeAt(spans[*it].Begin) == block) place = *it;
-    if (place == kNowhere || IsRefused(contexts[place])) continue;
+    if (place == kNowhere) continue;
+    const THtmlContext& context = places->Context(place);
+    if (IsRefused(context)) continue;
     const std::size_t at = binding.Expr.Begin + read;
     TDiagnostic* d =
         Warn(TWarning::UnescapedRequest, Script.PlaceOf(at, at + VariableAt(expr, read).size()),
              Quoted(bound) +
                  " prints request data unescaped, which lets a link run script in "
                  "the visitor's browser; escape it for " +
-                 DescribeContext(contexts[place]) + ", or translate with --escape");
+                 DescribeContext(context) + ", or translate with --escape");
     Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End),
-         "printed here, in " + DescribeContext(contexts[place]));
-    Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End),
-        EscapedExpression(contexts[place], expr));
+         "printed here, in " + DescribeContext(context));
+    Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End), EscapedExpression(context, expr));
   }
 }
 
@@ -265,7 +265,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   std::optional<TTemplateContexts> own;
   if (!AContexts) AContexts = &own.emplace(text);
   const std::span<const TSpan> spans = AContexts->Spans();
-  const std::span<const THtmlContext> contexts = AContexts->Contexts();
+  const std::span<const std::uint32_t> kinds = AContexts->Kinds();
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.Name.Begin - 1);
   std::sort(left.begin(), left.end());
@@ -275,9 +275,10 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   for (const TBlockCopy& copy : AModel.Copies)
     if (copy.Same && &copy != &AModel.Copies[AModel.Blocks[copy.Block].Copies[0]])
       later.push_back(copy.Span);
+  if (later.empty() && !AContexts->AnyRefused()) return;  // the usual case: nothing to say
   std::size_t next_later = 0, later_end = 0;  // later before next_later end by later_end
   for (std::size_t p = 0; p < spans.size(); ++p) {
-    const THtmlContext& c = contexts[p];
+    const THtmlContext& c = AContexts->Context(p);
     const TSpan span = spans[p];
     if (text[span.Begin + 1] == '!') continue;
     for (; next_later < later.size() && later[next_later].Begin < span.Begin; ++next_later)
@@ -294,8 +295,9 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
     }
     if (twin == p && !IsRefused(c)) continue;  // the usual case: nothing to say
     if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
-    if (!IsRefused(c) && twin != p && !IsRefused(contexts[twin]) &&
-        EscapedExpression(c, "$v") != EscapedExpression(contexts[twin], "$v")) {
+    const THtmlContext& first = AContexts->Context(twin);
+    if (!IsRefused(c) && twin != p && kinds[twin] != kinds[p] && !IsRefused(first) &&
+        EscapedExpression(c, "$v") != EscapedExpression(first, "$v")) {
       const std::string name(text.substr(span.Begin, span.Size()));
       const std::string block(AModel.Blocks[AModel.ScopeAt(span.Begin)].Name);
       TDiagnostic& d = AOut.emplace_back();
@@ -303,12 +305,12 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
       d.Place = ATemplate.PlaceOf(span.Begin, span.End);
       d.Message = "under --escape every copy of block '" + block +
                   "' prints the one text made from its first copy, where '" + name +
-                  "' is escaped for " + DescribeContext(contexts[twin]) +
-                  ", but here it stands in " + DescribeContext(c) +
+                  "' is escaped for " + DescribeContext(first) + ", but here it stands in " +
+                  DescribeContext(c) +
                   "; put the copies in the same context, or give this one a "
                   "block of its own";
       d.Notes.push_back({ATemplate.PlaceOf(spans[twin].Begin, spans[twin].End),
-                         "the first copy's '" + name + "', in " + DescribeContext(contexts[twin])});
+                         "the first copy's '" + name + "', in " + DescribeContext(first)});
       continue;
     }
     if (!IsRefused(c)) continue;

@@ -230,12 +230,10 @@ std::vector<TLocation> Definitions(const TPage& APage, const TSymbol& ASymbol, T
 std::string EscapedAs(const TPage& APage, std::size_t AAt) {
   if (!APage.Escape) return "";
   const std::string_view text = APage.Model().Template;
-  const std::vector<TSpan> spans = PrintedPlaceholders(text);
-  const auto it = std::find_if(spans.begin(), spans.end(),
-                               [&](const TSpan& ASpan) { return ASpan.Begin == AAt; });
-  if (it == spans.end()) return "";
-  const THtmlContext context =
-      HtmlContexts(text, spans)[static_cast<std::size_t>(it - spans.begin())];
+  const TTemplateContexts contexts(text);
+  const std::size_t index = contexts.IndexAt(AAt);
+  if (index == kNowhere) return "";
+  const THtmlContext& context = contexts.Context(index);
   return IsRefused(context) ? "\n\ncannot be escaped in " + DescribeContext(context)
                             : "\n\nescaped as " + DescribeContext(context);
 }

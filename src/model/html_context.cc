@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
 
 #include "src/model/html_escape.h"
 #include "src/text/text.h"
@@ -250,10 +251,11 @@ enum class TState : unsigned char {
   CData,  // "<![CDATA[" ... "]]>" in SVG or MathML
 };
 
-// The bytes that end a tag's name: white space, "/" and ">".
+// The bytes that end a tag's name: white space, "/" and ">"; and "{", which may open a
+// placeholder.
 constexpr auto kTagNameStop = [] {
   std::array<bool, 256> stop{};
-  for (const unsigned char c : {' ', '\t', '\n', '\f', '\r', '/', '>'}) stop[c] = true;
+  for (const unsigned char c : {' ', '\t', '\n', '\f', '\r', '/', '>', '{'}) stop[c] = true;
   return stop;
 }();
 
@@ -312,35 +314,94 @@ char SmallReference(std::string_view AText, std::size_t AAt, std::size_t& ALengt
 
 class TWalker {
  public:
-  TWalker(std::string_view ATemplate, std::span<const TSpan> ASpans)
-      : Text(ATemplate), Spans(ASpans) {}
+  explicit TWalker(std::string_view ATemplate) : Text(ATemplate) {}
 
-  std::vector<THtmlContext> Run() {
-    std::vector<THtmlContext> out;
-    out.reserve(Spans.size());
-    std::size_t next = 0;
+  // Finds the placeholders and notes each one's context.
+  void Run() {
+    Table.emplace_back();  // number 0: text
+    Keys.emplace(KeyOf(Table[0]), 0);
+    LastKey = KeyOf(Table[0]);
+    const std::size_t size = Text.size();
+    // Placeholders most often stand tens of bytes apart: room for one per 48 bytes at first.
+    Spans.reserve(size / 48);
+    FindNext(0);
     std::size_t i = 0;
-    while (i < Text.size()) {
-      if (next < Spans.size() && Spans[next].Begin <= i) {
-        Here(next, out.emplace_back());
+    while (i < size) {
+      if (Limit <= i) {  // a placeholder
+        Note({Limit, LimitEnd});
         Value();
-        i = std::max(i, Spans[next++].End);
+        i = std::max(i, LimitEnd);
+        FindNext(i);
         continue;
       }
-      Limit = next < Spans.size() ? Spans[next].Begin : Text.size();
-      while (i < Limit) {
-        if (State == TState::Data && Open.empty() && (i = PlainRun(i)) >= Limit) break;
-        i = Skip(i, Limit);
-        if (i < Limit && !SimpleTag(i)) i = Step(i);
+      if (State == TState::Data && Open.empty()) {
+        i = PlainRun(i);
+        if (i > Limit) FindNext(i);  // PlainRun noted the placeholders it passed
+        if (i >= Limit) continue;
       }
+      i = Skip(i, Limit);
+      if (i < Limit && !SimpleTag(i)) i = Step(i);
     }
-    for (; next < Spans.size(); ++next) Here(next, out.emplace_back());
-    return out;
+    for (; Limit < size; FindNext(LimitEnd)) Note({Limit, LimitEnd});
+    Kinds.resize(Spans.size());
   }
 
+  std::vector<TSpan> Spans;          // the placeholders, in order
+  std::vector<std::uint32_t> Kinds;  // per placeholder, its context's number (after Run; while
+                                     // it runs, up to the last one not noted as text)
+  std::vector<THtmlContext> Table;   // per context number, the context
+  bool Refused = false;              // some context IsRefused
+
  private:
+  // The next placeholder at or after AFrom becomes [Limit, LimitEnd) ({size, size}: none).
+  void FindNext(std::size_t AFrom) {
+    const TSpan next = NextPrintedPlaceholder(Text, AFrom);
+    Limit = next.Begin, LimitEnd = next.End;
+  }
+
+  // The escaping of a context is told by these fields and the URL tail.
+  static std::uint64_t KeyOf(const THtmlContext& c) {
+    return std::uint64_t{static_cast<unsigned char>(c.Place)} |
+           std::uint64_t{static_cast<unsigned char>(c.Attribute)} << 8 |
+           std::uint64_t{static_cast<unsigned char>(c.Quote)} << 16 |
+           std::uint64_t{static_cast<unsigned char>(c.Js)} << 24 |
+           std::uint64_t{static_cast<unsigned char>(c.Css)} << 32 |
+           std::uint64_t{static_cast<unsigned char>(c.Url)} << 40;
+  }
+
+  // Notes the placeholder at ASpan, which stands at the current position, with its context's
+  // number: a refused context gets one of its own (its spans are its own), equal others alike.
+  void Note(TSpan ASpan) {
+    THtmlContext c;
+    Here(ASpan, c);
+    Spans.push_back(ASpan);
+    Kinds.resize(Spans.size() - 1);  // the placeholders in text since the last one: 0
+    const std::uint32_t number = static_cast<std::uint32_t>(Table.size());
+    if (IsRefused(c)) {
+      Refused = true;
+      Table.push_back(std::move(c));
+      Kinds.push_back(number);
+      return;
+    }
+    const std::uint64_t key = KeyOf(c);
+    std::uint32_t kind;
+    if (!c.UrlTail.empty()) {
+      std::string tail(reinterpret_cast<const char*>(&key), sizeof key);
+      kind = Tails.try_emplace(tail.append(c.UrlTail), number).first->second;
+    } else if (key == LastKey) {
+      kind = LastKind;
+    } else {
+      kind = LastKind = Keys.try_emplace(key, number).first->second;
+      LastKey = key;
+    }
+    if (kind == number) Table.push_back(std::move(c));
+    Kinds.push_back(kind);
+  }
+  // Notes a placeholder at [ABegin, AEnd) in HTML text: number 0, filled in later.
+  void NoteText(std::size_t ABegin, std::size_t AEnd) { Spans.push_back({ABegin, AEnd}); }
+
   // The context at the span ASpan, which stands at the current position, into c (new).
-  void Here(std::size_t ASpan, THtmlContext& c) {
+  void Here(TSpan ASpan, THtmlContext& c) {
     c.Name = Tag;
     switch (State) {
       case TState::Data:
@@ -380,9 +441,9 @@ class TWalker {
         c.Place = THtmlPlace::Unquoted;
         c.Attribute = Kind();
         c.Name = Attr;
-        std::size_t end = Spans[ASpan].Begin;
+        std::size_t end = ASpan.Begin;
         while (end < Text.size() && !IsSpace(Text[end]) && Text[end] != '>') ++end;
-        c.Value = {ValueStart == kNowhere ? Spans[ASpan].Begin : ValueStart, end};
+        c.Value = {ValueStart == kNowhere ? ASpan.Begin : ValueStart, end};
         break;
       }
       case TState::AttrValueDouble:
@@ -412,14 +473,13 @@ class TWalker {
   }
 
   // The markup after span ASpan in a quoted URL value up to its first ':', '/', '?' or '#'
-  // (kept when it is ':'), other spans left out. A character reference may be any of those: it
-  // counts as ':'.
-  std::string Tail(std::size_t ASpan, char AQuote) const {
+  // (kept when it is ':'), other placeholders left out. A character reference may be any of
+  // those: it counts as ':'.
+  std::string Tail(TSpan ASpan, char AQuote) const {
     std::string tail;
-    std::size_t next = ASpan + 1;
-    for (std::size_t i = Spans[ASpan].End; i < Text.size() && Text[i] != AQuote; ++i) {
-      if (next < Spans.size() && Spans[next].Begin == i) {
-        i = Spans[next++].End - 1;
+    for (std::size_t i = ASpan.End; i < Text.size() && Text[i] != AQuote; ++i) {
+      if (const std::size_t end = Text[i] == '{' ? PlaceholderEnd(i) : 0) {
+        i = end - 1;
         continue;
       }
       const char c = Text[i];
@@ -674,49 +734,79 @@ class TWalker {
 
   // Most of a page is text in HTML content (no SVG or MathML element open) and tags that
   // switch nothing: end tags, and start tags of no name of Switches. From i in the data state,
-  // such text and tags with their ">" before Limit are read at once, as the tag states would
-  // read them: what those note of a tag's name and attributes is read by no state after it.
-  // Returns where the rest must be read state by state, or Limit.
+  // such text with its placeholders (noted as text) and such tags with their ">" are read at
+  // once, as the tag states would read them: what those note of a tag's name and attributes is
+  // read by no state after it. A tag with a "{" is left to the states. Returns where the rest
+  // must be read state by state (a "<"), or the template's size.
   std::size_t PlainRun(std::size_t i) {
     const char* const text = Text.data();
+    const std::size_t size = Text.size();
+    TSpan tag{kNowhere, 0};  // the last tag read, its name
+    bool end_tag = false;
     for (;;) {
-      if (text[i] != '<' && (i = NextLt(i + 1)) >= Limit) return Limit;
+      while (text[i] != '<') {
+        if (text[i] == '{')
+          if (const std::size_t end = PlaceholderEnd(i)) NoteText(i, end), i = end - 1;
+        if ((i = NextOf(i + 1, '<', '{')) >= size) break;
+      }
+      if (i >= size) break;
       std::size_t name = i + 1;
-      const bool end_tag = name < Limit && text[name] == '/';
-      name += end_tag;
-      if (name >= Limit || !IsAlpha(text[name])) return i;
+      const bool end = name < size && text[name] == '/';
+      name += end;
+      if (name >= size || !IsAlpha(text[name])) break;
       std::size_t name_end = name + 1;
-      while (name_end < Limit && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
+      while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
         ++name_end;
-      if (!end_tag && Switches(Text.substr(name, name_end - name))) return i;
-      const std::size_t end = TagEnd(name_end);
-      if (end == kNowhere) return i;
-      Tag = {name, name_end};
+      if (name_end >= size || text[name_end] == '{') break;
+      if (!end && Switches(Text.substr(name, name_end - name))) break;
+      const std::size_t close = text[name_end] == '>' ? name_end : TagEnd(name_end);
+      if (close == kNowhere) break;
+      tag = {name, name_end}, end_tag = end;
+      i = close + 1;
+      if (i >= size) break;
+    }
+    if (tag.Begin != kNowhere) {  // as the tag states leave them after the last tag
+      Tag = tag;
       EndTag = end_tag;
       SelfClosing = FontAttr = HtmlEncoding = false;
       PlainLast = true;
-      if ((i = end + 1) >= Limit) return Limit;
     }
+    return std::min(i, size);
   }
 
-  // The first "<" at or after AFrom before Limit, or Limit. Between tags it is most often a
-  // few bytes away: the next 8 bytes are tested at once before memchr is called.
-  std::size_t NextLt(std::size_t AFrom) const {
-    if constexpr (std::endian::native == std::endian::little) {
-      if (AFrom + 8 <= Text.size()) {
-        std::uint64_t bytes;
-        std::memcpy(&bytes, Text.data() + AFrom, 8);
-        const std::uint64_t x = bytes ^ 0x3C3C3C3C3C3C3C3Cu;  // each '<' a zero byte
-        // The lowest byte flagged is the first zero byte (a borrow flags only higher ones).
-        const std::uint64_t zero = (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
-        if (zero)
-          return std::min(Limit, AFrom + static_cast<std::size_t>(std::countr_zero(zero)) / 8);
-        AFrom += 8;
-      }
+  // The first byte at or after AFrom that is AOne or ATwo, or the template's size. Between tags
+  // and placeholders it is most often a few bytes away: 16 bytes are tested at once.
+  std::size_t NextOf(std::size_t AFrom, char AOne, char ATwo) const {
+    const char* const text = Text.data();
+    const std::size_t size = Text.size();
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i one = _mm_set1_epi8(AOne), two = _mm_set1_epi8(ATwo);
+    for (; AFrom + 16 <= size; AFrom += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom));
+      const unsigned hit = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, one), _mm_cmpeq_epi8(v, two))));
+      if (hit) return AFrom + static_cast<unsigned>(std::countr_zero(hit));
     }
-    if (AFrom >= Limit) return Limit;
-    const void* at = std::memchr(Text.data() + AFrom, '<', Limit - AFrom);
-    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - Text.data()) : Limit;
+#endif
+    while (AFrom < size && text[AFrom] != AOne && text[AFrom] != ATwo) ++AFrom;
+    return AFrom;
+  }
+
+  // The end of the "{name}" or "{!name}" at i (a "{"), or 0 when none stands there.
+  std::size_t PlaceholderEnd(std::size_t i) const {
+    const char* const text = Text.data();
+    const std::size_t size = Text.size();
+    const std::size_t name = i + 1 + (i + 1 < size && text[i + 1] == '!');
+    std::size_t end = name;
+#if defined(__SSE2__) || defined(_M_X64)
+    if (end + 16 <= size) {
+      const unsigned stop =
+          NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + end)));
+      end = stop ? end + static_cast<unsigned>(std::countr_zero(stop)) : NameEnd(Text, end + 16);
+    } else
+#endif
+      end = NameEnd(Text, end);
+    return end > name && end < size && text[end] == '}' ? end + 1 : 0;
   }
 
   // The start tags that switch the tokenizer or open SVG or MathML content.
@@ -730,14 +820,17 @@ class TWalker {
     return false;
   }
 
-  // The ">" that ends the tag whose name ends at i, before Limit, or kNowhere: the attribute
-  // states folded into four. A quote opens a value only after "=" (and blanks); a ">" inside the
-  // value ends nothing. "=" right after a value or "/" starts an attribute's name.
+  // The ">" that ends the tag whose name ends at i, or kNowhere, also where a "{" stands before
+  // it (a placeholder, maybe): the attribute states folded into four. A quote opens a value only
+  // after "=" (and blanks); a ">" inside the value ends nothing. "=" right after a value or "/"
+  // starts an attribute's name.
   std::size_t TagEnd(std::size_t i) const {
     enum class TAt : unsigned char { Between, Name, BeforeValue, Unquoted } at = TAt::Between;
-    for (; i < Limit; ++i) {
+    const std::size_t size = Text.size();
+    for (; i < size; ++i) {
       const char c = Text[i];
       if (c == '>') return i;
+      if (c == '{') return kNowhere;
       if (IsSpace(c)) {
         if (at == TAt::Unquoted) at = TAt::Between;
         continue;
@@ -753,9 +846,8 @@ class TWalker {
         case TAt::BeforeValue:
           at = TAt::Unquoted;
           if (c == '"' || c == '\'') {
-            const void* quote = std::memchr(Text.data() + i + 1, c, Limit - i - 1);
-            if (!quote) return kNowhere;
-            i = static_cast<std::size_t>(static_cast<const char*>(quote) - Text.data());
+            i = NextOf(i + 1, c, '{');
+            if (i >= size || Text[i] == '{') return kNowhere;
             at = TAt::Between;
           }
           break;
@@ -1001,8 +1093,12 @@ class TWalker {
   }
 
   std::string_view Text;
-  std::span<const TSpan> Spans;
-  std::size_t Limit = 0;  // where the next placeholder stands (or the end): no step passes it
+  std::size_t Limit = 0;     // where the next placeholder stands (or the end): no step passes it
+  std::size_t LimitEnd = 0;  // and where it ends
+  std::unordered_map<std::uint64_t, std::uint32_t> Keys;  // the numbers by KeyOf
+  std::unordered_map<std::string, std::uint32_t> Tails;   // with a URL tail: by KeyOf and tail
+  std::uint64_t LastKey = 0;                              // the key numbered last
+  std::uint32_t LastKind = 0;                             // and its number
   TState State = TState::Data;
   TSpan Tag;               // the tag's name as written
   std::string TagLower;    // and lower-cased (unless PlainLast)
@@ -1026,13 +1122,21 @@ class TWalker {
 
 }  // namespace
 
-std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate, std::span<const TSpan> ASpans) {
-  return TWalker(ATemplate, ASpans).Run();
+TTemplateContexts::TTemplateContexts(std::string_view ATemplate) {
+  TWalker walker(ATemplate);
+  walker.Run();
+  PlaceSpans = std::move(walker.Spans);
+  PlaceKinds = std::move(walker.Kinds);
+  Table = std::move(walker.Table);
+  Refused = walker.Refused;
 }
 
-TTemplateContexts::TTemplateContexts(std::string_view ATemplate)
-    : PlaceSpans(PrintedPlaceholders(ATemplate)),
-      PlaceContexts(HtmlContexts(ATemplate, PlaceSpans)) {}
+std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {
+  const TTemplateContexts contexts(ATemplate);
+  std::vector<THtmlContext> all;
+  for (std::size_t p = 0; p < contexts.Spans().size(); ++p) all.push_back(contexts.Context(p));
+  return all;
+}
 
 std::size_t TTemplateContexts::Find(std::size_t AAt) const {
   if (Last < PlaceSpans.size() && PlaceSpans[Last].Begin == AAt) return Last;

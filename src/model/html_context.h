@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,18 +77,22 @@ struct THtmlContext {
                         // refused others: the tag's name read so far
 };
 
-// The context of each span of ASpans (placeholders, in order, not overlapping) in ATemplate.
-// Each span stands for a value printed there: it changes no state of the markup around it.
-// One pass over ATemplate.
-std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate, std::span<const TSpan> ASpans);
-
-// The contexts of every "{name}" and "{!name}" of a template (one pass of HtmlContexts),
-// answered by the placeholder's offset.
+// The contexts of every "{name}" and "{!name}" of a template, found by one pass of the HTML
+// tokenizer that also finds the placeholders: each placeholder gets a context number, equal
+// contexts alike (a refused one its own), and the contexts are kept once per number. A
+// placeholder in text between simple tags is noted by its number alone.
 class TTemplateContexts {
  public:
   explicit TTemplateContexts(std::string_view ATemplate);
   std::span<const TSpan> Spans() const { return PlaceSpans; }
-  std::span<const THtmlContext> Contexts() const { return PlaceContexts; }
+  // Per placeholder of Spans, its context number: an index of Distinct.
+  std::span<const std::uint32_t> Kinds() const { return PlaceKinds; }
+  // The distinct contexts; number 0 is text (also for a placeholder the template does not hold).
+  std::span<const THtmlContext> Distinct() const { return Table; }
+  // The context of the placeholder at AIndex of Spans.
+  const THtmlContext& Context(std::size_t AIndex) const { return Table[PlaceKinds[AIndex]]; }
+  // True when some placeholder stands where IsRefused.
+  bool AnyRefused() const { return Refused; }
   // The index in Spans of the placeholder at template offset AAt, or kNowhere. Quick when the
   // offsets are asked in order.
   std::size_t IndexAt(std::size_t AAt) const {
@@ -98,9 +103,15 @@ class TTemplateContexts {
  private:
   std::size_t Find(std::size_t AAt) const;  // IndexAt, by a search
   std::vector<TSpan> PlaceSpans;
-  std::vector<THtmlContext> PlaceContexts;
+  std::vector<std::uint32_t> PlaceKinds;
+  std::vector<THtmlContext> Table;
+  bool Refused = false;
   mutable std::size_t Last = 0;  // the index answered last
 };
+
+// The context of every "{name}" and "{!name}" of ATemplate, in order (TTemplateContexts, each
+// context written out).
+std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate);
 
 // True for the contexts where no escaping can make a value safe (or, Unquoted, where the
 // attribute should be quoted first).

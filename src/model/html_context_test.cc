@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,8 +30,7 @@ std::vector<TSpan> Spans(std::string_view ATemplate) {
 
 // The context of the last placeholder of ATemplate, in words.
 std::string Last(std::string_view ATemplate) {
-  const std::vector<TSpan> spans = Spans(ATemplate);
-  return DescribeContext(HtmlContexts(ATemplate, spans).back());
+  return DescribeContext(HtmlContexts(ATemplate).back());
 }
 
 TEST(HtmlContexts, MarkupStates) {
@@ -124,16 +125,13 @@ TEST(HtmlContexts, TagsReadAtOnce) {
 
 TEST(HtmlContexts, UnquotedValueSpanForTheFix) {
   const std::string_view tmpl = "<a title=a{x}b c>";
-  const THtmlContext c = HtmlContexts(tmpl, Spans(tmpl)).back();
+  const THtmlContext c = HtmlContexts(tmpl).back();
   EXPECT_EQ("a{x}b", c.Value.Of(tmpl));
   EXPECT_EQ("title", c.Name.Of(tmpl));
 }
 
 TEST(HtmlContexts, UrlAttributes) {
-  const auto url = [](std::string_view ATemplate) {
-    const std::vector<TSpan> spans = Spans(ATemplate);
-    return HtmlContexts(ATemplate, spans).back();
-  };
+  const auto url = [](std::string_view ATemplate) { return HtmlContexts(ATemplate).back(); };
   EXPECT_EQ(THtmlAttribute::Url, url("<a HREF=\"{x}\">").Attribute);
   EXPECT_EQ(THtmlAttribute::Plain, url("<a hreflang=\"{x}\">").Attribute);
   EXPECT_EQ(TUrlPlace::Start, url("<a href=\" \t{x}\">").Url);  // blanks are stripped
@@ -183,18 +181,50 @@ TEST(HtmlContexts, Styles) {
 
 TEST(HtmlContexts, EveryPlaceholderInOnePass) {
   const std::string_view tmpl = "<a href=\"{u}\" title='{t}'>{b}</a><script>f({s})</script>";
-  const std::vector<THtmlContext> all = HtmlContexts(tmpl, Spans(tmpl));
+  const std::vector<THtmlContext> all = HtmlContexts(tmpl);
   ASSERT_EQ(4u, all.size());
   EXPECT_EQ("a URL attribute", DescribeContext(all[0]));
   EXPECT_EQ('\'', all[1].Quote);
   EXPECT_EQ(THtmlPlace::Text, all[2].Place);
   EXPECT_EQ(THtmlPlace::Script, all[3].Place);
-  EXPECT_TRUE(IsRefused(HtmlContexts("<{x}>", Spans("<{x}>")).back()));
+  EXPECT_TRUE(IsRefused(HtmlContexts("<{x}>").back()));
   EXPECT_FALSE(IsRefused(all[0]));
 }
 
+// Each distinct context gets one number, text 0; a URL tail tells contexts apart, and each
+// refused placeholder keeps a context of its own (with its spans, for the fix).
+TEST(HtmlContexts, ContextsNumberedOnce) {
+  std::string t = "{t}<p title=\"{a}\">{t}<script>f('{s}')</script><p title='{a}'>";
+  for (int k = 0; k < 300; ++k) t += "<a href=\"{u}x" + std::to_string(k) + ":\"><td{r}>";
+  t += "<b title=\"{a}\" class=\"{a}\">{t}";
+  const TTemplateContexts contexts(t);
+  const std::span<const std::uint32_t> kinds = contexts.Kinds();
+  ASSERT_EQ(5u + 600 + 3, kinds.size());
+  EXPECT_EQ(0u, kinds[0]);
+  EXPECT_EQ(0u, kinds[2]);
+  EXPECT_EQ(0u, kinds.back());
+  EXPECT_EQ(kinds[1], kinds[kinds.size() - 2]);  // title="", far apart
+  EXPECT_EQ(kinds[1], kinds[kinds.size() - 3]);
+  EXPECT_NE(kinds[1], kinds[4]);  // title='' is another quote
+  EXPECT_EQ(THtmlPlace::Script, contexts.Context(3).Place);
+  EXPECT_TRUE(contexts.AnyRefused());
+  for (std::size_t k = 0; k < 300; ++k) {
+    const THtmlContext& url = contexts.Context(5 + 2 * k);
+    EXPECT_EQ("x" + std::to_string(k) + ":", url.UrlTail);
+    EXPECT_EQ(TUrlPlace::Start, url.Url);
+    const THtmlContext& tag = contexts.Context(6 + 2 * k);
+    EXPECT_EQ(THtmlPlace::TagName, tag.Place);
+    EXPECT_EQ(t.find("{r}", contexts.Spans()[5 + 2 * k].End) - 2, tag.Name.Begin);
+  }
+  // text, the two titles, the script string, 300 URL tails, 300 refused tag names
+  EXPECT_EQ(1u + 2 + 1 + 300 + 300, contexts.Distinct().size());
+  EXPECT_FALSE(TTemplateContexts("<p>{a}</p>").AnyRefused());
+}
+
 // The listing reads 16 bytes at a time where it can: placeholders, names and stray braces on
-// either side of those windows and at the template's end are found as one byte at a time would.
+// either side of those windows and at the template's end are found as one byte at a time would;
+// and the tokenizer, which finds them itself in text and tags read at once, finds the same ones
+// in every state (tags, attribute values, comments, scripts).
 TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
   const std::string_view bits[] = {"{a}",
                                    "{!b}",
@@ -210,15 +240,27 @@ TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
                                    "{g_h}",
                                    "{\xc3\xa9}",
                                    "<td>",
-                                   "\r\n"};
+                                   "\r\n",
+                                   "<p title='",
+                                   "' a=\"",
+                                   ">",
+                                   "<td",
+                                   "<!--",
+                                   "<script>'",
+                                   "</"};
   for (std::size_t pad = 0; pad < 20; ++pad)
     for (const std::string_view a : bits)
       for (const std::string_view b : bits) {
         const std::string t = std::string(pad, 'x') + std::string(a) + std::string(b);
         const std::vector<TSpan> want = Spans(t), got = PrintedPlaceholders(t);
+        const TTemplateContexts contexts(t);
+        const std::span<const TSpan> found = contexts.Spans();
         ASSERT_EQ(want.size(), got.size()) << t;
-        for (std::size_t i = 0; i < want.size(); ++i)
+        ASSERT_EQ(want.size(), found.size()) << t;
+        for (std::size_t i = 0; i < want.size(); ++i) {
           EXPECT_TRUE(want[i].Begin == got[i].Begin && want[i].End == got[i].End) << t;
+          EXPECT_TRUE(want[i].Begin == found[i].Begin && want[i].End == found[i].End) << t;
+        }
       }
 }
 

@@ -148,6 +148,9 @@ TEscaper ValueEscaper(const THtmlContext& AContext) {
 }
 
 bool IsEscaped(std::string_view AExpr) {
+  // A call ends in ")" (then blanks): most expressions are told by their last byte.
+  if (AExpr.empty() || (AExpr.back() != ')' && AExpr.back() != ' ' && AExpr.back() != '\t'))
+    return false;
   const std::string_view name = OuterCall(AExpr);
   return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
          (SameText(name, "json_encode") && AExpr.find("JSON_HEX_TAG") != std::string_view::npos);
@@ -190,8 +193,7 @@ std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool&
   return end + 1 - AIdx;
 }
 
-std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
-  std::vector<TSpan> spans;
+TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom) {
   const char* const text = ATemplate.data();
   const std::size_t size = ATemplate.size();
   // Placeholders most often stand a few bytes apart, and their names are short: where 16 bytes
@@ -220,14 +222,22 @@ std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
     while (AFrom < size && kNameFold.Of[static_cast<unsigned char>(text[AFrom])]) ++AFrom;
     return AFrom;
   };
-  for (const void* brace = next_brace(0); brace;) {
+  for (const void* brace = next_brace(AFrom); brace;) {
     const std::size_t idx = static_cast<std::size_t>(static_cast<const char*>(brace) - text);
     const std::size_t name = idx + 1 + (idx + 1 < size && text[idx + 1] == '!');
     const std::size_t end = name_end(name);
-    const bool found = end > name && end < size && text[end] == '}';
-    if (found) spans.push_back({idx, end + 1});
-    brace = next_brace(found ? end + 1 : idx + 1);  // a placeholder holds no other "{"
+    if (end > name && end < size && text[end] == '}') return {idx, end + 1};
+    brace = next_brace(idx + 1);
   }
+  return {size, size};
+}
+
+std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
+  std::vector<TSpan> spans;
+  // A placeholder holds no other "{": the next one is looked for after it.
+  for (TSpan span = NextPrintedPlaceholder(ATemplate, 0); span.Begin < ATemplate.size();
+       span = NextPrintedPlaceholder(ATemplate, span.End))
+    spans.push_back(span);
   return spans;
 }
 

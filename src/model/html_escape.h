@@ -41,6 +41,9 @@ bool IsHtmlEscaperCall(std::string_view AExpr);
 // placeholder, 0 when there is none. ARaw says which form it is.
 std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw);
 
+// The first "{name}" or "{!name}" of ATemplate at or after AFrom; {size, size} when none.
+TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom);
+
 // Every "{name}" and "{!name}" of ATemplate, in order.
 std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate);
 

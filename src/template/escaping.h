@@ -36,12 +36,10 @@ class TEscaping {
                           std::size_t ASuffix) {
     // A name printed again in the same context gets the text made the first time: AText views
     // the placeholder index's own text of the name, which stays where it is.
-    const std::uint32_t kind = AIndex == kNowhere ? 0 : Kinds[AIndex];
+    const std::uint32_t kind = AIndex == kNowhere ? 0 : Places.Kinds()[AIndex];
     TSlot& slot = Slot(kind, AText);
     return slot.Text ? slot.Made : Make(slot, kind, AText, APrefix, ASuffix);
   }
-  // The context of the placeholder at template offset AAt, or null when none stands there.
-  const THtmlContext* At(std::size_t AAt) const;
   // The contexts of all the template's placeholders.
   const TTemplateContexts& Contexts() const { return Places; }
 
@@ -75,8 +73,6 @@ class TEscaping {
   char* Keep(std::size_t ASize);
 
   TTemplateContexts Places;
-  std::vector<std::uint32_t> Kinds;  // per placeholder: its context's number, equal contexts alike
-  std::vector<std::size_t> KindOf;   // per context number: a placeholder of it (0: none)
   std::vector<std::optional<TEscaper>> Escapers;  // per context number, once asked for
   std::vector<TSlot> Slots;                       // open addressing, a power of two
   std::size_t Used = 0;                           // slots taken
