@@ -71,7 +71,7 @@ void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
     Add(slot, hash, folded, AKey, AValue);
     return;
   }
-  const std::size_t e = (Slots[slot] & 0xFFFFFFFFu) - 1;
+  const std::size_t e = Slots[slot] - 1;
   TEntry& entry = Entries[e];
   if (entry.Key() == AKey) {  // bound again: the new value, the same place
     entry.SetText(Store(AValue));
@@ -91,33 +91,32 @@ void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
 std::string_view TPlaceholderIndex::ValueOf(std::string_view AName) const {
   TFolded folded;
   const bool short_name = FoldShort(AName, folded);
-  const std::uint64_t s =
+  const std::uint32_t s =
       Slots[SlotOf(HashOf(AName, short_name, folded), short_name, folded, AName)];
   if (s == 0) return {};
-  const std::string_view text = Entries[(s & 0xFFFFFFFFu) - 1].Text();
+  const std::string_view text = Entries[s - 1].Text();
   return text.substr(PrefixSize(), text.size() - PrefixSize() - SuffixSize());
 }
 
 void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded,
                             std::string_view AKey, std::string_view AValue) {
+  if (Entries.size() >= UINT32_MAX) throw std::bad_alloc();  // beyond a slot's reach
   TEntry& entry = Entries.emplace_back();
-  entry.Folded = AFolded;
+  entry.Folded = AFolded == kNotShort ? TFolded{AHash, kNotShort.Hi} : AFolded;
   entry.SetText(Store(AValue));
   entry.SetKey(AKey);
   Hit.push_back(0);
-  Slots[ASlot] = (static_cast<std::uint64_t>(AHash) << 32) | Entries.size();
+  Slots[ASlot] = static_cast<std::uint32_t>(Entries.size());
   if (2 * Entries.size() > Slots.size()) Grow(2 * Slots.size());
 }
 
 void TPlaceholderIndex::Grow(std::size_t ASlots) {
-  TLargeVector<std::uint64_t> old(ASlots, 0);
-  old.swap(Slots);
+  TLargeVector<std::uint32_t>(ASlots, 0).swap(Slots);
   Mask = ASlots - 1;
-  for (const std::uint64_t s : old) {
-    if (s == 0) continue;
-    std::size_t slot = (s >> 32) & Mask;
+  for (std::size_t e = 0; e < Entries.size(); ++e) {
+    std::size_t slot = HashOf(Entries[e]) & Mask;
     while (Slots[slot] != 0) slot = (slot + 1) & Mask;
-    Slots[slot] = s;
+    Slots[slot] = static_cast<std::uint32_t>(e + 1);
   }
 }
 
@@ -160,21 +159,23 @@ bool TPlaceholderIndex::FoldShort(std::string_view AName, TFolded& AFolded) {
 std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, bool AShort, const TFolded& AFolded,
                                       std::string_view AName) const {
   for (std::size_t slot = AHash & Mask;; slot = (slot + 1) & Mask) {
-    const std::uint64_t s = Slots[slot];
+    const std::uint32_t s = Slots[slot];
     if (s == 0) return slot;
-    if ((s >> 32) != AHash) continue;
-    const TEntry& entry = Entries[(s & 0xFFFFFFFFu) - 1];
-    if (AShort ? entry.Folded == AFolded : SameText(entry.Key(), AName)) return slot;
+    const TEntry& entry = Entries[s - 1];
+    if (AShort ? entry.Folded == AFolded
+               : entry.Folded.Hi == kNotShort.Hi && entry.Folded.Lo == AHash &&
+                     SameText(entry.Key(), AName))
+      return slot;
   }
 }
 
 std::optional<std::string_view> TPlaceholderIndex::Found(std::size_t ASlot, std::size_t AEnd,
                                                          std::size_t AIdx, std::size_t& ALength,
                                                          std::string_view* AKey) const {
-  const std::uint64_t s = Slots[ASlot];
+  const std::uint32_t s = Slots[ASlot];
   if (s == 0) return std::nullopt;
   ALength = AEnd + 1 - AIdx;
-  const std::size_t e = (s & 0xFFFFFFFFu) - 1;
+  const std::size_t e = s - 1;
   const TEntry& entry = Entries[e];
   Hit[e] = 1;
   if (AKey) *AKey = entry.Key();
@@ -206,10 +207,9 @@ std::optional<std::string_view> TPlaceholderIndex::Match(std::string_view AText,
       key.Hi = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(folded, folded)));
       const std::uint32_t hash = ShortHash(key);
       for (std::size_t slot = hash & Mask;; slot = (slot + 1) & Mask) {
-        const std::uint64_t s = Slots[slot];
+        const std::uint32_t s = Slots[slot];
         if (s == 0) return std::nullopt;
-        if ((s >> 32) == hash && Entries[(s & 0xFFFFFFFFu) - 1].Folded == key)
-          return Found(slot, from + length, AIdx, ALength, AKey);
+        if (Entries[s - 1].Folded == key) return Found(slot, from + length, AIdx, ALength, AKey);
       }
     }
   }

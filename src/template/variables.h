@@ -83,11 +83,11 @@ class TPlaceholderIndex {
     bool operator==(const TFolded&) const = default;
   };
   // The words of every other key: no short name folds to them (no name byte folds to 0xFF),
-  // and the empty name's are zero.
+  // and the empty name's are zero. An entry of such a key keeps its hash in Lo instead.
   static constexpr TFolded kNotShort{~std::uint64_t{0}, ~std::uint64_t{0}};
   // 40 bytes: a large page's entries fill whole huge pages (two for 100,000 names, not three).
   struct TEntry {
-    TFolded Folded;                // for a short name; kNotShort otherwise
+    TFolded Folded;                // for a short name; else kNotShort.Hi and the hash in Lo
     const char* TextAt = nullptr;  // prefix, value, suffix, in Texts
     const char* KeyAt = nullptr;   // the key matched
     std::uint32_t TextSize = 0, KeySize = 0;
@@ -109,6 +109,10 @@ class TPlaceholderIndex {
     return static_cast<std::uint32_t>(h >> 32);
   }
   static std::uint32_t HashOf(std::string_view AName, bool AShort, const TFolded& AFolded);
+  static std::uint32_t HashOf(const TEntry& AEntry) {
+    return AEntry.Folded.Hi == kNotShort.Hi ? static_cast<std::uint32_t>(AEntry.Folded.Lo)
+                                            : ShortHash(AEntry.Folded);
+  }
   // The slot of the entry that equals AName (folded words AFolded when AShort) up to case, or
   // the empty slot that ends its probe sequence.
   std::size_t SlotOf(std::uint32_t AHash, bool AShort, const TFolded& AFolded,
@@ -127,7 +131,7 @@ class TPlaceholderIndex {
   bool ViewsValues = false;
   std::vector<TLargeVector<char>> Texts;  // each filled up to its capacity, never moved
   TLargeVector<TEntry> Entries;           // one per distinct key up to case
-  TLargeVector<std::uint64_t> Slots;      // hash << 32 | entry + 1; 0 for an empty slot
+  TLargeVector<std::uint32_t> Slots;      // entry + 1; 0 for an empty slot
   mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
   // Filled by Bind: per entry, when its key was first bound; for a key that another one equal

@@ -127,9 +127,9 @@ TEST(TPlaceholderIndex, ShortAndLongNamesAnywhere) {
 // after another spelling came, long names, the empty name, and many keys.
 TEST(TPlaceholderIndex, BoundInOrderAsATableListsThem) {
   using TBindings = std::vector<std::pair<std::string, std::string>>;
-  TBindings many;
-  for (int i = 0; i < 200; ++i) many.push_back({"k" + std::to_string(i % 150), std::to_string(i)});
   const std::string long_name(40, 'L');
+  TBindings many = {{long_name + "M", "long"}};  // found again after the slots grew
+  for (int i = 0; i < 200; ++i) many.push_back({"k" + std::to_string(i % 150), std::to_string(i)});
   const TBindings cases[] = {
       {},
       {{"name", "1"}, {"Name", "2"}},
