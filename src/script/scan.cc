@@ -14,7 +14,8 @@ namespace {
 // The lines of AText after its first, and how many of them open with "<<".
 struct TLineCount {
   std::size_t Lines = 0;
-  std::size_t Openers = 0;
+  std::size_t Openers = 0;       // lines that open with "<<"
+  std::size_t BlockOpeners = 0;  // of them, those that open with "<<*" or "<<+"
 };
 TLineCount CountLines(std::string_view AText) {
   TLineCount count;
@@ -23,7 +24,9 @@ TLineCount CountLines(std::string_view AText) {
   while (const void* lf = std::memchr(at, '\n', static_cast<std::size_t>(end - at))) {
     at = static_cast<const char*>(lf) + 1;
     ++count.Lines;
-    count.Openers += end - at >= 2 && at[0] == '<' && at[1] == '<';
+    const bool opener = end - at >= 2 && at[0] == '<' && at[1] == '<';
+    count.Openers += opener;
+    count.BlockOpeners += opener && end - at >= 3 && (at[2] == '*' || at[2] == '+');
   }
   return count;
 }
@@ -34,12 +37,12 @@ TCompileError ScanScript(TScriptModel& AModel) {
   const std::string_view script = AModel.Text;
   if (script.size() > kMaxScript) throw std::bad_alloc();  // beyond the statements' offsets
   // Each line gives a slice, a block statement's line two; a statement opens a line with "<<"
-  // (or blanks and "<<": those few may grow the list). Reserved once: growing would copy them
+  // (or blanks and "<<": those few may grow the lists). Reserved once: growing would copy them
   // and touch fresh memory at every doubling. Their allocator gives large lists whole huge
-  // pages of their own.
+  // pages of their own, so room reserved for nothing could cost a huge page.
   const TLineCount count = CountLines(script);
   AModel.Statements.reserve(count.Openers);
-  AModel.Slices.reserve(count.Lines + count.Openers + 1);
+  AModel.Slices.reserve(count.Lines + count.BlockOpeners + 1);
   TScan Scan{AModel};
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <vector>
@@ -28,21 +29,25 @@ inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
 
 // An allocator that gives blocks of kLargeBlock bytes and more whole, aligned huge pages of
 // their own, advised before use (so no end of the block shares a small page with another);
-// smaller blocks come from the ordinary allocator.
+// smaller blocks come from the ordinary allocator. A last huge page that the block fills by
+// half or less would count whole in the memory used: it is left to small pages (so a block of
+// half a huge page or less gets none).
 template <typename T>
 struct TLargeAllocator {
   using value_type = T;
   static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  static constexpr std::size_t kMaxBytes = PTRDIFF_MAX - kHugePage;  // rounded up, still a size
 
   TLargeAllocator() = default;
   template <typename U>
   TLargeAllocator(const TLargeAllocator<U>&) {}
 
   T* allocate(std::size_t ACount) {
+    if (ACount > kMaxBytes / sizeof(T)) throw std::bad_array_new_length();
     const std::size_t bytes = ACount * sizeof(T);
     if (bytes < kLargeBlock) return std::allocator<T>().allocate(ACount);
     void* block = ::operator new (Rounded(bytes), std::align_val_t{kHugePage});
-    AdviseLargeBlock(block, Rounded(bytes));
+    AdviseLargeBlock(block, Advised(bytes));
     return static_cast<T*>(block);
   }
   void deallocate(T* ABlock, std::size_t ACount) {
@@ -59,6 +64,10 @@ struct TLargeAllocator {
  private:
   static std::size_t Rounded(std::size_t ABytes) {
     return (ABytes + kHugePage - 1) & ~(kHugePage - 1);
+  }
+  static std::size_t Advised(std::size_t ABytes) {
+    const std::size_t rounded = Rounded(ABytes);
+    return rounded - ABytes >= kHugePage / 2 ? rounded - kHugePage : rounded;
   }
 };
 

@@ -34,7 +34,8 @@ TEST(IsNameChar, LettersAndDigitsOnly) {
   for (const char c : std::string_view("_-/:@[`{ \r\n\x80\xFF")) EXPECT_FALSE(IsNameChar(c)) << c;
 }
 
-// A large block is aligned to a huge page and advised whole pages; a small one is left alone.
+// A large block is aligned to a huge page and advised whole pages, but for a last one it fills
+// by half or less; a small one is left alone.
 TEST(TLargeAllocator, AlignsAndAdvisesLargeBlocksOnly) {
   static std::vector<std::pair<void*, std::size_t>> advised;
   advised.clear();
@@ -43,13 +44,31 @@ TEST(TLargeAllocator, AlignsAndAdvisesLargeBlocksOnly) {
   constexpr std::size_t kPage = TLargeAllocator<char>::kHugePage;
   TLargeVector<char> small(kLargeBlock - 1, 'a');
   EXPECT_TRUE(advised.empty());
-  TLargeVector<char> large(kLargeBlock + 1, 'b');  // just over: rounded up to whole pages
-  ASSERT_EQ(1u, advised.size());
-  EXPECT_EQ(static_cast<void*>(large.data()), advised[0].first);
-  EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(large.data()) % kPage);
-  EXPECT_EQ(0u, advised[0].second % kPage);
-  EXPECT_GE(advised[0].second, large.size());
-  EXPECT_EQ('b', large.back());
+  const struct {
+    std::size_t Size, Advised;
+  } cases[] = {
+      {kLargeBlock + 1, 0},
+      {kPage / 2, 0},
+      {kPage / 2 + 1, kPage},
+      {kPage, kPage},
+      {kPage + 1, kPage},
+      {kPage + kPage / 2, kPage},
+      {kPage + kPage / 2 + 1, 2 * kPage},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Size);
+    advised.clear();
+    TLargeVector<char> large(c.Size, 'b');
+    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(large.data()) % kPage);
+    EXPECT_EQ('b', large.back());
+    if (c.Advised == 0) {
+      EXPECT_TRUE(advised.empty());
+      continue;
+    }
+    ASSERT_EQ(1u, advised.size());
+    EXPECT_EQ(static_cast<void*>(large.data()), advised[0].first);
+    EXPECT_EQ(c.Advised, advised[0].second);
+  }
   gLargeBlockAdvice.store(before);
 }
 
