@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -86,6 +87,9 @@ struct TScriptModel {
   // statements in order: a large page's lists get whole huge pages of their own.
   TLargeVector<TScriptSpan> Slices;
   TLargeVector<TStatement> Statements;
+  // When set before the scan, the block that the lists above and the translation's large
+  // tables share (their allocators take from it, so it outlives them).
+  std::shared_ptr<TArena> Arena;
   std::vector<TBlockRef> Refs;  // in page order (by slice, then offset)
 
   // The PHP part before block expansion: the slices joined.

@@ -47,9 +47,16 @@ TPlaceholderIndex::TPlaceholderIndex(std::string_view APrefix, std::string_view 
   Grow(16);
 }
 
+void TPlaceholderIndex::UseArena(TArena* AArena) {
+  Entries = TLargeVector<TEntry>(TLargeAllocator<TEntry>(AArena));
+  Hit = TLargeVector<std::uint8_t>(TLargeAllocator<std::uint8_t>(AArena));
+  Added = TLargeVector<std::uint32_t>(TLargeAllocator<std::uint32_t>(AArena));
+  Slots = TLargeVector<std::uint32_t>(TLargeAllocator<std::uint32_t>(AArena));
+  Grow(16);
+}
+
 void TPlaceholderIndex::Reserve(std::size_t ACount, std::size_t AValueBytes) {
-  std::size_t size = Slots.size();
-  while (size < 2 * (Entries.size() + ACount)) size *= 2;
+  const std::size_t size = SlotsFor(Entries.size() + ACount);
   if (size > Slots.size()) Grow(size);
   Entries.reserve(Entries.size() + ACount);
   Hit.reserve(Entries.size() + ACount);
@@ -111,7 +118,7 @@ void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolde
 }
 
 void TPlaceholderIndex::Grow(std::size_t ASlots) {
-  TLargeVector<std::uint32_t>(ASlots, 0).swap(Slots);
+  TLargeVector<std::uint32_t>(ASlots, 0, Slots.get_allocator()).swap(Slots);
   Mask = ASlots - 1;
   for (std::size_t e = 0; e < Entries.size(); ++e) {
     std::size_t slot = HashOf(Entries[e]) & Mask;

@@ -36,6 +36,13 @@ class TPlaceholderIndex {
 
   // Room for ACount keys whose values take AValueBytes in all (a hint: more still fit).
   void Reserve(std::size_t ACount, std::size_t AValueBytes);
+  // Takes the lists of up to ACount keys from AArena, which must outlive the index: called
+  // before any key is bound. What they take there, with room to align them:
+  void UseArena(TArena* AArena);
+  static std::size_t ArenaBytes(std::size_t ACount) {
+    return ACount * (sizeof(TEntry) + sizeof(std::uint32_t) + 1) +
+           SlotsFor(ACount) * sizeof(std::uint32_t) + 64;
+  }
   // Binds AKey, a view that must outlive the index, to AValue, as Put on a THashTable would,
   // binding after binding: a key bound again takes the new value and keeps its place; of keys
   // equal up to case, the one the table would list first is matched, decided here by
@@ -124,19 +131,25 @@ class TPlaceholderIndex {
   void Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded, std::string_view AKey,
            std::string_view AValue);
   void Grow(std::size_t ASlots);
+  // The slots for ACount keys: a power of two at least twice as many, and at least 16.
+  static std::size_t SlotsFor(std::size_t ACount) {
+    std::size_t size = 16;
+    while (size < 2 * ACount) size *= 2;
+    return size;
+  }
   // Prefix, AValue and suffix, stored where they stay (AValue itself when Viewed).
   std::string_view Store(std::string_view AValue);
 
   std::string PrefixText, SuffixText;
   bool ViewsValues = false;
-  std::vector<TLargeVector<char>> Texts;  // each filled up to its capacity, never moved
-  TLargeVector<TEntry> Entries;           // one per distinct key up to case
-  TLargeVector<std::uint32_t> Slots;      // entry + 1; 0 for an empty slot
-  mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
-  std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
+  std::vector<TLargeVector<char>> Texts;   // each filled up to its capacity, never moved
+  TLargeVector<TEntry> Entries;            // one per distinct key up to case
+  TLargeVector<std::uint32_t> Slots;       // entry + 1; 0 for an empty slot
+  mutable TLargeVector<std::uint8_t> Hit;  // per entry: a Match has yielded it
+  std::size_t Mask = 0;  // Slots.size() - 1, a power of two at least twice Entries
   // Filled by Bind: per entry, when its key was first bound; for a key that another one equal
   // up to case is listed before, the same. (Empty for a table's names, which come listed.)
-  std::vector<std::uint32_t> Added;  // small beside Slots: a huge page of its own would waste
+  TLargeVector<std::uint32_t> Added;
   std::unordered_map<std::string_view, std::uint32_t> Behind;
   std::uint32_t Bindings = 0;  // Bind calls so far: the time of the next
 };
