@@ -746,7 +746,11 @@ class TWalker {
     for (;;) {
       while (text[i] != '<') {
         if (text[i] == '{')
-          if (const std::size_t end = PlaceholderEnd(i)) NoteText(i, end), i = end - 1;
+          if (const std::size_t end = PlaceholderEnd(i)) {
+            NoteText(i, end);  // most often a tag follows at once
+            if ((i = end) >= size) break;
+            continue;
+          }
         if ((i = NextOf(i + 1, '<', '{')) >= size) break;
       }
       if (i >= size) break;
@@ -758,7 +762,8 @@ class TWalker {
       while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
         ++name_end;
       if (name_end >= size || text[name_end] == '{') break;
-      if (!end && Switches(Text.substr(name, name_end - name))) break;
+      // (Only names of 3 to 9 letters switch: "xmp" to "plaintext".)
+      if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
       const std::size_t close = text[name_end] == '>' ? name_end : TagEnd(name_end);
       if (close == kNowhere) break;
       tag = {name, name_end}, end_tag = end;

@@ -59,9 +59,11 @@ std::string_view TEscaping::Make(TSlot& ASlot, std::uint32_t AKind, std::string_
     if (!piece.empty()) std::memcpy(to, piece.data(), piece.size());  // memcpy: no null source
     to += piece.size();
   }
-  ASlot = {AText.data(), AText.size(), AKind, std::string_view(made, size)};
+  TSlot* slot = &ASlot;
+  if (2 * (Used + 1) > Slots.size()) Grow(), slot = &Slot(AKind, AText);
+  *slot = {AText.data(), AText.size(), AKind, std::string_view(made, size)};
   ++Used;
-  return ASlot.Made;
+  return slot->Made;
 }
 
 }  // namespace zoqc

@@ -53,7 +53,6 @@ class TEscaping {
     std::string_view Made;
   };
   TSlot& Slot(std::uint32_t AKind, std::string_view AText) {
-    if (2 * (Used + 1) > Slots.size()) Grow();  // at most half full
     const std::size_t mask = Slots.size() - 1;
     std::size_t at = static_cast<std::size_t>(
         ((reinterpret_cast<std::uintptr_t>(AText.data()) >> 3) ^ (std::uint64_t{AKind} << 32)) *
@@ -66,7 +65,8 @@ class TEscaping {
     }
   }
   void Grow();
-  // Makes the text of a placeholder of AText in context number AKind into the free ASlot.
+  // Makes the text of a placeholder of AText in context number AKind into the free ASlot (or
+  // where it goes after the table grew: it stays at most half full).
   std::string_view Make(TSlot& ASlot, std::uint32_t AKind, std::string_view AText,
                         std::size_t APrefix, std::size_t ASuffix);
   // ASize bytes of storage that lives as long as this.
