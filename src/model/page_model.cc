@@ -122,9 +122,9 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
   std::size_t current = kNowhere;
   for (TStatement& st : AModel.Script.Statements) {
     if (st.Kind == TStatementKind::BlockDef || st.Kind == TStatementKind::BlockAppend)
-      st.Block = AModel.BlockNamed(st.Name.Of(script));
+      st.Block = TIndex32(AModel.BlockNamed(st.Name.Of(script)));
     if (st.Kind == TStatementKind::BlockDef && !st.Separated) current = st.Block;
-    if (st.Kind == TStatementKind::BlockVar) st.Block = current;
+    if (st.Kind == TStatementKind::BlockVar) st.Block = TIndex32(current);
   }
   std::unordered_map<std::string_view, std::size_t> exact;
   for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) exact.emplace(AModel.Blocks[b].Name, b);

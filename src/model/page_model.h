@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -56,18 +57,31 @@ enum class TStatementKind : unsigned char {
   PhpLine,      // a line whose first bytes after blanks are "<<": plain PHP, not a statement
 };
 
+// An index of up to 32 bits (the scan takes fewer statements than that), read as a size_t,
+// kNowhere (the default) included.
+class TIndex32 {
+ public:
+  TIndex32() = default;
+  explicit TIndex32(std::size_t AIndex)
+      : Value(AIndex == kNowhere ? UINT32_MAX : static_cast<std::uint32_t>(AIndex)) {}
+  operator std::size_t() const { return Value == UINT32_MAX ? kNowhere : Value; }
+
+ private:
+  std::uint32_t Value = UINT32_MAX;
+};
+
 // A line of the script that opens with "<<" (after the first line), as the scan read it. A
 // statement that failed is the last one, read as far as the scan got.
-// 40 bytes: a large page's statements take half the huge pages of TSpan's 72.
+// 32 bytes: a large page's statements and the rest of its lists share fewer huge pages.
 struct TStatement {
   TStatementKind Kind;
-  bool Separated = false;        // "<<" and at least one more byte follow the name
-  TScriptSpan Line;              // from its first "<" to its CR or LF (or the end)
-  TScriptSpan Name;              // the run of name characters after the opener, possibly empty
-  TScriptSpan Expr;              // when Separated: after that "<<", to the first CR or LF
-  std::size_t Block = kNowhere;  // the block of TPageModel::Blocks that a "<<*" or "<<+" line
-                                 // names, or that a "<<<" line fills (the block of the latest
-                                 // "<<*" line above it); kNowhere: none. Set by ReadTemplate.
+  bool Separated = false;  // "<<" and at least one more byte follow the name
+  TScriptSpan Line;        // from its first "<" to its CR or LF (or the end)
+  TScriptSpan Name;        // the run of name characters after the opener, possibly empty
+  TScriptSpan Expr;        // when Separated: after that "<<", to the first CR or LF
+  TIndex32 Block;          // the block of TPageModel::Blocks that a "<<*" or "<<+" line
+                           // names, or that a "<<<" line fills (the block of the latest
+                           // "<<*" line above it); kNowhere: none. Set by ReadTemplate.
 };
 
 // "<<*name" or "<<+name" anywhere in the script text that the page's PHP part copies, statement
@@ -86,6 +100,9 @@ struct TScriptModel {
   // statements in order: a large page's lists get whole huge pages of their own.
   TLargeVector<TScriptSpan> Slices;
   TLargeVector<TStatement> Statements;
+  // When set before the scan, the block that the lists above and the translation's large
+  // tables share (their allocators take from it, so it outlives them).
+  std::shared_ptr<TArena> Arena;
   std::vector<TBlockRef> Refs;  // in page order (by slice, then offset)
 
   // The PHP part before block expansion: the slices joined.

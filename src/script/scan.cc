@@ -9,14 +9,6 @@
 
 namespace zoqc {
 
-namespace {
-
-// The lines of AText after its first, and how many of them open with "<<".
-struct TLineCount {
-  std::size_t Lines = 0;
-  std::size_t Openers = 0;       // lines that open with "<<"
-  std::size_t BlockOpeners = 0;  // of them, those that open with "<<*" or "<<+"
-};
 TLineCount CountLines(std::string_view AText) {
   TLineCount count;
   const char* at = AText.data();
@@ -31,18 +23,20 @@ TLineCount CountLines(std::string_view AText) {
   return count;
 }
 
-}  // namespace
-
-TCompileError ScanScript(TScriptModel& AModel) {
+TCompileError ScanScript(TScriptModel& AModel, const TLineCount* ALines) {
   const std::string_view script = AModel.Text;
   if (script.size() > kMaxScript) throw std::bad_alloc();  // beyond the statements' offsets
   // Each line gives a slice, a block statement's line two; a statement opens a line with "<<"
   // (or blanks and "<<": those few may grow the lists). Reserved once: growing would copy them
   // and touch fresh memory at every doubling. Their allocator gives large lists whole huge
   // pages of their own, so room reserved for nothing could cost a huge page.
-  const TLineCount count = CountLines(script);
+  const TLineCount count = ALines ? *ALines : CountLines(script);
+  if (TArena* const arena = AModel.Arena.get()) {
+    AModel.Statements = TLargeVector<TStatement>(TLargeAllocator<TStatement>(arena));
+    AModel.Slices = TLargeVector<TScriptSpan>(TLargeAllocator<TScriptSpan>(arena));
+  }
   AModel.Statements.reserve(count.Openers);
-  AModel.Slices.reserve(count.Lines + count.BlockOpeners + 1);
+  AModel.Slices.reserve(count.Slices());
   TScan Scan{AModel};
   std::int64_t I = 1;
   while (I <= static_cast<std::int64_t>(script.size())) {

@@ -11,6 +11,7 @@ TPageTables::TPageTables(const TScriptModel& AScript, bool AExpressions, bool AV
   std::size_t count = 0, bytes = 0;  // the template variables' bindings, sized once
   for (const TStatement& s : AScript.Statements)
     if (s.Kind == TStatementKind::TemplateVar) ++count, bytes += s.Expr.Size();
+  if (AScript.Arena) Vars.UseArena(AScript.Arena.get());
   Vars.Reserve(count, bytes);
   std::string_view current;  // the latest "<<*" line's block name
   for (const TStatement& s : AScript.Statements) {

@@ -47,13 +47,16 @@ TPlaceholderIndex::TPlaceholderIndex(std::string_view APrefix, std::string_view 
   Grow(16);
 }
 
+void TPlaceholderIndex::UseArena(TArena* AArena) {
+  Entries = TLargeVector<TEntry>(TLargeAllocator<TEntry>(AArena));
+  Slots = TLargeVector<std::uint32_t>(TLargeAllocator<std::uint32_t>(AArena));
+  Grow(16);
+}
+
 void TPlaceholderIndex::Reserve(std::size_t ACount, std::size_t AValueBytes) {
-  std::size_t size = Slots.size();
-  while (size < 2 * (Entries.size() + ACount)) size *= 2;
+  const std::size_t size = SlotsFor(Entries.size() + ACount);
   if (size > Slots.size()) Grow(size);
   Entries.reserve(Entries.size() + ACount);
-  Hit.reserve(Entries.size() + ACount);
-  Added.reserve(Entries.size() + ACount);
   const std::size_t bytes = AValueBytes + ACount * (PrefixText.size() + SuffixText.size());
   if (!ViewsValues && bytes > 0 &&
       (Texts.empty() || Texts.back().capacity() - Texts.back().size() < bytes))
@@ -61,14 +64,15 @@ void TPlaceholderIndex::Reserve(std::size_t ACount, std::size_t AValueBytes) {
 }
 
 void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
+  if (Bindings >= kHit) throw std::bad_alloc();  // beyond the marks' times
   const std::uint32_t now = Bindings++;
   TFolded folded;
   const bool short_name = FoldShort(AKey, folded);
   const std::uint32_t hash = HashOf(AKey, short_name, folded);
   const std::size_t slot = SlotOf(hash, short_name, folded, AKey);
   if (Slots[slot] == 0) {
-    Added.push_back(now);
     Add(slot, hash, folded, AKey, AValue);
+    Entries.back().Marks = now;
     return;
   }
   const std::size_t e = Slots[slot] - 1;
@@ -80,12 +84,12 @@ void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
   // Another spelling of a matched key: the one listed first is matched. Both keep the time of
   // their first binding, so once listed after, a key stays so.
   const auto [behind, added] = Behind.try_emplace(AKey, now);
-  if (!added || !ListedBefore(AKey, now, entry.Key(), Added[e])) return;
+  if (!added || !ListedBefore(AKey, now, entry.Key(), entry.Added())) return;
   Behind.erase(behind);
-  Behind.emplace(entry.Key(), Added[e]);
-  entry.SetKey(AKey);
+  Behind.emplace(entry.Key(), entry.Added());
+  entry.KeyAt = AKey.data();  // of the same size
   entry.SetText(Store(AValue));
-  Added[e] = now;
+  entry.Marks = (entry.Marks & kHit) | now;
 }
 
 std::string_view TPlaceholderIndex::ValueOf(std::string_view AName) const {
@@ -102,16 +106,17 @@ void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolde
                             std::string_view AKey, std::string_view AValue) {
   if (Entries.size() >= UINT32_MAX) throw std::bad_alloc();  // beyond a slot's reach
   TEntry& entry = Entries.emplace_back();
-  entry.Folded = AFolded == kNotShort ? TFolded{AHash, kNotShort.Hi} : AFolded;
+  entry.Folded = AFolded == kNotShort
+                     ? TFolded{std::uint64_t{Size32(AKey)} << 32 | AHash, kNotShort.Hi}
+                     : AFolded;
   entry.SetText(Store(AValue));
-  entry.SetKey(AKey);
-  Hit.push_back(0);
+  entry.KeyAt = AKey.data();
   Slots[ASlot] = static_cast<std::uint32_t>(Entries.size());
   if (2 * Entries.size() > Slots.size()) Grow(2 * Slots.size());
 }
 
 void TPlaceholderIndex::Grow(std::size_t ASlots) {
-  TLargeVector<std::uint32_t>(ASlots, 0).swap(Slots);
+  TLargeVector<std::uint32_t>(ASlots, 0, Slots.get_allocator()).swap(Slots);
   Mask = ASlots - 1;
   for (std::size_t e = 0; e < Entries.size(); ++e) {
     std::size_t slot = HashOf(Entries[e]) & Mask;
@@ -163,7 +168,8 @@ std::size_t TPlaceholderIndex::SlotOf(std::uint32_t AHash, bool AShort, const TF
     if (s == 0) return slot;
     const TEntry& entry = Entries[s - 1];
     if (AShort ? entry.Folded == AFolded
-               : entry.Folded.Hi == kNotShort.Hi && entry.Folded.Lo == AHash &&
+               : entry.Folded.Hi == kNotShort.Hi &&
+                     static_cast<std::uint32_t>(entry.Folded.Lo) == AHash &&
                      SameText(entry.Key(), AName))
       return slot;
   }
@@ -177,7 +183,7 @@ std::optional<std::string_view> TPlaceholderIndex::Found(std::size_t ASlot, std:
   ALength = AEnd + 1 - AIdx;
   const std::size_t e = s - 1;
   const TEntry& entry = Entries[e];
-  Hit[e] = 1;
+  entry.Marks |= kHit;
   if (AKey) *AKey = entry.Key();
   return entry.Text();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -36,6 +37,12 @@ class TPlaceholderIndex {
 
   // Room for ACount keys whose values take AValueBytes in all (a hint: more still fit).
   void Reserve(std::size_t ACount, std::size_t AValueBytes);
+  // Takes the lists of up to ACount keys from AArena, which must outlive the index: called
+  // before any key is bound. What they take there, with room to align them:
+  void UseArena(TArena* AArena);
+  static std::size_t ArenaBytes(std::size_t ACount) {
+    return ACount * sizeof(TEntry) + SlotsFor(ACount) * sizeof(std::uint32_t) + 64;
+  }
   // Binds AKey, a view that must outlive the index, to AValue, as Put on a THashTable would,
   // binding after binding: a key bound again takes the new value and keeps its place; of keys
   // equal up to case, the one the table would list first is matched, decided here by
@@ -61,10 +68,11 @@ class TPlaceholderIndex {
   void ForEachUnused(TVisit AVisit) const {
     std::vector<std::size_t> unused;
     for (std::size_t e = 0; e < Entries.size(); ++e)
-      if (!Hit[e]) unused.push_back(e);
-    if (!Added.empty())
+      if (!(Entries[e].Marks & kHit)) unused.push_back(e);
+    if (Bindings > 0)  // a table's names come listed
       std::sort(unused.begin(), unused.end(), [&](std::size_t A, std::size_t B) {
-        return ListedBefore(Entries[A].Key(), Added[A], Entries[B].Key(), Added[B]);
+        return ListedBefore(Entries[A].Key(), Entries[A].Added(), Entries[B].Key(),
+                            Entries[B].Added());
       });
     for (const std::size_t e : unused) AVisit(Entries[e].Key());
   }
@@ -85,17 +93,30 @@ class TPlaceholderIndex {
   // The words of every other key: no short name folds to them (no name byte folds to 0xFF),
   // and the empty name's are zero. An entry of such a key keeps its hash in Lo instead.
   static constexpr TFolded kNotShort{~std::uint64_t{0}, ~std::uint64_t{0}};
-  // 40 bytes: a large page's entries fill whole huge pages (two for 100,000 names, not three).
+  // Marks of an entry: bit 31, a Match has yielded it; the rest, when Bind first bound its key
+  // (for a key that another one equal up to case is listed before, the same).
+  static constexpr std::uint32_t kHit = std::uint32_t{1} << 31;
+  // 40 bytes: a large page's entries fill whole huge pages (two for 100,000 names, not three),
+  // their marks beside them. A short name's size is that of its folded words (no name byte
+  // folds to 0); another key keeps its size beside its hash.
   struct TEntry {
-    TFolded Folded;                // for a short name; else kNotShort.Hi and the hash in Lo
-    const char* TextAt = nullptr;  // prefix, value, suffix, in Texts
+    TFolded Folded;  // for a short name; else kNotShort.Hi, and in Lo size << 32 | hash
+    const char* TextAt = nullptr;  // prefix, value, suffix, in Texts (the value when Viewed)
     const char* KeyAt = nullptr;   // the key matched
-    std::uint32_t TextSize = 0, KeySize = 0;
+    std::uint32_t TextSize = 0;
+    mutable std::uint32_t Marks = 0;
 
     std::string_view Text() const { return {TextAt, TextSize}; }
-    std::string_view Key() const { return {KeyAt, KeySize}; }
+    std::string_view Key() const { return {KeyAt, KeySize()}; }
+    std::size_t KeySize() const {
+      if (Folded.Hi == kNotShort.Hi) return static_cast<std::size_t>(Folded.Lo >> 32);
+      const auto bytes = [](std::uint64_t AWord) {
+        return static_cast<std::size_t>(64 - std::countl_zero(AWord) + 7) / 8;
+      };
+      return Folded.Hi ? 8 + bytes(Folded.Hi) : bytes(Folded.Lo);
+    }
+    std::uint32_t Added() const { return Marks & ~kHit; }
     void SetText(std::string_view AText) { TextAt = AText.data(), TextSize = Size32(AText); }
-    void SetKey(std::string_view AKey) { KeyAt = AKey.data(), KeySize = Size32(AKey); }
   };
   // The size of a key or text, which the script's 32-bit positions bound; beyond them no memory.
   static std::uint32_t Size32(std::string_view AText) {
@@ -124,6 +145,12 @@ class TPlaceholderIndex {
   void Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded, std::string_view AKey,
            std::string_view AValue);
   void Grow(std::size_t ASlots);
+  // The slots for ACount keys: a power of two at least twice as many, and at least 16.
+  static std::size_t SlotsFor(std::size_t ACount) {
+    std::size_t size = 16;
+    while (size < 2 * ACount) size *= 2;
+    return size;
+  }
   // Prefix, AValue and suffix, stored where they stay (AValue itself when Viewed).
   std::string_view Store(std::string_view AValue);
 
@@ -132,11 +159,7 @@ class TPlaceholderIndex {
   std::vector<TLargeVector<char>> Texts;  // each filled up to its capacity, never moved
   TLargeVector<TEntry> Entries;           // one per distinct key up to case
   TLargeVector<std::uint32_t> Slots;      // entry + 1; 0 for an empty slot
-  mutable std::vector<std::uint8_t> Hit;  // per entry: a Match has yielded it
   std::size_t Mask = 0;                   // Slots.size() - 1, a power of two at least twice Entries
-  // Filled by Bind: per entry, when its key was first bound; for a key that another one equal
-  // up to case is listed before, the same. (Empty for a table's names, which come listed.)
-  std::vector<std::uint32_t> Added;  // small beside Slots: a huge page of its own would waste
   std::unordered_map<std::string_view, std::uint32_t> Behind;
   std::uint32_t Bindings = 0;  // Bind calls so far: the time of the next
 };

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace zoqc {
@@ -27,39 +29,90 @@ inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
     advice(AData, ASize);
 }
 
+// One block of memory that the large lists of one page share, taken one after the other, so
+// that their ends share pages instead of each leaving one part used: sized once from the page's
+// counts. Aligned to huge pages and advised as the inputs are: whole huge pages from
+// kLargeBlock bytes on (one fault for the lists of a mid-size page instead of one per 4 KiB),
+// but a last one after a full one only when more than half of it is used. What it gives is
+// freed with it.
+class TArena {
+ public:
+  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+  explicit TArena(std::size_t ACapacity)
+      : Capacity((ACapacity + kHugePage - 1) & ~(kHugePage - 1)),
+        Base(static_cast<char*>(::operator new (Capacity, std::align_val_t{kHugePage}))) {
+    std::size_t advised = Capacity;
+    if (Capacity > kHugePage && Capacity - ACapacity >= kHugePage / 2) advised -= kHugePage;
+    AdviseLargeBlock(Base, advised);
+  }
+  ~TArena() { ::operator delete (Base, std::align_val_t{kHugePage}); }
+  TArena(const TArena&) = delete;
+  TArena& operator=(const TArena&) = delete;
+
+  // ABytes aligned to AAlign (a power of two), or null when they do not fit.
+  void* Take(std::size_t ABytes, std::size_t AAlign) {
+    const std::size_t at = (Used + AAlign - 1) & ~(AAlign - 1);
+    if (at > Capacity || ABytes > Capacity - at) return nullptr;
+    Used = at + ABytes;
+    return Base + at;
+  }
+  bool Holds(const void* ABlock) const {
+    const std::less<const void*> before;
+    return !before(ABlock, Base) && before(ABlock, Base + Capacity);
+  }
+
+ private:
+  const std::size_t Capacity;
+  char* const Base;
+  std::size_t Used = 0;
+};
+
 // An allocator that gives blocks of kLargeBlock bytes and more whole, aligned huge pages of
 // their own, advised before use (so no end of the block shares a small page with another);
 // smaller blocks come from the ordinary allocator. A last huge page that the block fills by
 // half or less would count whole in the memory used: it is left to small pages (so a block of
-// half a huge page or less gets none).
+// half a huge page or less gets none). Made with an arena, it takes every block from the arena
+// while there is room (and gives nothing back to it); a copy of a vector does not.
 template <typename T>
 struct TLargeAllocator {
   using value_type = T;
   static constexpr std::size_t kHugePage = std::size_t{2} << 20;
   static constexpr std::size_t kMaxBytes = PTRDIFF_MAX - kHugePage;  // rounded up, still a size
 
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+  using is_always_equal = std::false_type;
+
   TLargeAllocator() = default;
+  explicit TLargeAllocator(TArena* AArena) : Arena(AArena) {}
   template <typename U>
-  TLargeAllocator(const TLargeAllocator<U>&) {}
+  TLargeAllocator(const TLargeAllocator<U>& AOther) : Arena(AOther.Arena) {}
+  TLargeAllocator select_on_container_copy_construction() const { return {}; }
 
   T* allocate(std::size_t ACount) {
     if (ACount > kMaxBytes / sizeof(T)) throw std::bad_array_new_length();
     const std::size_t bytes = ACount * sizeof(T);
+    if (Arena)
+      if (void* block = Arena->Take(bytes, alignof(T))) return static_cast<T*>(block);
     if (bytes < kLargeBlock) return std::allocator<T>().allocate(ACount);
     void* block = ::operator new (Rounded(bytes), std::align_val_t{kHugePage});
     AdviseLargeBlock(block, Advised(bytes));
     return static_cast<T*>(block);
   }
   void deallocate(T* ABlock, std::size_t ACount) {
+    if (Arena && Arena->Holds(ABlock)) return;
     const std::size_t bytes = ACount * sizeof(T);
     if (bytes < kLargeBlock) return std::allocator<T>().deallocate(ABlock, ACount);
     // The unsized form: clang declares no sized deallocation unless asked to.
     ::operator delete (ABlock, std::align_val_t{kHugePage});
   }
   template <typename U>
-  bool operator==(const TLargeAllocator<U>&) const {
-    return true;
+  bool operator==(const TLargeAllocator<U>& AOther) const {
+    return Arena == AOther.Arena;
   }
+
+  TArena* Arena = nullptr;  // null: none
 
  private:
   static std::size_t Rounded(std::size_t ABytes) {

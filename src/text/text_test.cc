@@ -72,5 +72,45 @@ TEST(TLargeAllocator, AlignsAndAdvisesLargeBlocksOnly) {
   gLargeBlockAdvice.store(before);
 }
 
+// An arena gives aligned blocks one after the other while they fit, then nothing; vectors
+// made with it live there (a vector too large for what is left, and a copy, do not), and it is
+// advised as the inputs are: whole, but for a last huge page after a full one that is used by
+// half or less.
+TEST(TArena, TakesInTurnAndAdvisesAsTheInputs) {
+  static std::vector<std::size_t> advised;
+  advised.clear();
+  const TLargeBlockAdvice before =
+      gLargeBlockAdvice.exchange([](void*, std::size_t ASize) { advised.push_back(ASize); });
+  constexpr std::size_t kPage = TArena::kHugePage;
+  for (const std::size_t size : {kLargeBlock, kPage + kPage / 2 + 1, kPage + kPage / 2})
+    const TArena made(size);
+  EXPECT_EQ((std::vector<std::size_t>{kPage, 2 * kPage, kPage}), advised);
+  gLargeBlockAdvice.store(before);
+
+  TArena arena(kLargeBlock);  // a whole huge page
+  char* const first = static_cast<char*>(arena.Take(3, 1));
+  char* const second = static_cast<char*>(arena.Take(8, 8));
+  EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(first) % kPage);
+  EXPECT_EQ(first + 8, second);
+  EXPECT_EQ(nullptr, arena.Take(kPage - 16 + 1, 1));
+  EXPECT_NE(nullptr, arena.Take(kPage - 16, 1));
+  EXPECT_EQ(nullptr, arena.Take(1, 1));
+  EXPECT_TRUE(arena.Holds(first + kPage - 1));
+  EXPECT_FALSE(arena.Holds(first + kPage));
+
+  TArena lists(kLargeBlock);
+  TLargeVector<std::uint64_t> in{TLargeAllocator<std::uint64_t>(&lists)};
+  in.assign(1000, 7);
+  EXPECT_TRUE(lists.Holds(in.data()));
+  const TLargeVector<std::uint64_t> copy = in;
+  EXPECT_FALSE(lists.Holds(copy.data()));
+  TLargeVector<std::uint64_t> out{TLargeAllocator<std::uint64_t>(&lists)};
+  out.assign(kPage / 8, 9);  // more than is left: from the ordinary allocator
+  EXPECT_FALSE(lists.Holds(out.data()));
+  in.assign(5000, 8);  // grown: the old block stays in the arena, unused
+  EXPECT_EQ(8u, in.back());
+  EXPECT_EQ(7u, copy.back());
+}
+
 }  // namespace
 }  // namespace zoqc

@@ -64,7 +64,13 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   TPageModel& model = storage->Model;
   result.Model = &model;
   model.Script.Text = AScript.Text;
-  result.Error = ScanScript(model.Script);
+  // Lists large enough for a huge page share one, sized from the script's lines: one fault
+  // for a mid-size page's lists instead of one per 4 KiB, and one part-used huge page at the
+  // end of a large page's instead of one per list.
+  const TLineCount lines = CountLines(AScript.Text);
+  const std::size_t list_bytes = lines.ListBytes() + TPlaceholderIndex::ArenaBytes(lines.Openers);
+  if (list_bytes >= kLargeBlock) model.Script.Arena = std::make_shared<TArena>(list_bytes);
+  result.Error = ScanScript(model.Script, &lines);
   if (result.Ok()) {
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
     // A streamed page writes each echo as prefix, expression and suffix: the texts are not
