@@ -205,6 +205,30 @@ TEST(LanguageServer, HoverShowsTheBindingThePagePrints) {
         << hover;
 }
 
+// With "escape" the hover says how the page escapes the placeholder under the cursor: each
+// placeholder is told by its own context, also where the contexts differ on one line.
+TEST(LanguageServer, HoverShowsHowEachPlaceholderIsEscaped) {
+  const std::string templ = "<a href=\"{title}\" onclick=\"f('{title}')\">{title}</a><{title}>\n";
+  const struct {
+    int Column;
+    std::string_view Said;
+  } cases[] = {{11, "escaped as a URL attribute"},
+               {31, "escaped as a JavaScript string in an event-handler attribute"},
+               {42, "escaped as text"},
+               {55, "cannot be escaped in a tag name"}};
+  std::string requests;
+  for (int c = 0; c < 4; ++c)
+    requests += Request(2 + c, "textDocument/hover", At(kTemplate, 0, cases[c].Column));
+  const TRun run =
+      Serve(Request(1, "initialize", {{"initializationOptions", {{"escape", true}}}}) +
+            Notify("initialized") + Open(kScript, kScriptText) + Open(kTemplate, templ) + requests);
+  for (int c = 0; c < 4; ++c) {
+    const std::string hover = run.Answer(2 + c)["result"]["contents"]["value"];
+    EXPECT_NE(std::string::npos, hover.find(std::string("\n\n") + std::string(cases[c].Said)))
+        << cases[c].Column << ": " << hover;
+  }
+}
+
 TEST(LanguageServer, CountsColumnsInTheClientsEncoding) {
   const std::string templ = "<p>\xC3\xA9\xF0\x9F\x98\x80{title}</p>\n";  // é and an emoji
   for (const bool utf8 : {false, true}) {
