@@ -96,13 +96,13 @@ struct TBlockRef {
 // The script's half of the model.
 struct TScriptModel {
   std::string_view Text;  // the script as read; never changed
+  // When set before the scan, the block that the lists below and the translation's large
+  // tables share: their allocators take from it, so it is declared first to go last.
+  std::shared_ptr<TArena> Arena;
   // What the PHP part copies of Text, in order (a stretch may be copied twice), and the
   // statements in order: a large page's lists get whole huge pages of their own.
   TLargeVector<TScriptSpan> Slices;
   TLargeVector<TStatement> Statements;
-  // When set before the scan, the block that the lists above and the translation's large
-  // tables share (their allocators take from it, so it outlives them).
-  std::shared_ptr<TArena> Arena;
   std::vector<TBlockRef> Refs;  // in page order (by slice, then offset)
 
   // The PHP part before block expansion: the slices joined.

@@ -164,6 +164,34 @@ TEST(Compile, BlockDefinedTwice) {
                     "<!--BEGIN r-->{v}<!--END r-->"));
 }
 
+// A page whose lists take 128 KiB and more shares one arena among them: listed and streamed
+// (where the echoes are written around the expressions), each placeholder gets its binding,
+// and everything the page keeps goes before the arena does.
+TEST(Compile, ListsInOneArena) {
+  class TStringSink final : public TPageSink {
+   public:
+    void Append(std::string_view APiece) override { Text.append(APiece); }
+    std::string Text;
+  };
+  constexpr int kNames = 3000;
+  std::string script = "<?php" LF, templ, want;
+  for (int i = 0; i < kNames; ++i) {
+    const std::string n = std::to_string(i);
+    script += "<<v" + n + "<<$a[" + n + "]" LF;
+    templ += "{V" + n + "}|";
+    want += "<?php echo $a[" + n + "];?>|";
+  }
+  const std::string listed = Page(script, templ);
+  ASSERT_GE(listed.size(), want.size());
+  EXPECT_EQ(want, listed.substr(listed.size() - want.size()));
+  TStringSink streamed;
+  {
+    const TCompileResult result = Compile({script, nullptr}, {templ, nullptr}, {}, &streamed);
+    EXPECT_TRUE(result.Ok());
+  }
+  EXPECT_EQ(listed, streamed.Text);
+}
+
 TEST(Compile, CopiesOfABlock) {
   const std::string script = "<?php" LF "<<*r" LF;
   // Copies equal up to case are all replaced; a copy with other text stays.
