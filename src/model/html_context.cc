@@ -324,6 +324,11 @@ class TWalker {
     const std::size_t size = Text.size();
     // Placeholders most often stand tens of bytes apart: room for one per 48 bytes at first.
     Spans.reserve(size / 48);
+    // The last byte that ends a tag's name: the name runs before it need no test of the size.
+    StopGuard = size;
+    while (StopGuard > 0 && !kTagNameStop[static_cast<unsigned char>(Text[StopGuard - 1])])
+      --StopGuard;
+    StopGuard = StopGuard > 0 ? StopGuard - 1 : 0;
     FindNext(0);
     std::size_t i = 0;
     while (i < size) {
@@ -759,8 +764,11 @@ class TWalker {
       name += end;
       if (name >= size || !IsAlpha(text[name])) break;
       std::size_t name_end = name + 1;
-      while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
-        ++name_end;
+      if (name_end < StopGuard)  // a stop byte stands at StopGuard: no test of the size
+        while (!kTagNameStop[static_cast<unsigned char>(text[name_end])]) ++name_end;
+      else
+        while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
+          ++name_end;
       if (name_end >= size || text[name_end] == '{') break;
       // (Only names of 3 to 9 letters switch: "xmp" to "plaintext".)
       if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
@@ -1098,8 +1106,9 @@ class TWalker {
   }
 
   std::string_view Text;
-  std::size_t Limit = 0;     // where the next placeholder stands (or the end): no step passes it
-  std::size_t LimitEnd = 0;  // and where it ends
+  std::size_t Limit = 0;      // where the next placeholder stands (or the end): no step passes it
+  std::size_t LimitEnd = 0;   // and where it ends
+  std::size_t StopGuard = 0;  // a byte of kTagNameStop stands here (or none: 0)
   std::unordered_map<std::uint64_t, std::uint32_t> Keys;  // the numbers by KeyOf
   std::unordered_map<std::string, std::uint32_t> Tails;   // with a URL tail: by KeyOf and tail
   std::uint64_t LastKey = 0;                              // the key numbered last

@@ -119,6 +119,8 @@ TEST(HtmlContexts, TagsReadAtOnce) {
       {"<td title=a{x}>", "an unquoted attribute value"},
       {"<script></script><l><{y}><{x}", "a tag name"},
       {"<b>{x}<p title='", "text"},  // a tag cut at the end
+      {"<b>{x}</b", "text"},         // a name that runs to the end
+      {"{x}<b", "text"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
 }
