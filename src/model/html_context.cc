@@ -751,12 +751,12 @@ class TWalker {
     for (;;) {
       while (text[i] != '<') {
         if (text[i] == '{')
-          if (const std::size_t end = PlaceholderEnd(i)) {
+          if (const std::size_t end = PlaceholderEnd(text, size, i)) {
             NoteText(i, end);  // most often a tag follows at once
             if ((i = end) >= size) break;
             continue;
           }
-        if ((i = NextOf(i + 1, '<', '{')) >= size) break;
+        if ((i = NextOf(text, size, i + 1, '<', '{')) >= size) break;
       }
       if (i >= size) break;
       std::size_t name = i + 1;
@@ -790,8 +790,12 @@ class TWalker {
   // The first byte at or after AFrom that is AOne or ATwo, or the template's size. Between tags
   // and placeholders it is most often a few bytes away: 16 bytes are tested at once.
   std::size_t NextOf(std::size_t AFrom, char AOne, char ATwo) const {
-    const char* const text = Text.data();
-    const std::size_t size = Text.size();
+    return NextOf(Text.data(), Text.size(), AFrom, AOne, ATwo);
+  }
+  // The same in text of size bytes (PlainRun keeps them in locals: its notes could change
+  // members).
+  static std::size_t NextOf(const char* text, std::size_t size, std::size_t AFrom, char AOne,
+                            char ATwo) {
 #if defined(__SSE2__) || defined(_M_X64)
     const __m128i one = _mm_set1_epi8(AOne), two = _mm_set1_epi8(ATwo);
     for (; AFrom + 16 <= size; AFrom += 16) {
@@ -807,18 +811,20 @@ class TWalker {
 
   // The end of the "{name}" or "{!name}" at i (a "{"), or 0 when none stands there.
   std::size_t PlaceholderEnd(std::size_t i) const {
-    const char* const text = Text.data();
-    const std::size_t size = Text.size();
+    return PlaceholderEnd(Text.data(), Text.size(), i);
+  }
+  static std::size_t PlaceholderEnd(const char* text, std::size_t size, std::size_t i) {
     const std::size_t name = i + 1 + (i + 1 < size && text[i + 1] == '!');
     std::size_t end = name;
 #if defined(__SSE2__) || defined(_M_X64)
     if (end + 16 <= size) {
       const unsigned stop =
           NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + end)));
-      end = stop ? end + static_cast<unsigned>(std::countr_zero(stop)) : NameEnd(Text, end + 16);
+      end = stop ? end + static_cast<unsigned>(std::countr_zero(stop))
+                 : NameEnd({text, size}, end + 16);
     } else
 #endif
-      end = NameEnd(Text, end);
+      end = NameEnd({text, size}, end);
     return end > name && end < size && text[end] == '}' ? end + 1 : 0;
   }
 
