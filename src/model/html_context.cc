@@ -753,12 +753,11 @@ class TWalker {
         if (text[i] == '{')
           if (const std::size_t end = PlaceholderEnd(text, size, i)) {
             NoteText(i, end);  // most often a tag follows at once
-            if ((i = end) >= size) break;
+            if ((i = end) >= size) goto done;
             continue;
           }
-        if ((i = NextOf(text, size, i + 1, '<', '{')) >= size) break;
+        if ((i = NextOf(text, size, i + 1, '<', '{')) >= size) goto done;
       }
-      if (i >= size) break;
       std::size_t name = i + 1;
       const bool end = name < size && text[name] == '/';
       name += end;
@@ -775,9 +774,10 @@ class TWalker {
       const std::size_t close = text[name_end] == '>' ? name_end : TagEnd(name_end);
       if (close == kNowhere) break;
       tag = {name, name_end}, end_tag = end;
-      i = close + 1;
-      if (i >= size) break;
+      // Text follows (a line break, most often): on to its next "<" or "{".
+      if ((i = NextOf(text, size, close + 1, '<', '{')) >= size) break;
     }
+  done:
     if (tag.Begin != kNowhere) {  // as the tag states leave them after the last tag
       Tag = tag;
       EndTag = end_tag;
