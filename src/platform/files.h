@@ -108,16 +108,22 @@ class TOutputStream {
     Spill(AData);
   }
   // Appends AFirst, ASecond and AThird (a placeholder's echo: mostly short pieces); pieces of
-  // up to 16 bytes are copied with one look at the room left and no call.
+  // up to 16 bytes (an escaped echo's calls: up to 64) are copied with one look at the room
+  // left and no call.
   void Append(std::string_view AFirst, std::string_view ASecond, std::string_view AThird) {
     const std::size_t size = AFirst.size() + ASecond.size() + AThird.size();
-    if (size > kBufferSize - Used || AFirst.size() > 16 || ASecond.size() > 16 ||
-        AThird.size() > 16)
-      return AppendEach(AFirst, ASecond, AThird);
+    const std::size_t longest = AFirst.size() | ASecond.size() | AThird.size();  // >= the max
+    if (size > kBufferSize - Used || longest > 64) return AppendEach(AFirst, ASecond, AThird);
     char* const to = Buffer.get() + Used;
-    PutShort(to, AFirst);
-    PutShort(to + AFirst.size(), ASecond);
-    PutShort(to + AFirst.size() + ASecond.size(), AThird);
+    if (longest <= 16) {
+      PutShort(to, AFirst);
+      PutShort(to + AFirst.size(), ASecond);
+      PutShort(to + AFirst.size() + ASecond.size(), AThird);
+    } else {
+      PutSmall(to, AFirst);
+      PutSmall(to + AFirst.size(), ASecond);
+      PutSmall(to + AFirst.size() + ASecond.size(), AThird);
+    }
     Used += size;
   }
   std::uint64_t Size() const { return Written + Used; }  // appended so far
@@ -146,6 +152,14 @@ class TOutputStream {
       const char first = from[0], middle = from[n / 2], last = from[n - 1];
       ATo[0] = first, ATo[n / 2] = middle, ATo[n - 1] = last;
     }
+  }
+  // Copies AData, at most 64 bytes, to ATo: 16 bytes at a time, the last 16 overlapping.
+  static void PutSmall(char* ATo, std::string_view AData) {
+    const std::size_t n = AData.size();
+    if (n <= 16) return PutShort(ATo, AData);
+    const char* const from = AData.data();
+    for (std::size_t k = 0; k + 16 < n; k += 16) std::memcpy(ATo + k, from + k, 16);
+    std::memcpy(ATo + n - 16, from + n - 16, 16);
   }
   void AppendEach(std::string_view AFirst, std::string_view ASecond, std::string_view AThird);
   void Spill(std::string_view AData);      // Append of more than the buffer's room

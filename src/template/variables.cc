@@ -276,14 +276,14 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
 
 // One piece AText of the page, at template offset ABase: its placeholders are those of ASpans
 // (every "{name}" and "{!name}" of the template, in order, each with its context) from ANext on
-// that stand in it; ANext moves past them. Calls AEmit(text, kNowhere, "") for each stretch of
-// AText and AEmit(ATextOf(index in ASpans, unescaped text, raw), offset in AText, key) for each
-// placeholder with a value; ALeft(offset in AText) for each "{name}" left as written.
-template <typename TEmit, typename TLeft, typename TTextOf>
+// that stand in it; ANext moves past them. Calls AEmit(text) for each stretch of AText and
+// APrint(index in ASpans, unescaped text, raw, offset in AText) for each placeholder with a
+// value; ALeft(offset in AText) for each "{name}" left as written.
+template <typename TEmit, typename TLeft, typename TPrint>
 SUBSTITUTE_INLINED void SubstitutePiece(std::string_view AText, std::size_t ABase,
                                         std::span<const TSpan> ASpans, std::size_t& ANext,
                                         const TPlaceholderIndex& ANames, TEmit AEmit, TLeft ALeft,
-                                        TTextOf ATextOf) {
+                                        TPrint APrint) {
   const std::size_t end = ABase + AText.size();
   if (ANext > 0 && ASpans[ANext - 1].Begin >= ABase)  // the pieces went back: found again
     ANext = static_cast<std::size_t>(
@@ -298,17 +298,16 @@ SUBSTITUTE_INLINED void SubstitutePiece(std::string_view AText, std::size_t ABas
     const std::size_t idx = span.Begin - ABase;
     const bool raw = AText[idx + 1] == '!';  // "{!name}"
     std::size_t length = 0;
-    std::string_view key;
-    const std::optional<std::string_view> text = ANames.Match(AText, idx + raw, length, &key);
+    const std::optional<std::string_view> text = ANames.Match(AText, idx + raw, length);
     if (!text) {
       if (!raw) ALeft(idx);
       continue;
     }
-    AEmit(AText.substr(done, idx - done), kNowhere, std::string_view());
-    AEmit(ATextOf(ANext, *text, raw), idx, key);
+    AEmit(AText.substr(done, idx - done));
+    APrint(ANext, *text, raw, idx);
     done = idx + length + raw;
   }
-  AEmit(AText.substr(done), kNowhere, std::string_view());
+  AEmit(AText.substr(done));
 }
 
 // SubstituteVariables for an escaped page: the pieces take the placeholders found with their
@@ -322,6 +321,15 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
   // The placeholders were found with their contexts: the pieces, in order, take them in turn.
   const std::span<const TSpan> spans = AEscape.Contexts().Spans();
   std::size_t next = 0;
+  // A streamed page's echoes: "<?php echo ", the expression escaped for text around it, ";?>".
+  const std::uint32_t* const kinds = AEscape.Contexts().Kinds().data();
+  const std::string_view prefix = AVars.Prefix(), suffix = AVars.Suffix();
+  std::string text_head, text_tail;
+  if (AVars.Viewed()) {
+    const TEscaper text = ValueEscaper(AEscape.Contexts().Distinct()[0]);
+    text_head = std::string(prefix).append(text.Before);
+    text_tail = std::string(text.After).append(suffix);
+  }
   const auto in_template = [&](std::string_view APiece) {
     const std::less<const char*> before;
     return !before(APiece.data(), ATemplate.data()) &&
@@ -340,20 +348,35 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
       continue;
     }
     const std::size_t base = static_cast<std::size_t>(piece.data() - ATemplate.data());
+    const auto left = [&](std::size_t AAt) { ALeft.push_back(base + AAt); };
+    if (AVars.Viewed()) {  // streamed: prefix, expression (or its escaped text), suffix
+      SubstitutePiece(
+          piece, base, spans, next, AVars,
+          [&](std::string_view APiece) { APage.Append(APiece, {}); }, left,
+          [&](std::size_t AIndex, std::string_view AExpr, bool ARaw, std::size_t) {
+            if (ARaw) return APage.AppendThree(prefix, AExpr, suffix);
+            // Text, the common context, wraps the expression in the same calls every time.
+            const char last = AExpr.empty() ? '\0' : AExpr.back();
+            if (kinds[AIndex] == 0 &&
+                ((last != ')' && last != ' ' && last != '\t') || !IsEscaped(AExpr)))
+              return APage.AppendThree(text_head, AExpr, text_tail);
+            APage.AppendThree(prefix, AEscape.TextOf(AIndex, AExpr, 0, 0), suffix);
+          });
+      continue;
+    }
     SubstitutePiece(
         piece, base, spans, next, AVars,
-        [&](std::string_view APiece, std::size_t APlace, std::string_view) {
+        [&](std::string_view APiece) {
           if (!APage.Recording()) return APage.Append(APiece, {});
-          if (APlace == kNowhere)
-            APage.Append(APiece, {0, TOrigin::Template,
-                                  static_cast<std::size_t>(APiece.data() - ATemplate.data())});
-          else
-            APage.Append(APiece, {0, TOrigin::Generated, kNowhere, kNowhere, base + APlace});
+          APage.Append(APiece, {0, TOrigin::Template,
+                                static_cast<std::size_t>(APiece.data() - ATemplate.data())});
         },
-        [&](std::size_t AAt) { ALeft.push_back(base + AAt); },
-        [&](std::size_t AIndex, std::string_view AText, bool ARaw) {
-          return ARaw ? AText
-                      : AEscape.TextOf(AIndex, AText, AVars.PrefixSize(), AVars.SuffixSize());
+        left,
+        [&](std::size_t AIndex, std::string_view AText, bool ARaw, std::size_t APlace) {
+          const std::string_view text =
+              ARaw ? AText : AEscape.TextOf(AIndex, AText, AVars.PrefixSize(), AVars.SuffixSize());
+          if (!APage.Recording()) return APage.Append(text, {});
+          APage.Append(text, {0, TOrigin::Generated, kNowhere, kNowhere, base + APlace});
         });
   }
 }

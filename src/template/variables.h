@@ -177,7 +177,6 @@ using TExpressionOffsets = std::unordered_map<std::string_view, std::size_t>;
 // AVars does not bind, which the page prints as written. With AEscape, "{!name}" prints its
 // expression as it is and every other placeholder its expression escaped (block echoes are
 // printed as they are).
-// With AEscape, AVars' texts must be built (not Viewed).
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
                          std::string_view ATemplate, std::vector<std::size_t>& ALeft,

@@ -73,10 +73,10 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   result.Error = ScanScript(model.Script, &lines);
   if (result.Ok()) {
     ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
-    // A streamed page writes each echo as prefix, expression and suffix: the texts are not
-    // built (the escaped ones and the listed pieces need them whole).
+    // A streamed page writes each echo as prefix, expression (escaped or not) and suffix: the
+    // texts are not built (the listed pieces need them whole).
     const bool streamed = ASink && !AOptions.Provenance;
-    TPageTables tables(model.Script, AOptions.Provenance, streamed && !AOptions.Escape);
+    TPageTables tables(model.Script, AOptions.Provenance, streamed);
     TExpansion& expansion = storage->Expansion;
     TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
     if (escaping) result.Contexts = &escaping->Contexts();
