@@ -763,16 +763,19 @@ class TWalker {
       name += end;
       if (name >= size || !IsAlpha(text[name])) break;
       std::size_t name_end = name + 1;
-      if (name_end < StopGuard)  // a stop byte stands at StopGuard: no test of the size
+      if (name_end < StopGuard) {  // a stop byte stands at StopGuard: no test of the size
         while (!kTagNameStop[static_cast<unsigned char>(text[name_end])]) ++name_end;
-      else
+      } else {
         while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
           ++name_end;
-      if (name_end >= size || text[name_end] == '{') break;
+        if (name_end >= size) break;
+      }
       // (Only names of 3 to 9 letters switch: "xmp" to "plaintext".)
       if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
-      const std::size_t close = text[name_end] == '>' ? name_end : TagEnd(name_end);
-      if (close == kNowhere) break;
+      std::size_t close = name_end;  // most often the name's end
+      if (text[name_end] != '>') {
+        if (text[name_end] == '{' || (close = TagEnd(name_end)) == kNowhere) break;
+      }
       tag = {name, name_end}, end_tag = end;
       // Text follows (a line break, most often): on to its next "<" or "{".
       if ((i = NextOf(text, size, close + 1, '<', '{')) >= size) break;
