@@ -758,15 +758,20 @@ class TWalker {
           }
         if ((i = NextOf(text, size, i + 1, '<', '{')) >= size) goto done;
       }
-      std::size_t name = i + 1;
-      const bool end = name < size && text[name] == '/';
-      name += end;
-      if (name >= size || !IsAlpha(text[name])) break;
-      std::size_t name_end = name + 1;
-      if (name_end < StopGuard) {  // a stop byte stands at StopGuard: no test of the size
-        while (!kTagNameStop[static_cast<unsigned char>(text[name_end])]) ++name_end;
+      std::size_t name = i + 1, name_end;
+      bool end;
+      if (i + 3 <= StopGuard) {  // a stop byte stands at StopGuard: no test of the size
+        end = text[name] == '/';
+        name += end;
+        if (!IsAlpha(text[name])) break;
+        for (name_end = name + 1; !kTagNameStop[static_cast<unsigned char>(text[name_end])];)
+          ++name_end;
       } else {
-        while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
+        end = name < size && text[name] == '/';
+        name += end;
+        if (name >= size || !IsAlpha(text[name])) break;
+        for (name_end = name + 1;
+             name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])];)
           ++name_end;
         if (name_end >= size) break;
       }
