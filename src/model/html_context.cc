@@ -483,7 +483,8 @@ class TWalker {
   std::string Tail(TSpan ASpan, char AQuote) const {
     std::string tail;
     for (std::size_t i = ASpan.End; i < Text.size() && Text[i] != AQuote; ++i) {
-      if (const std::size_t end = Text[i] == '{' ? PlaceholderEnd(i) : 0) {
+      if (const std::size_t end =
+              Text[i] == '{' ? PrintedPlaceholderEnd(Text.data(), Text.size(), i) : 0) {
         i = end - 1;
         continue;
       }
@@ -751,7 +752,7 @@ class TWalker {
     for (;;) {
       while (text[i] != '<') {
         if (text[i] == '{')
-          if (const std::size_t end = PlaceholderEnd(text, size, i)) {
+          if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) {
             NoteText(i, end);  // most often a tag follows at once
             if ((i = end) >= size) goto done;
             continue;
@@ -815,25 +816,6 @@ class TWalker {
 #endif
     while (AFrom < size && text[AFrom] != AOne && text[AFrom] != ATwo) ++AFrom;
     return AFrom;
-  }
-
-  // The end of the "{name}" or "{!name}" at i (a "{"), or 0 when none stands there.
-  std::size_t PlaceholderEnd(std::size_t i) const {
-    return PlaceholderEnd(Text.data(), Text.size(), i);
-  }
-  static std::size_t PlaceholderEnd(const char* text, std::size_t size, std::size_t i) {
-    const std::size_t name = i + 1 + (i + 1 < size && text[i + 1] == '!');
-    std::size_t end = name;
-#if defined(__SSE2__) || defined(_M_X64)
-    if (end + 16 <= size) {
-      const unsigned stop =
-          NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + end)));
-      end = stop ? end + static_cast<unsigned>(std::countr_zero(stop))
-                 : NameEnd({text, size}, end + 16);
-    } else
-#endif
-      end = NameEnd({text, size}, end);
-    return end > name && end < size && text[end] == '}' ? end + 1 : 0;
   }
 
   // The start tags that switch the tokenizer or open SVG or MathML content.

@@ -187,17 +187,15 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
 std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw) {
   if (AIdx >= AText.size() || AText[AIdx] != '{') return 0;
   ARaw = AIdx + 1 < AText.size() && AText[AIdx + 1] == '!';
-  const std::size_t name = AIdx + 1 + ARaw;
-  const std::size_t end = NameEnd(AText, name);
-  if (end == name || end >= AText.size() || AText[end] != '}') return 0;
-  return end + 1 - AIdx;
+  const std::size_t end = PrintedPlaceholderEnd(AText.data(), AText.size(), AIdx);
+  return end ? end - AIdx : 0;
 }
 
 TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom) {
   const char* const text = ATemplate.data();
   const std::size_t size = ATemplate.size();
-  // Placeholders most often stand a few bytes apart, and their names are short: where 16 bytes
-  // follow, one compare of them finds the next "{", or a name's end, before a search is called.
+  // Placeholders most often stand a few bytes apart: where 16 bytes follow, one compare of them
+  // finds the next "{" before a search is called.
   const auto next_brace = [&](std::size_t AFrom) -> const void* {
 #if defined(__SSE2__) || defined(_M_X64)
     if (AFrom + 16 <= size) {
@@ -210,23 +208,9 @@ TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom) {
 #endif
     return AFrom < size ? std::memchr(text + AFrom, '{', size - AFrom) : nullptr;
   };
-  const auto name_end = [&](std::size_t AFrom) {
-#if defined(__SSE2__) || defined(_M_X64)
-    if (AFrom + 16 <= size) {
-      const unsigned stop =
-          NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom)));
-      if (stop) return AFrom + static_cast<unsigned>(std::countr_zero(stop));
-      AFrom += 16;
-    }
-#endif
-    while (AFrom < size && kNameFold.Of[static_cast<unsigned char>(text[AFrom])]) ++AFrom;
-    return AFrom;
-  };
   for (const void* brace = next_brace(AFrom); brace;) {
     const std::size_t idx = static_cast<std::size_t>(static_cast<const char*>(brace) - text);
-    const std::size_t name = idx + 1 + (idx + 1 < size && text[idx + 1] == '!');
-    const std::size_t end = name_end(name);
-    if (end > name && end < size && text[end] == '}') return {idx, end + 1};
+    if (const std::size_t end = PrintedPlaceholderEnd(text, size, idx)) return {idx, end};
     brace = next_brace(idx + 1);
   }
   return {size, size};
