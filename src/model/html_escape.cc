@@ -147,10 +147,7 @@ TEscaper ValueEscaper(const THtmlContext& AContext) {
   return escaper;
 }
 
-bool IsEscaped(std::string_view AExpr) {
-  // A call ends in ")" (then blanks): most expressions are told by their last byte.
-  if (AExpr.empty() || (AExpr.back() != ')' && AExpr.back() != ' ' && AExpr.back() != '\t'))
-    return false;
+bool IsEscapingCall(std::string_view AExpr) {
   const std::string_view name = OuterCall(AExpr);
   return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
          (SameText(name, "json_encode") && AExpr.find("JSON_HEX_TAG") != std::string_view::npos);

@@ -29,7 +29,13 @@ TEscaper ValueEscaper(const THtmlContext& AContext);
 
 // True when AExpr as a whole is a call of an escaper that EscapedExpression may keep: an HTML
 // escaper, or json_encode(..., JSON_HEX_TAG ...).
-bool IsEscaped(std::string_view AExpr);
+bool IsEscapingCall(std::string_view AExpr);
+// The same, telling most expressions at once: a call ends in ")" (then blanks).
+inline bool IsEscaped(std::string_view AExpr) {
+  if (AExpr.empty() || (AExpr.back() != ')' && AExpr.back() != ' ' && AExpr.back() != '\t'))
+    return false;
+  return IsEscapingCall(AExpr);
+}
 
 // The PHP expression that yields the value of the PHP expression AExpr escaped for AContext.
 // An expression that already escapes for AContext (htmlspecialchars(...) in text or a quoted

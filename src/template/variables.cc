@@ -356,9 +356,7 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
           [&](std::size_t AIndex, std::string_view AExpr, bool ARaw, std::size_t) {
             if (ARaw) return APage.AppendThree(prefix, AExpr, suffix);
             // Text, the common context, wraps the expression in the same calls every time.
-            const char last = AExpr.empty() ? '\0' : AExpr.back();
-            if (kinds[AIndex] == 0 &&
-                ((last != ')' && last != ' ' && last != '\t') || !IsEscaped(AExpr)))
+            if (kinds[AIndex] == 0 && !IsEscaped(AExpr))
               return APage.AppendThree(text_head, AExpr, text_tail);
             APage.AppendThree(prefix, AEscape.TextOf(AIndex, AExpr, 0, 0), suffix);
           });
