@@ -29,6 +29,23 @@ inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
     advice(AData, ASize);
 }
 
+// The size of a huge page, which large blocks are aligned to and rounded up to.
+inline constexpr std::size_t kHugePageSize = std::size_t{2} << 20;
+
+// ABytes rounded up to whole huge pages.
+constexpr std::size_t WholeHugePages(std::size_t ABytes) {
+  return (ABytes + kHugePageSize - 1) & ~(kHugePageSize - 1);
+}
+
+// Of a block of ABytes in WholeHugePages(ABytes), the bytes worth backing with huge pages: a
+// last huge page that ABytes use by half or less would count whole in the memory used, so it is
+// left to small pages; with AKeepLone, not when it is the block's only one.
+constexpr std::size_t HugePagesWorthIt(std::size_t ABytes, bool AKeepLone) {
+  const std::size_t whole = WholeHugePages(ABytes);
+  if (whole - ABytes < kHugePageSize / 2 || (AKeepLone && whole == kHugePageSize)) return whole;
+  return whole - kHugePageSize;
+}
+
 // One block of memory that the large lists of one page share, taken one after the other, so
 // that their ends share pages instead of each leaving one part used: sized once from the page's
 // counts. Aligned to huge pages and advised as the inputs are: whole huge pages from
@@ -37,14 +54,12 @@ inline void AdviseLargeBlock(void* AData, std::size_t ASize) {
 // freed with it.
 class TArena {
  public:
-  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  static constexpr std::size_t kHugePage = kHugePageSize;
 
   explicit TArena(std::size_t ACapacity)
-      : Capacity((ACapacity + kHugePage - 1) & ~(kHugePage - 1)),
+      : Capacity(WholeHugePages(ACapacity)),
         Base(static_cast<char*>(::operator new (Capacity, std::align_val_t{kHugePage}))) {
-    std::size_t advised = Capacity;
-    if (Capacity > kHugePage && Capacity - ACapacity >= kHugePage / 2) advised -= kHugePage;
-    AdviseLargeBlock(Base, advised);
+    AdviseLargeBlock(Base, HugePagesWorthIt(ACapacity, true));
   }
   ~TArena() { ::operator delete (Base, std::align_val_t{kHugePage}); }
   TArena(const TArena&) = delete;
@@ -77,7 +92,7 @@ class TArena {
 template <typename T>
 struct TLargeAllocator {
   using value_type = T;
-  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  static constexpr std::size_t kHugePage = kHugePageSize;
   static constexpr std::size_t kMaxBytes = PTRDIFF_MAX - kHugePage;  // rounded up, still a size
 
   using propagate_on_container_move_assignment = std::true_type;
@@ -96,8 +111,8 @@ struct TLargeAllocator {
     if (Arena)
       if (void* block = Arena->Take(bytes, alignof(T))) return static_cast<T*>(block);
     if (bytes < kLargeBlock) return std::allocator<T>().allocate(ACount);
-    void* block = ::operator new (Rounded(bytes), std::align_val_t{kHugePage});
-    AdviseLargeBlock(block, Advised(bytes));
+    void* block = ::operator new (WholeHugePages(bytes), std::align_val_t{kHugePage});
+    AdviseLargeBlock(block, HugePagesWorthIt(bytes, false));
     return static_cast<T*>(block);
   }
   void deallocate(T* ABlock, std::size_t ACount) {
@@ -113,15 +128,6 @@ struct TLargeAllocator {
   }
 
   TArena* Arena = nullptr;  // null: none
-
- private:
-  static std::size_t Rounded(std::size_t ABytes) {
-    return (ABytes + kHugePage - 1) & ~(kHugePage - 1);
-  }
-  static std::size_t Advised(std::size_t ABytes) {
-    const std::size_t rounded = Rounded(ABytes);
-    return rounded - ABytes >= kHugePage / 2 ? rounded - kHugePage : rounded;
-  }
 };
 
 // A vector whose large storage is TLargeAllocator's.
