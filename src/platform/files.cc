@@ -210,13 +210,6 @@ TOutputStream::TOutputStream(std::string AFileName, TFileSystem& AFiles)
       Files(AFiles),
       Buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
-void TOutputStream::AppendEach(std::string_view AFirst, std::string_view ASecond,
-                               std::string_view AThird) {
-  Append(AFirst);
-  Append(ASecond);
-  Append(AThird);
-}
-
 void TOutputStream::Spill(std::string_view AData) {
   if (Failure) return;
   // Full buffers go out whole; a piece larger than the buffer goes out from where it lies.

@@ -170,8 +170,10 @@ TEST(Compile, BlockDefinedTwice) {
 TEST(Compile, ListsInOneArena) {
   class TStringSink final : public TPageSink {
    public:
-    void Append(std::string_view APiece) override { Text.append(APiece); }
     std::string Text;
+
+   private:
+    void Put(std::string_view APiece) override { Text.append(APiece); }
   };
   constexpr int kNames = 3000;
   std::string script = "<?php" LF, templ, want;
