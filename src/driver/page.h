@@ -20,17 +20,17 @@ inline constexpr int kExitFileFailure = 217;  // a failed file operation, or out
 // are copied into it inline; Close leaves everything appended in the stream.
 class TStreamSink final : public TPageSink {
  public:
-  explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) { Lend(); }
+  explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) { TakeRoom(); }
   void Close() override {
     Settle();
-    Lend();
+    TakeRoom();
   }
 
  private:
   void Put(std::string_view APiece) override {
     Settle();
     Stream.Append(APiece);
-    Lend();
+    TakeRoom();
   }
   void PutThree(std::string_view AFirst, std::string_view ASecond,
                 std::string_view AThird) override {
@@ -38,11 +38,17 @@ class TStreamSink final : public TPageSink {
     Stream.Append(AFirst);
     Stream.Append(ASecond);
     Stream.Append(AThird);
-    Lend();
+    TakeRoom();
   }
-  // The stream takes what was copied into its room, and lends what is left of it.
+  bool LendMore(std::size_t ACount) override {
+    Settle();
+    Stream.MakeRoom(ACount);
+    TakeRoom();
+    return static_cast<std::size_t>(End - At) >= ACount;
+  }
+  // The stream takes what was copied into its room; TakeRoom borrows what is left of it.
   void Settle() { Stream.Advance(static_cast<std::size_t>(At - Lent)); }
-  void Lend() {
+  void TakeRoom() {
     const std::span<char> room = Stream.Room();
     Lent = At = room.data();
     End = room.data() + room.size();

@@ -210,6 +210,11 @@ TOutputStream::TOutputStream(std::string AFileName, TFileSystem& AFiles)
       Files(AFiles),
       Buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
+void TOutputStream::MakeRoom(std::size_t ACount) {
+  if (Failure || kBufferSize - Used >= ACount) return;
+  if (Drain({Buffer.get(), Used})) Used = 0;
+}
+
 void TOutputStream::Spill(std::string_view AData) {
   if (Failure) return;
   // Full buffers go out whole; a piece larger than the buffer goes out from where it lies.

@@ -110,7 +110,12 @@ class TOutputStream {
   std::uint64_t Size() const { return Written + Used; }  // appended so far
   // The buffer's room, to append to in place; Advance(n) then takes the first n bytes written
   // there. Empty once the buffer is full or after a failure: Append then makes room.
-  std::span<char> Room() { return {Buffer.get() + Used, kBufferSize - Used}; }
+  std::span<char> Room() {
+    if (Failure) return {};
+    return {Buffer.get() + Used, kBufferSize - Used};
+  }
+  // Writes out what the buffer holds when less than ACount bytes of room are left.
+  void MakeRoom(std::size_t ACount);
   void Advance(std::size_t AByteCount) { Used += AByteCount; }
 
   // Puts the output in place as WriteOutputFile does, with its failures. ARetry is set when

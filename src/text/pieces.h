@@ -48,15 +48,14 @@ class TPageSink {
   // The page is whole: what was copied into the lent room is the sink's.
   virtual void Close() {}
 
- protected:
-  ~TPageSink() = default;
-  // Appends APiece, which did not fit the room lent (or none is).
-  virtual void Put(std::string_view APiece) = 0;
-  virtual void PutThree(std::string_view AFirst, std::string_view ASecond,
-                        std::string_view AThird) {
-    if (!AFirst.empty()) Put(AFirst);
-    if (!ASecond.empty()) Put(ASecond);
-    if (!AThird.empty()) Put(AThird);
+  // For a loop that writes the page in place: the room lent runs from Cursor() to Limit();
+  // MoveTo(AAt) keeps the bytes written before AAt. Lend(ACount) makes room for ACount bytes
+  // (a few hundred at most), or says that none is lent: such a sink is given pieces by Append.
+  char* Cursor() const { return At; }
+  char* Limit() const { return End; }
+  void MoveTo(char* AAt) { At = AAt; }
+  bool Lend(std::size_t ACount) {
+    return static_cast<std::size_t>(End - At) >= ACount || LendMore(ACount);
   }
 
   // Copies AData, at most 16 bytes, to ATo by overlapping loads.
@@ -76,7 +75,6 @@ class TPageSink {
       ATo[0] = first, ATo[n / 2] = middle, ATo[n - 1] = last;
     }
   }
-
   // Copies AData, at most 64 bytes, to ATo: 16 bytes at a time, the last 16 overlapping.
   static void PutSmall(char* ATo, std::string_view AData) {
     const std::size_t n = AData.size();
@@ -85,6 +83,19 @@ class TPageSink {
     for (std::size_t k = 0; k + 16 < n; k += 16) std::memcpy(ATo + k, from + k, 16);
     std::memcpy(ATo + n - 16, from + n - 16, 16);
   }
+
+ protected:
+  ~TPageSink() = default;
+  // Appends APiece, which did not fit the room lent (or none is).
+  virtual void Put(std::string_view APiece) = 0;
+  virtual void PutThree(std::string_view AFirst, std::string_view ASecond,
+                        std::string_view AThird) {
+    if (!AFirst.empty()) Put(AFirst);
+    if (!ASecond.empty()) Put(ASecond);
+    if (!AThird.empty()) Put(AThird);
+  }
+  // Lend's room, where the sink has a buffer to lend.
+  virtual bool LendMore(std::size_t) { return false; }
 
   char* At = nullptr;  // the room lent: bytes appended go here, up to End
   char* End = nullptr;
