@@ -99,20 +99,6 @@ int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TPageRun& ARun,
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
-// A page's bytes as the translation makes them, into the temporary file of its output.
-class TStreamSink final : public TPageSink {
- public:
-  explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) {}
-  void Append(std::string_view APiece) override { Stream.Append(APiece); }
-  void AppendThree(std::string_view AFirst, std::string_view ASecond,
-                   std::string_view AThird) override {
-    Stream.Append(AFirst, ASecond, AThird);
-  }
-
- private:
-  TOutputStream& Stream;
-};
-
 // Puts the page in place (or stages it): from AStream when the translation streamed it there,
 // otherwise, or when the system could not name the streamed temporary, from its pieces.
 bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStream* AStream,

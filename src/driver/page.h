@@ -7,6 +7,7 @@
 
 #include "src/driver/options.h"
 #include "src/platform/files.h"
+#include "src/text/pieces.h"
 
 namespace zoqc {
 
@@ -14,6 +15,48 @@ inline constexpr int kExitSuccess = 0;        // also for the usage text
 inline constexpr int kExitError = 1;          // a missing input, an error in script or template
 inline constexpr int kExitUsage = 2;          // an unknown option or a missing option value
 inline constexpr int kExitFileFailure = 217;  // a failed file operation, or out of memory
+
+// A page streamed into its output as it is made: the sink lends the stream's buffer, so pieces
+// are copied into it inline; Close leaves everything appended in the stream.
+class TStreamSink final : public TPageSink {
+ public:
+  explicit TStreamSink(TOutputStream& AStream) : Stream(AStream) { TakeRoom(); }
+  void Close() override {
+    Settle();
+    TakeRoom();
+  }
+
+ private:
+  void Put(std::string_view APiece) override {
+    Settle();
+    Stream.Append(APiece);
+    TakeRoom();
+  }
+  void PutThree(std::string_view AFirst, std::string_view ASecond,
+                std::string_view AThird) override {
+    Settle();
+    Stream.Append(AFirst);
+    Stream.Append(ASecond);
+    Stream.Append(AThird);
+    TakeRoom();
+  }
+  bool LendMore(std::size_t ACount) override {
+    Settle();
+    Stream.MakeRoom(ACount);
+    TakeRoom();
+    return static_cast<std::size_t>(End - At) >= ACount;
+  }
+  // The stream takes what was copied into its room; TakeRoom borrows what is left of it.
+  void Settle() { Stream.Advance(static_cast<std::size_t>(At - Lent)); }
+  void TakeRoom() {
+    const std::span<char> room = Stream.Room();
+    Lent = At = room.data();
+    End = room.data() + room.size();
+  }
+
+  TOutputStream& Stream;
+  char* Lent = nullptr;  // where the room lent starts
+};
 
 // The three files of one page.
 struct TPageJob {

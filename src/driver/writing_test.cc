@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "src/driver/page.h"
 #include "tests/faulty_files.h"
 #include "tests/scratch_dir.h"
 
@@ -43,6 +44,38 @@ class WritingTest : public test_support::TScratchDirTest {
     return NamedPage(Dir + AName, "");
   }
 };
+
+// A streamed page goes through the room its stream lends: pieces and echoes of every size up
+// to past the inline copies, at every place up to and across the buffer's end, the room left
+// unsettled when the page closes: the page byte for byte.
+TEST_F(WritingTest, StreamSinkKeepsEveryByte) {
+  const std::string name = Dir + "page.php";
+  std::string bytes(200, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+  const std::string_view from(bytes);
+  const std::size_t sizes[] = {0, 1, 3, 4, 7, 8, 9, 16, 17, 40, 64, 65, 150};
+  TOutputStream stream(name);
+  std::string want;
+  {
+    TStreamSink sink(stream);
+    TPageSink& page = sink;
+    for (int round = 0; want.size() < 2 * TOutputStream::kBufferSize + 1000; ++round)
+      for (const std::size_t a : sizes)
+        for (const std::size_t b : sizes) {
+          const std::string_view first = from.substr(round % 7, a), second = from.substr(1, b);
+          const std::string_view third = from.substr(2 + round % 5, (a + b) % 19);
+          page.AppendThree(first, second, third);
+          page.Append(second);
+          want.append(first).append(second).append(third).append(second);
+        }
+    page.Close();
+  }
+  EXPECT_EQ(want.size(), stream.Size());
+  TFileFailure failure;
+  bool retry = true;
+  ASSERT_TRUE(stream.Commit(failure, retry)) << failure.Reason;
+  EXPECT_TRUE(ReadFile(name) == want);
+}
 
 // Each failing call of a page's run, as the failure report and standard error name it; the
 // old page stays.

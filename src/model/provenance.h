@@ -79,6 +79,10 @@ class TPageBuilder {
     Pieces.AppendThree(AFirst, ASecond, AThird);
     Size += AFirst.size() + ASecond.size() + AThird.size();
   }
+  // The sink, for a loop that writes the page in place when not recording; Wrote(n) counts the
+  // n bytes it wrote there.
+  TPageSink& Sink() { return Pieces; }
+  void Wrote(std::size_t AByteCount) { Size += AByteCount; }
   // Appends APiece whose own segments (relative to its start) are ASegments, each given
   // AScriptCause where it has none.
   void AppendMapped(std::string_view APiece, std::span<const TSegment> ASegments,

@@ -210,11 +210,9 @@ TOutputStream::TOutputStream(std::string AFileName, TFileSystem& AFiles)
       Files(AFiles),
       Buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
-void TOutputStream::AppendEach(std::string_view AFirst, std::string_view ASecond,
-                               std::string_view AThird) {
-  Append(AFirst);
-  Append(ASecond);
-  Append(AThird);
+void TOutputStream::MakeRoom(std::size_t ACount) {
+  if (Failure || kBufferSize - Used >= ACount) return;
+  if (Drain({Buffer.get(), Used})) Used = 0;
 }
 
 void TOutputStream::Spill(std::string_view AData) {

@@ -107,26 +107,16 @@ class TOutputStream {
     }
     Spill(AData);
   }
-  // Appends AFirst, ASecond and AThird (a placeholder's echo: mostly short pieces); pieces of
-  // up to 16 bytes (an escaped echo's calls: up to 64) are copied with one look at the room
-  // left and no call.
-  void Append(std::string_view AFirst, std::string_view ASecond, std::string_view AThird) {
-    const std::size_t size = AFirst.size() + ASecond.size() + AThird.size();
-    const std::size_t longest = AFirst.size() | ASecond.size() | AThird.size();  // >= the max
-    if (size > kBufferSize - Used || longest > 64) return AppendEach(AFirst, ASecond, AThird);
-    char* const to = Buffer.get() + Used;
-    if (longest <= 16) {
-      PutShort(to, AFirst);
-      PutShort(to + AFirst.size(), ASecond);
-      PutShort(to + AFirst.size() + ASecond.size(), AThird);
-    } else {
-      PutSmall(to, AFirst);
-      PutSmall(to + AFirst.size(), ASecond);
-      PutSmall(to + AFirst.size() + ASecond.size(), AThird);
-    }
-    Used += size;
-  }
   std::uint64_t Size() const { return Written + Used; }  // appended so far
+  // The buffer's room, to append to in place; Advance(n) then takes the first n bytes written
+  // there. Empty once the buffer is full or after a failure: Append then makes room.
+  std::span<char> Room() {
+    if (Failure) return {};
+    return {Buffer.get() + Used, kBufferSize - Used};
+  }
+  // Writes out what the buffer holds when less than ACount bytes of room are left.
+  void MakeRoom(std::size_t ACount);
+  void Advance(std::size_t AByteCount) { Used += AByteCount; }
 
   // Puts the output in place as WriteOutputFile does, with its failures. ARetry is set when
   // this system could not name the unnamed temporary: the data is then to be written again
@@ -136,32 +126,6 @@ class TOutputStream {
   [[nodiscard]] bool Stage(TStagedOutput& AStaged, TFileFailure& AFailure, bool& ARetry);
 
  private:
-  // Copies AData, at most 16 bytes, to ATo by overlapping loads.
-  static void PutShort(char* ATo, std::string_view AData) {
-    const std::size_t n = AData.size();
-    const char* const from = AData.data();
-    if (n >= 8) {
-      std::uint64_t head, tail;
-      std::memcpy(&head, from, 8), std::memcpy(&tail, from + n - 8, 8);
-      std::memcpy(ATo, &head, 8), std::memcpy(ATo + n - 8, &tail, 8);
-    } else if (n >= 4) {
-      std::uint32_t head, tail;
-      std::memcpy(&head, from, 4), std::memcpy(&tail, from + n - 4, 4);
-      std::memcpy(ATo, &head, 4), std::memcpy(ATo + n - 4, &tail, 4);
-    } else if (n > 0) {
-      const char first = from[0], middle = from[n / 2], last = from[n - 1];
-      ATo[0] = first, ATo[n / 2] = middle, ATo[n - 1] = last;
-    }
-  }
-  // Copies AData, at most 64 bytes, to ATo: 16 bytes at a time, the last 16 overlapping.
-  static void PutSmall(char* ATo, std::string_view AData) {
-    const std::size_t n = AData.size();
-    if (n <= 16) return PutShort(ATo, AData);
-    const char* const from = AData.data();
-    for (std::size_t k = 0; k + 16 < n; k += 16) std::memcpy(ATo + k, from + k, 16);
-    std::memcpy(ATo + n - 16, from + n - 16, 16);
-  }
-  void AppendEach(std::string_view AFirst, std::string_view ASecond, std::string_view AThird);
   void Spill(std::string_view AData);      // Append of more than the buffer's room
   bool Drain(std::string_view AData);      // writes AData into the temporary, made if need be
   bool Finish(bool AFlush, bool& ARetry);  // the rest of the buffer, then Flush, Name, Close

@@ -132,31 +132,6 @@ TEST_F(OutputStreamTest, PagesAroundTheBufferSize) {
   }
 }
 
-// Three pieces appended at once (a placeholder's echo), of every size up to past the short
-// copies, at every place up to and across the buffer's end: the page byte for byte.
-TEST_F(OutputStreamTest, ThreePiecesAtOnce) {
-  const std::string name = Dir + "page.php";
-  const std::string bytes = Bytes(64);
-  const std::size_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 40};
-  TOutputStream stream(name);
-  std::string want;
-  for (int round = 0; want.size() < 2 * kBuffer; ++round)
-    for (const std::size_t a : sizes)
-      for (const std::size_t b : sizes)
-        for (const std::size_t c : sizes) {
-          const std::string_view from(bytes);
-          stream.Append(from.substr(round % 7, a), from.substr(1, b),
-                        from.substr(2 + round % 5, c));
-          want.append(from.substr(round % 7, a)).append(from.substr(1, b));
-          want.append(from.substr(2 + round % 5, c));
-        }
-  EXPECT_EQ(want.size(), stream.Size());
-  TFileFailure failure;
-  bool retry = true;
-  ASSERT_TRUE(stream.Commit(failure, retry)) << failure.Reason;
-  EXPECT_TRUE(ReadFile(name) == want);
-}
-
 // A failure on the way (the first write, a write halfway, the file's creation) or a stream
 // dropped without its commit leaves the old page and no temporary.
 TEST_F(OutputStreamTest, FailuresAndDroppedStreamsKeepTheOldPage) {

@@ -274,6 +274,93 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
   AEmit(AText.substr(done), kNowhere, std::string_view());
 }
 
+#if defined(__SSE2__) || defined(_M_X64)
+// Substitute for a sink that lends room, from AText's start: the text is copied into the room
+// 32 bytes at a time while it is searched for "{", so each byte is read once, and each echo,
+// APrefix, its text, ASuffix, is written there too. Stops where fewer than 16 bytes are left or
+// no room is lent, and yields where: the rest is for Substitute. AWritten counts the bytes.
+template <typename TLeft>
+SUBSTITUTE_INLINED std::size_t SubstituteInPlace(std::string_view AText,
+                                                 const TPlaceholderIndex& ANames, TPageSink& ASink,
+                                                 std::string_view APrefix, std::string_view ASuffix,
+                                                 TLeft ALeft, std::size_t& AWritten) {
+  constexpr std::size_t kRoom = 32 + 3 * 64;  // 32 bytes of text, or an echo copied inline
+  const char* const data = AText.data();
+  const std::size_t size = AText.size();
+  const __m128i brace = _mm_set1_epi8('{');
+  // A prefix and suffix of up to 16 bytes (as the page's are) are stored whole, zero-padded.
+  const bool padded = APrefix.size() <= 16 && ASuffix.size() <= 16;
+  char fixes[2][16] = {};
+  if (padded) {
+    std::memcpy(fixes[0], APrefix.data(), APrefix.size());
+    std::memcpy(fixes[1], ASuffix.data(), ASuffix.size());
+  }
+  const __m128i prefix = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fixes[0]));
+  const __m128i suffix = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fixes[1]));
+  char* out = ASink.Cursor();
+  char* limit = ASink.Limit();
+  char* mark = out;  // AWritten counts the bytes before
+  std::size_t idx = 0;
+  while (size - idx >= 16) {
+    if (static_cast<std::size_t>(limit - out) < kRoom) {
+      AWritten += static_cast<std::size_t>(out - mark);
+      ASink.MoveTo(out);
+      if (!ASink.Lend(kRoom)) return idx;
+      mark = out = ASink.Cursor(), limit = ASink.Limit();
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + idx));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    unsigned found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, brace)));
+    if (size - idx >= 32) {  // two blocks a round
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + idx + 16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), w);
+      found |= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, brace))) << 16;
+      if (found == 0) {
+        idx += 32, out += 32;
+        continue;
+      }
+    } else if (found == 0) {
+      idx += 16, out += 16;
+      continue;
+    }
+    const unsigned skip = static_cast<unsigned>(std::countr_zero(found));
+    idx += skip, out += skip;  // on the "{", copied already
+    std::size_t length = 0;
+    const std::optional<std::string_view> text = ANames.Match(AText, idx, length);
+    if (!text) {
+      if (IsPlaceholderAt(AText, idx)) ALeft(idx);
+      ++idx, ++out;
+      continue;
+    }
+    idx += length;
+    if (padded && text->size() <= 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), prefix);
+      out += APrefix.size();
+      TPageSink::PutShort(out, *text);
+      out += text->size();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), suffix);
+      out += ASuffix.size();
+      continue;
+    }
+    if ((APrefix.size() | text->size() | ASuffix.size()) <= 64) {
+      TPageSink::PutSmall(out, APrefix);
+      TPageSink::PutSmall(out + APrefix.size(), *text);
+      TPageSink::PutSmall(out + APrefix.size() + text->size(), ASuffix);
+      out += APrefix.size() + text->size() + ASuffix.size();
+      continue;
+    }
+    AWritten +=
+        static_cast<std::size_t>(out - mark) + APrefix.size() + text->size() + ASuffix.size();
+    ASink.MoveTo(out);
+    ASink.AppendThree(APrefix, *text, ASuffix);
+    mark = out = ASink.Cursor(), limit = ASink.Limit();
+  }
+  AWritten += static_cast<std::size_t>(out - mark);
+  ASink.MoveTo(out);
+  return idx;
+}
+#endif
+
 // One piece AText of the page, at template offset ABase: its placeholders are those of ASpans
 // (every "{name}" and "{!name}" of the template, in order, each with its context) from ANext on
 // that stand in it; ANext moves past them. Calls AEmit(text) for each stretch of AText and
@@ -395,17 +482,27 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
     return SubstituteEscaped(ATemplatePieces, AVars, APage, ATemplate, ALeft, APieceCuts, *AEscape);
   if (!APage.Recording()) {
     const std::string_view prefix = AVars.Prefix(), suffix = AVars.Suffix();
+    TPageSink& sink = APage.Sink();
     for (std::size_t p = 0; p < ATemplatePieces.size(); ++p) {
       const std::string_view piece = ATemplatePieces[p];
+      const std::size_t base = static_cast<std::size_t>(piece.data() - ATemplate.data());
+      std::size_t from = 0;  // the piece before this is written
+#if defined(__SSE2__) || defined(_M_X64)
+      if (!AVars.Empty()) {
+        std::size_t written = 0;
+        from = SubstituteInPlace(
+            piece, AVars, sink, prefix, suffix,
+            [&](std::size_t AAt) { ALeft.push_back(base + AAt); }, written);
+        APage.Wrote(written);
+      }
+#endif
       Substitute(
-          piece, AVars,
+          piece.substr(from), AVars,
           [&](std::string_view APiece, std::size_t APlace, std::string_view) {
             if (APlace == kNowhere || !AVars.Viewed()) return APage.Append(APiece, {});
             APage.AppendThree(prefix, APiece, suffix);
           },
-          [&](std::size_t AAt) {
-            ALeft.push_back(static_cast<std::size_t>(piece.data() - ATemplate.data()) + AAt);
-          });
+          [&](std::size_t AAt) { ALeft.push_back(base + from + AAt); });
     }
     return;
   }

@@ -98,6 +98,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
         for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);
         result.Pieces = TPieces();
       }
+      if (ASink) ASink->Close();
       TLeftovers& leftovers = result.Leftovers;
       leftovers.Left = std::move(expansion.Left);
       for (const std::size_t at : left)

@@ -170,8 +170,10 @@ TEST(Compile, BlockDefinedTwice) {
 TEST(Compile, ListsInOneArena) {
   class TStringSink final : public TPageSink {
    public:
-    void Append(std::string_view APiece) override { Text.append(APiece); }
     std::string Text;
+
+   private:
+    void Put(std::string_view APiece) override { Text.append(APiece); }
   };
   constexpr int kNames = 3000;
   std::string script = "<?php" LF, templ, want;
@@ -190,6 +192,55 @@ TEST(Compile, ListsInOneArena) {
     EXPECT_TRUE(result.Ok());
   }
   EXPECT_EQ(listed, streamed.Text);
+}
+
+// A sink that lends a small room, as a page's output stream lends its buffer: the page written
+// in place, with placeholders at every offset of the 32-byte rounds, names left as written,
+// stray braces, expressions longer than the inline copies and rooms that run out, is the
+// listed page byte for byte.
+TEST(Compile, PageWrittenInPlace) {
+  class TRoomSink final : public TPageSink {
+   public:
+    explicit TRoomSink(std::size_t ARoom) : Room(ARoom) { Lend(); }
+    void Close() override { Settle(); }
+    std::string Text;
+
+   private:
+    void Put(std::string_view APiece) override {
+      Settle();
+      Text.append(APiece);
+      Lend();
+    }
+    bool LendMore(std::size_t ACount) override {
+      Settle();
+      Room = std::max(Room, ACount);
+      Lend();
+      return true;
+    }
+    void Settle() { Text.append(Buffer.data(), static_cast<std::size_t>(At - Buffer.data())); }
+    void Lend() {
+      Buffer.assign(Room, '~');
+      At = Buffer.data(), End = Buffer.data() + Buffer.size();
+    }
+    std::size_t Room;
+    std::string Buffer;
+  };
+  std::string script = "<?php" LF "<<a<<$a" LF "<<long<<" + std::string(17, 'x') + LF + "<<huge<<" +
+                       std::string(300, 'y') + LF "<<Mid<<$m" LF;
+  std::string templ;
+  for (int at = 0; at < 70; ++at) {
+    templ += std::string(static_cast<std::size_t>(at), '.') + "{a}";
+    templ += at % 3 == 0 ? "{long}" : at % 3 == 1 ? "{ {x}{ }" : "{huge}{mid}";
+    templ += at % 2 ? "\n" : "{";
+  }
+  const std::string listed = Page(script, templ);
+  for (const std::size_t room : {0, 1, 100, 4096}) {
+    SCOPED_TRACE(room);
+    TRoomSink sink(room);
+    const TCompileResult result = Compile({script, nullptr}, {templ, nullptr}, {}, &sink);
+    EXPECT_TRUE(result.Ok());
+    EXPECT_EQ(listed, sink.Text);
+  }
 }
 
 TEST(Compile, CopiesOfABlock) {
