@@ -259,6 +259,13 @@ constexpr auto kTagNameStop = [] {
   return stop;
 }();
 
+// The same and "<", where the plain run stops to look at a name.
+constexpr auto kTagNameEnd = [] {
+  std::array<bool, 256> stop = kTagNameStop;
+  stop['<'] = true;
+  return stop;
+}();
+
 // The start tags that end SVG and MathML content: the element is HTML again.
 constexpr std::array<std::string_view, 45> kBreakouts = {
     "b",      "big",  "blockquote", "body",  "br",   "center", "code",    "dd",   "div",
@@ -311,6 +318,14 @@ char SmallReference(std::string_view AText, std::size_t AAt, std::size_t& ALengt
     }
   return 0;
 }
+
+// The plain run is compiled apart from the walker's other states, which would otherwise keep
+// its block and its tag on the stack.
+#if defined(__GNUC__) || defined(__clang__)
+#define PLAIN_RUN_APART [[gnu::noinline]]
+#else
+#define PLAIN_RUN_APART
+#endif
 
 class TWalker {
  public:
@@ -744,56 +759,112 @@ class TWalker {
   // once, as the tag states would read them: what those note of a tag's name and attributes is
   // read by no state after it. A tag with a "{" is left to the states. Returns where the rest
   // must be read state by state (a "<"), or the template's size.
-  std::size_t PlainRun(std::size_t i) {
+  PLAIN_RUN_APART std::size_t PlainRun(std::size_t i) {
     const char* const text = Text.data();
     const std::size_t size = Text.size();
-    TSpan tag{kNowhere, 0};  // the last tag read, its name
-    bool end_tag = false;
+    const std::size_t guard = StopGuard;
+    std::size_t last = kNowhere;  // the "<" of the last tag read
+    // The text is read by blocks of 64 bytes: the bits of a block's "<" and "{" not read yet
+    // say where the next tag or placeholder stands, also after a tag that ends in the block.
+    std::size_t base = i;  // the block's first byte
+    std::uint64_t stops = TextStops(text, size, base);
     for (;;) {
-      while (text[i] != '<') {
-        if (text[i] == '{')
-          if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) {
-            NoteText(i, end);  // most often a tag follows at once
-            if ((i = end) >= size) goto done;
-            continue;
-          }
-        if ((i = NextOf(text, size, i + 1, '<', '{')) >= size) goto done;
+      while (!stops) {
+        if ((base += 64) >= size) {
+          i = size;
+          goto done;
+        }
+        stops = TextStops(text, size, base);
+      }
+      i = base + static_cast<unsigned>(std::countr_zero(stops));
+      if (text[i] == '{') {
+        // A placeholder holds no "<" or "{": the bits after it hold, also where it runs on
+        // into the next block.
+        if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) NoteText(i, end);
+        stops &= stops - 1;
+        continue;
       }
       std::size_t name = i + 1, name_end;
       bool end;
-      if (i + 3 <= StopGuard) {  // a stop byte stands at StopGuard: no test of the size
+      // The name is read up to a "<" too: most often it holds none, and then the tag's bytes
+      // hold no bit but its "<" when it ends at the name's ">".
+      if (i + 3 <= guard) {  // a stop byte stands at StopGuard: no test of the size
         end = text[name] == '/';
         name += end;
         if (!IsAlpha(text[name])) break;
-        for (name_end = name + 1; !kTagNameStop[static_cast<unsigned char>(text[name_end])];)
+        for (name_end = name + 1; !kTagNameEnd[static_cast<unsigned char>(text[name_end])];)
           ++name_end;
       } else {
         end = name < size && text[name] == '/';
         name += end;
         if (name >= size || !IsAlpha(text[name])) break;
         for (name_end = name + 1;
-             name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])];)
+             name_end < size && !kTagNameEnd[static_cast<unsigned char>(text[name_end])];)
           ++name_end;
         if (name_end >= size) break;
       }
       // (Only names of 3 to 9 letters switch: "xmp" to "plaintext".)
+      if (text[name_end] == '>') {
+        if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
+        last = i;
+        stops &= stops - 1;
+        continue;
+      }
+      if (text[name_end] == '<') {  // a name that holds "<"
+        while (name_end < size && !kTagNameStop[static_cast<unsigned char>(text[name_end])])
+          ++name_end;
+        if (name_end >= size) break;
+      }
       if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
-      std::size_t close = name_end;  // most often the name's end
+      std::size_t close = name_end;
       if (text[name_end] != '>') {
         if (text[name_end] == '{' || (close = TagEnd(name_end)) == kNowhere) break;
       }
-      tag = {name, name_end}, end_tag = end;
-      // Text follows (a line break, most often): on to its next "<" or "{".
-      if ((i = NextOf(text, size, close + 1, '<', '{')) >= size) break;
+      last = i;
+      // The bits of the tag's bytes go, also in the next block when the tag runs on into it.
+      while (close + 1 - base >= 64) {
+        if ((base += 64) >= size) {
+          i = size;
+          goto done;
+        }
+        stops = TextStops(text, size, base);
+      }
+      stops &= ~std::uint64_t{0} << (close + 1 - base);
     }
   done:
-    if (tag.Begin != kNowhere) {  // as the tag states leave them after the last tag
-      Tag = tag;
-      EndTag = end_tag;
+    if (last != kNowhere) {  // as the tag states leave them after the last tag
+      EndTag = text[last + 1] == '/';
+      std::size_t name_end = last + 1 + EndTag;
+      while (!kTagNameStop[static_cast<unsigned char>(text[name_end])]) ++name_end;
+      Tag = {last + 1 + EndTag, name_end};
       SelfClosing = FontAttr = HtmlEncoding = false;
       PlainLast = true;
     }
-    return std::min(i, size);
+    return i;
+  }
+
+  // Of the 64 bytes at ABase of the size bytes at AText (fewer at the end, the rest taken as
+  // zeros), a bit (bit I for byte ABase + I) for each "<" and "{".
+  static std::uint64_t TextStops(const char* AText, std::size_t ASize, std::size_t ABase) {
+    if (ABase + 64 <= ASize) return TextStops(AText + ABase);
+    char last[64] = {};
+    std::memcpy(last, AText + ABase, ASize - ABase);
+    return TextStops(last);
+  }
+  static std::uint64_t TextStops(const char* AAt) {
+    std::uint64_t bits = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i lt = _mm_set1_epi8('<'), brace = _mm_set1_epi8('{');
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AAt + 16 * k));
+      bits |= std::uint64_t{static_cast<unsigned>(
+                  _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, brace))))}
+              << (16 * k);
+    }
+#else
+    for (int k = 0; k < 64; ++k) bits |= std::uint64_t{AAt[k] == '<' || AAt[k] == '{'} << k;
+#endif
+    return bits;
   }
 
   // The first byte at or after AFrom that is AOne or ATwo, or the template's size. Between tags

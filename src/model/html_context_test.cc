@@ -266,5 +266,49 @@ TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
       }
 }
 
+// Text and tags that switch nothing are read by blocks of 64 bytes; inside an SVG
+// <foreignObject> the same markup is read state by state. Tags, placeholders and stray bytes on
+// either side of a block's edge and at the template's end get the same contexts both ways.
+TEST(HtmlContexts, BlocksReadAsStateByState) {
+  // The contexts of the placeholders at or after AFrom, offsets taken from there.
+  const auto read = [](const std::string& ATemplate, std::size_t AFrom) {
+    const TTemplateContexts contexts(ATemplate);
+    const auto at = [&](TSpan ASpan) {
+      return ASpan.Begin < AFrom || ASpan.End == ASpan.Begin
+                 ? std::string("-")
+                 : ATemplate.substr(ASpan.Begin, ASpan.End - ASpan.Begin) + "@" +
+                       std::to_string(ASpan.Begin - AFrom);
+    };
+    std::string all;
+    for (std::size_t p = 0; p < contexts.Spans().size(); ++p) {
+      const THtmlContext& c = contexts.Context(p);
+      all += at(contexts.Spans()[p]) + " " + DescribeContext(c) + " " + at(c.Name) + " " +
+             at(c.Value) + c.UrlTail + "\n";
+    }
+    return all;
+  };
+  const std::string_view bits[] = {"<td>",
+                                   "</td>\n",
+                                   "{a}",
+                                   "{!v0000}",
+                                   "<a<b>",
+                                   "{",
+                                   "<",
+                                   "<p title='<i>' id=x>",
+                                   "<title>{t}</title>",
+                                   "<{y}>",
+                                   "<td\n>",
+                                   "<!-- {c} -->",
+                                   "<b",
+                                   "lorem ipsum {"};
+  const std::string island = "<svg><foreignObject>";
+  for (std::size_t pad = 50; pad < 140; ++pad)
+    for (const std::string_view a : bits)
+      for (const std::string_view b : bits) {
+        const std::string t = std::string(pad, 'x') + std::string(a) + std::string(b);
+        ASSERT_EQ(read(island + t, island.size()), read(t, 0)) << t;
+      }
+}
+
 }  // namespace
 }  // namespace zoqc
