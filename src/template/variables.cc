@@ -226,8 +226,10 @@ std::optional<std::string_view> TPlaceholderIndex::Matched(const TLook& ALook,
                                                            std::string_view AText, std::size_t AIdx,
                                                            std::size_t& ALength,
                                                            std::string_view* AKey) const {
-  if (ALook.Length == kNoName || Entries.empty()) return std::nullopt;
-  if (ALook.Length == kUnread) {  // read byte by byte
+  // (With no names, every slot is empty.)
+  if (ALook.Length >= kUnread) {
+    if (ALook.Length == kNoName) return std::nullopt;
+    // Read byte by byte.
     const std::size_t from = AIdx + 1;
     const std::size_t end = NameEnd(AText, from);
     if (end >= AText.size() || AText[end] != '}') return std::nullopt;
@@ -452,13 +454,17 @@ SUBSTITUTE_INLINED std::size_t SubstituteLookingAhead(std::string_view AText,
     // Every "{" from idx to scan is in places, its name looked up.
     const std::size_t end = std::min(size, idx + kStretch);
     std::size_t scan = idx, count = 0;
-    for (; end - scan >= 32 && count <= kLooks - 32; scan += 32) {
+    for (; end - scan >= 32; scan += 32) {
       unsigned found = TInPlace::Matches(TInPlace::Load(data + scan), brace) |
                        TInPlace::Matches(TInPlace::Load(data + scan + 16), brace) << 16;
-      for (; found != 0; found &= found - 1, ++count) {
+      if (found == 0) continue;
+      if (count > kLooks - 32) break;  // these 32 bytes start the next stretch
+      do {
         places[count] = scan + static_cast<unsigned>(std::countr_zero(found));
         looks[count] = ANames.Look(AText, places[count]);
-      }
+        ++count;
+        found &= found - 1;
+      } while (found != 0);
     }
     for (std::size_t k = 0; k < count; ++k) {
       const std::size_t at = places[k];
