@@ -770,11 +770,14 @@ class TWalker {
     std::uint64_t stops = TextStops(text, size, base);
     for (;;) {
       while (!stops) {
-        if ((base += 64) >= size) {
+        if ((base += 64) + 64 <= size) {
+          stops = TextStops(text + base);
+        } else if (base < size) {
+          stops = TextStops(text, size, base);
+        } else {
           i = size;
           goto done;
         }
-        stops = TextStops(text, size, base);
       }
       i = base + static_cast<unsigned>(std::countr_zero(stops));
       if (text[i] == '{') {
@@ -792,8 +795,9 @@ class TWalker {
         end = text[name] == '/';
         name += end;
         if (!IsAlpha(text[name])) break;
-        for (name_end = name + 1; !kTagNameEnd[static_cast<unsigned char>(text[name_end])];)
-          ++name_end;
+        const char* at = text + name + 1;
+        while (!kTagNameEnd[static_cast<unsigned char>(*at)]) ++at;
+        name_end = static_cast<std::size_t>(at - text);
       } else {
         end = name < size && text[name] == '/';
         name += end;
