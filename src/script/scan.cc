@@ -1,6 +1,7 @@
 // The scan loop: each pass copies the rest of the line, then looks at the next line's start.
 #include "src/script/scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -39,18 +40,26 @@ TCompileError ScanScript(TScriptModel& AModel, const TLineCount* ALines) {
   AModel.Slices.reserve(count.Slices());
   TScan Scan{AModel};
   std::int64_t I = 1;
-  while (I <= static_cast<std::int64_t>(script.size())) {
+  const std::size_t size = script.size();
+  while (I <= static_cast<std::int64_t>(size)) {
     GotoNewLine(Scan, script, I);
-    if (IsTemplateBlockStmtDef(script, I))  // "<<*"
-      ProcessTemplateBlockDef(Scan, script, I);
-    else if (IsTemplateBlockStmtParse(script, I))  // "<<+"
-      ProcessTemplateBlockParse(Scan, script, I);
-    else if (IsTemplateBlockStmtVar(script, I))  // "<<<"
-      ProcessTemplateBlockVar(Scan, script, I);
-    else if (IsTemplateStmt(script, I))  // "<<"
-      ProcessTemplateStmt(Scan, script, I);
-    else
+    // The line's first bytes, as IsTemplateBlockStmtDef, ...Parse, ...Var and IsTemplateStmt
+    // read them: an opener of three needs four bytes left, "<<" three.
+    const std::size_t at = IndexOf(I);
+    const std::size_t left = size - std::min(at, size);
+    if (left >= 3 && script[at] == '<' && script[at + 1] == '<') {
+      const char opener = left >= 4 ? script[at + 2] : '\0';
+      if (opener == '*')
+        ProcessTemplateBlockDef(Scan, script, I);
+      else if (opener == '+')
+        ProcessTemplateBlockParse(Scan, script, I);
+      else if (opener == '<')
+        ProcessTemplateBlockVar(Scan, script, I);
+      else
+        ProcessTemplateStmt(Scan, script, I);
+    } else if (left > 0 && (script[at] == ' ' || script[at] == '\t')) {
       NotePhpLine(Scan, script, I);
+    }
     if (Scan.Error != TCompileError::None) return Scan.Error;
   }
   return TCompileError::None;

@@ -1,6 +1,8 @@
 // Script scanner: copies PHP lines and hands statement lines to their handlers.
 #include "src/script/scanner.h"
 
+#include <cstring>
+
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -24,6 +26,7 @@ void AddSlice(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo) {
   const std::string_view text = AModel.Text.substr(0, ATo);
   const std::size_t slice = AModel.Slices.size();
   AModel.Slices.push_back({AFrom, ATo});
+  if (ATo - AFrom < 3) return;  // no room for an opener: a statement line leaves its LF alone
   for (std::size_t idx = text.find("<<", AFrom); idx != std::string_view::npos;
        idx = text.find("<<", idx)) {
     const char opener = idx + 2 < text.size() ? text[idx + 2] : '\0';
@@ -42,8 +45,13 @@ void AddSlice(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo) {
 void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
   if (Postion > static_cast<std::int64_t>(AValue.size())) return;
   const std::size_t start = IndexOf(Postion);
-  const std::size_t lf = AValue.find('\n', start);
-  const std::size_t end = lf == std::string_view::npos ? AValue.size() : lf + 1;
+  std::size_t end = Scan.LineDone;
+  Scan.LineDone = kNowhere;
+  if (end == kNowhere || end <= start) {
+    const void* lf = std::memchr(AValue.data() + start, '\n', AValue.size() - start);
+    end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - AValue.data()) + 1
+             : AValue.size();
+  }
   AddSlice(Scan.Model, start, end);
   Postion = PostionOf(end);
 }
@@ -68,7 +76,7 @@ bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion) {
 std::string_view ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
   if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
   const std::size_t start = IndexOf(Postion);
-  const std::size_t end = NameEnd(AValue, start);
+  const std::size_t end = ScanNameEnd(AValue, start);
   Postion = PostionOf(end);
   return AValue.substr(start, end - start);
 }

@@ -3,6 +3,7 @@
 // Positions are 1-based byte positions in AValue; a position past the end reads nothing.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,10 +29,43 @@ struct TScan {
   TScriptModel& Model;
   std::string_view Current_BlockName;         // the block opened by the latest "<<*"; empty before
   TCompileError Error = TCompileError::None;  // set by the handler that stopped the scan
+  // Past the LF of the line a handler recorded (or the script's end), which the next
+  // GotoNewLine copies through without searching it again; kNowhere when not known.
+  std::size_t LineDone = kNowhere;
 };
 
+// NameEnd(AText, AFrom) for AFrom within AText or at its end, 16 bytes at a time where 16 remain.
+inline std::size_t ScanNameEnd(std::string_view AText, std::size_t AFrom) {
+#if defined(__SSE2__) || defined(_M_X64)
+  while (AText.size() - AFrom >= 16) {
+    const unsigned stop =
+        NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(AText.data() + AFrom)));
+    if (stop != 0) return AFrom + static_cast<std::size_t>(std::countr_zero(stop));
+    AFrom += 16;
+  }
+#endif
+  return NameEnd(AText, AFrom);
+}
+
+// The first CR or LF at or after AFrom, or the size of AText: where a statement's line ends.
+inline std::size_t LineBreakAt(std::string_view AText, std::size_t AFrom) {
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  while (AText.size() - AFrom >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AText.data() + AFrom));
+    const unsigned stop = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (stop != 0) return AFrom + static_cast<std::size_t>(std::countr_zero(stop));
+    AFrom += 16;
+  }
+#endif
+  while (AFrom < AText.size() && AText[AFrom] != '\n' && AText[AFrom] != '\r') ++AFrom;
+  return AFrom;
+}
+
 // Copies the rest of the line, through its LF (or to the end of AValue), into the PHP part
-// (a slice of Scan.Model); Postion ends just past the last byte copied.
+// (a slice of Scan.Model); Postion ends just past the last byte copied. Takes the line's end from
+// Scan.LineDone when a handler found it, and clears that.
 void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
 // Copies the same bytes as GotoNewLine; Postion does not move.
 void CopyLine(TScan& Scan, std::string_view AValue, std::int64_t Postion);

@@ -93,6 +93,32 @@ TEST(ScanScript, StatementRecognisedWhenEnoughBytesRemain) {
             TPageTables(Scan("<?php" LF "<<*x")->Run, false).BlockList);
 }
 
+TEST(ScanScript, StatementPartsAcrossSixteenByteRuns) {
+  // Names and expressions read 16 bytes at a time: lengths around those runs, every line end.
+  const struct {
+    const char* End;
+    const char* PhpRest;  // what the PHP part keeps of the line
+  } ends[] = {{LF, LF}, {CRLF, LF}, {CR "tail" LF, "tail" LF}, {"", ""}};
+  for (const std::size_t name_size : {1, 15, 16, 17, 33})
+    for (const std::size_t expr_size : {0, 13, 14, 15, 16, 17, 40})
+      for (const auto& end : ends) {
+        const std::string name(name_size, 'n'), expr(expr_size, '$');
+        const std::string script = "<?php" LF "<<" + name + "<<" + expr + end.End;
+        const auto scan = Scan(script);
+        if (expr.empty() && !*end.End) {  // "<<" as the script's last two bytes separates nothing
+          EXPECT_EQ("Error(2):need <<", scan->Error);
+          continue;
+        }
+        ASSERT_TRUE(scan->Ok) << script;
+        ASSERT_EQ(1u, scan->Run.Statements.size()) << script;
+        const TStatement& s = scan->Run.Statements[0];
+        EXPECT_EQ(name, s.Name.Of(script)) << script;
+        EXPECT_EQ(expr, s.Expr.Of(script)) << script;
+        EXPECT_EQ("<<" + name + "<<" + expr, s.Line.Of(script)) << script;
+        EXPECT_EQ(std::string("<?php" LF) + end.PhpRest, scan->PhpStr) << script;
+      }
+}
+
 TEST(Predicates, NeedBytesToRemain) {
   EXPECT_TRUE(IsTemplateStmt("<<a", 1));
   EXPECT_FALSE(IsTemplateStmt("<<", 1));   // two bytes are not enough

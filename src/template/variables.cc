@@ -1,6 +1,7 @@
 // Variable substitution: one left-to-right pass over the template.
 #include "src/template/variables.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <functional>
@@ -188,45 +189,70 @@ std::optional<std::string_view> TPlaceholderIndex::Found(std::size_t ASlot, std:
   return entry.Text();
 }
 
+TPlaceholderIndex::TLook TPlaceholderIndex::Look(std::string_view AText, std::size_t AIdx) const {
+  TLook look;
+  look.Length = kUnread;
+#if defined(__SSE2__) || defined(_M_X64)
+  // Where 16 bytes follow the "{", one compare of them finds the name's end, and the same
+  // bytes, masked to the name and folded, are its key.
+  const std::size_t from = AIdx + 1;  // past "{"
+  if (AText.size() - from < kShortName) return look;
+  const char* const at = AText.data() + from;
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  const unsigned stop = NotNameBytes(v);
+  if (stop == 0) return look;  // a long name
+  const unsigned length = static_cast<unsigned>(std::countr_zero(stop));
+  if (at[length] != '}') {
+    look.Length = kNoName;
+    return look;
+  }
+  const __m128i keep =
+      _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)),
+                     _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m128i folded =
+      _mm_and_si128(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xDF))), keep);
+  look.Lo = static_cast<std::uint64_t>(_mm_cvtsi128_si64(folded));
+  look.Hi = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(folded, folded)));
+  look.Hash = ShortHash(TFolded{look.Lo, look.Hi});
+  look.Length = length;
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(Slots.data() + (look.Hash & Mask));
+#endif
+#endif
+  return look;
+}
+
+std::optional<std::string_view> TPlaceholderIndex::Matched(const TLook& ALook,
+                                                           std::string_view AText, std::size_t AIdx,
+                                                           std::size_t& ALength,
+                                                           std::string_view* AKey) const {
+  // (With no names, every slot is empty.)
+  if (ALook.Length >= kUnread) {
+    if (ALook.Length == kNoName) return std::nullopt;
+    // Read byte by byte.
+    const std::size_t from = AIdx + 1;
+    const std::size_t end = NameEnd(AText, from);
+    if (end >= AText.size() || AText[end] != '}') return std::nullopt;
+    const std::string_view name = AText.substr(from, end - from);
+    TFolded key;
+    const bool short_name = FoldShort(name, key);
+    return Found(SlotOf(HashOf(name, short_name, key), short_name, key, name), end, AIdx, ALength,
+                 AKey);
+  }
+  const TFolded key{ALook.Lo, ALook.Hi};
+  for (std::size_t slot = ALook.Hash & Mask;; slot = (slot + 1) & Mask) {
+    const std::uint32_t s = Slots[slot];
+    if (s == 0) return std::nullopt;
+    if (Entries[s - 1].Folded == key)
+      return Found(slot, AIdx + 1 + ALook.Length, AIdx, ALength, AKey);
+  }
+}
+
 std::optional<std::string_view> TPlaceholderIndex::Match(std::string_view AText, std::size_t AIdx,
                                                          std::size_t& ALength,
                                                          std::string_view* AKey) const {
   if (Entries.empty()) return std::nullopt;
-  const std::size_t from = AIdx + 1;  // past "{"
-#if defined(__SSE2__) || defined(_M_X64)
-  // Where 16 bytes follow the "{", one compare of them finds the name's end, and the same
-  // bytes, masked to the name and folded, are its key.
-  if (AText.size() - from >= kShortName) {
-    const char* const at = AText.data() + from;
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const unsigned stop = NotNameBytes(v);
-    if (stop != 0) {  // else a long name: below
-      const unsigned length = static_cast<unsigned>(std::countr_zero(stop));
-      if (at[length] != '}') return std::nullopt;
-      const __m128i keep =
-          _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)),
-                         _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-      const __m128i folded =
-          _mm_and_si128(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xDF))), keep);
-      TFolded key;
-      key.Lo = static_cast<std::uint64_t>(_mm_cvtsi128_si64(folded));
-      key.Hi = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(folded, folded)));
-      const std::uint32_t hash = ShortHash(key);
-      for (std::size_t slot = hash & Mask;; slot = (slot + 1) & Mask) {
-        const std::uint32_t s = Slots[slot];
-        if (s == 0) return std::nullopt;
-        if (Entries[s - 1].Folded == key) return Found(slot, from + length, AIdx, ALength, AKey);
-      }
-    }
-  }
-#endif
-  const std::size_t end = NameEnd(AText, from);
-  if (end >= AText.size() || AText[end] != '}') return std::nullopt;
-  const std::string_view name = AText.substr(from, end - from);
-  TFolded key;
-  const bool short_name = FoldShort(name, key);
-  return Found(SlotOf(HashOf(name, short_name, key), short_name, key, name), end, AIdx, ALength,
-               AKey);
+  return Matched(Look(AText, AIdx), AText, AIdx, ALength, AKey);
 }
 
 // The substitution loop runs once per "{" of the template: the lookup and the appends are
@@ -275,88 +301,193 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
 }
 
 #if defined(__SSE2__) || defined(_M_X64)
-// Substitute for a sink that lends room, from AText's start: the text is copied into the room
-// 32 bytes at a time while it is searched for "{", so each byte is read once, and each echo,
-// APrefix, its text, ASuffix, is written there too. Stops where fewer than 16 bytes are left or
-// no room is lent, and yields where: the rest is for Substitute. AWritten counts the bytes.
+// Writes a page into the room a sink lends: stretches of template text and echoes (APrefix, a
+// text, ASuffix), copied by 16-byte blocks, which may store up to 16 bytes past their end.
+class TInPlace {
+ public:
+  TInPlace(TPageSink& ASink, std::string_view APrefix, std::string_view ASuffix)
+      : Sink(ASink),
+        Prefix(APrefix),
+        Suffix(ASuffix),
+        Out(ASink.Cursor()),
+        Limit(ASink.Limit()),
+        Mark(Out),
+        Padded(APrefix.size() <= 16 && ASuffix.size() <= 16) {
+    char fixes[2][16] = {};  // a prefix and suffix of up to 16 bytes are stored whole
+    if (Padded) {
+      std::memcpy(fixes[0], APrefix.data(), APrefix.size());
+      std::memcpy(fixes[1], ASuffix.data(), ASuffix.size());
+    }
+    PrefixBlock = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fixes[0]));
+    SuffixBlock = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fixes[1]));
+  }
+  static constexpr std::size_t kEcho = 3 * 64;  // an echo written inline, at most
+
+  // Room for ACount bytes and a block more, or false: the sink lends none.
+  bool Room(std::size_t ACount) {
+    if (static_cast<std::size_t>(Limit - Out) >= ACount + 16) return true;
+    Settle();
+    const bool lent = Sink.Lend(ACount + 16);
+    Mark = Out = Sink.Cursor(), Limit = Sink.Limit();
+    return lent;
+  }
+  // Copies ACount bytes of AData to the page, after Room(ACount).
+  void Copy(const char* AData, std::size_t ACount) {
+    if (ACount <= 16) {
+      TPageSink::PutShort(Out, {AData, ACount});
+    } else {
+      for (std::size_t k = 0; k + 16 < ACount; k += 16) Store(Out + k, Load(AData + k));
+      Store(Out + ACount - 16, Load(AData + ACount - 16));
+    }
+    Out += ACount;
+  }
+  // Copies 32 bytes of AData (the text copied as it is searched) without moving on; yields
+  // where they hold AByte, a bit for each.
+  unsigned Copy32(const char* AData, __m128i AByte) {
+    const __m128i v = Load(AData), w = Load(AData + 16);
+    Store(Out, v), Store(Out + 16, w);
+    return Matches(v, AByte) | Matches(w, AByte) << 16;
+  }
+  void Skip(std::size_t ACount) { Out += ACount; }
+  // The echo of AText, after Room(kEcho).
+  void Echo(std::string_view AText) {
+    if (Padded && AText.size() <= 16) {
+      Store(Out, PrefixBlock);
+      Out += Prefix.size();
+      TPageSink::PutShort(Out, AText);
+      Out += AText.size();
+      Store(Out, SuffixBlock);
+      Out += Suffix.size();
+    } else if ((Prefix.size() | AText.size() | Suffix.size()) <= 64) {
+      TPageSink::PutSmall(Out, Prefix);
+      TPageSink::PutSmall(Out + Prefix.size(), AText);
+      TPageSink::PutSmall(Out + Prefix.size() + AText.size(), Suffix);
+      Out += Prefix.size() + AText.size() + Suffix.size();
+    } else {
+      Settle();
+      Sink.AppendThree(Prefix, AText, Suffix);
+      Written += Prefix.size() + AText.size() + Suffix.size();
+      Mark = Out = Sink.Cursor(), Limit = Sink.Limit();
+    }
+  }
+  // Gives the sink what was written; yields how many bytes were, in all.
+  std::size_t Finish() {
+    Settle();
+    return Written;
+  }
+
+  static __m128i Load(const char* AAt) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(AAt));
+  }
+  static unsigned Matches(__m128i AV, __m128i AByte) {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(AV, AByte)));
+  }
+
+ private:
+  static void Store(char* AAt, __m128i AV) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(AAt), AV);
+  }
+  void Settle() {
+    Written += static_cast<std::size_t>(Out - Mark);
+    Sink.MoveTo(Out);
+  }
+
+  TPageSink& Sink;
+  const std::string_view Prefix, Suffix;
+  char* Out;
+  char* Limit;
+  char* Mark;  // Written counts the bytes before
+  std::size_t Written = 0;
+  const bool Padded;
+  __m128i PrefixBlock, SuffixBlock;
+};
+
+// Substitute into a sink that lends room, from AText's start: the text is copied 32 bytes at a
+// time while it is searched for "{", so each byte is read once, and each echo is written in
+// its placeholder's place. Stops where fewer than 32 bytes are left or no room is lent, and
+// yields where: the rest is for Substitute.
 template <typename TLeft>
 SUBSTITUTE_INLINED std::size_t SubstituteInPlace(std::string_view AText,
-                                                 const TPlaceholderIndex& ANames, TPageSink& ASink,
-                                                 std::string_view APrefix, std::string_view ASuffix,
-                                                 TLeft ALeft, std::size_t& AWritten) {
-  constexpr std::size_t kRoom = 32 + 3 * 64;  // 32 bytes of text, or an echo copied inline
-  const char* const data = AText.data();
-  const std::size_t size = AText.size();
+                                                 const TPlaceholderIndex& ANames, TInPlace& APage,
+                                                 TLeft ALeft) {
   const __m128i brace = _mm_set1_epi8('{');
-  // A prefix and suffix of up to 16 bytes (as the page's are) are stored whole, zero-padded.
-  const bool padded = APrefix.size() <= 16 && ASuffix.size() <= 16;
-  char fixes[2][16] = {};
-  if (padded) {
-    std::memcpy(fixes[0], APrefix.data(), APrefix.size());
-    std::memcpy(fixes[1], ASuffix.data(), ASuffix.size());
-  }
-  const __m128i prefix = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fixes[0]));
-  const __m128i suffix = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fixes[1]));
-  char* out = ASink.Cursor();
-  char* limit = ASink.Limit();
-  char* mark = out;  // AWritten counts the bytes before
   std::size_t idx = 0;
-  while (size - idx >= 16) {
-    if (static_cast<std::size_t>(limit - out) < kRoom) {
-      AWritten += static_cast<std::size_t>(out - mark);
-      ASink.MoveTo(out);
-      if (!ASink.Lend(kRoom)) return idx;
-      mark = out = ASink.Cursor(), limit = ASink.Limit();
-    }
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + idx));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    unsigned found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, brace)));
-    if (size - idx >= 32) {  // two blocks a round
-      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + idx + 16));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), w);
-      found |= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, brace))) << 16;
-      if (found == 0) {
-        idx += 32, out += 32;
-        continue;
-      }
-    } else if (found == 0) {
-      idx += 16, out += 16;
+  while (AText.size() - idx >= 32) {
+    if (!APage.Room(32 + TInPlace::kEcho)) return idx;
+    const unsigned found = APage.Copy32(AText.data() + idx, brace);
+    if (found == 0) {
+      APage.Skip(32), idx += 32;
       continue;
     }
     const unsigned skip = static_cast<unsigned>(std::countr_zero(found));
-    idx += skip, out += skip;  // on the "{", copied already
+    APage.Skip(skip), idx += skip;  // on the "{", copied already
     std::size_t length = 0;
     const std::optional<std::string_view> text = ANames.Match(AText, idx, length);
     if (!text) {
       if (IsPlaceholderAt(AText, idx)) ALeft(idx);
-      ++idx, ++out;
+      APage.Skip(1), ++idx;
       continue;
     }
+    APage.Echo(*text);
     idx += length;
-    if (padded && text->size() <= 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), prefix);
-      out += APrefix.size();
-      TPageSink::PutShort(out, *text);
-      out += text->size();
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), suffix);
-      out += ASuffix.size();
-      continue;
-    }
-    if ((APrefix.size() | text->size() | ASuffix.size()) <= 64) {
-      TPageSink::PutSmall(out, APrefix);
-      TPageSink::PutSmall(out + APrefix.size(), *text);
-      TPageSink::PutSmall(out + APrefix.size() + text->size(), ASuffix);
-      out += APrefix.size() + text->size() + ASuffix.size();
-      continue;
-    }
-    AWritten +=
-        static_cast<std::size_t>(out - mark) + APrefix.size() + text->size() + ASuffix.size();
-    ASink.MoveTo(out);
-    ASink.AppendThree(APrefix, *text, ASuffix);
-    mark = out = ASink.Cursor(), limit = ASink.Limit();
   }
-  AWritten += static_cast<std::size_t>(out - mark);
-  ASink.MoveTo(out);
+  return idx;
+}
+
+// SubstituteInPlace for names too many for the processor's caches, 2 KiB of text at a time:
+// first every "{" of it is found and its name looked up far enough to ask for its slot, so
+// that the slots come from memory together, not one after the other; then the text is copied
+// with the echoes in place.
+template <typename TLeft>
+SUBSTITUTE_INLINED std::size_t SubstituteLookingAhead(std::string_view AText,
+                                                      const TPlaceholderIndex& ANames,
+                                                      TInPlace& APage, TLeft ALeft) {
+  constexpr std::size_t kStretch = 2048;  // text looked through at once
+  constexpr std::size_t kLooks = 64;      // placeholders looked up at once, at most
+  const char* const data = AText.data();
+  const std::size_t size = AText.size();
+  const __m128i brace = _mm_set1_epi8('{');
+  TPlaceholderIndex::TLook looks[kLooks];
+  std::size_t places[kLooks];
+  std::size_t idx = 0;  // AText before it is written
+  while (size - idx >= 32) {
+    // Every "{" from idx to scan is in places, its name looked up.
+    const std::size_t end = std::min(size, idx + kStretch);
+    std::size_t scan = idx, count = 0;
+    for (; end - scan >= 32; scan += 32) {
+      unsigned found = TInPlace::Matches(TInPlace::Load(data + scan), brace) |
+                       TInPlace::Matches(TInPlace::Load(data + scan + 16), brace) << 16;
+      if (found == 0) continue;
+      if (count > kLooks - 32) break;  // these 32 bytes start the next stretch
+      do {
+        places[count] = scan + static_cast<unsigned>(std::countr_zero(found));
+        looks[count] = ANames.Look(AText, places[count]);
+        ++count;
+        found &= found - 1;
+      } while (found != 0);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t at = places[k];
+      if (!APage.Room(at - idx + TInPlace::kEcho)) return idx;
+      APage.Copy(data + idx, at - idx);
+      idx = at;
+      std::size_t length = 0;
+      const std::optional<std::string_view> text = ANames.Matched(looks[k], AText, at, length);
+      if (!text) {
+        if (IsPlaceholderAt(AText, at)) ALeft(at);
+        APage.Copy(data + at, 1);
+        ++idx;
+        continue;
+      }
+      APage.Echo(*text);
+      idx += length;
+    }
+    if (scan > idx) {  // the rest holds no "{"
+      if (!APage.Room(scan - idx)) return idx;
+      APage.Copy(data + idx, scan - idx);
+      idx = scan;
+    }
+  }
   return idx;
 }
 #endif
@@ -489,11 +620,11 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
       std::size_t from = 0;  // the piece before this is written
 #if defined(__SSE2__) || defined(_M_X64)
       if (!AVars.Empty()) {
-        std::size_t written = 0;
-        from = SubstituteInPlace(
-            piece, AVars, sink, prefix, suffix,
-            [&](std::size_t AAt) { ALeft.push_back(base + AAt); }, written);
-        APage.Wrote(written);
+        TInPlace in_place(sink, prefix, suffix);
+        const auto left = [&](std::size_t AAt) { ALeft.push_back(base + AAt); };
+        from = AVars.Large() ? SubstituteLookingAhead(piece, AVars, in_place, left)
+                             : SubstituteInPlace(piece, AVars, in_place, left);
+        APage.Wrote(in_place.Finish());
       }
 #endif
       Substitute(

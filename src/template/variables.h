@@ -60,6 +60,23 @@ class TPlaceholderIndex {
   std::optional<std::string_view> Match(std::string_view AText, std::size_t AIdx,
                                         std::size_t& ALength,
                                         std::string_view* AKey = nullptr) const;
+  // Match in two steps, so that a run of placeholders' slots is fetched from memory at once:
+  // Look reads the name of a placeholder at AIdx (on its "{") and asks for its slot, Matched
+  // then yields what Match would, from the same AText and AIdx.
+  struct TLook {
+    std::uint64_t Lo = 0, Hi = 0;  // the folded name, when Length is a name's
+    std::uint32_t Hash = 0;
+    std::uint32_t Length = 0;  // the name's, or kNoName, or kUnread (Match reads it)
+  };
+  static constexpr std::uint32_t kNoName = UINT32_MAX, kUnread = UINT32_MAX - 1;
+  TLook Look(std::string_view AText, std::size_t AIdx) const;
+  std::optional<std::string_view> Matched(const TLook& ALook, std::string_view AText,
+                                          std::size_t AIdx, std::size_t& ALength,
+                                          std::string_view* AKey = nullptr) const;
+  // Whether the names' lists are too large for the processor's caches to keep.
+  bool Large() const {
+    return Entries.size() * sizeof(TEntry) + Slots.size() * sizeof(std::uint32_t) > 512 * 1024;
+  }
   // The value that a placeholder of AName gets (its text without prefix and suffix); "" for
   // none.
   std::string_view ValueOf(std::string_view AName) const;

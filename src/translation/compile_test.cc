@@ -233,13 +233,27 @@ TEST(Compile, PageWrittenInPlace) {
     templ += at % 3 == 0 ? "{long}" : at % 3 == 1 ? "{ {x}{ }" : "{huge}{mid}";
     templ += at % 2 ? "\n" : "{";
   }
-  const std::string listed = Page(script, templ);
-  for (const std::size_t room : {0, 1, 100, 4096}) {
-    SCOPED_TRACE(room);
-    TRoomSink sink(room);
-    const TCompileResult result = Compile({script, nullptr}, {templ, nullptr}, {}, &sink);
-    EXPECT_TRUE(result.Ok());
-    EXPECT_EQ(listed, sink.Text);
+  // Names too many for the caches are looked up a stretch ahead: runs of placeholders longer
+  // than a look-ahead, across its stretches' ends.
+  std::string many = "<?php" LF, crowded;
+  for (int i = 0; i < 14000; ++i)
+    many += "<<n" + std::to_string(i) + "<<$a[" + std::to_string(i) + "]" LF;
+  for (int i = 0; i < 3000; ++i) {
+    crowded += "{N" + std::to_string(i * 7 % 14000) + "}" +
+               std::string(static_cast<std::size_t>(i % 41), '-');
+    crowded += i % 5 == 0   ? "{zz}{"
+               : i % 5 == 1 ? "{n" + std::to_string(i) + "}{" + std::string(20, 'q') + "}"
+                            : "";
+  }
+  for (const auto& [page, text] : {std::pair{script, templ}, std::pair{many, crowded}}) {
+    const std::string listed = Page(page, text);
+    for (const std::size_t room : {0, 1, 100, 4096}) {
+      SCOPED_TRACE(room);
+      TRoomSink sink(room);
+      const TCompileResult result = Compile({page, nullptr}, {text, nullptr}, {}, &sink);
+      EXPECT_TRUE(result.Ok());
+      EXPECT_TRUE(listed == sink.Text);
+    }
   }
 }
 
