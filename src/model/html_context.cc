@@ -764,17 +764,23 @@ class TWalker {
     const std::size_t size = Text.size();
     const std::size_t guard = StopGuard;
     std::size_t last = kNowhere;  // the "<" of the last tag read
+    // The bytes of the last short plain start tag and end tag (little-endian), and which of
+    // the 8 bytes at a "<" they are; none at first.
+    std::uint64_t seen[2] = {1, 1}, seen_mask[2] = {0, 0};
     // The text is read by blocks of 64 bytes: the bits of a block's "<" and "{" not read yet
     // say where the next tag or placeholder stands, also after a tag that ends in the block.
     std::size_t base = i;  // the block's first byte
     std::uint64_t stops = TextStops(text, size, base);
     for (;;) {
       while (!stops) {
-        if ((base += 64) >= size) {
+        if ((base += 64) + 64 <= size) {
+          stops = TextStops(text + base);
+        } else if (base < size) {
+          stops = TextStops(text, size, base);
+        } else {
           i = size;
           goto done;
         }
-        stops = TextStops(text, size, base);
       }
       i = base + static_cast<unsigned>(std::countr_zero(stops));
       if (text[i] == '{') {
@@ -784,6 +790,17 @@ class TWalker {
         stops &= stops - 1;
         continue;
       }
+      // A tag of up to 8 bytes the same as the last start (or end) tag read below: plain too.
+      std::uint64_t bytes = 0;
+      if (i + 8 <= size) {
+        std::memcpy(&bytes, text + i, 8);
+        const bool slash = text[i + 1] == '/';
+        if ((bytes & seen_mask[slash]) == seen[slash]) {
+          last = i;
+          stops &= stops - 1;
+          continue;
+        }
+      }
       std::size_t name = i + 1, name_end;
       bool end;
       // The name is read up to a "<" too: most often it holds none, and then the tag's bytes
@@ -792,8 +809,9 @@ class TWalker {
         end = text[name] == '/';
         name += end;
         if (!IsAlpha(text[name])) break;
-        for (name_end = name + 1; !kTagNameEnd[static_cast<unsigned char>(text[name_end])];)
-          ++name_end;
+        const char* at = text + name + 1;
+        while (!kTagNameEnd[static_cast<unsigned char>(*at)]) ++at;
+        name_end = static_cast<std::size_t>(at - text);
       } else {
         end = name < size && text[name] == '/';
         name += end;
@@ -808,6 +826,10 @@ class TWalker {
         if (!end && name_end - name - 3 <= 6 && Switches({text + name, name_end - name})) break;
         last = i;
         stops &= stops - 1;
+        if (name_end - i < 8 && i + 8 <= size && std::endian::native == std::endian::little) {
+          seen_mask[end] = ~std::uint64_t{0} >> (56 - 8 * (name_end - i));
+          seen[end] = bytes & seen_mask[end];
+        }
         continue;
       }
       if (text[name_end] == '<') {  // a name that holds "<"

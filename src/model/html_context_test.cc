@@ -300,7 +300,11 @@ TEST(HtmlContexts, BlocksReadAsStateByState) {
                                    "<td\n>",
                                    "<!-- {c} -->",
                                    "<b",
-                                   "lorem ipsum {"};
+                                   "lorem ipsum {",
+                                   "<tdx>",
+                                   "<t>",
+                                   "<title>",
+                                   "</td >"};
   const std::string island = "<svg><foreignObject>";
   for (std::size_t pad = 50; pad < 140; ++pad)
     for (const std::string_view a : bits)
