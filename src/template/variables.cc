@@ -14,12 +14,82 @@
 
 namespace zoqc {
 
+// What Bind does for each new name: into the binding loop, which a large page runs per statement.
+#if defined(__GNUC__) || defined(__clang__)
+#define BIND_INLINED [[gnu::always_inline]] inline
+#else
+#define BIND_INLINED inline
+#endif
+
 namespace {
 
 // The hash of a name of kShortName characters or more (and of a key that is no name).
 std::uint32_t LongHash(std::string_view AName) { return FoldedNameHash(AName); }
 
+#if defined(__SSE2__) || defined(_M_X64)
+// A name of fewer than 16 bytes as the folded words of FoldShort (bit 5 of each byte cleared,
+// zero-padded), when all its bytes are name characters: read by loads that stay within the name
+// (two that overlap, whose common bytes are alike) and tested together.
+bool FoldWords(std::string_view AName, std::uint64_t& ALo, std::uint64_t& AHi) {
+  const std::size_t size = AName.size();
+  const char* const at = AName.data();
+  const auto load = [](const char* AAt, auto AWord) {
+    std::memcpy(&AWord, AAt, sizeof AWord);
+    return static_cast<std::uint64_t>(AWord);
+  };
+  std::uint64_t lo = 0, hi = 0;
+  if (size >= 8) {
+    lo = load(at, std::uint64_t{});
+    if (size > 8) hi = load(at + size - 8, std::uint64_t{}) >> (8 * (16 - size));
+  } else if (size >= 4) {
+    lo = load(at, std::uint32_t{}) | load(at + size - 4, std::uint32_t{}) << (8 * (size - 4));
+  } else if (size > 0) {
+    const auto byte = [&](std::size_t AIndex) {
+      return std::uint64_t{static_cast<unsigned char>(at[AIndex])} << (8 * AIndex);
+    };
+    lo = byte(0) | byte(size / 2) | byte(size - 1);
+  }
+  const __m128i words = _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+  if (NotNameBytes(words) & ((1u << size) - 1)) return false;
+  constexpr std::uint64_t kFold = 0xDFDFDFDFDFDFDFDFu;
+  ALo = lo & kFold, AHi = hi & kFold;
+  return true;
+}
+#endif
+
 }  // namespace
+
+BIND_INLINED void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash,
+                                         const TFolded& AFolded, std::string_view AKey,
+                                         std::string_view AValue) {
+  if (Entries.size() >= UINT32_MAX) throw std::bad_alloc();  // beyond a slot's reach
+  TEntry& entry = Entries.emplace_back();
+  entry.Folded = AFolded == kNotShort
+                     ? TFolded{std::uint64_t{Size32(AKey)} << 32 | AHash, kNotShort.Hi}
+                     : AFolded;
+  entry.SetText(Store(AValue));
+  entry.KeyAt = AKey.data();
+  Slots[ASlot] = static_cast<std::uint32_t>(Entries.size());
+  if (2 * Entries.size() > Slots.size()) Grow(2 * Slots.size());
+}
+
+BIND_INLINED std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
+  if (ViewsValues) return AValue;
+  const std::string_view prefix = PrefixText, suffix = SuffixText;
+  const std::size_t size = prefix.size() + AValue.size() + suffix.size();
+  if (Texts.empty() || Texts.back().capacity() - Texts.back().size() < size)
+    Texts.emplace_back().reserve(
+        std::max({size, std::size_t{4096}, Texts.empty() ? 0 : 2 * Texts.back().capacity()}));
+  TLargeVector<char>& texts = Texts.back();  // within its capacity: what it holds stays put
+  const std::size_t start = texts.size();
+  texts.resize(start + size);
+  char* const at = texts.data() + start;
+  if (!prefix.empty()) std::memcpy(at, prefix.data(), prefix.size());
+  if (!AValue.empty()) std::memcpy(at + prefix.size(), AValue.data(), AValue.size());
+  if (!suffix.empty())
+    std::memcpy(at + prefix.size() + AValue.size(), suffix.data(), suffix.size());
+  return std::string_view(at, size);
+}
 
 TPlaceholderIndex::TPlaceholderIndex(const THashTable* ATable, std::string_view APrefix,
                                      std::string_view ASuffix)
@@ -68,9 +138,21 @@ void TPlaceholderIndex::Bind(std::string_view AKey, std::string_view AValue) {
   if (Bindings >= kHit) throw std::bad_alloc();  // beyond the marks' times
   const std::uint32_t now = Bindings++;
   TFolded folded;
+#if defined(__SSE2__) || defined(_M_X64)
+  // A short name (the usual key) is folded and probed here, without calls.
+  const bool short_name = AKey.size() < kShortName && FoldWords(AKey, folded.Lo, folded.Hi);
+  if (!short_name) folded = kNotShort;
+#else
   const bool short_name = FoldShort(AKey, folded);
+#endif
   const std::uint32_t hash = HashOf(AKey, short_name, folded);
-  const std::size_t slot = SlotOf(hash, short_name, folded, AKey);
+  std::size_t slot = hash & Mask;
+  if (short_name) {
+    for (std::uint32_t s; (s = Slots[slot]) != 0 && !(Entries[s - 1].Folded == folded);)
+      slot = (slot + 1) & Mask;
+  } else {
+    slot = SlotOf(hash, short_name, folded, AKey);
+  }
   if (Slots[slot] == 0) {
     Add(slot, hash, folded, AKey, AValue);
     Entries.back().Marks = now;
@@ -103,19 +185,6 @@ std::string_view TPlaceholderIndex::ValueOf(std::string_view AName) const {
   return text.substr(PrefixSize(), text.size() - PrefixSize() - SuffixSize());
 }
 
-void TPlaceholderIndex::Add(std::size_t ASlot, std::uint32_t AHash, const TFolded& AFolded,
-                            std::string_view AKey, std::string_view AValue) {
-  if (Entries.size() >= UINT32_MAX) throw std::bad_alloc();  // beyond a slot's reach
-  TEntry& entry = Entries.emplace_back();
-  entry.Folded = AFolded == kNotShort
-                     ? TFolded{std::uint64_t{Size32(AKey)} << 32 | AHash, kNotShort.Hi}
-                     : AFolded;
-  entry.SetText(Store(AValue));
-  entry.KeyAt = AKey.data();
-  Slots[ASlot] = static_cast<std::uint32_t>(Entries.size());
-  if (2 * Entries.size() > Slots.size()) Grow(2 * Slots.size());
-}
-
 void TPlaceholderIndex::Grow(std::size_t ASlots) {
   TLargeVector<std::uint32_t>(ASlots, 0, Slots.get_allocator()).swap(Slots);
   Mask = ASlots - 1;
@@ -124,24 +193,6 @@ void TPlaceholderIndex::Grow(std::size_t ASlots) {
     while (Slots[slot] != 0) slot = (slot + 1) & Mask;
     Slots[slot] = static_cast<std::uint32_t>(e + 1);
   }
-}
-
-std::string_view TPlaceholderIndex::Store(std::string_view AValue) {
-  if (ViewsValues) return AValue;
-  const std::string_view prefix = PrefixText, suffix = SuffixText;
-  const std::size_t size = prefix.size() + AValue.size() + suffix.size();
-  if (Texts.empty() || Texts.back().capacity() - Texts.back().size() < size)
-    Texts.emplace_back().reserve(
-        std::max({size, std::size_t{4096}, Texts.empty() ? 0 : 2 * Texts.back().capacity()}));
-  TLargeVector<char>& texts = Texts.back();  // within its capacity: what it holds stays put
-  const std::size_t start = texts.size();
-  texts.resize(start + size);
-  char* const at = texts.data() + start;
-  if (!prefix.empty()) std::memcpy(at, prefix.data(), prefix.size());
-  if (!AValue.empty()) std::memcpy(at + prefix.size(), AValue.data(), AValue.size());
-  if (!suffix.empty())
-    std::memcpy(at + prefix.size() + AValue.size(), suffix.data(), suffix.size());
-  return std::string_view(at, size);
 }
 
 std::uint32_t TPlaceholderIndex::HashOf(std::string_view AName, bool AShort,

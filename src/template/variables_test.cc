@@ -130,6 +130,15 @@ TEST(TPlaceholderIndex, BoundInOrderAsATableListsThem) {
   const std::string long_name(40, 'L');
   TBindings many = {{long_name + "M", "long"}};  // found again after the slots grew
   for (int i = 0; i < 200; ++i) many.push_back({"k" + std::to_string(i % 150), std::to_string(i)});
+  // Every length around the short names' two words, in two spellings, and keys that are no names.
+  const std::string mixed = "aB3dE5gH9jKlMnOpQr";
+  TBindings lengths = {{"a-b", "-"}, {"A-B", "+"}, {"abcdefg\xC1", "c1"}, {"abcdefghijklmn ", " "}};
+  for (std::size_t n = 1; n <= 17; ++n) {
+    std::string upper = mixed.substr(0, n);
+    for (char& ch : upper) ch = UpCase(ch);
+    lengths.push_back({mixed.substr(0, n), std::to_string(n)});
+    lengths.push_back({upper, "U" + std::to_string(n)});
+  }
   const TBindings cases[] = {
       {},
       {{"name", "1"}, {"Name", "2"}},
@@ -140,6 +149,7 @@ TEST(TPlaceholderIndex, BoundInOrderAsATableListsThem) {
       {{long_name, "1"}, {"l" + long_name.substr(1), "2"}, {long_name, "3"}},
       {{"", "1"}, {"x", "2"}, {"", "3"}},
       many,
+      lengths,
   };
   const std::string pad(20, ' ');
   for (const TBindings& c : cases) {
