@@ -794,8 +794,7 @@ class TWalker {
       std::uint64_t bytes = 0;
       if (i + 8 <= size) {
         std::memcpy(&bytes, text + i, 8);
-        const bool slash = text[i + 1] == '/';
-        if ((bytes & seen_mask[slash]) == seen[slash]) {
+        if ((bytes & seen_mask[0]) == seen[0] || (bytes & seen_mask[1]) == seen[1]) {
           last = i;
           stops &= stops - 1;
           continue;
