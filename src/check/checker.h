@@ -49,7 +49,8 @@ class TChecker {
   void Run() {
     CheckStart(Script, "script");
     CheckStart(Template, "template");
-    for (const TStatement& line : Lines) CheckStatement(line);
+    for (const TStatement& line : Lines)
+      if (!PlainBinding(line)) CheckStatement(line);
     if (Warnings.Has(TWarning::RewrittenReference)) CheckReferences();
     if (Warnings.Has(TWarning::StatementInComment)) CheckCommentedStatements();
     if (Warnings.Has(TWarning::UnusedBlock)) CheckUnusedBlocks();
@@ -100,6 +101,13 @@ class TChecker {
   // A statement that binds a name: "<<name<<" or "<<<name<<".
   static bool Binds(const TStatement& ALine) {
     return ALine.Kind == TStatementKind::TemplateVar || ALine.Kind == TStatementKind::BlockVar;
+  }
+  // A "<<name<<" line whose expression opens with no blank: CheckStatement has nothing to say
+  // about it (most of a page's statements, told apart without a call).
+  bool PlainBinding(const TStatement& ALine) const {
+    if (ALine.Kind != TStatementKind::TemplateVar || ALine.Expr.Empty()) return false;
+    const char first = Script.Text[ALine.Expr.Begin];
+    return first != ' ' && first != '\t';
   }
 
   // The checks, each reporting only what Warnings asks for (checks.cc, binding_checks.cc).

@@ -23,6 +23,7 @@ class TPhpReader {
   void Read(std::size_t AFrom, std::size_t ATo) {
     for (std::size_t at = AFrom; at < ATo; ++at) {
       const char c = Text[at];
+      if (State == TState::Code && !OpensInCode(c)) continue;  // the usual byte: nothing opens
       const auto next = [&](std::string_view AWhat) {
         return Text.substr(at, AWhat.size()) == AWhat;
       };
@@ -73,6 +74,10 @@ class TPhpReader {
         }
       }
     }
+  }
+  // The bytes that can open something in code: a comment, a string, "?>" or a heredoc.
+  static bool OpensInCode(char c) {
+    return c == '/' || c == '#' || c == '\'' || c == '"' || c == '`' || c == '?' || c == '<';
   }
   // The offset of the "/*" whose comment is open here, or kNowhere.
   std::size_t OpenComment() const { return State == TState::Comment ? CommentAt : kNowhere; }

@@ -220,6 +220,15 @@ TEST(UnescapedRequest, DirectlyThroughOneAssignmentNotWhenWrapped) {
             Names(Diagnose("<?php" LF "<<q<<$_GET['q']" LF, "<p>{q}</p>", true)));
 }
 
+// "$_" is looked for 16 bytes at a time: at every offset around those runs, and on a last line.
+TEST(UnescapedRequest, FoundAtAnyOffsetOfTheExpression) {
+  for (const std::size_t pad : {0, 1, 13, 14, 15, 16, 17, 31, 32})
+    for (const char* end : {LF, ""}) {
+      const std::string script = "<?php" LF "<<q<<" + std::string(pad, ' ') + "$_GET['q']" + end;
+      EXPECT_EQ("unescaped-request", Names(Diagnose(script, "<p>{q}</p>", false))) << script;
+    }
+}
+
 TEST(UnescapedRequest, FixItEscapesForThePlace) {
   const std::vector<TDiagnostic> d =
       Diagnose("<?php" LF "<<u<<$_GET['u']" LF, "<a href=\"{u}\">", false).Diags;
