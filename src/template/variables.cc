@@ -618,6 +618,39 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
     }
     const std::size_t base = static_cast<std::size_t>(piece.data() - ATemplate.data());
     const auto left = [&](std::size_t AAt) { ALeft.push_back(base + AAt); };
+#if defined(__SSE2__) || defined(_M_X64)
+    // Streamed without provenance: the stretches and the text echoes are written into the room
+    // the sink lends, as the default page is; an echo of another context goes to the page.
+    if (AVars.Viewed() && !APage.Recording()) {
+      std::optional<TInPlace> out(std::in_place, APage.Sink(), text_head, text_tail);
+      bool lent = true;  // the sink lends room (else everything goes through the page)
+      const auto settle = [&] {
+        if (out) APage.Wrote(out->Finish()), out.reset();
+      };
+      SubstitutePiece(
+          piece, base, spans, next, AVars,
+          [&](std::string_view AStretch) {
+            if (out && out->Room(AStretch.size() + TInPlace::kEcho))
+              return out->Copy(AStretch.data(), AStretch.size());
+            settle(), lent = false;
+            APage.Append(AStretch, {});
+          },
+          left,
+          [&](std::size_t AIndex, std::string_view AExpr, bool ARaw, std::size_t) {
+            // Text, the common context, wraps the expression in the same calls every time.
+            const bool text = !ARaw && kinds[AIndex] == 0 && !IsEscaped(AExpr);
+            if (text && out) return out->Echo(AExpr);  // room made by the stretch before
+            settle();
+            if (text)
+              APage.AppendThree(text_head, AExpr, text_tail);
+            else
+              APage.AppendThree(prefix, ARaw ? AExpr : AEscape.TextOf(AIndex, AExpr, 0, 0), suffix);
+            if (lent) out.emplace(APage.Sink(), text_head, text_tail);
+          });
+      settle();
+      continue;
+    }
+#endif
     if (AVars.Viewed()) {  // streamed: prefix, expression (or its escaped text), suffix
       SubstitutePiece(
           piece, base, spans, next, AVars,

@@ -1,6 +1,7 @@
 // Tests of the escaped translation and of the checks of safe output, through Compile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,57 @@ TEST(EscapedCompile, PlaceholdersAndRawOnes) {
   // In script code an HTML escaper's value is decoded before it becomes a JavaScript value.
   EXPECT_NE(std::string::npos, TemplatePart(script, "<script>f({h})</script>", true)
                                    .find("json_encode(html_entity_decode(htmlspecialchars($t)"));
+}
+
+// A sink that lends a small room gets the escaped page written in place: text echoes in the
+// room, other contexts, raw placeholders, names left as written and echoes longer than the
+// inline copies beside them, and rooms that run out: the listed page byte for byte.
+TEST(EscapedCompile, PageWrittenInPlace) {
+  class TRoomSink final : public TPageSink {
+   public:
+    explicit TRoomSink(std::size_t ARoom) : Room(ARoom) { Lend(); }
+    void Close() override { Settle(); }
+    std::string Text;
+
+   private:
+    void Put(std::string_view APiece) override {
+      Settle();
+      Text.append(APiece);
+      Lend();
+    }
+    bool LendMore(std::size_t ACount) override {
+      Settle();
+      Room = std::max(Room, ACount);
+      Lend();
+      return Room > 0;
+    }
+    void Settle() { Text.append(Buffer.data(), static_cast<std::size_t>(At - Buffer.data())); }
+    void Lend() {
+      Buffer.assign(Room, '~');
+      At = Buffer.data(), End = Buffer.data() + Buffer.size();
+    }
+    std::size_t Room;
+    std::string Buffer;
+  };
+  const std::string script = "<?php" LF "<<a<<$a" LF "<<long<<$" + std::string(70, 'x') +
+                             LF "<<h<<htmlspecialchars($a)" LF;
+  std::string templ;
+  for (int at = 0; at < 40; ++at)
+    templ += std::string(static_cast<std::size_t>(at), '.') + "<td>{a}</td>" +
+             (at % 4 == 0   ? "<p title=\"{a}\">{long}"
+              : at % 4 == 1 ? "{!a}{x}{h}"
+              : at % 4 == 2 ? "<script>f({a})</script>"
+                            : "{") +
+             "\n";
+  const std::string listed = Page(script, templ);
+  for (const std::size_t room : {0, 1, 100, 4096}) {
+    SCOPED_TRACE(room);
+    TRoomSink sink(room);
+    const TCompileResult result =
+        Compile({script, nullptr}, {templ, nullptr}, {.Escape = true}, &sink);
+    EXPECT_TRUE(result.Ok());
+    EXPECT_TRUE(listed == sink.Text);
+  }
 }
 
 // Each name's text is made once per context and found again for its later placeholders, many
