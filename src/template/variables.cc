@@ -421,6 +421,17 @@ class TInPlace {
       Mark = Out = Sink.Cursor(), Limit = Sink.Limit();
     }
   }
+  // The echo of AText (up to 64 bytes) between a head and a tail of up to 64 bytes each, kept
+  // in four blocks that are stored whole, after Room(kEcho).
+  void EchoBetween(const __m128i (&AHead)[4], std::size_t AHeadSize, std::string_view AText,
+                   const __m128i (&ATail)[4], std::size_t ATailSize) {
+    for (int k = 0; k < 4; ++k) Store(Out + 16 * k, AHead[k]);
+    Out += AHeadSize;
+    TPageSink::PutSmall(Out, AText);
+    Out += AText.size();
+    for (int k = 0; k < 4; ++k) Store(Out + 16 * k, ATail[k]);
+    Out += ATailSize;
+  }
   // Gives the sink what was written; yields how many bytes were, in all.
   std::size_t Finish() {
     Settle();
@@ -599,6 +610,10 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
     text_head = std::string(prefix).append(text.Before);
     text_tail = std::string(text.After).append(suffix);
   }
+#if defined(__SSE2__) || defined(_M_X64)
+  bool wide_made = false, wide = false;  // text's head and tail fit four blocks each
+  __m128i head_blocks[4], tail_blocks[4];
+#endif
   const auto in_template = [&](std::string_view APiece) {
     const std::less<const char*> before;
     return !before(APiece.data(), ATemplate.data()) &&
@@ -622,6 +637,19 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
     // Streamed without provenance: the stretches and the text echoes are written into the room
     // the sink lends, as the default page is; an echo of another context goes to the page.
     if (AVars.Viewed() && !APage.Recording()) {
+      if (!wide_made) {  // the text echo's head and tail as blocks, once
+        wide_made = true;
+        wide = text_head.size() <= 64 && text_tail.size() <= 64;
+        char blocks[2][64] = {};
+        if (wide) {
+          std::memcpy(blocks[0], text_head.data(), text_head.size());
+          std::memcpy(blocks[1], text_tail.data(), text_tail.size());
+        }
+        for (int k = 0; k < 4; ++k) {
+          head_blocks[k] = TInPlace::Load(blocks[0] + 16 * k);
+          tail_blocks[k] = TInPlace::Load(blocks[1] + 16 * k);
+        }
+      }
       std::optional<TInPlace> out(std::in_place, APage.Sink(), text_head, text_tail);
       bool lent = true;  // the sink lends room (else everything goes through the page)
       const auto settle = [&] {
@@ -639,7 +667,12 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
           [&](std::size_t AIndex, std::string_view AExpr, bool ARaw, std::size_t) {
             // Text, the common context, wraps the expression in the same calls every time.
             const bool text = !ARaw && kinds[AIndex] == 0 && !IsEscaped(AExpr);
-            if (text && out) return out->Echo(AExpr);  // room made by the stretch before
+            if (text && out) {  // room made by the stretch before
+              if (wide && AExpr.size() <= 64)
+                return out->EchoBetween(head_blocks, text_head.size(), AExpr, tail_blocks,
+                                        text_tail.size());
+              return out->Echo(AExpr);
+            }
             settle();
             if (text)
               APage.AppendThree(text_head, AExpr, text_tail);
