@@ -275,6 +275,7 @@ void TChecker::CheckRequestData() {
 
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
 void TChecker::CheckRawPlaceholders() {
+  if (Model.RawOpenings == 0) return;  // the usual template: no search of it again
   const std::string_view text = Template.Text;
   // Only "{!" can open one, found by its "!": markup has a "{" at every placeholder, but a "!"
   // mostly in its comments.

@@ -27,14 +27,16 @@ bool OneEditFrom(std::string_view AWord, std::string_view AWanted) {
 }
 
 // The first "<!--" at or after AFrom, or npos. Found by its "!", which markup holds far more
-// rarely than "<".
-std::size_t FindMarkerOpener(std::string_view AText, std::size_t AFrom) {
+// rarely than "<"; with ARawOpenings, counts each "{!" on the way (each "!" is looked at once
+// when the search goes on from the marker's "<").
+std::size_t FindMarkerOpener(std::string_view AText, std::size_t AFrom, std::size_t* ARawOpenings) {
   const char* const data = AText.data();
   for (std::size_t at = AFrom + 1; at < AText.size();) {
     const void* bang = std::memchr(data + at, '!', AText.size() - at);
     if (!bang) break;
     at = static_cast<std::size_t>(static_cast<const char*>(bang) - data);
     if (data[at - 1] == '<' && AText.compare(at + 1, 2, "--") == 0) return at - 1;
+    if (ARawOpenings && data[at - 1] == '{') ++*ARawOpenings;
     ++at;
   }
   return std::string_view::npos;
@@ -57,11 +59,12 @@ std::size_t TScriptModel::StatementAt(std::size_t AOffset) const {
   return AOffset <= s.Line.End ? static_cast<std::size_t>(it - 1 - Statements.begin()) : kNowhere;
 }
 
-std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses) {
+std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses,
+                                 std::size_t* ARawOpenings) {
   std::vector<TMarker> markers;
   const std::size_t size = ATemplate.size();
-  for (std::size_t idx = FindMarkerOpener(ATemplate, 0); idx != std::string_view::npos;
-       idx = FindMarkerOpener(ATemplate, idx + 1)) {
+  for (std::size_t idx = FindMarkerOpener(ATemplate, 0, ARawOpenings);
+       idx != std::string_view::npos; idx = FindMarkerOpener(ATemplate, idx + 1, ARawOpenings)) {
     std::size_t at = idx + 4;
     while (at < size && IsBlank(ATemplate[at])) ++at;
     const bool lead = at != idx + 4;
@@ -106,7 +109,8 @@ std::size_t TPageModel::BlockNamed(std::string_view AName) const {
 
 void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders) {
   AModel.Template = ATemplate;
-  AModel.Markers = ReadMarkers(ATemplate, true);
+  AModel.RawOpenings = 0;
+  AModel.Markers = ReadMarkers(ATemplate, true, &AModel.RawOpenings);
   const std::string_view script = AModel.Script.Text;
   // The blocks, one per name up to case, as their first definition spells it.
   auto& folded = AModel.BlockIndex;

@@ -128,8 +128,10 @@ struct TMarker {
   std::size_t Match = kNowhere;  // an exact BEGIN: the first exact END of its name after it
 };
 
-// Every marker of ATemplate in position order; the near misses only when ANearMisses.
-std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses);
+// Every marker of ATemplate in position order; the near misses only when ANearMisses. With
+// ARawOpenings, adds the number of "{!" in ATemplate (read in the same search) to it.
+std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses,
+                                 std::size_t* ARawOpenings = nullptr);
 // The text of a marker in exact form.
 std::string MarkerText(bool AIsBegin, std::string_view AName);
 
@@ -191,6 +193,7 @@ struct TPageModel {
   TScriptModel Script;
   std::string_view Template;
   std::vector<TMarker> Markers;            // near misses included
+  std::size_t RawOpenings = 0;             // how many "{!" the template holds
   std::vector<TPlaceholder> Placeholders;  // in order (when they were asked for)
   std::vector<TBlockInfo> Blocks;          // defined blocks, in order of first definition
   std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker

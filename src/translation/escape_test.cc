@@ -256,6 +256,9 @@ TEST(EscapeChecks, RawPlaceholdersAtTheEdges) {
   const std::string script = "<?php" LF "<<q<<$q" LF;
   EXPECT_EQ("raw-placeholder raw-placeholder", Names(Diagnose(script, "{!q}!{!q}", false)));
   EXPECT_EQ("", Names(Diagnose(script, "!{!}{!", false)));
+  // Counted while the markers are read: after a comment, and right after an opener.
+  EXPECT_EQ("raw-placeholder raw-placeholder",
+            Names(Diagnose(script, "<!-- c -->{!q}<!--{!q}", false)));
 }
 
 TEST(EscapeChecks, RefusedPlacesAreErrors) {
