@@ -19,14 +19,11 @@ bool OpensWith(std::string_view AValue, std::int64_t Postion, std::int64_t ACoun
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
-// Records the bytes [AFrom, ATo) of the script as the next slice of the PHP part, with every
-// "<<*name" and "<<+name" in them. After one the search goes on past its opener, so that
-// "<<+a<<+b" holds two.
-void AddSlice(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo) {
+}  // namespace
+
+void AddRefs(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo, std::size_t ASlice) {
+  // After a reference the search goes on past its opener, so that "<<+a<<+b" holds two.
   const std::string_view text = AModel.Text.substr(0, ATo);
-  const std::size_t slice = AModel.Slices.size();
-  AModel.Slices.push_back({AFrom, ATo});
-  if (ATo - AFrom < 3) return;  // no room for an opener: a statement line leaves its LF alone
   for (std::size_t idx = text.find("<<", AFrom); idx != std::string_view::npos;
        idx = text.find("<<", idx)) {
     const char opener = idx + 2 < text.size() ? text[idx + 2] : '\0';
@@ -35,25 +32,9 @@ void AddSlice(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo) {
       continue;
     }
     const std::size_t end = NameEnd(text, idx + 3);
-    AModel.Refs.push_back({{idx, end}, {idx + 3, end}, opener == '*', slice});
+    AModel.Refs.push_back({{idx, end}, {idx + 3, end}, opener == '*', ASlice});
     idx += 3;
   }
-}
-
-}  // namespace
-
-void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
-  if (Postion > static_cast<std::int64_t>(AValue.size())) return;
-  const std::size_t start = IndexOf(Postion);
-  std::size_t end = Scan.LineDone;
-  Scan.LineDone = kNowhere;
-  if (end == kNowhere || end <= start) {
-    const void* lf = std::memchr(AValue.data() + start, '\n', AValue.size() - start);
-    end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - AValue.data()) + 1
-             : AValue.size();
-  }
-  AddSlice(Scan.Model, start, end);
-  Postion = PostionOf(end);
 }
 
 void CopyLine(TScan& Scan, std::string_view AValue, std::int64_t Postion) {

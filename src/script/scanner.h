@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -66,7 +67,9 @@ inline std::size_t LineBreakAt(std::string_view AText, std::size_t AFrom) {
 // Copies the rest of the line, through its LF (or to the end of AValue), into the PHP part
 // (a slice of Scan.Model); Postion ends just past the last byte copied. Takes the line's end from
 // Scan.LineDone when a handler found it, and clears that.
-void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
+inline void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion);
+// The block references ("<<*name", "<<+name") in [AFrom, ATo) of the script, as of slice ASlice.
+void AddRefs(TScriptModel& AModel, std::size_t AFrom, std::size_t ATo, std::size_t ASlice);
 // Copies the same bytes as GotoNewLine; Postion does not move.
 void CopyLine(TScan& Scan, std::string_view AValue, std::int64_t Postion);
 
@@ -88,5 +91,24 @@ std::string_view ReadScriptVar(std::string_view AValue, std::int64_t& Postion);
 bool SkipLittle2(std::string_view AValue, std::int64_t& Postion);
 // Moves Postion to the first CR or LF at or after it, then past a CR but not past an LF.
 void SkipPastLineBreak(std::string_view AValue, std::int64_t& Postion);
+
+// The scan loop's copy, inline: a statement line leaves its LF alone, a slice too short for
+// references.
+inline void GotoNewLine(TScan& Scan, std::string_view AValue, std::int64_t& Postion) {
+  if (Postion > static_cast<std::int64_t>(AValue.size())) return;
+  const std::size_t start = IndexOf(Postion);
+  std::size_t end = Scan.LineDone;
+  Scan.LineDone = kNowhere;
+  if (end == kNowhere || end <= start) {
+    const void* lf = std::memchr(AValue.data() + start, '\n', AValue.size() - start);
+    end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - AValue.data()) + 1
+             : AValue.size();
+  }
+  TScriptModel& model = Scan.Model;
+  const std::size_t slice = model.Slices.size();
+  model.Slices.push_back({start, end});
+  if (end - start >= 3) AddRefs(model, start, end, slice);  // room for an opener
+  Postion = PostionOf(end);
+}
 
 }  // namespace zoqc
