@@ -432,6 +432,13 @@ class TInPlace {
     for (int k = 0; k < 4; ++k) Store(Out + 16 * k, ATail[k]);
     Out += ATailSize;
   }
+  // The echo of AText between APrefix and ASuffix, other than Echo's: given to the sink.
+  void EchoOther(std::string_view APrefix, std::string_view AText, std::string_view ASuffix) {
+    Settle();
+    Sink.AppendThree(APrefix, AText, ASuffix);
+    Written += APrefix.size() + AText.size() + ASuffix.size();
+    Mark = Out = Sink.Cursor(), Limit = Sink.Limit();
+  }
   // Gives the sink what was written; yields how many bytes were, in all.
   std::size_t Finish() {
     Settle();
@@ -650,37 +657,36 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
           tail_blocks[k] = TInPlace::Load(blocks[1] + 16 * k);
         }
       }
-      std::optional<TInPlace> out(std::in_place, APage.Sink(), text_head, text_tail);
-      bool lent = true;  // the sink lends room (else everything goes through the page)
-      const auto settle = [&] {
-        if (out) APage.Wrote(out->Finish()), out.reset();
-      };
+      TInPlace out(APage.Sink(), text_head, text_tail);
+      bool lent = true;  // the sink lends room (else, from the first it does not, the page)
       SubstitutePiece(
           piece, base, spans, next, AVars,
           [&](std::string_view AStretch) {
-            if (out && out->Room(AStretch.size() + TInPlace::kEcho))
-              return out->Copy(AStretch.data(), AStretch.size());
-            settle(), lent = false;
+            if (lent) {
+              if (out.Room(AStretch.size() + TInPlace::kEcho))
+                return out.Copy(AStretch.data(), AStretch.size());
+              APage.Wrote(out.Finish()), lent = false;
+            }
             APage.Append(AStretch, {});
           },
           left,
           [&](std::size_t AIndex, std::string_view AExpr, bool ARaw, std::size_t) {
             // Text, the common context, wraps the expression in the same calls every time.
             const bool text = !ARaw && kinds[AIndex] == 0 && !IsEscaped(AExpr);
-            if (text && out) {  // room made by the stretch before
-              if (wide && AExpr.size() <= 64)
-                return out->EchoBetween(head_blocks, text_head.size(), AExpr, tail_blocks,
-                                        text_tail.size());
-              return out->Echo(AExpr);
+            if (!lent) {
+              if (text) return APage.AppendThree(text_head, AExpr, text_tail);
+              return APage.AppendThree(prefix, ARaw ? AExpr : AEscape.TextOf(AIndex, AExpr, 0, 0),
+                                       suffix);
             }
-            settle();
-            if (text)
-              APage.AppendThree(text_head, AExpr, text_tail);
-            else
-              APage.AppendThree(prefix, ARaw ? AExpr : AEscape.TextOf(AIndex, AExpr, 0, 0), suffix);
-            if (lent) out.emplace(APage.Sink(), text_head, text_tail);
+            if (!text)
+              return out.EchoOther(prefix, ARaw ? AExpr : AEscape.TextOf(AIndex, AExpr, 0, 0),
+                                   suffix);
+            if (wide && AExpr.size() <= 64)  // room made by the stretch before
+              return out.EchoBetween(head_blocks, text_head.size(), AExpr, tail_blocks,
+                                     text_tail.size());
+            out.Echo(AExpr);
           });
-      settle();
+      if (lent) APage.Wrote(out.Finish());
       continue;
     }
 #endif
