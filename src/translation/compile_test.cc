@@ -194,6 +194,19 @@ TEST(Compile, ListsInOneArena) {
   EXPECT_EQ(listed, streamed.Text);
 }
 
+// The LFs that statement lines leave, in runs of every length around the 64 appended at once,
+// as with provenance recorded (each from its own line).
+TEST(Compile, RunsOfStatementLines) {
+  std::string script = "<?php" LF, want = "<?php" LF;
+  for (const std::size_t run : {1, 63, 64, 65, 130}) {
+    for (std::size_t i = 0; i < run; ++i) script += "<<a<<" + std::to_string(i) + LF;
+    want += std::string(run, '\n') + "x;" LF;
+    script += "x;" LF;
+  }
+  EXPECT_EQ(want + CLOSE, Page(script, ""));
+  EXPECT_EQ(want + CLOSE, Compile(script, "", {.Provenance = true}).Pieces.Joined());
+}
+
 // A sink that lends a small room, as a page's output stream lends its buffer: the page written
 // in place, with placeholders at every offset of the 32-byte rounds, names left as written,
 // stray braces, expressions longer than the inline copies and rooms that run out, is the
