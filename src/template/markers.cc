@@ -230,6 +230,13 @@ bool TTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::stri
   const auto length = ANames.ByLength.find(ABlockStr.size());
   if (length == ANames.ByLength.end()) return true;
   TCandidates::TLength& group = length->second;
+  if (group.ByHash.empty() && group.Unhashed.size() == 1) {
+    // One BEGIN of that length and none hashed: CutAll compares its text anyway, which costs
+    // what hashing it would, and the block text is not hashed.
+    const TFiled& filed = group.Unhashed.front();
+    if (Current(filed) && SpanEnd(ANames, filed.Marker) != kNowhere) AOut.push_back(filed.Marker);
+    return true;
+  }
   for (const TFiled& filed : group.Unhashed) {
     if (!Current(filed)) continue;
     // An END cut away since it was filed may leave the BEGIN with none: no copy starts there.
