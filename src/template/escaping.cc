@@ -11,9 +11,9 @@ TEscaping::TEscaping(std::string_view ATemplate) : Places(ATemplate) {
   // The model numbered the contexts: 0 is text, also for a placeholder the template does not
   // hold.
   Escapers.resize(Places.Distinct().size());
-  // Room for a text per four placeholders, up to some thousands, before the table first grows:
-  // a page prints most names more than once (the bench pages ten times).
-  Slots.resize(std::bit_ceil(2 * std::clamp<std::size_t>(Places.Spans().size() / 4, 32, 4096)));
+  // The table grows as texts are made: a streamed page makes none for placeholders in text,
+  // and zeroed room for thousands would cost a fresh page of memory per hundred slots.
+  Slots.resize(64);
 }
 
 void TEscaping::Grow() {
