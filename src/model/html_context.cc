@@ -366,11 +366,11 @@ class TWalker {
     Kinds.resize(Spans.size());
   }
 
-  std::vector<TSpan> Spans;          // the placeholders, in order
-  std::vector<std::uint32_t> Kinds;  // per placeholder, its context's number (after Run; while
-                                     // it runs, up to the last one not noted as text)
-  std::vector<THtmlContext> Table;   // per context number, the context
-  bool Refused = false;              // some context IsRefused
+  TLargeVector<TSpan> Spans;          // the placeholders, in order
+  TLargeVector<std::uint32_t> Kinds;  // per placeholder, its context's number (after Run; while
+                                      // it runs, up to the last one not noted as text)
+  std::vector<THtmlContext> Table;    // per context number, the context
+  bool Refused = false;               // some context IsRefused
 
  private:
   // The next placeholder at or after AFrom becomes [Limit, LimitEnd) ({size, size}: none).

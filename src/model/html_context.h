@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "src/model/page_model.h"
+#include "src/text/large_blocks.h"
 
 namespace zoqc {
 
@@ -102,8 +103,8 @@ class TTemplateContexts {
 
  private:
   std::size_t Find(std::size_t AAt) const;  // IndexAt, by a search
-  std::vector<TSpan> PlaceSpans;
-  std::vector<std::uint32_t> PlaceKinds;
+  TLargeVector<TSpan> PlaceSpans;
+  TLargeVector<std::uint32_t> PlaceKinds;
   std::vector<THtmlContext> Table;
   bool Refused = false;
   mutable std::size_t Last = 0;  // the index answered last
