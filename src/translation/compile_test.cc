@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/room_sink.h"
+
 #define LF "\n"
 #define CRLF "\r\n"
 #define CLOSE CRLF "?>" CRLF
@@ -209,35 +211,10 @@ TEST(Compile, RunsOfStatementLines) {
 
 // A sink that lends a small room, as a page's output stream lends its buffer: the page written
 // in place, with placeholders at every offset of the 32-byte rounds, names left as written,
-// stray braces, expressions longer than the inline copies and rooms that run out, is the
-// listed page byte for byte.
+// stray braces, expressions longer than the inline copies, rooms that run out and a sink that
+// lends none, is the listed page byte for byte.
 TEST(Compile, PageWrittenInPlace) {
-  class TRoomSink final : public TPageSink {
-   public:
-    explicit TRoomSink(std::size_t ARoom) : Room(ARoom) { Lend(); }
-    void Close() override { Settle(); }
-    std::string Text;
-
-   private:
-    void Put(std::string_view APiece) override {
-      Settle();
-      Text.append(APiece);
-      Lend();
-    }
-    bool LendMore(std::size_t ACount) override {
-      Settle();
-      Room = std::max(Room, ACount);
-      Lend();
-      return true;
-    }
-    void Settle() { Text.append(Buffer.data(), static_cast<std::size_t>(At - Buffer.data())); }
-    void Lend() {
-      Buffer.assign(Room, '~');
-      At = Buffer.data(), End = Buffer.data() + Buffer.size();
-    }
-    std::size_t Room;
-    std::string Buffer;
-  };
+  using test_support::TRoomSink;
   std::string script = "<?php" LF "<<a<<$a" LF "<<long<<" + std::string(17, 'x') + LF + "<<huge<<" +
                        std::string(300, 'y') + LF "<<Mid<<$m" LF;
   std::string templ;

@@ -9,6 +9,7 @@
 #include "src/check/check.h"
 #include "src/model/html_escape.h"
 #include "src/translation/compile.h"
+#include "tests/room_sink.h"
 
 #define LF "\n"
 #define HTML(x) "htmlspecialchars((string)(" x "), ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8')"
@@ -48,33 +49,7 @@ TEST(EscapedCompile, PlaceholdersAndRawOnes) {
 // inline copies beside them, rooms that run out and a sink that lends none: the listed page byte
 // for byte.
 TEST(EscapedCompile, PageWrittenInPlace) {
-  class TRoomSink final : public TPageSink {
-   public:
-    explicit TRoomSink(std::size_t ARoom) : Room(ARoom) { Lend(); }
-    void Close() override { Settle(); }
-    std::string Text;
-
-   private:
-    void Put(std::string_view APiece) override {
-      Settle();
-      Text.append(APiece);
-      Lend();
-    }
-    bool LendMore(std::size_t ACount) override {  // a room of 0: none is ever lent
-      if (Room == 0) return false;
-      Settle();
-      Room = std::max(Room, ACount);
-      Lend();
-      return true;
-    }
-    void Settle() { Text.append(Buffer.data(), static_cast<std::size_t>(At - Buffer.data())); }
-    void Lend() {
-      Buffer.assign(Room, '~');
-      At = Buffer.data(), End = Buffer.data() + Buffer.size();
-    }
-    std::size_t Room;
-    std::string Buffer;
-  };
+  using test_support::TRoomSink;
   const std::string script = "<?php" LF "<<a<<$a" LF "<<long<<$" + std::string(70, 'x') +
                              LF "<<h<<htmlspecialchars($a)" LF;
   std::string templ;
