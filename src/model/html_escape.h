@@ -2,7 +2,6 @@
 // (htmlspecialchars, json_encode, preg_replace_callback, ...), so the page needs no library.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -47,20 +46,10 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
 bool IsHtmlEscaperCall(std::string_view AExpr);
 
 // The end of the "{name}" or "{!name}" (a non-empty name) whose "{" stands at AAt of the ASize
-// bytes at AText, or 0 when none stands there. Names are most often short: where 16 bytes follow,
-// one compare of them finds the name's end.
+// bytes at AText, or 0 when none stands there.
 inline std::size_t PrintedPlaceholderEnd(const char* AText, std::size_t ASize, std::size_t AAt) {
   const std::size_t name = AAt + 1 + (AAt + 1 < ASize && AText[AAt + 1] == '!');
-  std::size_t end;
-#if defined(__SSE2__) || defined(_M_X64)
-  if (name + 16 <= ASize) {
-    const unsigned stop =
-        NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(AText + name)));
-    end = stop ? name + static_cast<unsigned>(std::countr_zero(stop))
-               : NameEnd({AText, ASize}, name + 16);
-  } else
-#endif
-    end = NameEnd({AText, ASize}, name);
+  const std::size_t end = ShortNameEnd({AText, ASize}, name);
   return end > name && end < ASize && AText[end] == '}' ? end + 1 : 0;
 }
 

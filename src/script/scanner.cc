@@ -57,7 +57,7 @@ bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion) {
 std::string_view ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
   if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
   const std::size_t start = IndexOf(Postion);
-  const std::size_t end = ScanNameEnd(AValue, start);
+  const std::size_t end = ShortNameEnd(AValue, start);
   Postion = PostionOf(end);
   return AValue.substr(start, end - start);
 }

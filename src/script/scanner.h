@@ -35,19 +35,6 @@ struct TScan {
   std::size_t LineDone = kNowhere;
 };
 
-// NameEnd(AText, AFrom) for AFrom within AText or at its end, 16 bytes at a time where 16 remain.
-inline std::size_t ScanNameEnd(std::string_view AText, std::size_t AFrom) {
-#if defined(__SSE2__) || defined(_M_X64)
-  while (AText.size() - AFrom >= 16) {
-    const unsigned stop =
-        NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(AText.data() + AFrom)));
-    if (stop != 0) return AFrom + static_cast<std::size_t>(std::countr_zero(stop));
-    AFrom += 16;
-  }
-#endif
-  return NameEnd(AText, AFrom);
-}
-
 // The first CR or LF at or after AFrom, or the size of AText: where a statement's line ends.
 inline std::size_t LineBreakAt(std::string_view AText, std::size_t AFrom) {
 #if defined(__SSE2__) || defined(_M_X64)

@@ -20,7 +20,7 @@ inline TStatement& Record(TScan& Scan, std::string_view AValue, std::int64_t& Po
                           TStatementKind AKind, std::int64_t ALength) {
   const std::size_t start = IndexOf(Postion);
   const std::size_t name = std::min(IndexOf(Postion + ALength), AValue.size());
-  const std::size_t name_end = ScanNameEnd(AValue, name);
+  const std::size_t name_end = ShortNameEnd(AValue, name);
   Postion = PostionOf(name_end);
   const char* const data = AValue.data();
   const std::size_t size = AValue.size();

@@ -1,6 +1,7 @@
 // Text primitives: name characters, names, and comparison up to ASCII letter case.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,6 +39,20 @@ inline unsigned NotNameBytes(__m128i AV) {
   return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & 0xFFFFu;
 }
 #endif
+
+// NameEnd where names are read in bulk (a script's statements, a template's placeholders): most
+// are short, so where 16 bytes remain one compare of them finds the end of a name shorter than 16.
+inline std::size_t ShortNameEnd(std::string_view AText, std::size_t AFrom) {
+#if defined(__SSE2__) || defined(_M_X64)
+  if (AFrom + 16 <= AText.size()) {
+    const unsigned stop =
+        NotNameBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(AText.data() + AFrom)));
+    if (stop != 0) return AFrom + static_cast<std::size_t>(std::countr_zero(stop));
+    AFrom += 16;
+  }
+#endif
+  return NameEnd(AText, AFrom);
+}
 
 // Where the PHP string literal whose quote (' or ") stands at AOpen ends: the index of its
 // closing quote, a backslash escaping the byte after it, or the size of AText when unclosed.

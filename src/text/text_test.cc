@@ -23,6 +23,17 @@ TEST(NameEnd, StopsAtTheFirstOtherByte) {
   EXPECT_EQ(2u, NameEnd(std::string_view("xa\xC3\x62", 4), 1));  // no byte above 127
 }
 
+// Names of every length around the 16-byte compare, ending at a stop byte or at the text's end.
+TEST(NameEnd, ShortNameEndAgrees) {
+  for (std::size_t size = 0; size <= 40; ++size)
+    for (const std::string_view after : {"}", "_x", "\xC3", ""}) {
+      const std::string text = "{" + std::string(size, 'a') + std::string(after) + "tail";
+      const std::string cut = text.substr(0, 1 + size + after.size());
+      EXPECT_EQ(1 + size, ShortNameEnd(cut, 1)) << cut;
+      EXPECT_EQ(NameEnd(text, 1), ShortNameEnd(text, 1)) << text;
+    }
+}
+
 TEST(FoldedNameHash, NamesEqualUpToCaseHashAlike) {
   EXPECT_EQ(FoldedNameHash("Row1"), FoldedNameHash("rOW1"));
   EXPECT_EQ(FoldedNameHash(""), FoldedNameHash(""));
