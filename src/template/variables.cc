@@ -415,10 +415,7 @@ class TInPlace {
       TPageSink::PutSmall(Out + Prefix.size() + AText.size(), Suffix);
       Out += Prefix.size() + AText.size() + Suffix.size();
     } else {
-      Settle();
-      Sink.AppendThree(Prefix, AText, Suffix);
-      Written += Prefix.size() + AText.size() + Suffix.size();
-      Mark = Out = Sink.Cursor(), Limit = Sink.Limit();
+      EchoOther(Prefix, AText, Suffix);
     }
   }
   // The echo of AText (up to 64 bytes) between a head and a tail of up to 64 bytes each, kept
@@ -432,7 +429,7 @@ class TInPlace {
     for (int k = 0; k < 4; ++k) Store(Out + 16 * k, ATail[k]);
     Out += ATailSize;
   }
-  // The echo of AText between APrefix and ASuffix, other than Echo's: given to the sink.
+  // The echo of AText between APrefix and ASuffix, given to the sink (any size, any room).
   void EchoOther(std::string_view APrefix, std::string_view AText, std::string_view ASuffix) {
     Settle();
     Sink.AppendThree(APrefix, AText, ASuffix);
