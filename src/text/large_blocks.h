@@ -18,8 +18,8 @@ using TLargeBlockAdvice = void (*)(void* AData, std::size_t ASize);
 
 // What AdviseLargeBlock calls: nothing until the driver sets it (the core makes no system
 // calls of its own). Blocks below kLargeBlock bytes are never advised, so small pages never
-// pay for a huge page they would not fill. Where a fresh small page costs about 12 us to fault
-// in and a whole huge page about 0.2 ms, an eighth of one filled is already cheaper.
+// pay for a huge page they would not fill: the kernel clears a huge page whole at its first
+// touch, which costs about what faulting in a few hundred KiB of small pages does.
 inline constexpr std::size_t kLargeBlock = std::size_t{128} << 10;
 inline std::atomic<TLargeBlockAdvice> gLargeBlockAdvice{nullptr};
 
@@ -38,20 +38,19 @@ constexpr std::size_t WholeHugePages(std::size_t ABytes) {
 }
 
 // Of a block of ABytes in WholeHugePages(ABytes), the bytes worth backing with huge pages: a
-// last huge page that ABytes use by half or less would count whole in the memory used, so it is
-// left to small pages; with AKeepLone, not when it is the block's only one.
-constexpr std::size_t HugePagesWorthIt(std::size_t ABytes, bool AKeepLone) {
+// last huge page that ABytes use by half or less would count whole in the memory used and cost
+// more to clear than its used part costs to fault in 4 KiB at a time, so it is left to small
+// pages (a block of half a huge page or less gets none).
+constexpr std::size_t HugePagesWorthIt(std::size_t ABytes) {
   const std::size_t whole = WholeHugePages(ABytes);
-  if (whole - ABytes < kHugePageSize / 2 || (AKeepLone && whole == kHugePageSize)) return whole;
+  if (whole - ABytes < kHugePageSize / 2) return whole;
   return whole - kHugePageSize;
 }
 
 // One block of memory that the large lists of one page share, taken one after the other, so
 // that their ends share pages instead of each leaving one part used: sized once from the page's
-// counts. Aligned to huge pages and advised as the inputs are: whole huge pages from
-// kLargeBlock bytes on (one fault for the lists of a mid-size page instead of one per 4 KiB),
-// but a last one after a full one only when more than half of it is used. What it gives is
-// freed with it.
+// counts. Aligned to huge pages and advised as a large block is: whole huge pages, but a last
+// one only when more than half of it is used. What it gives is freed with it.
 class TArena {
  public:
   static constexpr std::size_t kHugePage = kHugePageSize;
@@ -59,7 +58,7 @@ class TArena {
   explicit TArena(std::size_t ACapacity)
       : Capacity(WholeHugePages(ACapacity)),
         Base(static_cast<char*>(::operator new (Capacity, std::align_val_t{kHugePage}))) {
-    AdviseLargeBlock(Base, HugePagesWorthIt(ACapacity, true));
+    AdviseLargeBlock(Base, HugePagesWorthIt(ACapacity));
   }
   ~TArena() { ::operator delete (Base, std::align_val_t{kHugePage}); }
   TArena(const TArena&) = delete;
@@ -112,7 +111,7 @@ struct TLargeAllocator {
       if (void* block = Arena->Take(bytes, alignof(T))) return static_cast<T*>(block);
     if (bytes < kLargeBlock) return std::allocator<T>().allocate(ACount);
     void* block = ::operator new (WholeHugePages(bytes), std::align_val_t{kHugePage});
-    AdviseLargeBlock(block, HugePagesWorthIt(bytes, false));
+    AdviseLargeBlock(block, HugePagesWorthIt(bytes));
     return static_cast<T*>(block);
   }
   void deallocate(T* ABlock, std::size_t ACount) {

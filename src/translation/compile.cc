@@ -64,9 +64,8 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   TPageModel& model = storage->Model;
   result.Model = &model;
   model.Script.Text = AScript.Text;
-  // Lists large enough for a huge page share one, sized from the script's lines: one fault
-  // for a mid-size page's lists instead of one per 4 KiB, and one part-used huge page at the
-  // end of a large page's instead of one per list.
+  // A large page's lists share one block, sized from the script's lines: huge pages for what
+  // fills them, and one part-used page at the end instead of one per list.
   const TLineCount lines = CountLines(AScript.Text);
   const std::size_t list_bytes = lines.ListBytes() + TPlaceholderIndex::ArenaBytes(lines.Openers);
   if (list_bytes >= kLargeBlock) model.Script.Arena = std::make_shared<TArena>(list_bytes);
