@@ -55,11 +55,12 @@ std::uint64_t TempNameSeed() {
 #if defined(__linux__)
   if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) == sizeof seed) return seed;
 #endif
-  return (std::uint64_t{std::random_device{}()} << 32) ^ std::random_device{}();
+  std::random_device device;
+  return (std::uint64_t{device()} << 32) ^ device();
 }
 
 // A new name for a temporary file: hidden, and short whatever the output's name. Names follow
-// from the seed by a 64-bit mix of a counter, so no two of one process are alike.
+// from the seed by a 64-bit mix of a counter, so a thread never repeats one.
 std::string NewTempName() {
   static thread_local std::uint64_t state = TempNameSeed();
   std::uint64_t mixed = state += 0x9e3779b97f4a7c15u;
