@@ -42,8 +42,9 @@ struct TLoadedFile {
   std::shared_ptr<const void> Owner;
 };
 
-// From this size on an input is loaded into memory of its own (TLargeBlock). Filling a huge
-// page costs about as much as faulting in 16 small pages, so a quarter of one already pays.
+// From this size on an input is loaded into memory of its own (TLargeBlock), a huge page even
+// when it fills an eighth of one: clearing a huge page costs about what faulting in 256 KiB of
+// small pages does, and a 1 MB template reads into one in 156 us against 255 us in small ones.
 inline constexpr std::uint64_t kLargeInput = std::uint64_t{256} << 10;
 
 // Loads AFileName as the other LoadFile does (a file that grows meanwhile gives its bytes as
