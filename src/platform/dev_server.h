@@ -26,6 +26,10 @@ struct TDevServerSetup {
   std::function<void(const std::string&)> Said;
 };
 
+// The identity of the file at APath (links followed) as "DEVICE:INODE", as PHP's stat() gives
+// its numbers; "" when it cannot be known.
+std::string FileIdentity(const std::string& APath);
+
 // The files of the private folder: the router and the state, each replaced whole by a rename.
 inline constexpr const char* kRouterFile = "router.php";
 inline constexpr const char* kStateFile = "state.json";
@@ -35,8 +39,10 @@ inline constexpr const char* kGenerationFile = "generation";
 // signal ends the process; once either is done its port is free.
 class TDevServer {
  public:
-  // Makes the private folder (in TMPDIR, else /tmp), writes the router into it, starts PHP's
-  // server on ASetup.Listen and waits until it listens. Null, with the reason (PHP's own words
+  // Makes the private folder (in TMPDIR, else /tmp; first removing those that runs ended
+  // without removing, killed outright), writes the router into it, starts PHP's server on
+  // ASetup.Listen with several workers (a page stuck in a loop holds only one) and waits until
+  // it listens. Null, with the reason (PHP's own words
   // where it said any) in AError, when it cannot; nothing is left behind then.
   static std::unique_ptr<TDevServer> Start(const TDevServerSetup& ASetup, std::string& AError);
   ~TDevServer();

@@ -1,13 +1,15 @@
-// PHP's development server on POSIX systems: fork and exec into a process group of its own,
-// its standard error read through a pipe, the private folder made with mkdtemp.
+// PHP's development server on POSIX systems: a keeper process forked in a process group of its
+// own runs PHP's server (and its workers) there and ends the whole group when zoqc ends, however
+// it ends; PHP's standard error read through a pipe; the private folder made with mkdtemp and
+// locked while it is in use.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 #include <atomic>
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "src/platform/dev_server.h"
@@ -31,12 +34,20 @@ using TClock = std::chrono::steady_clock;
 // How long PHP may take to listen; the machine may be busy.
 constexpr std::chrono::seconds kStartTime{30};
 
+// PHP's server processes, each answering one request at a time: a page stuck in a loop (until
+// PHP's time limit, 30 seconds) holds one, the others go on serving pages and reload polls.
+constexpr const char* kWorkers = "4";
+
+// The private folders: "zoqc-serve-PID-XXXXXX", PID the zoqc that made it.
+constexpr std::string_view kFolderPrefix = "zoqc-serve-";
+
 /* The running server, for the signal handler as for the destructor: whichever takes Pid first
    kills and reaps the server, and whichever takes FolderSet first empties and removes the
    folder. Path holds the folder's path, NUL-terminated, while FolderSet is true. */
 std::atomic<pid_t> ServerPid{-1};
 std::atomic<bool> FolderSet{false};
 char FolderPath[4096];
+int FolderLock = -1;  // the folder, open and locked while it is in use
 // Every name the folder may hold: the files and their temporaries (".NAME.tmp").
 const char* const kFolderNames[] = {kRouterFile,       kStateFile,        kGenerationFile,
                                     ".router.php.tmp", ".state.json.tmp", ".generation.tmp"};
@@ -63,6 +74,55 @@ void RemoveFolder() {
     unlink(path);
   }
   rmdir(FolderPath);
+}
+
+// True when the process APid has ended: gone, or a zombie its parent has not reaped yet.
+bool Gone(pid_t APid) {
+  if (kill(APid, 0) != 0) return errno == ESRCH;
+  char stat_path[32];
+  std::snprintf(stat_path, sizeof stat_path, "/proc/%d/stat", static_cast<int>(APid));
+  const int fd = open(stat_path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[512];
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return false;
+  const std::string_view stat(text, static_cast<std::size_t>(got));
+  const std::size_t name_end = stat.rfind(") ");  // "PID (NAME) STATE ..."
+  return name_end != std::string_view::npos && stat.substr(name_end + 2).starts_with('Z');
+}
+
+// Removes the private folders in ATmp that runs killed outright left: those of this user whose
+// zoqc is gone and whose lock no process holds (a folder being made has its zoqc alive; one
+// in use, its lock held). Only the names a folder holds are removed, then the folder if empty.
+void RemoveStaleFolders(const std::string& ATmp) {
+  DIR* const dir = opendir(ATmp.c_str());
+  if (!dir) return;
+  while (const dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (!name.starts_with(kFolderPrefix)) continue;
+    name.remove_prefix(kFolderPrefix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash > 9 || name.size() != dash + 7)
+      continue;
+    pid_t pid = 0;
+    bool digits = true;
+    for (const char c : name.substr(0, dash)) {
+      digits = digits && c >= '0' && c <= '9';
+      pid = pid * 10 + (c - '0');
+    }
+    if (!digits || pid == getpid() || !Gone(pid)) continue;
+    const std::string path = ATmp + "/" + entry->d_name;
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      for (const char* file : kFolderNames) unlinkat(fd, file, 0);
+      rmdir(path.c_str());
+    }
+    close(fd);
+  }
+  closedir(dir);
 }
 
 // Replaces ADir/AName by AData through a temporary and a rename.
@@ -94,14 +154,34 @@ bool Replace(const std::string& ADir, const char* AName, std::string_view AData,
   return true;
 }
 
-// A line PHP's server said, without the "[date] " it starts with.
-std::string Undated(const std::string& ALine) {
-  if (!ALine.starts_with('[')) return ALine;
-  const std::size_t close = ALine.find("] ");
-  return close == std::string::npos ? ALine : ALine.substr(close + 2);
+// A line PHP's server said, without the "[pid] " (with workers) and "[date] " it starts with.
+std::string Undated(std::string ALine) {
+  for (int idx = 0; idx < 2 && ALine.starts_with('['); ++idx) {
+    const std::size_t close = ALine.find("] ");
+    if (close == std::string::npos) break;
+    ALine.erase(0, close + 2);
+  }
+  return ALine;
+}
+
+// The address in PHP's line "PHP 8.2 Development Server (http://HOST:PORT) started", or "".
+std::string StartedAt(const std::string& ALine) {
+  const std::size_t open_at = ALine.find("Development Server (");
+  const std::size_t close_at = ALine.rfind(") started");
+  if (open_at == std::string::npos || close_at == std::string::npos || close_at <= open_at)
+    return {};
+  const std::size_t from = open_at + std::strlen("Development Server (");
+  return ALine.substr(from, close_at - from);
 }
 
 }  // namespace
+
+std::string FileIdentity(const std::string& APath) {
+  struct stat info {};
+  if (stat(APath.c_str(), &info) != 0) return {};
+  return std::to_string(static_cast<std::uint64_t>(info.st_dev)) + ":" +
+         std::to_string(static_cast<std::uint64_t>(info.st_ino));
+}
 
 void StopDevServerFromSignal() {
   StopServer();
@@ -111,7 +191,8 @@ void StopDevServerFromSignal() {
 struct TDevServer::TState {
   std::string Url;
   std::string Folder;
-  int Err = -1;  // the read end of PHP's standard error
+  int Err = -1;   // the read end of PHP's standard error
+  int Life = -1;  // the write end of the keeper's lifeline: it ends the server when it closes
   std::string Buffer;
   std::thread Reader;
   std::atomic<bool> Stop{false};
@@ -153,7 +234,9 @@ TDevServer::~TDevServer() {
   StopServer();
   if (State->Reader.joinable()) State->Reader.join();
   if (State->Err >= 0) close(State->Err);
+  if (State->Life >= 0) close(State->Life);
   RemoveFolder();
+  if (FolderLock >= 0) close(FolderLock), FolderLock = -1;
 }
 
 std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std::string& AError) {
@@ -162,10 +245,12 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
     return nullptr;
   }
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zoqc-serve-XXXXXX";
+  const std::string tmp_dir = tmp && *tmp ? tmp : "/tmp";
+  RemoveStaleFolders(tmp_dir);
+  std::string pattern =
+      tmp_dir + "/" + std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX";
   if (pattern.size() >= sizeof FolderPath || mkdtemp(pattern.data()) == nullptr) {
-    AError = "cannot make a private folder in '" + std::string(tmp && *tmp ? tmp : "/tmp") +
-             "': " + std::strerror(errno);
+    AError = "cannot make a private folder in '" + tmp_dir + "': " + std::strerror(errno);
     return nullptr;
   }
   auto state = std::make_unique<TState>();
@@ -173,6 +258,8 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
   state->Said = ASetup.Said;
   std::memcpy(FolderPath, pattern.c_str(), pattern.size() + 1);
   FolderSet = true;
+  FolderLock = open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FolderLock >= 0) (void)flock(FolderLock, LOCK_EX);
   // From here on the object owns the folder: its destructor removes it on every failure.
   std::unique_ptr<TDevServer> server(new TDevServer(std::move(state)));
   TState& st = *server->State;
@@ -200,6 +287,8 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_texts = {"ZOQC_SERVE_DIR=" + st.Folder};
+  if (!std::getenv("PHP_CLI_SERVER_WORKERS"))
+    env_texts.push_back(std::string("PHP_CLI_SERVER_WORKERS=") + kWorkers);
   for (const auto& [name, value] : ASetup.Environment) env_texts.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& text : env_texts) envp.push_back(text.data());
@@ -217,35 +306,58 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
     AError = std::string("cannot make a pipe: ") + std::strerror(errno);
     return nullptr;
   }
+  int life[2];
+  if (pipe2(life, O_CLOEXEC) != 0) {
+    AError = std::string("cannot make a pipe: ") + std::strerror(errno);
+    close(err[0]), close(err[1]);
+    return nullptr;
+  }
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     AError = std::string("cannot start a process: ") + std::strerror(errno);
-    close(err[0]), close(err[1]);
+    close(err[0]), close(err[1]), close(life[0]), close(life[1]);
     return nullptr;
   }
   if (pid == 0) {
-    setpgid(0, 0);  // stopped by zoqc, not by the terminal's Ctrl-C on its own
-#ifdef __linux__
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // zoqc killed outright takes the server with it
-#endif
-    if (getppid() != parent) _exit(127);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDIN_FILENO);
-    dup2(null, STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
+    // The keeper: PHP's server forks its workers, which outlive it when it is killed; all of
+    // them are in the keeper's process group, which it ends as soon as zoqc has gone (the
+    // lifeline's write end closes with zoqc, killed outright too) or PHP's server has.
+    FolderSet = false;  // the folder is zoqc's to remove, not the keeper's
+    setpgid(0, 0);      // stopped by zoqc, not by the terminal's Ctrl-C on its own
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) signal(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    signal(SIGXFSZ, SIG_DFL);
-    environ = envp.data();
-    execvp(argv[0], argv.data());
-    const char* reason = std::strerror(errno);
-    (void)!write(STDERR_FILENO, cannot_run.data(), cannot_run.size());
-    (void)!write(STDERR_FILENO, reason, std::strlen(reason));
-    (void)!write(STDERR_FILENO, "\n", 1);
+    close(life[1]);
+    if (getppid() != parent) _exit(127);
+    const pid_t php = fork();
+    if (php == 0) {
+      close(life[0]);
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, STDIN_FILENO);
+      dup2(null, STDOUT_FILENO);
+      dup2(err[1], STDERR_FILENO);
+      signal(SIGXFSZ, SIG_DFL);
+      environ = envp.data();
+      execvp(argv[0], argv.data());
+      const char* reason = std::strerror(errno);
+      (void)!write(STDERR_FILENO, cannot_run.data(), cannot_run.size());
+      (void)!write(STDERR_FILENO, reason, std::strlen(reason));
+      (void)!write(STDERR_FILENO, "\n", 1);
+      _exit(127);
+    }
+    close(err[0]);
+    close(err[1]);
+    for (int status = 0; php > 0;) {
+      pollfd fd{life[0], POLLIN, 0};
+      if (poll(&fd, 1, 200) > 0 || waitpid(php, &status, WNOHANG) != 0) break;
+    }
+    kill(0, SIGKILL);  // the group: PHP's server, its workers, what pages started, the keeper
     _exit(127);
   }
+  close(life[0]);
+  st.Life = life[1];
   ServerPid = pid;
   close(err[1]);
   st.Err = err[0];
@@ -262,13 +374,8 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
       AError = said.empty() ? "PHP's server ended at once" : said;
       return nullptr;
     }
-    const std::size_t open_at = line.find("Development Server (");
-    const std::size_t close_at = line.rfind(") started");
-    if (open_at != std::string::npos && close_at != std::string::npos && close_at > open_at) {
-      const std::size_t from = open_at + std::strlen("Development Server (");
-      st.Url = line.substr(from, close_at - from);
-      break;
-    }
+    st.Url = StartedAt(line);
+    if (!st.Url.empty()) break;
     said += Undated(line) + "\n";
   }
   st.Reader = std::thread([&st] {
@@ -276,6 +383,7 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
     bool end = false;
     for (;;) {
       if (st.NextLine(line, TClock::now() + std::chrono::hours(24), end)) {
+        if (StartedAt(line) == st.Url) continue;  // each worker says it started
         st.LastSaid = Undated(line);
         if (st.Said) st.Said(line);
       } else if (end || st.Stop.load()) {
