@@ -33,6 +33,8 @@ struct TOptions {
   bool Escape = false;       // --escape: every value printed escaped for its HTML context
   bool Serve = false;        // --serve: watch, and serve the pages with PHP's own server
   std::string ServeAddress;  // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
+  // --serve shows a page's translation warnings over it (project key browser_warnings)
+  bool BrowserWarnings = true;
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be

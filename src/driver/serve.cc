@@ -4,8 +4,10 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -32,6 +34,22 @@ std::string ThisProgram(const std::string& AProgram) {
   return AProgram.find('/') == std::string::npos ? AProgram : Resolved(AProgram);
 }
 
+// Makes the folder APath and those missing above it; yields those it made, the deepest first.
+std::vector<fs::path> MakeFolders(const fs::path& APath) {
+  std::vector<fs::path> made;
+  std::error_code ec;
+  for (fs::path at = APath; !at.empty() && !fs::exists(fs::symlink_status(at, ec));
+       at = at.parent_path()) {
+    made.push_back(at);
+    if (at == at.parent_path()) break;
+  }
+  fs::create_directories(APath, ec);
+  return made;
+}
+
+// What the router says on standard error for zoqc to say: "zoqc-router: TEXT".
+constexpr std::string_view kRouterSays = "zoqc-router: ";
+
 }  // namespace
 
 std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::string& AProgram,
@@ -42,9 +60,11 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
   serve->Root = !AOptions.OutDir.empty()        ? AOptions.OutDir
                 : !AOptions.Directories.empty() ? AOptions.Directories.front()
                                                 : ".";
-  // The output folder may not be there yet; PHP's server needs it to start.
+  serve->BrowserWarnings = AOptions.BrowserWarnings;
+  // The output folder may not be there yet; PHP's server needs it to start. When it cannot,
+  // the folders made for it go again: nothing is left of a start that failed.
   std::error_code ec;
-  fs::create_directories(serve->Root, ec);
+  const std::vector<fs::path> made = MakeFolders(serve->Root);
   serve->RootPath = Resolved(serve->Root);
   TDevServerSetup setup;
   setup.Php = AOptions.Php;
@@ -55,19 +75,25 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
   nlohmann::json explain = nlohmann::json::array();
   for (const std::string& dir : AOptions.Directories) explain += "-r", explain += Resolved(dir);
   if (!AOptions.OutDir.empty()) explain += "-o", explain += Resolved(AOptions.OutDir);
-  setup.Environment = {{"ZOQC_BINARY", ThisProgram(AProgram)},
+  setup.Environment = {{"ZOQC_SERVE_HOST", address.Host},
+                       {"ZOQC_BINARY", ThisProgram(AProgram)},
                        {"ZOQC_CWD", fs::current_path(ec).string()},
                        {"ZOQC_EXPLAIN_ARGS",
                         explain.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)}};
-  // What PHP says past the router (its own failures) goes to standard error, a line at a time.
+  // What PHP says past the router (its own failures) goes to standard error, a line at a time;
+  // what the router says for zoqc (a host refused), once.
   static std::mutex saying;
-  setup.Said = [&AErr](const std::string& ALine) {
+  setup.Said = [&AErr, said = std::set<std::string>()](const std::string& ALine) mutable {
     const std::lock_guard<std::mutex> lock(saying);
-    AErr << "php: " << Shown(ALine) << std::endl;
+    if (!ALine.starts_with(kRouterSays))
+      AErr << "php: " << Shown(ALine) << std::endl;
+    else if (said.size() < 100 && said.insert(ALine).second)
+      AErr << "zoqc: " << Shown(ALine.substr(kRouterSays.size())) << std::endl;
   };
   serve->Server = TDevServer::Start(setup, AError);
   if (!serve->Server) {
     AError = "cannot start PHP's development server on " + setup.Listen + ": " + AError;
+    for (const fs::path& folder : made) fs::remove(folder, ec);  // only while empty
     return nullptr;
   }
   return serve;
@@ -88,7 +114,15 @@ void TServe::Translated(const TSitePage& APage, const TPageResult& AResult) {
   ++page.Version;
   page.Label = APage.Label;
   page.Failed = AResult.ExitCode != kExitSuccess;
-  page.Said = page.Failed ? AResult.Out + AResult.Coloured : std::string();
+  page.Warnings = BrowserWarnings ? AResult.Warnings : 0;
+  page.Said = page.Failed         ? AResult.Out + AResult.Coloured
+              : page.Warnings > 0 ? AResult.Coloured
+                                  : std::string();
+  page.Sources.clear();
+  for (const std::string* source : {&APage.Job.ScriptFileName, &APage.Job.TemplateFileName}) {
+    std::string identity = FileIdentity(*source);
+    if (!identity.empty()) page.Sources.push_back(std::move(identity));
+  }
   Changed = true;
   // While a large site is translated the first time, the pages done are served as they come.
   if (std::chrono::steady_clock::now() - Written > kWriteEvery) {

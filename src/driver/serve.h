@@ -52,7 +52,8 @@ class TServe final : public TPageListener {
   static constexpr std::chrono::milliseconds kWriteEvery{200};  // at most, in a long translation
   std::chrono::steady_clock::time_point Written;                // when the state was last written
   std::uint64_t Generation = 1;
-  bool Changed = true;  // since the state was last written
+  bool Changed = true;          // since the state was last written
+  bool BrowserWarnings = true;  // a page's translation warnings are shown over it
 };
 
 }  // namespace zoqc

@@ -179,15 +179,39 @@ std::string ErrorPageHtml(const TServedPage& APage) {
          TerminalHtml(APage.Said) + "</pre>\n</div></body></html>\n";
 }
 
+std::string WarningsPanelHtml(const TServedPage& APage) {
+  const std::string count =
+      std::to_string(APage.Warnings) + (APage.Warnings == 1 ? " warning" : " warnings");
+  return "<div id=\"zoqc-warnings\" style=\"position:fixed;left:0;right:0;top:0;"
+         "max-height:50vh;overflow:auto;z-index:2147483647;background:#fffbe6;color:#222;"
+         "border-bottom:3px solid #d9a400;padding:0.6em 1.2em;font:14px/1.4 "
+         "system-ui,sans-serif;text-align:left\">\n<style>#zoqc-warnings .t1{font-weight:bold}"
+         "#zoqc-warnings .t31{color:#ff6b6b}#zoqc-warnings .t32{color:#7ee787}"
+         "#zoqc-warnings .t35{color:#e08cff}#zoqc-warnings .t36{color:#6cd4ff}</style>\n"
+         "<button type=\"button\" style=\"float:right\" "
+         "onclick=\"this.parentNode.remove()\">close</button>\n"
+         "<h2 style=\"font-size:1.1em;margin:0.2em 0;color:#8a5a00\">" +
+         HtmlEscaped(APage.Label) + ": " + count +
+         " from zoqc (the page on disk has no panel; it goes once they are fixed)</h2>\n"
+         "<pre style=\"background:#1e1e1e;color:#ddd;padding:0.8em;margin:0.4em 0 0;overflow:auto;"
+         "font:13px/1.45 ui-monospace,monospace;white-space:pre\">" +
+         TerminalHtml(APage.Said) + "</pre>\n</div>\n";
+}
+
 std::string ServeStateJson(std::uint64_t AGeneration,
                            const std::map<std::string, TServedPage>& APages) {
   nlohmann::json pages = nlohmann::json::object();
+  nlohmann::json sources = nlohmann::json::object();
   for (const auto& [path, page] : APages) {
     nlohmann::json entry = {{"v", page.Version}};
     entry["error"] = page.Failed ? nlohmann::json(ErrorPageHtml(page)) : nlohmann::json(nullptr);
+    entry["warnings"] = !page.Failed && page.Warnings > 0 ? nlohmann::json(WarningsPanelHtml(page))
+                                                          : nlohmann::json(nullptr);
     pages[path] = std::move(entry);
+    for (const std::string& source : page.Sources) sources[source] = true;
   }
-  const nlohmann::json state = {{"generation", AGeneration}, {"pages", std::move(pages)}};
+  const nlohmann::json state = {
+      {"generation", AGeneration}, {"pages", std::move(pages)}, {"sources", std::move(sources)}};
   // A source line in another encoding than UTF-8 shows as U+FFFD rather than failing.
   return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zoqc {
 
@@ -34,18 +35,26 @@ std::string TerminalHtml(std::string_view AText);
 
 // What the router knows of one page.
 struct TServedPage {
-  std::uint64_t Version = 0;  // counts its translations: a change reloads it in the browser
-  std::string Label;          // its name, as the console names it
-  bool Failed = false;        // its latest translation failed: the error page stands for it
-  std::string Said;           // what the console showed of that translation, with colours
+  std::uint64_t Version = 0;         // counts its translations: a change reloads it in the browser
+  std::string Label;                 // its name, as the console names it
+  bool Failed = false;               // its latest translation failed: the error page stands for it
+  int Warnings = 0;                  // the warnings of its latest translation, shown in the browser
+  std::string Said;                  // what the console showed of that translation, with colours
+  std::vector<std::string> Sources;  // its script and template as "DEVICE:INODE": a hard link
+                                     // to one is refused like the source itself
 };
 
 // The error page of a page whose latest translation failed: its diagnostics as the terminal
 // shows them, everything escaped. The router adds the script that reloads it.
 std::string ErrorPageHtml(const TServedPage& APage);
 
+// The panel over a page whose latest translation warned: its warnings as the terminal shows
+// them, everything escaped, with a button that closes it.
+std::string WarningsPanelHtml(const TServedPage& APage);
+
 // The state the router reads, as JSON: the generation (which changes with every change of the
-// state), and each page by its path under the document root ("blog/index.php").
+// state), each page by its path under the document root ("blog/index.php"), and the sources
+// of all of them by identity.
 std::string ServeStateJson(std::uint64_t AGeneration,
                            const std::map<std::string, TServedPage>& APages);
 

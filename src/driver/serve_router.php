@@ -1,12 +1,15 @@
 <?php
-// zoqc --serve: the router of PHP's development server. It refuses the pages' sources and
-// anything outside the document root, answers the reload script's polls, shows the error page
-// of a page whose latest translation failed, and runs the other pages with their PHP errors
-// shown over them, each with the script and template places behind its page line. It adds the
-// reload script to the pages it sends; the pages on disk never hold it.
+// zoqc --serve: the router of PHP's development server. It answers only requests for this
+// machine's own addresses, refuses the pages' sources and their copies, dot files and anything
+// outside the document root, answers the reload script's polls, shows the error page of a page
+// whose latest translation failed, and runs the other pages with their translation warnings
+// and PHP errors shown over them, each with the script and template places behind its page
+// line. It adds the reload script to the pages it sends; the pages on disk never hold it.
 //
-// zoqc sets ZOQC_SERVE_DIR (its private folder: state.json, generation), ZOQC_BINARY,
-// ZOQC_CWD and ZOQC_EXPLAIN_ARGS (a JSON array: how --explain finds the sources).
+// zoqc sets ZOQC_SERVE_DIR (its private folder: state.json, generation), ZOQC_SERVE_HOST (the
+// host it listens on), ZOQC_BINARY, ZOQC_CWD and ZOQC_EXPLAIN_ARGS (a JSON array: how
+// --explain finds the sources). A line the router writes to standard error starting with
+// "zoqc-router: " is said by zoqc on its terminal, once.
 
 final class ZoqcServe
 {
@@ -27,6 +30,7 @@ final class ZoqcServe
     public static $errors = [];    // [kind, message, file, line], in order
     public static $exception = null;
     public static $count = 0;      // the warnings and notices, also those not kept
+    public static $warnings = '';  // the panel of the page's translation warnings, if any
 
     public static function esc($text)
     {
@@ -50,8 +54,57 @@ final class ZoqcServe
 
     // True when the request is answered here, false for PHP's server to serve it as it would,
     // or the path of a page to run.
+    // True when AHost (a Host header: a name or address, then maybe ":PORT") names this
+    // machine: the address listened on, localhost, a loopback address; when the server listens
+    // on every interface, any address too (only a name can be rebound to this machine).
+    public static function ownHost($host)
+    {
+        if (!preg_match('/^(\[[0-9a-f:.]+\]|[a-z0-9._-]+)(:[0-9]{1,5})?$/', strtolower($host), $m)) {
+            return false;
+        }
+        $name = $m[1];
+        $bound = strtolower((string) getenv('ZOQC_SERVE_HOST'));
+        if ($name === $bound || rtrim($name, '.') === 'localhost') {
+            return true;
+        }
+        $address = @inet_pton(trim($name, '[]'));
+        if ($address === false || ($name[0] === '[') !== (strlen($address) === 16)) {
+            return false; // a name, or an address in the wrong form
+        }
+        if ($bound === '0.0.0.0' || $bound === '[::]') {
+            return true;
+        }
+        $mapped = substr($address, 0, 12) === str_repeat("\0", 10) . "\xff\xff";
+        return $address === str_repeat("\0", 15) . "\x01"
+            || $address[strlen($address) === 16 && $mapped ? 12 : 0] === "\x7f"
+                && (strlen($address) === 4 || $mapped);
+    }
+
+    // Why the name ASegment of a path is not served, or null when it may be.
+    public static function hidden($segment)
+    {
+        if ($segment !== '' && $segment[0] === '.' && $segment !== '.') {
+            return 'Dot files and dot folders (.env, .git) are not served.';
+        }
+        if (preg_match('/\.zo[qt](?![a-z0-9_])/i', $segment)) {
+            return 'The sources of the pages (.zoq, .zot) and their copies are not served.';
+        }
+        if (preg_match('/(~|\.sw[a-p]|\.bak|\.orig)$|^#.*#$/i', $segment)) {
+            return 'Backups and copies editors leave (~, #...#, .swp, .bak, .orig) are not served.';
+        }
+        return null;
+    }
+
     public static function route()
     {
+        $host = $_SERVER['HTTP_HOST'] ?? '';
+        if (!self::ownHost($host)) {
+            $shown = substr(preg_replace('/[^\x21-\x7e]/', '?', $host), 0, 100);
+            @file_put_contents('php://stderr', "zoqc-router: refused the requests for host '$shown'"
+                . ' (HTTP 421): --serve answers only for ' . getenv('ZOQC_SERVE_HOST')
+                . ", localhost and loopback addresses\n");
+            return self::refuse(421, 'This development server answers only for its own address.');
+        }
         $path = rawurldecode(explode('?', $_SERVER['REQUEST_URI'] ?? '/', 2)[0]);
         if ($path === self::POLL) {
             return self::poll();
@@ -64,8 +117,8 @@ final class ZoqcServe
             if ($segment === '..') {
                 return self::refuse(403, 'Nothing above the folder of the site is served.');
             }
-            if (preg_match('/\.zo[qt]$/i', $segment)) {
-                return self::refuse(403, 'The sources of the pages (.zoq, .zot) are not served.');
+            if (($why = self::hidden($segment)) !== null) {
+                return self::refuse(403, $why);
             }
             if ($segment !== '' && $segment !== '.') {
                 $segments[] = $segment;
@@ -79,13 +132,23 @@ final class ZoqcServe
             $file = self::$root . '/' . $key;
         }
         $real = realpath($file);
-        if ($real !== false && ($real !== self::$root && strpos($real, self::$root . '/') !== 0)) {
-            return self::refuse(403, 'Nothing outside the folder of the site is served.');
-        }
-        if ($real !== false && preg_match('/\.zo[qt]$/i', $real)) {
-            return self::refuse(403, 'The sources of the pages (.zoq, .zot) are not served.');
-        }
         $state = self::state();
+        if ($real !== false) {
+            // What a link leads to is looked at as what is asked for.
+            if ($real !== self::$root && strpos($real, self::$root . '/') !== 0) {
+                return self::refuse(403, 'Nothing outside the folder of the site is served.');
+            }
+            foreach (explode('/', substr($real, strlen(self::$root))) as $segment) {
+                if (($why = self::hidden($segment)) !== null) {
+                    return self::refuse(403, $why);
+                }
+            }
+            // A hard link to a source is the source under another name.
+            $info = @stat($real);
+            if ($info !== false && isset($state['sources'][$info['dev'] . ':' . $info['ino']])) {
+                return self::refuse(403, 'The sources of the pages (.zoq, .zot) and their copies are not served.');
+            }
+        }
         $page = $state['pages'][$key] ?? null;
         if ($page === null) {
             return false;
@@ -93,6 +156,7 @@ final class ZoqcServe
         self::$key = $key;
         self::$version = $page['v'];
         self::$generation = $state['generation'];
+        self::$warnings = (string) ($page['warnings'] ?? '');
         if ($page['error'] !== null) {
             http_response_code(500);
             header('Content-Type: text/html; charset=utf-8');
@@ -179,7 +243,7 @@ final class ZoqcServe
             $fatal = true;
             self::$errors[] = ['Uncaught ' . get_class($e), $e->getMessage(), $e->getFile(), $e->getLine()];
             foreach (array_slice($e->getTrace(), 0, 8) as $frame) {
-                if (isset($frame['file'], $frame['line'])) {
+                if (isset($frame['file'], $frame['line']) && $frame['file'] !== __FILE__) {
                     self::$errors[] = ['called from', ($frame['class'] ?? '') . ($frame['type'] ?? '')
                         . ($frame['function'] ?? '') . '()', $frame['file'], $frame['line']];
                 }
@@ -213,10 +277,12 @@ final class ZoqcServe
             }
             echo self::withReload("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>"
                 . self::esc(self::$key) . ": PHP stopped</title></head><body>\n"
-                . self::panel('PHP stopped while it ran this page', false) . "</body></html>\n");
+                . self::panel('PHP stopped while it ran this page', false) . "</body></html>\n",
+                self::$warnings);
             return;
         }
-        echo self::withReload($out, self::$errors ? self::panel('PHP said this while it ran the page', true) : '');
+        echo self::withReload($out, self::$warnings
+            . (self::$errors ? self::panel('PHP said this while it ran the page', true) : ''));
     }
 
     // The errors, each with PHP's message and the places behind its page line.
@@ -233,10 +299,10 @@ final class ZoqcServe
             $html .= '<div class="zoqc-php-error"><p style="margin:0.6em 0 0.2em"><b>'
                 . self::esc("PHP $kind:") . '</b> ' . self::esc("$message in " . self::shown($file)
                 . " on line $line") . "</p>\n";
-            $where = "$file:$line";
+            $where = "$file:$line:$message";
             if (!isset($explained[$where])) {
                 $explained[$where] = true;
-                $html .= self::places($file, $line);
+                $html .= self::places($file, $line, "PHP $kind:  $message");
             }
             $html .= "</div>\n";
         }
@@ -257,25 +323,54 @@ final class ZoqcServe
         return $path;
     }
 
+    // What zoqc --explain AArgs (with the sources found as this run finds them) says on its
+    // standard output, AInput on its standard input.
+    public static function explain($args, $input = '')
+    {
+        $extra = json_decode(getenv('ZOQC_EXPLAIN_ARGS') ?: '[]', true) ?: [];
+        $command = array_merge([getenv('ZOQC_BINARY'), '--explain'], $extra, $args);
+        $process = proc_open($command, [0 => ['pipe', 'r'], 1 => ['pipe', 'w'],
+            2 => ['file', '/dev/null', 'w']], $pipes, getenv('ZOQC_CWD') ?: null);
+        if (!is_resource($process)) {
+            return '';
+        }
+        fwrite($pipes[0], $input);
+        fclose($pipes[0]);
+        $said = stream_get_contents($pipes[1]);
+        fclose($pipes[1]);
+        proc_close($process);
+        return (string) $said;
+    }
+
+    // The place --explain reading a log gives the line AMessage, which names page line ALine of
+    // the page AReal: "FILE:LINE:COL", or null.
+    public static function named($real, $line, $message)
+    {
+        $said = rtrim(self::explain([], strtr($message, "\r\n", '  ') . " in $real on line $line\n"), "\n");
+        return preg_match('/ \[([^\[\]]*:\d+:\d+)\]$/', $said, $m) ? $m[1] : null;
+    }
+
     // The places behind line ALine of AFile, as zoqc --explain gives them, each with its
     // source line and a caret under its column; nothing for a file that is no page of ours.
-    public static function places($file, $line)
+    // Where the line holds several places and AMessage (PHP's message) names one binding of
+    // them, as --explain reading a log tells, that one alone.
+    public static function places($file, $line, $message)
     {
         $real = realpath($file);
         if ($real === false || strpos($real, self::$root . '/') !== 0
             || !isset(self::state()['pages'][substr($real, strlen(self::$root) + 1)])) {
             return '';
         }
-        $args = json_decode(getenv('ZOQC_EXPLAIN_ARGS') ?: '[]', true) ?: [];
-        $command = array_merge([getenv('ZOQC_BINARY'), '--explain'], $args, ["$real:$line"]);
-        $process = proc_open($command, [0 => ['file', '/dev/null', 'r'], 1 => ['pipe', 'w'],
-            2 => ['file', '/dev/null', 'w']], $pipes, getenv('ZOQC_CWD') ?: null);
-        if (!is_resource($process)) {
-            return '';
+        $links = explode("\n", rtrim(self::explain(["$real:$line"]), "\n"));
+        if (count($links) > 1) {
+            $named = self::named($real, $line, $message);
+            if ($named !== null && $named !== self::named($real, $line, 'PHP said')) {
+                $links = array_values(array_filter($links, function ($link) use ($named) {
+                    return strpos($link, "$named: ") === 0;
+                })) ?: $links;
+            }
         }
-        $said = stream_get_contents($pipes[1]);
-        fclose($pipes[1]);
-        proc_close($process);
+        $said = implode("\n", $links);
         $text = '';
         foreach (explode("\n", rtrim($said, "\n")) as $link) {
             if (!preg_match('/^(.*):(\d+):(\d+): (.*)$/s', $link, $m)) {

@@ -77,17 +77,33 @@ TEST(ServeHtml, ErrorPageShowsNoMarkupOfTheSources) {
 TEST(ServeState, PagesByPath) {
   TServedPage ok;
   ok.Version = 3;
+  ok.Sources = {"2049:11", "2049:12"};
   TServedPage bad;
   bad.Version = 1;
   bad.Failed = true;
+  bad.Warnings = 1;        // a failed page shows its error page, never the panel
   bad.Said = "caf\xe9\n";  // not UTF-8: shown as U+FFFD, never a failure
-  const nlohmann::json state =
-      nlohmann::json::parse(ServeStateJson(7, {{"a/index.php", ok}, {"b.php", bad}}));
+  bad.Sources = {"2049:13"};
+  TServedPage warned;
+  warned.Label = "w<b>";
+  warned.Warnings = 2;
+  warned.Said = "w.zoq:2:1: \x1b[1;35mwarning:\x1b[0m x\n<<price<<\n";
+  const nlohmann::json state = nlohmann::json::parse(
+      ServeStateJson(7, {{"a/index.php", ok}, {"b.php", bad}, {"w.php", warned}}));
   EXPECT_EQ(7, state["generation"]);
   EXPECT_EQ(3, state["pages"]["a/index.php"]["v"]);
   EXPECT_TRUE(state["pages"]["a/index.php"]["error"].is_null());
+  EXPECT_TRUE(state["pages"]["a/index.php"]["warnings"].is_null());
   EXPECT_NE(std::string::npos,
             state["pages"]["b.php"]["error"].get<std::string>().find("caf\xef\xbf\xbd"));
+  EXPECT_TRUE(state["pages"]["b.php"]["warnings"].is_null());
+  EXPECT_TRUE(state["pages"]["w.php"]["error"].is_null());
+  const std::string panel = state["pages"]["w.php"]["warnings"].get<std::string>();
+  EXPECT_NE(std::string::npos, panel.find("w&lt;b&gt;: 2 warnings"));
+  EXPECT_NE(std::string::npos,
+            panel.find("<span class=\"t1 t35\">warning:</span> x\n&lt;&lt;price"));
+  EXPECT_EQ(nlohmann::json({{"2049:11", true}, {"2049:12", true}, {"2049:13", true}}),
+            state["sources"]);
 }
 
 }  // namespace
