@@ -4,7 +4,14 @@
 // reload, break its script and see the error page point at the line, fix it and see the page
 // back, make PHP warn and see the script line behind the warning; the sources and the folders
 // above the site are refused; a server that cannot start is exit code 2 before anything else;
-// SIGTERM leaves no temporary folder and frees the port.
+// SIGTERM leaves no temporary folder and frees the port. Only the site is served, and only to
+// this machine's own names: no source or copy of one, no dot file, nothing a link leads to out
+// of the site, no host a foreign name was rebound to. A page's translation warnings show over
+// it; a page stuck in a loop holds up neither the other pages nor the reloads; kill -9 leaves
+// no process, and its folder goes at the next start.
+//
+// Every wait ends as soon as its outcome is known; each test has a limit a few times its time
+// on a busy machine, so that a fault (a reload that never fires) fails in seconds.
 //
 //   node --test tests/serve/serve.test.js   (ZOQC: the binary; CHROMIUM: /usr/bin/chromium;
 //                                            ZOQC_SERVE_BENCH=1: also the timings of
@@ -23,7 +30,8 @@ const repo = path.resolve(__dirname, "../..");
 const zoqc = path.resolve(process.env.ZOQC || path.join(repo, "build-release/zoqc"));
 const chromium = process.env.CHROMIUM || "/usr/bin/chromium";
 const bench = process.env.ZOQC_SERVE_BENCH === "1";
-const kCeiling = 60000;  // the longest any one event is waited for: the machine may be busy
+const kWait = 8000;       // the longest any one event is waited for: seconds on a busy machine
+const kTestLimit = 20000; // the longest any one test takes
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-serve-test-"));
 const tmp = path.join(scratch, "tmp");  // zoqc's TMPDIR: its private folder goes here
@@ -34,9 +42,20 @@ const blogScript = fs.readFileSync(path.join(repo, "examples/blog/blog.zoq"), "u
 const blogTemplate = fs.readFileSync(path.join(repo, "examples/blog/blog.zot"), "utf8");
 fs.writeFileSync(path.join(src, "blog.zoq"), blogScript);
 fs.writeFileSync(path.join(src, "blog.zot"), blogTemplate);
+// A page whose translation warns (a typo), one whose line holds two bindings, one that hangs.
+const warnScript = "<?php\n<<price<<\"3\"\n";
+const warnTemplate = "<!DOCTYPE html><html><body><p>Price: {prcie}</p></body></html>\n";
+fs.writeFileSync(path.join(src, "warn.zoq"), warnScript);
+fs.writeFileSync(path.join(src, "warn.zot"), warnTemplate);
+fs.writeFileSync(path.join(src, "two.zoq"), "<?php\n<<a<<$zoqc_first\n<<b<<$zoqc_second['k']\n");
+fs.writeFileSync(path.join(src, "two.zot"), "<!DOCTYPE html><html><body><p>{a} and {b}</p></body></html>\n");
+const stuckMark = path.join(scratch, "stuck-started");
+fs.writeFileSync(path.join(src, "stuck.zoq"),
+  `<?php\ntouch(${JSON.stringify(stuckMark)});\nsleep(25);\n<<t<<"late"\n`);
+fs.writeFileSync(path.join(src, "stuck.zot"), "<p>{t}</p>\n");
 
-// Resolves when APredicate() yields a truthy value (which it returns); fails past the ceiling.
-async function until(APredicate, AWhat, ACeiling = kCeiling) {
+// Resolves when APredicate() yields a truthy value (which it returns); fails past ACeiling ms.
+async function until(APredicate, AWhat, ACeiling = kWait) {
   const end = Date.now() + ACeiling;
   for (;;) {
     let value;
@@ -66,17 +85,29 @@ function run(AArgs, AEnv = {}) {
   return run;
 }
 
-// The status and body of a GET of APath, sent as it is (no dot segments removed).
-function get(AUrl, APath) {
+// The status and body of a GET of APath, sent as it is (no dot segments removed), with the
+// headers AHeaders; fails past ALimit ms.
+function get(AUrl, APath, AHeaders = {}, ALimit = kWait) {
   const url = new URL(AUrl);
   return new Promise((resolve, reject) => {
-    const request = http.get({ host: url.hostname, port: url.port, path: APath }, (response) => {
+    const request = http.get({ host: url.hostname, port: url.port, path: APath,
+      headers: AHeaders, timeout: ALimit }, (response) => {
       let body = "";
       response.on("data", (d) => (body += d));
       response.on("end", () => resolve({ status: response.statusCode, body }));
     });
+    request.on("timeout", () => request.destroy(new Error(`no answer to ${APath} in ${ALimit} ms`)));
     request.on("error", reject);
   });
+}
+
+// Resolves once a listener can take APort on 127.0.0.1 again; fails past kWait.
+function portFree(APort) {
+  return until(() => new Promise((resolve) => {
+    const listener = net.createServer();
+    listener.on("error", () => resolve(false));
+    listener.listen(APort, "127.0.0.1", () => listener.close(() => resolve(true)));
+  }), `port ${APort} free`);
 }
 
 // Headless Chromium, spoken to over --remote-debugging-pipe: NUL-ended JSON messages.
@@ -84,6 +115,8 @@ function launchChromium() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-chromium-"));
   const child = spawn(chromium, ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+    // A name a foreign site has rebound to this machine, as DNS rebinding does.
+    "--host-resolver-rules=MAP rebound.test 127.0.0.1",
     `--user-data-dir=${profile}`, "--remote-debugging-pipe", "about:blank"],
     { stdio: ["ignore", "ignore", "ignore", "pipe", "pipe"] });
   const pending = new Map();
@@ -139,8 +172,8 @@ let browser;
 let tab;
 test.before(async () => {
   server = run(["--serve=127.0.0.1:0", "-r", "src", "-o", "out"]);
-  url = (await until(() => /on (http:\/\/\S+) /.exec(server.out), "the URL"))[1];
-  await until(() => server.out.includes("watching "), "the watch");
+  url = (await until(() => /on (http:\/\/\S+) /.exec(server.out), "the URL", 30000))[1];
+  await until(() => server.out.includes("watching "), "the watch", 30000);
   browser = launchChromium();
   tab = await openTab(browser);
 });
@@ -158,15 +191,15 @@ const templatePath = path.join(src, "blog.zot");
 let edits = 0;
 // Writes the template with its sidebar heading set to a new text, and waits for the page in
 // the browser to show it; yields the time from the save to the reloaded page.
-async function editTemplate() {
+async function editTemplate(ALimit = kWait) {
   const heading = `Edited ${++edits}`;
   const saved = Date.now();
   fs.writeFileSync(templatePath, blogTemplate.replace("Elsewhere · Ailleurs", heading));
-  await until(async () => (await tab.text()).includes(heading), `the page with '${heading}'`);
+  await until(async () => (await tab.text()).includes(heading), `the page with '${heading}'`, ALimit);
   return (await tab.loadedAt()) - saved;
 }
 
-test("a page reloads by itself when its template is saved", async () => {
+test("a page reloads by itself when its template is saved", { timeout: kTestLimit }, async () => {
   await tab.open(url + "blog.php");
   await until(async () => (await tab.text()).includes("Notes from the workshop"), "the blog");
   await editTemplate();
@@ -175,7 +208,7 @@ test("a page reloads by itself when its template is saved", async () => {
   assert.ok(!onDisk.includes("__zoqc__"), "the reload script is added by the router only");
 });
 
-test("a broken script shows its diagnostic, and the page comes back once fixed", async () => {
+test("a broken script shows its diagnostic, and the page comes back once fixed", { timeout: kTestLimit }, async () => {
   fs.writeFileSync(scriptPath, blogScript.replace("<<title<<", "<<title "));
   const title = await until(async () => {
     const shown = await tab.evaluate("document.title");
@@ -194,7 +227,7 @@ test("a broken script shows its diagnostic, and the page comes back once fixed",
   assert.strictEqual((await get(url, "/blog.php")).status, 200);
 });
 
-test("a PHP warning or exception shows the script line behind its page line", async () => {
+test("a PHP warning or exception shows the script line behind its page line", { timeout: kTestLimit }, async () => {
   const lines = blogScript.split("\n");
   lines.splice(1, 0, "$zoqc_sum = $zoqc_nowhere + 1;");  // line 2, a variable never set
   fs.writeFileSync(scriptPath, lines.join("\n"));
@@ -212,6 +245,7 @@ test("a PHP warning or exception shows the script line behind its page line", as
     "document.getElementById('zoqc-php-errors').innerText"), "the error page of the exception");
   assert.match(fatal, /PHP Uncaught RuntimeException: boom <i>here<\/i> in out\/blog\.php on line 2/);
   assert.match(fatal, /src\/blog\.zoq:2:1:/);
+  assert.doesNotMatch(fatal, /router\.php|zoqc-serve-/, "zoqc's own router is no place of the page");
   assert.strictEqual(await tab.evaluate("document.querySelectorAll('i').length"), 0);
   assert.strictEqual((await get(url, "/blog.php")).status, 500);
   fs.writeFileSync(scriptPath, blogScript);
@@ -219,7 +253,7 @@ test("a PHP warning or exception shows the script line behind its page line", as
     (await tab.text()).includes("Notes from the workshop"), "the page without the warning");
 });
 
-test("the sources and what lies above the site are refused", async () => {
+test("the sources and what lies above the site are refused", { timeout: kTestLimit }, async () => {
   fs.writeFileSync(path.join(scratch, "secret.txt"), "not for the browser");
   for (const asked of ["/blog.zoq", "/BLOG.ZOT", "/blog.zoq/x", "/../secret.txt",
                        "/%2e%2e/secret.txt", "/x/..%2f..%2fsecret.txt"]) {
@@ -230,14 +264,109 @@ test("the sources and what lies above the site are refused", async () => {
   }
 });
 
-test("a server that cannot start is said at once, with exit code 2", async () => {
+test("only the site is served: no copy of a source, no dot file, no link out", { timeout: kTestLimit }, async () => {
+  const out = path.join(scratch, "out");
+  const secret = "not for the browser";
+  fs.writeFileSync(path.join(scratch, "secret.txt"), secret);
+  fs.writeFileSync(path.join(out, "notes.txt"), "public notes");
+  fs.symlinkSync("notes.txt", path.join(out, "inside.txt"));           // a link within: served
+  fs.symlinkSync("../secret.txt", path.join(out, "leak.txt"));         // a link out: refused
+  fs.linkSync(scriptPath, path.join(out, "script.txt"));               // the script, hard-linked
+  fs.linkSync(templatePath, path.join(out, "layout.html"));            // the template, too
+  fs.symlinkSync(".env", path.join(out, "env.txt"));                   // a link to a dot file
+  fs.writeFileSync(path.join(out, ".env"), `DB_PASSWORD=${secret}`);
+  fs.mkdirSync(path.join(out, ".git"));
+  fs.writeFileSync(path.join(out, ".git/config"), secret);
+  for (const copy of ["blog.zoq~", ".blog.zoq.swp", "#blog.zoq#", "blog.zoq.bak", "blog.zoq.orig",
+                      "blog.zot~", "blog.php~", "blog.php.bak"])
+    fs.writeFileSync(path.join(out, copy), `${secret} <<title<<`);
+  for (const [asked, status] of [["/notes.txt", 200], ["/inside.txt", 200], ["/leak.txt", 403],
+      ["/script.txt", 403], ["/layout.html", 403], ["/env.txt", 403], ["/.env", 403],
+      ["/.git/config", 403], ["/.git/", 403], ["/blog.zoq~", 403], ["/.blog.zoq.swp", 403],
+      ["/%23blog.zoq%23", 403], ["/blog.zoq.bak", 403], ["/blog.zoq.orig", 403],
+      ["/blog.zot~", 403], ["/blog.php~", 403], ["/blog.php.bak", 403]]) {
+    const answer = await get(url, asked);
+    assert.strictEqual(answer.status, status, asked);
+    if (status === 200) assert.strictEqual(answer.body, "public notes");
+    else assert.ok(!answer.body.includes(secret) && !answer.body.includes("<<title"), asked);
+  }
+});
+
+test("only this machine's own names are answered", { timeout: kTestLimit }, async () => {
+  const port = new URL(url).port;
+  for (const host of ["localhost", "127.0.0.1", "127.0.0.2", "[::1]", "LocalHost"]) {
+    const answer = await get(url, "/blog.php", { Host: `${host}:${port}` });
+    assert.strictEqual(answer.status, 200, host);
+  }
+  for (const host of ["rebound.test", "127.0.0.1.rebound.test", "192.168.1.5", "[::]"]) {
+    const answer = await get(url, "/blog.php", { Host: `${host}:${port}` });
+    assert.strictEqual(answer.status, 421, host);
+    assert.ok(!answer.body.includes("Notes from the workshop"), host);
+  }
+  // In the browser: a foreign name resolving to this machine sees neither pages nor polls.
+  await tab.open(`http://rebound.test:${port}/blog.php`);
+  const shown = await until(() => tab.text(), "the refusal");
+  assert.match(shown, /answers only for its own address/);
+  assert.strictEqual((await get(url, "/__zoqc__/poll?page=blog.php&v=0&g=0",
+    { Host: `rebound.test:${port}` })).status, 421);
+  await until(() => server.err.includes("refused the requests for host 'rebound.test:"), "the line");
+  assert.strictEqual(server.err.split(`host 'rebound.test:${port}'`).length - 1, 1,
+    "said on the terminal the first time only");
+});
+
+test("a page's translation warnings show over it until they are fixed", { timeout: kTestLimit }, async () => {
+  await tab.open(url + "warn.php");
+  const panel = await until(() => tab.evaluate(
+    "(e => e && e.innerText)(document.getElementById('zoqc-warnings'))"), "the warnings");
+  assert.match(panel, /src\/warn\.zoq:2:1: warning: 'price' is bound but no placeholder uses it/);
+  assert.match(panel, /src\/warn\.zot:1:\d+: note: the placeholder is here/);
+  assert.match(panel, /\^~+/);  // the located rendering: source line and caret
+  assert.strictEqual(await tab.evaluate("document.querySelectorAll('#zoqc-warnings').length"), 1);
+  assert.ok((await tab.text()).includes("Price: {prcie}"), "the page is still there");
+  assert.ok(!fs.readFileSync(path.join(scratch, "out/warn.php"), "utf8").includes("zoqc"),
+    "the panel is never written into the page on disk");
+  await tab.evaluate("document.querySelector('#zoqc-warnings button').click()");
+  assert.strictEqual(await tab.evaluate("document.getElementById('zoqc-warnings')"), null);
+
+  fs.writeFileSync(path.join(src, "warn.zot"), warnTemplate.replace("prcie", "price"));
+  await until(async () => (await tab.text()).includes("Price: 3"), "the fixed page");
+  assert.strictEqual(await tab.evaluate("document.getElementById('zoqc-warnings')"), null);
+});
+
+test("PHP's message about one binding of a line shows that binding alone", { timeout: kTestLimit }, async () => {
+  await tab.open(url + "two.php");
+  const second = await until(() => tab.evaluate("[...document.querySelectorAll('.zoqc-php-error')]" +
+    ".map(e => e.innerText).find(t => t.includes('$zoqc_second in'))"), "the warning");
+  assert.match(second, /src\/two\.zoq:3:6: 'b' is bound to \$zoqc_second\['k'\]/);
+  assert.doesNotMatch(second, /two\.zoq:2:|two\.zot:/, "not the other binding, nor the markup");
+  const first = await tab.evaluate("[...document.querySelectorAll('.zoqc-php-error')]" +
+    ".map(e => e.innerText).find(t => t.includes('$zoqc_first in'))");
+  assert.match(first, /src\/two\.zoq:2:6: 'a' is bound/);
+  assert.doesNotMatch(first, /two\.zoq:3:/);
+});
+
+test("a page stuck in a slow call holds up neither other pages nor reloads", { timeout: kTestLimit }, async () => {
+  const stuck = http.get(url + "stuck.php");
+  stuck.on("error", () => {});  // ended with the server
+  await until(() => fs.existsSync(stuckMark), "the stuck page running");
+  const started = Date.now();
+  const answer = await get(url, "/notes.txt", {}, 3000);
+  assert.strictEqual(answer.status, 200);
+  assert.ok(Date.now() - started < 3000);
+  await tab.open(url + "blog.php");
+  await until(async () => (await tab.text()).includes("Notes from the workshop"), "the blog", 3000);
+  await editTemplate(3000);
+  stuck.destroy();
+});
+
+test("a server that cannot start is said at once, with exit code 2", { timeout: kTestLimit }, async () => {
   const port = new URL(url).port;
   const taken = run(["--serve=127.0.0.1:" + port, "-r", "src", "-o", "out2"]);
   await taken.exited;
   assert.strictEqual(taken.code, 2);
   assert.match(taken.err, /cannot start PHP's development server on 127\.0\.0\.1:\d+: .*in use/);
   assert.strictEqual(taken.out, "", "nothing else happened");
-  assert.ok(!fs.existsSync(path.join(scratch, "out2/blog.php")));
+  assert.ok(!fs.existsSync(path.join(scratch, "out2")), "not even the output folder is made");
 
   const missing = run(["--serve=127.0.0.1:0", "--php=/nonexistent/php", "-r", "src"]);
   await missing.exited;
@@ -267,25 +396,41 @@ test("measured: a 2,000-page site serves its first page", { skip: !bench }, asyn
   }
   const started = Date.now();
   const big = run(["-q", "--serve=127.0.0.1:0", "-r", "big", "-o", "big-out"]);
-  const address = (await until(() => /on (http:\/\/\S+) /.exec(big.out), "the URL", kCeiling))[1];
+  const address = (await until(() => /on (http:\/\/\S+) /.exec(big.out), "the URL", 60000))[1];
   await until(async () => {
     const answer = await get(address, "/d0/p0.php").catch(() => ({}));
     return answer.status === 200 && answer.body.includes("__zoqc__");
-  }, "the first page");
+  }, "the first page", 60000);
   console.log(`2,000 pages: first page served ${Date.now() - started} ms after the start`);
   big.child.kill("SIGTERM");
   await big.exited;
 });
 
-test("SIGTERM ends zoqc and PHP, leaves no temporary folder and frees the port", async () => {
+test("kill -9 leaves no PHP behind, and the next start removes its folder", { timeout: kTestLimit }, async () => {
+  const ours = fs.readdirSync(tmp);  // the session's server's folder, which must stay
+  const killed = run(["-q", "--serve=127.0.0.1:0", "-r", "src", "-o", "out3"]);
+  const port = Number(new URL((await until(() => /on (http:\/\/\S+) /.exec(killed.out), "the URL"))[1]).port);
+  const left = fs.readdirSync(tmp).filter((name) => !ours.includes(name));
+  assert.strictEqual(left.length, 1);
+  killed.child.kill("SIGKILL");
+  await killed.exited;
+  await portFree(port);  // PHP's server and each of its workers are gone
+  assert.ok(fs.existsSync(path.join(tmp, left[0])), "nothing removes it on kill -9");
+
+  const next = run(["-q", "--serve=127.0.0.1:0", "-r", "src", "-o", "out3"]);
+  await until(() => /on (http:\/\/\S+) /.exec(next.out), "the URL");
+  const now = fs.readdirSync(tmp);
+  assert.ok(!now.includes(left[0]), "the folder of the dead run is gone");
+  assert.ok(ours.every((name) => now.includes(name)), "the folder of a live run stays");
+  next.child.kill("SIGTERM");
+  await next.exited;
+});
+
+test("SIGTERM ends zoqc and PHP, leaves no temporary folder and frees the port", { timeout: kTestLimit }, async () => {
   const port = Number(new URL(url).port);
   server.child.kill("SIGTERM");
   await server.exited;
   assert.strictEqual(server.signal, "SIGTERM");
   assert.deepStrictEqual(fs.readdirSync(tmp), []);
-  await new Promise((resolve, reject) => {
-    const listener = net.createServer();
-    listener.on("error", reject);
-    listener.listen(port, "127.0.0.1", () => listener.close(resolve));
-  });
+  await portFree(port);
 });
