@@ -70,10 +70,13 @@ async function until(APredicate, AWhat, ACeiling = kWait) {
   }
 }
 
-// zoqc with AArgs in the scratch folder; its output collected as it comes.
+// zoqc with AArgs in the scratch folder; its output collected as it comes. Each still running
+// at the end is killed, so that a test that failed half-way never leaves the run hanging.
+const runs = [];
 function run(AArgs, AEnv = {}) {
   const child = spawn(zoqc, AArgs, { cwd: scratch, env: { ...process.env, TMPDIR: tmp, ...AEnv } });
   const run = { child, out: "", err: "", code: undefined, signal: undefined };
+  runs.push(run);
   child.stdout.on("data", (d) => (run.out += d));
   child.stderr.on("data", (d) => (run.err += d));
   run.exited = new Promise((resolve) =>
@@ -179,9 +182,10 @@ test.before(async () => {
 });
 test.after(async () => {
   if (browser) await browser.close();
-  if (server && server.code === undefined && server.signal === undefined) {
-    server.child.kill("SIGKILL");
-    await server.exited;
+  for (const left of runs) {
+    if (left.code !== undefined || left.signal !== undefined) continue;
+    left.child.kill("SIGKILL");
+    await left.exited;
   }
   fs.rmSync(scratch, { recursive: true, force: true });
 });
@@ -348,6 +352,7 @@ test("PHP's message about one binding of a line shows that binding alone", { tim
 test("a page stuck in a slow call holds up neither other pages nor reloads", { timeout: kTestLimit }, async () => {
   const stuck = http.get(url + "stuck.php");
   stuck.on("error", () => {});  // ended with the server
+  runs.push({ child: { kill: () => stuck.destroy() }, exited: Promise.resolve() });
   await until(() => fs.existsSync(stuckMark), "the stuck page running");
   const started = Date.now();
   const answer = await get(url, "/notes.txt", {}, 3000);
