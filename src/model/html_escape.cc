@@ -265,6 +265,10 @@ THtmlCall ReadHtmlCall(std::string_view AExpr) {
   if (!CallArguments(AExpr, name, args) || args.empty() || args.size() > 4 ||
       !(SameText(name, "htmlspecialchars") || SameText(name, "htmlentities")))
     return call;
+  // Decoding gives the argument back whatever the flags: "&" is always escaped.
+  call.Exact = (args.size() < 3 || args[2] == "null" || args[2] == "NULL" ||
+                SameText(args[2], "'UTF-8'") || SameText(args[2], "\"UTF-8\"")) &&
+               (args.size() < 4 || SameText(args[3], "true"));
   // Without flags PHP before 8.1 escapes '"' only; zoqc does not know which PHP runs the page.
   long long flags = 2;
   if (args.size() > 1)
@@ -295,7 +299,7 @@ THtmlCall ReadHtmlCall(std::string_view AExpr) {
   call.Known = true;
   call.Double = (flags & 2) != 0;
   call.Single = (flags & 1) != 0;
-  call.Exact = utf8 && (args.size() < 4 || SameText(args[3], "true"));
+  call.Exact = call.Exact && utf8;
   return call;
 }
 
@@ -367,7 +371,7 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
   // Elsewhere the value of an HTML escaper is decoded first, so that the visitor never sees
   // "&amp;", where decoding gives the value back.
   const THtmlCall call = ReadHtmlCall(AExpr);
-  if (!call.Known || !call.Exact) return ValueEscaper(AContext).Around(AExpr);
+  if (!call.Exact) return ValueEscaper(AContext).Around(AExpr);
   TEscaper escaper{"html_entity_decode(", ", ENT_QUOTES | ENT_HTML5, 'UTF-8')"};
   Escape(AContext, escaper);
   return escaper.Around(AExpr);
