@@ -25,7 +25,9 @@ $hostile = [
     '\\\'; alert(20); //', '\\"; alert(21); //', '`; alert(22); `', '${alert(23)}',
     "a\u{2028}b\u{2029}c", "\xff\xfe invalid \xc3(", '}; * { color: red } a {',
     'red; background: url(javascript:alert(24))', 'expression(alert(25))', '" onmouseover="alert(26)',
-    "x\ny\r\nz", '&amp; &lt; &quot;', '*/ alert(27) /*',
+    "x\ny\r\nz", '&amp; &lt; &quot;', '*/ alert(27) /*', '#39;); alert(28); //', '{alert(29)}',
+    "x');alert(30);//", "\nleading line end", '" autofocus onfocus="alert(31)', 'alert(32)',
+    '[/; alert(33); //', '%27);alert(34);//',
 ];
 $harmless = array_map(fn ($i) => "value$i", array_keys($hostile));
 $harmless[0] = 'red';  // a colour that the bare CSS context keeps
@@ -37,6 +39,7 @@ $values = array_map('base64_decode', explode(',', getenv('ZOQ_VALUES')));
 <<*row
 <<<i<<$i
 <<<v<<$v
+<<<h<<htmlspecialchars($v, ENT_NOQUOTES | ENT_SUBSTITUTE)
 foreach ($values as $i => $v) {
 <<+row
 }
@@ -44,7 +47,7 @@ ZOQ;
 $template = <<<'ZOT'
 <!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>{first}</title>
-<script>window.zoqRan = []; window.alert = window.confirm = window.prompt = function (x) { zoqRan.push(String(x)); }; window.zoqValues = []; window.zoqSvg = [];</script>
+<script>window.zoqRan = []; window.alert = window.confirm = window.prompt = function (x) { zoqRan.push(String(x)); }; window.zoqValues = []; window.zoqSvg = []; window.zoqMore = []; window.zoqJs = []; window.zoqJ = function (i, x) { zoqJs[i] = x; };</script>
 </head><body>
 <p id="first" title="{first}">{first}</p>
 <!--BEGIN row--><div class="case" id="c{i}">
@@ -61,6 +64,14 @@ $template = <<<'ZOT'
 <svg><a class="svga" href="{v}"><text>a</text></a><text class="svgtext">{v}</text><text class="cdata"><![CDATA[{v}]]></text>
 <textarea><a class="svgta" href="{v}"><text>t</text></a></textarea><script>zoqSvg[{i}] = [{v}, '{v}'];</script>
 <style>#c{i} .svgtext { font-family: "{v}" }</style></svg>
+<pre class="pre">{v}</pre><span class="e5" title="{h}"></span>
+<button class="amp" onclick="window.zoqGot = '&{v}'">a</button><a class="jsurl" href="javascript:zoqJ({i}, '{v}')">j</a>
+<iframe class="srcdoc" sandbox="allow-same-origin" srcdoc="<p id=&quot;in&quot; title='{v}'>{v}</p>"></iframe>
+<script>function zoqQuote(s){return /'/.test(s)}zoqMore[{i}]=[{v}];
+zoqMore[{i}].push(`${v}`, /'/.source + '{v}');
+// old pages wrapped this in <!--<script>
+// </script>
+zoqMore[{i}].push({v});</script>
 </div>
 <!--END row--></body></html>
 ZOT;
@@ -69,7 +80,8 @@ ZOT;
 // scripts that ran, as a base64 JSON report on <html>.
 $checker = <<<'JS'
 <script>
-(function () {
+// After the load, when the srcdoc frames are read.
+window.addEventListener("load", function () {
   const expected = EXPECTED.map((b) => new TextDecoder().decode(Uint8Array.from(atob(b), (c) => c.charCodeAt(0))));
   const html = (s) => s.replace(/\r\n?/g, "\n");  // the input stream's line ends
   const attr = (s) => html(s).replace(/\0/g, "\uFFFD");
@@ -87,7 +99,23 @@ $checker = <<<'JS'
     report.cases++;
     const q = (c) => el.querySelector(c);
     check(i, "text", q(".text").textContent, text(v));
-    check(i, "textarea", q(".rcdata").value, text(v).replace(/^\n/, ""));
+    check(i, "textarea", q(".rcdata").value, text(v));
+    check(i, "pre", q(".pre").textContent, text(v));
+    check(i, "htmlspecialchars without quotes", q(".e5").getAttribute("title"), attr(v));
+    window.zoqGot = undefined; q(".amp").click(); check(i, "onclick after &", window.zoqGot, "&" + v);
+    // A javascript: URL runs its code once its %XX are decoded (run here as the browser would
+    // on a click, which would navigate away).
+    const jsurl = q(".jsurl").getAttribute("href");
+    try { Function(decodeURIComponent(jsurl.slice("javascript:".length)))(); } catch (e) { }
+    check(i, "javascript: URL", window.zoqJs[i], v);
+    const inner = q(".srcdoc").contentDocument;
+    const p = inner && inner.getElementById("in");
+    check(i, "srcdoc text", p ? p.textContent : null, text(v));
+    check(i, "srcdoc attribute", p ? p.getAttribute("title") : null, attr(v));
+    check(i, "srcdoc elements", inner ? inner.body.querySelectorAll("*").length : null, 1);  // no script runs in the sandbox: an injected element shows
+    const more = window.zoqMore[i] || [];
+    ["after a regular expression", "template string after $", "regular expression string", "double-escaped script"]
+      .forEach((w, k) => check(i, w, more[k], [v, "$" + v, "'" + v, v][k]));
     check(i, "double-quoted", q(".dq").getAttribute("title"), attr(v));
     check(i, "single-quoted", q(".sq").getAttribute("title"), attr(v));
     const url = scheme(v) ? "#zoqc-unsafe-url" : attr(v).replace(/^[\0- ]+/, (m) => m.replace(/:/g, "%3A"));
@@ -111,7 +139,7 @@ $checker = <<<'JS'
     ["script value", "script single", "script double", "script template"].forEach((w, k) => check(i, w, js[k], v));
   });
   document.documentElement.setAttribute("data-zoq-report", btoa(unescape(encodeURIComponent(JSON.stringify(report)))));
-})();
+});
 </script>
 JS;
 
