@@ -36,9 +36,9 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   for (TDiagnostic& d : a.Diagnostics) {
-    if (d.Severity != TSeverity::Warning)
+    if (d.Severity == TSeverity::Error)
       a.Promoted = a.Promoted || AWarnings.AsErrors;
-    else if (AWarnings.IsError(d.Warning))
+    else if (d.Severity == TSeverity::Warning && AWarnings.IsError(d.Warning))
       d.Severity = TSeverity::Error, d.Promoted = a.Promoted = true;
   }
   return a;
