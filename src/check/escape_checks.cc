@@ -127,10 +127,10 @@ void Wrappers(std::string_view AExpr, std::size_t AAt, std::vector<std::string_v
 
 // True in JavaScript code: a script's, or an event handler's, outside strings and comments.
 bool InJsCode(const THtmlContext& AContext) {
-  const bool js = AContext.Place == THtmlPlace::Script ||
-                  ((AContext.Place == THtmlPlace::Attribute ||
-                    AContext.Place == THtmlPlace::Unquoted) &&
-                   AContext.Attribute == THtmlAttribute::Event);
+  const bool js =
+      AContext.Place == THtmlPlace::Script ||
+      ((AContext.Place == THtmlPlace::Attribute || AContext.Place == THtmlPlace::Unquoted) &&
+       AContext.Attribute == THtmlAttribute::Event);
   return js && AContext.Js == TJsPlace::Code;
 }
 
@@ -284,8 +284,7 @@ std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
     return AAt >= size || AText[AAt] == ' ' || AText[AAt] == '\t' || AText[AAt] == '\n' ||
            AText[AAt] == '\r';
   };
-  for (std::size_t at = AText.find("<?"); at != std::string_view::npos;
-       at = AText.find("<?", at)) {
+  for (std::size_t at = AText.find("<?"); at != std::string_view::npos; at = AText.find("<?", at)) {
     const bool short_echo = at + 2 < size && AText[at + 2] == '=';
     if (!short_echo && !(SameText(AText.substr(at + 2, 3), "php") && blank(at + 5))) {
       at += 2;
@@ -447,8 +446,7 @@ void TChecker::CheckRequestData() {
     const std::string_view expr = ExprOf(binding);
     if (!any_tainted && !ReadsSuperglobal(text, expr))
       continue;  // the common binding, without a call
-    const std::vector<TRequestRead> reads =
-        RequestReads(expr, any_tainted ? &tainted : nullptr);
+    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
     if (reads.empty()) continue;
     if (!places) {
       spans = places.emplace(Template.Text).Spans();
@@ -477,11 +475,9 @@ void TChecker::CheckRequestData() {
       std::string fix = FixFor(context, expr);
       const THtmlContext* other = nullptr;  // a place the fix-it would leave unsafe
       if (!fix.empty()) {
-        const std::vector<TRequestRead> fixed =
-            RequestReads(fix, any_tainted ? &tainted : nullptr);
+        const std::vector<TRequestRead> fixed = RequestReads(fix, any_tainted ? &tainted : nullptr);
         for (const std::size_t p : printed)
-          if (!other && UnsafeRead(fixed, places->Context(p)))
-            other = &places->Context(p);
+          if (!other && UnsafeRead(fixed, places->Context(p))) other = &places->Context(p);
       }
       const std::string where = DescribeContext(context);
       std::string message =
@@ -512,8 +508,7 @@ void TChecker::CheckRequestData() {
   const std::vector<THtmlContext> contexts = PhpOutputContexts(Template.Text, outputs);
   for (std::size_t o = 0; o < outputs.size(); ++o) {
     const std::string_view expr = outputs[o].Expr.Of(Template.Text);
-    const std::vector<TRequestRead> reads =
-        RequestReads(expr, any_tainted ? &tainted : nullptr);
+    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
     const TRequestRead* read = UnsafeRead(reads, contexts[o]);
     if (!read) continue;
     const std::string where = DescribeContext(contexts[o]);
@@ -568,9 +563,10 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
       TDiagnostic& d = AOut.emplace_back();
       d.Severity = TSeverity::Note;
       d.Place = ATemplate.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End);
-      d.Message = "zoqc does not escape what PHP written in the template prints, not even with "
-                  "--escape; escape it for " +
-                  DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
+      d.Message =
+          "zoqc does not escape what PHP written in the template prints, not even with "
+          "--escape; escape it for " +
+          DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
     }
   }
   std::optional<TTemplateContexts> own;

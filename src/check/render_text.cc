@@ -64,7 +64,10 @@ class TTextRenderer {
       message +=
           ADiag.Promoted ? " [-Werror,-W" + ADiag.Warning + "]" : " [-W" + ADiag.Warning + "]";
     const bool note = ADiag.Severity == TSeverity::Note;
-    Header(ADiag.Place, error ? "error" : note ? "note" : "warning",
+    Header(ADiag.Place,
+           error  ? "error"
+           : note ? "note"
+                  : "warning",
            error  ? kRed
            : note ? kCyan
                   : kMagenta,

@@ -259,9 +259,9 @@ TEST(UnescapedRequest, EveryPlaceOfTheBinding) {
 // anywhere but in script code; also through an assignment.
 TEST(UnescapedRequest, EscapersOnlyWhereTheyFit) {
   const auto warned = [](std::string_view ABinding, std::string_view ATemplate) {
-    return Names(Diagnose("<?php" LF "$h = htmlspecialchars($_GET['q']);" LF "<<q<<" +
-                              std::string(ABinding) + LF,
-                          ATemplate, false));
+    return Names(Diagnose(
+        "<?php" LF "$h = htmlspecialchars($_GET['q']);" LF "<<q<<" + std::string(ABinding) + LF,
+        ATemplate, false));
   };
   const std::string html = "htmlspecialchars($_GET['q'])";
   EXPECT_EQ("", warned(html, "<p>{q}</p>"));
