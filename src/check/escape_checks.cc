@@ -277,6 +277,14 @@ struct TPhpOutput {
 
 constexpr std::string_view kBlockBuffer = "$ZOQBLOCK_";
 
+// True when ATemplate holds a "<?": found by its "?", which markup holds far less often than "<".
+bool HoldsPhp(std::string_view ATemplate) {
+  for (std::size_t q = ATemplate.find('?', 1); q != std::string_view::npos;
+       q = ATemplate.find('?', q + 1))
+    if (ATemplate[q - 1] == '<') return true;
+  return false;
+}
+
 std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
   std::vector<TPhpOutput> outputs;
   const std::size_t size = AText.size();
@@ -501,7 +509,7 @@ void TChecker::CheckRequestData() {
   }
   // PHP written in the template prints after the script's PHP has run: what it prints of the
   // request is warned at the template.
-  if (Template.Text.find("<?") == std::string_view::npos) return;
+  if (!HoldsPhp(Template.Text)) return;
   take(text.size());
   const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(Template.Text);
   if (outputs.empty()) return;
@@ -555,7 +563,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
                   const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
   // What PHP written in the template prints is its own: a note says so at each.
-  if (text.find("<?") != std::string_view::npos) {
+  if (HoldsPhp(text)) {
     const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(text);
     const std::vector<THtmlContext> contexts =
         outputs.empty() ? std::vector<THtmlContext>() : PhpOutputContexts(text, outputs);
