@@ -138,15 +138,29 @@ bool InJsCode(const THtmlContext& AContext) {
 // safe in AContext: a number, a boolean or a hash anywhere; what a URL encoder yields anywhere
 // but in JavaScript code; an escaper's value only where the page model says it escapes for
 // the place.
-bool SafeIn(std::string_view AWrapper, const THtmlContext& AContext) {
-  if (AWrapper.starts_with("(")) return true;  // a cast
+enum class TWrapperKind { Value, Url, Escaper };
+
+TWrapperKind KindOf(std::string_view AWrapper) {
+  if (AWrapper.starts_with("(")) return TWrapperKind::Value;  // a cast
   const std::string_view name = AWrapper.substr(0, AWrapper.find_first_of("( \t"));
   if (SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
       SameText(name, "json_encode"))
-    return EscapedExpression(AContext, AWrapper) == AWrapper;
+    return TWrapperKind::Escaper;
   if (SameText(name, "urlencode") || SameText(name, "rawurlencode") ||
       SameText(name, "http_build_query"))
-    return !InJsCode(AContext);
+    return TWrapperKind::Url;
+  return TWrapperKind::Value;
+}
+
+bool SafeIn(std::string_view AWrapper, const THtmlContext& AContext) {
+  switch (KindOf(AWrapper)) {
+    case TWrapperKind::Escaper:
+      return EscapedExpression(AContext, AWrapper) == AWrapper;
+    case TWrapperKind::Url:
+      return !InJsCode(AContext);
+    case TWrapperKind::Value:
+      break;
+  }
   return true;
 }
 
@@ -158,8 +172,11 @@ using TPath = std::vector<std::string_view>;
 // then assigned anew).
 using TTainted = std::unordered_map<std::string_view, std::vector<TPath>>;
 
-// At most this many ways are kept per variable ("$a .= $a" doubles them).
+// At most this many ways are kept per variable ("$a .= $a" doubles them), and this many calls
+// of each way: one that is longer is judged by its first ones (a warning too many at worst),
+// so a long chain of assignments costs no more than a short one.
 constexpr std::size_t kMaxPaths = 16;
+constexpr std::size_t kMaxWrappers = 8;
 
 // A read of request data in an expression: where it stands, and the way it took.
 struct TRequestRead {
@@ -199,11 +216,20 @@ std::vector<TRequestRead> RequestReads(std::string_view AExpr, const TTainted* A
     if (!request && !through) continue;
     TPath around;
     Wrappers(AExpr, at, around);
-    if (request) reads.push_back({at, around});
+    // A number, a boolean or a hash of the request is safe anywhere: no longer request data.
+    if (std::any_of(around.begin(), around.end(), [](std::string_view AWrapper) {
+          return KindOf(AWrapper) == TWrapperKind::Value;
+        }))
+      continue;
+    if (request) {
+      if (around.size() > kMaxWrappers) around.resize(kMaxWrappers);
+      reads.push_back({at, around});
+    }
     if (through)
       for (const TPath& before : *through) {
         TPath path = before;
-        path.insert(path.end(), around.begin(), around.end());
+        for (const std::string_view w : around)
+          if (path.size() < kMaxWrappers) path.push_back(w);
         reads.push_back({at, std::move(path)});
       }
   }
