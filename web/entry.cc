@@ -70,7 +70,7 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
   if (!ReadSwitches(ASwitches, warnings, escape, error))
     return {AnswerJson(2, "zoqc: " + error + "\n", diags), ""};
   const TAnalysis page = AnalysePage(name + ".zoq", std::string(AScript), name + ".zot",
-                                     std::string(ATemplate), warnings, false, escape);
+                                     std::string(ATemplate), warnings, {.Escape = escape});
   if (!page.Result.Ok())  // the error alone, as on the command line
     return {AnswerJson(1, std::string(ErrorLine(page.Result.Error)) + "\n", page.Diagnostics), ""};
   if (page.Promoted)

@@ -12,7 +12,7 @@
 
 namespace zoqc {
 
-enum class TSeverity { Error, Warning };
+enum class TSeverity { Error, Warning, Note };  // a note: said, never a failure
 
 class TSource;
 

@@ -66,20 +66,38 @@ std::string_view VariableAt(std::string_view AText, std::size_t AAt) {
   return AText.substr(AAt, end - AAt);
 }
 
-// True when the read at AAt of AExpr stands inside the arguments of a safe call, or right
-// after a cast.
-// True when a cast stands right before AAt of AExpr (blanks between).
-bool CastBefore(std::string_view AExpr, std::size_t AAt) {
+// True when a cast stands right before AAt of AExpr (blanks between): its offset, or npos.
+std::size_t CastBefore(std::string_view AExpr, std::size_t AAt) {
   while (AAt > 0 && (AExpr[AAt - 1] == ' ' || AExpr[AAt - 1] == '\t')) --AAt;
   for (const std::string_view cast : kCasts)
     if (AAt >= cast.size() && SameText(AExpr.substr(AAt - cast.size(), cast.size()), cast))
-      return true;
-  return false;
+      return AAt - cast.size();
+  return std::string_view::npos;
 }
 
-bool Wrapped(std::string_view AExpr, std::size_t AAt) {
-  if (CastBefore(AExpr, AAt)) return true;
-  std::vector<bool> open;  // per "(" open before AAt: a safe call's
+// The offset of the ")" that closes the "(" at AOpen of AExpr, or the end of AExpr.
+std::size_t ClosingParen(std::string_view AExpr, std::size_t AOpen) {
+  int depth = 0;
+  for (std::size_t i = AOpen; i < AExpr.size(); ++i) {
+    const char c = AExpr[i];
+    if (c == '\'' || c == '"') {
+      i = ClosingQuote(AExpr, i);
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return i;
+  }
+  return AExpr.size();
+}
+
+// The safe calls and casts around the read at AAt of AExpr, innermost last, each as its text
+// from its name (or the cast) to its ")": what the read goes through on its way to the page.
+void Wrappers(std::string_view AExpr, std::size_t AAt, std::vector<std::string_view>& AOut) {
+  struct TOpen {
+    std::size_t At;     // the "("
+    std::size_t Start;  // the call's name or the cast; npos: not a safe call
+  };
+  std::vector<TOpen> open;
   for (std::size_t i = 0; i < AAt; ++i) {
     const char c = AExpr[i];
     if (c == '\'' || c == '"') {
@@ -93,11 +111,153 @@ bool Wrapped(std::string_view AExpr, std::size_t AAt) {
     std::size_t start = end;
     while (start > 0 && (IsNameChar(AExpr[start - 1]) || AExpr[start - 1] == '_')) --start;
     const std::string_view name = AExpr.substr(start, end - start);
-    bool safe = CastBefore(AExpr, i);  // "(int)(...)"
-    for (const std::string_view call : kSafeCalls) safe = safe || SameText(name, call);
-    open.push_back(safe);
+    std::size_t from = CastBefore(AExpr, i);  // "(int)(...)"
+    for (const std::string_view call : kSafeCalls)
+      if (from == std::string_view::npos && SameText(name, call)) from = start;
+    open.push_back({i, from});
   }
-  return std::find(open.begin(), open.end(), true) != open.end();
+  for (const TOpen& o : open)
+    if (o.Start != std::string_view::npos) {
+      const std::size_t close = ClosingParen(AExpr, o.At);
+      AOut.push_back(AExpr.substr(o.Start, std::min(close + 1, AExpr.size()) - o.Start));
+    }
+  if (const std::size_t cast = CastBefore(AExpr, AAt); cast != std::string_view::npos)
+    AOut.push_back(AExpr.substr(cast, AAt - cast));
+}
+
+// True in JavaScript code: a script's, or an event handler's, outside strings and comments.
+bool InJsCode(const THtmlContext& AContext) {
+  const bool js =
+      AContext.Place == THtmlPlace::Script ||
+      ((AContext.Place == THtmlPlace::Attribute || AContext.Place == THtmlPlace::Unquoted) &&
+       AContext.Attribute == THtmlAttribute::Event);
+  return js && AContext.Js == TJsPlace::Code;
+}
+
+// True when what AWrapper (a safe call or a cast, as Wrappers gives it) makes of a value is
+// safe in AContext: a number, a boolean or a hash anywhere; what a URL encoder yields anywhere
+// but in JavaScript code; an escaper's value only where the page model says it escapes for
+// the place.
+enum class TWrapperKind { Value, Url, Escaper };
+
+TWrapperKind KindOf(std::string_view AWrapper) {
+  if (AWrapper.starts_with("(")) return TWrapperKind::Value;  // a cast
+  const std::string_view name = AWrapper.substr(0, AWrapper.find_first_of("( \t"));
+  if (SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
+      SameText(name, "json_encode"))
+    return TWrapperKind::Escaper;
+  if (SameText(name, "urlencode") || SameText(name, "rawurlencode") ||
+      SameText(name, "http_build_query"))
+    return TWrapperKind::Url;
+  return TWrapperKind::Value;
+}
+
+bool SafeIn(std::string_view AWrapper, const THtmlContext& AContext) {
+  switch (KindOf(AWrapper)) {
+    case TWrapperKind::Escaper:
+      return EscapedExpression(AContext, AWrapper) == AWrapper;
+    case TWrapperKind::Url:
+      return !InJsCode(AContext);
+    case TWrapperKind::Value:
+      break;
+  }
+  return true;
+}
+
+// One way request data takes to the page: the safe calls and casts it goes through, in the
+// assignments and the expression that print it.
+using TPath = std::vector<std::string_view>;
+
+// The ways request data took into each variable that an assignment took it into (none: taken,
+// then assigned anew).
+using TTainted = std::unordered_map<std::string_view, std::vector<TPath>>;
+
+// At most this many ways are kept per variable ("$a .= $a" doubles them), and this many calls
+// of each way: one that is longer is judged by its first ones (a warning too many at worst),
+// so a long chain of assignments costs no more than a short one.
+constexpr std::size_t kMaxPaths = 16;
+constexpr std::size_t kMaxWrappers = 8;
+
+// A read of request data in an expression: where it stands, and the way it took.
+struct TRequestRead {
+  std::size_t At;
+  TPath Path;
+};
+
+// The reads of request data in AExpr: a superglobal of the request, a request field of
+// $_SERVER, or a variable of ATainted (null: none is), each with its ways.
+std::vector<TRequestRead> RequestReads(std::string_view AExpr, const TTainted* ATainted) {
+  static constexpr std::string_view kRequest[] = {"$_GET", "$_POST", "$_REQUEST", "$_COOKIE",
+                                                  "$_FILES"};
+  static constexpr std::string_view kServer[] = {"REQUEST_URI", "QUERY_STRING", "PHP_SELF",
+                                                 "PATH_INFO", "HTTP_"};
+  std::vector<TRequestRead> reads;
+  // Every superglobal starts "$_": without one and without a tainted variable, nothing reads
+  // the request (the common binding, read once).
+  if (!ATainted && AExpr.find("$_") == std::string_view::npos) return reads;
+  for (std::size_t at = AExpr.find('$'); at != std::string_view::npos;
+       at = AExpr.find('$', at + 1)) {
+    const std::string_view var = VariableAt(AExpr, at);
+    bool request = false;
+    for (const std::string_view r : kRequest) request = request || var == r;
+    if (var == "$_SERVER") {
+      std::size_t key = at + var.size();
+      while (key < AExpr.size() &&
+             (AExpr[key] == '[' || AExpr[key] == ' ' || AExpr[key] == '\'' || AExpr[key] == '"'))
+        ++key;
+      for (const std::string_view field : kServer)
+        request = request || AExpr.substr(key, field.size()) == field;
+    }
+    const std::vector<TPath>* through = nullptr;
+    if (!request && ATainted) {
+      const auto it = ATainted->find(var);
+      if (it != ATainted->end() && !it->second.empty()) through = &it->second;
+    }
+    if (!request && !through) continue;
+    TPath around;
+    Wrappers(AExpr, at, around);
+    // A number, a boolean or a hash of the request is safe anywhere: no longer request data.
+    if (std::any_of(around.begin(), around.end(), [](std::string_view AWrapper) {
+          return KindOf(AWrapper) == TWrapperKind::Value;
+        }))
+      continue;
+    if (request) {
+      if (around.size() > kMaxWrappers) around.resize(kMaxWrappers);
+      reads.push_back({at, around});
+    }
+    if (through)
+      for (const TPath& before : *through) {
+        TPath path = before;
+        for (const std::string_view w : around)
+          if (path.size() < kMaxWrappers) path.push_back(w);
+        reads.push_back({at, std::move(path)});
+      }
+  }
+  return reads;
+}
+
+// The first read of AReads that nothing makes safe in AContext, or null.
+const TRequestRead* UnsafeRead(const std::vector<TRequestRead>& AReads,
+                               const THtmlContext& AContext) {
+  for (const TRequestRead& read : AReads)
+    if (std::none_of(read.Path.begin(), read.Path.end(),
+                     [&](std::string_view AWrapper) { return SafeIn(AWrapper, AContext); }))
+      return &read;
+  return nullptr;
+}
+
+// The expression that prints AExpr safely in AContext, as a fix-it offers it: an HTML escaper
+// where one is fit (text, quoted attributes), rawurlencode(...) in a URL after its scheme,
+// json_encode(...) in script code; "" where no one call does (a URL's start, JavaScript
+// strings and handlers, CSS, the refused places).
+std::string FixFor(const THtmlContext& AContext, std::string_view AExpr) {
+  if (IsRefused(AContext)) return "";
+  if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Url)
+    return AContext.Url == TUrlPlace::Start ? "" : "rawurlencode(" + std::string(AExpr) + ")";
+  const std::string html = EscapedExpression(THtmlContext(), AExpr);
+  if (EscapedExpression(AContext, html) == html) return html;
+  const std::string own = EscapedExpression(AContext, AExpr);
+  return EscapedExpression(AContext, own) == own ? own : "";
 }
 
 // The first AByte in [AFrom, ATo) of AText, or ATo: short stretches (the line ends between two
@@ -134,39 +294,113 @@ bool ReadsSuperglobal(std::string_view AText, std::string_view AExpr) {
   return false;
 }
 
-// The variables that assignments took from the request (false: taken, then assigned anew).
-using TTainted = std::unordered_map<std::string_view, bool>;
+// What PHP written in a template prints: the expression of a "<?=" and of each echo or print
+// statement of a "<?php", and the "<?" ... "?>" around it (to the template's end when unclosed).
+struct TPhpOutput {
+  TSpan Block;
+  TSpan Expr;
+};
 
-// The first read of request data in AExpr that nothing wraps: a superglobal of the request, a
-// request field of $_SERVER, or a variable of ATainted (null: none is). The offset, or npos.
-std::size_t RawRequestRead(std::string_view AExpr, const TTainted* ATainted) {
-  static constexpr std::string_view kRequest[] = {"$_GET", "$_POST", "$_REQUEST", "$_COOKIE",
-                                                  "$_FILES"};
-  static constexpr std::string_view kServer[] = {"REQUEST_URI", "QUERY_STRING", "PHP_SELF",
-                                                 "PATH_INFO", "HTTP_"};
-  // Every superglobal starts "$_": without one and without a tainted variable, nothing reads
-  // the request (the common binding, read once).
-  if (!ATainted && AExpr.find("$_") == std::string_view::npos) return std::string_view::npos;
-  for (std::size_t at = AExpr.find('$'); at != std::string_view::npos;
-       at = AExpr.find('$', at + 1)) {
-    const std::string_view var = VariableAt(AExpr, at);
-    bool request = false;
-    for (const std::string_view r : kRequest) request = request || var == r;
-    if (var == "$_SERVER") {
-      std::size_t key = at + var.size();
-      while (key < AExpr.size() &&
-             (AExpr[key] == '[' || AExpr[key] == ' ' || AExpr[key] == '\'' || AExpr[key] == '"'))
-        ++key;
-      for (const std::string_view field : kServer)
-        request = request || AExpr.substr(key, field.size()) == field;
+constexpr std::string_view kBlockBuffer = "$ZOQBLOCK_";
+
+// True when ATemplate holds a "<?": found by its "?", which markup holds far less often than "<".
+bool HoldsPhp(std::string_view ATemplate) {
+  for (std::size_t q = ATemplate.find('?', 1); q != std::string_view::npos;
+       q = ATemplate.find('?', q + 1))
+    if (ATemplate[q - 1] == '<') return true;
+  return false;
+}
+
+std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
+  std::vector<TPhpOutput> outputs;
+  const std::size_t size = AText.size();
+  const auto blank = [&](std::size_t AAt) {
+    return AAt >= size || AText[AAt] == ' ' || AText[AAt] == '\t' || AText[AAt] == '\n' ||
+           AText[AAt] == '\r';
+  };
+  for (std::size_t at = AText.find("<?"); at != std::string_view::npos; at = AText.find("<?", at)) {
+    const bool short_echo = at + 2 < size && AText[at + 2] == '=';
+    if (!short_echo && !(SameText(AText.substr(at + 2, 3), "php") && blank(at + 5))) {
+      at += 2;
+      continue;
     }
-    if (!request && ATainted) {
-      const auto it = ATainted->find(var);
-      request = it != ATainted->end() && it->second;
+    const std::size_t first = outputs.size();
+    bool open = short_echo;  // an expression is being read, from expr
+    std::size_t expr = at + 3, end = size, i = short_echo ? at + 3 : at + 5;
+    const auto close = [&](std::size_t ATo) {
+      if (!open) return;
+      open = false;
+      std::size_t from = expr;
+      while (from < ATo && blank(from)) ++from;
+      while (ATo > from && blank(ATo - 1)) --ATo;
+      // A block's buffer, "$ZOQBLOCK_name", holds what the page made of the block: its own.
+      const std::string_view printed = AText.substr(from, ATo - from);
+      const bool buffer =
+          printed.starts_with(kBlockBuffer) &&
+          std::all_of(printed.begin() + kBlockBuffer.size(), printed.end(), IsNameChar);
+      if (from < ATo && !buffer) outputs.push_back({{at, size}, {from, ATo}});
+    };
+    while (i < size) {
+      const char c = AText[i];
+      const char n = i + 1 < size ? AText[i + 1] : '\0';
+      if (c == '?' && n == '>') {
+        close(i);
+        end = i + 2;
+        break;
+      }
+      if (c == '\'' || c == '"') {
+        i = ClosingQuote(AText, i) + 1;
+      } else if (c == '/' && n == '*') {
+        const std::size_t stop = AText.find("*/", i + 2);
+        i = stop == std::string_view::npos ? size : stop + 2;
+      } else if (c == '#' || (c == '/' && n == '/')) {  // to the line's end or the "?>"
+        while (i < size && AText[i] != '\n' && AText.compare(i, 2, "?>") != 0) ++i;
+      } else if (c == ';') {
+        close(i++);
+      } else if (IsNameChar(c) || c == '_') {
+        const std::size_t word = i;
+        while (i < size && (IsNameChar(AText[i]) || AText[i] == '_')) ++i;
+        const std::string_view name = AText.substr(word, i - word);
+        const char before = word > 0 ? AText[word - 1] : ' ';
+        if (!open && (SameText(name, "echo") || SameText(name, "print")) && before != '$' &&
+            before != '>' && before != ':')
+          open = true, expr = i;
+      } else {
+        ++i;
+      }
     }
-    if (request && !Wrapped(AExpr, at)) return at;
+    close(end);
+    for (std::size_t o = first; o < outputs.size(); ++o) outputs[o].Block.End = end;
+    at = end;
   }
-  return std::string_view::npos;
+  return outputs;
+}
+
+// The HTML context at the start of each of AOutputs in ATemplate: the template with each
+// block of PHP in it replaced by a placeholder, as the browser sees what the PHP prints there.
+std::vector<THtmlContext> PhpOutputContexts(std::string_view ATemplate,
+                                            const std::vector<TPhpOutput>& AOutputs) {
+  std::string shown;
+  std::vector<std::size_t> at;  // per output, its placeholder's offset in shown
+  std::size_t copied = 0;
+  for (const TPhpOutput& o : AOutputs) {
+    if (o.Block.Begin >= copied) {
+      shown.append(ATemplate.substr(copied, o.Block.Begin - copied));
+      at.push_back(shown.size());
+      shown += "{zoqcphp}";
+      copied = o.Block.End;
+    } else {
+      at.push_back(at.back());
+    }
+  }
+  shown.append(ATemplate.substr(std::min(copied, ATemplate.size())));
+  const TTemplateContexts contexts(shown);
+  std::vector<THtmlContext> found;
+  for (const std::size_t a : at) {
+    const std::size_t idx = contexts.IndexAt(a);
+    found.push_back(idx == kNowhere ? THtmlContext() : contexts.Context(idx));
+  }
+  return found;
 }
 
 }  // namespace
@@ -211,6 +445,21 @@ void TChecker::CheckRequestData() {
   TTainted tainted;
   bool any_tainted = false;  // some assignment took the request (the map is asked only then)
   std::size_t next = 0;
+  // The assignments before AUntil (a script offset) into the map.
+  const auto take = [&](std::size_t AUntil) {
+    for (; next < assignments.size() && assignments[next].At < AUntil; ++next) {
+      const TAssignment& a = assignments[next];
+      std::vector<TRequestRead> reads = RequestReads(a.Value, any_tainted ? &tainted : nullptr);
+      if (reads.empty() && !any_tainted) continue;
+      std::vector<TPath>& paths = tainted[a.Name];
+      if (!a.Append) paths.clear();
+      for (TRequestRead& read : reads)
+        if (paths.size() < kMaxPaths &&
+            std::find(paths.begin(), paths.end(), read.Path) == paths.end())
+          paths.push_back(std::move(read.Path));
+      any_tainted = any_tainted || !paths.empty();
+    }
+  };
   // Once a binding needs them: the placeholders, their contexts, and the printed ones ("{name}",
   // not "{!name}") ordered by name up to case, then by position.
   std::optional<TTemplateContexts> places;
@@ -224,21 +473,15 @@ void TChecker::CheckRequestData() {
       return static_cast<unsigned char>(UpCase(a)) < static_cast<unsigned char>(UpCase(b));
     });
   };
+  std::vector<std::size_t> printed;  // the placeholders that print the binding
   for (const TStatement& binding : Lines) {
     if (!Binds(binding) || !binding.Separated) continue;
-    for (; next < assignments.size() && assignments[next].At < binding.Line.Begin; ++next) {
-      const TAssignment& a = assignments[next];
-      const bool raw =
-          RawRequestRead(a.Value, any_tainted ? &tainted : nullptr) != std::string_view::npos;
-      bool& taint = tainted[a.Name];
-      taint = raw || (a.Append && taint);
-      any_tainted = any_tainted || taint;
-    }
+    take(binding.Line.Begin);
     const std::string_view expr = ExprOf(binding);
     if (!any_tainted && !ReadsSuperglobal(text, expr))
       continue;  // the common binding, without a call
-    const std::size_t read = RawRequestRead(expr, any_tainted ? &tainted : nullptr);
-    if (read == std::string_view::npos) continue;
+    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
+    if (reads.empty()) continue;
     if (!places) {
       spans = places.emplace(Template.Text).Spans();
       for (std::size_t p = 0; p < spans.size(); ++p)
@@ -247,29 +490,72 @@ void TChecker::CheckRequestData() {
         return name_less(name_of(A), name_of(B));
       });
     }
-    // The first placeholder that prints the binding: of its name, in its scope.
+    // Every placeholder that prints the binding: of its name, in its scope.
     const std::size_t block = binding.Block;
     if (binding.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
     const std::string_view bound = NameOf(binding);
-    std::size_t place = kNowhere;
+    printed.clear();
     for (auto it = std::lower_bound(
              by_name.begin(), by_name.end(), bound,
              [&](std::size_t p, std::string_view AName) { return name_less(name_of(p), AName); });
-         it != by_name.end() && SameText(name_of(*it), bound) && place == kNowhere; ++it)
-      if (Model.ScopeAt(spans[*it].Begin) == block) place = *it;
-    if (place == kNowhere) continue;
-    const THtmlContext& context = places->Context(place);
-    if (IsRefused(context)) continue;
-    const std::size_t at = binding.Expr.Begin + read;
-    TDiagnostic* d =
-        Warn(TWarning::UnescapedRequest, Script.PlaceOf(at, at + VariableAt(expr, read).size()),
-             Quoted(bound) +
-                 " prints request data unescaped, which lets a link run script in "
-                 "the visitor's browser; escape it for " +
-                 DescribeContext(context) + ", or translate with --escape");
-    Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End),
-         "printed here, in " + DescribeContext(context));
-    Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End), EscapedExpression(context, expr));
+         it != by_name.end() && SameText(name_of(*it), bound); ++it)
+      if (Model.ScopeAt(spans[*it].Begin) == block) printed.push_back(*it);
+    for (const std::size_t place : printed) {
+      const THtmlContext& context = places->Context(place);
+      const TRequestRead* read = UnsafeRead(reads, context);
+      if (!read) continue;
+      // The fix-it mends the binding, which every one of its places prints: it is offered
+      // only when its expression is safe in all of them.
+      std::string fix = FixFor(context, expr);
+      const THtmlContext* other = nullptr;  // a place the fix-it would leave unsafe
+      if (!fix.empty()) {
+        const std::vector<TRequestRead> fixed = RequestReads(fix, any_tainted ? &tainted : nullptr);
+        for (const std::size_t p : printed)
+          if (!other && UnsafeRead(fixed, places->Context(p))) other = &places->Context(p);
+      }
+      const std::string where = DescribeContext(context);
+      std::string message =
+          Quoted(bound) +
+          (read->Path.empty() ? " prints request data unescaped"
+                              : " prints request data escaped for another place than " + where) +
+          ", which lets a link run script in the visitor's browser; ";
+      if (other)
+        message += "it is printed in " + DescribeContext(*other) +
+                   " too, which needs other escaping: bind it once for each place, or translate "
+                   "with --escape";
+      else
+        message += "escape it for " + where + ", or translate with --escape";
+      const std::size_t at = binding.Expr.Begin + read->At;
+      TDiagnostic* d = Warn(TWarning::UnescapedRequest,
+                            Script.PlaceOf(at, at + VariableAt(expr, read->At).size()), message);
+      Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End), "printed here, in " + where);
+      if (!fix.empty() && !other)
+        Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End), std::move(fix));
+    }
+  }
+  // PHP written in the template prints after the script's PHP has run: what it prints of the
+  // request is warned at the template.
+  if (!HoldsPhp(Template.Text)) return;
+  take(text.size());
+  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(Template.Text);
+  if (outputs.empty()) return;
+  const std::vector<THtmlContext> contexts = PhpOutputContexts(Template.Text, outputs);
+  for (std::size_t o = 0; o < outputs.size(); ++o) {
+    const std::string_view expr = outputs[o].Expr.Of(Template.Text);
+    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
+    const TRequestRead* read = UnsafeRead(reads, contexts[o]);
+    if (!read) continue;
+    const std::string where = DescribeContext(contexts[o]);
+    const std::size_t at = outputs[o].Expr.Begin + read->At;
+    TDiagnostic* d = Warn(
+        TWarning::UnescapedRequest, Template.PlaceOf(at, at + VariableAt(expr, read->At).size()),
+        std::string("PHP in the template prints request data ") +
+            (read->Path.empty() ? "unescaped" : "escaped for another place than " + where) +
+            ", which lets a link run script in the visitor's browser; escape it for " + where +
+            " (zoqc escapes only placeholders, even with --escape), or print it with a "
+            "placeholder and translate with --escape");
+    std::string fix = FixFor(contexts[o], expr);
+    if (!fix.empty()) Fix(d, Template.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End), fix);
   }
 }
 
@@ -396,6 +682,21 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
 void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
                   const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
+  // What PHP written in the template prints is its own: a note says so at each.
+  if (HoldsPhp(text)) {
+    const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(text);
+    const std::vector<THtmlContext> contexts =
+        outputs.empty() ? std::vector<THtmlContext>() : PhpOutputContexts(text, outputs);
+    for (std::size_t o = 0; o < outputs.size(); ++o) {
+      TDiagnostic& d = AOut.emplace_back();
+      d.Severity = TSeverity::Note;
+      d.Place = ATemplate.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End);
+      d.Message =
+          "zoqc does not escape what PHP written in the template prints, not even with "
+          "--escape; escape it for " +
+          DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
+    }
+  }
   std::optional<TTemplateContexts> own;
   if (!AContexts) AContexts = &own.emplace(text);
   const std::span<const TSpan> spans = AContexts->Spans();

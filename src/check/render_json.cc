@@ -70,7 +70,9 @@ class TJsonRenderer {
     std::string out = "{";
     Place(out, ADiag.Place);
     out += ",\"severity\":";
-    out += ADiag.Severity == TSeverity::Error ? "\"error\"" : "\"warning\"";
+    out += ADiag.Severity == TSeverity::Error     ? "\"error\""
+           : ADiag.Severity == TSeverity::Warning ? "\"warning\""
+                                                  : "\"note\"";
     out += ",\"warning\":";
     if (ADiag.Warning.empty())
       out += "null";

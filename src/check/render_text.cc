@@ -63,7 +63,15 @@ class TTextRenderer {
     if (!ADiag.Warning.empty())
       message +=
           ADiag.Promoted ? " [-Werror,-W" + ADiag.Warning + "]" : " [-W" + ADiag.Warning + "]";
-    Header(ADiag.Place, error ? "error" : "warning", error ? kRed : kMagenta, message);
+    const bool note = ADiag.Severity == TSeverity::Note;
+    Header(ADiag.Place,
+           error  ? "error"
+           : note ? "note"
+                  : "warning",
+           error  ? kRed
+           : note ? kCyan
+                  : kMagenta,
+           message);
     std::vector<const TFixIt*> pending;  // fix-its not shown yet
     for (const TFixIt& fix : ADiag.FixIts) pending.push_back(&fix);
     std::vector<const TFixIt*> elsewhere;  // fix-its that get a note of their own

@@ -14,7 +14,7 @@
 #include "src/driver/page.h"
 #include "src/platform/files.h"
 #include "src/platform/folders.h"
-#include "src/translation/compile.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc {
 
@@ -133,10 +133,16 @@ class TExplainer {
     }
     entry->LineCount = static_cast<std::size_t>(std::count(page.begin(), page.end(), '\n')) +
                        (!page.empty() && page.back() != '\n');
-    entry->Result = Compile(script, templ, {.Provenance = true, .Escape = Options.Escape});
-    if (entry->Result.Ok() && entry->Result.Pieces.Joined() != page)  // the other translation
-      entry->Result = Compile(std::move(script), std::move(templ),
-                              {.Provenance = true, .Escape = !Options.Escape});
+    // The page is analysed as the run would translate it; a page written with the other
+    // --escape choice is mapped by that translation.
+    const auto analyse = [&](bool AEscape) {
+      return AnalysePage(job.ScriptFileName, script, job.TemplateFileName, templ, TWarningSet(),
+                         {.Escape = AEscape, .Provenance = true});
+    };
+    TAnalysis analysis = analyse(Options.Escape);
+    if (analysis.Result.Ok() && analysis.Result.Pieces.Joined() != page)
+      analysis = analyse(!Options.Escape);
+    entry->Result = std::move(analysis.Result);
     entry->Loud = true;
     if (!entry->Result.Ok()) {
       entry->Failure = "zoqc: the sources of '" + APath +
@@ -148,9 +154,8 @@ class TExplainer {
       entry->Failure = "zoqc: " + APath + " is older than its sources; translate it again\n";
       return entry.get();
     }
-    const TPageModel& model = *entry->Result.Model;
-    entry->Script = std::make_unique<TSource>(job.ScriptFileName, model.Script.Text);
-    entry->Template = std::make_unique<TSource>(job.TemplateFileName, model.Template);
+    entry->Script = std::move(analysis.Script);
+    entry->Template = std::move(analysis.Template);
     return entry.get();
   }
 

@@ -10,6 +10,7 @@
 
 #include "src/check/page_origin.h"
 #include "src/platform/child.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc {
 
@@ -262,8 +263,7 @@ bool LintDiagnostic(TPhpLinter& ALinter, const TCompileResult& AResult, const TS
   if (answer.Clean) return true;
   // Translated again with the page's provenance, which only a page in error needs.
   const TPageModel& model = *AResult.Model;
-  const TCompileResult traced =
-      Compile(std::string(model.Script.Text), std::string(model.Template), {.Provenance = true});
+  const TCompileResult traced = TranslateAgain(AResult, true);
   // Where several bindings share the line, each expression alone, as the page uses it.
   const auto parses = [&](const TStatement& AStatement) {
     const std::string_view expr = AStatement.Expr.Of(model.Script.Text);

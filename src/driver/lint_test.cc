@@ -85,6 +85,23 @@ TEST_F(Lint, BrokenPageLineSaysWhenPhpParsesThePageAllTheSame) {
       << run.Err;
 }
 
+// The line after the warnings asks PHP about the page as it was written: under --escape the
+// escaped page, whose echo of "1, 2" PHP cannot parse, where the plain page's echo parses.
+TEST_F(Lint, BrokenPageLineAsksAboutTheEscapedPage) {
+  WriteFile("page.zoq", "<?php\n<<*row\n$s = 'a <<+row';\n<<+row\n<<x<<1, 2\n");
+  WriteFile("page.zot", "<!--BEGIN row-->r<!--END row-->\n<p>{x}</p>\n");
+  const auto plain = RunZoqc({"-q", "page"});
+  EXPECT_NE(std::string::npos, plain.Err.find("'page.php' is written; PHP parses it")) << plain.Err;
+  const auto escaped = RunZoqc({"-q", "--escape", "page"});
+  EXPECT_EQ(0, escaped.ExitCode);
+  EXPECT_NE(std::string::npos,
+            escaped.Err.find("'page.php' is written, but the warnings above break it: PHP will "
+                             "not parse it as it stands (PHP agrees: syntax error"))
+      << escaped.Err;
+  // --lint asks about the same page, and keeps it.
+  EXPECT_EQ(1, RunZoqc({"-q", "--escape", "--lint", "page"}).ExitCode);
+}
+
 TEST_F(Lint, CleanSiteSaysNothing) {
   fs::copy(fs::path(ZOQC_SOURCE_DIR) / "examples", "site", fs::copy_options::recursive);
   const auto run = RunZoqc({"-q", "-j", "2", "--lint", "-r", "site"});

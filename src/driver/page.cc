@@ -109,11 +109,8 @@ bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStr
       return true;
     if (!retry) return false;
   }
-  TCompileResult listed;  // translated again into pieces
-  const TCompileResult& page =
-      AStream ? (listed = Compile(TInputText{ACompiled.Model->Script.Text, ACompiled.Storage},
-                                  TInputText{ACompiled.Model->Template, ACompiled.Storage}, {}))
-              : ACompiled;
+  TCompileResult listed;  // translated again into pieces, with the same options
+  const TCompileResult& page = AStream ? (listed = TranslateAgain(ACompiled)) : ACompiled;
   return AStaged ? StageOutputFile(AJob.PhpFileName, page.Page(), *AStaged, AFailure, AFiles)
                  : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
 }
@@ -168,10 +165,7 @@ std::string BrokenPageLine(const TPageJob& AJob, const TPageRun& ARun, const TDi
   TLintAnswer answer;  // from --lint, which passed it, or from one question to PHP, if found
   std::string failure;
   // The page went to its file as it was made: made again in memory for PHP's one question.
-  const TPageModel& model = *ACompiled.Model;
-  const TCompileResult again =
-      ARun.Parts.Linter ? TCompileResult()
-                        : Compile(std::string(model.Script.Text), std::string(model.Template), {});
+  const TCompileResult again = ARun.Parts.Linter ? TCompileResult() : TranslateAgain(ACompiled);
   const bool asked =
       ARun.Parts.Linter || TPhpLinter::CheckOnce(ARun.Options.Php, again.Page(), answer, failure);
   if (asked && answer.Clean)
@@ -208,7 +202,7 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob, co
   TAnalysis page =
       AnalysePage(AJob.ScriptFileName, {script.Text, std::move(script.Owner)},
                   AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
-                  ARun.Options.Warnings, false, sink ? &*sink : nullptr, ARun.Options.Escape);
+                  ARun.Options.Warnings, {.Escape = ARun.Options.Escape}, sink ? &*sink : nullptr);
   TDiagnostics diags = std::move(page.Diagnostics);
   const int code =
       Finish(AOut, diags, AResult, AJob, ARun, page, AFiles, AStaged, stream ? &*stream : nullptr);

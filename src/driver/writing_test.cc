@@ -145,6 +145,42 @@ TEST_F(WritingTest, StreamedPageThatFailsOrCannotBeNamed) {
   EXPECT_EQ((std::vector<std::string>{"big.php", "big.zoq", "big.zot"}), ListDir(Dir));
 }
 
+// A temporary that cannot be named is written again with the run's options: under --escape
+// the page written on the second try is escaped too, for one page as for the pages of -r.
+TEST_F(WritingTest, PageWrittenAgainKeepsTheEscaping) {
+  std::string templ;
+  for (int i = 0; i < 8000; ++i) templ += "<p>{t}</p>" LF;  // past the stream's buffer
+  const std::string escaped =
+      "<p><?php echo htmlspecialchars((string)($t), ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');?></p>";
+  fs::create_directories(Dir + "src");
+  WriteFile(Dir + "src/e.zoq", "<?php" LF "<<t<<$t" LF);
+  WriteFile(Dir + "src/e.zot", templ);
+  TOptions options;
+  options.Escape = true;
+  {
+    TFaultyFiles files;
+    files.Fail(TCall::Name, kCannotName, "", 1);
+    const TPageResult result = TranslatePage(NamedPage(Dir + "src/e", "").Job, options, files);
+    ASSERT_EQ(kExitSuccess, result.ExitCode) << result.Out << result.Err;
+    const std::string page = ReadFile(Dir + "src/e.php");
+    EXPECT_NE(std::string::npos, page.find(escaped)) << page.substr(0, 200);
+    EXPECT_EQ(std::string::npos, page.find("<?php echo $t;?>"));
+  }
+  fs::remove(Dir + "src/e.php");
+  options.Directories = {Dir + "src"};
+  TSiteList list;
+  std::string error;
+  ASSERT_TRUE(PlanSite(options, list, error)) << error;
+  TFaultyFiles files;
+  files.Fail(TCall::Name, kCannotName, "", 1);
+  std::ostringstream out, err;
+  const TSiteTotals totals = TranslatePages(list.Pages, options, out, err, false, files);
+  ASSERT_EQ(kExitSuccess, totals.ExitCode) << out.str() << err.str();
+  const std::string page = ReadFile(Dir + "src/e.php");
+  EXPECT_NE(std::string::npos, page.find(escaped)) << page.substr(0, 200);
+  EXPECT_EQ(std::string::npos, page.find("<?php echo $t;?>"));
+}
+
 // Several pages are written, then flushed to the disk together, then put in place; one page
 // alone is flushed and put in place by itself, as ever.
 TEST_F(WritingTest, PagesOfASiteAreFlushedTogether) {

@@ -87,7 +87,9 @@ json DiagnosticJson(const TPage& APage, const TDiagnostic& ADiagnostic) {
   const TRole role = RoleOf(APage, ADiagnostic.Place);
   const TSpan span = ADiagnostic.Place.OnItsLine();
   json d = {{"range", RangeJson(APage, role, span)},
-            {"severity", ADiagnostic.Severity == TSeverity::Error ? 1 : 2},
+            {"severity", ADiagnostic.Severity == TSeverity::Error     ? 1
+                         : ADiagnostic.Severity == TSeverity::Warning ? 2
+                                                                      : 3},
             {"source", "zoqc"},
             {"message", ADiagnostic.Message}};
   if (!ADiagnostic.Warning.empty()) d["code"] = ADiagnostic.Warning;

@@ -7,6 +7,7 @@
 
 #include "src/lsp/convert.h"
 #include "src/lsp/queries.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc::lsp {
 
@@ -532,12 +533,11 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
   const TPage* page = Workspace.PageOf(uri);
   if (!page || !page->Found[0] || !page->Found[1])
     return {nullptr, TFailure{kRequestFailed, "no page: the script or the template is missing"}};
-  const TCompileResult result =
-      Compile(std::string(page->Text(TRole::Script)), std::string(page->Text(TRole::Template)),
-              {.Provenance = true});
-  if (!result.Ok())
+  if (!page->Result.Ok())
     return {nullptr, TFailure{kRequestFailed, "the page does not translate: " +
-                                                  std::string(ErrorLine(result.Error))}};
+                                                  std::string(ErrorLine(page->Result.Error))}};
+  // The page as analysed (with --escape when the server runs with it), with its provenance.
+  const TCompileResult result = TranslateAgain(page->Result, true);
   if (command == "zoqc.page") {
     std::string text;
     for (const std::string_view piece : result.Page()) text.append(piece);

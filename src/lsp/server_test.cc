@@ -299,6 +299,30 @@ TEST(LanguageServer, ShowsThePageAndItsSources) {
       << sources;  // "$t"
 }
 
+// With "escape" the page the commands show, and the line their sources are asked of, are the
+// escaped page's, as the command line writes it with --escape.
+TEST(LanguageServer, CommandsShowThePageAsEscaped) {
+  const std::string init =
+      Request(1, "initialize", {{"initializationOptions", {{"escape", true}}}}) +
+      Notify("initialized") + Open(kScript, kScriptText);
+  const json page = {{"command", "zoqc.page"}, {"arguments", {kScript}}};
+  const std::string text =
+      Serve(init + Request(2, "workspace/executeCommand", page)).Answer(2)["result"]["text"];
+  const std::string escaped =
+      "<h1><?php echo htmlspecialchars((string)($t), ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');?>";
+  const std::size_t h1 = text.find(escaped);
+  ASSERT_NE(std::string::npos, h1) << text;
+  const json origins = {
+      {"command", "zoqc.origins"},
+      {"arguments", {kTemplate, std::count(text.begin(), text.begin() + h1, '\n')}}};
+  const json sources =
+      Serve(init + Request(3, "workspace/executeCommand", origins)).Answer(3)["result"];
+  // "<h1>", then the escaped echo, which the placeholder "{title}" made, then "</h1>"
+  ASSERT_EQ(3u, sources.size()) << sources;
+  EXPECT_EQ(kTemplate, sources[1]["uri"]);
+  EXPECT_EQ(json({{"line", 0}, {"character", 5}}), sources[1]["range"]["start"]) << sources;
+}
+
 // Asks for a rename of the name at ALine:ACharacter of AUri to ANew.
 std::string RenameAt(int AId, const std::string& AUri, int ALine, int ACharacter,
                      const std::string& ANew) {

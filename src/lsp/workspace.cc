@@ -160,8 +160,9 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     }
   }
   const bool complete = page->Found[0] && page->Found[1];
-  TAnalysis analysis = AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1],
-                                   std::move(texts[1]), Settings.Warnings, true, Settings.Escape);
+  TAnalysis analysis =
+      AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1], std::move(texts[1]),
+                  Settings.Warnings, {.Escape = Settings.Escape, .Placeholders = true});
   page->Result = std::move(analysis.Result);
   page->Escape = Settings.Escape;
   const TPageModel& model = page->Model();

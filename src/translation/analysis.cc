@@ -8,12 +8,15 @@
 namespace zoqc {
 
 TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string ATemplateName,
-                      TInputText ATemplate, const TWarningSet& AWarnings, bool APlaceholders,
-                      TPageSink* ASink, bool AEscape) {
+                      TInputText ATemplate, const TWarningSet& AWarnings,
+                      const TAnalysisOptions& AOptions, TPageSink* ASink) {
+  const bool escape = AOptions.Escape;
   TAnalysis a;
-  a.Result = Compile(
-      std::move(AScript), std::move(ATemplate),
-      {.Placeholders = APlaceholders || NeedsPlaceholders(AWarnings), .Escape = AEscape}, ASink);
+  a.Result = Compile(std::move(AScript), std::move(ATemplate),
+                     {.Provenance = AOptions.Provenance,
+                      .Placeholders = AOptions.Placeholders || NeedsPlaceholders(AWarnings),
+                      .Escape = escape},
+                     ASink);
   const TPageModel& model = *a.Result.Model;
   a.Script = std::make_unique<TSource>(std::move(AScriptName), model.Script.Text);
   a.Template = std::make_unique<TSource>(std::move(ATemplateName), model.Template);
@@ -26,28 +29,36 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
     return a;
   }
   const TLeftovers& leftovers = a.Result.Leftovers;
-  CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, AEscape),
+  CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, escape),
             a.Diagnostics);
-  if (AEscape)  // places it cannot make safe
+  if (escape)  // places it cannot make safe
     CheckEscapes(model, leftovers, *a.Template, a.Result.Contexts, a.Diagnostics);
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   for (TDiagnostic& d : a.Diagnostics) {
-    if (d.Severity != TSeverity::Warning)
+    if (d.Severity == TSeverity::Error)
       a.Promoted = a.Promoted || AWarnings.AsErrors;
-    else if (AWarnings.IsError(d.Warning))
+    else if (d.Severity == TSeverity::Warning && AWarnings.IsError(d.Warning))
       d.Severity = TSeverity::Error, d.Promoted = a.Promoted = true;
   }
   return a;
 }
 
 TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
-                      std::string ATemplate, const TWarningSet& AWarnings, bool APlaceholders,
-                      bool AEscape) {
+                      std::string ATemplate, const TWarningSet& AWarnings,
+                      const TAnalysisOptions& AOptions) {
   const auto script = std::make_shared<const std::string>(std::move(AScript));
   const auto templ = std::make_shared<const std::string>(std::move(ATemplate));
   return AnalysePage(std::move(AScriptName), {*script, script}, std::move(ATemplateName),
-                     {*templ, templ}, AWarnings, APlaceholders, nullptr, AEscape);
+                     {*templ, templ}, AWarnings, AOptions);
+}
+
+TCompileResult TranslateAgain(const TCompileResult& APage, bool AProvenance) {
+  TCompileOptions options = APage.Options;
+  options.Provenance = options.Provenance || AProvenance;
+  const TPageModel& model = *APage.Model;
+  return Compile(TInputText{model.Script.Text, APage.Storage},
+                 TInputText{model.Template, APage.Storage}, options);
 }
 
 }  // namespace zoqc

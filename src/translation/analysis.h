@@ -26,18 +26,29 @@ struct TAnalysis {
   bool Failed() const { return !Result.Ok() || Refused || Promoted; }
 };
 
-// Translates AScript and ATemplate (with APlaceholders, the placeholders listed in the model
-// whatever AWarnings need), locates an error that stops the translation, or checks the page
-// for AWarnings; with AWarnings.AsErrors every warning becomes an error.
-// With ASink the page goes into it as it is made (see Compile); with AEscape every value is
-// printed escaped for its place, and a place that cannot be made safe is an error.
+// How a page is translated: the same for the page written and for every other translation of
+// it (the write's second try, PHP's questions, --explain, the language server's commands).
+struct TAnalysisOptions {
+  bool Escape = false;        // --escape: every value printed escaped for its place
+  bool Provenance = false;    // record where every byte of the page came from
+  bool Placeholders = false;  // list the placeholders in the model whatever the warnings need
+};
+
+// Translates AScript and ATemplate, locates an error that stops the translation, or checks the
+// page for AWarnings; with AWarnings.AsErrors every warning becomes an error.
+// With ASink the page goes into it as it is made (see Compile); with AOptions.Escape every value
+// is printed escaped for its place, and a place that cannot be made safe is an error.
 TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string ATemplateName,
                       TInputText ATemplate, const TWarningSet& AWarnings,
-                      bool APlaceholders = false, TPageSink* ASink = nullptr,
-                      bool AEscape = false);
+                      const TAnalysisOptions& AOptions = {}, TPageSink* ASink = nullptr);
 // The same for inputs held in strings.
 TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
                       std::string ATemplate, const TWarningSet& AWarnings,
-                      bool APlaceholders = false, bool AEscape = false);
+                      const TAnalysisOptions& AOptions = {});
+
+// The page of APage (a translation that succeeded) made again from the same inputs with the
+// options it was made with: listed in pieces, as a page that went into a sink is not, and with
+// its provenance when AProvenance. No side path can lose --escape this way.
+TCompileResult TranslateAgain(const TCompileResult& APage, bool AProvenance = false);
 
 }  // namespace zoqc

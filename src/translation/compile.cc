@@ -58,6 +58,7 @@ TCompileResult Compile(std::string AScript, std::string ATemplate,
 TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileOptions& AOptions,
                        TPageSink* ASink) {
   TCompileResult result;
+  result.Options = AOptions;
   auto storage = std::make_shared<TPageStorage>();
   storage->Script = std::move(AScript.Owner);
   storage->Template = std::move(ATemplate.Owner);

@@ -44,6 +44,7 @@ struct TCompileResult {
   std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
   // With TCompileOptions::Escape: the contexts of the template's placeholders (in Storage).
   const TTemplateContexts* Contexts = nullptr;
+  TCompileOptions Options;  // what the page was translated with
 
   bool Ok() const { return Error == TCompileError::None; }
   std::span<const std::string_view> Page() const { return Pieces.Span(); }

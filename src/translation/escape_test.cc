@@ -224,25 +224,113 @@ TEST(UnescapedRequest, FoundAtAnyOffsetOfTheExpression) {
     }
 }
 
-TEST(UnescapedRequest, FixItEscapesForThePlace) {
-  const std::vector<TDiagnostic> d =
-      Diagnose("<?php" LF "<<u<<$_GET['u']" LF, "<a href=\"{u}\">", false).Diags;
-  ASSERT_EQ(1u, d.size());
-  ASSERT_EQ(1u, d[0].FixIts.size());
-  EXPECT_EQ(EscapedExpression(HtmlContexts("<a href=\"{u}\">")[0], "$_GET['u']"),
-            d[0].FixIts[0].Text);
-  EXPECT_NE(std::string::npos, d[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
+// One warning per place, each with the fix-it for its own context where one call makes the
+// value safe there (and the fix-it taken silences it), none where only --escape does.
+TEST(UnescapedRequest, EachPlaceWithTheFixItOfItsContext) {
+  const std::string script = "<?php" LF "$q = $_GET['q'];" LF "<<q<<$q" LF;
+  const struct {
+    const char* Template;
+    const char* Fix;  // "": no fix-it
+  } cases[] = {
+      {"<p>{q}</p>", HTML("$q")},
+      {"<p title='{q}'>", HTML("$q")},
+      {"<script>var q = {q};</script>",
+       "json_encode((string)($q), JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS | JSON_HEX_QUOT | "
+       "JSON_INVALID_UTF8_SUBSTITUTE)"},
+      {"<a href=\"/find?q={q}\">", "rawurlencode($q)"},
+      {"<a href=\"{q}\">", ""},  // the value chooses the scheme
+      {"<script>var q = '{q}';</script>", ""},
+      {"<b onclick=\"f({q})\">", ""},
+      {"<p style=\"color: {q}\">", ""},
+  };
+  for (const auto& c : cases) {
+    const std::vector<TDiagnostic> d = Diagnose(script, c.Template, false).Diags;
+    ASSERT_EQ(1u, d.size()) << c.Template;
+    EXPECT_EQ(std::string_view(c.Fix).empty() ? 0u : 1u, d[0].FixIts.size()) << c.Template;
+    if (d[0].FixIts.empty()) continue;
+    EXPECT_EQ(c.Fix, d[0].FixIts[0].Text) << c.Template;
+    const std::string fixed = "<?php" LF "$q = $_GET['q'];" LF "<<q<<" + d[0].FixIts[0].Text + LF;
+    EXPECT_EQ("", Names(Diagnose(fixed, c.Template, false))) << c.Template;
+  }
 }
 
-// The note points at the first placeholder of the name up to case in the binding's scope; an
+// A binding printed in text and in a script gets a warning at each, and no fix-it that mends
+// one place and leaves the other open; an HTML escaper in the script is still warned.
+TEST(UnescapedRequest, EveryPlaceOfTheBinding) {
+  const std::string templ = "<p>{q}</p><script>var q = {q};</script>";
+  const TDiagnosed d = Diagnose("<?php" LF "$q = $_GET['q'];" LF "<<q<<$q" LF, templ, false);
+  ASSERT_EQ(2u, d.Diags.size());
+  for (std::size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(1u, d.Diags[i].Notes.size());
+    EXPECT_EQ(i == 0 ? 3u : 26u, d.Diags[i].Notes[0].Place.From);
+    EXPECT_TRUE(d.Diags[i].FixIts.empty()) << d.Diags[i].FixIts[0].Text;
+    EXPECT_NE(std::string::npos, d.Diags[i].Message.find("translate with --escape"));
+  }
+  const TDiagnosed escaped =
+      Diagnose("<?php" LF "<<q<<htmlspecialchars($_GET['q'])" LF, templ, false);
+  ASSERT_EQ(1u, escaped.Diags.size());
+  EXPECT_EQ(26u, escaped.Diags[0].Notes[0].Place.From);
+}
+
+// Whether a call makes request data safe depends on where it is printed: an HTML escaper in
+// text and quoted attributes, json_encode with its flags in script code, a URL encoder
+// anywhere but in script code; also through an assignment.
+TEST(UnescapedRequest, EscapersOnlyWhereTheyFit) {
+  const auto warned = [](std::string_view ABinding, std::string_view ATemplate) {
+    return Names(Diagnose(
+        "<?php" LF "$h = htmlspecialchars($_GET['q']);" LF "<<q<<" + std::string(ABinding) + LF,
+        ATemplate, false));
+  };
+  const std::string html = "htmlspecialchars($_GET['q'])";
+  EXPECT_EQ("", warned(html, "<p>{q}</p>"));
+  EXPECT_EQ("", warned(html, "<p title=\"{q}\">"));
+  EXPECT_EQ("", warned("$h", "<p>{q}</p>"));
+  EXPECT_EQ("unescaped-request", warned(html, "<script>f({q})</script>"));
+  EXPECT_EQ("unescaped-request", warned("$h", "<script>f({q})</script>"));
+  EXPECT_EQ("unescaped-request", warned(html, "<a href=\"{q}\">"));
+  EXPECT_EQ("unescaped-request", warned(html, "<p style=\"width: {q}\">"));
+  EXPECT_EQ("unescaped-request", warned(html, "<b onclick=\"f('{q}')\">"));
+  EXPECT_EQ("unescaped-request", warned("json_encode($_GET['q'])", "<script>f({q})</script>"));
+  EXPECT_EQ("", warned("json_encode($_GET['q'], JSON_HEX_TAG | JSON_HEX_AMP)",
+                       "<script>f({q})</script>"));
+  EXPECT_EQ("", warned("urlencode($_GET['q'])", "<a href=\"?q={q}\">"));
+  EXPECT_EQ("unescaped-request", warned("urlencode($_GET['q'])", "<script>f({q})</script>"));
+  EXPECT_EQ("", warned("(int)$_GET['q']", "<script>f({q})</script>"));
+}
+
+// PHP written in the template is looked at too: what it prints of the request is warned at the
+// template, in its own context; under --escape every output of it gets a note.
+TEST(UnescapedRequest, PhpWrittenInTheTemplate) {
+  const std::string script = "<?php" LF "$q = $_GET['q'];" LF "<<t<<1" LF;
+  const std::string templ = "<p><?= $q ?></p>" LF "<?php if ($t) { echo $t; } ?>" LF
+                            "<script>f(<?php echo htmlspecialchars($_GET['x']); ?>)</script>" LF
+                            "<?php print htmlspecialchars($q) ?><?php /* echo $q; */ ?>" LF;
+  const TDiagnosed d = Diagnose(script, templ, false);
+  ASSERT_EQ(2u, d.Diags.size()) << (d.Diags.empty() ? "" : d.Diags[0].Message);
+  EXPECT_EQ("p.zot", d.Diags[0].Place.FileName());
+  EXPECT_EQ(7u, d.Diags[0].Place.From);  // "$q" of "<?= $q ?>"
+  ASSERT_EQ(1u, d.Diags[0].FixIts.size());
+  EXPECT_EQ(HTML("$q"), d.Diags[0].FixIts[0].Text);
+  EXPECT_EQ(templ.find("$_GET['x']"), d.Diags[1].Place.From);  // HTML-escaped, in a script
+  const TDiagnosed escaped = Diagnose(script, templ, true);
+  ASSERT_EQ(4u, escaped.Diags.size());
+  for (const TDiagnostic& note : escaped.Diags) {
+    EXPECT_EQ(TSeverity::Note, note.Severity);
+    EXPECT_NE(std::string::npos, note.Message.find("zoqc does not escape"));
+  }
+  EXPECT_EQ("", Names(Diagnose(script, "<?xml version=\"1.0\"?><p>{t}</p>", true)));
+}
+
+// A note points at each placeholder of the name up to case in the binding's scope; an
 // assignment between two statement lines is read, one on a statement's own line is not.
-TEST(UnescapedRequest, FirstPlaceOfTheNameAndAssignmentsBetweenStatements) {
+TEST(UnescapedRequest, PlacesOfTheNameAndAssignmentsBetweenStatements) {
   const std::string page = "<p>{x}</p><a href=\"{Q}\">{q}</a>";
   const TDiagnosed d =
       Diagnose("<?php" LF "<<x<<1" LF "$a = $_GET['a'];" LF "<<q<<$a" LF, page, false);
-  ASSERT_EQ(1u, d.Diags.size());
+  ASSERT_EQ(2u, d.Diags.size());
   ASSERT_EQ(1u, d.Diags[0].Notes.size());
-  EXPECT_NE(std::string::npos, d.Diags[0].FixIts[0].Text.find("#zoqc-unsafe-url"));
+  EXPECT_EQ(page.find("{Q}"), d.Diags[0].Notes[0].Place.From);
+  EXPECT_EQ(page.find("{q}"), d.Diags[1].Notes[0].Place.From);
   EXPECT_EQ("", Names(Diagnose("<?php" LF "<<y<<$a = $_GET['a'];" LF "<<q<<$a" LF, page, false)));
 }
 
