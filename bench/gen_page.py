@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Writes one benchmark page: page.zoq and page.zot, and with --engines the same page for Twig
-(page.twig) and Smarty (page.tpl) plus data.php, the data all three render.
+(page.twig) and Smarty (page.tpl) plus data.php, the data all three render. With --hand it also
+writes the page as a PHP developer would by hand (hand.php, and hand-escaped.php with the
+escaping call zoqc's --escape uses), the floor of the run-time benchmark (bench/runtime.py).
 
 Shapes:
   page      template variables used --uses times each, --blocks repeated blocks with
@@ -21,6 +23,12 @@ import argparse
 import os
 
 CRLF = "\r\n"
+HTML_FLAGS = "ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8'"
+
+
+def echo(expr):
+    """A value printed by hand: raw and escaped."""
+    return (f"<?php echo {expr};?>", f"<?php echo htmlspecialchars({expr}, {HTML_FLAGS});?>")
 
 
 def name(prefix, i, count):
@@ -39,6 +47,7 @@ class Page:
         self.zot = []  # zoqc template pieces
         self.twig = []
         self.tpl = []
+        self.hand = []  # (raw, escaped) pieces of the page written by hand
         self.data = {}  # template variable -> value
         self.rows = 3
 
@@ -50,19 +59,35 @@ class Page:
         self.zot.append(s)
         self.twig.append(s)
         self.tpl.append(s)
+        self.hand.append((s, s))
 
     def use(self, var):
         self.zot.append("{" + var + "}")
         self.twig.append("{{ " + var + " }}")
         self.tpl.append("{$" + var + "}")
+        self.hand.append(echo(f"$v['{var}']"))
 
     def block(self, b, bvars, inner_text):
         self.script += [f"<<*{b}"] + [f"<<<{x}<<$r['{x}']" for x in bvars]
         self.script += ["foreach ($rows as $r) {", f"<<+{b}", "}"]
         # No line end right after a tag: Twig drops it, as PHP drops one after "?>".
-        self.zot.append(f"<!--BEGIN {b}-->" + inner_text("{", "}") + f"<!--END {b}-->")
-        self.twig.append("{% for r in rows %}" + inner_text("{{ r.", " }}") + "{% endfor %}")
-        self.tpl.append("{foreach $rows as $r}" + inner_text("{$r.", "}") + "{/foreach}")
+        self.zot.append(f"<!--BEGIN {b}-->" + inner_text(lambda x: "{" + x + "}") +
+                        f"<!--END {b}-->")
+        self.twig.append("{% for r in rows %}" + inner_text(lambda x: "{{ r." + x + " }}") +
+                         "{% endfor %}")
+        self.tpl.append("{foreach $rows as $r}" + inner_text(lambda x: "{$r." + x + "}") +
+                        "{/foreach}")
+        loop = "<?php foreach ($rows as $r) { ?>"
+        self.hand.append(tuple(loop + inner_text(lambda x: echo(f"$r['{x}']")[i]) + "<?php } ?>"
+                               for i in (0, 1)))
+
+    def write_hand(self, out):
+        """The page by hand: the data read as the zoqc page reads it, every value echoed where it
+        stands, each block a foreach loop."""
+        head = self.script[1] + "?>"
+        for i, fname in enumerate(("hand.php", "hand-escaped.php")):
+            with open(os.path.join(out, fname), "w", newline="") as f:
+                f.write("<?php " + head + "".join(piece[i] for piece in self.hand))
 
     def write(self, out, engines):
         os.makedirs(out, exist_ok=True)
@@ -102,8 +127,8 @@ def standard(a):
             if a.blocks and k % per_block == 0 and k // per_block <= a.blocks:
                 b = name("b", k // per_block, a.blocks)
 
-                def inner(open_, close, bv=p.block_vars):
-                    return "".join(f"<li>{open_}{x}{close}</li>" + CRLF for x in bv)
+                def inner(place, bv=p.block_vars):
+                    return "".join(f"<li>{place(x)}</li>" + CRLF for x in bv)
 
                 p.block(b, p.block_vars, inner)
     return p
@@ -123,9 +148,13 @@ def main():
     ap.add_argument("--width", type=int, default=1000)
     ap.add_argument("--bytes", type=int, default=1 << 20)
     ap.add_argument("--engines", action="store_true", help="also write the Twig and Smarty page")
+    ap.add_argument("--hand", action="store_true", help="also write the page by hand (hand.php)")
     a = ap.parse_args()
     if a.shape == "page":
-        standard(a).write(a.out, a.engines)
+        page = standard(a)
+        page.write(a.out, a.engines)
+        if a.hand:
+            page.write_hand(a.out)
         return
     p = Page()
     p.block_vars = ["c0"]

@@ -4,13 +4,10 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "src/check/render.h"
 #include "src/driver/failure_report.h"
@@ -55,7 +52,11 @@ struct TWebAnswer {
 }
 
 std::string AnswerJson(int AExit, std::string_view AOut, const std::vector<TDiagnostic>& ADiags) {
-  return nlohmann::json{{"exit", AExit}, {"out", AOut}, {"diagnostics", RenderJson(ADiags)}}.dump();
+  std::string json = "{\"diagnostics\":";
+  AppendJsonString(json, RenderJson(ADiags));
+  json += ",\"exit\":" + std::to_string(AExit) + ",\"out\":";
+  AppendJsonString(json, AOut);
+  return json += '}';
 }
 
 // Checks and translates as `zoqc SWITCHES NAME` does with NAME.zoq and NAME.zot holding the
@@ -99,24 +100,24 @@ extern "C" {
 
 // Translates the page ANAME (NUL-ended) from its script and template bytes under the warning
 // switches ASwitches (NUL-ended, separated by spaces). Yields the answer's JSON, NUL-ended;
-// zoqc_page_data and zoqc_page_size give the page. Both stay valid until the next call.
+// zoqc_page_data and zoqc_page_size give the page. Both stay valid until the next call. When
+// the memory runs out, the module stops (throwing aborts it) and zoqc.js asks a fresh one for
+// zoqc_out_of_memory.
 EMSCRIPTEN_KEEPALIVE const char* zoqc_translate(const char* AName, const char* AScript,
                                                 std::size_t AScriptSize, const char* ATemplate,
                                                 std::size_t ATemplateSize, const char* ASwitches) {
   using zoqc::LastAnswer;
   LastAnswer = {};
-  try {
-    LastAnswer = zoqc::Translate(AName, std::string_view(AScript, AScriptSize),
-                                 std::string_view(ATemplate, ATemplateSize), ASwitches);
-  } catch (const std::bad_alloc&) {  // the unwinding gave the memory back
-    LastAnswer = {};
-    try {
-      LastAnswer.Json = zoqc::OutOfMemoryJson(AName);
-    } catch (const std::bad_alloc&) {
-      return R"({"exit":217,"out":"","diagnostics":"[]\n"})";
-    }
-  }
+  LastAnswer = zoqc::Translate(AName, std::string_view(AScript, AScriptSize),
+                               std::string_view(ATemplate, ATemplateSize), ASwitches);
   return LastAnswer.Json.c_str();
+}
+
+// The answer of a translation whose memory ran out, for the page ANAME (NUL-ended): asked of a
+// fresh module, since a module whose memory runs out stops.
+EMSCRIPTEN_KEEPALIVE const char* zoqc_out_of_memory(const char* AName) {
+  zoqc::LastAnswer = {zoqc::OutOfMemoryJson(AName), ""};
+  return zoqc::LastAnswer.Json.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE const char* zoqc_page_data() { return zoqc::LastAnswer.Page.data(); }

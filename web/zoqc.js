@@ -25,8 +25,42 @@
     return at;
   }
 
-  // The zoqc of a loaded module (what createZoqcModule resolves to).
-  function wrap(AModule) {
+  // The answer JSON at AJson in AModule's memory, with the page when exit is 0.
+  function answerAt(AModule, AJson) {
+    const heap = AModule.HEAPU8;  // taken afresh: a grown memory has a new buffer
+    const answer = JSON.parse(decoder.decode(heap.subarray(AJson, heap.indexOf(0, AJson))));
+    const page = AModule._zoqc_page_data();
+    return {
+      exit: answer.exit,
+      out: answer.out,
+      page: answer.exit === 0 ? heap.slice(page, page + AModule._zoqc_page_size()) : null,
+      diagnosticsJson: answer.diagnostics,
+      diagnostics: JSON.parse(answer.diagnostics),
+    };
+  }
+
+  // The zoqc of a loaded module (what createZoqcModule resolves to). A module whose memory runs
+  // out stops for good (the build has no exceptions, which cost 8 KB gzipped), so
+  // with ANewModule, a function yielding the promise of another module, a spare is kept
+  // ready: it answers the failure report that zoqc prints when its memory runs out, and takes
+  // the stopped one's place.
+  function wrap(AModule, ANewModule, ASpare = null) {
+    let module = AModule;
+    let spare = ASpare;
+    const prepareSpare = () => ANewModule && ANewModule().then((m) => { spare = m; });
+    if (!spare) prepareSpare();
+    const outOfMemory = (AError, AName) => {
+      if (!spare) throw AError;
+      module = spare;
+      spare = null;
+      prepareSpare();
+      const at = copyIn(module, [encoder.encode(AName + "\0")]);
+      try {
+        return answerAt(module, module._zoqc_out_of_memory(at[0]));
+      } finally {
+        module._free(at[0]);
+      }
+    };
     return {
       // Translates the page NAME from its script and template (strings, taken as UTF-8, or
       // Uint8Arrays, taken as they are) under warning switches such as "-Wall -Werror", as
@@ -44,32 +78,31 @@
           bytes(ATemplate),
           encoder.encode(ASwitches + "\0"),
         ];
-        const at = copyIn(AModule, parts);
+        const inModule = module;
+        const at = copyIn(inModule, parts);
         if (!at) throw new RangeError("zoqc: the inputs do not fit in the module's memory");
+        let json;
         try {
-          const json = AModule._zoqc_translate(at[0], at[1], parts[1].length, at[2],
-                                               parts[2].length, at[3]);
-          const heap = AModule.HEAPU8;  // taken afresh: a grown memory has a new buffer
-          const answer = JSON.parse(decoder.decode(heap.subarray(json, heap.indexOf(0, json))));
-          const page = AModule._zoqc_page_data();
-          return {
-            exit: answer.exit,
-            out: answer.out,
-            page: answer.exit === 0 ? heap.slice(page, page + AModule._zoqc_page_size()) : null,
-            diagnosticsJson: answer.diagnostics,
-            diagnostics: JSON.parse(answer.diagnostics),
-          };
+          json = inModule._zoqc_translate(at[0], at[1], parts[1].length, at[2], parts[2].length,
+                                          at[3]);
+        } catch (error) {
+          return outOfMemory(error, AName);  // the module stopped: nothing of it to free
+        }
+        try {
+          return answerAt(inModule, json);
         } finally {
-          at.forEach((p) => AModule._free(p));
+          at.forEach((p) => inModule._free(p));
         }
       },
     };
   }
 
   // Loads the module: createZoqcModule from zoqc-module.js, with AOptions for it (in node,
-  // { wasmBinary: bytes }: its loader cannot fetch a file path).
+  // { wasmBinary: bytes }: its loader cannot fetch a file path). The spare is loaded beside it.
   async function load(ACreate, AOptions = {}) {
-    return wrap(await ACreate(AOptions));
+    const create = () => ACreate({ ...AOptions });  // the loader keeps and fills its options
+    const [first, spare] = await Promise.all([create(), create()]);
+    return wrap(first, create, spare);
   }
 
   return { load, wrap };

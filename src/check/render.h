@@ -40,6 +40,10 @@ std::vector<std::string> RenderJsonObjects(const std::vector<TDiagnostic>& ADiag
 // line, or with AOneLine the whole array on one line.
 std::string JsonArray(const std::vector<std::string>& AObjects, bool AOneLine = false);
 
+// Appends AText as a JSON string: quotes, backslashes and control bytes escaped, UTF-8 kept,
+// and each byte that is not UTF-8 written as U+FFFD (file_bytes keeps a name recoverable).
+void AppendJsonString(std::string& AOut, std::string_view AText);
+
 // The diagnostics as one JSON array: JsonArray(RenderJsonObjects(ADiagnostics)).
 std::string RenderJson(const std::vector<TDiagnostic>& ADiagnostics);
 

@@ -1,9 +1,8 @@
 // Diagnostics as JSON, one object a diagnostic.
 #include "src/check/render.h"
 
-#include <cstdio>
-
 #include "src/text/shown.h"
+#include "src/text/text.h"
 
 namespace zoqc {
 
@@ -23,9 +22,9 @@ std::string FileBytes(std::string_view AName) {
       continue;
     }
     if (c >= 0x80 || c == '%') {
-      char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", c);
-      out += escape;
+      char escape[3] = {'%'};
+      WriteHex(escape + 1, c, 2);
+      out.append(escape, 3);
       needed |= c >= 0x80;
     } else {
       out.push_back(static_cast<char>(c));
@@ -35,9 +34,9 @@ std::string FileBytes(std::string_view AName) {
   return needed ? out : std::string();
 }
 
-// Appends AText as a JSON string: quotes, backslashes and control bytes escaped, UTF-8 kept,
-// and each byte that is not UTF-8 written as U+FFFD (file_bytes keeps a name recoverable).
-void AppendString(std::string& AOut, std::string_view AText) {
+}  // namespace
+
+void AppendJsonString(std::string& AOut, std::string_view AText) {
   AOut.push_back('"');
   for (std::size_t at = 0; at < AText.size();) {
     const unsigned char c = static_cast<unsigned char>(AText[at]);
@@ -51,9 +50,9 @@ void AppendString(std::string& AOut, std::string_view AText) {
       AOut.push_back('\\');
       AOut.push_back(static_cast<char>(c));
     } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      AOut += escape;
+      char escape[6] = {'\\', 'u'};
+      WriteHex(escape + 2, c, 4, true);
+      AOut.append(escape, 6);
     } else {
       AOut.push_back(static_cast<char>(c));
     }
@@ -61,6 +60,8 @@ void AppendString(std::string& AOut, std::string_view AText) {
   }
   AOut.push_back('"');
 }
+
+namespace {
 
 // Writes the objects straight into text: a tree of JSON values per diagnostic cost ten times
 // as much, which a page with many thousands of warnings feels.
@@ -77,7 +78,7 @@ class TJsonRenderer {
     if (ADiag.Warning.empty())
       out += "null";
     else
-      AppendString(out, ADiag.Warning);
+      AppendJsonString(out, ADiag.Warning);
     Field(out, "message", ADiag.Message);
     out += ",\"notes\":[";
     for (std::size_t idx = 0; idx < ADiag.Notes.size(); ++idx) {
@@ -100,13 +101,13 @@ class TJsonRenderer {
  private:
   static void Field(std::string& AOut, std::string_view AKey, std::string_view AValue) {
     AOut.append(",\"").append(AKey).append("\":");
-    AppendString(AOut, AValue);
+    AppendJsonString(AOut, AValue);
   }
 
   // "file" and, for a name that is not UTF-8, "file_bytes"; then the line and columns.
   void Place(std::string& AOut, const TPlace& APlace) {
     AOut += "\"file\":";
-    AppendString(AOut, APlace.FileName());
+    AppendJsonString(AOut, APlace.FileName());
     if (const std::string bytes = FileBytes(APlace.FileName()); !bytes.empty())
       Field(AOut, "file_bytes", bytes);
     if (!APlace.Source) {

@@ -1,7 +1,7 @@
 // The failure report's text.
 #include "src/driver/failure_report.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <vector>
 
 #include "src/text/text.h"
@@ -10,20 +10,49 @@ namespace zoqc {
 
 namespace {
 
-unsigned long long Location(std::string_view AProcedure) { return Fnv1a(AProcedure); }
+std::uint64_t Location(std::string_view AProcedure) { return Fnv1a(AProcedure); }
+
+// Text put into a fixed buffer, without allocating (the report is made when memory ran out or
+// in a signal handler); Fits() tells whether all of it and a closing NUL had room.
+class TFixedText {
+ public:
+  TFixedText(char* ABuffer, std::size_t ASize) : Buffer(ABuffer), Size(ASize) {}
+  TFixedText& operator<<(std::string_view AText) {
+    for (const char c : AText) Put(c);
+    return *this;
+  }
+  TFixedText& Address(std::uint64_t AValue) {
+    char digits[16];
+    WriteHex(digits, AValue, 16);
+    Put('$');
+    return *this << std::string_view(digits, 16);
+  }
+  bool Fits() {
+    if (Length >= Size) return false;
+    Buffer[Length] = '\0';
+    return true;
+  }
+  std::size_t Length = 0;
+
+ private:
+  void Put(char c) {
+    if (Length < Size) Buffer[Length] = c;
+    ++Length;
+  }
+  char* Buffer;
+  std::size_t Size;
+};
 
 }  // namespace
 
 std::size_t FormatFailureReport(char* ABuffer, std::size_t ASize, std::string_view AKind,
                                 std::string_view AMessage, std::string_view ALocation) {
-  const int n = std::snprintf(
-      ABuffer, ASize,
-      "An unhandled exception occurred at $%016llX :\n%.*s : %.*s\n  $%016llX  %.*s\n"
-      "  $%016llX  RunCommandLine\n\n",
-      Location(ALocation), static_cast<int>(AKind.size()), AKind.data(),
-      static_cast<int>(AMessage.size()), AMessage.data(), Location(ALocation),
-      static_cast<int>(ALocation.size()), ALocation.data(), Location("RunCommandLine"));
-  return n > 0 && static_cast<std::size_t>(n) < ASize ? static_cast<std::size_t>(n) : 0;
+  TFixedText out(ABuffer, ASize);
+  out << "An unhandled exception occurred at ";
+  out.Address(Location(ALocation)) << " :\n" << AKind << " : " << AMessage << "\n  ";
+  out.Address(Location(ALocation)) << "  " << ALocation << "\n  ";
+  out.Address(Location("RunCommandLine")) << "  RunCommandLine\n\n";
+  return out.Length > 0 && out.Fits() ? out.Length : 0;
 }
 
 std::string FailureReport(const TFileFailure& AFailure) {

@@ -2,8 +2,9 @@
 #include "src/text/shown.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+
+#include "src/text/text.h"
 
 namespace zoqc {
 
@@ -64,21 +65,26 @@ TShownChar ShowChar(std::string_view AText, std::size_t AAt) {
       shown.Escape[0] = '\\';
       shown.Escape[1] = c == '\t' ? 't' : c == '\n' ? 'n' : 'r';
     } else {
-      std::snprintf(shown.Escape, sizeof shown.Escape, "\\x%02x", c);
+      shown.Escape[0] = '\\';
+      shown.Escape[1] = 'x';
+      WriteHex(shown.Escape + 2, c, 2, true);
     }
     return shown;
   }
   const std::size_t length = Utf8Length(AText, AAt);
   if (length == 0) {
-    std::snprintf(shown.Escape, sizeof shown.Escape, "<%02X>", c);
+    shown.Escape[0] = '<';
+    *WriteHex(shown.Escape + 1, c, 2) = '>';
     return shown;
   }
   shown.Length = length;
   std::uint32_t code = c & (0x7F >> length);
   for (std::size_t k = 1; k < length; ++k) code = code << 6 | (At(AText, AAt + k) & 0x3F);
   shown.Units = code > 0xFFFF ? 2 : 1;
-  if (IsHidden(code))
-    std::snprintf(shown.Escape, sizeof shown.Escape, "<U+%04X>", static_cast<unsigned>(code));
+  if (IsHidden(code)) {
+    std::memcpy(shown.Escape, "<U+", 3);
+    *WriteHex(shown.Escape + 3, code, 4) = '>';
+  }
   return shown;
 }
 

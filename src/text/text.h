@@ -78,6 +78,17 @@ inline constexpr struct TNameFold {
 
 // FNV-1a over 64 bits, the one hash of the names, the table index and the failure report: the
 // offset basis, one step, and a whole text.
+// Writes AValue in hexadecimal at AOut, with at least ADigits digits (leading zeros), upper
+// case unless ALower; yields the end. AOut needs room for 16 digits.
+inline char* WriteHex(char* AOut, std::uint64_t AValue, int ADigits, bool ALower = false) {
+  const char* const digits = ALower ? "0123456789abcdef" : "0123456789ABCDEF";
+  int count = 1;
+  while (count < 16 && (AValue >> (4 * count)) != 0) ++count;
+  if (count < ADigits) count = ADigits;
+  for (int k = 0; k < count; ++k) AOut[k] = digits[(AValue >> (4 * (count - 1 - k))) & 0xF];
+  return AOut + count;
+}
+
 inline constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037u;
 inline constexpr std::uint64_t FnvStep(std::uint64_t AHash, unsigned char AByte) {
   return (AHash ^ AByte) * 1099511628211u;
