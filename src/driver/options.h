@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "src/check/render.h"
@@ -33,6 +34,13 @@ struct TOptions {
   bool Escape = false;       // --escape: every value printed escaped for its HTML context
   bool Serve = false;        // --serve: watch, and serve the pages with PHP's own server
   std::string ServeAddress;  // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
+  std::vector<std::string> Exclude;  // what the copy into -o skips besides its own rules
+  bool BrowserWarnings = true;       // --serve shows a page's warnings in the browser
+  bool NoProject = false;            // --no-project: read no zoqc.toml
+  std::string SourceAsked;  // "-r" or "--recursive" given last without a folder: the project's
+                            // source folder; "" when not
+  // -W names taken before those of the command line (the project file's), which override them.
+  std::vector<std::string> BaseWarnings;
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be
@@ -41,7 +49,14 @@ struct TOptions {
 [[nodiscard]] bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions,
                                 std::string& AError);
 
-// The usage text, then the options with a line each.
-void PrintHelp(std::ostream& AOut);
+// The usage text, then the options with a line each; with AProjectFile, a last line that names
+// the project file a run here reads.
+void PrintHelp(std::ostream& AOut, const std::string& AProjectFile = "");
+
+// "; did you mean 'NEAR'?" when one of ACandidates is near enough to AName, else "".
+std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates);
+
+// Every spelling that -W takes ("all", "bom", "no-bom", "error=bom", ...), without the "-W".
+std::vector<std::string> WarningSpellings();
 
 }  // namespace zoqc
