@@ -12,6 +12,7 @@
 #include "src/driver/explain.h"
 #include "src/driver/language_server.h"
 #include "src/driver/lint.h"
+#include "src/driver/new_site.h"
 #include "src/driver/options.h"
 #include "src/driver/page.h"
 #include "src/driver/project.h"
@@ -72,6 +73,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
     return kExitUsage;
   }
+  if (options.Init) return ExitAfterOutput(AOut, AErr, RunInit(options, AOut, AErr));
   // The project file, found from here up, sets what the command line does not. The language
   // server finds one for each page it is asked about; a bare "zoqc" prints the usage text.
   const std::string project_file =

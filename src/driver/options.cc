@@ -32,7 +32,8 @@ enum : int {
   kOptEscape,
   kOptServe,
   kOptNoEscape,
-  kOptNoProject
+  kOptNoProject,
+  kOptInit
 };
 
 constexpr const char kShortOptions[] = ":hqwW:f:r:j:o:";
@@ -56,6 +57,7 @@ const option kLongOptions[] = {
     {"serve", optional_argument, nullptr, kOptServe},
     {"no-escape", no_argument, nullptr, kOptNoEscape},
     {"no-project", no_argument, nullptr, kOptNoProject},
+    {"init", no_argument, nullptr, kOptInit},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -265,6 +267,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptNoProject:
         AOptions.NoProject = true;
         break;
+      case kOptInit:
+        AOptions.Init = true;
+        break;
       case ':':
         if (optopt == 'r') {  // "zoqc -r" at the end: the project file names the folder
           AOptions.SourceAsked = Spelled(args.data(), optopt);
@@ -337,6 +342,8 @@ void PrintHelp(std::ostream& AOut, const std::string& AProjectFile) {
           "                   translate and watch as --watch does, and serve the pages with\n"
           "                   PHP's development server (default 127.0.0.1:8000): error pages,\n"
           "                   PHP's errors mapped to the sources, reload on every change\n"
+          "  --init [DIR]     lay out a new site in DIR (default: here) that --serve serves\n"
+          "                   at once; writes over nothing\n"
           "  --no-project     read no project file (zoqc.toml)\n"
           "  --lsp            serve an editor as a language server on standard input and\n"
           "                   output (Language Server Protocol); writes no page\n"

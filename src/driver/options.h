@@ -37,6 +37,7 @@ struct TOptions {
   std::vector<std::string> Exclude;  // what the copy into -o skips besides its own rules
   bool BrowserWarnings = true;       // --serve shows a page's warnings in the browser
   bool NoProject = false;            // --no-project: read no zoqc.toml
+  bool Init = false;                 // --init [DIR]: lay out a new site
   std::string SourceAsked;  // "-r" or "--recursive" given last without a folder: the project's
                             // source folder; "" when not
   // -W names taken before those of the command line (the project file's), which override them.

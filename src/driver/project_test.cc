@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "src/driver/language_server.h"
+#include "src/driver/new_site.h"
 #include "src/lsp/server.h"
 #include "src/platform/files.h"
 #include "tests/run_zoqc.h"
@@ -141,6 +142,37 @@ TEST_F(ProjectRunTest, ExplainFindsThePagesWrittenUnderOut) {
   EXPECT_EQ(0, run.ExitCode) << run.Err;
   EXPECT_NE(std::string::npos, run.Out.find("src/a.zot:")) << run.Out;
   EXPECT_NE(0, RunZoqc({"--no-project", "--explain=www/a.php:5"}).ExitCode);
+}
+
+TEST_F(ProjectRunTest, InitLaysOutASiteAndWritesOverNothing) {
+  TRun run = RunZoqc({"--init", "site", "--php=/nonexistent/php"});
+  ASSERT_EQ(0, run.ExitCode) << run.Err;
+  EXPECT_TRUE(run.Out.ends_with("\nServe it with: cd site && zoqc --serve\n")) << run.Out;
+  for (const TSiteFile& file : NewSiteFiles()) {
+    const std::string bytes = ReadFile("site/" + std::string(file.Name));
+    if (file.Name == kProjectFileName)  // no PHP: no "lint = true"
+      EXPECT_EQ(std::string::npos, bytes.find("\nlint = true")) << bytes;
+    else
+      EXPECT_EQ(file.Bytes, bytes) << file.Name;
+  }
+  // The site translates as it is, escaped, into www.
+  fs::current_path("site");
+  run = RunZoqc({"-q", "-r"});
+  EXPECT_EQ(0, run.ExitCode) << run.Err;
+  EXPECT_EQ("", run.Err);
+  EXPECT_NE(std::string::npos, ReadFile("www/hello.php").find("htmlspecialchars((string)($name)"));
+  // Anything that exists stops it before a file is written, and is named.
+  fs::current_path("..");
+  fs::create_directories("two/src");
+  WriteFile("two/src/style.css", "mine");
+  run = RunZoqc({"--init", "two"});
+  EXPECT_EQ(2, run.ExitCode);
+  EXPECT_EQ(
+      "zoqc: two/src/style.css exists already; --init writes over nothing (name a new folder: "
+      "zoqc --init mysite)\n",
+      run.Err);
+  EXPECT_EQ("mine", ReadFile("two/src/style.css"));
+  EXPECT_EQ((std::vector<std::string>{"src"}), test_support::ListDir("two"));
 }
 
 // What the language server with the driver's loader and project files, as zoqc --lsp runs it,
