@@ -480,6 +480,7 @@ int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream&
   for (const auto& [path, entry] : Record)
     if (entry.Kind != TEntryKind::Folder && !wanted.contains(path)) gone.push_back(path);
   for (const std::string& path : gone) Apply(path, nullptr, APageOutputs, AOut, AErr);
+  Out->Release();
   return ExitCode;
 }
 
@@ -535,6 +536,7 @@ bool TSiteOutput::MirrorPaths(const std::set<std::string>& APaths,
   }
   for (const auto& [relative, wanted] : changes)
     Apply(relative, wanted ? &*wanted : nullptr, APageOutputs, AOut, AErr);
+  if (Out) Out->Release();
   AExitCode = ExitCode;
   return true;
 }
@@ -569,6 +571,7 @@ void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
                   << "': " << error.Reason << '\n';
     }
     LoadedRecord = text;
+    Out->Release();
   }
   if (!ARunOver || OutExisted || !Record.empty()) return;
   // A run that made the output folder and wrote nothing there leaves no folder behind.

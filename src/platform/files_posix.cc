@@ -470,7 +470,15 @@ bool SplitRelative(const std::string& ARelative, std::vector<std::string>& AFold
 class TPosixOutputFolder final : public TOutputFolder {
  public:
   explicit TPosixOutputFolder(int AFd) : Root(AFd) {}
-  ~TPosixOutputFolder() override { close(Root); }
+  ~TPosixOutputFolder() override {
+    Release();
+    close(Root);
+  }
+
+  void Release() override {
+    if (CachedFd >= 0) close(CachedFd);
+    CachedFd = -1;
+  }
 
   TEntryInfo Inspect(const std::string& ARelative) override {
     std::string base;
@@ -539,6 +547,7 @@ class TPosixOutputFolder final : public TOutputFolder {
   }
 
   bool RemoveEmptyFolder(const std::string& ARelative) override {
+    Release();  // it may be the folder held
     std::string base;
     const int dir = Parent(ARelative, nullptr, base);
     if (dir < 0) return false;
@@ -628,6 +637,11 @@ class TPosixOutputFolder final : public TOutputFolder {
       errno = EINVAL;
       return -1;
     }
+    // The folder of the call before, when it is the same: a tree is copied folder by folder.
+    const std::size_t length = ARelative.size() - ABase.size();
+    if (CachedFd >= 0 && ARelative.compare(0, length, CachedPath) == 0 &&
+        CachedPath.size() == length)
+      return fcntl(CachedFd, F_DUPFD_CLOEXEC, 0);
     int dir = fcntl(Root, F_DUPFD_CLOEXEC, 0);
     std::string path;
     for (const std::string& name : folders) {
@@ -643,6 +657,11 @@ class TPosixOutputFolder final : public TOutputFolder {
       close(dir);
       errno = error;
       dir = next;
+    }
+    if (dir >= 0) {
+      Release();
+      CachedFd = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+      CachedPath = ARelative.substr(0, length);
     }
     return dir;
   }
@@ -687,6 +706,8 @@ class TPosixOutputFolder final : public TOutputFolder {
   }
 
   int Root;
+  int CachedFd = -1;       // the last folder entered, as its path below Root was then
+  std::string CachedPath;  // with its "/"; "" for Root itself
 };
 
 }  // namespace

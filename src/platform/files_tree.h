@@ -70,6 +70,10 @@ class TOutputFolder {
   virtual bool SameContent(const std::string& ASource, const std::string& ARelative) = 0;
   // Reads the regular file ARelative whole; false when it is not there or not one.
   virtual bool ReadSmallFile(const std::string& ARelative, std::string& AText) = 0;
+  // Forgets the folder of the last call, which the next one in the same folder starts from
+  // (a tree is copied folder by folder): called when a batch of calls is over, so that a
+  // folder moved away meanwhile is not written into later.
+  virtual void Release() = 0;
   // Replaces the file ARelative by AText as Copy does.
   [[nodiscard]] virtual bool WriteSmallFile(const std::string& ARelative, std::string_view AText,
                                             TSystemError& AError) = 0;
