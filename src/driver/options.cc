@@ -57,7 +57,7 @@ const option kLongOptions[] = {
     {"serve", optional_argument, nullptr, kOptServe},
     {"no-escape", no_argument, nullptr, kOptNoEscape},
     {"no-project", no_argument, nullptr, kOptNoProject},
-    {"init", no_argument, nullptr, kOptInit},
+    {"init", optional_argument, nullptr, kOptInit},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -267,8 +267,9 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
       case kOptNoProject:
         AOptions.NoProject = true;
         break;
-      case kOptInit:
+      case kOptInit:  // "--init=DIR" is "--init DIR"
         AOptions.Init = true;
+        if (optarg) AOptions.Pages.emplace_back(optarg);
         break;
       case ':':
         if (optopt == 'r') {  // "zoqc -r" at the end: the project file names the folder
