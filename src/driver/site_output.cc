@@ -21,19 +21,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Matches APattern against AText from their starts; AAcross: "*" crosses "/" too.
+// Matches APattern against the whole of AText.
 bool Match(std::string_view APattern, std::string_view AText) {
   std::size_t p = 0;
   std::size_t t = 0;
   std::size_t star = std::string_view::npos;  // where the last "*" was, and what it took
   std::size_t taken = 0;
   bool across = false;
+  std::size_t stars = std::string_view::npos;  // the same for the last "**"
+  std::size_t stars_taken = 0;
   while (t < AText.size()) {
     if (p < APattern.size() && APattern[p] == '*') {
       across = p + 1 < APattern.size() && APattern[p + 1] == '*';
       p += across ? 2 : 1;
       star = p;
       taken = t;
+      if (across) stars = p, stars_taken = t;
       continue;
     }
     if (p < APattern.size() && APattern[p] != '*') {
@@ -72,10 +75,17 @@ bool Match(std::string_view APattern, std::string_view AText) {
         continue;
       }
     }
-    // No match here: the last "*" takes one more character, if it may.
-    if (star == std::string_view::npos || (!across && AText[taken] == '/')) return false;
-    p = star;
-    t = ++taken;
+    // No match here: the last "*" takes one more character, if it may, else the last "**".
+    if (star != std::string_view::npos && (across || AText[taken] != '/')) {
+      p = star;
+      t = ++taken;
+    } else if (stars != std::string_view::npos) {
+      p = star = stars;
+      t = taken = ++stars_taken;
+      across = true;
+    } else {
+      return false;
+    }
   }
   while (p < APattern.size() && APattern[p] == '*') ++p;
   return p == APattern.size();

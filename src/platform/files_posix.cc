@@ -506,10 +506,24 @@ class TPosixOutputFolder final : public TOutputFolder {
     const timespec times[2] = {info.st_atim, info.st_mtim};
     const bool done = Replace(
         ARelative, AMade, AWritten, AError, [&](int ADir, const char* AName) {
+          // Unnamed until complete where the system allows: a killed run leaves nothing.
+          bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+          int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+          unnamed = to >= 0;
+          if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#else
           const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#endif
           if (to < 0) return false;
-          const bool copied = CopyData(from, to) && fchmod(to, info.st_mode & 0777) == 0 &&
-                              futimens(to, times) == 0;
+          // From the start again on a try after a name that was taken.
+          bool copied = lseek(from, 0, SEEK_SET) == 0 && CopyData(from, to) && fchmod(to, info.st_mode & 0777) == 0 &&
+                        futimens(to, times) == 0;
+          if (copied && unnamed) {
+            char proc[64];
+            std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+            copied = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+          }
           const int error = errno;
           close(to);
           errno = error;
@@ -683,9 +697,9 @@ class TPosixOutputFolder final : public TOutputFolder {
       GuardTempName(slot, temp.c_str());
       made = AMake(dir, temp.c_str());
       error = errno;
-      if (!made) {
+      if (!made && error != EEXIST) {
         unlinkat(dir, temp.c_str(), 0);  // what a failure left, if anything
-        if (error != EEXIST) break;
+        break;
       }
     }
     struct stat info {};
