@@ -228,6 +228,9 @@ void TSiteOutput::Load() {
       entry.Kind = TEntryKind::Link;
       entry.Target = Unescaped(fields[6]);
       good = ReadNumbers(fields, 1, TEntryKind::Link, entry.Copy);
+    } else if (fields[0] == "c" && fields.size() == 2) {
+      entry.Kind = TEntryKind::Regular;  // claimed
+      good = true;
     } else if (fields[0] == "d" && fields.size() == 2) {
       entry.Kind = TEntryKind::Folder;
       good = true;
@@ -240,7 +243,9 @@ std::string TSiteOutput::Saved() const {
   if (Record.empty()) return "";
   std::string text = "zoqc-written 1\n";
   for (const auto& [path, entry] : Record) {
-    if (entry.Kind == TEntryKind::Regular)
+    if (entry.Kind == TEntryKind::Regular && entry.Copy.Kind == TEntryKind::None)
+      text += "c";
+    else if (entry.Kind == TEntryKind::Regular)
       text += "f\t" + NumbersOf(entry.Source) + '\t' + NumbersOf(entry.Copy);
     else if (entry.Kind == TEntryKind::Link)
       text += "l\t" + NumbersOf(entry.Copy) + '\t' + Escaped(entry.Target);
@@ -415,7 +420,13 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
     if (!ours) return;
     if (!APageOutputs.contains(ARelative)) {  // a page written there keeps it
       TSystemError error;
-      if (out->Remove(ARelative, found->second.Copy, error)) {
+      // Claimed by a run that was ended before it recorded its copy: whatever file is there.
+      TEntryInfo expected = found->second.Copy;
+      if (expected.Kind == TEntryKind::None) {
+        expected = out->Inspect(ARelative);
+        if (expected.Kind == TEntryKind::Folder) expected = {};
+      }
+      if (out->Remove(ARelative, expected, error)) {
         if (Verbose && !Options.Quiet) AOut << shown << ": removed, its source is gone\n";
       } else if (error.Code != 0) {
         AErr << "zoqc: cannot remove '" << shown << "': " << error.Reason << '\n';
@@ -485,6 +496,9 @@ int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream&
   }
   if (!Folder()) return ExitCode;
   for (const TRoot& root : roots) Walk(root, root.Dir, "", wanted, AErr);
+  std::vector<std::string> fresh;
+  for (const auto& [path, entry] : wanted) fresh.push_back(path);
+  Claim(fresh, APageOutputs, AErr);
   for (const auto& [path, entry] : wanted) Apply(path, &entry, APageOutputs, AOut, AErr);
   std::vector<std::string> gone;
   for (const auto& [path, entry] : Record)
@@ -544,11 +558,42 @@ bool TSiteOutput::MirrorPaths(const std::set<std::string>& APaths,
       changes.emplace_back(relative, std::nullopt);
     }
   }
+  std::vector<std::string> fresh;
+  for (const auto& [relative, wanted] : changes)
+    if (wanted) fresh.push_back(relative);
+  Claim(fresh, APageOutputs, AErr);
   for (const auto& [relative, wanted] : changes)
     Apply(relative, wanted ? &*wanted : nullptr, APageOutputs, AOut, AErr);
   if (Out) Out->Release();
   AExitCode = ExitCode;
   return true;
+}
+
+void TSiteOutput::Claim(const std::vector<std::string>& APaths,
+                        const std::set<std::string>& APageOutputs, std::ostream& AErr) {
+  bool claimed = false;
+  for (const std::string& path : APaths) {
+    if (Record.contains(path) || APageOutputs.contains(path)) continue;
+    if (!Folder() || Out->Inspect(path).Kind != TEntryKind::None) continue;  // not free
+    Record[path].Kind = TEntryKind::Regular;  // copied nothing from, into nothing yet
+    claimed = true;
+  }
+  if (claimed) Save(AErr);
+}
+
+void TSiteOutput::Save(std::ostream& AErr) {
+  const std::string text = Saved();
+  const std::string name(kWrittenRecord);
+  TSystemError error;
+  if (text.empty()) {
+    const TEntryInfo info = Out->Inspect(name);
+    if (info.Kind == TEntryKind::Regular) (void)Out->Remove(name, info, error);
+  } else if (text != LoadedRecord) {
+    if (!Out->WriteSmallFile(name, text, error))
+      AErr << "zoqc: cannot write '" << Shown(JoinedPath(Options.OutDir, name))
+           << "': " << error.Reason << '\n';
+  }
+  LoadedRecord = text;
 }
 
 void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {

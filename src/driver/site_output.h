@@ -94,6 +94,11 @@ class TSiteOutput {
                std::ostream& AErr);
   void Warn(const std::string& APath, const std::string& AText, std::ostream& AErr);
   void NoteMade(const std::vector<std::string>& AMade);
+  // Records the free paths among APaths before anything is copied there, so that a run ended
+  // before it records its copies leaves them zoqc's own.
+  void Claim(const std::vector<std::string>& APaths, const std::set<std::string>& APageOutputs,
+             std::ostream& AErr);
+  void Save(std::ostream& AErr);
   std::string Saved() const;
 
   const TOptions& Options;

@@ -630,10 +630,22 @@ class TPosixOutputFolder final : public TOutputFolder {
     std::vector<std::string> made;
     TEntryInfo written;
     return Replace(ARelative, made, written, AError, [&](int ADir, const char* AName) {
+      bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      unnamed = to >= 0;
+      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#else
       const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
       if (to < 0) return false;
       const std::string_view piece = AText;
-      const bool done = WriteAll(to, std::span<const std::string_view>(&piece, 1)) && fsync(to) == 0;
+      bool done = WriteAll(to, std::span<const std::string_view>(&piece, 1)) && fsync(to) == 0;
+      if (done && unnamed) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+        done = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+      }
       const int error = errno;
       close(to);
       errno = error;
