@@ -22,9 +22,9 @@ struct TOptions {
   TWarningSet Warnings = DefaultWarnings();             // -Wname, -Wno-name, -Wall, -w, -Werror
   std::vector<std::string> Pages;                       // the page names, in command-line order
   std::vector<std::string> Directories;                 // -r, --recursive DIR: every page under DIR
+  std::vector<std::string> Exclude;                     // -r files not copied under -o (patterns)
   int Jobs = 0;              // -j N: pages translated at once; 0: one per core
   std::string OutDir;        // -o, --out-dir DIR: where the pages are written
-  std::vector<std::string> Exclude;  // more files left out of the copy into OutDir (globs)
   bool Watch = false;        // --watch: translate again whenever an input changes
   bool Lint = false;         // --lint: PHP parses every page before it is written
   bool NoLint = false;       // --no-lint: not even under --watch

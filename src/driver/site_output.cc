@@ -274,8 +274,7 @@ void TSiteOutput::NoteFolder(const std::string& AFolder) {
   std::error_code ec;
   std::vector<fs::path> missing;
   for (fs::path path = fs::path(AFolder).lexically_normal();
-       !path.empty() && !fs::exists(fs::symlink_status(path, ec));
-       path = path.parent_path()) {
+       !path.empty() && !fs::exists(fs::symlink_status(path, ec)); path = path.parent_path()) {
     missing.push_back(path);
     if (path == path.parent_path()) break;
   }
@@ -302,7 +301,7 @@ std::vector<TSiteOutput::TRoot> TSiteOutput::Roots() {
   const bool out_found = RealPathOf(Options.OutDir, out_real);
   for (const std::string& dir : Options.Directories) {
     TRoot root{dir, ""};
-    if (!RealPathOf(dir, root.Real)) continue;  // the listing says why
+    if (!RealPathOf(dir, root.Real)) continue;         // the listing says why
     if (out_found && root.Real == out_real) continue;  // pages written beside their sources
     roots.push_back(std::move(root));
   }
@@ -445,13 +444,12 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
   if (!ours && now.Kind != TEntryKind::None) {
     // Something zoqc did not write: taken on when it is the same, never replaced otherwise.
     std::string text;
-    const bool same =
-        AWanted->Kind == TEntryKind::Regular
-            ? now.Kind == TEntryKind::Regular && now.Mode == AWanted->Info.Mode &&
-                  out->SameContent(AWanted->Source, ARelative)
-            : now.Kind == TEntryKind::Link &&
-                  ReadLinkText(JoinedPath(Options.OutDir, ARelative), text) &&
-                  text == AWanted->Target;
+    const bool same = AWanted->Kind == TEntryKind::Regular
+                          ? now.Kind == TEntryKind::Regular && now.Mode == AWanted->Info.Mode &&
+                                out->SameContent(AWanted->Source, ARelative)
+                          : now.Kind == TEntryKind::Link &&
+                                ReadLinkText(JoinedPath(Options.OutDir, ARelative), text) &&
+                                text == AWanted->Target;
     if (!same) {
       Failure(ARelative,
               now.Kind == TEntryKind::Folder
@@ -467,10 +465,10 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
   TSystemError error;
   std::vector<std::string> made;
   TWritten entry{AWanted->Kind, AWanted->Info, {}, AWanted->Target};
-  const bool done = AWanted->Kind == TEntryKind::Regular
-                        ? out->Copy(AWanted->Source, ARelative, entry.Source, entry.Copy, made,
-                                    error)
-                        : out->Link(AWanted->Target, ARelative, entry.Copy, made, error);
+  const bool done =
+      AWanted->Kind == TEntryKind::Regular
+          ? out->Copy(AWanted->Source, ARelative, entry.Source, entry.Copy, made, error)
+          : out->Link(AWanted->Target, ARelative, entry.Copy, made, error);
   NoteMade(made);
   if (!done) {
     Failure(ARelative,
@@ -479,8 +477,7 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
     return;
   }
   Record[ARelative] = std::move(entry);
-  if (Verbose && !Options.Quiet)
-    AOut << Shown(AWanted->Source) << ": copied to " << shown << '\n';
+  if (Verbose && !Options.Quiet) AOut << Shown(AWanted->Source) << ": copied to " << shown << '\n';
 }
 
 int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream& AOut,
@@ -546,8 +543,8 @@ bool TSiteOutput::MirrorPaths(const std::set<std::string>& APaths,
       }
     }
     TWanted wanted;
-    const bool left_out = !entered || (IsLeftOut(relative, true, {}) &&
-                                       IsLeftOut(relative, false, {}));
+    const bool left_out =
+        !entered || (IsLeftOut(relative, true, {}) && IsLeftOut(relative, false, {}));
     if (!left_out && Consider(*root, path, relative, wanted, AErr) &&
         !IsLeftOut(relative, wanted.Kind == TEntryKind::Folder, Options.Exclude)) {
       if (wanted.Kind == TEntryKind::Folder) return false;
@@ -623,7 +620,7 @@ void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
     } else if (text != LoadedRecord) {
       if (!Out->WriteSmallFile(name, text, error))
         AErr << "zoqc: cannot write '" << Shown(JoinedPath(Options.OutDir, name))
-                  << "': " << error.Reason << '\n';
+             << "': " << error.Reason << '\n';
     }
     LoadedRecord = text;
     Out->Release();
@@ -635,9 +632,8 @@ void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
     const std::lock_guard<std::mutex> lock(NotedLock);
     above = NotedAbove;
   }
-  std::sort(above.begin(), above.end(), [](const std::string& A, const std::string& B) {
-    return A.size() > B.size();
-  });
+  std::sort(above.begin(), above.end(),
+            [](const std::string& A, const std::string& B) { return A.size() > B.size(); });
   Out.reset();
   for (const std::string& path : above) {
     std::error_code ec;

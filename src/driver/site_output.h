@@ -104,13 +104,13 @@ class TSiteOutput {
   const TOptions& Options;
   std::unique_ptr<TOutputFolder> Out;
   bool OutExisted = false;
-  TEntryInfo OutInfo;                       // the output folder, to be left out under a -r folder
-  std::map<std::string, TWritten> Record;   // by path below the output folder
-  std::string LoadedRecord;                 // the record as read
-  std::set<std::string> Warned;             // warned about already (a watch syncs again)
-  std::mutex NotedLock;                     // guards the two below
-  std::set<std::string> NotedBelow;         // folders made in the output folder
-  std::vector<std::string> NotedAbove;      // the output folder and those above it, when made
+  TEntryInfo OutInfo;                      // the output folder, to be left out under a -r folder
+  std::map<std::string, TWritten> Record;  // by path below the output folder
+  std::string LoadedRecord;                // the record as read
+  std::set<std::string> Warned;            // warned about already (a watch syncs again)
+  std::mutex NotedLock;                    // guards the two below
+  std::set<std::string> NotedBelow;        // folders made in the output folder
+  std::vector<std::string> NotedAbove;     // the output folder and those above it, when made
   int ExitCode = 0;
 };
 

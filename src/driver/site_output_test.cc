@@ -27,14 +27,22 @@ TEST(GlobTest, Patterns) {
     const char* Text;
     bool Matches;
   } cases[] = {
-      {"*.md", "README.md", true},          {"*.md", "a/README.md", false},
-      {"**/*.md", "a/b/README.md", true},   {"drafts/*", "drafts/x", true},
-      {"drafts/*", "drafts/x/y", false},    {"drafts/**", "drafts/x/y", true},
-      {"?.txt", "a.txt", true},             {"?.txt", "ab.txt", false},
-      {"[abc]x", "bx", true},               {"[!abc]x", "bx", false},
-      {"[a-c]x", "cx", true},               {"[a-c]x", "dx", false},
-      {"*", "", true},                      {"a*b*c", "aXbYc", true},
-      {"a*b*c", "aXbY", false},             {"[", "[", true},
+      {"*.md", "README.md", true},
+      {"*.md", "a/README.md", false},
+      {"**/*.md", "a/b/README.md", true},
+      {"drafts/*", "drafts/x", true},
+      {"drafts/*", "drafts/x/y", false},
+      {"drafts/**", "drafts/x/y", true},
+      {"?.txt", "a.txt", true},
+      {"?.txt", "ab.txt", false},
+      {"[abc]x", "bx", true},
+      {"[!abc]x", "bx", false},
+      {"[a-c]x", "cx", true},
+      {"[a-c]x", "dx", false},
+      {"*", "", true},
+      {"a*b*c", "aXbYc", true},
+      {"a*b*c", "aXbY", false},
+      {"[", "[", true},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.Matches, GlobMatch(c.Pattern, c.Text)) << c.Pattern << " " << c.Text;
@@ -47,17 +55,24 @@ TEST(LeftOutTest, NamesAndPatterns) {
     bool Folder;
     bool LeftOut;
   } cases[] = {
-      {".git", true, true},           {".env", false, true},
-      {"a/.page.zot.swp", false, true}, {"style.css~", false, true},
-      {"#page.zot#", false, true},    {"index.zoq", false, true},
-      {"a/index.zot", false, true},   {"site.css", false, false},
-      {"a/b/NOTES.md", false, true},  {"drafts", true, true},
-      {"drafts", false, false},       {"lib/secret.php", false, true},
-      {"x/lib/secret.php", false, false}, {"cache1", true, true},
-      {"#", false, false},            {"a.zoq", true, false},
+      {".git", true, true},
+      {".env", false, true},
+      {"a/.page.zot.swp", false, true},
+      {"style.css~", false, true},
+      {"#page.zot#", false, true},
+      {"index.zoq", false, true},
+      {"a/index.zot", false, true},
+      {"site.css", false, false},
+      {"a/b/NOTES.md", false, true},
+      {"drafts", true, true},
+      {"drafts", false, false},
+      {"lib/secret.php", false, true},
+      {"x/lib/secret.php", false, false},
+      {"cache1", true, true},
+      {"#", false, false},
+      {"a.zoq", true, false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(c.LeftOut, IsLeftOut(c.Path, c.Folder, exclude)) << c.Path;
+  for (const auto& c : cases) EXPECT_EQ(c.LeftOut, IsLeftOut(c.Path, c.Folder, exclude)) << c.Path;
 }
 
 class SiteOutputTest : public test_support::TScratchDirTest {
@@ -109,10 +124,11 @@ TEST_F(SiteOutputTest, CopiesTheRestOfTheSite) {
   EXPECT_EQ("body{}" LF, ReadFile(Dir + "www/css/site.css"));
   EXPECT_EQ("../lib/layout.php", fs::read_symlink(Dir + "www/css/layout.php").string());
   EXPECT_EQ("css", fs::read_symlink(Dir + "www/styles").string());
-  EXPECT_NE(std::string::npos, run.Err.find("'" + Dir + "src/passwd' is a symbolic link that "
-                                                        "leads out of"));
-  for (const char* name : {".env", ".git", "css/site.css~", "css/#site.css#", "passwd",
-                           "index.zoq", "index.zot"})
+  EXPECT_NE(std::string::npos, run.Err.find("'" + Dir +
+                                            "src/passwd' is a symbolic link that "
+                                            "leads out of"));
+  for (const char* name :
+       {".env", ".git", "css/site.css~", "css/#site.css#", "passwd", "index.zoq", "index.zot"})
     EXPECT_FALSE(Exists(std::string("www/") + name)) << name;
   EXPECT_EQ("<?php" LF LF "\r\n?>\r\n<?php echo 1;?>" LF, ReadFile(Dir + "www/index.php"));
 }
@@ -242,8 +258,7 @@ TEST_F(SiteOutputTest, ExcludePatterns) {
 // The output folder under the -r folder is not copied into itself.
 TEST_F(SiteOutputTest, OutputFolderInsideTheSource) {
   File("src/a.css", "a");
-  const test_support::TRun run =
-      test_support::RunZoqc({"-r", Dir + "src", "-o", Dir + "src/www"});
+  const test_support::TRun run = test_support::RunZoqc({"-r", Dir + "src", "-o", Dir + "src/www"});
   EXPECT_EQ(0, run.ExitCode) << run.Err;
   EXPECT_EQ("a", ReadFile(Dir + "src/www/a.css"));
   ASSERT_EQ(0, test_support::RunZoqc({"-r", Dir + "src", "-o", Dir + "src/www"}).ExitCode);
