@@ -77,6 +77,30 @@ echo 'body{}' >src/x.css
 check "changing tree: the next run copies the site" cmp -s src/lib/f7.php www/lib/f7.php
 rm -rf src www outside outside.before
 
+# --- As a user who may not write a folder of the copy, or read a source: a failure for that
+# file, named, and the rest copied (as root: as nobody, where permissions hold).
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  mkdir -p src/locked src/open www/locked
+  echo a >src/locked/a.css
+  echo b >src/open/b.css
+  echo s >src/secret.txt
+  chmod 600 src/secret.txt
+  chmod -R a+rX "$work" && chmod 600 src/secret.txt
+  chown -R nobody www
+  chmod 555 www/locked
+  cp "$zoqc" "$work/zoqc-copy"
+  setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+    "$work/zoqc-copy" -q -r src -o www >locked.out 2>locked.err
+  status=$?
+  check "unprivileged: exit 217 (got $status)" [ $status -eq 217 ]
+  check "unprivileged: the locked copy named" \
+    grep -q 'EFCreateError : Unable to create file "www/locked/a.css"' locked.out
+  check "unprivileged: the unreadable source named" grep -q 'www/secret.txt.*Permission denied' locked.err
+  check "unprivileged: the rest copied" cmp -s src/open/b.css www/open/b.css
+  check "unprivileged: nothing half made" [ ! -e www/secret.txt ] && no_temporary
+  rm -rf src www "$work/zoqc-copy" locked.out locked.err
+fi
+
 # --- --watch: files follow within the same latency as pages.
 mkdir -p src/blog src/css www
 printf '<?php\n<<t<<1\n' >src/blog/post.zoq
