@@ -23,18 +23,19 @@ struct TOptions {
   TWarningSet Warnings = DefaultWarnings();             // -Wname, -Wno-name, -Wall, -w, -Werror
   std::vector<std::string> Pages;                       // the page names, in command-line order
   std::vector<std::string> Directories;                 // -r, --recursive DIR: every page under DIR
-  int Jobs = 0;                      // -j N: pages translated at once; 0: one per core
-  std::string OutDir;                // -o, --out-dir DIR: where the pages are written
-  std::vector<std::string> Exclude;  // more files left out of the copy into OutDir (globs)
-  bool Watch = false;                // --watch: translate again whenever an input changes
-  bool Lint = false;                 // --lint: PHP parses every page before it is written
-  bool NoLint = false;               // --no-lint: not even under --watch
-  std::string Php = "php";           // --php=PATH: the PHP that lints
-  bool Explain = false;         // --explain: Pages are page locations, or standard input is mapped
-  bool Lsp = false;             // --lsp: serve an editor on standard input and output
-  bool Escape = false;          // --escape: every value printed escaped for its HTML context
-  bool Serve = false;           // --serve: watch, and serve the pages with PHP's own server
-  std::string ServeAddress;     // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
+  std::vector<std::string> Exclude;                     // -r files not copied under -o (patterns)
+  int Jobs = 0;              // -j N: pages translated at once; 0: one per core
+  std::string OutDir;        // -o, --out-dir DIR: where the pages are written
+  bool Watch = false;        // --watch: translate again whenever an input changes
+  bool Lint = false;         // --lint: PHP parses every page before it is written
+  bool NoLint = false;       // --no-lint: not even under --watch
+  std::string Php = "php";   // --php=PATH: the PHP that lints
+  bool Explain = false;      // --explain: Pages are page locations, or standard input is mapped
+  bool Lsp = false;          // --lsp: serve an editor on standard input and output
+  bool Escape = false;       // --escape: every value printed escaped for its HTML context
+  bool Serve = false;        // --serve: watch, and serve the pages with PHP's own server
+  std::string ServeAddress;  // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
+
   bool BrowserWarnings = true;  // --serve shows a page's warnings in the browser
   bool NoProject = false;       // --no-project: read no zoqc.toml
   bool Init = false;            // --init [DIR]: lay out a new site

@@ -378,7 +378,8 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   return totals;
 }
 
-std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages, const std::string& AOutDir) {
+std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages,
+                                  const std::string& AOutDir) {
   std::set<std::string> outputs;
   const fs::path out = fs::path(AOutDir).lexically_normal();
   for (const TSitePage& page : APages) {

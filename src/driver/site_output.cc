@@ -21,19 +21,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Matches APattern against AText from their starts; AAcross: "*" crosses "/" too.
+// Matches APattern against the whole of AText.
 bool Match(std::string_view APattern, std::string_view AText) {
   std::size_t p = 0;
   std::size_t t = 0;
   std::size_t star = std::string_view::npos;  // where the last "*" was, and what it took
   std::size_t taken = 0;
   bool across = false;
+  std::size_t stars = std::string_view::npos;  // the same for the last "**"
+  std::size_t stars_taken = 0;
   while (t < AText.size()) {
     if (p < APattern.size() && APattern[p] == '*') {
       across = p + 1 < APattern.size() && APattern[p + 1] == '*';
       p += across ? 2 : 1;
       star = p;
       taken = t;
+      if (across) stars = p, stars_taken = t;
       continue;
     }
     if (p < APattern.size() && APattern[p] != '*') {
@@ -72,10 +75,17 @@ bool Match(std::string_view APattern, std::string_view AText) {
         continue;
       }
     }
-    // No match here: the last "*" takes one more character, if it may.
-    if (star == std::string_view::npos || (!across && AText[taken] == '/')) return false;
-    p = star;
-    t = ++taken;
+    // No match here: the last "*" takes one more character, if it may, else the last "**".
+    if (star != std::string_view::npos && (across || AText[taken] != '/')) {
+      p = star;
+      t = ++taken;
+    } else if (stars != std::string_view::npos) {
+      p = star = stars;
+      t = taken = ++stars_taken;
+      across = true;
+    } else {
+      return false;
+    }
   }
   while (p < APattern.size() && APattern[p] == '*') ++p;
   return p == APattern.size();
@@ -218,6 +228,9 @@ void TSiteOutput::Load() {
       entry.Kind = TEntryKind::Link;
       entry.Target = Unescaped(fields[6]);
       good = ReadNumbers(fields, 1, TEntryKind::Link, entry.Copy);
+    } else if (fields[0] == "c" && fields.size() == 2) {
+      entry.Kind = TEntryKind::Regular;  // claimed
+      good = true;
     } else if (fields[0] == "d" && fields.size() == 2) {
       entry.Kind = TEntryKind::Folder;
       good = true;
@@ -230,7 +243,9 @@ std::string TSiteOutput::Saved() const {
   if (Record.empty()) return "";
   std::string text = "zoqc-written 1\n";
   for (const auto& [path, entry] : Record) {
-    if (entry.Kind == TEntryKind::Regular)
+    if (entry.Kind == TEntryKind::Regular && entry.Copy.Kind == TEntryKind::None)
+      text += "c";
+    else if (entry.Kind == TEntryKind::Regular)
       text += "f\t" + NumbersOf(entry.Source) + '\t' + NumbersOf(entry.Copy);
     else if (entry.Kind == TEntryKind::Link)
       text += "l\t" + NumbersOf(entry.Copy) + '\t' + Escaped(entry.Target);
@@ -259,8 +274,7 @@ void TSiteOutput::NoteFolder(const std::string& AFolder) {
   std::error_code ec;
   std::vector<fs::path> missing;
   for (fs::path path = fs::path(AFolder).lexically_normal();
-       !path.empty() && !fs::exists(fs::symlink_status(path, ec));
-       path = path.parent_path()) {
+       !path.empty() && !fs::exists(fs::symlink_status(path, ec)); path = path.parent_path()) {
     missing.push_back(path);
     if (path == path.parent_path()) break;
   }
@@ -287,7 +301,7 @@ std::vector<TSiteOutput::TRoot> TSiteOutput::Roots() {
   const bool out_found = RealPathOf(Options.OutDir, out_real);
   for (const std::string& dir : Options.Directories) {
     TRoot root{dir, ""};
-    if (!RealPathOf(dir, root.Real)) continue;  // the listing says why
+    if (!RealPathOf(dir, root.Real)) continue;         // the listing says why
     if (out_found && root.Real == out_real) continue;  // pages written beside their sources
     roots.push_back(std::move(root));
   }
@@ -405,7 +419,13 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
     if (!ours) return;
     if (!APageOutputs.contains(ARelative)) {  // a page written there keeps it
       TSystemError error;
-      if (out->Remove(ARelative, found->second.Copy, error)) {
+      // Claimed by a run that was ended before it recorded its copy: whatever file is there.
+      TEntryInfo expected = found->second.Copy;
+      if (expected.Kind == TEntryKind::None) {
+        expected = out->Inspect(ARelative);
+        if (expected.Kind == TEntryKind::Folder) expected = {};
+      }
+      if (out->Remove(ARelative, expected, error)) {
         if (Verbose && !Options.Quiet) AOut << shown << ": removed, its source is gone\n";
       } else if (error.Code != 0) {
         AErr << "zoqc: cannot remove '" << shown << "': " << error.Reason << '\n';
@@ -424,13 +444,12 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
   if (!ours && now.Kind != TEntryKind::None) {
     // Something zoqc did not write: taken on when it is the same, never replaced otherwise.
     std::string text;
-    const bool same =
-        AWanted->Kind == TEntryKind::Regular
-            ? now.Kind == TEntryKind::Regular && now.Mode == AWanted->Info.Mode &&
-                  out->SameContent(AWanted->Source, ARelative)
-            : now.Kind == TEntryKind::Link &&
-                  ReadLinkText(JoinedPath(Options.OutDir, ARelative), text) &&
-                  text == AWanted->Target;
+    const bool same = AWanted->Kind == TEntryKind::Regular
+                          ? now.Kind == TEntryKind::Regular && now.Mode == AWanted->Info.Mode &&
+                                out->SameContent(AWanted->Source, ARelative)
+                          : now.Kind == TEntryKind::Link &&
+                                ReadLinkText(JoinedPath(Options.OutDir, ARelative), text) &&
+                                text == AWanted->Target;
     if (!same) {
       Failure(ARelative,
               now.Kind == TEntryKind::Folder
@@ -446,10 +465,10 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
   TSystemError error;
   std::vector<std::string> made;
   TWritten entry{AWanted->Kind, AWanted->Info, {}, AWanted->Target};
-  const bool done = AWanted->Kind == TEntryKind::Regular
-                        ? out->Copy(AWanted->Source, ARelative, entry.Source, entry.Copy, made,
-                                    error)
-                        : out->Link(AWanted->Target, ARelative, entry.Copy, made, error);
+  const bool done =
+      AWanted->Kind == TEntryKind::Regular
+          ? out->Copy(AWanted->Source, ARelative, entry.Source, entry.Copy, made, error)
+          : out->Link(AWanted->Target, ARelative, entry.Copy, made, error);
   NoteMade(made);
   if (!done) {
     Failure(ARelative,
@@ -458,8 +477,7 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
     return;
   }
   Record[ARelative] = std::move(entry);
-  if (Verbose && !Options.Quiet)
-    AOut << Shown(AWanted->Source) << ": copied to " << shown << '\n';
+  if (Verbose && !Options.Quiet) AOut << Shown(AWanted->Source) << ": copied to " << shown << '\n';
 }
 
 int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream& AOut,
@@ -475,6 +493,9 @@ int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream&
   }
   if (!Folder()) return ExitCode;
   for (const TRoot& root : roots) Walk(root, root.Dir, "", wanted, AErr);
+  std::vector<std::string> fresh;
+  for (const auto& [path, entry] : wanted) fresh.push_back(path);
+  Claim(fresh, APageOutputs, AErr);
   for (const auto& [path, entry] : wanted) Apply(path, &entry, APageOutputs, AOut, AErr);
   std::vector<std::string> gone;
   for (const auto& [path, entry] : Record)
@@ -522,8 +543,8 @@ bool TSiteOutput::MirrorPaths(const std::set<std::string>& APaths,
       }
     }
     TWanted wanted;
-    const bool left_out = !entered || (IsLeftOut(relative, true, {}) &&
-                                       IsLeftOut(relative, false, {}));
+    const bool left_out =
+        !entered || (IsLeftOut(relative, true, {}) && IsLeftOut(relative, false, {}));
     if (!left_out && Consider(*root, path, relative, wanted, AErr) &&
         !IsLeftOut(relative, wanted.Kind == TEntryKind::Folder, Options.Exclude)) {
       if (wanted.Kind == TEntryKind::Folder) return false;
@@ -534,11 +555,42 @@ bool TSiteOutput::MirrorPaths(const std::set<std::string>& APaths,
       changes.emplace_back(relative, std::nullopt);
     }
   }
+  std::vector<std::string> fresh;
+  for (const auto& [relative, wanted] : changes)
+    if (wanted) fresh.push_back(relative);
+  Claim(fresh, APageOutputs, AErr);
   for (const auto& [relative, wanted] : changes)
     Apply(relative, wanted ? &*wanted : nullptr, APageOutputs, AOut, AErr);
   if (Out) Out->Release();
   AExitCode = ExitCode;
   return true;
+}
+
+void TSiteOutput::Claim(const std::vector<std::string>& APaths,
+                        const std::set<std::string>& APageOutputs, std::ostream& AErr) {
+  bool claimed = false;
+  for (const std::string& path : APaths) {
+    if (Record.contains(path) || APageOutputs.contains(path)) continue;
+    if (!Folder() || Out->Inspect(path).Kind != TEntryKind::None) continue;  // not free
+    Record[path].Kind = TEntryKind::Regular;  // copied nothing from, into nothing yet
+    claimed = true;
+  }
+  if (claimed) Save(AErr);
+}
+
+void TSiteOutput::Save(std::ostream& AErr) {
+  const std::string text = Saved();
+  const std::string name(kWrittenRecord);
+  TSystemError error;
+  if (text.empty()) {
+    const TEntryInfo info = Out->Inspect(name);
+    if (info.Kind == TEntryKind::Regular) (void)Out->Remove(name, info, error);
+  } else if (text != LoadedRecord) {
+    if (!Out->WriteSmallFile(name, text, error))
+      AErr << "zoqc: cannot write '" << Shown(JoinedPath(Options.OutDir, name))
+           << "': " << error.Reason << '\n';
+  }
+  LoadedRecord = text;
 }
 
 void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
@@ -568,7 +620,7 @@ void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
     } else if (text != LoadedRecord) {
       if (!Out->WriteSmallFile(name, text, error))
         AErr << "zoqc: cannot write '" << Shown(JoinedPath(Options.OutDir, name))
-                  << "': " << error.Reason << '\n';
+             << "': " << error.Reason << '\n';
     }
     LoadedRecord = text;
     Out->Release();
@@ -580,9 +632,8 @@ void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
     const std::lock_guard<std::mutex> lock(NotedLock);
     above = NotedAbove;
   }
-  std::sort(above.begin(), above.end(), [](const std::string& A, const std::string& B) {
-    return A.size() > B.size();
-  });
+  std::sort(above.begin(), above.end(),
+            [](const std::string& A, const std::string& B) { return A.size() > B.size(); });
   Out.reset();
   for (const std::string& path : above) {
     std::error_code ec;

@@ -94,18 +94,23 @@ class TSiteOutput {
                std::ostream& AErr);
   void Warn(const std::string& APath, const std::string& AText, std::ostream& AErr);
   void NoteMade(const std::vector<std::string>& AMade);
+  // Records the free paths among APaths before anything is copied there, so that a run ended
+  // before it records its copies leaves them zoqc's own.
+  void Claim(const std::vector<std::string>& APaths, const std::set<std::string>& APageOutputs,
+             std::ostream& AErr);
+  void Save(std::ostream& AErr);
   std::string Saved() const;
 
   const TOptions& Options;
   std::unique_ptr<TOutputFolder> Out;
   bool OutExisted = false;
-  TEntryInfo OutInfo;                       // the output folder, to be left out under a -r folder
-  std::map<std::string, TWritten> Record;   // by path below the output folder
-  std::string LoadedRecord;                 // the record as read
-  std::set<std::string> Warned;             // warned about already (a watch syncs again)
-  std::mutex NotedLock;                     // guards the two below
-  std::set<std::string> NotedBelow;         // folders made in the output folder
-  std::vector<std::string> NotedAbove;      // the output folder and those above it, when made
+  TEntryInfo OutInfo;                      // the output folder, to be left out under a -r folder
+  std::map<std::string, TWritten> Record;  // by path below the output folder
+  std::string LoadedRecord;                // the record as read
+  std::set<std::string> Warned;            // warned about already (a watch syncs again)
+  std::mutex NotedLock;                    // guards the two below
+  std::set<std::string> NotedBelow;        // folders made in the output folder
+  std::vector<std::string> NotedAbove;     // the output folder and those above it, when made
   int ExitCode = 0;
 };
 

@@ -70,6 +70,7 @@ class TSiteWatch {
   std::set<std::string> MissingRoots;              // -r folders that are gone
   std::set<std::string> Errors;                    // the listing's error lines last time
   std::set<std::string> Copied;                    // files of the site changed (not pages)
+  bool Changed = false;                            // a page translated or gone since
 };
 
 // Translates the pages of AList again after every change, as TSiteWatch does, until the

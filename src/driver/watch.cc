@@ -85,7 +85,9 @@ bool TSiteWatch::Start(TSiteList AList, const TSiteTotals& AFirst, std::string& 
 
 void TSiteWatch::SyncOutput(bool AAll) {
   TSiteOutput* const output = Parts.Output;
-  if (!output) return;
+  // Nothing to look at when nothing was written or removed since.
+  if (!output || (!AAll && Copied.empty() && !Changed)) return;
+  Changed = false;
   if (!Options.Directories.empty() && (AAll || !Copied.empty())) {
     std::vector<TSitePage> pages;
     for (const auto& entry : Pages) pages.push_back(entry.second);
@@ -264,6 +266,7 @@ void TSiteWatch::Translate(const TPageKey& AKey) {
   const TSitePage& page = Pages.at(AKey);
   const auto start = TClock::now();
   const TPageResult result = TranslateSitePage(page, Rebuild, Files, nullptr, Parts);
+  Changed = true;
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
   if (Parts.Listener) Parts.Listener->Translated(page, result);
   Out << result.Out;
@@ -291,6 +294,7 @@ void TSiteWatch::Gone(const TPageKey& AKey) {
       Err << "zoqc: cannot remove '" << php << "': " << error.Reason << '\n';
   }
   if (!Options.Quiet) Out << line << '\n';
+  Changed = true;
   if (Parts.Listener) Parts.Listener->Gone(found->second);
   Waiting.erase(AKey);
   Pages.erase(found);

@@ -418,8 +418,8 @@ bool CopyData(int AFrom, int ATo) {
     if (n > 0) continue;
     if (n == 0) return true;
     if (errno == EINTR) continue;
-    if (ranges && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                   errno == EOPNOTSUPP || errno == EBADF)) {
+    if (ranges && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                   errno == EBADF)) {
       ranges = false;  // another file system, or none that can: sendfile then
       continue;
     }
@@ -504,17 +504,30 @@ class TPosixOutputFolder final : public TOutputFolder {
     }
     ASourceInfo = InfoOf(info);
     const timespec times[2] = {info.st_atim, info.st_mtim};
-    const bool done = Replace(
-        ARelative, AMade, AWritten, AError, [&](int ADir, const char* AName) {
+    const bool done = Replace(ARelative, AMade, AWritten, AError, [&](int ADir, const char* AName) {
+      // Unnamed until complete where the system allows: a killed run leaves nothing.
+      bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      unnamed = to >= 0;
+      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#else
           const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-          if (to < 0) return false;
-          const bool copied = CopyData(from, to) && fchmod(to, info.st_mode & 0777) == 0 &&
-                              futimens(to, times) == 0;
-          const int error = errno;
-          close(to);
-          errno = error;
-          return copied;
-        });
+#endif
+      if (to < 0) return false;
+      // From the start again on a try after a name that was taken.
+      bool copied = lseek(from, 0, SEEK_SET) == 0 && CopyData(from, to) &&
+                    fchmod(to, info.st_mode & 0777) == 0 && futimens(to, times) == 0;
+      if (copied && unnamed) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+        copied = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+      }
+      const int error = errno;
+      close(to);
+      errno = error;
+      return copied;
+    });
     close(from);
     return done;
   }
@@ -564,7 +577,8 @@ class TPosixOutputFolder final : public TOutputFolder {
     close(dir);
     const int theirs = open(ASource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     bool same = ours >= 0 && theirs >= 0;
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     same = same && fstat(ours, &a) == 0 && fstat(theirs, &b) == 0 && S_ISREG(a.st_mode) &&
            S_ISREG(b.st_mode) && a.st_size == b.st_size;
     const std::unique_ptr<char[]> buffer(same ? new char[2 << 16] : nullptr);
@@ -576,7 +590,8 @@ class TPosixOutputFolder final : public TOutputFolder {
       }
       ssize_t m = 0;
       while (m < n) {
-        const ssize_t k = read(theirs, buffer.get() + (1 << 16) + m, static_cast<std::size_t>(n - m));
+        const ssize_t k =
+            read(theirs, buffer.get() + (1 << 16) + m, static_cast<std::size_t>(n - m));
         if (k <= 0) break;
         m += k;
       }
@@ -616,10 +631,22 @@ class TPosixOutputFolder final : public TOutputFolder {
     std::vector<std::string> made;
     TEntryInfo written;
     return Replace(ARelative, made, written, AError, [&](int ADir, const char* AName) {
+      bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      unnamed = to >= 0;
+      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#else
       const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
       if (to < 0) return false;
       const std::string_view piece = AText;
-      const bool done = WriteAll(to, std::span<const std::string_view>(&piece, 1)) && fsync(to) == 0;
+      bool done = WriteAll(to, std::span<const std::string_view>(&piece, 1)) && fsync(to) == 0;
+      if (done && unnamed) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+        done = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+      }
       const int error = errno;
       close(to);
       errno = error;
@@ -683,9 +710,9 @@ class TPosixOutputFolder final : public TOutputFolder {
       GuardTempName(slot, temp.c_str());
       made = AMake(dir, temp.c_str());
       error = errno;
-      if (!made) {
+      if (!made && error != EEXIST) {
         unlinkat(dir, temp.c_str(), 0);  // what a failure left, if anything
-        if (error != EEXIST) break;
+        break;
       }
     }
     struct stat info {};
