@@ -80,6 +80,9 @@ expect "zoqc -o s" "site" "zoqc -o site/"
 expect "zoqc --out-dir=d" "docs" "zoqc --out-dir=docs/"
 expect "zoqc --recursive site/" "site/blog" "zoqc --recursive site/blog/"
 expect "zoqc -j " "" "zoqc -j "
+expect "zoqc --ini" "--init=" "zoqc --init="  # a new site's folder
+expect "zoqc --init=s" "site" "zoqc --init=site/"
+expect "zoqc --no-p" "--no-project" "zoqc --no-project "
 # Pages: scripts without ".zoq", and folders to look in; after "--" only pages.
 expect "zoqc he" "hello" "zoqc hello "
 expect "zoqc -q site/" "site/blog site/index" "zoqc -q site/"

@@ -22,7 +22,7 @@ async function activate(context) {
     {
       documentSelector: [{ scheme: 'file', language: 'zoq' }, { scheme: 'file', language: 'zot' }],
       initializationOptions: settings(),
-      synchronize: { fileEvents: vscode.workspace.createFileSystemWatcher('**/*.{zoq,zot}') },
+      synchronize: { fileEvents: vscode.workspace.createFileSystemWatcher('**/{*.zoq,*.zot,zoqc.toml}') },
     });
   context.subscriptions.push(vscode.workspace.onDidChangeConfiguration((event) => {
     if (event.affectsConfiguration('zoq'))

@@ -2,6 +2,7 @@
 #include "src/driver/driver.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -11,8 +12,10 @@
 #include "src/driver/explain.h"
 #include "src/driver/language_server.h"
 #include "src/driver/lint.h"
+#include "src/driver/new_site.h"
 #include "src/driver/options.h"
 #include "src/driver/page.h"
+#include "src/driver/project.h"
 #include "src/driver/serve.h"
 #include "src/driver/site.h"
 #include "src/platform/files.h"
@@ -31,6 +34,32 @@ int ExitAfterOutput(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
   return std::max(AExitCode, kExitFileFailure);
 }
 
+// Two spellings of one folder.
+bool SameFolder(const std::string& AOne, const std::string& AOther) {
+  std::error_code ec;
+  return std::filesystem::weakly_canonical(AOne, ec) ==
+         std::filesystem::weakly_canonical(AOther, ec);
+}
+
+// The project's folders where the command line names none: -r without a folder, --watch,
+// --serve and --check translate the source folder's pages, written under the out folder, as
+// -r SOURCE -o OUT would; --explain finds the pages written there.
+void UseProjectFolders(const TProject& AProject, TOptions& AOptions) {
+  if (AOptions.Explain) {
+    if (AOptions.Directories.empty()) AOptions.Directories.push_back(AProject.SourceDir());
+  } else if (!AOptions.SourceAsked.empty() ||
+             (AOptions.Pages.empty() && AOptions.Directories.empty() &&
+              (AOptions.Watch || AOptions.Check))) {
+    AOptions.Directories.push_back(AProject.SourceDir());
+  }
+  // The out folder goes with the source folder (-r src/blog writes beside its pages).
+  if (!AOptions.OutDir.empty() || AOptions.Directories.size() != 1 ||
+      (!AOptions.Pages.empty() && !AOptions.Explain) ||
+      !SameFolder(AOptions.Directories[0], AProject.SourceDir()))
+    return;
+  AOptions.OutDir = AProject.OutDir();
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr,
@@ -44,16 +73,41 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
     return kExitUsage;
   }
+  if (options.Init) return ExitAfterOutput(AOut, AErr, RunInit(options, AOut, AErr));
+  // The project file, found from here up, sets what the command line does not. The language
+  // server finds one for each page it is asked about; a bare "zoqc" prints the usage text.
+  const std::string project_file =
+      argc > 1 && !options.NoProject && !options.Lsp ? FindProjectFile("") : "";
   if (options.Help) {
-    PrintHelp(AOut);
+    PrintHelp(AOut, project_file);
     return ExitAfterOutput(AOut, AErr, kExitSuccess);
+  }
+  if (!project_file.empty() && !options.ShowVersion) {
+    TProject project;
+    if (!LoadProject(project_file, project, error)) {
+      AErr << error << "\nTry 'zoqc --no-project' to run without it.\n";
+      return kExitUsage;
+    }
+    TOptions over;  // the file's settings, then the command line's options over them
+    ApplyProject(project, over);
+    if (!ParseOptions(argc, argv, over, error)) {
+      AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
+      return kExitUsage;
+    }
+    options = std::move(over);
+    UseProjectFolders(project, options);
+  } else if (!options.SourceAsked.empty()) {
+    AErr << "zoqc: option '" << options.SourceAsked
+         << "' needs a value\nTry 'zoqc --help' for more information.\n";
+    return kExitUsage;
   }
   if (options.ShowVersion) {
     AOut << "zoqc " << Version << '\n';
     return ExitAfterOutput(AOut, AErr, kExitSuccess);
   }
   if (options.Lsp)
-    return ServeLanguageClient(options.Php);  // standard output carries only the protocol
+    return ServeLanguageClient(options.Php,
+                               !options.NoProject);  // standard output carries only the protocol
   if (options.Explain) {
     // Buffers of its own for standard input and output: what is waiting to be read shows, and
     // the output is flushed before a wait, not line by line.

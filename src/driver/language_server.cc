@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 
 #include "src/driver/lint.h"
 #include "src/driver/out_of_memory.h"
+#include "src/driver/project.h"
 #include "src/lsp/server.h"
 #include "src/platform/files.h"
 
@@ -79,7 +81,23 @@ class TServerLinter {
 
 }  // namespace
 
-int ServeLanguageClient(const std::string& APhp) {
+void ApplyProjectSettings(const std::string& AScriptPath, lsp::TSettings& ASettings,
+                          std::string& AError) {
+  const std::string folder = std::filesystem::path(AScriptPath).parent_path().string();
+  const std::string file = FindProjectFile(folder.empty() ? "." : folder);
+  TProject project;
+  if (file.empty() || !LoadProject(file, project, AError)) return;
+  // The warnings as the command line would take them: the file's own, on the defaults.
+  TOptions options;
+  ApplyProject(project, options);
+  TWarningSwitches switches;
+  for (const std::string& name : options.BaseWarnings) (void)switches.Add(name);
+  if (!options.BaseWarnings.empty()) ASettings.Warnings = switches.Resolve();
+  if (project.Escape) ASettings.Escape = *project.Escape;
+  if (project.Lint) ASettings.Lint = *project.Lint;
+}
+
+int ServeLanguageClient(const std::string& APhp, bool AProjects) {
 #ifdef _WIN32
   _setmode(0, _O_BINARY);
   _setmode(1, _O_BINARY);
@@ -96,7 +114,7 @@ int ServeLanguageClient(const std::string& APhp) {
         TFileFailure failure;
         return LoadFile(APath, AText, failure);
       },
-      TServerLinter(APhp));
+      TServerLinter(APhp), AProjects ? lsp::TProjectSettings(ApplyProjectSettings) : nullptr);
 }
 
 }  // namespace zoqc

@@ -30,7 +30,10 @@ enum : int {
   kOptExplain,
   kOptLsp,
   kOptEscape,
-  kOptServe
+  kOptServe,
+  kOptNoEscape,
+  kOptNoProject,
+  kOptInit
 };
 
 constexpr const char kShortOptions[] = ":hqwW:f:r:j:o:";
@@ -52,6 +55,9 @@ const option kLongOptions[] = {
     {"lsp", no_argument, nullptr, kOptLsp},
     {"escape", no_argument, nullptr, kOptEscape},
     {"serve", optional_argument, nullptr, kOptServe},
+    {"no-escape", no_argument, nullptr, kOptNoEscape},
+    {"no-project", no_argument, nullptr, kOptNoProject},
+    {"init", optional_argument, nullptr, kOptInit},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -83,11 +89,22 @@ std::string Nearest(std::string_view AName, const std::vector<std::string>& ACan
   return best;
 }
 
-// "; did you mean 'NEAR'?" when a candidate is near enough, else "".
+}  // namespace
+
 std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
   const std::string near = Nearest(AName, ACandidates);
   return near.empty() ? "" : "; did you mean '" + near + "'?";
 }
+
+std::vector<std::string> WarningSpellings() {
+  std::vector<std::string> names = {"all", "error"};
+  for (const TWarningInfo& warning : kWarnings)
+    for (const char* form : {"", "no-", "error=", "no-error="})
+      names.push_back(form + std::string(warning.Name));
+  return names;
+}
+
+namespace {
 
 // Why getopt_long refused the option it returned '?' for.
 std::string RefusedOption(const char* const* argv) {
@@ -134,6 +151,11 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
   for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i]));
   args.push_back(nullptr);
   TWarningSwitches warnings;
+  for (const std::string& name : AOptions.BaseWarnings)
+    if (!warnings.Add(name)) {
+      AError = "unknown warning '" + name + "'";
+      return false;
+    }
   std::optional<bool> color;  // unset: auto
   opterr = 0;
   optind = 0;  // getopt keeps its place in globals: every parse starts afresh
@@ -158,10 +180,8 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
         break;
       case 'W':
         if (!warnings.Add(optarg)) {
-          std::vector<std::string> names = {"-Wall", "-Werror"};
-          for (const TWarningInfo& warning : kWarnings)
-            for (const char* form : {"-W", "-Wno-", "-Werror=", "-Wno-error="})
-              names.push_back(form + std::string(warning.Name));
+          std::vector<std::string> names;
+          for (const std::string& name : WarningSpellings()) names.push_back("-W" + name);
           const std::string spelled = "-W" + std::string(optarg);
           AError = "unknown warning option '" + spelled + "'" + Suggestion(spelled, names);
           return false;
@@ -238,10 +258,24 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
         TServeAddress address;
         if (optarg && !ParseServeAddress(optarg, address, AError)) return false;
         AOptions.Serve = AOptions.Watch = true;
-        AOptions.ServeAddress = optarg ? optarg : "";
+        if (optarg) AOptions.ServeAddress = optarg;  // else the project's address, if any
         break;
       }
+      case kOptNoEscape:
+        AOptions.Escape = false;
+        break;
+      case kOptNoProject:
+        AOptions.NoProject = true;
+        break;
+      case kOptInit:  // "--init=DIR" is "--init DIR"
+        AOptions.Init = true;
+        if (optarg) AOptions.Pages.emplace_back(optarg);
+        break;
       case ':':
+        if (optopt == 'r') {  // "zoqc -r" at the end: the project file names the folder
+          AOptions.SourceAsked = Spelled(args.data(), optopt);
+          break;
+        }
         AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
         return false;
       default:
@@ -257,7 +291,7 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
   return true;
 }
 
-void PrintHelp(std::ostream& AOut) {
+void PrintHelp(std::ostream& AOut, const std::string& AProjectFile) {
   Usage(AOut);
   AOut << "\n"
           "Options:\n"
@@ -304,10 +338,14 @@ void PrintHelp(std::ostream& AOut) {
           "                   source place after every page line\n"
           "  --escape         print every placeholder escaped for the HTML context where it\n"
           "                   stands ({!name} prints raw)\n"
+          "  --no-escape      print the placeholders as they are, whatever zoqc.toml says\n"
           "  --serve[=[HOST:]PORT]\n"
           "                   translate and watch as --watch does, and serve the pages with\n"
           "                   PHP's development server (default 127.0.0.1:8000): error pages,\n"
           "                   PHP's errors mapped to the sources, reload on every change\n"
+          "  --init [DIR]     lay out a new site in DIR (default: here) that --serve serves\n"
+          "                   at once; writes over nothing\n"
+          "  --no-project     read no project file (zoqc.toml)\n"
           "  --lsp            serve an editor as a language server on standard input and\n"
           "                   output (Language Server Protocol); writes no page\n"
           "  --               end of the options: every later argument is a page name\n"
@@ -319,6 +357,9 @@ void PrintHelp(std::ostream& AOut) {
           "Warnings (on by default unless marked -Wall):\n";
   for (const TWarningInfo& warning : kWarnings)
     AOut << "  -W" << warning.Name << (warning.DefaultOn ? "" : "  (-Wall)") << '\n';
+  if (!AProjectFile.empty())
+    AOut << "\nProject file: " << AProjectFile
+         << " (the options above override it; --no-project ignores it)\n";
 }
 
 }  // namespace zoqc

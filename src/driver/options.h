@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "src/check/render.h"
@@ -22,6 +23,7 @@ struct TOptions {
   TWarningSet Warnings = DefaultWarnings();             // -Wname, -Wno-name, -Wall, -w, -Werror
   std::vector<std::string> Pages;                       // the page names, in command-line order
   std::vector<std::string> Directories;                 // -r, --recursive DIR: every page under DIR
+  std::vector<std::string> Exclude;                     // -r files not copied under -o (patterns)
   int Jobs = 0;              // -j N: pages translated at once; 0: one per core
   std::string OutDir;        // -o, --out-dir DIR: where the pages are written
   bool Watch = false;        // --watch: translate again whenever an input changes
@@ -35,6 +37,12 @@ struct TOptions {
   std::string ServeAddress;  // the [HOST:]PORT of --serve=; "": 127.0.0.1:8000
   // --serve shows a page's translation warnings over it (project key browser_warnings)
   bool BrowserWarnings = true;
+  bool NoProject = false;       // --no-project: read no zoqc.toml
+  bool Init = false;            // --init [DIR]: lay out a new site
+  std::string SourceAsked;      // "-r" or "--recursive" given last without a folder: the project's
+                                // source folder; "" when not
+  // -W names taken before those of the command line (the project file's), which override them.
+  std::vector<std::string> BaseWarnings;
 };
 
 // Reads the options and page names of argv (argv[0] is the program). Options and names may be
@@ -43,7 +51,14 @@ struct TOptions {
 [[nodiscard]] bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions,
                                 std::string& AError);
 
-// The usage text, then the options with a line each.
-void PrintHelp(std::ostream& AOut);
+// The usage text, then the options with a line each; with AProjectFile, a last line that names
+// the project file a run here reads.
+void PrintHelp(std::ostream& AOut, const std::string& AProjectFile = "");
+
+// "; did you mean 'NEAR'?" when one of ACandidates is near enough to AName, else "".
+std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates);
+
+// Every spelling that -W takes ("all", "bom", "no-bom", "error=bom", ...), without the "-W".
+std::vector<std::string> WarningSpellings();
 
 }  // namespace zoqc

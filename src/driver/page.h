@@ -84,12 +84,14 @@ struct TPageResult {
 
 class TPhpLinter;     // src/driver/lint.h
 class TPageListener;  // src/driver/site.h
+class TSiteOutput;    // src/driver/site_output.h
 
 // What the driver sets up for a run besides its options.
 struct TRunParts {
   TPhpLinter* Linter = nullptr;       // the run's php processes, when it lints
   TPageListener* Listener = nullptr;  // told of every page translated (--serve)
   bool NamePages = false;             // several pages (or -r): each success line names its page
+  TSiteOutput* Output = nullptr;      // the output folder under -o: what zoqc made there
 };
 
 // The job of a page argument: the names derived from it (beside it).

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "src/check/render.h"
+#include "src/driver/site_output.h"
 #include "src/driver/site_watch.h"
 #include "src/platform/process.h"
 #include "src/text/shown.h"
@@ -226,7 +228,9 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions, 
     // Made before the inputs are looked at, which may be changing under a watch. A folder
     // that cannot be made shows as the page's failure to create its file.
     TSystemError ignored;
-    AFiles.MakeFolders(fs::path(job.PhpFileName).parent_path().string(), ignored);
+    const std::string folder = fs::path(job.PhpFileName).parent_path().string();
+    if (AParts.Output) AParts.Output->NoteFolder(folder.empty() ? "." : folder);
+    AFiles.MakeFolders(folder, ignored);
   }
   return TranslatePage(job, AOptions, AFiles, AStaged, AParts);
 }
@@ -242,6 +246,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   totals.Succeeded.assign(count, 0);
   TStatusLine status(AOut, AStatus, count);
   std::vector<std::string> json;  // every page's diagnostics, for one JSON array
+  if (AParts.Output) json = std::move(AParts.Output->Json);  // the files that were not copied
   std::mutex mutex;
   std::atomic<std::size_t> next{0};
   // Pages written into their temporary files and not yet in place: their flushes to the disk
@@ -373,13 +378,36 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
   return totals;
 }
 
+std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages,
+                                  const std::string& AOutDir) {
+  std::set<std::string> outputs;
+  const fs::path out = fs::path(AOutDir).lexically_normal();
+  for (const TSitePage& page : APages) {
+    const std::string below =
+        fs::path(page.Job.PhpFileName).lexically_normal().lexically_relative(out).generic_string();
+    if (!below.empty() && !below.starts_with("..")) outputs.insert(below);
+  }
+  return outputs;
+}
+
 int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, std::ostream& AOut,
             std::ostream& AErr, bool AStatus) {
   AErr << AList.Errors;
   const std::vector<TSitePage>& pages = AList.Pages;
+  // Under -o the rest of the site goes there first, so that the pages find what they include.
+  std::unique_ptr<TSiteOutput> output;
+  TRunParts parts = AParts;
+  int copied = kExitSuccess;
+  if (!AOptions.OutDir.empty() && !AOptions.Check) {
+    output = std::make_unique<TSiteOutput>(AOptions);
+    parts.Output = output.get();
+    if (!AOptions.Directories.empty())
+      copied = output->Mirror(PageOutputs(pages, AOptions.OutDir), AOut, AErr);
+  }
   const TSiteTotals totals =
-      TranslatePages(pages, AOptions, AOut, AErr, AStatus, SystemFiles(), AParts);
-  int exit_code = totals.ExitCode;
+      TranslatePages(pages, AOptions, AOut, AErr, AStatus, SystemFiles(), parts);
+  if (output) output->Finish(!AOptions.Watch, AErr);
+  int exit_code = std::max(totals.ExitCode, copied);
   if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
   if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - AList.Start;
@@ -390,7 +418,7 @@ int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, 
          << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, AParts, std::move(AList), totals, AOut, AErr);
+  return WatchSite(AOptions, parts, std::move(AList), totals, AOut, AErr);
 }
 
 }  // namespace zoqc

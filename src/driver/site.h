@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,9 @@ struct TSiteTotals {
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus,
                            TFileSystem& AFiles = SystemFiles(), const TRunParts& AParts = {});
+
+// The outputs of APages as paths below AOutDir ("/" between the names).
+std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages, const std::string& AOutDir);
 
 // The whole run after the banner, on the pages that PlanSite listed: their translation, a
 // summary line when there are several, then watching when asked for. Yields the exit code.

@@ -51,6 +51,7 @@ class TSiteWatch {
   void Settle(const std::set<TPageKey>& AKeys);
   void Translate(const TPageKey& AKey);
   void Gone(const TPageKey& AKey);
+  void SyncOutput(bool AAll);
 
   const TOptions& Options;
   TOptions Rebuild;  // the same, without the success line
@@ -68,6 +69,8 @@ class TSiteWatch {
   std::map<TPageKey, TClock::time_point> Waiting;  // pages with a missing half, until when
   std::set<std::string> MissingRoots;              // -r folders that are gone
   std::set<std::string> Errors;                    // the listing's error lines last time
+  std::set<std::string> Copied;                    // files of the site changed (not pages)
+  bool Changed = false;                            // a page translated or gone since
 };
 
 // Translates the pages of AList again after every change, as TSiteWatch does, until the

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "src/check/render.h"
+#include "src/driver/site_output.h"
 #include "src/platform/files.h"
 #include "src/text/shown.h"
 
@@ -75,9 +76,28 @@ bool TSiteWatch::Start(TSiteList AList, const TSiteTotals& AFirst, std::string& 
     Out << "watching " << Pages.size() << " pages in " << Watched.size()
         << " folders; Ctrl-C ends\n";
   Settle(touched);
+  SyncOutput(true);
+  if (Parts.Output) Parts.Output->Verbose = true;
   Out.flush();
   Err.flush();
   return true;
+}
+
+void TSiteWatch::SyncOutput(bool AAll) {
+  TSiteOutput* const output = Parts.Output;
+  // Nothing to look at when nothing was written or removed since.
+  if (!output || (!AAll && Copied.empty() && !Changed)) return;
+  Changed = false;
+  if (!Options.Directories.empty() && (AAll || !Copied.empty())) {
+    std::vector<TSitePage> pages;
+    for (const auto& entry : Pages) pages.push_back(entry.second);
+    const std::set<std::string> outputs = PageOutputs(pages, Options.OutDir);
+    int exit_code = kExitSuccess;
+    if (AAll || !output->MirrorPaths(Copied, outputs, Out, Err, exit_code))
+      (void)output->Mirror(outputs, Out, Err);
+  }
+  Copied.clear();
+  output->Finish(false, Err);
 }
 
 bool TSiteWatch::Step(int ATimeoutMs, std::string& AError) {
@@ -115,6 +135,7 @@ bool TSiteWatch::Step(int ATimeoutMs, std::string& AError) {
     else
       Translate(key);
   }
+  SyncOutput(relist);
   Out.flush();
   Err.flush();
   return true;
@@ -221,6 +242,8 @@ bool TSiteWatch::Affected(const std::vector<TWatchEvent>& AEvents, std::set<TPag
     // A link to a folder made or removed changes the tree as -r lists it.
     const std::string path = Joined(event.Dir, event.Name);
     relist = relist || (listed && (IsFolder(path) || Folders.contains(path)));
+    // Any other file of the site is copied to the output folder, or removed from it.
+    if (listed && Parts.Output) Copied.insert(path);
   }
   return relist;
 }
@@ -243,6 +266,7 @@ void TSiteWatch::Translate(const TPageKey& AKey) {
   const TSitePage& page = Pages.at(AKey);
   const auto start = TClock::now();
   const TPageResult result = TranslateSitePage(page, Rebuild, Files, nullptr, Parts);
+  Changed = true;
   const std::chrono::duration<double, std::milli> took = TClock::now() - start;
   if (Parts.Listener) Parts.Listener->Translated(page, result);
   Out << result.Out;
@@ -270,6 +294,7 @@ void TSiteWatch::Gone(const TPageKey& AKey) {
       Err << "zoqc: cannot remove '" << php << "': " << error.Reason << '\n';
   }
   if (!Options.Quiet) Out << line << '\n';
+  Changed = true;
   if (Parts.Listener) Parts.Listener->Gone(found->second);
   Waiting.erase(AKey);
   Pages.erase(found);

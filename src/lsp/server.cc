@@ -64,8 +64,9 @@ struct TAnswer {
 
 class TServer {
  public:
-  TServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter)
-      : Channel(AChannel), Workspace(std::move(ALoader), TEncoding::Utf16, std::move(ALinter)) {}
+  TServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter, TProjectSettings AProject)
+      : Channel(AChannel),
+        Workspace(std::move(ALoader), TEncoding::Utf16, std::move(ALinter), std::move(AProject)) {}
   int Run();
 
  private:
@@ -235,6 +236,7 @@ void TServer::Notification(const std::string& AMethod, const json& AParams) {
               {"params", {{"uri", gone}, {"diagnostics", json::array()}}}});
   } else if (AMethod == "textDocument/didSave") {
     Workspace.Touch(UriOf(AParams));
+    if (UriOf(AParams).ends_with("/zoqc.toml")) return PublishAll();  // a site's settings
     Publish(UriOf(AParams));
   } else if (AMethod == "workspace/didChangeConfiguration") {
     // A client may send the settings of other servers only (eglot sends none at start): those
@@ -572,8 +574,9 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
 
 }  // namespace
 
-int RunServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter) {
-  TServer server(AChannel, std::move(ALoader), std::move(ALinter));
+int RunServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter,
+              TProjectSettings AProject) {
+  TServer server(AChannel, std::move(ALoader), std::move(ALinter), std::move(AProject));
   return server.Run();
 }
 

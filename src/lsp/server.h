@@ -9,8 +9,10 @@ namespace zoqc::lsp {
 
 // Serves AChannel until the client's "exit" or the end of its input; reads the files that are
 // not open in the editor through ALoader and writes none; has ALinter check the pages when the
-// client's "lint" setting is on. Yields the process's exit code: 0 after "shutdown" then
-// "exit", 1 otherwise (the protocol's rule).
-int RunServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter = {});
+// client's "lint" setting is on; has AProject put a page's project settings over the client's.
+// Yields the process's exit code: 0 after "shutdown" then "exit", 1 otherwise (the protocol's
+// rule).
+int RunServer(TChannel& AChannel, TFileLoader ALoader, TPageLinter ALinter = {},
+              TProjectSettings AProject = {});
 
 }  // namespace zoqc::lsp

@@ -124,6 +124,7 @@ void TWorkspace::SetVersion(const std::string& AUri, std::int64_t AVersion) {
 }
 
 void TWorkspace::Touch(const std::string& AUri) {
+  if (AUri.ends_with("/zoqc.toml")) return Pages.clear();  // the settings of a site changed
   if (!RoleOfUri(AUri)) return;
   std::string script, templ;
   PageUris(AUri, script, templ);
@@ -160,32 +161,43 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     }
   }
   const bool complete = page->Found[0] && page->Found[1];
+  TSettings settings = Settings;
+  std::string project_error;
+  if (const std::optional<std::string> path = PathOfUri(AScriptUri); path && Project)
+    Project(*path, settings, project_error);
   TAnalysis analysis =
       AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1], std::move(texts[1]),
-                  Settings.Warnings, {.Escape = Settings.Escape, .Placeholders = true});
+                  settings.Warnings, {.Escape = settings.Escape, .Placeholders = true});
   page->Result = std::move(analysis.Result);
-  page->Escape = Settings.Escape;
+  page->Escape = settings.Escape;
   const TPageModel& model = page->Model();
   page->Lines[0].emplace(model.Script.Text);
   page->Lines[1].emplace(model.Template);
   page->Encoding = Encoding;
+  if (!project_error.empty()) {  // on the script, which is what the file is about
+    TDiagnostic& d = page->Diagnostics.emplace_back();
+    d.Place.File = page->Names[0];
+    d.Message = project_error;
+  }
   if (!complete) {
     AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
     return page;
   }
   page->Sources[0] = std::move(analysis.Script);
   page->Sources[1] = std::move(analysis.Template);
-  page->Diagnostics = std::move(analysis.Diagnostics);
+  page->Diagnostics.insert(page->Diagnostics.end(),
+                           std::make_move_iterator(analysis.Diagnostics.begin()),
+                           std::make_move_iterator(analysis.Diagnostics.end()));
   const TSource& script = *page->Sources[0];
   const TSource& templ = *page->Sources[1];
   // PHP's parser on the translated page, as the user types.
-  if (page->Result.Ok() && Settings.Lint && Linter) {
+  if (page->Result.Ok() && settings.Lint && Linter) {
     const std::string& name = page->Names[0];
     if (std::optional<TDiagnostic> error =
             Linter(page->Result, script, templ, name.substr(0, name.size() - 4) + ".php"))
       page->Diagnostics.push_back(std::move(*error));
   }
-  if (Settings.Warnings.AsErrors)  // the analysis promoted its own; PHP's error too
+  if (settings.Warnings.AsErrors)  // the analysis promoted its own; PHP's error too
     for (TDiagnostic& d : page->Diagnostics)
       if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
   return page;

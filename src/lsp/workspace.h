@@ -62,6 +62,13 @@ struct TSettings {
   bool Escape = false;  // "escape": translate as --escape does
 };
 
+// The site's own settings for the page whose script is at AScriptPath (its project file,
+// which the driver finds and reads), put over ASettings: they win over the client's, so that
+// the editor and the build agree. A project file that cannot be read gives its located error
+// in AError, and leaves ASettings as they are.
+using TProjectSettings =
+    std::function<void(const std::string& AScriptPath, TSettings& ASettings, std::string& AError)>;
+
 // Resolves -W switches (with or without the "-W") as the command line does: the defaults or
 // all, then each name on or off, none with "-w". Unknown names are ignored.
 TWarningSet WarningsOf(const std::vector<std::string>& ASwitches);
@@ -75,8 +82,12 @@ using TPageLinter = std::function<std::optional<TDiagnostic>(
 
 class TWorkspace {
  public:
-  TWorkspace(TFileLoader ALoader, TEncoding AEncoding, TPageLinter ALinter = {})
-      : Load(std::move(ALoader)), Linter(std::move(ALinter)), Encoding(AEncoding) {}
+  TWorkspace(TFileLoader ALoader, TEncoding AEncoding, TPageLinter ALinter = {},
+             TProjectSettings AProject = {})
+      : Load(std::move(ALoader)),
+        Linter(std::move(ALinter)),
+        Project(std::move(AProject)),
+        Encoding(AEncoding) {}
 
   void SetEncoding(TEncoding AEncoding) { Encoding = AEncoding, Pages.clear(); }
   TEncoding GetEncoding() const { return Encoding; }
@@ -94,7 +105,8 @@ class TWorkspace {
   const std::string* TextOf(const std::string& AUri) const;
   void Replace(const std::string& AUri, std::size_t AFrom, std::size_t ATo, std::string_view AText);
   void SetVersion(const std::string& AUri, std::int64_t AVersion);
-  // Forgets the analyses of the page of AUri (a save or a change on disk).
+  // Forgets the analyses of the page of AUri (a save or a change on disk); of every page when
+  // AUri is a project file.
   void Touch(const std::string& AUri);
 
   // The page of AUri, analysed now or earlier; null for a URI that is not a script or template.
@@ -108,7 +120,8 @@ class TWorkspace {
   std::unique_ptr<TPage> Analyse(const std::string& AScriptUri, const std::string& ATemplateUri);
 
   TFileLoader Load;
-  TPageLinter Linter;  // may be empty: no PHP parse check
+  TPageLinter Linter;        // may be empty: no PHP parse check
+  TProjectSettings Project;  // may be empty: no project files
   TEncoding Encoding;
   TSettings Settings;
   std::map<std::string, TBuffer> Buffers;               // by URI

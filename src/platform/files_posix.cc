@@ -10,18 +10,21 @@
 
 #if defined(__linux__)
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #endif
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "src/platform/files.h"
+#include "src/platform/files_tree.h"
 #include "src/platform/temp_slots_posix.h"
 
 #if defined(__linux__) && !defined(ZOQC_PORTABLE_POSIX)
@@ -390,7 +393,385 @@ class TPosixFileSystem : public TFileSystem {
   }
 };
 
+TEntryInfo InfoOf(const struct stat& AInfo) {
+  TEntryInfo info;
+  info.Kind = S_ISREG(AInfo.st_mode)   ? TEntryKind::Regular
+              : S_ISLNK(AInfo.st_mode) ? TEntryKind::Link
+              : S_ISDIR(AInfo.st_mode) ? TEntryKind::Folder
+                                       : TEntryKind::Other;
+  info.Size = static_cast<std::uint64_t>(AInfo.st_size);
+  info.Modified = std::int64_t{AInfo.st_mtim.tv_sec} * 1000000000 + AInfo.st_mtim.tv_nsec;
+  info.Mode = AInfo.st_mode & 0777;
+  info.Device = static_cast<std::uint64_t>(AInfo.st_dev);
+  info.Inode = static_cast<std::uint64_t>(AInfo.st_ino);
+  return info;
+}
+
+// Copies the rest of AFrom into ATo: within the kernel where it can (copy_file_range, which
+// may share the blocks; sendfile), else through a buffer.
+bool CopyData(int AFrom, int ATo) {
+#if defined(__linux__)
+  bool ranges = true;
+  for (;;) {
+    const ssize_t n = ranges ? copy_file_range(AFrom, nullptr, ATo, nullptr, 1 << 30, 0)
+                             : sendfile(ATo, AFrom, nullptr, 1 << 30);
+    if (n > 0) continue;
+    if (n == 0) return true;
+    if (errno == EINTR) continue;
+    if (ranges && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                   errno == EBADF)) {
+      ranges = false;  // another file system, or none that can: sendfile then
+      continue;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    break;  // no sendfile here: through a buffer
+  }
+#endif
+  const std::unique_ptr<char[]> buffer(new char[1 << 17]);
+  for (;;) {
+    const ssize_t n = read(AFrom, buffer.get(), 1 << 17);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t m = write(ATo, buffer.get() + done, static_cast<std::size_t>(n - done));
+      if (m < 0 && errno == EINTR) continue;
+      if (m <= 0) {
+        if (m == 0) errno = ENOSPC;
+        return false;
+      }
+      done += m;
+    }
+  }
+}
+
+// The folder names of ARelative, and its last name; false for a name that is empty, "." or
+// "..".
+bool SplitRelative(const std::string& ARelative, std::vector<std::string>& AFolders,
+                   std::string& ABase) {
+  AFolders.clear();
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t slash = ARelative.find('/', from);
+    std::string name = ARelative.substr(from, slash - from);
+    if (name.empty() || name == "." || name == "..") return false;
+    if (slash == std::string::npos) {
+      ABase = std::move(name);
+      return true;
+    }
+    AFolders.push_back(std::move(name));
+    from = slash + 1;
+  }
+}
+
+/* An output folder, held open; every path below it is walked one name at a time with
+   O_NOFOLLOW, so that a link in the way is never followed, whatever is done to the tree
+   meanwhile. */
+class TPosixOutputFolder final : public TOutputFolder {
+ public:
+  explicit TPosixOutputFolder(int AFd) : Root(AFd) {}
+  ~TPosixOutputFolder() override {
+    Release();
+    close(Root);
+  }
+
+  void Release() override {
+    if (CachedFd >= 0) close(CachedFd);
+    CachedFd = -1;
+  }
+
+  TEntryInfo Inspect(const std::string& ARelative) override {
+    std::string base;
+    const int dir = Parent(ARelative, nullptr, base);
+    if (dir < 0) return {};
+    struct stat info {};
+    const bool found = fstatat(dir, base.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    close(dir);
+    return found ? InfoOf(info) : TEntryInfo{};
+  }
+
+  bool Copy(const std::string& ASource, const std::string& ARelative, TEntryInfo& ASourceInfo,
+            TEntryInfo& AWritten, std::vector<std::string>& AMade, TSystemError& AError) override {
+    const int from = open(ASource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (from < 0) return Failed(AError, errno);
+    struct stat info {};
+    if (fstat(from, &info) != 0 || !S_ISREG(info.st_mode)) {
+      const int error = errno;
+      close(from);
+      if (S_ISREG(info.st_mode)) return Failed(AError, error);
+      AError = {0, NotRegularReason(TypeOf(info.st_mode))};
+      return false;
+    }
+    ASourceInfo = InfoOf(info);
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    const bool done = Replace(ARelative, AMade, AWritten, AError, [&](int ADir, const char* AName) {
+      // Unnamed until complete where the system allows: a killed run leaves nothing.
+      bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      unnamed = to >= 0;
+      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#else
+          const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#endif
+      if (to < 0) return false;
+      // From the start again on a try after a name that was taken.
+      bool copied = lseek(from, 0, SEEK_SET) == 0 && CopyData(from, to) &&
+                    fchmod(to, info.st_mode & 0777) == 0 && futimens(to, times) == 0;
+      if (copied && unnamed) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+        copied = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+      }
+      const int error = errno;
+      close(to);
+      errno = error;
+      return copied;
+    });
+    close(from);
+    return done;
+  }
+
+  bool Link(const std::string& ATarget, const std::string& ARelative, TEntryInfo& AWritten,
+            std::vector<std::string>& AMade, TSystemError& AError) override {
+    return Replace(ARelative, AMade, AWritten, AError, [&](int ADir, const char* AName) {
+      return symlinkat(ATarget.c_str(), ADir, AName) == 0;
+    });
+  }
+
+  bool Remove(const std::string& ARelative, const TEntryInfo& AExpected,
+              TSystemError& AError) override {
+    std::string base;
+    const int dir = Parent(ARelative, nullptr, base);
+    if (dir < 0) return Failed(AError, errno == ENOENT ? 0 : errno);
+    struct stat info {};
+    bool removed = false;
+    int error = 0;
+    if (fstatat(dir, base.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      const TEntryInfo now = InfoOf(info);
+      if (now.Kind == AExpected.Kind && now.Kind != TEntryKind::Folder &&
+          now.Inode == AExpected.Inode && now.Device == AExpected.Device) {
+        removed = unlinkat(dir, base.c_str(), 0) == 0;
+        error = removed || errno == ENOENT ? 0 : errno;
+      }
+    }
+    close(dir);
+    return removed || Failed(AError, error);
+  }
+
+  bool RemoveEmptyFolder(const std::string& ARelative) override {
+    Release();  // it may be the folder held
+    std::string base;
+    const int dir = Parent(ARelative, nullptr, base);
+    if (dir < 0) return false;
+    const bool removed = unlinkat(dir, base.c_str(), AT_REMOVEDIR) == 0;
+    close(dir);
+    return removed;
+  }
+
+  bool SameContent(const std::string& ASource, const std::string& ARelative) override {
+    std::string base;
+    const int dir = Parent(ARelative, nullptr, base);
+    if (dir < 0) return false;
+    const int ours = openat(dir, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    close(dir);
+    const int theirs = open(ASource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    bool same = ours >= 0 && theirs >= 0;
+    struct stat a {
+    }, b{};
+    same = same && fstat(ours, &a) == 0 && fstat(theirs, &b) == 0 && S_ISREG(a.st_mode) &&
+           S_ISREG(b.st_mode) && a.st_size == b.st_size;
+    const std::unique_ptr<char[]> buffer(same ? new char[2 << 16] : nullptr);
+    while (same) {
+      const ssize_t n = read(ours, buffer.get(), 1 << 16);
+      if (n <= 0) {
+        same = n == 0 && read(theirs, buffer.get(), 1) == 0;
+        break;
+      }
+      ssize_t m = 0;
+      while (m < n) {
+        const ssize_t k =
+            read(theirs, buffer.get() + (1 << 16) + m, static_cast<std::size_t>(n - m));
+        if (k <= 0) break;
+        m += k;
+      }
+      same = m == n && std::memcmp(buffer.get(), buffer.get() + (1 << 16), n) == 0;
+    }
+    if (ours >= 0) close(ours);
+    if (theirs >= 0) close(theirs);
+    return same;
+  }
+
+  bool ReadSmallFile(const std::string& ARelative, std::string& AText) override {
+    std::string base;
+    const int dir = Parent(ARelative, nullptr, base);
+    if (dir < 0) return false;
+    const int fd = openat(dir, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    close(dir);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool read_all = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    AText.clear();
+    char buffer[1 << 14];
+    while (read_all) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        read_all = n == 0;
+        break;
+      }
+      AText.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return read_all;
+  }
+
+  bool WriteSmallFile(const std::string& ARelative, std::string_view AText,
+                      TSystemError& AError) override {
+    std::vector<std::string> made;
+    TEntryInfo written;
+    return Replace(ARelative, made, written, AError, [&](int ADir, const char* AName) {
+      bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      unnamed = to >= 0;
+      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#else
+      const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+      if (to < 0) return false;
+      const std::string_view piece = AText;
+      bool done = WriteAll(to, std::span<const std::string_view>(&piece, 1)) && fsync(to) == 0;
+      if (done && unnamed) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+        done = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+      }
+      const int error = errno;
+      close(to);
+      errno = error;
+      return done;
+    });
+  }
+
+ private:
+  // Opens the folder that holds ARelative, entering each folder on the way without following
+  // links; with AMade, missing folders are made and their paths appended to it. -1 on failure,
+  // with errno set.
+  int Parent(const std::string& ARelative, std::vector<std::string>* AMade, std::string& ABase) {
+    std::vector<std::string> folders;
+    if (!SplitRelative(ARelative, folders, ABase)) {
+      errno = EINVAL;
+      return -1;
+    }
+    // The folder of the call before, when it is the same: a tree is copied folder by folder.
+    const std::size_t length = ARelative.size() - ABase.size();
+    if (CachedFd >= 0 && ARelative.compare(0, length, CachedPath) == 0 &&
+        CachedPath.size() == length)
+      return fcntl(CachedFd, F_DUPFD_CLOEXEC, 0);
+    int dir = fcntl(Root, F_DUPFD_CLOEXEC, 0);
+    std::string path;
+    for (const std::string& name : folders) {
+      if (dir < 0) return -1;
+      path += path.empty() ? name : "/" + name;
+      constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+      int next = openat(dir, name.c_str(), kFlags);
+      if (next < 0 && errno == ENOENT && AMade) {
+        if (mkdirat(dir, name.c_str(), 0777) == 0) AMade->push_back(path);
+        next = openat(dir, name.c_str(), kFlags);
+      }
+      const int error = errno == ELOOP ? ENOTDIR : errno;  // a link in the way
+      close(dir);
+      errno = error;
+      dir = next;
+    }
+    if (dir >= 0) {
+      Release();
+      CachedFd = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+      CachedPath = ARelative.substr(0, length);
+    }
+    return dir;
+  }
+
+  // Makes ARelative anew through AMake(folder, temporary name), which creates the temporary,
+  // then renames it over ARelative.
+  template <typename TMake>
+  bool Replace(const std::string& ARelative, std::vector<std::string>& AMade, TEntryInfo& AWritten,
+               TSystemError& AError, TMake AMake) {
+    std::string base;
+    const int dir = Parent(ARelative, &AMade, base);
+    if (dir < 0) return Failed(AError, errno);
+    const int slot = ClaimTempSlot(dir);
+    std::string temp;
+    bool made = false;
+    int error = EEXIST;
+    for (int tries = 0; tries < 100 && !made; ++tries) {
+      temp = NewTempName();
+      GuardTempName(slot, temp.c_str());
+      made = AMake(dir, temp.c_str());
+      error = errno;
+      if (!made && error != EEXIST) {
+        unlinkat(dir, temp.c_str(), 0);  // what a failure left, if anything
+        break;
+      }
+    }
+    struct stat info {};
+    if (made && fstatat(dir, temp.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        renameat(dir, temp.c_str(), dir, base.c_str()) == 0) {
+      AWritten = InfoOf(info);
+      ReleaseTempSlot(slot);
+      close(dir);
+      return true;
+    }
+    if (made) {
+      error = errno;
+      unlinkat(dir, temp.c_str(), 0);
+    }
+    ReleaseTempSlot(slot);
+    close(dir);
+    return Failed(AError, error);
+  }
+
+  int Root;
+  int CachedFd = -1;       // the last folder entered, as its path below Root was then
+  std::string CachedPath;  // with its "/"; "" for Root itself
+};
+
 }  // namespace
+
+TEntryInfo InspectEntry(const std::string& APath) {
+  struct stat info {};
+  return lstat(APath.c_str(), &info) == 0 ? InfoOf(info) : TEntryInfo{};
+}
+
+bool ReadLinkText(const std::string& APath, std::string& AText) {
+  struct stat info {};
+  if (lstat(APath.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+  AText.assign(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  const ssize_t n = readlink(APath.c_str(), AText.data(), AText.size());
+  if (n < 0 || static_cast<std::size_t>(n) >= AText.size()) return false;
+  AText.resize(static_cast<std::size_t>(n));
+  return true;
+}
+
+bool RealPathOf(const std::string& APath, std::string& AReal) {
+  char* real = realpath(APath.c_str(), nullptr);
+  if (real == nullptr) return false;
+  AReal = real;
+  std::free(real);
+  return true;
+}
+
+bool MakesLinks() { return true; }
+
+std::unique_ptr<TOutputFolder> OpenOutputFolder(const std::string& ARoot, TSystemError& AError) {
+  const int fd = open(ARoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Failed(AError, errno);
+    return nullptr;
+  }
+  return std::make_unique<TPosixOutputFolder>(fd);
+}
 
 TSystemError SystemError(int ACode) { return {ACode, ACode > 0 ? std::strerror(ACode) : ""}; }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -12,6 +14,7 @@
 #include <utility>
 
 #include "src/platform/files.h"
+#include "src/platform/files_tree.h"
 
 namespace zoqc {
 
@@ -199,7 +202,226 @@ class TWindowsFileSystem : public TFileSystem {
   bool FlushesFileSystems() const override { return false; }
 };
 
+namespace fs = std::filesystem;
+
+std::string Narrowed(const std::wstring& AText) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size,
+                      nullptr, nullptr);
+  return text;
+}
+
+TEntryInfo InfoOf(const fs::path& APath) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(APath, ec);
+  TEntryInfo info;
+  if (ec || !fs::exists(status)) return info;
+  info.Kind = fs::is_symlink(status)        ? TEntryKind::Link
+              : fs::is_regular_file(status) ? TEntryKind::Regular
+              : fs::is_directory(status)    ? TEntryKind::Folder
+                                            : TEntryKind::Other;
+  info.Mode = static_cast<std::uint32_t>(status.permissions() & fs::perms::all);
+  if (info.Kind == TEntryKind::Regular) {
+    info.Size = fs::file_size(APath, ec);
+    info.Modified = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        fs::last_write_time(APath, ec).time_since_epoch())
+                        .count();
+  }
+  return info;
+}
+
+bool FailedWith(TSystemError& AError, const std::error_code& AEc) {
+  AError = SystemError(AEc.value());
+  return false;
+}
+
+/* An output folder on Windows: each folder on the way is looked at before it is entered, and
+   one that is a link (a junction or a symbolic link) fails the call. Copies are made under a
+   temporary name beside the entry and moved over it. */
+class TWindowsOutputFolder final : public TOutputFolder {
+ public:
+  explicit TWindowsOutputFolder(fs::path ARoot) : Root(std::move(ARoot)) {}
+
+  TEntryInfo Inspect(const std::string& ARelative) override {
+    fs::path path;
+    return Below(ARelative, nullptr, path) ? InfoOf(path) : TEntryInfo{};
+  }
+
+  bool Copy(const std::string& ASource, const std::string& ARelative, TEntryInfo& ASourceInfo,
+            TEntryInfo& AWritten, std::vector<std::string>& AMade, TSystemError& AError) override {
+    std::error_code ec;
+    const fs::path source = fs::canonical(fs::path(Widened(ASource)), ec);
+    ASourceInfo = ec ? TEntryInfo{} : InfoOf(source);
+    if (ASourceInfo.Kind != TEntryKind::Regular) {
+      AError = {0, "not a regular file"};
+      return false;
+    }
+    return Replace(ARelative, AMade, AWritten, AError, [&](const fs::path& ATemp) {
+      std::error_code ec;
+      return fs::copy_file(source, ATemp, fs::copy_options::overwrite_existing, ec) && !ec;
+    });
+  }
+
+  bool Link(const std::string&, const std::string&, TEntryInfo&, std::vector<std::string>&,
+            TSystemError& AError) override {
+    AError = {0, "symbolic links are copied on this system"};
+    return false;
+  }
+
+  bool Remove(const std::string& ARelative, const TEntryInfo& AExpected,
+              TSystemError& AError) override {
+    fs::path path;
+    if (!Below(ARelative, nullptr, path)) return false;
+    const TEntryInfo now = InfoOf(path);
+    if (now.Kind == TEntryKind::None || now.Kind == TEntryKind::Folder ||
+        now.Kind != AExpected.Kind || now.Size != AExpected.Size ||
+        now.Modified != AExpected.Modified)
+      return false;
+    std::error_code ec;
+    return fs::remove(path, ec) || FailedWith(AError, ec);
+  }
+
+  bool RemoveEmptyFolder(const std::string& ARelative) override {
+    fs::path path;
+    std::error_code ec;
+    return Below(ARelative, nullptr, path) && fs::is_directory(fs::symlink_status(path, ec)) &&
+           fs::remove(path, ec);  // only an empty one
+  }
+
+  bool SameContent(const std::string& ASource, const std::string& ARelative) override {
+    fs::path path;
+    if (!Below(ARelative, nullptr, path)) return false;
+    std::ifstream ours(path, std::ios::binary);
+    std::ifstream theirs(fs::path(Widened(ASource)), std::ios::binary);
+    if (!ours || !theirs) return false;
+    return std::equal(std::istreambuf_iterator<char>(ours), std::istreambuf_iterator<char>(),
+                      std::istreambuf_iterator<char>(theirs), std::istreambuf_iterator<char>());
+  }
+
+  bool ReadSmallFile(const std::string& ARelative, std::string& AText) override {
+    fs::path path;
+    if (!Below(ARelative, nullptr, path) || InfoOf(path).Kind != TEntryKind::Regular) return false;
+    std::ifstream in(path, std::ios::binary);
+    AText.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+  }
+
+  bool WriteSmallFile(const std::string& ARelative, std::string_view AText,
+                      TSystemError& AError) override {
+    std::vector<std::string> made;
+    TEntryInfo written;
+    return Replace(ARelative, made, written, AError, [&](const fs::path& ATemp) {
+      std::ofstream out(ATemp, std::ios::binary | std::ios::trunc);
+      out.write(AText.data(), static_cast<std::streamsize>(AText.size()));
+      out.close();
+      return !out.fail();
+    });
+  }
+
+  void Release() override {}
+
+ private:
+  // The path of ARelative, each folder on the way a folder and no link; with AMade, missing
+  // folders are made and appended to it.
+  bool Below(const std::string& ARelative, std::vector<std::string>* AMade, fs::path& APath) {
+    std::vector<std::string> names;
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t slash = ARelative.find('/', from);
+      names.push_back(ARelative.substr(from, slash - from));
+      if (slash == std::string::npos) break;
+      from = slash + 1;
+    }
+    APath = Root;
+    std::string made;
+    for (std::size_t idx = 0; idx < names.size(); ++idx) {
+      const std::string& name = names[idx];
+      if (name.empty() || name == "." || name == ".." ||
+          name.find_first_of("\\:") != std::string::npos)
+        return false;
+      APath /= Widened(name);
+      made += made.empty() ? name : "/" + name;
+      if (idx + 1 == names.size()) break;
+      std::error_code ec;
+      const fs::file_status status = fs::symlink_status(APath, ec);
+      if (!fs::exists(status) && AMade && fs::create_directory(APath, ec)) {
+        AMade->push_back(made);
+        continue;
+      }
+      if (fs::is_symlink(status) || !fs::is_directory(fs::symlink_status(APath, ec))) return false;
+    }
+    return true;
+  }
+
+  template <typename TMake>
+  bool Replace(const std::string& ARelative, std::vector<std::string>& AMade, TEntryInfo& AWritten,
+               TSystemError& AError, TMake AMake) {
+    fs::path path;
+    if (!Below(ARelative, &AMade, path)) {
+      AError = SystemError(ERROR_DIRECTORY);
+      return false;
+    }
+    std::random_device seed;
+    const fs::path temp =
+        path.parent_path() / Widened(".zoqc-" + std::to_string(seed() % 1000000000));
+    {
+      const std::lock_guard<std::mutex> lock(TempsLock);
+      Temps().insert(temp.wstring());
+    }
+    bool done = AMake(temp);
+    std::error_code ec;
+    if (done) {
+      fs::rename(temp, path, ec);
+      done = !ec;
+    } else {
+      ec = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    }
+    if (!done) fs::remove(temp, ec);
+    {
+      const std::lock_guard<std::mutex> lock(TempsLock);
+      Temps().erase(temp.wstring());
+    }
+    if (!done) return FailedWith(AError, ec);
+    AWritten = InfoOf(path);
+    return true;
+  }
+
+  fs::path Root;
+};
+
 }  // namespace
+
+TEntryInfo InspectEntry(const std::string& APath) { return InfoOf(fs::path(Widened(APath))); }
+
+bool ReadLinkText(const std::string& APath, std::string& AText) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(fs::path(Widened(APath)), ec);
+  if (ec) return false;
+  AText = Narrowed(target.wstring());
+  return true;
+}
+
+bool RealPathOf(const std::string& APath, std::string& AReal) {
+  std::error_code ec;
+  const fs::path real = fs::canonical(fs::path(Widened(APath)), ec);
+  if (ec) return false;
+  AReal = Narrowed(real.generic_wstring());
+  return true;
+}
+
+bool MakesLinks() { return false; }
+
+std::unique_ptr<TOutputFolder> OpenOutputFolder(const std::string& ARoot, TSystemError& AError) {
+  std::error_code ec;
+  const fs::path root(Widened(ARoot.empty() ? "." : ARoot));
+  if (!fs::is_directory(root, ec)) {
+    AError = SystemError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
+  return std::make_unique<TWindowsOutputFolder>(root);
+}
 
 TSystemError SystemError(int ACode) {
   if (ACode <= 0) return {ACode, ""};

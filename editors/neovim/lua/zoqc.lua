@@ -1,5 +1,6 @@
 -- Neovim: .zoq and .zot file types, and zoqc's language server on them.
---   require('zoqc').setup({ cmd = { 'zoqc', '--lsp' }, settings = { warnings = { '-Wall' } } })
+--   require('zoqc').setup()  -- a site's zoqc.toml gives escape, warnings and lint, as to the build
+--   require('zoqc').setup({ cmd = { 'zoqc', '--lsp' }, settings = { escape = true } })  -- without one
 -- opts.config is merged into the client's configuration (on_exit, flags, handlers...).
 -- Works with Neovim 0.7 (vim.lsp.start_client) and later (vim.lsp.start).
 local M = {}
@@ -14,11 +15,17 @@ function M.setup(opts)
               autocmd BufRead,BufNewFile *.zot set filetype=zot
             augroup END]])
   local client_id
+  -- The site's root, where its zoqc.toml is (one server for the whole site), else the file's folder.
+  local function root_of(buf)
+    local dir = vim.fn.fnamemodify(vim.api.nvim_buf_get_name(buf), ':p:h')
+    local project = vim.fn.findfile('zoqc.toml', dir .. ';')
+    return project ~= '' and vim.fn.fnamemodify(project, ':p:h') or dir
+  end
   local function attach(buf)
     local config = {
       name = 'zoqc',
       cmd = cmd,
-      root_dir = vim.fn.fnamemodify(vim.api.nvim_buf_get_name(buf), ':p:h'),
+      root_dir = root_of(buf),
       init_options = settings,
       flags = { debounce_text_changes = 50 },
     }
