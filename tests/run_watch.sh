@@ -98,7 +98,8 @@ rebuilt src/loop/p www/loop/p.php 'echo "g";?>'
 expect src/index
 printf '<?php\n<<t<<"h"\n' >src/index.zoq
 rebuilt src/index www/index.php 'echo "h";?>'
-[[ -e www/loop/up ]] && fail "the link back up was followed"
+# (Under -o the link itself is made again in www, as a link.)
+[[ -e www/loop/up && ! -L www/loop/up ]] && fail "the link back up was followed"
 
 # The -r folder deleted and made again: watching says so, and takes it up again.
 rm -rf src

@@ -596,20 +596,23 @@ void TSiteOutput::Save(std::ostream& AErr) {
 void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
   {
     const std::lock_guard<std::mutex> lock(NotedLock);
-    for (const std::string& path : NotedBelow) Record[path].Kind = TEntryKind::Folder;
+    RunFolders.insert(NotedBelow.begin(), NotedBelow.end());
     NotedBelow.clear();
   }
   if (Folder()) {
     // The deepest first: a folder emptied by removing the one below it goes too.
-    std::vector<std::string> folders;
+    std::vector<std::string> folders(RunFolders.begin(), RunFolders.end());
     for (const auto& [path, entry] : Record)
-      if (entry.Kind == TEntryKind::Folder) folders.push_back(path);
+      if (entry.Kind == TEntryKind::Folder && !RunFolders.contains(path)) folders.push_back(path);
     std::sort(folders.begin(), folders.end(), [](const std::string& A, const std::string& B) {
       return std::count(A.begin(), A.end(), '/') > std::count(B.begin(), B.end(), '/');
     });
     for (const std::string& path : folders) {
       const TEntryInfo info = Out->Inspect(path);
-      if (info.Kind != TEntryKind::Folder || Out->RemoveEmptyFolder(path)) Record.erase(path);
+      if (info.Kind != TEntryKind::Folder || Out->RemoveEmptyFolder(path)) {
+        Record.erase(path);
+        RunFolders.erase(path);
+      }
     }
     const std::string text = Saved();
     const std::string name(kWrittenRecord);

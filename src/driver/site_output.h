@@ -110,7 +110,10 @@ class TSiteOutput {
   std::set<std::string> Warned;            // warned about already (a watch syncs again)
   std::mutex NotedLock;                    // guards the two below
   std::set<std::string> NotedBelow;        // folders made in the output folder
-  std::vector<std::string> NotedAbove;     // the output folder and those above it, when made
+  // Folders made for pages by this process: removed once empty, but not recorded, so that
+  // a site of pages alone gets nothing but its pages.
+  std::set<std::string> RunFolders;
+  std::vector<std::string> NotedAbove;  // the output folder and those above it, when made
   int ExitCode = 0;
 };
 
