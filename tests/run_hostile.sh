@@ -189,6 +189,34 @@ if [ "$plain" = --plain ] && [ -n "${can_trace:-}" ]; then
   { wait $tracer; } 2>/dev/null
   check "SIGKILL: nothing left" [ "$(ls -A | sort | tr '\n' ' ')" = "out p.php p.zoq p.zot trace " ]
   check "SIGKILL: old page kept" old_page
+
+  # SIGKILL while a site's pages wait, named, to be put in place together: the next run removes
+  # what the killed one left at once, but never a temporary whose writer still runs.
+  fresh
+  mkdir site
+  for n in 1 2 3; do printf '<?php\n<<a<<%s\n' $n >site/p$n.zoq && printf '{a}\n' >site/p$n.zot; done
+  strace -f -o trace -e trace=rename,renameat,renameat2 \
+    -e inject=rename,renameat,renameat2:delay_enter=30s "$zoqc" -r site >out 2>&1 &
+  tracer=$!
+  for _ in $(seq 1000); do [ -n "$(find site -name '.zoqc-*' -print -quit)" ] && break; sleep 0.01; done
+  killed=$(pgrep -P $tracer)  # the trace's first line may be a thread's, ended since
+  kill -s KILL "$killed"
+  kill -s KILL $tracer
+  { wait $tracer; } 2>/dev/null
+  for _ in $(seq 500); do kill -0 "$killed" 2>/dev/null || break; sleep 0.01; done  # reaped
+  left=$(find site -name '.zoqc-*' | head -1)
+  check "SIGKILL of a site: its named temporaries left (${left:-none})" [ -n "$left" ]
+  if [ -n "$left" ]; then
+    sleep 60 &
+    alive=$!
+    name=${left##*/}
+    live=site/${name:0:14}$(printf %08x $alive)${name:22}  # the same, of a run that lives
+    printf x >"$live"
+    "$zoqc" -r site >out 2>&1
+    check "SIGKILL of a site: the next run removed its temporaries, not a live run's" \
+      [ "$(find site -name '.zoqc-*' | tr '\n' ' ')" = "$live " ]
+    kill $alive
+  fi
 fi
 if [ -z "${can_trace:-}" ]; then
   echo "strace cannot trace here: fsync order and signal tests skipped"
