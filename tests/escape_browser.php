@@ -182,5 +182,96 @@ if (!isset($safe['missing'], $evil['missing']) && ($safe['shape'] ?? null) !== (
 $raw = report($zoqc, $chromium, $dir, [], $hostile, $checker);
 if (!isset($raw['missing']) && !$raw['ran'] && ($raw['shape'] ?? null) === ($safe['shape'] ?? null))
     $fail('without --escape the hostile values went unnoticed: the checks prove nothing');
+// Script URLs in every URL-bearing attribute of every element that has one, in HTML, SVG and
+// MathML: each value a script scheme as a browser reads it (case, blanks, controls, tabs and
+// line ends inside, entities that stay text), or a URL to keep, on one page with harmless
+// values that give every case's shape. '@name' below stands for the attribute with the value.
+// Not here: <html manifest>, <head profile>, <body background> and <frame src>, which a second
+// element in the body cannot carry, and MathML's altimg and definitionURL, which no browser
+// loads.
+$urlPlaces = [
+    // HTML
+    '<a @href>a</a><a @ping>a</a><area alt="" @href><area alt="" @ping>', '<base @href><link rel="zoq" @href>',
+    '<blockquote @cite></blockquote><q @cite></q><del @cite></del><ins @cite></ins>',
+    '<form @action><button @formaction>b</button><input @formaction></form>', '<input type="image" alt="" @src>',
+    '<img alt="" @src><img alt="" @longdesc><img alt="" @lowsrc><img alt="" @dynsrc><img alt="" @usemap>',
+    '<iframe @src></iframe><iframe @longdesc></iframe><embed @src>',
+    '<object @data></object><object @codebase></object><object @classid></object><object @archive></object><object @usemap></object>',
+    '<script @src></script><video @src></video><video @poster></video><audio @src></audio><video><source @src><track @src></video>',
+    '<table @background><tr><td @background></td><th @background></th></tr></table>',
+    '<command @icon><menuitem @icon></menuitem><applet @codebase></applet><applet @archive></applet>',
+    // SVG
+    '<svg><a @href><text>a</text></a><a @xlink:href><text>a</text></a><image @href/><image @xlink:href/><use @href/><use @xlink:href/>' .
+    '<script @href></script><script @xlink:href></script><filter @xlink:href><feImage @href/><feImage @xlink:href/></filter>' .
+    '<pattern @href/><linearGradient @href/><radialGradient @xlink:href/><text><textPath @href>t</textPath><tref @xlink:href/></text>' .
+    '<cursor @xlink:href/><animateMotion @href><mpath @href/><mpath @xlink:href/></animateMotion><animate @href/><set @xlink:href/>' .
+    '<animateTransform @href/><discard @href/><a><set attributeName="href" @to/><animate attributeName="href" @from/>' .
+    '<animate attributeName="href" @by/><animate attributeName="xlink:href" @values/></a></svg>',
+    // MathML
+    '<math @href><mi @href>x</mi><mo @href>+</mo><mn @href>1</mn><ms @href>s</ms><mtext @href>t</mtext>' .
+    '<mrow @href></mrow><mstyle @href></mstyle><mi><mglyph @src/></mi></math>',
+];
+$urlScripts = [
+    'javascript:top.alert(101)', 'JaVaScRiPt:top.alert(102)', " \t\n\x01\x1fjavascript:top.alert(103)",
+    "\x00javascript:top.alert(104)", "java\tscr\nipt:top.alert(105)", "jav\rascript:top.alert(106)",
+    "\x0c\x7fjavascript:top.alert(107)", 'vbscript:msgbox(108)', 'VBScript:msgbox(109)',
+    'data:text/html,<script>top.alert(110)</script>', ' DATA:text/html;base64,' . base64_encode('<script>top.alert(111)</script>'),
+    "da\tta:image/svg+xml,<svg onload=top.alert(112)>", 'data:image/svg+xml;base64,' . base64_encode('<svg onload="top.alert(113)"/>'),
+    'java&#115;cript:top.alert(114)', '&#106;avascript:top.alert(115)', 'javascript&colon;top.alert(116)',
+    '&#x09;javascript:top.alert(117)',
+];
+$urlKept = ['data:image/png;base64,iVBORw0KGgo=', 'https://zoq.invalid/a?b=c#d', 'mailto:a@zoq.invalid', '/p?q=a:b'];
+$urlValues = ['value0', 'value1', ...$urlScripts, ...$urlKept];
+$urlTemplate = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><base href=\"about:blank\">" .
+    '<script>window.zoqRan = []; window.alert = window.confirm = window.prompt = function (x) { zoqRan.push(String(x)); };</script>' .
+    "</head><body>\n<!--BEGIN row--><div class=\"case\" id=\"c{i}\">\n" .
+    preg_replace('/@([\w:]+)/', 'data-u="$1" $1="{v}"', implode("\n", $urlPlaces)) . "\n</div>\n<!--END row--></body></html>\n";
+// Each attribute holds the value exactly, or the harmless fragment that replaces a script URL;
+// never a URL whose scheme, as the browser's own URL parser reads it, runs a script or a page
+// (data: but the raster images), in any item of an animation's list. Kept URLs arrive exactly.
+$urlChecker = <<<'JS'
+<script>
+(function () {
+  const expected = EXPECTED.map((b) => new TextDecoder().decode(Uint8Array.from(atob(b), (c) => c.charCodeAt(0))));
+  const attr = (s) => s.replace(/\r\n?/g, "\n").replace(/\0/g, "\uFFFD");
+  const scripted = (s) => {
+    let url; try { url = new URL(s, "https://zoq.invalid/"); } catch (e) { return false; }
+    return url.protocol === "javascript:" || url.protocol === "vbscript:" ||
+           (url.protocol === "data:" && !/^data:image\/(png|gif|jpe?g|webp|avif)[;,]/i.test(url.href));
+  };
+  const report = { shapes: [], bad: [], ran: window.zoqRan, cases: 0 };
+  document.querySelectorAll(".case").forEach((el) => {
+    const i = Number(el.id.slice(1)), v = expected[i];
+    report.cases++;
+    report.shapes.push(Array.from(el.querySelectorAll("*"), (n) => n.tagName + "[" + Array.from(n.attributes, (a) => a.name).sort().join(",") + "]").join(" "));
+    el.querySelectorAll("[data-u]").forEach((e) => {
+      const name = e.getAttribute("data-u"), got = e.getAttribute(name), where = e.tagName + " " + name;
+      if (got === null) return report.bad.push([i, where, null, "the attribute"]);
+      if ((name === "values" ? got.split(";") : [got]).some(scripted)) report.bad.push([i, where, got, "no script URL"]);
+      else if (got !== attr(v) && (i < 2 || i >= KEPT || got !== "#zoqc-unsafe-url") && name !== "values")
+        report.bad.push([i, where, got, attr(v)]);
+    });
+  });
+  document.documentElement.setAttribute("data-zoq-report", btoa(unescape(encodeURIComponent(JSON.stringify(report)))));
+})();
+</script>
+JS;
+$urlChecker = str_replace('KEPT', (string)(2 + count($urlScripts)), $urlChecker);
+@mkdir("$dir/urls");
+file_put_contents("$dir/urls/page.zoq", $script);
+file_put_contents("$dir/urls/page.zot", $urlTemplate);
+$urlEvil = report($zoqc, $chromium, "$dir/urls", ['--escape'], $urlValues, $urlChecker);
+if (isset($urlEvil['missing'])) $fail("the URL page's checker never ran");
+elseif ($urlEvil['cases'] !== count($urlValues)) $fail("URL cases: {$urlEvil['cases']} in the DOM, not " . count($urlValues));
+foreach ($urlEvil['ran'] ?? [] as $ran) $fail("a URL's script ran: alert($ran)");
+foreach ($urlEvil['bad'] ?? [] as [$i, $what, $got, $want])
+    $fail("URL value $i (" . json_encode($urlValues[$i]) . "), $what: got " . json_encode($got) . ', want ' . json_encode($want));
+foreach ($urlEvil['shapes'] ?? [] as $i => $shape)
+    if ($shape !== $urlEvil['shapes'][0]) $fail("URL value $i (" . json_encode($urlValues[$i]) . ") changed the elements or attributes");
+$urlRaw = report($zoqc, $chromium, "$dir/urls", [], $urlValues, $urlChecker);
+if (!isset($urlRaw['missing']) && !$urlRaw['ran'] && !$urlRaw['bad'])
+    $fail('without --escape the script URLs went unnoticed: the URL checks prove nothing');
+$urlCount = substr_count($urlTemplate, 'data-u=');
+echo "$urlCount URL attributes, " . count($urlValues) . " URLs each\n";
 echo $failed ? "$failed failures\n" : count($hostile) . " hostile values in every context: no injection, every value exact\n";
 exit($failed ? 1 : 0);

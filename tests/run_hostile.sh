@@ -189,6 +189,34 @@ if [ "$plain" = --plain ] && [ -n "${can_trace:-}" ]; then
   { wait $tracer; } 2>/dev/null
   check "SIGKILL: nothing left" [ "$(ls -A | sort | tr '\n' ' ')" = "out p.php p.zoq p.zot trace " ]
   check "SIGKILL: old page kept" old_page
+
+  # SIGKILL while a site's pages wait, named, to be put in place together: the next run removes
+  # what the killed one left at once, but never a temporary whose writer still runs.
+  fresh
+  mkdir site
+  for n in 1 2 3; do printf '<?php\n<<a<<%s\n' $n >site/p$n.zoq && printf '{a}\n' >site/p$n.zot; done
+  strace -f -o trace -e trace=rename,renameat,renameat2 \
+    -e inject=rename,renameat,renameat2:delay_enter=30s "$zoqc" -r site >out 2>&1 &
+  tracer=$!
+  for _ in $(seq 1000); do [ -n "$(find site -name '.zoqc-*' -print -quit)" ] && break; sleep 0.01; done
+  killed=$(pgrep -P $tracer)  # the trace's first line may be a thread's, ended since
+  kill -s KILL "$killed"
+  kill -s KILL $tracer
+  { wait $tracer; } 2>/dev/null
+  for _ in $(seq 500); do kill -0 "$killed" 2>/dev/null || break; sleep 0.01; done  # reaped
+  left=$(find site -name '.zoqc-*' | head -1)
+  check "SIGKILL of a site: its named temporaries left (${left:-none})" [ -n "$left" ]
+  if [ -n "$left" ]; then
+    sleep 60 &
+    alive=$!
+    name=${left##*/}
+    live=site/${name:0:14}$(printf %08x $alive)${name:22}  # the same, of a run that lives
+    printf x >"$live"
+    "$zoqc" -r site >out 2>&1
+    check "SIGKILL of a site: the next run removed its temporaries, not a live run's" \
+      [ "$(find site -name '.zoqc-*' | tr '\n' ' ')" = "$live " ]
+    kill $alive
+  fi
 fi
 if [ -z "${can_trace:-}" ]; then
   echo "strace cannot trace here: fsync order and signal tests skipped"
@@ -291,6 +319,21 @@ php_gone() {
 }
 check "SIGTERM during --lint: its php ended with it" php_gone
 kill -KILL "$(cat php.pid)" 2>/dev/null
+# ... and so does SIGKILL, which zoqc cannot handle: its php dies with it, on the first page of
+# a run and on a page of a site whose php a thread that has ended started.
+mkdir site && for n in $(seq 40); do cp p.zoq site/p$n.zoq && cp p.zot site/p$n.zot; done
+for run in "p" "-j 4 -r site"; do
+  rm -f php.pid
+  # shellcheck disable=SC2086
+  "$zoqc" -q --lint --php="$PWD/slowphp" $run >out 2>err &
+  pid=$!
+  for _ in $(seq 50); do [ -s php.pid ] && break; sleep 0.1; done
+  sleep 0.3
+  kill -KILL $pid
+  wait $pid 2>/dev/null
+  check "SIGKILL during --lint ($run): its php ended with it" php_gone
+  kill -KILL "$(cat php.pid)" 2>/dev/null
+done
 
 # --- The language server out of memory: a request too large for what is left is answered with
 # an error and the server goes on; standard output carries nothing but the protocol.

@@ -19,24 +19,47 @@ printf '<?php\n<<t<<"b"\n' >src/blog/2024/post.zoq
 printf '<h1>{t}</h1>\n' >src/blog/2024/post.zot
 
 fail() { echo "FAIL: $*"; cat log; exit 1; }
-# wait_for FILE TEXT [COUNT]: waits for FILE to hold COUNT lines (default 1) with TEXT, looking
-# every 50 ms. The ceiling is generous (ZOQC_WAIT_SECONDS, 120 s): a busy machine may take long
-# over a rebuild, and a passing run never waits for the ceiling.
+# Each wait ends as soon as its outcome is decided: the text came, zoqc ended, or (for a
+# rebuild) the page's line came and the page does not hold the text. Its limit,
+# ZOQC_WAIT_SECONDS (10 s), is several times the slowest wait of a clean run on a busy
+# machine (about 1.5 s, the first build), so a fault fails in seconds and nothing hangs.
+limit=${ZOQC_WAIT_SECONDS:-10}
+# running: fails at once when zoqc has ended.
+running() {
+  [[ -z $pid ]] || kill -0 "$pid" 2>/dev/null && return
+  wait "$pid"
+  local status=$?
+  pid=
+  fail "zoqc --watch ended (status $status) while a change was awaited"
+}
+# holds FILE TEXT [COUNT]: FILE holds COUNT lines (default 1) with TEXT.
+holds() { [[ $(grep -cF -- "$2" "$1" 2>/dev/null) -ge ${3:-1} ]]; }
+# wait_for FILE TEXT [COUNT]: waits for FILE to hold COUNT lines with TEXT, looking every 20 ms.
 wait_for() {
-  local deadline=$((SECONDS + ${ZOQC_WAIT_SECONDS:-120}))
-  until [[ $(grep -cF -- "$2" "$1" 2>/dev/null) -ge ${3:-1} ]]; do
-    ((SECONDS < deadline)) || fail "$1 never held '$2' ${3:-1} times"
-    sleep 0.05
+  local deadline=$((${EPOCHREALTIME/./} + limit * 1000000))
+  until holds "$@"; do
+    running
+    ((${EPOCHREALTIME/./} < deadline)) || fail "$1 did not hold '$2' ${3:-1} times within $limit s"
+    sleep 0.02
   done
 }
 # expect PAGE: notes how many rebuilds of PAGE the log shows, before a change to it.
-# rebuilt PAGE FILE TEXT: waits for FILE to hold TEXT, and for a new line
-# "PAGE: translated in N ms".
-declare -A builds
-expect() { builds[$1]=$(grep -cF -- "$1: translated in " log); }
+# rebuilt PAGE FILE TEXT: waits for a new line "PAGE: translated in N ms" (failing at once on a
+# new "PAGE: failed in"), then FILE must hold TEXT.
+declare -A builds failures
+expect() {
+  builds[$1]=$(grep -cF -- "$1: translated in " log)
+  failures[$1]=$(grep -cF -- "$1: failed in " log)
+}
 rebuilt() {
-  wait_for "$2" "$3"
-  wait_for log "$1: translated in " $((${builds[$1]:-0} + 1))
+  local deadline=$((${EPOCHREALTIME/./} + limit * 1000000))
+  until holds log "$1: translated in " $((${builds[$1]:-0} + 1)); do
+    holds log "$1: failed in " $((${failures[$1]:-0} + 1)) && fail "$1 failed to rebuild"
+    running
+    ((${EPOCHREALTIME/./} < deadline)) || fail "$1 was not rebuilt within $limit s"
+    sleep 0.02
+  done
+  holds "$2" "$3" || fail "$2 rebuilt without '$3'"
 }
 # page DIR NAME VALUE: writes the page NAME under DIR, script first.
 page() { printf '<?php\n<<t<<"%s"\n' "$3" >"$1/$2.zoq" && printf '{t}\n' >"$1/$2.zot"; }
@@ -113,6 +136,11 @@ printf '<?php\n<<t<<"j"\n' >src/index.zoq
 rebuilt src/index www/index.php 'echo "j";?>'
 
 kill -TERM "$pid"
+for ((tries = 0; tries < limit * 50; tries++)); do   # SIGTERM ends it at once: no hang
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.02
+done
+kill -0 "$pid" 2>/dev/null && fail "still running $limit s after SIGTERM"
 wait "$pid"
 status=$?
 pid=

@@ -61,15 +61,24 @@ class WatchSiteTest : public test_support::TScratchCwdTest {
         << error;
   }
 
-  // Watches for up to five seconds, until standard output holds AText after what was seen.
+  // Watches until standard output holds AText after what was seen: false as soon as the
+  // watch fails or a line about the same name (the text up to ": ") says something else, and
+  // after three seconds at most, several times the slowest clean wait.
   bool Sees(const std::string& AText) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    const std::string name = "\n" + AText.substr(0, AText.find(": ") + 2);
     std::string error;
     while (std::chrono::steady_clock::now() < until) {
-      const std::size_t at = Out.str().find(AText, Seen);
-      if (at != std::string::npos) {
+      const std::string out = Out.str();
+      const std::size_t at = out.find(AText, Seen);
+      if (at != std::string::npos && (at == 0 || out[at - 1] == '\n')) {
         Seen = at + AText.size();
         return true;
+      }
+      const std::size_t other = out.find(name, Seen == 0 ? 0 : Seen - 1);
+      if (other != std::string::npos && out.find('\n', other + 1) != std::string::npos) {
+        ADD_FAILURE() << "instead of '" << AText << "': " << out.substr(other + 1);
+        return false;
       }
       if (!Watch->Step(50, error)) return false;
     }

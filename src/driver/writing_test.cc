@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "src/driver/page.h"
+#include "src/translation/compile.h"
 #include "tests/faulty_files.h"
+#include "tests/reference.h"
+#include "tests/run_zoqc.h"
 #include "tests/scratch_dir.h"
 
 #define LF "\n"
@@ -294,6 +297,85 @@ TEST_F(WritingTest, FullDiskPutsTheBatchInPlaceAndTriesAgain) {
   EXPECT_EQ(kExitSuccess, totals.ExitCode) << err.str();
   EXPECT_EQ(4, totals.Translated);
   for (const TSitePage& page : pages) EXPECT_EQ(kPage, ReadFile(page.Job.PhpFileName));
+}
+
+// Pages around and well past the stream's buffer, made by the command line as a user runs it
+// (the template written in place into the buffer, flushed each time it fills): every byte as
+// the plain sequential translation makes it, or, under --escape, as the translation in memory
+// does. A page of exactly the buffer, a byte less and a byte more, and pages of 200 KiB and
+// more whose text is shifted a byte at a time, so that the flushes fall in pieces of every
+// kind (template text, a short echo, a long one, an escaped one) and at different places.
+class StreamedPageTest : public test_support::TScratchCwdTest {
+ protected:
+  static constexpr std::size_t kBuffer = TOutputStream::kBufferSize;
+  const std::string Script = "<?php" LF "<<a<<$a" LF "<<long<<$values['" + std::string(60, 'k') +
+                             "']" LF "<<*row" LF "<<<n<<$r" LF "foreach ($rows as $r) {" LF
+                             "<<+row" LF "}" LF;
+
+  // The template whose page is ASize bytes long, its text shifted by AShift bytes; yields it
+  // and the page it must make.
+  std::pair<std::string, std::string> Sized(std::size_t ASize, std::size_t AShift, bool AEscape) {
+    std::string body =
+        "<ul><!--BEGIN row--><li>{n}</li><!--END row--></ul>" LF + std::string(AShift, 's');
+    // Each unit adds to the page what it makes alone.
+    const std::vector<std::pair<std::string, std::size_t>>& units = Units(AEscape);
+    for (std::size_t unit = 0, size = Translated(body, AEscape).size();; ++unit) {
+      size += units[unit % units.size()].second;
+      if (size > ASize) break;
+      body += units[unit % units.size()].first;
+    }
+    std::string page = Translated(body, AEscape);
+    EXPECT_LE(page.size(), ASize);
+    body += std::string(ASize - std::min(ASize, page.size()), 'z');
+    page = Translated(body, AEscape);
+    EXPECT_EQ(ASize, page.size());
+    return {body, page};
+  }
+  // Stretches of template text with echoes short and long, and what each adds to the page.
+  const std::vector<std::pair<std::string, std::size_t>>& Units(bool AEscape) {
+    std::vector<std::pair<std::string, std::size_t>>& units = UnitsOf[AEscape];
+    const std::size_t empty = Translated("", AEscape).size();
+    for (std::size_t unit = units.size(); unit < 37 * 26; ++unit) {
+      std::string text = std::string(1 + unit * 7 % 37, static_cast<char>('a' + unit % 26)) +
+                         "{a}" + std::string(unit % 5, '.') +
+                         "{long}<a href=\"{a}\" title='{long}'>" LF;
+      const std::size_t size = Translated(text, AEscape).size() - empty;
+      units.emplace_back(std::move(text), size);
+    }
+    return units;
+  }
+  std::vector<std::pair<std::string, std::size_t>> UnitsOf[2];
+  std::string Translated(const std::string& ATemplate, bool AEscape) {
+    if (!AEscape) return reference::CompileSequential(Script, ATemplate).Output;
+    TCompileOptions options;
+    options.Escape = true;
+    return reference::OutcomeOf(Compile(Script, ATemplate, options)).Output;
+  }
+};
+
+TEST_F(StreamedPageTest, PagesAroundAndPastTheBufferAreWhole) {
+  WriteFile("page.zoq", Script);
+  struct TCase {
+    std::size_t Size;
+    std::size_t Shifts;  // each shift from 0 up
+  };
+  const TCase cases[] = {{kBuffer - 1, 1},        {kBuffer, 1},         {kBuffer + 1, 1},
+                         {2 * kBuffer, 1},        {2 * kBuffer + 1, 1}, {200 << 10, 12},
+                         {3 * kBuffer + 4099, 3}, {700 << 10, 1}};
+  for (const bool escape : {false, true})
+    for (const TCase& c : cases)
+      for (std::size_t shift = 0; shift < c.Shifts; ++shift) {
+        SCOPED_TRACE(std::to_string(c.Size) + " bytes, shifted " + std::to_string(shift) +
+                     (escape ? ", --escape" : ""));
+        const auto [templ, page] = Sized(c.Size, shift, escape);
+        WriteFile("page.zot", templ);
+        const test_support::TRun run =
+            escape ? test_support::RunZoqc({"--escape", "page"}) : test_support::RunZoqc({"page"});
+        ASSERT_EQ(0, run.ExitCode) << run.Out << run.Err;
+        const std::string written = ReadFile("page.php");
+        ASSERT_EQ(page.size(), written.size());
+        ASSERT_TRUE(written == page);
+      }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// A helper program on POSIX systems: posix_spawnp with two pipes, poll for the timeouts.
+// A helper program on POSIX systems: started with two pipes (on Linux by fork and exec, so that
+// it dies with zoqc, elsewhere by posix_spawnp), poll for the timeouts.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,8 +9,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include "src/platform/child.h"
 #include "src/platform/temp_slots_posix.h"
@@ -53,6 +61,127 @@ void CloseFd(int& AFd) {
   AFd = -1;
 }
 
+#ifdef __linux__
+// The child's side of Spawn, between fork and exec: async-signal-safe calls only. It dies with
+// zoqc (a SIGKILL when the thread that forked it ends), even when zoqc is killed with SIGKILL.
+[[noreturn]] void BecomeChild(char* const* AArgv, int AIn, int AOut, pid_t AParent, int AStatus) {
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != AParent) _exit(127);
+  struct sigaction defaults = {};
+  defaults.sa_handler = SIG_DFL;
+  for (const int sig : {SIGPIPE, SIGINT, SIGTERM}) sigaction(sig, &defaults, nullptr);
+  // dup2 onto itself would keep the close-on-exec flag.
+  const auto put = [](int AFd, int ATo) {
+    return AFd == ATo ? fcntl(ATo, F_SETFD, 0) : dup2(AFd, ATo);
+  };
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (put(AIn, STDIN_FILENO) >= 0 && put(AOut, STDOUT_FILENO) >= 0 && null >= 0 &&
+      put(null, STDERR_FILENO) >= 0)
+    execvp(AArgv[0], AArgv);
+  const int error = errno;
+  [[maybe_unused]] const ssize_t wrote = write(AStatus, &error, sizeof error);
+  _exit(127);
+}
+
+// Forks and execs the children. Linux sends the parent-death signal when the thread that forked
+// ends, not the process, and the threads that translate a site's pages end before the php
+// processes they start: so every child is forked by this one thread, which lives as long as
+// zoqc (never destroyed, not even at exit).
+class TForker {
+ public:
+  static TForker& Get() {
+    static TForker* const forker = new TForker();
+    return *forker;
+  }
+  // Starts AArgv with AIn and AOut as its standard input and output; 0 and its pid in APid, or
+  // the error.
+  int Fork(char* const* AArgv, int AIn, int AOut, pid_t& APid) {
+    const std::lock_guard<std::mutex> one(Busy);
+    std::unique_lock<std::mutex> lock(Mutex);
+    Argv = AArgv, In = AIn, Out = AOut, Asked = true;
+    Changed.notify_all();
+    Changed.wait(lock, [this] { return !Asked; });
+    APid = Pid;
+    return Error;
+  }
+
+ private:
+  TForker() {
+    std::thread([this] { Run(); }).detach();
+  }
+  void Run() {
+    std::unique_lock<std::mutex> lock(Mutex);
+    for (;;) {
+      Changed.wait(lock, [this] { return Asked; });
+      Pid = -1, Error = 0;
+      int status[2];  // the child's exec error; closed by a successful exec
+      if (pipe2(status, O_CLOEXEC) != 0) {
+        Error = errno;
+      } else {
+        const pid_t parent = getpid();
+        const pid_t pid = fork();
+        if (pid == 0) BecomeChild(Argv, In, Out, parent, status[1]);
+        close(status[1]);
+        if (pid < 0) {
+          Error = errno;
+        } else {
+          int error = 0;
+          ssize_t got;
+          while ((got = read(status[0], &error, sizeof error)) < 0 && errno == EINTR) {
+          }
+          if (got == sizeof error) {
+            Error = error;
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+          } else {
+            Pid = pid;
+          }
+        }
+        close(status[0]);
+      }
+      Asked = false;
+      Changed.notify_all();
+    }
+  }
+
+  std::mutex Busy;  // one request at a time
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  bool Asked = false;
+  char* const* Argv = nullptr;
+  int In = -1, Out = -1;
+  pid_t Pid = -1;
+  int Error = 0;
+};
+#endif
+
+// Starts AArgv[0] (found on PATH when it holds no "/") with AIn and AOut as its standard input
+// and output, standard error on /dev/null, and the signals zoqc handles at their defaults;
+// yields 0 and the pid in APid, or the error.
+int Spawn(char* const* AArgv, int AIn, int AOut, pid_t& APid) {
+#ifdef __linux__
+  return TForker::Get().Fork(AArgv, AIn, AOut, APid);
+#else
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, AIn, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, AOut, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  const int failed = posix_spawnp(&APid, AArgv[0], &actions, &attr, AArgv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return failed;
+#endif
+}
+
 }  // namespace
 
 TChildProcess::TChildProcess(std::unique_ptr<TState> AState) : State(std::move(AState)) {}
@@ -70,28 +199,11 @@ std::unique_ptr<TChildProcess> TChildProcess::Start(const std::vector<std::strin
     close(in[0]), close(in[1]);
     return nullptr;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  // The child starts with the signals at their defaults, whatever zoqc does with them.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   std::vector<char*> argv;
   for (const std::string& arg : AArgs) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
-  const int failed = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
+  const int failed = Spawn(argv.data(), in[0], out[1], pid);
   close(in[0]);
   close(out[1]);
   if (failed != 0) {

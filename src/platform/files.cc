@@ -361,11 +361,13 @@ std::size_t RemoveStaleTemporaries(const std::string& AFolder) {
     const std::string name = it->path().filename().string();
     const std::string_view digits =
         std::string_view(name).substr(std::min(name.size(), prefix.size()));
-    if (!name.starts_with(prefix) || digits.empty() || digits.size() > 16 ||
-        digits.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+    if (!name.starts_with(prefix) || digits.empty() || digits.size() > 25 ||
+        digits.find_first_not_of("0123456789abcdef-") != std::string_view::npos ||
+        std::count(digits.begin(), digits.end(), '-') > 1)
       continue;
     std::error_code stat_ec;
-    if (!it->is_regular_file(stat_ec) || it->last_write_time(stat_ec) >= before || stat_ec)
+    if (!it->is_regular_file(stat_ec) || stat_ec) continue;
+    if (!IsTemporaryOfEndedRun(name) && (it->last_write_time(stat_ec) >= before || stat_ec))
       continue;
     removed += fs::remove(it->path(), stat_ec) ? 1 : 0;
   }

@@ -147,10 +147,15 @@ class TOutputStream {
 std::vector<std::optional<TFileFailure>> CommitOutputFiles(std::span<TStagedOutput> AOutputs);
 
 // Temporary files zoqc left in a folder (killed with SIGKILL, a power loss) are removed by the
-// next run that writes there, once they are older than any run keeps one.
+// next run that writes there: at once when the name says that its writer, a process of this
+// machine, has ended; otherwise once they are older than any run keeps one.
 inline constexpr std::chrono::hours kStaleTemporaryAge{1};
-// Removes, from the folder AFolder, zoqc's hidden temporary files (".zoqc-" and up to 16
-// hexadecimal digits) last written more than kStaleTemporaryAge ago; yields how many it removed.
+// True when AName is a temporary's name that names its writer, a process of this machine and
+// of this start of it, and no such process runs any more. Never true for a run that lives.
+bool IsTemporaryOfEndedRun(std::string_view AName);
+// Removes, from the folder AFolder, zoqc's hidden temporary files (".zoqc-" and hexadecimal
+// digits, with one "-" among them) of ended runs, and those last written more than
+// kStaleTemporaryAge ago; yields how many it removed.
 std::size_t RemoveStaleTemporaries(const std::string& AFolder);
 
 // Prepares the process for the signals that end it: an interrupt or a request to stop (on POSIX

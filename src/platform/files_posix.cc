@@ -4,6 +4,7 @@
 // and when built with ZOQC_PORTABLE_POSIX to test that path, temporaries are named from the
 // start and each is flushed by itself.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,7 +21,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "src/platform/files.h"
@@ -62,8 +66,29 @@ std::uint64_t TempNameSeed() {
   return (std::uint64_t{device()} << 32) ^ device();
 }
 
-// A new name for a temporary file: hidden, and short whatever the output's name. Names follow
-// from the seed by a 64-bit mix of a counter, so a thread never repeats one.
+// What tells this machine's running processes apart from any other's: its boot and its pid
+// namespace (containers sharing a folder have their own), hashed. Where the system does not
+// say, the host's name.
+std::uint32_t MachineTag() {
+  std::string what;
+  char text[256] = {};
+  if (const int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC); fd >= 0) {
+    const ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got > 0) what.assign(text, static_cast<std::size_t>(got));
+  }
+  struct stat info {};
+  if (stat("/proc/self/ns/pid", &info) == 0) what += std::to_string(info.st_ino);
+  if (what.empty() && gethostname(text, sizeof text - 1) == 0) what = text;
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (const char c : what) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return hash;
+}
+const std::uint32_t kMachineTag = MachineTag();
+
+// A new name for a temporary file: hidden, short whatever the output's name, and naming its
+// writer: ".zoqc-", the machine's tag and the pid (8 hexadecimal digits each), "-" and 8 more.
+// Those follow from the seed by a 64-bit mix of a counter, so a thread never repeats one.
 std::string NewTempName() {
   static thread_local std::uint64_t state = TempNameSeed();
   std::uint64_t mixed = state += 0x9e3779b97f4a7c15u;
@@ -71,7 +96,8 @@ std::string NewTempName() {
   mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebu;
   mixed ^= mixed >> 31;
   char name[32];
-  std::snprintf(name, sizeof name, ".zoqc-%016llx", static_cast<unsigned long long>(mixed));
+  std::snprintf(name, sizeof name, ".zoqc-%08x%08x-%08x", static_cast<unsigned>(kMachineTag),
+                static_cast<unsigned>(getpid()), static_cast<unsigned>(mixed));
   return name;
 }
 
@@ -785,6 +811,27 @@ bool IsFileFound(const std::string& AFileName) {
 TFileSystem& SystemFiles() {
   static TPosixFileSystem files;
   return files;
+}
+
+bool IsTemporaryOfEndedRun(std::string_view AName) {
+  // ".zoqc-" TAG PID "-" RANDOM, 8 hexadecimal digits each, as NewTempName makes them.
+  const auto hex = [&](std::size_t AAt) {
+    std::uint32_t value = 0;
+    for (std::size_t k = AAt; k < AAt + 8; ++k) {
+      const char c = AName[k];
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+        return std::optional<std::uint32_t>();
+      value = value * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    return std::optional<std::uint32_t>(value);
+  };
+  if (AName.size() != 31 || !AName.starts_with(".zoqc-") || AName[22] != '-') return false;
+  const std::optional<std::uint32_t> tag = hex(6), pid = hex(14), random = hex(23);
+  if (!tag || !pid || !random || *tag != kMachineTag || *pid == 0 || *pid > 0x7fffffffu)
+    return false;
+  // A pid that no process has: the run ended. One that lives may be the run (or another
+  // process that got its pid since): its file stays.
+  return kill(static_cast<pid_t>(*pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace zoqc
