@@ -49,7 +49,7 @@ window.addEventListener("load", () => setTimeout(() => {
           const p = n.parentNode.namespaceURI === html ? n.parentNode.localName : "";
           if (/^(noscript|noembed|noframes|iframe)$/.test(p)) out.push(["text", entities(n.data)]);
           else if (!/^(script|style)$/.test(n.parentNode.localName)) out.push(["text", n.data]);
-        } else if (n.nodeType === 8) out.push(["comment", n.data]);
+        } else if (n.nodeType === 8) out.push(["comment", entities(n.data)]);  // unshown: as text
       }
       for (const sheet of doc.styleSheets) for (const rule of sheet.cssRules) out.push(["css", rule.cssText]);
     };
@@ -61,7 +61,7 @@ window.addEventListener("load", () => setTimeout(() => {
     return out;
   }
 
-  const cssString = (s) => Array.from(s, (c) => c < " " || c === "\x7f" ? "\\" + c.charCodeAt(0).toString(16) + " "
+  const cssString = (s) => Array.from(s, (c) => c === "\0" ? "\uFFFD" : c < " " || c === "\x7f" ? "\\" + c.charCodeAt(0).toString(16) + " "
     : c === '"' || c === "\\" ? "\\" + c : c).join("");
   const fold = (s) => s.replace(/[\0\uFFFD]/g, "");  // NUL and what invalid UTF-8 became
   const lines = (s) => s.replace(/\r\n?/g, "\n");
@@ -75,7 +75,10 @@ window.addEventListener("load", () => setTimeout(() => {
       case "url": return [each((v) => lines(v)), each(() => "#zoqc-unsafe-url"), each((v) => lines(v).replace(/:/g, "%3A"))];
       case "css": {
         const quoted = (before) => (before.replace(/\\./g, "").match(/"/g) || []).length % 2 === 1;
-        return [each((v, m, before) => quoted(before) ? cssString(v) : v), each((v, m, before) => quoted(before) ? cssString(v) : "zoqc-unsafe")];
+        // A bare value as it is or refused, or its declaration dropped (a value CSS rejects there).
+        const dropped = AText.replace(/[^;{]*zqM\d+q[^;}]*;\s?/g, (d, at) => quoted(AText.slice(0, at + d.search(markers))) ? d : "");
+        return [each((v, m, before) => quoted(before) ? cssString(v) : v.trim()), each((v, m, before) => quoted(before) ? cssString(v) : "zoqc-unsafe"),
+                dropped].map((e) => e.replace(/\s+/g, " ").trim());
       }
       default: return [each((v) => v)];
     }
@@ -101,7 +104,7 @@ window.addEventListener("load", () => setTimeout(() => {
       if (h[0] === "regex") {
         const want = h[1][0].replace(/^\^|\$$/g, "").replace(/\\(.)/g, "$1").replace(markers, (m, k) => values[k]);
         try { ok = x[1][1] === h[1][1] && new RegExp("^(?:" + x[1][0] + ")$", x[1][1]).test(want); } catch (e) { ok = false; }
-      } else ok = expected(h[0], h[1], values).some((e) => fold(e) === fold(x[1]));
+      } else ok = expected(h[0], h[1], values).some((e) => fold(e) === fold(h[0] === "css" ? x[1].replace(/\s+/g, " ").trim() : x[1]));
       if (!ok) problems.push([hm[0], "the value arrived changed in " + h[0] + ": " + JSON.stringify(x[1]).slice(0, 300) + ", harmless " + JSON.stringify(h[1]).slice(0, 200)]);
     }
     for (const e of frame(page.id + "h").zqErr || [])

@@ -20,8 +20,9 @@ const KNOWN = [
     ['/after .*regex after (return|typeof|void|delete|throw|new|in|instanceof|case|else|do|yield|await|if|while|for|\{\})/', '//', 'E3: a regular expression read as a division'],
     ['/\[href\]. [^>]*script: > /i', '//', 'E4: a value in a javascript: URL the template wrote'],
     ["/after .*'<!--/", '//', 'E6: a script in the escaped or double-escaped state'],
-    ['/(textarea|pre|listing) > text at the start = "\\r?\\n/', '/arrived changed/', 'E7: the newline after <textarea>, <pre>, <listing>'],
+    ['/(textarea|pre|listing) > text at the start = "(\x5cr)?\x5cn/', '/arrived changed/', 'E7: the newline after <textarea>, <pre>, <listing>'],
     ['/ = "(#|lt;|amp;|quot;)/', '//', 'E8: the template\'s bare "&" and the value form a character reference'],
+    ['/regular expression > regex( after [^=]*)? = /', '/arrived changed in regex|the page changed/', 'G1: regex syntax in a value is not escaped'],
 ];
 
 $zoqc = realpath($argv[1] ?? '') ?: exit("usage: escape_gen.php ZOQC [CHROMIUM]\n");
@@ -92,10 +93,18 @@ function run(array $ACases): array {
     return $results;
 }
 
+// The placeholder whose value caused AWhat, said to be AK: in a case with one hostile value,
+// that one (unless the harmless values failed already).
+function owner(array $ACase, int $AK, string $AWhat): int {
+    $hostile = array_keys(array_filter(array_column($ACase['holes'], 0)));
+    return count($hostile) === 1 && !str_contains($AWhat, 'harmless') ? $hostile[0] : $AK;
+}
+
 // The reason KNOWN gives for every problem of AProblems, or null when one is not known.
 function known(array $ACase, array $AProblems): ?string {
     $reasons = [];
     foreach ($AProblems as [$k, $what]) {
+        $k = owner($ACase, $k, $what);
         $where = isset($ACase['holes'][$k]) ? $ACase['holes'][$k][1] . ' = ' . json_encode(HOSTILE[$ACase['holes'][$k][0]]) : '';
         $reason = null;
         foreach (KNOWN as [$place, $problem, $why])
@@ -111,21 +120,24 @@ function known(array $ACase, array $AProblems): ?string {
 function shrink(array $ACase, array $AProblems): array {
     $kind = fn (array $p) => preg_replace('/:.*/s', '', $p[0][1]);
     $want = $kind($AProblems);
-    for ($round = 0; $round < 15; $round++) {
+    for ($round = 0; $round < 20; $round++) {
         $choices = $ACase['choices'];
-        $candidates = [];
+        $groups = [[], [], []];  // long cuts, short cuts, smaller choices: tried in this order
         foreach ([16, 4, 1] as $size)
             for ($at = 0; $at + $size <= count($choices); $at += max(1, $size >> 1))
-                $candidates[] = array_merge(array_slice($choices, 0, $at), array_slice($choices, $at + $size));
-        foreach ($choices as $at => $c) if ($c) { $candidates[] = array_replace($choices, [$at => 0]); $candidates[] = array_replace($choices, [$at => intdiv($c, 2)]); }
-        $cases = array_map(fn ($c) => generate($c, false), $candidates);
-        $cases = array_values(array_filter($cases, fn ($c) => strlen($c['template']) < strlen($ACase['template']) ||
-            array_sum(array_column($c['holes'], 0)) < array_sum(array_column($ACase['holes'], 0))));
+                $groups[$size === 1 ? 1 : 0][] = array_merge(array_slice($choices, 0, $at), array_slice($choices, $at + $size));
+        foreach ($choices as $at => $c) if ($c) array_push($groups[2], array_replace($choices, [$at => 0]), array_replace($choices, [$at => intdiv($c, 2)]));
         $best = null;
-        foreach (array_chunk($cases, 150) as $chunk)
-            foreach (run($chunk) as $i => $r)
-                if (is_array($r) && $kind($r) === $want && ($best === null || strlen($chunk[$i]['template']) < strlen($best[0]['template'])))
-                    $best = [$chunk[$i], $r];
+        foreach ($groups as $candidates) {
+            $cases = array_values(array_filter(array_map(fn ($c) => generate($c, false), $candidates),
+                fn ($c) => strlen($c['template']) < strlen($ACase['template']) ||
+                           array_sum(array_column($c['holes'], 0)) < array_sum(array_column($ACase['holes'], 0))));
+            foreach (array_chunk($cases, 100) as $chunk)
+                foreach (run($chunk) as $i => $r)
+                    if (is_array($r) && $kind($r) === $want && ($best === null || strlen($chunk[$i]['template']) < strlen($best[0]['template'])))
+                        $best = [$chunk[$i], $r];
+            if ($best) break;
+        }
         if (!$best) break;
         [$ACase, $AProblems] = $best;
     }
@@ -135,7 +147,7 @@ function shrink(array $ACase, array $AProblems): array {
 function describe(int $ASeed, array $ACase, array $AProblems): string {
     $s = "seed $ASeed, template:\n" . $ACase['template'];
     foreach ($AProblems as [$k, $what]) {
-        $hole = $ACase['holes'][$k] ?? null;
+        $hole = $ACase['holes'][$k = owner($ACase, $k, $what)] ?? null;
         $s .= $hole ? "{v$k} = " . json_encode(HOSTILE[$hole[0]], JSON_INVALID_UTF8_SUBSTITUTE | JSON_UNESCAPED_SLASHES) .
                       " in " . $hole[1] . ": $what\n" : "$what\n";
     }
@@ -147,22 +159,43 @@ for ($seed = $first; $seed < $first + $seeds; $seed++) {
     mt_srand($seed);
     $cases[$seed] = generate([], true);
 }
+// ACase with one hostile value, the one of placeholder AKeep (the others harmless).
+function isolate(array $ACase, int $AKeep): array {
+    foreach ($ACase['holes'] as $k => [, , $at]) if ($k !== $AKeep) $ACase['choices'][$at] = 0;
+    return generate($ACase['choices'], false);
+}
+
 $counts = ['passed' => 0, 'refused' => 0, 'known' => 0, 'failed' => 0];
 foreach (array_chunk($cases, $batch, true) as $chunk) {
     $results = run(array_values($chunk));
+    // Each failure again with one hostile value at a time, to tell whose value it was.
+    $alone = [];
+    foreach (array_keys($chunk) as $j => $seed)
+        if (is_array($results[$j]))
+            foreach ($chunk[$seed]['holes'] as $k => [$v]) if ($v) $alone[] = [$seed, isolate($chunk[$seed], $k)];
+    $aloneResults = $alone ? run(array_column($alone, 1)) : [];
     foreach (array_keys($chunk) as $j => $seed) {
         $r = $results[$j];
         if ($r === null || $r === 'refused') { $counts[$r ? 'refused' : 'passed']++; continue; }
-        if (($why = known($chunk[$seed], $r)) !== null) {
+        $failures = [];  // [case, problems] not known
+        $reasons = [];
+        foreach ($alone as $a => [$from, $case])
+            if ($from === $seed && is_array($aloneResults[$a]))
+                if (($why = known($case, $aloneResults[$a])) === null) $failures[] = [$case, $aloneResults[$a]];
+                else $reasons[$why] = true;
+        if (!$failures && !$reasons) $failures[] = [$chunk[$seed], $r];  // only values together fail
+        if (!$failures) {
             $counts['known']++;
-            echo "seed $seed: skipped, known: $why\n";
+            echo "seed $seed: skipped, known: " . implode('; ', array_keys($reasons)) . "\n";
             continue;
         }
         $counts['failed']++;
-        [$small, $problems] = getenv("SHRINK") === "0" ? [$chunk[$seed], $r] : shrink($chunk[$seed], $r);
-        $text = describe($seed, $small, $problems);
-        echo "FAIL: $text\n";
-        if ($findings) file_put_contents($findings, "\n```\n$text```\n", FILE_APPEND | LOCK_EX);
+        foreach (array_slice($failures, 0, getenv('SHRINK') === '0' ? 99 : 1) as [$case, $problems]) {
+            [$small, $problems] = getenv('SHRINK') === '0' ? [$case, $problems] : shrink($case, $problems);
+            $text = describe($seed, $small, $problems);
+            echo "FAIL: $text\n";
+            if ($findings) file_put_contents($findings, "\n```\n$text```\n", FILE_APPEND | LOCK_EX);
+        }
     }
 }
 echo "seeds $first to " . ($first + $seeds - 1) . ': ' . implode(', ', array_map(fn ($k, $v) => "$v $k", array_keys($counts), $counts)) . "\n";

@@ -33,7 +33,7 @@ const HOSTILE = [
 ];
 
 final class Grammar {
-    public array $Holes = [];  // per placeholder: [its value's number, where it stands]
+    public array $Holes = [];  // per placeholder: [its value's number, where it stands, its choice]
     private int $At = 0;
     private array $Where = [];  // the places around the current one
     private array $Seen = [];   // what the current script or style held before this point
@@ -63,7 +63,8 @@ final class Grammar {
     private function hole(string $APlace): string {
         $k = count($this->Holes);
         $seen = $this->Seen ? ' after ' . implode(' ', array_unique($this->Seen)) : '';
-        $this->Holes[] = [$this->pick(count(HOSTILE)), implode(' > ', [...$this->Where, $APlace]) . $seen];
+        $at = $this->At;  // the choice of its value, kept for isolate()
+        $this->Holes[] = [$this->pick(count(HOSTILE)), implode(' > ', [...$this->Where, $APlace]) . $seen, $at];
         return "{v$k}";
     }
     private function text(): string { return $this->one(['', 'a ', ' b', '&amp;', 'x&', '&#123;', "\n", 'é ']); }
@@ -83,6 +84,7 @@ final class Grammar {
             case 0: return $this->in('p', fn () => '<p>' . $this->text() . $this->hole('text') . $this->text() . '</p>');
             case 1:
                 $name = $this->one(['title', 'class', 'alt', 'data-x', 'value', 'aria-label', 'id']);
+                if (!$this->pick(16)) $q = '';  // refused: the value should be quoted
                 return $this->in("span[$name]$q", fn () => "<span $name=$q" . $this->text() . $this->hole('attribute') . $this->text() . "$q>s</span>");
             case 2:
                 $tag = $this->one(['textarea', 'title', 'pre', 'listing', 'xmp', 'noscript', 'noembed', 'noframes', 'iframe']);
