@@ -75,10 +75,10 @@ window.addEventListener("load", () => setTimeout(() => {
       case "url": return [each((v) => lines(v)), each(() => "#zoqc-unsafe-url"), each((v) => lines(v).replace(/:/g, "%3A"))];
       case "css": {
         const quoted = (before) => (before.replace(/\\./g, "").match(/"/g) || []).length % 2 === 1;
+        const sub = (t, bare) => t.replace(markers, (m, k) => quoted(t.slice(0, t.indexOf(m))) ? cssString(AValues[k]) : bare(AValues[k]));
         // A bare value as it is or refused, or its declaration dropped (a value CSS rejects there).
         const dropped = AText.replace(/[^;{]*zqM\d+q[^;}]*;\s?/g, (d, at) => quoted(AText.slice(0, at + d.search(markers))) ? d : "");
-        return [each((v, m, before) => quoted(before) ? cssString(v) : v.trim()), each((v, m, before) => quoted(before) ? cssString(v) : "zoqc-unsafe"),
-                dropped].map((e) => e.replace(/\s+/g, " ").trim());
+        return [sub(AText, (v) => v.trim()), sub(AText, () => "zoqc-unsafe"), sub(dropped, (v) => v)].map((e) => e.replace(/\s+/g, " ").trim());
       }
       default: return [each((v) => v)];
     }
