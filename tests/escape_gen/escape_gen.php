@@ -50,33 +50,38 @@ function render(string $APage, array $AValues): string {
 function run(array $ACases): array {
     global $zoqc, $chromium, $dir;
     exec('rm -rf ' . escapeshellarg("$dir/site"));
-    foreach ($ACases as $i => $c) {
-        mkdir("$dir/site/p$i", 0777, true);
-        file_put_contents("$dir/site/p$i/page.zoq", $c['script']);
-        file_put_contents("$dir/site/p$i/page.zot", $c['template']);
-    }
-    $cmd = [$zoqc, '-q', '-w', '--escape', '--diagnostics-format=json', '-r', "$dir/site"];
-    exec(implode(' ', array_map('escapeshellarg', $cmd)) . ' 2>' . escapeshellarg("$dir/diagnostics"), $out, $code);
-    if ($code > 1) exit("zoqc failed with exit code $code: " . implode("\n", $out) . file_get_contents("$dir/diagnostics") . "\n");
     $refused = [];
-    foreach ((array)json_decode(file_get_contents("$dir/diagnostics") ?: '[]', true) as $d)
-        if ($d['severity'] === 'error' && preg_match('~/p(\d+)/page\.zo[qt]$~', $d['file'], $m))
-            $refused[$m[1]][] = isset($d['line'], $d['column']) ? $d['message'] : "an error without a place: {$d['message']}";
+    foreach (['esc' => ['--escape'], 'raw' => []] as $kind => $options) {  // raw: without --escape
+        $mine = array_filter($ACases, fn ($c) => ($c['raw'] ?? false) === ($kind === 'raw'));
+        if (!$mine) continue;
+        foreach ($mine as $i => $c) {
+            mkdir("$dir/site/$kind/p$i", 0777, true);
+            file_put_contents("$dir/site/$kind/p$i/page.zoq", $c['script']);
+            file_put_contents("$dir/site/$kind/p$i/page.zot", $c['template']);
+        }
+        $cmd = [$zoqc, '-q', '-w', ...$options, '--diagnostics-format=json', '-r', "$dir/site/$kind"];
+        exec(implode(' ', array_map('escapeshellarg', $cmd)) . ' 2>' . escapeshellarg("$dir/diagnostics"), $out, $code);
+        if ($code > 1) exit("zoqc failed with exit code $code: " . implode("\n", $out) . file_get_contents("$dir/diagnostics") . "\n");
+        foreach ((array)json_decode(file_get_contents("$dir/diagnostics") ?: '[]', true) as $d)
+            if ($d['severity'] === 'error' && preg_match('~/p(\d+)/page\.zo[qt]$~', $d['file'], $m))
+                $refused[$m[1]][] = isset($d['line'], $d['column']) ? $d['message'] : "an error without a place: {$d['message']}";
+    }
     $pages = [];
     $frames = '';
     $results = [];
     foreach ($ACases as $i => $c) {
+        $at = ($c['raw'] ?? false ? 'raw' : 'esc') . "/p$i";
         if (isset($refused[$i])) {
             $results[$i] = ($without = preg_grep('/^an error without a place/', $refused[$i])) ? [[-1, reset($without)]] : 'refused';
             continue;
         }
-        if (!is_file("$dir/site/p$i/page.php")) { $results[$i] = [[-1, 'zoqc wrote no page and said no error']]; continue; }
+        if (!is_file("$dir/site/$at/page.php")) { $results[$i] = [[-1, 'zoqc wrote no page and said no error']]; continue; }
         $hostile = [];
         foreach ($c['holes'] as $k => [$v]) $hostile[] = str_replace('ZQN', (string)($i * 1000 + $k), HOSTILE[$v]);
-        file_put_contents("$dir/site/p$i/h.html", render("$dir/site/p$i/page.php", array_map(fn ($k) => "zqM{$k}q", array_keys($c['holes']))));
-        file_put_contents("$dir/site/p$i/x.html", render("$dir/site/p$i/page.php", $hostile));
+        file_put_contents("$dir/site/$at/h.html", render("$dir/site/$at/page.php", array_map(fn ($k) => "zqM{$k}q", array_keys($c['holes']))));
+        file_put_contents("$dir/site/$at/x.html", render("$dir/site/$at/page.php", $hostile));
         $pages[] = ['id' => "p$i", 'values' => array_map('base64_encode', $hostile)];
-        $frames .= "<iframe id=\"p{$i}h\" src=\"p$i/h.html\"></iframe><iframe id=\"p{$i}x\" src=\"p$i/x.html\"></iframe>\n";
+        $frames .= "<iframe id=\"p{$i}h\" src=\"$at/h.html\"></iframe><iframe id=\"p{$i}x\" src=\"$at/x.html\"></iframe>\n";
         $results[$i] = null;
     }
     if (!$pages) return $results;
@@ -167,8 +172,11 @@ function isolate(array $ACase, int $AKeep): array {
 }
 
 $counts = ['passed' => 0, 'refused' => 0, 'known' => 0, 'failed' => 0];
+$proof = null;  // how many pages ran a value's script without --escape: none, and the checks prove nothing
 foreach (array_chunk($cases, $batch, true) as $chunk) {
-    $results = run(array_values($chunk));
+    $raw = $proof === null ? array_map(fn ($c) => ['raw' => true] + $c, array_slice(array_values($chunk), 0, 10)) : [];
+    $results = run([...array_values($chunk), ...$raw]);
+    if ($proof === null) $proof = count(array_filter(array_slice($results, count($chunk)), fn ($r) => is_array($r) && preg_grep('/ran$/', array_column($r, 1))));
     // Each failure again with one hostile value at a time, to tell whose value it was.
     $alone = [];
     foreach (array_keys($chunk) as $j => $seed)
@@ -200,5 +208,7 @@ foreach (array_chunk($cases, $batch, true) as $chunk) {
         }
     }
 }
-echo "seeds $first to " . ($first + $seeds - 1) . ': ' . implode(', ', array_map(fn ($k, $v) => "$v $k", array_keys($counts), $counts)) . "\n";
-exit($counts['failed'] ? 1 : 0);
+echo "seeds $first to " . ($first + $seeds - 1) . ': ' . implode(', ', array_map(fn ($k, $v) => "$v $k", array_keys($counts), $counts)) .
+     " (without --escape, $proof of the first pages ran a value's script)\n";
+if (!$proof) echo "FAIL: without --escape no value's script ran: the checks prove nothing\n";
+exit($counts['failed'] || !$proof ? 1 : 0);
