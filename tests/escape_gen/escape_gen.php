@@ -8,7 +8,7 @@
 // seed, its values and what happened.
 //
 //   php tests/escape_gen/escape_gen.php ZOQC [CHROMIUM]    (exit 77: no Chromium)
-//   SEEDS=N FIRST=S: the seeds S .. S+N-1 (default 1 .. 40); BATCH=B pages per browser run
+//   SEEDS=N FIRST=S: the seeds S .. S+N-1 (default 1 .. 30); BATCH=B pages per browser run
 //   FINDINGS=FILE: append each failure not in KNOWN (shrunk) to FILE
 require __DIR__ . '/grammar.php';
 
@@ -23,14 +23,18 @@ const KNOWN = [
     ['/(textarea|pre|listing) > text at the start = "(\x5cr)?\x5cn/', '/arrived changed/', 'E7: the newline after <textarea>, <pre>, <listing>'],
     ['/ = "(#|lt;|amp;|quot;)/', '//', 'E8: the template\'s bare "&" and the value form a character reference'],
     ['/ > ms > cdata/', '/arrived changed/', 'G2: CDATA in MathML <ms> escaped as HTML text'],
+    ['/xmp > text/', '/arrived changed/', 'G3: <xmp> shows its text raw, the value is escaped as HTML'],
     ['/regular expression > regex( after [^=]*)? = /', '/arrived changed in regex|the page changed/', 'G1: regex syntax in a value is not escaped'],
 ];
 
 $zoqc = realpath($argv[1] ?? '') ?: exit("usage: escape_gen.php ZOQC [CHROMIUM]\n");
 $chromium = $argv[2] ?? '/usr/bin/chromium';
-if (!is_executable($chromium)) exit(print("chromium not found: skipped\n") ? 77 : 77);
+if (!is_executable($chromium)) {
+    echo "chromium not found: skipped\n";
+    exit(77);
+}
 $first = (int)(getenv('FIRST') ?: 1);
-$seeds = (int)(getenv('SEEDS') ?: 40);
+$seeds = (int)(getenv('SEEDS') ?: 30);
 $batch = (int)(getenv('BATCH') ?: 60);
 $findings = getenv('FINDINGS') ?: null;
 $dir = sys_get_temp_dir() . '/zoqc-escape-gen-' . getmypid();
@@ -46,7 +50,8 @@ function render(string $APage, array $AValues): string {
 }
 
 // Runs the cases (each from generate()) in one browser: per case, null when it passed,
-// 'refused' when zoqc refused it with located errors, else its problems as [placeholder, text].
+// "refused: " and the first error when zoqc refused it with located errors, else its problems
+// as [placeholder, text].
 function run(array $ACases): array {
     global $zoqc, $chromium, $dir;
     exec('rm -rf ' . escapeshellarg("$dir/site"));
@@ -72,7 +77,7 @@ function run(array $ACases): array {
     foreach ($ACases as $i => $c) {
         $at = ($c['raw'] ?? false ? 'raw' : 'esc') . "/p$i";
         if (isset($refused[$i])) {
-            $results[$i] = ($without = preg_grep('/^an error without a place/', $refused[$i])) ? [[-1, reset($without)]] : 'refused';
+            $results[$i] = ($without = preg_grep('/^an error without a place/', $refused[$i])) ? [[-1, reset($without)]] : 'refused: ' . $refused[$i][0];
             continue;
         }
         if (!is_file("$dir/site/$at/page.php")) { $results[$i] = [[-1, 'zoqc wrote no page and said no error']]; continue; }
@@ -186,7 +191,11 @@ foreach (array_chunk($cases, $batch, true) as $chunk) {
     foreach (array_chunk(array_column($alone, 1), $batch) as $cases) array_push($aloneResults, ...run($cases));
     foreach (array_keys($chunk) as $j => $seed) {
         $r = $results[$j];
-        if ($r === null || $r === 'refused') { $counts[$r ? 'refused' : 'passed']++; continue; }
+        if (!is_array($r)) {
+            $counts[$r ? 'refused' : 'passed']++;
+            if ($r) echo "seed $seed: $r\n";
+            continue;
+        }
         $failures = [];  // [case, problems] not known
         $reasons = ($why = known($chunk[$seed], $r)) === null ? [] : [$why => true];
         foreach ($alone as $a => [$from, $case])
