@@ -33,7 +33,7 @@ const HOSTILE = [
 ];
 
 final class Grammar {
-    public array $Holes = [];  // per placeholder: [its value's number, where it stands, its choice]
+    public array $Holes = [];  // per placeholder: [its value's number, where it stands, its choice, its escaper]
     private int $At = 0;
     private array $Where = [];  // the places around the current one
     private array $Seen = [];   // what the current script or style held before this point
@@ -64,7 +64,11 @@ final class Grammar {
         $k = count($this->Holes);
         $seen = $this->Seen ? ' after ' . implode(' ', array_unique($this->Seen)) : '';
         $at = $this->At;  // the choice of its value, kept for isolate()
-        $this->Holes[] = [$this->pick(count(HOSTILE)), implode(' > ', [...$this->Where, $APlace]) . $seen, $at];
+        $value = $this->pick(count(HOSTILE));
+        // Mostly the bare value; at times a value the script escaped for HTML already.
+        $escaper = $this->pick(3) ? '' : $this->one(['', 'ENT_QUOTES', 'ENT_NOQUOTES', 'ENT_COMPAT', 'ENT_QUOTES | ENT_HTML5', 'htmlentities']);
+        $via = $escaper === '' ? '' : " via $escaper";
+        $this->Holes[] = [$value, implode(' > ', [...$this->Where, $APlace]) . $seen . $via, $at, $escaper];
         return "{v$k}";
     }
     private function text(): string { return $this->one(['', 'a ', ' b', '&amp;', 'x&', '&#123;', "\n", 'é ']); }
@@ -270,6 +274,11 @@ function generate(array $AChoices, bool $ARandom): array {
     $g = new Grammar($AChoices, $ARandom);
     $template = $g->page();
     $script = "<?php\n\$zq = \$GLOBALS['zqValues'];\n";
-    foreach ($g->Holes as $k => $h) $script .= "<<v$k<<\$zq[$k]\n";
+    foreach ($g->Holes as $k => [, , , $escaper])
+        $script .= "<<v$k<<" . match ($escaper) {
+            '' => "\$zq[$k]",
+            'htmlentities' => "htmlentities(\$zq[$k], ENT_QUOTES | ENT_SUBSTITUTE)",
+            default => "htmlspecialchars(\$zq[$k], $escaper | ENT_SUBSTITUTE)",
+        } . "\n";
     return ['template' => $template, 'script' => $script, 'holes' => $g->Holes, 'choices' => array_slice($g->Choices, 0, $g->used())];
 }
