@@ -146,7 +146,7 @@ function shrink(array $ACase, array $AProblems): array {
                            array_sum(array_column($c['holes'], 0)) < array_sum(array_column($ACase['holes'], 0))));
             foreach (array_chunk($cases, 60) as $chunk)
                 foreach (run($chunk) as $i => $r)
-                    if (is_array($r) && $kind($r) === $want && ($best === null || strlen($chunk[$i]['template']) < strlen($best[0]['template'])))
+                    if (is_array($r) && $kind($r) === $want && known($chunk[$i], $r) === null && ($best === null || strlen($chunk[$i]['template']) < strlen($best[0]['template'])))
                         $best = [$chunk[$i], $r];
             if ($best) break;
         }
