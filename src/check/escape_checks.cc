@@ -299,6 +299,100 @@ void TChecker::CheckRawPlaceholders() {
 
 }  // namespace check_detail
 
+namespace {
+
+// The end of the regular expression whose "/" stands at AAt of AText (with its flags), or
+// kNowhere when it does not end on its line.
+std::size_t RegexEnd(std::string_view AText, std::size_t AAt) {
+  bool in_class = false;
+  for (std::size_t i = AAt + 1; i < AText.size(); ++i) {
+    const char c = AText[i];
+    if (c == '\n' || c == '\r') return kNowhere;
+    if (c == '\\')
+      ++i;
+    else if (c == '[')
+      in_class = true;
+    else if (c == ']')
+      in_class = false;
+    else if (c == '/' && !in_class) {
+      while (i + 1 < AText.size() && IsNameChar(AText[i + 1])) ++i;
+      return i + 1;
+    }
+  }
+  return kNowhere;
+}
+
+// The message and fix-it of a refused place that the markup around it, not the place's kind,
+// explains: JavaScript or a URL scheme zoqc cannot read, or an iframe's srcdoc. False for the
+// others.
+bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContext,
+                const TSource& ATemplate, TDiagnostic& ADiag) {
+  const std::string name = "'" + std::string(AText.substr(ASpan.Begin, ASpan.Size())) + "'";
+  const bool js = AContext.Js == TJsPlace::Unsure && (AContext.Place == THtmlPlace::Script ||
+                                                      AContext.Attribute == THtmlAttribute::Event ||
+                                                      AContext.Url == TUrlPlace::Script);
+  if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '/') {
+    const std::size_t slash = AContext.Value.Begin;
+    ADiag.Message = "under --escape zoqc cannot tell whether the '/' before " + name +
+                    " divides or starts a regular expression (the token before it leaves it "
+                    "open), so it does not know where the value stands; put a regular "
+                    "expression in parentheses, or a division's left side";
+    ADiag.Notes.push_back({ATemplate.PlaceOf(slash, slash + 1), "this '/'"});
+    if (const std::size_t end = RegexEnd(AText, slash); end != kNowhere) {
+      ADiag.FixIts.push_back({ATemplate.PlaceOf(slash, slash), "("});
+      ADiag.FixIts.push_back({ATemplate.PlaceOf(end, end), ")"});
+    }
+    return true;
+  }
+  if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '{') {
+    const std::size_t brace = AContext.Value.Begin;
+    ADiag.Message = "under --escape " + name +
+                    " cannot be printed after a template string's '$', a value and '{': "
+                    "empty, the value would let '${' open code; write '\\$' for the '$'";
+    ADiag.Notes.push_back({ATemplate.PlaceOf(brace, brace + 1), "this '{'"});
+    const std::size_t dollar = AText.rfind('$', brace);
+    if (dollar != std::string_view::npos)
+      ADiag.FixIts.push_back({ATemplate.PlaceOf(dollar, dollar), "\\"});
+    return true;
+  }
+  if (js && AContext.Value.Size() > 1) {  // a value split "<!--", "-->" or "<script" earlier
+    ADiag.Message = "under --escape " + name +
+                    " cannot be printed: a value before it in this script stands inside '<!--', "
+                    "'-->' or '<script', so zoqc does not know where the script ends; put a blank "
+                    "after that value";
+    ADiag.Notes.push_back(
+        {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "this value"});
+    ADiag.FixIts.push_back({ATemplate.PlaceOf(AContext.Value.End, AContext.Value.End), " "});
+    return true;
+  }
+  if (AContext.Place == THtmlPlace::Attribute && AContext.Url == TUrlPlace::Unknown &&
+      AContext.Attribute == THtmlAttribute::Url) {
+    const std::string scheme(AContext.Value.Of(AText));
+    ADiag.Message = "under --escape " + name + " cannot be printed safely after the URL scheme '" +
+                    scheme +
+                    "': a scheme that runs or shows script (vbscript:, data: but images), or "
+                    "one written with a value or a character reference, is refused; write the "
+                    "scheme in plain letters, or make the whole URL in the script";
+    ADiag.Notes.push_back(
+        {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "the scheme"});
+    return true;
+  }
+  if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
+    ADiag.Message =
+        AContext.Inner
+            ? "under --escape nothing can make a value safe in " + DescribeContext(AContext) +
+                  "; write it in the template, or make the srcdoc document in the script"
+            : "under --escape " + name +
+                  " cannot be printed in this srcdoc: zoqc cannot read a character reference in "
+                  "it (or one makes '{' or '}'); write the character itself, or &quot;, &amp;, "
+                  "&lt;, &gt; or a numeric reference";
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
                   const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
@@ -366,6 +460,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
       d.FixIts.push_back({ATemplate.PlaceOf(c.Value.End, c.Value.End), std::string(1, quote)});
       continue;
     }
+    if (RefusedWhy(text, span, c, ATemplate, d)) continue;
     d.Message = "under --escape nothing can make a value safe in " + DescribeContext(c) +
                 "; write it in the template, or print markup you trust with '{!" +
                 std::string(text.substr(span.Begin + 1, span.Size() - 2)) + "}'";

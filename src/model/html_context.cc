@@ -24,12 +24,21 @@ bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 // Where JavaScript stands, fed one character at a time. A "/" decides between a comment, a
-// regular expression and a division only with the character after it.
+// regular expression and a division only with the character after it, and between the last two
+// as a JavaScript parser does, by the token before it: after a name, a literal, ")" or "]" it
+// divides; after an operator, a keyword such as "return", the ")" of "if (...)" or the "}" of a
+// block it opens a regular expression. Where the token before leaves it open (the "}" of a
+// function, "yield", ...), the lexer is lost from that "/" on: later places are Unsure.
 class TJsLexer {
  public:
   TJsPlace Place() const {
-    if (State == TState::Slash) return RegexOk ? TJsPlace::Regex : TJsPlace::Code;
     switch (State) {
+      case TState::Lost:
+        return TJsPlace::Unsure;
+      case TState::Slash:
+        return Next == TSlash::Regex    ? TJsPlace::Regex
+               : Next == TSlash::Divide ? TJsPlace::Code
+                                        : TJsPlace::Unsure;
       case TState::Single:
         return TJsPlace::SingleString;
       case TState::Double:
@@ -45,19 +54,24 @@ class TJsLexer {
         return TJsPlace::Code;
     }
   }
+  // Where the lexer got lost: the "/" it could not read (at the offset the walker gave).
+  std::size_t LostAt() const { return SlashAt; }
   // A value printed here: in code it is one literal, after which "/" divides.
   void Value() {
-    if (State == TState::Slash) State = RegexOk ? TState::Regex : TState::Code;
-    if (State == TState::Code) RegexOk = false;
+    if (State == TState::Slash) Slash();
+    if (State == TState::Code) EndWord(), Literal(), Last = 0, Html = 0, Arrow = 0;
+    if (State == TState::Template && Dollar) MaybeSubst = true;
     Escaped = false;
   }
   void Reset() { *this = TJsLexer(); }
-  void Feed(char c) {
+  void Feed(char c, std::size_t AAt) {
     if (Escaped) {
       Escaped = false;
       return;
     }
     switch (State) {
+      case TState::Lost:
+        return;
       case TState::Slash:
         if (c == '/') {
           State = TState::Line;
@@ -67,25 +81,31 @@ class TJsLexer {
           State = TState::Block, Star = false;
           return;
         }
-        State = RegexOk ? TState::Regex : TState::Code;
-        if (State == TState::Code) RegexOk = true;  // after a division an operand follows
-        return Feed(c);
+        Slash();
+        if (State == TState::Code) Prev = TTok::Operator, Next = TSlash::Regex;
+        return Feed(c, AAt);
       case TState::Code:
-        return Code(c);
+        return Code(c, AAt);
       case TState::Single:
       case TState::Double:
         if (c == '\\') Escaped = true;
-        if (c == (State == TState::Single ? '\'' : '"') || c == '\n')
-          State = TState::Code, RegexOk = false;
+        if (c == (State == TState::Single ? '\'' : '"') || c == '\n') State = TState::Code;
+        if (State == TState::Code) Literal();
         return;
       case TState::Template:
         if (c == '\\') Escaped = true;
-        if (c == '`') State = TState::Code, RegexOk = false;
-        if (c == '{' && Dollar) State = TState::Code, RegexOk = true, Braces.push_back(0);
-        Dollar = c == '$';
+        if (c == '`') State = TState::Code, Literal();
+        if (c == '{' && MaybeSubst) {  // "${" if the value was empty, else text
+          State = TState::Lost, SlashAt = AAt;
+          return;
+        }
+        if (c == '{' && Dollar)
+          State = TState::Code, Prev = TTok::Operator, Next = TSlash::Regex,
+          Braces.push_back(TBrace::Substitution);
+        Dollar = c == '$', MaybeSubst = false;
         return;
       case TState::Line:
-        if (c == '\n' || c == '\r') State = TState::Code;
+        if (c == '\n' || c == '\r') State = TState::Code, LineStart = true;
         return;
       case TState::Block:
         if (c == '/' && Star) State = TState::Code;
@@ -95,14 +115,104 @@ class TJsLexer {
         if (c == '\\') Escaped = true;
         if (c == '[') Class = true;
         if (c == ']') Class = false;
-        if ((c == '/' && !Class) || c == '\n') State = TState::Code, RegexOk = false, Class = false;
+        if ((c == '/' && !Class) || c == '\n') State = TState::Code, Literal(), Class = false;
         return;
     }
   }
 
  private:
-  enum class TState : unsigned char { Code, Slash, Single, Double, Template, Line, Block, Regex };
-  void Code(char c) {
+  enum class TState : unsigned char {
+    Code,
+    Slash,
+    Single,
+    Double,
+    Template,
+    Line,
+    Block,
+    Regex,
+    Lost
+  };
+  // What a "/" after the last token is.
+  enum class TSlash : unsigned char { Regex, Divide, Open };
+  // The kinds of the last token that tell what a "{" after it opens.
+  enum class TTok : unsigned char {
+    Start,       // nothing yet, or ";": a statement starts
+    BlockOpen,   // a "{" that opens a block (or a function's body)
+    BlockClose,  // the "}" of a block
+    Control,     // the ")" of if, while, for, with, switch, catch; else, do, try, finally
+    Operator,    // an operator, "(", "[", ",", or a keyword such as "return"
+    Other,       // a name, a literal, ")", "]", ":", "=>", the "}" of an object or a function
+  };
+  // What a "{" opened, which its "}" ends.
+  enum class TBrace : unsigned char { Block, Object, Unknown, Substitution };
+
+  // A "/" in code (its next character read): a regular expression, a division, or lost.
+  void Slash() {
+    if (Next == TSlash::Regex)
+      State = TState::Regex;
+    else
+      State = Next == TSlash::Divide ? TState::Code : TState::Lost;
+  }
+  void Literal() { Prev = TTok::Other, Next = TSlash::Divide; }
+
+  // The name or number being read is done: a keyword tells what follows.
+  void EndWord() {
+    if (Word.empty()) return;
+    const std::string_view w = Word;
+    if (WordAfterDot || (w[0] >= '0' && w[0] <= '9')) {
+      Literal();
+    } else if (w == "return" || w == "typeof" || w == "void" || w == "in" || w == "case" ||
+               w == "delete" || w == "throw" || w == "instanceof" || w == "new") {
+      Prev = TTok::Operator, Next = TSlash::Regex;
+    } else if (w == "else" || w == "do" || w == "try" || w == "finally") {
+      Prev = TTok::Control, Next = TSlash::Regex;
+      SawDo = SawDo || w == "do";
+    } else if (w == "yield" || w == "await" || w == "of" || w == "let") {
+      // Keywords only in some functions or statements, names elsewhere.
+      Prev = TTok::Other, Next = TSlash::Open;
+    } else {
+      Literal();
+    }
+    LastWord = w.size() <= 6 ? Word : std::string();
+    Word.clear();
+  }
+
+  void Code(char c, std::size_t AAt) {
+    const bool word = IsNameChar(c) || c == '_' || c == '$' ||
+                      static_cast<unsigned char>(c) >= 0x80 ||
+                      (c == '.' && !Word.empty() && Word[0] >= '0' && Word[0] <= '9');
+    if (word) {
+      if (Word.empty()) WordAfterDot = AfterDot, LastWord.clear();
+      if (Word.size() < 16) Word += c;
+      AfterDot = false, LineStart = false, Last = 0, Html = 0, Arrow = 0;
+      return;
+    }
+    EndWord();
+    const char before = Last;
+    Last = c;
+    if (IsSpace(c)) {
+      if (c == '\n' || c == '\r') LineStart = true;
+      Html = 0, Arrow = 0;
+      return;
+    }
+    const bool line_start = LineStart;
+    LineStart = false;
+    // "<!--" anywhere and "-->" at the start of a line are comments to the line's end in a
+    // classic script.
+    if (c == '-' && Html == 2) {
+      Html = 0, State = TState::Line;
+      return;
+    }
+    if (c == '>' && Arrow == 2) {
+      Arrow = 0, State = TState::Line;
+      return;
+    }
+    Html = (c == '!' && before == '<') ? 1 : (c == '-' && Html == 1) ? 2 : 0;
+    Arrow = c != '-' ? 0 : line_start ? 1 : (Arrow == 1 && before == '-') ? 2 : 0;
+    const bool dot = AfterDot;
+    AfterDot = false;
+    std::string last_word;
+    last_word.swap(LastWord);
     switch (c) {
       case '\'':
         State = TState::Single;
@@ -111,42 +221,101 @@ class TJsLexer {
         State = TState::Double;
         return;
       case '`':
-        State = TState::Template, Dollar = false;
+        State = TState::Template, Dollar = false, MaybeSubst = false;
         return;
       case '/':
-        State = TState::Slash;
+        State = TState::Slash, SlashAt = AAt;
         return;
-      case '{':
-        if (!Braces.empty()) ++Braces.back();
-        RegexOk = true;
+      case '.':
+        AfterDot = true;
+        Prev = TTok::Operator, Next = TSlash::Regex;
         return;
-      case '}':
-        if (!Braces.empty() && Braces.back()-- == 0) {
-          Braces.pop_back();
-          State = TState::Template, Dollar = false;
+      case '{': {
+        TBrace kind = TBrace::Unknown;
+        if (Prev == TTok::Start || Prev == TTok::BlockOpen || Prev == TTok::BlockClose ||
+            Prev == TTok::Control)
+          kind = TBrace::Block;
+        else if (Prev == TTok::Operator)
+          kind = TBrace::Object;
+        Braces.push_back(kind);
+        Prev = kind == TBrace::Object ? TTok::Operator : TTok::BlockOpen;
+        Next = TSlash::Regex;
+        return;
+      }
+      case '}': {
+        const TBrace kind = Braces.empty() ? TBrace::Unknown : Braces.back();
+        if (!Braces.empty()) Braces.pop_back();
+        if (kind == TBrace::Substitution) {
+          State = TState::Template, Dollar = false, MaybeSubst = false;
           return;
         }
-        RegexOk = true;
+        if (kind == TBrace::Block)
+          Prev = TTok::BlockClose, Next = TSlash::Regex;
+        else
+          Prev = TTok::Other, Next = kind == TBrace::Object ? TSlash::Divide : TSlash::Open;
         return;
+      }
+      case '(': {
+        // The ")" of "if (...)" and its kin ends no value: "/" opens a regular expression.
+        TSlash after = TSlash::Divide;
+        if (!dot && (last_word == "if" || last_word == "for" || last_word == "with" ||
+                     last_word == "switch" || last_word == "catch"))
+          after = TSlash::Regex;
+        if (!dot && last_word == "while") after = SawDo ? TSlash::Open : TSlash::Regex;
+        Parens.push_back(after);
+        Prev = TTok::Operator, Next = TSlash::Regex;
+        return;
+      }
       case ')':
-      case ']':
-        RegexOk = false;
+        Next = Parens.empty() ? TSlash::Divide : Parens.back();
+        if (!Parens.empty()) Parens.pop_back();
+        Prev = Next == TSlash::Regex ? TTok::Control : TTok::Other;
         return;
+      case ']':
+        Literal();
+        return;
+      case ';':
+        Prev = TTok::Start, Next = TSlash::Regex;
+        return;
+      case ':':
+        Prev = TTok::Other, Next = TSlash::Regex;  // a label, a case, a key, "?:"
+        return;
+      case '+':
+      case '-':
+        // "a++ / b": the operand is done. (A "++" before a regular expression is an error.)
+        if (before == c) {
+          Prev = TTok::Other, Next = TSlash::Divide, Last = 0;
+          return;
+        }
+        break;
+      case '>':
+        if (before == '=') {  // "=>": a body follows
+          Prev = TTok::Other, Next = TSlash::Regex;
+          return;
+        }
+        break;
       default:
-        if (IsSpace(c)) return;
-        // After a name, a number or a closing bracket "/" divides; after an operator it opens a
-        // regular expression. (A keyword such as "return" before a regular expression reads as
-        // a name: the value printed there is escaped as a string all the same.)
-        RegexOk = !(IsNameChar(c) || c == '_' || c == '$' || c == '.' ||
-                    static_cast<unsigned char>(c) >= 0x80);
+        break;
     }
+    Prev = TTok::Operator, Next = TSlash::Regex;
   }
 
   TState State = TState::Code;
-  bool RegexOk = true;  // a "/" here opens a regular expression
+  TSlash Next = TSlash::Regex;  // a "/" here
+  TTok Prev = TTok::Start;
   bool Escaped = false;
   bool Star = false, Dollar = false, Class = false;
-  std::vector<int> Braces;  // per "${" open in a template string: the "{" open inside it
+  bool AfterDot = false, WordAfterDot = false;  // a "." before: the name is a property
+  bool LineStart = true;                        // only blanks since the line began
+  bool SawDo = false;                           // a "do" was read: "while (...)" may end it
+  bool MaybeSubst = false;  // "$" then a value in a template string: a "{" may open code
+  char Arrow = 0;           // "-", "--" read at a line's start
+  char Html = 0;            // "<!", "<!-" read
+  char Last = 0;            // the last character read in code
+  std::size_t SlashAt = 0;
+  std::string Word, LastWord;  // the name or number being read; the last one (short ones)
+  std::vector<TBrace> Braces;  // the "{" open, innermost last
+  std::vector<TSlash> Parens;  // per "(" open: what a "/" after its ")" is
 };
 
 // Where CSS stands, fed one character at a time.
@@ -301,21 +470,70 @@ THtmlAttribute AttributeKind(std::string_view ALowerName) {
   return THtmlAttribute::Plain;
 }
 
-// The character that a reference "&quot;", "&#39;", ... at AAt of AText stands for, with its
-// length in ALength; 0 when AAt holds none of those that can end a string or a comment.
-char SmallReference(std::string_view AText, std::size_t AAt, std::size_t& ALength) {
+// The character that a character reference at AAt of AText stands for, with its length in
+// ALength: a numeric one (a non-ASCII character as the byte 0x80), or a named one that stands
+// for an ASCII character ("&quot;", "&lpar;", ...; "&quot", "&amp", "&lt" and "&gt" without
+// ";" too, but in an attribute value not before a letter, a digit or "="). 0 when none stands
+// there ("&" itself, or a name zoqc does not read, which AUnknown then says).
+char SmallReference(std::string_view AText, std::size_t AAt, std::size_t& ALength,
+                    bool AAttribute = true, bool* AUnknown = nullptr) {
   static constexpr struct {
-    std::string_view Text;
+    std::string_view Name;
     char Char;
-  } refs[] = {{"&quot;", '"'},  {"&#34;", '"'},   {"&#x22;", '"'},     {"&apos;", '\''},
-              {"&#39;", '\''},  {"&#x27;", '\''}, {"&amp;", '&'},      {"&lt;", '<'},
-              {"&gt;", '>'},    {"&sol;", '/'},   {"&#47;", '/'},      {"&ast;", '*'},
-              {"&bsol;", '\\'}, {"&#92;", '\\'},  {"&NewLine;", '\n'}, {"&#10;", '\n'}};
-  for (const auto& r : refs)
-    if (SameText(AText.substr(AAt, r.Text.size()), r.Text)) {
-      ALength = r.Text.size();
-      return r.Char;
+  } names[] = {{"quot", '"'},         {"QUOT", '"'},     {"apos", '\''},
+               {"amp", '&'},          {"AMP", '&'},      {"lt", '<'},
+               {"LT", '<'},           {"gt", '>'},       {"GT", '>'},
+               {"sol", '/'},          {"ast", '*'},      {"midast", '*'},
+               {"bsol", '\\'},        {"NewLine", '\n'}, {"Tab", '\t'},
+               {"colon", ':'},        {"grave", '`'},    {"DiacriticalGrave", '`'},
+               {"lpar", '('},         {"rpar", ')'},     {"lcub", '{'},
+               {"lbrace", '{'},       {"rcub", '}'},     {"rbrace", '}'},
+               {"lsqb", '['},         {"lbrack", '['},   {"rsqb", ']'},
+               {"rbrack", ']'},       {"semi", ';'},     {"comma", ','},
+               {"period", '.'},       {"equals", '='},   {"plus", '+'},
+               {"excl", '!'},         {"num", '#'},      {"dollar", '$'},
+               {"percnt", '%'},       {"quest", '?'},    {"commat", '@'},
+               {"lowbar", '_'},       {"verbar", '|'},   {"vert", '|'},
+               {"VerticalLine", '|'}, {"Hat", '^'}};
+  if (AUnknown) *AUnknown = false;
+  if (AAt + 1 >= AText.size() || AText[AAt] != '&') return 0;
+  std::size_t at = AAt + 1;
+  if (AText[at] == '#') {
+    const bool hex = at + 1 < AText.size() && (AText[at + 1] == 'x' || AText[at + 1] == 'X');
+    std::size_t digits = at + 1 + hex, end = digits;
+    std::uint32_t code = 0;
+    for (; end < AText.size(); ++end) {
+      const char d = AText[end];
+      const int v = d >= '0' && d <= '9'                            ? d - '0'
+                    : hex && (d | 0x20) >= 'a' && (d | 0x20) <= 'f' ? (d | 0x20) - 'a' + 10
+                                                                    : -1;
+      if (v < 0) break;
+      code =
+          std::min<std::uint32_t>(code * (hex ? 16 : 10) + static_cast<std::uint32_t>(v), 0x110000);
     }
+    if (end == digits) return 0;  // "&#" alone is text
+    ALength = end - AAt + (end < AText.size() && AText[end] == ';');
+    return code >= 0x80 || code == 0 ? '\x80' : static_cast<char>(code);
+  }
+  std::size_t end = at;
+  while (end < AText.size() && IsNameChar(AText[end])) ++end;
+  if (end == at) return 0;
+  const std::string_view name = AText.substr(at, end - at);
+  const bool semicolon = end < AText.size() && AText[end] == ';';
+  for (const auto& n : names) {
+    if (semicolon && name == n.Name) {
+      ALength = end + 1 - AAt;
+      return n.Char;
+    }
+    // The legacy forms without ";" (a longer run may name another reference: unknown).
+    if (!semicolon && name == n.Name && n.Name.size() <= 4 &&
+        (n.Char == '"' || n.Char == '&' || n.Char == '<' || n.Char == '>')) {
+      if (AAttribute && end < AText.size() && AText[end] == '=') return 0;
+      ALength = end - AAt;
+      return n.Char;
+    }
+  }
+  if (AUnknown) *AUnknown = true;
   return 0;
 }
 
@@ -386,7 +604,9 @@ class TWalker {
            std::uint64_t{static_cast<unsigned char>(c.Quote)} << 16 |
            std::uint64_t{static_cast<unsigned char>(c.Js)} << 24 |
            std::uint64_t{static_cast<unsigned char>(c.Css)} << 32 |
-           std::uint64_t{static_cast<unsigned char>(c.Url)} << 40;
+           std::uint64_t{static_cast<unsigned char>(c.Url)} << 40 |
+           std::uint64_t{c.AfterAmp} << 48 | std::uint64_t{c.AfterLt} << 49 |
+           std::uint64_t{c.LeadingNewline} << 50;
   }
 
   // Notes the placeholder at ASpan, which stands at the current position, with its context's
@@ -397,8 +617,8 @@ class TWalker {
     Spans.push_back(ASpan);
     Kinds.resize(Spans.size() - 1);  // the placeholders in text since the last one: 0
     const std::uint32_t number = static_cast<std::uint32_t>(Table.size());
-    if (IsRefused(c)) {
-      Refused = true;
+    if (IsRefused(c) || c.Inner) {
+      Refused = Refused || IsRefused(c);
       Table.push_back(std::move(c));
       Kinds.push_back(number);
       return;
@@ -431,10 +651,17 @@ class TWalker {
         if (const char lexer = ForeignLexer()) {  // an SVG <script> or <style>
           c.Place = lexer == 's' ? THtmlPlace::Script : THtmlPlace::Style;
           c.Js = Js.Place(), c.Css = Css.Place();
+          if (c.Js == TJsPlace::Unsure) c.Value = {Js.LostAt(), Js.LostAt() + 1};
+        }
+        if (State == TState::Data) {
+          c.AfterAmp = AfterAmp(ASpan.Begin);
+          c.LeadingNewline = Leading || LeadsContent(ASpan.Begin, "pre", "listing");
         }
         break;
       case TState::RcData:
         c.Place = THtmlPlace::RcData;
+        c.AfterAmp = AfterAmp(ASpan.Begin);
+        c.LeadingNewline = LeadsContent(ASpan.Begin, "textarea", "textarea");
         break;
       case TState::RawText:
         c.Place = Special == "style" ? THtmlPlace::Style : THtmlPlace::RawText;
@@ -443,6 +670,10 @@ class TWalker {
       case TState::ScriptData:
         c.Place = THtmlPlace::Script;
         c.Js = Js.Place();
+        if (c.Js == TJsPlace::Unsure) c.Value = {Js.LostAt(), Js.LostAt() + 1};
+        if (ScriptLost != kNowhere)  // a value earlier split "<!--", "-->" or "<script"
+          c.Js = TJsPlace::Unsure, c.Value = {ScriptLost, Text.find('}', ScriptLost) + 1};
+        c.AfterLt = AfterLt(ASpan.Begin);
         break;
       case TState::TagOpen:
       case TState::EndTagOpen:
@@ -474,11 +705,25 @@ class TWalker {
         c.Name = Attr;
         c.Js = Js.Place();
         c.Css = Css.Place();
+        c.AfterAmp = AfterAmp(ASpan.Begin);
+        if (c.Js == TJsPlace::Unsure) c.Value = {Js.LostAt(), Js.LostAt() + 1};
         if (c.Attribute == THtmlAttribute::Url) {
           c.Url = UrlSettled ? TUrlPlace::Settled
                   : UrlStart ? TUrlPlace::Start
                              : TUrlPlace::Unsettled;
+          if (UrlScheme == TScheme::Script) c.Url = TUrlPlace::Script;
+          if (UrlScheme == TScheme::Unknown) c.Url = TUrlPlace::Unknown, c.Value = SchemeSpan;
           if (c.Url == TUrlPlace::Start) c.UrlTail = Tail(ASpan, c.Quote);
+          // Inside a scheme after markup: the value and the markup write it together.
+          if (c.Url == TUrlPlace::Unsettled && !Tail(ASpan, c.Quote).empty())
+            c.Url = TUrlPlace::Unknown,
+            c.Value = {SchemeBegin == kNowhere ? ASpan.Begin : SchemeBegin, ASpan.End};
+        }
+        if (c.Attribute == THtmlAttribute::Srcdoc) {
+          if (!Srcdoc) ReadSrcdoc(c.Quote);
+          if (Srcdoc->Known && SrcdocNext < Srcdoc->Places.Spans().size())
+            c.Inner = std::make_shared<const THtmlContext>(Srcdoc->Places.Context(SrcdocNext));
+          ++SrcdocNext;
         }
         break;
       case TState::Comment:
@@ -490,6 +735,66 @@ class TWalker {
         c.Place = THtmlPlace::Declaration;
         break;
     }
+  }
+
+  // How many bytes a lookback reads at most: further back, it assumes the worst.
+  static constexpr std::size_t kLookback = 64;
+
+  // At, back over the placeholder that ends there: its "{" (or at, when none ends there).
+  std::size_t BeforePlaceholder(std::size_t at) const {
+    if (at < 3 || Text[at - 1] != '}') return at;
+    std::size_t open = at - 2;
+    while (open > 0 && at - open < kLookback && Text[open] != '{') --open;
+    return Text[open] == '{' && PrintedPlaceholderEnd(Text.data(), Text.size(), open) == at ? open
+                                                                                            : at;
+  }
+
+  // True when the markup before AAt (values printed there taken as empty) ends in "&", "&#" or
+  // "&" and letters or digits: a value's first character could complete a character reference.
+  bool AfterAmp(std::size_t at) const {
+    const std::size_t from = at;
+    while (at > 0 && from - at < kLookback) {
+      const char p = Text[at - 1];
+      if (IsNameChar(p) || p == '#') {
+        --at;
+        continue;
+      }
+      const std::size_t open = BeforePlaceholder(at);
+      if (open == at) return p == '&';
+      at = open;
+    }
+    return at > 0;
+  }
+
+  // True when the script's markup before AAt ends in "<", then "/" or "!" or nothing, then
+  // letters, or in "<!-" (values printed there taken as empty): a value's first character
+  // could go on to make "<!--" or "<script".
+  bool AfterLt(std::size_t at) const {
+    const std::size_t from = at;
+    while (at > 0 && from - at < kLookback) {
+      const char p = Text[at - 1];
+      if (IsAlpha(p)) {
+        --at;
+        continue;
+      }
+      const std::size_t open = BeforePlaceholder(at);
+      if (open != at) {
+        at = open;
+        continue;
+      }
+      if ((p == '/' || p == '!') && at > 1 && Text[at - 2] == '<') return true;
+      if (p == '-' && at > 2 && Text[at - 2] == '!' && Text[at - 3] == '<') return true;
+      return p == '<';
+    }
+    return at > 0;
+  }
+
+  // True when AAt stands right after the ">" of a start tag <AOne> or <ATwo>, after which
+  // the browser drops one line end.
+  bool LeadsContent(std::size_t at, std::string_view AOne, std::string_view ATwo) const {
+    if (EndTag || at == 0 || TagCloseAt != at - 1) return false;
+    const std::string_view name = Text.substr(Tag.Begin, Tag.End - Tag.Begin);
+    return SameText(name, AOne) || SameText(name, ATwo);
   }
 
   // The markup after span ASpan in a quoted URL value up to its first ':', '/', '?' or '#'
@@ -515,6 +820,9 @@ class TWalker {
   void Value() {
     switch (State) {
       case TState::ScriptData:
+        if (SplitsScriptMarkup(Limit, LimitEnd) && ScriptLost == kNowhere) ScriptLost = Limit;
+        Js.Value(), Dashes = 0;
+        break;
       case TState::RawText:
         Js.Value(), Css.Value();
         break;
@@ -525,6 +833,9 @@ class TWalker {
       case TState::AttrValueDouble:
       case TState::AttrValueSingle:
         Js.Value(), Css.Value();
+        // A value after markup in a URL's scheme may write any scheme with it.
+        if (ValueKind == THtmlAttribute::Url && !UrlSettled && !UrlStart) SchemeUnsure = true;
+        if (UrlStart) SchemeBegin = Limit;
         UrlStart = false;
         break;
       case TState::BeforeAttrValue:
@@ -547,6 +858,57 @@ class TWalker {
     }
   }
 
+  // The script data's escaped and double-escaped states at i, before the byte there is read:
+  // "<!--" escapes, "<script" then double-escapes (where "</script>" ends nothing), "</script"
+  // escapes again, "-->" leaves both.
+  void ScriptEscapes(std::size_t i) {
+    if (i < EscapesSkip) return;
+    const char c = Text[i];
+    if (Escapes == TEscapes::None) {
+      if (c == '<' && Text.compare(i, 4, "<!--") == 0)
+        Escapes = TEscapes::Escaped, Dashes = 2, EscapesSkip = i + 4;
+      return;
+    }
+    if (c == '-') {
+      ++Dashes;
+      return;
+    }
+    const bool end = c == '>' && Dashes >= 2;
+    Dashes = 0;
+    if (end) {
+      Escapes = TEscapes::None;
+      return;
+    }
+    if (c != '<') return;
+    const bool close = Escapes == TEscapes::DoubleEscaped;
+    const std::size_t name = i + 1 + close;
+    if (name + 6 >= Text.size() || (close && Text[name - 1] != '/') ||
+        !SameText(Text.substr(name, 6), "script"))
+      return;
+    const char after = Text[name + 6];
+    if (!IsSpace(after) && after != '/' && after != '>') return;
+    Escapes = close ? TEscapes::Escaped : TEscapes::DoubleEscaped;
+    EscapesSkip = name + 6;
+  }
+
+  // A value printed in a script at [ABegin, AEnd): when the bytes around it would read as
+  // part of "<!--", "-->", "<script" or "</script" only while the value is empty, the states
+  // after it are unknown.
+  bool SplitsScriptMarkup(std::size_t ABegin, std::size_t AEnd) const {
+    if (ABegin == 0 || AEnd >= Text.size()) return false;
+    const char next = Text[AEnd];
+    const char prev = Text[ABegin - 1];
+    if (next == '{') return prev == '<' || prev == '!' || prev == '-' || IsAlpha(prev);
+    if (prev == '<') return next == '!' || next == '/' || IsAlpha(next);
+    if (prev == '!') return ABegin >= 2 && Text[ABegin - 2] == '<' && next == '-';
+    if (prev == '-') return next == '-' || next == '>';
+    if (!IsAlpha(prev)) return false;
+    std::size_t at = ABegin - 1;
+    while (at > 0 && ABegin - at < 8 && IsAlpha(Text[at])) --at;
+    if (Text[at] == '/' && at > 0) --at;
+    return Text[at] == '<' && (IsAlpha(next) || IsSpace(next) || next == '/' || next == '>');
+  }
+
   // "</" + the open element's name, then white space, "/" or ">": its end tag.
   bool EndTagAt(std::size_t i) const {
     if (Text.compare(i, 2, "</") != 0) return false;
@@ -558,6 +920,7 @@ class TWalker {
   // The start or end tag just read is done: the element's content begins (or goes on).
   void EmitTag() {
     State = TState::Data;
+    TagCloseAt = StepAt;
     const bool self_closing = SelfClosing, font = FontAttr, html_encoding = HtmlEncoding;
     SelfClosing = FontAttr = HtmlEncoding = false;
     if (EndTag) return EndForeign();
@@ -597,6 +960,7 @@ class TWalker {
     Special = TagLower;
     if (Special == "script") {
       State = TState::ScriptData, Js.Reset();
+      Escapes = TEscapes::None, EscapesSkip = 0, Dashes = 0, ScriptLost = kNowhere;
     } else if (Special == "style") {
       State = TState::RawText, Css.Reset();
     } else if (Special == "xmp" || Special == "iframe" || Special == "noembed" ||
@@ -637,6 +1001,9 @@ class TWalker {
         (std::string_view(AttrLower) == "to" || std::string_view(AttrLower) == "from" ||
          std::string_view(AttrLower) == "by" || std::string_view(AttrLower) == "values"))
       return THtmlAttribute::Url;
+    if (!Foreign() && std::string_view(AttrLower) == "srcdoc" &&
+        std::string_view(TagLower) == "iframe")
+      return THtmlAttribute::Srcdoc;
     return AttributeKind(AttrLower);
   }
   // The animation list "values": any item may start a URL, so no ':' of a value is kept.
@@ -663,6 +1030,10 @@ class TWalker {
     Js.Reset(), Css.Reset();
     ValueKind = Kind(), ValuesItems = ValuesList();
     UrlStart = !ValuesItems, UrlSettled = false;
+    if (ValueKind == THtmlAttribute::Url) {
+      UrlScheme = TScheme::Plain, Scheme.clear(), SchemeUnsure = false, SchemeBegin = kNowhere;
+    }
+    if (ValueKind == THtmlAttribute::Srcdoc) Srcdoc.reset(), SrcdocNext = 0;
   }
 
   // Feeds a byte of a quoted attribute value to the lexer of its attribute.
@@ -671,32 +1042,100 @@ class TWalker {
     const THtmlAttribute kind = ValueKind;
     std::size_t length = 1;
     char decoded = c;
+    bool unknown = false;
     if (c == '&') {
-      const char ref = SmallReference(Text, i, length);
+      const char ref = SmallReference(Text, i, length, true, &unknown);
       if (ref)
         decoded = ref;
       else
         length = 1;
     }
-    if (kind == THtmlAttribute::Event) Js.Feed(decoded);
+    if (kind == THtmlAttribute::Event) Js.Feed(decoded, i);
     if (kind == THtmlAttribute::Style) Css.Feed(decoded);
-    if (kind == THtmlAttribute::Url && !UrlSettled && !ValuesItems) {
-      // The browser strips leading blanks and control characters, and tabs and line ends
-      // anywhere; a reference may stand for any character, so it settles nothing.
-      if (c == '&') {
-        UrlStart = false;
-        std::size_t end = i + 1;  // "&#106;", "&colon;": one character, whatever it is
-        if (end < Text.size() && Text[end] == '#') ++end;
-        end = NameEnd(Text, end);
-        if (end < Text.size() && Text[end] == ';') ++end;
-        return end;
+    if (kind != THtmlAttribute::Url || ValuesItems) return i + length;
+    if (UrlScheme == TScheme::Script) {  // JavaScript, once its "%XX" are decoded
+      if (decoded == '%' && c == '%' && i + 2 < Text.size() && IsHex(Text[i + 1]) &&
+          IsHex(Text[i + 2])) {
+        Js.Feed(static_cast<char>(HexValue(Text[i + 1]) * 16 + HexValue(Text[i + 2])), i);
+        return i + 3;
       }
-      if (c == ':' || c == '/' || c == '?' || c == '#')
-        UrlSettled = true;
-      else if (static_cast<unsigned char>(c) > 0x20)
-        UrlStart = false;
+      if (decoded == '%' || unknown)  // a "%" or a character zoqc does not read
+        UrlScheme = TScheme::Unknown, SchemeSpan = {i, i + length};
+      Js.Feed(decoded, i);
+      return i + length;
+    }
+    if (UrlSettled) return i + length;
+    // The browser strips leading blanks and control characters, and tabs and line ends
+    // anywhere. A reference zoqc does not read may stand for any character.
+    if (unknown) {
+      UrlStart = false, SchemeUnsure = true;
+      return NameEnd(Text, i + 1) + 1;
+    }
+    if (decoded == ':') {
+      UrlSettled = true;
+      Settle(i + length);
+    } else if (decoded == '/' || decoded == '?' || decoded == '#') {
+      UrlSettled = true;
+    } else if (static_cast<unsigned char>(decoded) > 0x20) {
+      if (UrlStart) SchemeBegin = i;
+      UrlStart = false;
+      if (decoded != '\t' && decoded != '\n' && decoded != '\r' && Scheme.size() < 16)
+        Scheme += Lower(decoded);
     }
     return i + length;
+  }
+
+  static bool IsHex(char c) { return HexValue(c) >= 0; }
+  static int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') return (c | 0x20) - 'a' + 10;
+    return -1;
+  }
+
+  // The scheme of a URL value ends at AAfter (its ":" before it): JavaScript follows, or a
+  // scheme that shows script, or one zoqc cannot read, or a harmless one.
+  void Settle(std::size_t AAfter) {
+    SchemeSpan = {SchemeBegin == kNowhere ? AAfter - 1 : SchemeBegin, AAfter};
+    if (SchemeUnsure) {
+      UrlScheme = TScheme::Unknown;
+    } else if (Scheme == "javascript") {
+      UrlScheme = TScheme::Script;
+    } else if (Scheme == "vbscript") {
+      UrlScheme = TScheme::Unknown;
+    } else if (Scheme == "data") {
+      // An image shows no script; any other type may be a document.
+      std::size_t end = AAfter;
+      while (end < Text.size() && end - AAfter < 16 && Text[end] != ';' && Text[end] != ',' &&
+             Text[end] != '{')
+        ++end;
+      const std::string_view type = Text.substr(AAfter, end - AAfter);
+      const bool image = end < Text.size() && Text[end] != '{' &&
+                         (SameText(type, "image/png") || SameText(type, "image/gif") ||
+                          SameText(type, "image/jpeg") || SameText(type, "image/jpg") ||
+                          SameText(type, "image/webp") || SameText(type, "image/avif"));
+      if (!image) UrlScheme = TScheme::Unknown;
+    }
+  }
+
+  // The document of an <iframe>'s srcdoc, from the value's start to its closing AQuote, its
+  // character references decoded, and the contexts of its placeholders. A reference zoqc does
+  // not read, or one that makes a "{" or "}" (a placeholder the template does not hold), leaves
+  // the document unknown.
+  void ReadSrcdoc(char AQuote) {
+    Srcdoc = std::make_unique<TSrcdoc>();
+    const std::size_t end = std::min(Text.find(AQuote, ValueStart), Text.size());
+    std::string inner;
+    for (std::size_t i = ValueStart; i < end;) {
+      std::size_t length = 1;
+      bool unknown = false;
+      const char ref = Text[i] == '&' ? SmallReference(Text, i, length, true, &unknown) : 0;
+      if (unknown || ref == '{' || ref == '}' || ref == '\x80') return;
+      inner += ref ? ref : Text[i];
+      i += ref ? length : 1;
+    }
+    Srcdoc->Text = std::move(inner);
+    Srcdoc->Places = TTemplateContexts(Srcdoc->Text);
+    Srcdoc->Known = true;
   }
 
   // Where the first byte at or after i (before ALimit) stands that can change the state: most
@@ -786,7 +1225,16 @@ class TWalker {
       if (text[i] == '{') {
         // A placeholder holds no "<" or "{": the bits after it hold, also where it runs on
         // into the next block.
-        if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) NoteText(i, end);
+        if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) {
+          // Right after <pre> or <listing>, or after "&" and a name: a context of its own.
+          const char p = i > 0 ? text[i - 1] : ' ';
+          Leading = p == '>' && LeadsPlain(last, i);
+          if (Leading || ((IsNameChar(p) || p == '#' || p == '&' || p == '}') && AfterAmp(i)))
+            Note({i, end});
+          else
+            NoteText(i, end);
+          Leading = false;
+        }
         stops &= stops - 1;
         continue;
       }
@@ -854,6 +1302,7 @@ class TWalker {
     }
   done:
     if (last != kNowhere) {  // as the tag states leave them after the last tag
+      TagCloseAt = kNowhere;
       EndTag = text[last + 1] == '/';
       std::size_t name_end = last + 1 + EndTag;
       while (!kTagNameStop[static_cast<unsigned char>(text[name_end])]) ++name_end;
@@ -862,6 +1311,18 @@ class TWalker {
       PlainLast = true;
     }
     return i;
+  }
+
+  // True when the tag whose "<" is at ALast is <pre> or <listing> and ends right before AAt.
+  bool LeadsPlain(std::size_t ALast, std::size_t AAt) const {
+    if (ALast == kNowhere || Text[ALast + 1] == '/') return false;
+    std::size_t name_end = ALast + 1;
+    while (name_end < Text.size() && !kTagNameStop[static_cast<unsigned char>(Text[name_end])])
+      ++name_end;
+    const std::string_view name = Text.substr(ALast + 1, name_end - ALast - 1);
+    if (!SameText(name, "pre") && !SameText(name, "listing")) return false;
+    const std::size_t close = Text[name_end] == '>' ? name_end : TagEnd(name_end);
+    return close == AAt - 1;
   }
 
   // Of the 64 bytes at ABase of the size bytes at AText (fewer at the end, the rest taken as
@@ -974,6 +1435,7 @@ class TWalker {
     PlainLast = false;
     AppendLower(TagLower, name, end);
     EndTag = end_tag;
+    StepAt = end;
     EmitTag();
     i = end + 1;
     return true;
@@ -982,6 +1444,7 @@ class TWalker {
   // Reads the byte (or the few) at i in the current state; returns where to go on.
   std::size_t Step(std::size_t i) {
     const char c = Text[i];
+    StepAt = i;
     switch (State) {
       case TState::Data:
         if (c == '<') {
@@ -990,8 +1453,8 @@ class TWalker {
         }
         if (const char lexer = ForeignLexer()) {  // the text of an SVG script or style sheet
           std::size_t length = 1;
-          const char ref = c == '&' ? SmallReference(Text, i, length) : 0;
-          (lexer == 's' ? Js.Feed(ref ? ref : c) : Css.Feed(ref ? ref : c));
+          const char ref = c == '&' ? SmallReference(Text, i, length, false) : 0;
+          (lexer == 's' ? Js.Feed(ref ? ref : c, i) : Css.Feed(ref ? ref : c));
           return i + (ref ? length : 1);
         }
         return i + 1;
@@ -1000,7 +1463,7 @@ class TWalker {
           State = TState::Data;
           return i + 3;
         }
-        if (ForeignLexer() == 's') Js.Feed(c);
+        if (ForeignLexer() == 's') Js.Feed(c, i);
         if (ForeignLexer() == 'c') Css.Feed(c);
         return i + 1;
       case TState::PlainText:
@@ -1008,7 +1471,8 @@ class TWalker {
       case TState::RcData:
       case TState::RawText:
       case TState::ScriptData:
-        if (c == '<' && EndTagAt(i)) {
+        if (c == '<' && EndTagAt(i) &&
+            (State != TState::ScriptData || Escapes != TEscapes::DoubleEscaped)) {
           Tag = {i + 2, i + 2};
           TagLower.clear();
           PlainLast = false;
@@ -1016,7 +1480,7 @@ class TWalker {
           State = TState::TagName;
           return i + 2;
         }
-        if (State == TState::ScriptData) Js.Feed(c);
+        if (State == TState::ScriptData) ScriptEscapes(i), Js.Feed(c, i);
         if (State == TState::RawText && Special == "style") Css.Feed(c);
         return i + 1;
       case TState::TagOpen:
@@ -1207,8 +1671,13 @@ class TWalker {
   bool PlainLast = false;  // the last tag was read by PlainRun, which leaves TagLower as it was
   bool EndTag = false;     // the tag is an end tag
   std::string Special;     // the open element whose end tag ends RCDATA, RAWTEXT or a script
-  TSpan Attr;              // the attribute's name as written
-  std::string AttrLower;   // and lower-cased
+  enum class TEscapes : unsigned char { None, Escaped, DoubleEscaped };
+  TEscapes Escapes = TEscapes::None;  // a script's escaped states
+  std::size_t EscapesSkip = 0;        // the bytes before it were read as "<!--" or "<script"
+  std::size_t Dashes = 0;             // the "-" read in a row in an escaped state
+  std::size_t ScriptLost = kNowhere;  // the value after which the escaped states are unknown
+  TSpan Attr;                         // the attribute's name as written
+  std::string AttrLower;              // and lower-cased
   std::size_t ValueStart = kNowhere;  // where the attribute's value starts
   bool UrlStart = true;               // a URL value holds nothing but blanks and controls so far
   bool UrlSettled = false;            // a URL value's markup holds ':', '/', '?' or '#'
@@ -1220,6 +1689,24 @@ class TWalker {
   bool SelfClosing = false;   // the tag ends in "/>"
   bool FontAttr = false;      // the tag has a "color", "face" or "size" attribute
   bool HtmlEncoding = false;  // the tag's "encoding" is an HTML one
+  // A URL value's scheme: read so far (lower-cased, blanks left out), where it starts, and
+  // whether a value or a reference zoqc does not read helped write it.
+  enum class TScheme : unsigned char { Plain, Script, Unknown };
+  TScheme UrlScheme = TScheme::Plain;
+  std::string Scheme;
+  bool SchemeUnsure = false;
+  std::size_t SchemeBegin = kNowhere;
+  TSpan SchemeSpan;
+  struct TSrcdoc {
+    std::string Text;  // the document, decoded
+    TTemplateContexts Places{std::string_view()};
+    bool Known = false;
+  };
+  std::unique_ptr<TSrcdoc> Srcdoc;    // the srcdoc being read, once a placeholder asked for it
+  std::size_t SrcdocNext = 0;         // the number of its placeholder to come
+  std::size_t StepAt = 0;             // the byte Step reads
+  std::size_t TagCloseAt = kNowhere;  // the ">" of the last tag Step read
+  bool Leading = false;               // PlainRun notes a placeholder right after <pre> or <listing>
 };
 
 }  // namespace
@@ -1262,6 +1749,8 @@ std::string DescribeContext(const THtmlContext& AContext) {
         return "a JavaScript comment";
       case TJsPlace::Regex:
         return "a JavaScript regular expression";
+      case TJsPlace::Unsure:
+        return "JavaScript that zoqc cannot read";
     }
     return "";
   };
@@ -1299,7 +1788,13 @@ std::string DescribeContext(const THtmlContext& AContext) {
         case THtmlAttribute::Plain:
           return "an attribute value";
         case THtmlAttribute::Url:
+          if (AContext.Url == TUrlPlace::Script) return js(AContext.Js) + " in a javascript: URL";
+          if (AContext.Url == TUrlPlace::Unknown)
+            return "a URL whose scheme may run script or is not the markup's own";
           return "a URL attribute";
+        case THtmlAttribute::Srcdoc:
+          return AContext.Inner ? DescribeContext(*AContext.Inner) + " in an iframe's srcdoc"
+                                : "an iframe's srcdoc that zoqc cannot read";
         case THtmlAttribute::Event:
           return js(AContext.Js) + " in an event-handler attribute";
         case THtmlAttribute::Style:

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,10 +34,11 @@ enum class THtmlPlace : unsigned char {
 
 // The kind of an attribute by its name (lower-cased).
 enum class THtmlAttribute : unsigned char {
-  Plain,  // any other attribute
-  Url,    // href, src, action, formaction, ...: a URL
-  Event,  // on*: JavaScript (Js says where)
-  Style,  // style: CSS declarations (Css says where)
+  Plain,   // any other attribute
+  Url,     // href, src, action, formaction, ...: a URL
+  Event,   // on*: JavaScript (Js says where)
+  Style,   // style: CSS declarations (Css says where)
+  Srcdoc,  // an <iframe>'s srcdoc: an HTML document (Inner says where in it)
 };
 
 enum class TJsPlace : unsigned char {
@@ -46,6 +48,7 @@ enum class TJsPlace : unsigned char {
   TemplateString,  // `...`
   Comment,         // "// ..." or "/* ... */"
   Regex,           // /.../
+  Unsure,          // after a "/" that may divide or open a regular expression: refused
 };
 
 enum class TCssPlace : unsigned char {
@@ -61,6 +64,10 @@ enum class TUrlPlace : unsigned char {
   Start,      // at the value's start (after blanks): the value chooses the scheme
   Unsettled,  // after markup or other values that hold no ':', '/', '?' or '#' yet
   Settled,    // after a ':', '/', '?' or '#' of the markup: the scheme is chosen
+  Script,     // after "javascript:" written by the markup: JavaScript (Js says where)
+  Unknown,    // after a scheme that runs or shows script ("vbscript:", "data:text/html,"), or
+              // one that a value or a character reference zoqc does not read helped write:
+              // refused
 };
 
 struct THtmlContext {
@@ -70,12 +77,20 @@ struct THtmlContext {
   TJsPlace Js = TJsPlace::Code;                      // Script, or an Event attribute
   TCssPlace Css = TCssPlace::Code;                   // Style, or a Style attribute
   TUrlPlace Url = TUrlPlace::Settled;                // a Url attribute
-  std::string UrlTail;  // Url Start: the markup after the value up to its first ':', '/', '?'
-                        // or '#' (through a ':'; "" otherwise), which the scheme check
-                        // reads with the value: "{x}script:" makes "java" a script URL
-  TSpan Value;          // Unquoted: the attribute value's bytes in the template
-  TSpan Name;           // Attribute, Unquoted: the attribute's name; TagName and the
-                        // refused others: the tag's name read so far
+  std::string UrlTail;    // Url Start: the markup after the value up to its first ':', '/', '?'
+                          // or '#' (through a ':'; "" otherwise), which the scheme check
+                          // reads with the value: "{x}script:" makes "java" a script URL
+  bool AfterAmp = false;  // a "&" of the markup (then "#" or letters) stands right before:
+                          // the value's first character could complete a reference
+  bool AfterLt = false;   // in a <script>, "<" (then "!", "/" or letters) stands right before
+  bool LeadingNewline = false;  // right after <pre>, <listing> or <textarea>: the browser drops
+                                // one line end there
+  std::shared_ptr<const THtmlContext> Inner;  // Srcdoc: the context in the inner document
+                                              // (none: zoqc cannot read it; refused)
+  TSpan Value;  // Unquoted: the attribute value's bytes in the template; Js Unsure:
+                // the "/" that leaves it open; Url Unknown: the scheme
+  TSpan Name;   // Attribute, Unquoted: the attribute's name; TagName and the
+                // refused others: the tag's name read so far
 };
 
 // The contexts of every "{name}" and "{!name}" of a template, found by one pass of the HTML
@@ -123,6 +138,15 @@ inline bool IsRefused(const THtmlContext& AContext) {
     case THtmlPlace::AttributeName:
     case THtmlPlace::Declaration:
       return true;
+    case THtmlPlace::Script:
+      return AContext.Js == TJsPlace::Unsure;
+    case THtmlPlace::Attribute:
+      if (AContext.Attribute == THtmlAttribute::Srcdoc)
+        return !AContext.Inner || IsRefused(*AContext.Inner);
+      if (AContext.Attribute == THtmlAttribute::Url)
+        return AContext.Url == TUrlPlace::Unknown ||
+               (AContext.Url == TUrlPlace::Script && AContext.Js == TJsPlace::Unsure);
+      return AContext.Attribute == THtmlAttribute::Event && AContext.Js == TJsPlace::Unsure;
     default:
       return false;
   }

@@ -320,5 +320,135 @@ TEST(HtmlContexts, BlocksReadAsStateByState) {
       }
 }
 
+// A "/" is a division or opens a regular expression as the token before it says; where that
+// token leaves it open the places after it are refused. A quote inside a regular expression
+// opens no string.
+TEST(HtmlContexts, RegularExpressionOrDivision) {
+  const struct {
+    std::string_view Template, Context;
+  } cases[] = {
+      {"<script>function hasQuote(s){return /'/.test(s)}var user={x};", "a JavaScript value"},
+      {"<script>if (a) /'/.test(s); var u = {x}", "a JavaScript value"},
+      {"<script>while (a) /\"/.exec(s); var u = {x}", "a JavaScript value"},
+      {"<script>x = typeof /'/; y = {x}", "a JavaScript value"},
+      {"<script>x = void /`/; y = {x}", "a JavaScript value"},
+      {"<script>if (a) {} else /'/.test(s); y = {x}", "a JavaScript value"},
+      {"<script>{ } /'/.test(s); y = {x}", "a JavaScript value"},
+      {"<script>x = a in /'/; y = {x}", "a JavaScript value"},
+      {"<script>a = b / 2; c = '{x}'", "a JavaScript string"},
+      {"<script>a = (b) / 2 + '{x}'", "a JavaScript string"},
+      {"<script>a = x.return / 2 + '{x}'", "a JavaScript string"},
+      {"<script>x = a++ / 2; y = '{x}'", "a JavaScript string"},
+      {"<script>var o = {a: 1} / 2; y = '{x}'", "a JavaScript string"},
+      {"<script>a = 1.5 / 2; y = '{x}'", "a JavaScript string"},
+      {"<script>a = /[/]'/; y = {x}", "a JavaScript value"},  // "/" in a class ends nothing
+      {"<script><!-- it's old\nvar a = {x}", "a JavaScript value"},
+      {"<script>\n--> it's old\nvar a = {x}", "a JavaScript value"},
+      {"<script>function f(){}\n/'/.test(s); var u = {x}", "JavaScript that zoqc cannot read"},
+      {"<script>a = yield /'/; b = {x}", "JavaScript that zoqc cannot read"},
+      {"<script>do x(); while (a) /'/; b = {x}", "JavaScript that zoqc cannot read"},
+      {"<b onclick=\"if (a) /'/.test(s); f({x})\">", "a JavaScript value"},
+      {"<script>a = `${x}{ 1 }`; b = {y}", "JavaScript that zoqc cannot read"},  // "$", value, "{"
+      {"<script>a = `${x}`; b = {y}", "a JavaScript value"},
+  };
+  for (const auto& c : cases)
+    EXPECT_TRUE(Last(c.Template).starts_with(c.Context)) << c.Template << ": " << Last(c.Template);
+  const THtmlContext lost = HtmlContexts("<script>function f(){}\n/'/; {x}").back();
+  EXPECT_TRUE(IsRefused(lost));
+  EXPECT_EQ(23u, lost.Value.Begin);  // the "/"
+}
+
+// "<!--" then "<script" inside a script: the next "</script>" does not end it.
+TEST(HtmlContexts, ScriptEscapedStates) {
+  const struct {
+    std::string_view Template, Context;
+  } cases[] = {
+      {"<script>// <!--<script> old\n// </script>\nvar a = '{x}'",
+       "a JavaScript string in <script>"},
+      {"<script><!--<script></script></script>{x}", "text"},
+      {"<script><!-- </script>{x}", "text"},
+      {"<script><!--<script>--></script>{x}", "text"},  // "-->" leaves both states
+      {"<script><!--<scripts></script>{x}", "text"},    // not "<script"
+      {"<script>a = '<!-{x}-<script>'; b = '{y}'", "JavaScript that zoqc cannot read in <script>"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
+  EXPECT_TRUE(HtmlContexts("<script>a = '<{x}'").back().AfterLt);
+  EXPECT_TRUE(HtmlContexts("<script>a = '</scr{x}'").back().AfterLt);
+  EXPECT_FALSE(HtmlContexts("<script>a = 'b{x}'").back().AfterLt);
+}
+
+// An iframe's srcdoc is a document: the context inside it, read from the decoded value.
+TEST(HtmlContexts, SrcdocDocuments) {
+  const struct {
+    std::string_view Template, Context;
+  } cases[] = {
+      {"<iframe srcdoc=\"<p>{x}</p>\">", "text in an iframe's srcdoc"},
+      {"<iframe srcdoc='<a href=\"{x}\">'>", "a URL attribute in an iframe's srcdoc"},
+      {"<iframe srcdoc=\"<script>a = &quot;{x}&quot;</script>\">",
+       "a JavaScript string in <script> in an iframe's srcdoc"},
+      {"<iframe srcdoc=\"<p title=&#39;{x}'>\">", "an attribute value in an iframe's srcdoc"},
+      {"<iframe srcdoc=\"<b {x}>\">", "an attribute name in an iframe's srcdoc"},
+      {"<iframe srcdoc=\"&hellip;{x}\">", "an iframe's srcdoc that zoqc cannot read"},
+      {"<iframe srcdoc=\"<p>{y}&lcub;x}{x}\">", "an iframe's srcdoc that zoqc cannot read"},
+      {"<div srcdoc=\"<p>{x}\">", "an attribute value"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
+  EXPECT_TRUE(IsRefused(HtmlContexts("<iframe srcdoc=\"<b {x}>\">").back()));
+  EXPECT_FALSE(IsRefused(HtmlContexts("<iframe srcdoc=\"<b>{y}{x}\">").back()));
+}
+
+// A URL's scheme as the markup writes it: "javascript:" holds JavaScript; script-showing
+// schemes and ones written with values or unread references are refused.
+TEST(HtmlContexts, SchemesWrittenByTheMarkup) {
+  const struct {
+    std::string_view Template, Context;
+  } cases[] = {
+      {"<a href=\"javascript:show('{x}')\">", "a JavaScript string in a javascript: URL"},
+      {"<a href=\" Java\tScript:f({x})\">", "a JavaScript value in a javascript: URL"},
+      {"<a href=\"javascript:f(%27{x}%27)\">", "a JavaScript string in a javascript: URL"},
+      {"<a href=\"&#106;avascript:f('{x}')\">", "a JavaScript string in a javascript: URL"},
+      {"<a href=\"javascript&colon;f('{x}')\">", "a JavaScript string in a javascript: URL"},
+      {"<a href=\"vbscript:{x}\">", "a URL whose scheme may run script or is not the markup's own"},
+      {"<a href=\"data:text/html,{x}\">",
+       "a URL whose scheme may run script or is not the markup's own"},
+      {"<a href=\"&jopf;avascript:{x}\">",
+       "a URL whose scheme may run script or is not the markup's own"},
+      {"<a href=\"ja{y}script:{x}\">",
+       "a URL whose scheme may run script or is not the markup's own"},
+      {"<a href=\"ja{x}script:\">", "a URL whose scheme may run script or is not the markup's own"},
+      {"<a href=\"data:image/png;base64,{x}\">", "a URL attribute"},
+      {"<a href=\"https://e.com/{x}\">", "a URL attribute"},
+      {"<a href=\"{y}script:{x}\">", "a URL attribute"},  // the first value's check holds it
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
+}
+
+// The markup right before a value: "&" and a name (a reference the value could complete), and
+// the start tags after which the browser drops a line end.
+TEST(HtmlContexts, WhatTheMarkupBeforeAsks) {
+  const auto amp = [](std::string_view ATemplate) {
+    return HtmlContexts(ATemplate).back().AfterAmp;
+  };
+  EXPECT_TRUE(amp("<b onclick=\"f('&{x}')\">"));
+  EXPECT_TRUE(amp("<p>&{x}"));
+  EXPECT_TRUE(amp("<p>&#{x}"));
+  EXPECT_TRUE(amp("<p title=\"&am{x}\">"));
+  EXPECT_TRUE(amp("<p>&{y}{x}"));  // the first value may be empty
+  EXPECT_FALSE(amp("<p>& {x}"));
+  EXPECT_FALSE(amp("<p>a{x}"));
+  const auto leading = [](std::string_view ATemplate) {
+    return HtmlContexts(ATemplate).back().LeadingNewline;
+  };
+  EXPECT_TRUE(leading("<pre>{x}"));
+  EXPECT_TRUE(leading("<PRE class=a>{x}"));
+  EXPECT_TRUE(leading("<listing>{x}"));
+  EXPECT_TRUE(leading("<textarea name=t>{x}"));
+  EXPECT_TRUE(leading("<p><pre>{x}"));
+  EXPECT_FALSE(leading("<pre> {x}"));
+  EXPECT_FALSE(leading("<pre>a{x}"));
+  EXPECT_FALSE(leading("</pre>{x}"));
+  EXPECT_FALSE(leading("<prex>{x}"));
+}
+
 }  // namespace
 }  // namespace zoqc

@@ -36,6 +36,12 @@ inline bool IsEscaped(std::string_view AExpr) {
   return IsEscapingCall(AExpr);
 }
 
+// True when AExpr, a call of htmlspecialchars or htmlentities, escapes all that AContext needs
+// (read from its flags and charset: the quote in use in an attribute; in text "<" and "&"),
+// so that EscapedExpression keeps it as it is. Script, URL-scheme, CSS, comment and srcdoc
+// places need escapers of their own; after the markup's "&" and a name nothing is enough.
+bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr);
+
 // The PHP expression that yields the value of the PHP expression AExpr escaped for AContext.
 // An expression that already escapes for AContext (htmlspecialchars(...) in text or a quoted
 // attribute, json_encode(..., JSON_HEX_TAG ...) in script code) comes back as it is: no value

@@ -137,8 +137,26 @@ TEST(EscapedCompile, EachContextItsEscaper) {
   has("<a href='x{t}'>", "str_replace(':', '%3A', (string)($t))");
   has("<a href='/x?q={t}'>", "echo " HTML("$t"));
   has("<script>a = {t}</script>", "echo json_encode((string)($t), JSON_HEX_TAG");
-  has("<script>a = '{t}'</script>", "echo substr(json_encode((string)($t)");
-  has("<script>a = `{t}`</script>", "['`' => '\\u0060', '$' => '\\u0024']");
+  // In a script no "-" of a value helps make "<!--" or "-->"; in a template string "`", "$"
+  // and "{" (after the markup's "$") are escaped.
+  has("<script>a = '{t}'</script>",
+      "echo strtr(substr(json_encode((string)($t)"
+      ", JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS "
+      "| JSON_HEX_QUOT | JSON_INVALID_UTF8_SUBSTITUTE), 1, -1), ['-' => '\\u002d'])");
+  has("<script>a = `Total: ${t}`</script>",
+      "['`' => '\\u0060', '$' => '\\u0024', '{' => '\\u007b', '-' => '\\u002d']");
+  has("<script>a = /x{t}/</script>", "['[' => '\\u005b', ']' => '\\u005d', '-' => '\\u002d']");
+  has("<script>a = '<{t}'</script>", "preg_replace_callback('/\\A[A-Za-z\\/!]/'");
+  // JavaScript in a URL: "%" as "%25", then as an attribute value.
+  has("<a href=\"javascript:show('{t}')\">",
+      "echo htmlspecialchars(str_replace('%', '%25', substr(json_encode((string)($t)");
+  // A srcdoc document: for the inner context, then for the attribute.
+  has("<iframe srcdoc=\"<p>{t}</p>\">", "echo htmlspecialchars(" HTML("$t") ", ENT_QUOTES");
+  // After "&" the value's first character cannot complete a reference.
+  has("<b onclick=\"f('&{t}')\">", "preg_replace_callback('/\\A[A-Za-z0-9#=]/'");
+  // After <pre> a line end goes first: the browser drops it, not the value's own.
+  has("<pre>{t}</pre>", "echo \"\\n\" . " HTML("$t"));
+  has("<textarea>{t}</textarea>", "echo \"\\n\" . " HTML("$t"));
   has("<b onclick=\"f({t})\">", "echo htmlspecialchars(json_encode((string)($t)");
   has("<style>p{color:{t}}</style>", "'zoqc-unsafe'");
   has("<p style='content:\"{t}\"'>", "preg_replace_callback(");
@@ -271,6 +289,77 @@ TEST(EscapeChecks, CopiesOfABlockMustAgree) {
   ASSERT_EQ(1u, d.Diags[0].Notes.size());
   EXPECT_EQ(text.find("{c}"), d.Diags[0].Notes[0].Place.From);
   EXPECT_TRUE(Diagnose(script, text, false).Diags.empty());  // one text for both, as always
+}
+
+// An HTML escaper counts as escaped only where its flags escape what the place needs: the
+// quote in use (PHP's default flags differ by version: only '"' counts), "<" and "&" in text;
+// elsewhere its value is decoded, where that gives it back, and escaped for the place.
+TEST(EscapedCompile, EscapersTrustedByTheirFlags) {
+  const struct {
+    std::string_view Expr, Template;
+    bool Kept;
+  } cases[] = {
+      {"htmlspecialchars($t)", "<p>{h}", true},
+      {"htmlspecialchars($t, ENT_NOQUOTES)", "<p>{h}", true},
+      {"htmlspecialchars($t)", "<p title=\"{h}\">", true},
+      {"htmlspecialchars($t)", "<p title='{h}'>", false},
+      {"htmlspecialchars($t, ENT_NOQUOTES)", "<p title=\"{h}\">", false},
+      {"htmlspecialchars($t, ENT_COMPAT)", "<p title='{h}'>", false},
+      {"htmlspecialchars($t, ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8')", "<p title='{h}'>", true},
+      {"\\htmlspecialchars($t, \\ENT_QUOTES)", "<a href='/p?q={h}'>", true},
+      {"htmlentities($t, ENT_HTML5)", "<p title=\"{h}\">", false},
+      {"htmlentities($t, ENT_QUOTES | ENT_HTML5)", "<p title=\"{h}\">", true},
+      {"htmlspecialchars($t, $flags)", "<p title=\"{h}\">", false},
+      {"htmlspecialchars($t, ENT_QUOTES, 'Shift_JIS')", "<p title=\"{h}\">", false},
+      {"htmlspecialchars($t, ENT_QUOTES)", "<!-- {h} -->", false},
+      {"htmlspecialchars($t, ENT_QUOTES)", "<p>&{h}", false},
+      {"htmlspecialchars($t, ENT_QUOTES)", "<a href='{h}'>", false},
+      {"htmlspecialchars($t, ENT_QUOTES)", "<iframe srcdoc='{h}'>", false},
+  };
+  for (const auto& c : cases) {
+    const std::string script = "<?php" LF "<<h<<" + std::string(c.Expr) + LF;
+    const std::string part = TemplatePart(script, c.Template, true);
+    EXPECT_EQ(c.Kept, part.starts_with(c.Template.substr(0, c.Template.find('{'))) &&
+                          part.find("echo " + std::string(c.Expr) + ";") != std::string::npos)
+        << c.Expr << " in " << c.Template << ": " << part;
+    EXPECT_EQ(c.Kept, EscapesFor(HtmlContexts(c.Template).back(), c.Expr)) << c.Expr;
+    if (!c.Kept && c.Expr.find("$flags") == std::string::npos &&
+        c.Expr.find("Shift_JIS") == std::string::npos)
+      EXPECT_NE(std::string::npos, part.find("html_entity_decode(" + std::string(c.Expr))) << part;
+  }
+  // A JavaScript literal is kept only with flags zoqc reads, JSON_HEX_TAG among them.
+  const auto script_part = [](std::string_view AExpr) {
+    return TemplatePart("<?php" LF "<<h<<" + std::string(AExpr) + LF, "<script>a = {h}</script>",
+                        true);
+  };
+  EXPECT_EQ("<script>a = <?php echo json_encode($t, JSON_HEX_TAG | JSON_HEX_AMP);?></script>",
+            script_part("json_encode($t, JSON_HEX_TAG | JSON_HEX_AMP)"));
+  EXPECT_NE(std::string::npos,
+            script_part("json_encode($t, $f ?: JSON_HEX_TAG)").find("json_encode((string)("));
+}
+
+// The refused places of this round: each a located error with its fix-it.
+TEST(EscapeChecks, UnreadableJavaScriptAndSchemesAreErrors) {
+  const std::string script = "<?php" LF "<<x<<$x" LF "<<y<<$y" LF;
+  const auto errors = [&](std::string_view ATemplate) {
+    TDiagnosed d = Diagnose(script, ATemplate, true);
+    std::string all;
+    for (const TDiagnostic& e : d.Diags) {
+      if (e.Severity != TSeverity::Error) continue;
+      all += e.Message.substr(0, 40) + "|";
+      for (const TFixIt& f : e.FixIts) all += "fix@" + std::to_string(f.Place.From) + f.Text + "|";
+    }
+    return all;
+  };
+  EXPECT_EQ("under --escape zoqc cannot tell whether |fix@22(|fix@25)|",
+            errors("<script>function f(){}/'/.test(s); var u = {x}</script>"));
+  EXPECT_EQ("", errors("<script>function f(){};/'/.test(s); var u = {x}</script>"));
+  EXPECT_EQ("under --escape '{y}' cannot be printed a|fix@13\\|",
+            errors("<script>a = `${x}{ 1 }`; b = {y}</script>"));
+  EXPECT_EQ("under --escape '{y}' cannot be printed: |fix@19 |",
+            errors("<script>a = '<!-{x}-<script>'; b = '{y}'</script>"));
+  EXPECT_EQ("under --escape '{x}' cannot be printed s|", errors("<a href=\"vbscript:{x}\">"));
+  EXPECT_EQ("under --escape nothing can make a value |", errors("<iframe srcdoc=\"<b {x}>\">"));
 }
 
 }  // namespace
