@@ -34,8 +34,8 @@ window.addEventListener("load", () => setTimeout(() => {
               out.push(["handler", r, a.value]);
             } else if (a.name === "style") out.push(["css", n.style.cssText]);
             else if (urlNames.has(a.name)) {
-              out.push(["url", a.value]);
-              if (scheme(a.value) === "javascript") {  // as a click would run it
+              if (scheme(a.value) !== "javascript") out.push(["url", a.value]);
+              else {  // the template's script: run as a click would run it, and its values logged
                 let r = "ran";
                 try { (0, doc.defaultView.eval)(bytes(new URL(a.value, doc.baseURI).href.replace(/^[^:]*:/, ""))); }
                 catch (e) { r = "threw"; }
@@ -65,6 +65,7 @@ window.addEventListener("load", () => setTimeout(() => {
     : c === '"' || c === "\\" ? "\\" + c : c).join("");
   const fold = (s) => s.replace(/[\0\uFFFD]/g, "");  // NUL and what invalid UTF-8 became
   const lines = (s) => s.replace(/\r\n?/g, "\n");
+  const css = (s) => s.replace(/\s+/g, " ").replace(/ ;/g, ";").trim();
   const markers = /zqM(\d+)q/g;
   // The texts the hostile item may hold for the harmless item AText: each marker replaced by
   // each way the browser may show its value in AKind.
@@ -73,12 +74,17 @@ window.addEventListener("load", () => setTimeout(() => {
     switch (AKind) {
       case "text": case "attribute": case "comment": return [each((v) => lines(v))];
       case "url": return [each((v) => lines(v)), each(() => "#zoqc-unsafe-url"), each((v) => lines(v).replace(/:/g, "%3A"))];
-      case "css": {
-        const quoted = (before) => (before.replace(/\\./g, "").match(/"/g) || []).length % 2 === 1;
-        const sub = (t, bare) => t.replace(markers, (m, k) => quoted(t.slice(0, t.indexOf(m))) ? cssString(AValues[k]) : bare(AValues[k]));
-        // A bare value as it is or refused, or its declaration dropped (a value CSS rejects there).
-        const dropped = AText.replace(/[^;{]*zqM\d+q[^;}]*;\s?/g, (d, at) => quoted(AText.slice(0, at + d.search(markers))) ? d : "");
-        return [sub(AText, (v) => v.trim()), sub(AText, () => "zoqc-unsafe"), sub(dropped, (v) => v)].map((e) => e.replace(/\s+/g, " ").trim());
+      case "css": {  // each bare value as it is, refused, or its declaration dropped (CSS rejects it there)
+        const quoted = (t, m) => (t.slice(0, t.indexOf(m)).replace(/\\./g, "").match(/"/g) || []).length % 2 === 1;
+        const bare = Array.from(AText.matchAll(markers), (m) => m[0]).filter((m) => !quoted(AText, m));
+        const all = [];
+        for (let n = 0; n < 3 ** bare.length; n++) {
+          let t = AText;
+          bare.forEach((m, j) => { const how = Math.floor(n / 3 ** j) % 3;
+            t = how < 2 ? t.replace(m, how ? "zoqc-unsafe" : AValues[m.slice(3, -1)]) : t.replace(new RegExp("[^;{]*" + m + "[^;}]*;\\s?"), ""); });
+          all.push(t.replace(markers, (m, k) => cssString(AValues[k])));
+        }
+        return all.map(css);
       }
       default: return [each((v) => v)];
     }
@@ -104,7 +110,7 @@ window.addEventListener("load", () => setTimeout(() => {
       if (h[0] === "regex") {
         const want = h[1][0].replace(/^\^|\$$/g, "").replace(/\\(.)/g, "$1").replace(markers, (m, k) => values[k]);
         try { ok = x[1][1] === h[1][1] && new RegExp("^(?:" + x[1][0] + ")$", x[1][1]).test(want); } catch (e) { ok = false; }
-      } else ok = expected(h[0], h[1], values).some((e) => fold(e) === fold(h[0] === "css" ? x[1].replace(/\s+/g, " ").trim() : x[1]));
+      } else ok = expected(h[0], h[1], values).some((e) => fold(e) === fold(h[0] === "css" ? css(x[1]) : x[1]));
       if (!ok) problems.push([hm[0], "the value arrived changed in " + h[0] + ": " + JSON.stringify(x[1]).slice(0, 300) + ", harmless " + JSON.stringify(h[1]).slice(0, 200)]);
     }
     for (const e of frame(page.id + "h").zqErr || [])

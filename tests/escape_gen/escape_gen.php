@@ -9,20 +9,12 @@
 //
 //   php tests/escape_gen/escape_gen.php ZOQC [CHROMIUM]    (exit 77: no Chromium)
 //   SEEDS=N FIRST=S: the seeds S .. S+N-1 (default 1 .. 30); BATCH=B pages per browser run
-//   FINDINGS=FILE: append each failure not in KNOWN (shrunk) to FILE
+//   FINDINGS=FILE: append each failure not in KNOWN (shrunk) to FILE; KNOWN=0: fail those too
 require __DIR__ . '/grammar.php';
 
 // Failures that are known and not fixed yet: where the value stood (its place, " = ", its
 // value), what happened, and why it is skipped.
 const KNOWN = [
-    ['/iframe\[srcdoc\]/', '//', 'E1: srcdoc is escaped once, as a plain attribute value'],
-    ['/template string after `[^>]*\$ > /', '//', 'E2: the template\'s "$" and a value\'s "{" form "${"'],
-    ['/after .*regex after (return|typeof|void|delete|throw|new|in|instanceof|case|else|do|yield|await|if|while|for|\{\})/', '//', 'E3: a regular expression read as a division'],
-    ['/\[href\]. [^>]*script: > /i', '//', 'E4: a value in a javascript: URL the template wrote'],
-    ["/after .*'<!--/", '//', 'E6: a script in the escaped or double-escaped state'],
-    ['/(textarea|pre|listing) > text at the start = "(\x5cr)?\x5cn/', '/arrived changed/', 'E7: the newline after <textarea>, <pre>, <listing>'],
-    ['/ via (ENT_NOQUOTES|ENT_COMPAT|ENT_QUOTES \| ENT_HTML5|htmlentities) = /', '//', 'E5: an HTML escaper trusted whatever its flags'],
-    ['/ = "(#|lt;|amp;|quot;)/', '//', 'E8: the template\'s bare "&" and the value form a character reference'],
     ['/ > ms > cdata/', '/arrived changed/', 'G2: CDATA in MathML <ms> escaped as HTML text'],
     ['/xmp > text/', '/arrived changed/', 'G3: <xmp> shows its text raw, the value is escaped as HTML'],
     ['/regular expression > regex( after [^=]*)? = /', '/arrived changed in regex|the page changed/', 'G1: regex syntax in a value is not escaped'],
@@ -119,7 +111,7 @@ function known(array $ACase, array $AProblems): ?string {
         $k = owner($ACase, $k, $what);
         $where = isset($ACase['holes'][$k]) ? $ACase['holes'][$k][1] . ' = ' . json_encode(HOSTILE[$ACase['holes'][$k][0]]) : '';
         $reason = null;
-        foreach (KNOWN as [$place, $problem, $why])
+        foreach (getenv('KNOWN') === '0' ? [] : KNOWN as [$place, $problem, $why])
             if ($k >= 0 && preg_match($place, $where) && preg_match($problem, $what)) { $reason = $why; break; }
         if ($reason === null) return null;
         $reasons[$reason] = true;
@@ -222,5 +214,5 @@ foreach (array_chunk($cases, $batch, true) as $chunk) {
 }
 echo "seeds $first to " . ($first + $seeds - 1) . ': ' . implode(', ', array_map(fn ($k, $v) => "$v $k", array_keys($counts), $counts)) .
      " (without --escape, a value's script ran in $proof of 10 pages)\n";
-if (!$proof) echo "FAIL: without --escape no value's script ran: the checks prove nothing\n";
-exit($counts['failed'] || !$proof ? 1 : 0);
+if (!$proof && $seeds >= 10) echo "FAIL: without --escape no value's script ran: the checks prove nothing\n";
+exit($counts['failed'] || (!$proof && $seeds >= 10) ? 1 : 0);

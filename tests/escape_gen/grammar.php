@@ -29,7 +29,7 @@ const HOSTILE = [
     'quot;', 'lt;', 'amp;', '&amp; &lt; &quot;', '&', '\\', "\\\n", '`', '$', '%', '%41',
     '}; * { color: red } a {', 'red; background: url(javascript:top.zqx(ZQN))',
     'expression(top.zqx(ZQN))', ') top.zqx(ZQN) (', "\nleading", "\r\nleading", "\n", "x\ny\r\nz",
- '(', '.*', '[', "\0", "a\0b", "\xff\xfe invalid \xc3(", "\xed\xa0\x80\xc0\xaf", '', ' ', 'a b',
+ '(', '.*', '[', "\0", "a\0b", "\xff\xfe invalid \xc3(", "\xed\xa0\x80\xc0\xaf", ' ', 'a b',
 ];
 
 final class Grammar {
@@ -258,7 +258,11 @@ final class Grammar {
                 default => 'color: ' . $this->hole('bare value'),
             });
         };
-        $decls = fn () => $this->many(fn () => $decl() . '; ', 3);
+        $decls = function () use ($decl) {  // one declaration per property: the last valid one wins
+            $list = [];
+            $this->many(function () use ($decl, &$list) { $d = $decl(); $list[strtok($d, ':')] ??= "$d; "; return ''; }, 3);
+            return implode('', $list);
+        };
         if (!$ASheet) return $decls();
         return $this->many(fn () => match ($this->pick(4)) {
             0 => "#zq { " . $decls() . "}\n",
