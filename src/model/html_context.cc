@@ -921,6 +921,7 @@ class TWalker {
   void EmitTag() {
     State = TState::Data;
     TagCloseAt = StepAt;
+    IslandDirect = false;
     const bool self_closing = SelfClosing, font = FontAttr, html_encoding = HtmlEncoding;
     SelfClosing = FontAttr = HtmlEncoding = false;
     if (EndTag) return EndForeign();
@@ -944,6 +945,7 @@ class TWalker {
                                                                    : 0;
         if (lexer) Js.Reset(), Css.Reset();
         Open.push_back({svg, TagLower, island, lexer});
+        IslandDirect = island;
         return;
       }
       while (Foreign()) Open.pop_back();
@@ -1228,12 +1230,12 @@ class TWalker {
         if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) {
           // Right after <pre> or <listing>, or after "&" and a name: a context of its own.
           const char p = i > 0 ? text[i - 1] : ' ';
-          Leading = p == '>' && LeadsPlain(last, i);
-          if (Leading || ((IsNameChar(p) || p == '#' || p == '&' || p == '}') && AfterAmp(i)))
-            Note({i, end});
+          if ((p == '>' ||
+               ((IsNameChar(p) || p == '#' || p == '&' || p == '}') && !PlainBefore(text, i))) &&
+              NoteOddText(i, end, last))
+            ;
           else
             NoteText(i, end);
-          Leading = false;
         }
         stops &= stops - 1;
         continue;
@@ -1311,6 +1313,39 @@ class TWalker {
       PlainLast = true;
     }
     return i;
+  }
+
+  // True when the 8 bytes before AAt of AText (at least 8 there) hold no "&", "#" or "}" but
+  // a byte below "0" (a blank, a comma, ...): the name before AAt, if any, follows no "&".
+  static bool PlainBefore(const char* AText, std::size_t AAt) {
+    if (AAt < 8) return false;
+    std::uint64_t x;
+    std::memcpy(&x, AText + AAt - 8, 8);
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    const auto zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    const bool odd = zero(x ^ (ones * '&')) | zero(x ^ (ones * '#')) | zero(x ^ (ones * '}'));
+    return !odd && ((x - ones * '0') & ~x & highs) != 0;
+  }
+
+  // A placeholder in text at [AAt, AEnd) after ">" or a name: noted with a context of its
+  // own when it stands right after <pre> or <listing> (whose "<" is at ALast) or after "&" and
+  // a name. False when it is plain text after all.
+  [[gnu::noinline]] bool NoteOddText(std::size_t AAt, std::size_t AEnd, std::size_t ALast) {
+    const char* const text = Text.data();
+    std::size_t k = AAt;
+    while (k > 0 && AAt - k < kLookback && IsNameChar(text[k - 1])) --k;
+    const char before = k > 0 ? text[k - 1] : ' ';
+    if (k == AAt && before == '>') {
+      if (!LeadsPlain(ALast, AAt)) return false;
+      Leading = true;
+      Note({AAt, AEnd});
+      Leading = false;
+      return true;
+    }
+    if ((before != '&' && before != '#' && before != '}' && AAt - k < kLookback) || !AfterAmp(AAt))
+      return false;
+    Note({AAt, AEnd});
+    return true;
   }
 
   // True when the tag whose "<" is at ALast is <pre> or <listing> and ends right before AAt.
@@ -1641,7 +1676,9 @@ class TWalker {
 
   // After "<!": a comment, a DOCTYPE, a CDATA section (in SVG and MathML) or a bogus comment.
   std::size_t MarkupDeclaration(std::size_t i) {
-    if (Foreign() && Text.compare(i, 7, "[CDATA[") == 0) {
+    // A CDATA section where the current node is an SVG or MathML element, integration points
+    // (<ms>, <foreignObject>, ...) with no HTML element opened in them yet included.
+    if ((Foreign() || (!Open.empty() && IslandDirect)) && Text.compare(i, 7, "[CDATA[") == 0) {
       State = TState::CData;
       return i + 7;
     }
@@ -1707,6 +1744,7 @@ class TWalker {
   std::size_t StepAt = 0;             // the byte Step reads
   std::size_t TagCloseAt = kNowhere;  // the ">" of the last tag Step read
   bool Leading = false;               // PlainRun notes a placeholder right after <pre> or <listing>
+  bool IslandDirect = false;          // the last tag opened an integration point
 };
 
 }  // namespace

@@ -75,6 +75,9 @@ TEST(HtmlContexts, SvgAndMathMl) {
       {"<svg><foreignObject><textarea>{x}", "text in <title> or <textarea>"},
       {"<math><mi><xmp>{x}", "raw text (no character references)"},
       {"<math><mi><mglyph><xmp>{x}", "text"},
+      {"<math><ms><![CDATA[{x}]]></ms></math>", "a CDATA section"},  // the current node: <ms>
+      {"<svg><foreignObject><![CDATA[{x}]]>", "a CDATA section"},
+      {"<math><ms><b><![CDATA[{x}]]>", "an HTML comment"},  // the current node: <b>
   };
   for (const auto& c : cases) EXPECT_EQ(c.Context, Last(c.Template)) << c.Template;
 }

@@ -40,7 +40,14 @@ void Js(TJsPlace APlace, TEscaper& AValue, bool AInScript = false, bool AAfterLt
   if (APlace == TJsPlace::TemplateString)
     pairs = "'`' => '\\u0060', '$' => '\\u0024', '{' => '\\u007b'";
   // In a regular expression "[" opens a class, where "/" ends nothing.
-  if (APlace == TJsPlace::Regex) pairs = "'[' => '\\u005b', ']' => '\\u005d'";
+  // In a regular expression every character of its syntax is escaped: "[" would open a class,
+  // where "/" ends nothing, and the others would change what it matches. "\\" and "/" are
+  // escaped already; each escape is one that reads the same with and without the u flag.
+  if (APlace == TJsPlace::Regex)
+    pairs =
+        "'[' => '\\\\[', ']' => '\\\\]', '(' => '\\\\(', ')' => '\\\\)', '{' => "
+        "'\\\\{', '}' => '\\\\}', '.' => '\\\\.', '*' => '\\\\*', '+' => '\\\\+', "
+        "'?' => '\\\\?', '^' => '\\\\^', '$' => '\\\\$', '|' => '\\\\|'";
   if (AInScript) pairs += std::string(pairs.empty() ? "" : ", ") + "'-' => '\\u002d'";
   if (!pairs.empty()) AValue.Wrap("strtr(", ", [" + pairs + "])");
   if (AInScript && AAfterLt)

@@ -145,7 +145,7 @@ TEST(EscapedCompile, EachContextItsEscaper) {
       "| JSON_HEX_QUOT | JSON_INVALID_UTF8_SUBSTITUTE), 1, -1), ['-' => '\\u002d'])");
   has("<script>a = `Total: ${t}`</script>",
       "['`' => '\\u0060', '$' => '\\u0024', '{' => '\\u007b', '-' => '\\u002d']");
-  has("<script>a = /x{t}/</script>", "['[' => '\\u005b', ']' => '\\u005d', '-' => '\\u002d']");
+  has("<script>a = /x{t}/</script>", "['[' => '\\\\[', ']' => '\\\\]', '(' => '\\\\('");
   has("<script>a = '<{t}'</script>", "preg_replace_callback('/\\A[A-Za-z\\/!]/'");
   // JavaScript in a URL: "%" as "%25", then as an attribute value.
   has("<a href=\"javascript:show('{t}')\">",
