@@ -78,10 +78,10 @@ window.addEventListener("load", () => setTimeout(() => {
         const quoted = (t, m) => (t.slice(0, t.indexOf(m)).replace(/\\./g, "").match(/"/g) || []).length % 2 === 1;
         const bare = Array.from(AText.matchAll(markers), (m) => m[0]).filter((m) => !quoted(AText, m));
         const all = [];
-        for (let n = 0; n < 3 ** bare.length; n++) {
+        for (let n = 0; n < 4 ** bare.length; n++) {  // a font family's string may show as a name
           let t = AText;
-          bare.forEach((m, j) => { const how = Math.floor(n / 3 ** j) % 3;
-            t = how < 2 ? t.replace(m, how ? "zoqc-unsafe" : AValues[m.slice(3, -1)]) : t.replace(new RegExp("[^;{]*" + m + "[^;}]*;\\s?"), ""); });
+          bare.forEach((m, j) => { const v = AValues[m.slice(3, -1)], how = Math.floor(n / 4 ** j) % 4;
+            t = how === 3 ? t.replace(new RegExp("[^;{]*" + m + "[^;}]*;\\s?"), "") : t.replace(m, [v, "zoqc-unsafe", '"' + cssString(v) + '"'][how]); });
           all.push(t.replace(markers, (m, k) => cssString(AValues[k])));
         }
         return all.map(css);

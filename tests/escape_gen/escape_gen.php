@@ -98,8 +98,8 @@ function run(array $ACases): array {
 // The placeholder whose value caused AWhat, said to be AK: in a case with one hostile value,
 // that one (unless the harmless values failed already).
 function owner(array $ACase, int $AK, string $AWhat): int {
-    $hostile = array_keys(array_filter(array_column($ACase['holes'], 0)));
-    return count($hostile) === 1 && !str_contains($AWhat, 'harmless') ? $hostile[0] : $AK;
+    $hostile = array_filter(array_keys(array_filter(array_column($ACase['holes'], 0))), fn ($k) => str_contains($ACase['template'], "{v$k}"));
+    return count($hostile) === 1 && !str_contains($AWhat, 'harmless') ? reset($hostile) : $AK;
 }
 
 // The reason KNOWN gives for every problem of AProblems, or null when one is not known.
@@ -211,6 +211,6 @@ foreach (array_chunk($cases, $batch, true) as $chunk) {
     }
 }
 echo "seeds $first to " . ($first + $seeds - 1) . ': ' . implode(', ', array_map(fn ($k, $v) => "$v $k", array_keys($counts), $counts)) .
-     " (without --escape, a value's script ran in $proof of 10 pages)\n";
+     " (without --escape, a value's script ran in $proof of " . min(10, $seeds, $batch) . " pages)\n";
 if (!$proof && $seeds >= 10) echo "FAIL: without --escape no value's script ran: the checks prove nothing\n";
 exit($counts['failed'] || (!$proof && $seeds >= 10) ? 1 : 0);
