@@ -43,12 +43,13 @@ window.addEventListener("load", () => setTimeout(() => {
               }
             } else if (a.name !== "srcdoc") out.push(["attribute", a.value]);
           }
+          // Its text, empty too (a value of NUL alone leaves no text node); unshown raw text
+          // (shown only where scripts or frames are off) as the HTML it then is.
+          const t = Array.from(n.childNodes).filter((c) => c.nodeType === 3 || c.nodeType === 4).map((c) => c.data).join("");
+          const p = n.namespaceURI === html ? n.localName : "";
+          if (/^(noscript|noembed|noframes|iframe)$/.test(p)) out.push(["text", entities(t)]);
+          else if (!/^(script|style)$/.test(n.localName)) out.push(["text", t]);
           if (n.localName === "iframe" && n.hasAttribute("srcdoc") && n.contentDocument) walk(n.contentDocument);
-        } else if (n.nodeType === 3 || n.nodeType === 4) {
-          // Unshown raw text (shown only where scripts or frames are off, then read as HTML).
-          const p = n.parentNode.namespaceURI === html ? n.parentNode.localName : "";
-          if (/^(noscript|noembed|noframes|iframe)$/.test(p)) out.push(["text", entities(n.data)]);
-          else if (!/^(script|style)$/.test(n.parentNode.localName)) out.push(["text", n.data]);
         } else if (n.nodeType === 8) out.push(["comment", entities(n.data)]);  // unshown: as text
       }
       for (const sheet of doc.styleSheets) for (const rule of sheet.cssRules) out.push(["css", rule.cssText]);
