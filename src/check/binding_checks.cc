@@ -134,7 +134,7 @@ void TChecker::CheckPlaceholders() {
                " is a template variable, and those are not filled in inside "
                "a block; bind it with '<<<" +
                std::string(name) + "<<' under '<<*" + std::string(scope_name) + "'");
-    } else if (const std::string_view near = s.Near.OneEditFrom(name, 4); !near.empty()) {
+    } else if (const std::string_view near = s.Near.TypoOf(name); !near.empty()) {
       Note(d, where, "did you mean " + Quoted(near) + "?");
       Fix(d, Template.PlaceOf(placeholder.Name.Begin, placeholder.Name.End), std::string(near));
     }
@@ -151,8 +151,8 @@ void TChecker::CheckPlaceholders() {
 }
 
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
-// placeholder is the typo, or, when no placeholder uses that name, the binding may be: then both
-// are reported, the placeholder first.
+// placeholder is the typo, or, when no placeholder uses that name, the binding may be: one
+// warning at the placeholder, with the binding as its note.
 void TChecker::CheckTypos() {
   if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
   // Per scope (the template's last), filed when first asked: its bound names, for suggestions,
@@ -199,12 +199,12 @@ void TChecker::CheckTypos() {
         scope.Latest.emplace(bound.Name, bound.Latest);
       }
     }
-    const std::string_view bound = scope.Near.OneEditFrom(name, 4);
+    const std::string_view bound = scope.Near.TypoOf(name);
     if (bound.empty()) continue;
     const auto binding = scope.Latest.find(bound);
     const TStatement* line = binding == scope.Latest.end() ? nullptr : &Lines[binding->second];
-    // Either may be the typo: the placeholder's fix comes first, as the placeholder is the
-    // likelier slip; when no other placeholder uses the binding, the binding's fix second.
+    // Either may be the typo: the placeholder's fix, as the placeholder is the likelier slip;
+    // when no other placeholder uses the binding, the binding's fix on the note that shows it.
     const bool binding_unused = line && scope.Unused.count(bound);
     TDiagnostic* d =
         Warn(TWarning::PlaceholderTypo, place,
@@ -215,16 +215,11 @@ void TChecker::CheckTypos() {
     if (line)
       Note(d, NamePlace(*line),
            Quoted(bound) + " is bound here" +
-               (binding_unused ? ", and no placeholder uses it" : ""));
-    if (binding_unused &&
-        std::find(TypoBindings.begin(), TypoBindings.end(), line) == TypoBindings.end()) {
-      d = Warn(TWarning::PlaceholderTypo, NamePlace(*line),
-               Quoted(bound) + " is bound but no placeholder uses it, and the template has " +
-                   Quoted("{" + std::string(name) + "}") +
-                   ", one edit away; rename the placeholder, or the binding");
-      Fix(d, Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name));
-      Note(d, place, "the placeholder is here");
-      if (d) d->SecondChoice = true;
+               (binding_unused ? ", and no placeholder uses it; or rename the binding" : ""));
+    if (binding_unused) {
+      if (d)
+        d->Notes.back().FixIts.push_back(
+            {Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name)});
       TypoBindings.push_back(line);
     }
     TypoPlaces.push_back(at);

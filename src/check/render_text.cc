@@ -73,6 +73,7 @@ class TTextRenderer {
       Header(note.Place, "note", kCyan, note.Message);
       if (!note.Place.Source) continue;
       std::vector<const TFixIt*> fixes = TakeOnLine(pending, note.Place);
+      for (const TFixIt& fix : note.FixIts) fixes.push_back(&fix);
       if (fixes.empty() && SameLine(note.Place, ADiag.Place)) continue;
       Excerpt(note.Place, std::move(fixes), elsewhere);
     }
