@@ -177,6 +177,29 @@ TEST_F(DiagnosticsTest, WarningSwitches) {
   EXPECT_EQ("unused-binding unknown-block unbound-placeholder ", names({"-Wno-all", "-Wall"}));
 }
 
+// Of several pages, each "-Werror" line names its page, and the summary counts errors as errors.
+TEST_F(DiagnosticsTest, WerrorNamesThePageAndCountsErrors) {
+  for (const char* page : {"a", "b"}) {
+    WriteFile(std::string(page) + ".zoq", "<?php" LF "<<+nope" LF);
+    WriteFile(std::string(page) + ".zot", "");
+  }
+  WriteFile("c.zoq", "<?php" LF "<<+nope" LF);
+  WriteFile("c.zot", "");
+  const TRun run = RunZoqc({"-Werror", "-Wno-error=unknown-block", "a", "c"});
+  EXPECT_TRUE(run.Lines.back().starts_with("2 pages: 2 translated, 0 failed, 2 warnings, 0."))
+      << run.Out;  // as ever without -Werror's errors
+  const TRun werror = RunZoqc({"-Werror", "a", "b"});
+  EXPECT_EQ(1, werror.ExitCode);
+  ASSERT_EQ(5u, werror.Lines.size()) << werror.Out;
+  EXPECT_EQ("a: Error:warnings are errors (-Werror)", werror.Lines[2]);
+  EXPECT_EQ("b: Error:warnings are errors (-Werror)", werror.Lines[3]);
+  EXPECT_TRUE(werror.Lines[4].starts_with(
+      "2 pages: 0 translated, 2 failed, 0 warnings, 2 errors (-Werror), 0."))
+      << werror.Lines[4];
+  // A single page says it as ever.
+  EXPECT_EQ("Error:warnings are errors (-Werror)", RunZoqc({"-Werror", "a"}).Lines[2]);
+}
+
 TEST_F(DiagnosticsTest, NoErrorUndoesWerror) {
   WriteFile("page.zoq", "<?php" LF "<<+nope" LF);
   WriteFile("page.zot", "");

@@ -35,7 +35,8 @@ struct TPageRun {
 // Renders ADiags into what the page's run says on standard error: text, or JSON objects. Runs
 // while the inputs that their places point into are alive.
 void Report(TPageResult& AResult, const TPageRun& ARun, const TDiagnostics& ADiags) {
-  for (const TDiagnostic& d : ADiags) AResult.Warnings += !d.Warning.empty();
+  for (const TDiagnostic& d : ADiags)
+    (d.Promoted ? AResult.Promoted : AResult.Warnings) += !d.Warning.empty();
   if (ARun.Options.Json) {
     std::vector<std::string> objects = RenderJsonObjects(ADiags);
     std::move(objects.begin(), objects.end(), std::back_inserter(AResult.Json));
@@ -118,6 +119,12 @@ bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStr
                  : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
 }
 
+// The page as the lines about several pages name it: "site/blog/post".
+std::string PageLabel(const TPageJob& AJob) {
+  return Shown(std::string_view(AJob.ScriptFileName)
+                   .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()));
+}
+
 // Lints and writes the analysed page; what else it has to say goes to ADiags, which starts
 // with the analysis' diagnostics and points into its sources. With AStream, the page is in it
 // already.
@@ -127,12 +134,17 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
   const TCompileResult& compiled = APage.Result;
   if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
   // These failures have a status line on standard output too, as every other failure has.
-  if (compiled.Ok() && APage.Promoted) AOut << "Error:warnings are errors (-Werror)\n";
+  // Of several pages, these lines of zoqc's own name their page, as the success line does.
+  const auto named = [&]() -> std::ostream& {
+    if (ARun.Parts.NamePages) AOut << PageLabel(AJob) << ": ";
+    return AOut;
+  };
+  if (compiled.Ok() && APage.Promoted) named() << "Error:warnings are errors (-Werror)\n";
   if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
   if (ARun.Parts.Linter) {
     const int lint = LintPage(ADiags, AJob, ARun, compiled, *APage.Script, *APage.Template);
     if (lint != kExitSuccess) {
-      AOut << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
+      named() << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
       return lint;
     }
   }
@@ -145,11 +157,7 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
     return ReportFailure(AOut, AResult, ARun, AJob.PhpFileName, failure);
   }
   if (ARun.Options.Quiet) return kExitSuccess;
-  if (ARun.Parts.NamePages)  // "site/blog/post: Compile sucessful."
-    AOut << Shown(std::string_view(AJob.ScriptFileName)
-                      .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()))
-         << ": ";
-  AOut << "Compile sucessful.\n";
+  named() << "Compile sucessful.\n";  // "site/blog/post: Compile sucessful." of several
   return kExitSuccess;
 }
 
