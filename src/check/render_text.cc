@@ -118,8 +118,10 @@ class TTextRenderer {
   // "FILE:LINE:COL: LABEL: MESSAGE", or "zoqc: MESSAGE" for a place without a span.
   void Header(const TPlace& APlace, const char* ALabel, const char* AColor,
               const std::string& AMessage) {
-    if (!APlace.Source) {
-      Out += Paint(kBold, "zoqc:") + " " + Shown(AMessage) + "\n";
+    if (!APlace.Source) {  // a note says it is one; the diagnostic it follows needs no label
+      const bool note = std::string_view(ALabel) == "note";
+      Out += Paint(kBold, "zoqc:") + (note ? " " + Paint(AColor, "note:") : std::string()) + " " +
+             Shown(AMessage) + "\n";
       return;
     }
     const TLinePosition at = APlace.Source->Lines().Locate(APlace.OnItsLine().Begin);

@@ -13,6 +13,7 @@
 #include "src/driver/command_line.h"
 #include "src/driver/failure_report.h"
 #include "src/driver/lint.h"
+#include "src/driver/missing_input.h"
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
 #include "src/platform/memory.h"
@@ -256,6 +257,9 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileS
       } else {
         ReportMissing(missing, AJob.ScriptFileName, "script");
         ReportMissing(missing, AJob.TemplateFileName, "template");
+        if (!missing.empty())  // a way forward
+          for (std::string& hint : MissingInputHints(AJob.ScriptFileName, AJob.TemplateFileName))
+            missing.back().Notes.push_back({missing.back().Place, std::move(hint)});
       }
       Report(result, run, missing);
       result.ExitCode = kExitError;
