@@ -66,12 +66,15 @@ expect "zoqc -Werror=bo" "bom" "zoqc -Werror=bom "
 expect "zoqc -Wno-error=nes" "nesting-order" "zoqc -Wno-error=nesting-order "
 expect "zoqc -Werror he" "hello" "zoqc -Werror hello "  # -Werror alone takes no value
 expect "zoqc --expl" "--explain=" "zoqc --explain="
-expect "zoqc -Wn" "-Wnesting-order -Wno-all -Wno-append-before-definition -Wno-bom\
+expect "zoqc -Wn" "-Wnesting-order -Wno-all -Wno-append-before-definition\
+ -Wno-block-variable-outside-block -Wno-bom\
  -Wno-broken-splice -Wno-differing-copy -Wno-duplicate-binding -Wno-empty-expression -Wno-error\
  -Wno-error=\
  -Wno-indented-statement -Wno-loose-operator -Wno-missing-marker -Wno-missing-php-tag\
- -Wno-nesting-order -Wno-orphan-marker -Wno-placeholder-typo -Wno-pre-newline -Wno-raw-placeholder\
- -Wno-rewritten-reference -Wno-statement-in-comment -Wno-template-variable-in-block\
+ -Wno-nesting-order -Wno-orphan-marker -Wno-php-variable-placeholder -Wno-placeholder-typo\
+ -Wno-pre-newline -Wno-raw-placeholder\
+ -Wno-rewritten-reference -Wno-statement-in-comment -Wno-statement-in-template\
+ -Wno-template-variable-in-block\
  -Wno-unbound-placeholder -Wno-unescaped-request -Wno-unknown-block -Wno-unused-binding\
  -Wno-unused-block" "zoqc -Wn"
 # Folders only after -r and -o; nothing to offer for a number.

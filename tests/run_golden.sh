@@ -7,7 +7,7 @@
 # one), optionally args (options put before the page name, split at blanks), expected.out (the console lines after
 # the two banner lines), expected.exit (the exit code), expected.php (the page the run must write;
 # absent when it must write none), optionally expected.err (the exact text on standard error;
-# without it the run must write nothing there) and optionally existing.php (a page present
+# without it the run must write nothing there; the case's folder shows in it as CASE) and optionally existing.php (a page present
 # before the run, which a failing run must leave byte for byte as it was).
 # With --php-lint every produced page must also pass `php -l`; without php the run is skipped
 # (exit code 77).
@@ -88,6 +88,10 @@ check_case() {
   (cd -- "$dir" && PATH="$scratch/no-php" exec "$zoqc" "${args[@]}" page) \
     >"$scratch/stdout" 2>"$scratch/stderr"
   rc=$?
+  # A missing input's note names the folder looked in, which is this run's scratch folder.
+  local real_dir
+  real_dir=$(cd -- "$dir" && pwd -P)
+  sed -i "s|$real_dir|CASE|g" -- "$scratch/stderr"
 
   want_exit=$(tr -d '[:space:]' <"$case_dir/expected.exit")
   if [ "$rc" != "$want_exit" ]; then

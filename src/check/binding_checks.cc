@@ -134,7 +134,7 @@ void TChecker::CheckPlaceholders() {
                " is a template variable, and those are not filled in inside "
                "a block; bind it with '<<<" +
                std::string(name) + "<<' under '<<*" + std::string(scope_name) + "'");
-    } else if (const std::string_view near = s.Near.OneEditFrom(name, 4); !near.empty()) {
+    } else if (const std::string_view near = s.Near.TypoOf(name); !near.empty()) {
       Note(d, where, "did you mean " + Quoted(near) + "?");
       Fix(d, Template.PlaceOf(placeholder.Name.Begin, placeholder.Name.End), std::string(near));
     }
@@ -151,8 +151,8 @@ void TChecker::CheckPlaceholders() {
 }
 
 // Placeholders the page prints as written one edit away from a name bound in their scope: the
-// placeholder is the typo, or, when no placeholder uses that name, the binding may be: then both
-// are reported, the placeholder first.
+// placeholder is the typo, or, when no placeholder uses that name, the binding may be: one
+// warning at the placeholder, with the binding as its note.
 void TChecker::CheckTypos() {
   if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
   // Per scope (the template's last), filed when first asked: its bound names, for suggestions,
@@ -167,10 +167,14 @@ void TChecker::CheckTypos() {
   std::vector<TTypoScope> scopes(outside + 1);
   for (const TUnusedName& u : Leftovers.Unused)
     scopes[u.Block == kNowhere ? outside : u.Block].Unused.emplace(u.Name, 0);
-  TFoldedMap templ;  // the template variables, up to case -> their (last) binding
-  for (std::size_t idx = 0; idx < Lines.size(); ++idx)
-    if (Lines[idx].Kind == TStatementKind::TemplateVar && Lines[idx].Separated)
-      templ[NameOf(Lines[idx])] = idx;
+  TFoldedMap templ;      // the template variables, up to case -> their (last) binding
+  TFoldedMap in_blocks;  // the block variables, up to case -> their first binding
+  for (std::size_t idx = 0; idx < Lines.size(); ++idx) {
+    const TStatement& line = Lines[idx];
+    if (line.Kind == TStatementKind::TemplateVar && line.Separated) templ[NameOf(line)] = idx;
+    if (line.Kind == TStatementKind::BlockVar && line.Separated && line.Block != kNowhere)
+      in_blocks.try_emplace(NameOf(line), idx);
+  }
   for (const TLeftPlaceholder& left : Leftovers.Left) {
     const bool in_block = left.Block != kNowhere;
     const std::string_view block = in_block ? Model.Blocks[left.Block].Name : "";
@@ -190,6 +194,29 @@ void TChecker::CheckTypos() {
       TypoPlaces.push_back(at);
       continue;
     }
+    // A block variable outside its block: only that block's text is searched for it.
+    // (A block whose markers fail, or whose copy holds the placeholder, has a warning of its
+    // own about why its text is not searched.)
+    if (const auto bound = in_blocks.find(name); bound != in_blocks.end() &&
+                                                 Lines[bound->second].Block != left.Block &&
+                                                 OutsideCopies(Lines[bound->second].Block, at)) {
+      if (!Warnings.Has(TWarning::BlockVariableOutsideBlock)) continue;
+      const TStatement& binding = Lines[bound->second];
+      const std::string owner(Model.Blocks[binding.Block].Name);
+      TDiagnostic* d =
+          Warn(TWarning::BlockVariableOutsideBlock, place,
+               Quoted(name) + " is bound inside block " + Quoted(owner) + ", and " +
+                   (in_block ? "in block " + Quoted(block) : std::string("outside it")) +
+                   " the placeholder prints as written; " +
+                   (in_block ? "bind it with '<<<" + std::string(name) + "<<' under '<<*" +
+                                   std::string(block) + "' too"
+                             : "bind it with '<<" + std::string(name) +
+                                   "<<' for the template too, or move the placeholder into the "
+                                   "block"));
+      Note(d, NamePlace(binding), Quoted(name) + " is bound here, in block " + Quoted(owner));
+      TypoPlaces.push_back(at);
+      continue;
+    }
     if (!Warnings.Has(TWarning::PlaceholderTypo)) continue;
     TTypoScope& scope = scopes[in_block ? left.Block : outside];
     if (!scope.Filed) {
@@ -199,12 +226,12 @@ void TChecker::CheckTypos() {
         scope.Latest.emplace(bound.Name, bound.Latest);
       }
     }
-    const std::string_view bound = scope.Near.OneEditFrom(name, 4);
+    const std::string_view bound = scope.Near.TypoOf(name);
     if (bound.empty()) continue;
     const auto binding = scope.Latest.find(bound);
     const TStatement* line = binding == scope.Latest.end() ? nullptr : &Lines[binding->second];
-    // Either may be the typo: the placeholder's fix comes first, as the placeholder is the
-    // likelier slip; when no other placeholder uses the binding, the binding's fix second.
+    // Either may be the typo: the placeholder's fix, as the placeholder is the likelier slip;
+    // when no other placeholder uses the binding, the binding's fix on the note that shows it.
     const bool binding_unused = line && scope.Unused.count(bound);
     TDiagnostic* d =
         Warn(TWarning::PlaceholderTypo, place,
@@ -215,21 +242,47 @@ void TChecker::CheckTypos() {
     if (line)
       Note(d, NamePlace(*line),
            Quoted(bound) + " is bound here" +
-               (binding_unused ? ", and no placeholder uses it" : ""));
-    if (binding_unused &&
-        std::find(TypoBindings.begin(), TypoBindings.end(), line) == TypoBindings.end()) {
-      d = Warn(TWarning::PlaceholderTypo, NamePlace(*line),
-               Quoted(bound) + " is bound but no placeholder uses it, and the template has " +
-                   Quoted("{" + std::string(name) + "}") +
-                   ", one edit away; rename the placeholder, or the binding");
-      Fix(d, Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name));
-      Note(d, place, "the placeholder is here");
-      if (d) d->SecondChoice = true;
+               (binding_unused ? ", and no placeholder uses it; or rename the binding" : ""));
+    if (binding_unused) {
+      if (d)
+        d->Notes.back().FixIts.push_back(
+            {Script.PlaceOf(line->Name.Begin, line->Name.End), std::string(name)});
       TypoBindings.push_back(line);
     }
     TypoPlaces.push_back(at);
   }
   std::sort(TypoPlaces.begin(), TypoPlaces.end());
+}
+
+// "{$q}", PHP's way of writing a variable into a string, where "q" is bound in its scope: the
+// page prints it as written. Not inside PHP code of the template, where it is PHP's own.
+void TChecker::CheckPhpVariables() {
+  const std::string_view text = Template.Text;
+  std::vector<std::vector<TBoundName>> bound(Model.Blocks.size() + 1);  // filed when first asked
+  std::vector<bool> filed(bound.size());
+  for (std::size_t at = text.find("{$"); at != std::string_view::npos;
+       at = text.find("{$", at + 2)) {
+    std::size_t end = at + 2;
+    while (end < text.size() && IsNameChar(text[end])) ++end;
+    if (end == at + 2 || end >= text.size() || text[end] != '}') continue;
+    const std::size_t open = text.rfind("<?", at);
+    if (open != std::string_view::npos) {
+      const std::size_t close = text.rfind("?>", at);
+      if (close == std::string_view::npos || close < open) continue;  // in PHP code
+    }
+    const std::size_t block = Model.ScopeAt(at);
+    const std::size_t scope = block == kNowhere ? Model.Blocks.size() : block;
+    if (!filed[scope]) filed[scope] = true, bound[scope] = Model.BoundNames(block);
+    const std::string_view name = text.substr(at + 2, end - at - 2);
+    if (std::none_of(bound[scope].begin(), bound[scope].end(),
+                     [&](const TBoundName& ABound) { return SameText(ABound.Name, name); }))
+      continue;
+    TDiagnostic* d = Warn(TWarning::PhpVariablePlaceholder, Template.PlaceOf(at, end + 1),
+                          "placeholders are written without PHP's '$', so " +
+                              Quoted(text.substr(at, end + 1 - at)) + " prints as written; write " +
+                              Quoted("{" + std::string(name) + "}"));
+    Fix(d, Template.PlaceOf(at + 1, at + 2), "");
+  }
 }
 
 }  // namespace zoqc::check_detail

@@ -55,8 +55,12 @@ class TChecker {
     if (Warnings.Has(TWarning::StatementInComment)) CheckCommentedStatements();
     if (Warnings.Has(TWarning::UnusedBlock)) CheckUnusedBlocks();
     CheckMarkers();
-    if (Warnings.Has(TWarning::PlaceholderTypo) || Warnings.Has(TWarning::TemplateVariableInBlock))
+    if (Warnings.Has(TWarning::StatementInTemplate)) CheckTemplateStatements();
+    if (Warnings.Has(TWarning::PlaceholderTypo) ||
+        Warnings.Has(TWarning::TemplateVariableInBlock) ||
+        Warnings.Has(TWarning::BlockVariableOutsideBlock))
       CheckTypos();
+    if (Warnings.Has(TWarning::PhpVariablePlaceholder)) CheckPhpVariables();
     if (Warnings.Has(TWarning::DuplicateBinding)) CheckDuplicates();
     if (NeedsPlaceholders(Warnings)) CheckPlaceholders();
     if (Warnings.Has(TWarning::UnescapedRequest)) CheckRequestData();
@@ -98,6 +102,17 @@ class TChecker {
     const std::vector<std::size_t>& copies = Model.Blocks[ABlock].Copies;
     return copies.empty() ? nullptr : &Model.Copies[copies.front()];
   }
+  // Whether ABlock has its markers in the template, and none of its copies (as far as each
+  // BEGIN marker's END) holds AOffset.
+  bool OutsideCopies(std::size_t ABlock, std::size_t AOffset) const {
+    const std::vector<std::size_t>& begins = Model.Blocks[ABlock].Begins;
+    return !Model.Blocks[ABlock].Copies.empty() &&
+           std::none_of(begins.begin(), begins.end(), [&](std::size_t m) {
+             const std::size_t end = Markers[m].Match;
+             return end != kNowhere && Markers[m].Span.Begin <= AOffset &&
+                    AOffset < Markers[end].Span.End;
+           });
+  }
   // A statement that binds a name: "<<name<<" or "<<<name<<".
   static bool Binds(const TStatement& ALine) {
     return ALine.Kind == TStatementKind::TemplateVar || ALine.Kind == TStatementKind::BlockVar;
@@ -119,8 +134,10 @@ class TChecker {
   void CheckCommentedStatements();                 // statement lines inside "/* ... */"
   void CheckAppendOrder(const TStatement& ALine);  // "<<+row" above "<<*row"
   void CheckUnusedBlocks();                        // blocks never appended
-  void CheckTypos();    // placeholders one edit from a binding, or bound outside their block
-  void CheckMarkers();  // near misses and orphans, then below
+  void CheckTypos();  // placeholders one edit from a binding, or bound outside their scope
+  void CheckTemplateStatements();              // script statements pasted into the template
+  void CheckPhpVariables();                    // "{$name}" where "name" is bound
+  void CheckMarkers();                         // near misses and orphans, then below
   void CheckBlockMarkers(std::size_t AIndex);  // missing markers; differing copies
   void CheckNesting();                         // an outer block defined first
   void CheckDuplicates();                      // a name bound twice in one table

@@ -41,6 +41,7 @@ struct TFixIt {
 struct TNote {
   TPlace Place;
   std::string Message;
+  std::vector<TFixIt> FixIts = {};  // the other way to mend it, after the diagnostic's own
 };
 
 struct TDiagnostic {
@@ -51,8 +52,6 @@ struct TDiagnostic {
   std::string Message;
   std::vector<TNote> Notes;
   std::vector<TFixIt> FixIts;
-  bool SecondChoice = false;  // its fix-its are the other way to mend what another diagnostic's
-                              // fix-its mend, and are offered after them
 };
 
 // One input's bytes and name, with its line table made on the first lookup. Places point at

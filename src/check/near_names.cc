@@ -17,6 +17,15 @@ std::string Folded(std::string_view AName) {
   return folded;
 }
 
+// Whether two folded names hold the same set of bytes.
+bool SameLetters(std::string_view A, std::string_view B) {
+  const auto within = [](std::string_view AFrom, std::string_view AIn) {
+    return std::all_of(AFrom.begin(), AFrom.end(),
+                       [&](char c) { return AIn.find(c) != std::string_view::npos; });
+  };
+  return within(A, B) && within(B, A);
+}
+
 }  // namespace
 
 void TNearNames::Add(std::string_view AName) {
@@ -30,6 +39,15 @@ void TNearNames::Add(std::string_view AName) {
 }
 
 std::string_view TNearNames::OneEditFrom(std::string_view AName, std::size_t AMinLength) const {
+  return Nearest(AName, AMinLength, false);
+}
+
+std::string_view TNearNames::TypoOf(std::string_view AName) const {
+  return Nearest(AName, 4, true);
+}
+
+std::string_view TNearNames::Nearest(std::string_view AName, std::size_t AMinLength,
+                                     bool AShortSameLetters) const {
   const std::string folded = Folded(AName);
   if (folded.size() > kMaxLength) return {};
   std::string_view best;
@@ -38,7 +56,9 @@ std::string_view TNearNames::OneEditFrom(std::string_view AName, std::size_t AMi
     const auto [from, to] = Keys.equal_range(AKey);
     for (auto it = from; it != to; ++it) {
       const TEntry& entry = it->second;
-      if (entry.Rank >= best_rank || entry.Name.size() < AMinLength ||
+      if (entry.Rank >= best_rank ||
+          (entry.Name.size() < AMinLength &&
+           (!AShortSameLetters || !SameLetters(folded, Folded(entry.Name)))) ||
           EditDistance(AName, entry.Name, 1) != 1)
         continue;
       best = entry.Name, best_rank = entry.Rank;

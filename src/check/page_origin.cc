@@ -65,6 +65,7 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
   std::size_t copied = kNowhere;  // the first script byte copied as it is
   std::size_t markup = kNowhere;  // the first template byte, or the marker it stands for
   std::vector<std::size_t> bindings;
+  std::vector<std::size_t> placeholders;  // for each binding, the placeholder it fills first
   for (const TSegment& seg : AOrigins.OnLine(ALine)) {
     if (cause == kNowhere) cause = seg.ScriptCause;
     if (seg.From == TOrigin::Template && markup == kNowhere) markup = seg.Offset;
@@ -79,8 +80,10 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
     // An expression spliced in for a placeholder: its binding.
     const std::size_t binding = script.StatementAt(seg.Offset);
     if (binding != kNowhere &&
-        std::find(bindings.begin(), bindings.end(), binding) == bindings.end())
+        std::find(bindings.begin(), bindings.end(), binding) == bindings.end()) {
       bindings.push_back(binding);
+      placeholders.push_back(seg.TemplateCause);
+    }
   }
   TLineChain chain;
   const auto link = [&](TPlace APlace, std::string AMessage) {
@@ -102,6 +105,7 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
     else
       link(AScript.PlaceOf(copied), page_line + ": copied from the script here");
   }
+  const std::size_t markup_link = markup != kNowhere ? chain.Links.size() : kNowhere;
   if (markup != kNowhere) link(ATemplate.PlaceOf(markup), "from the template here");
   const std::size_t first_binding = chain.Links.size();
   chain.FirstBinding = first_binding;
@@ -117,6 +121,14 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
     chain.Primary = first_binding + named;
   else if (bindings.size() == 1)
     chain.Primary = first_binding;
+  // A message about the binding is about its placeholder in the template, wherever the line
+  // of the template starts: the markup's link points at it.
+  if (markup_link != kNowhere && chain.Primary >= first_binding && !bindings.empty()) {
+    const std::size_t at = placeholders[chain.Primary - first_binding];
+    const std::size_t close = ATemplate.Text.find('}', at);
+    if (at < ATemplate.Text.size() && ATemplate.Text[at] == '{' && close != std::string::npos)
+      chain.Links[markup_link].Place = ATemplate.PlaceOf(at, close + 1);
+  }
   // The buffer appended to is not set yet: the "<<+" line is to blame, not what it appends.
   if (cause != kNowhere && !AHint.empty()) {
     const std::size_t at = script.StatementAt(cause);

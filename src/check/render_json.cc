@@ -85,20 +85,27 @@ class TJsonRenderer {
       out += idx > 0 ? ",{" : "{";
       Place(out, ADiag.Notes[idx].Place);
       Field(out, "message", ADiag.Notes[idx].Message);
+      if (!ADiag.Notes[idx].FixIts.empty()) FixIts(out, ADiag.Notes[idx].FixIts);
       out += "}";
     }
-    out += "],\"fixits\":[";
-    for (std::size_t idx = 0; idx < ADiag.FixIts.size(); ++idx) {
-      out += idx > 0 ? ",{" : "{";
-      Place(out, ADiag.FixIts[idx].Place);
-      Field(out, "text", ADiag.FixIts[idx].Text);
-      out += "}";
-    }
-    out += "]}";
+    out += "]";
+    FixIts(out, ADiag.FixIts);
+    out += "}";
     return out;
   }
 
  private:
+  // ",\"fixits\":[...]".
+  void FixIts(std::string& AOut, const std::vector<TFixIt>& AFixIts) {
+    AOut += ",\"fixits\":[";
+    for (std::size_t idx = 0; idx < AFixIts.size(); ++idx) {
+      AOut += idx > 0 ? ",{" : "{";
+      Place(AOut, AFixIts[idx].Place);
+      Field(AOut, "text", AFixIts[idx].Text);
+      AOut += "}";
+    }
+    AOut += "]";
+  }
   static void Field(std::string& AOut, std::string_view AKey, std::string_view AValue) {
     AOut.append(",\"").append(AKey).append("\":");
     AppendJsonString(AOut, AValue);

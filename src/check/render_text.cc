@@ -81,6 +81,7 @@ class TTextRenderer {
       Header(note.Place, "note", kCyan, note.Message);
       if (!note.Place.Source) continue;
       std::vector<const TFixIt*> fixes = TakeOnLine(pending, note.Place);
+      for (const TFixIt& fix : note.FixIts) fixes.push_back(&fix);
       if (fixes.empty() && SameLine(note.Place, ADiag.Place)) continue;
       Excerpt(note.Place, std::move(fixes), elsewhere);
     }
@@ -125,8 +126,10 @@ class TTextRenderer {
   // "FILE:LINE:COL: LABEL: MESSAGE", or "zoqc: MESSAGE" for a place without a span.
   void Header(const TPlace& APlace, const char* ALabel, const char* AColor,
               const std::string& AMessage) {
-    if (!APlace.Source) {
-      Out += Paint(kBold, "zoqc:") + " " + Shown(AMessage) + "\n";
+    if (!APlace.Source) {  // a note says it is one; the diagnostic it follows needs no label
+      const bool note = std::string_view(ALabel) == "note";
+      Out += Paint(kBold, "zoqc:") + (note ? " " + Paint(AColor, "note:") : std::string()) + " " +
+             Shown(AMessage) + "\n";
       return;
     }
     const TLinePosition at = APlace.Source->Lines().Locate(APlace.OnItsLine().Begin);

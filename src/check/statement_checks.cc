@@ -3,6 +3,7 @@
 #include <string>
 
 #include "src/check/checker.h"
+#include "src/script/scan.h"
 
 namespace zoqc::check_detail {
 
@@ -136,17 +137,58 @@ void TChecker::CheckAppendOrder(const TStatement& ALine) {
   Note(d, NamePlace(definition), "block " + Quoted(name) + " is defined here");
 }
 
-// A block that no "<<+" line appends prints nothing where it stands.
+// A block that no "<<+" line appends prints nothing where it stands, unless the script fills
+// its buffer itself, or says with a comment on the "<<*" line that it is left empty on purpose.
 void TChecker::CheckUnusedBlocks() {
   TFoldedMap appended;
   for (const TBlockRef& ref : Model.Script.Refs)
     if (!ref.IsDef) appended.emplace(ref.Name.Of(Script.Text), 0);
+  // "<<+rows" for "<<*row" is the unknown block's warning, which names the block meant.
+  for (const TStatement& line : Lines)
+    if (line.Kind == TStatementKind::BlockAppend && Model.BlockNamed(NameOf(line)) == kNowhere)
+      if (const std::string_view near = NearestBlock(NameOf(line)); !near.empty())
+        appended.emplace(near, 0);
   for (std::size_t b = 0; b < Model.Blocks.size(); ++b) {
     const TBlockInfo& block = Model.Blocks[b];
     if (appended.count(block.Name)) continue;
-    Warn(TWarning::UnusedBlock, NamePlace(DefinitionOf(b)),
-         "block " + Quoted(block.Name) + " is defined but never appended, so it prints " +
-             "nothing; add '<<+" + std::string(block.Name) + "' where the script makes each copy");
+    const TStatement& definition = DefinitionOf(b);
+    const std::string_view rest =
+        Script.Text.substr(definition.Name.End, definition.Line.End - definition.Name.End);
+    const std::size_t comment = rest.find_first_not_of(" \t");
+    if (comment != std::string_view::npos &&
+        (rest.substr(comment, 2) == "//" || rest.substr(comment, 1) == "#"))
+      continue;
+    if (Script.Text.find("$ZOQBLOCK_" + std::string(block.Name)) != std::string_view::npos)
+      continue;
+    const std::string name(block.Name);
+    Warn(TWarning::UnusedBlock, NamePlace(definition),
+         "block " + Quoted(name) + " is defined but never appended, so it prints nothing; add " +
+             "'<<+" + name + "' where the script makes each copy, or end the '<<*" + name +
+             "' line with a comment ('// left empty') if the block stays empty on purpose");
+  }
+}
+
+// A script statement pasted into the template: the template prints it as text.
+void TChecker::CheckTemplateStatements() {
+  for (const TStatement& line : ReadStatementLines(Template.Text)) {
+    const std::string_view name = line.Name.Of(Template.Text);
+    if (name.empty()) continue;
+    const std::string_view rest =
+        Template.Text.substr(line.Name.End, line.Line.End - line.Name.End);
+    const bool block =
+        line.Kind == TStatementKind::BlockDef || line.Kind == TStatementKind::BlockAppend;
+    // A binding has its "<<" and an expression; a block line holds only its name.
+    if (block ? rest.find_first_not_of(" \t") != std::string_view::npos
+              : !line.Separated || line.Expr.Empty())
+      continue;
+    const std::string what =
+        line.Kind == TStatementKind::BlockDef      ? "starts block " + Quoted(name)
+        : line.Kind == TStatementKind::BlockAppend ? "appends a copy of block " + Quoted(name)
+        : line.Kind == TStatementKind::BlockVar    ? "binds " + Quoted(name) + " in a block"
+                                                   : "binds " + Quoted(name);
+    Warn(TWarning::StatementInTemplate, Template.PlaceOf(line.Line.Begin, line.Name.End),
+         "this line of the template is a script statement that " + what +
+             ", but the template prints it as text; move it to " + Quoted(Script.Name));
   }
 }
 

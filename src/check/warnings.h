@@ -29,12 +29,15 @@ enum class TWarning : std::size_t {
   AppendBeforeDefinition,   // "<<+row" above the "<<*row" that resets its buffer
   UnescapedRequest,    // "<<q<<$_GET['q']" printed without an escaper (not under --escape)
   RawPlaceholder,      // "{!name}", which prints raw only under --escape
+  StatementInTemplate,        // "<<t<<$t" in the template, which prints it as text
+  PhpVariablePlaceholder,     // "{$q}" where "q" is bound: printed as written
+  BlockVariableOutsideBlock,  // "{title}" where only a block's "<<<title<<" binds it
+  UnusedBlock,                // a block defined but never appended, and not on purpose
   // Only under -Wall: JavaScript or CSS braces can trigger these.
   UnboundPlaceholder,  // "{titel}" with no binding of that name
   UnusedBinding,       // a name bound but never placed
   DuplicateBinding,    // a name bound twice
   PreNewline,          // a placeholder that ends a line inside <pre> or <textarea>
-  UnusedBlock,         // a block defined but never appended: it prints nothing
   Count
 };
 
@@ -54,8 +57,10 @@ inline constexpr TWarningInfo kWarnings[kWarningCount] = {
     {"placeholder-typo", true},     {"template-variable-in-block", true},
     {"statement-in-comment", true}, {"append-before-definition", true},
     {"unescaped-request", true},    {"raw-placeholder", true},
+    {"statement-in-template", true}, {"php-variable-placeholder", true},
+    {"block-variable-outside-block", true}, {"unused-block", true},
     {"unbound-placeholder", false}, {"unused-binding", false},      {"duplicate-binding", false},
-    {"pre-newline", false},         {"unused-block", false},
+    {"pre-newline", false},
 };
 
 // The warnings a run reports, and whether they count as errors.

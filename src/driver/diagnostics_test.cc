@@ -77,7 +77,9 @@ TEST_F(DiagnosticsTest, ControlBytesInNamesAreEscaped) {
             run.Out);
   EXPECT_EQ(
       "zoqc: cannot find the script 'a\\x1b]0;t\\x07\\nb.zoq'\n"
-      "zoqc: cannot find the template 'a\\x1b]0;t\\x07\\nb.zot'\n",
+      "zoqc: cannot find the template 'a\\x1b]0;t\\x07\\nb.zot'\n"
+      "zoqc: note: looked in '" +
+          Dir.substr(0, Dir.size() - 1) + "'\n",
       run.Err);
   EXPECT_EQ("Error(1):caf\xE9.zoq and caf\xE9.zot file not found\n",  // other bytes as they are
             RunZoqc({"-q", "caf\xE9"}).Out);
@@ -177,6 +179,29 @@ TEST_F(DiagnosticsTest, WarningSwitches) {
   EXPECT_EQ("unused-binding unknown-block unbound-placeholder ", names({"-Wno-all", "-Wall"}));
 }
 
+// Of several pages, each "-Werror" line names its page, and the summary counts errors as errors.
+TEST_F(DiagnosticsTest, WerrorNamesThePageAndCountsErrors) {
+  for (const char* page : {"a", "b"}) {
+    WriteFile(std::string(page) + ".zoq", "<?php" LF "<<+nope" LF);
+    WriteFile(std::string(page) + ".zot", "");
+  }
+  WriteFile("c.zoq", "<?php" LF "<<+nope" LF);
+  WriteFile("c.zot", "");
+  const TRun run = RunZoqc({"-Werror", "-Wno-error=unknown-block", "a", "c"});
+  EXPECT_TRUE(run.Lines.back().starts_with("2 pages: 2 translated, 0 failed, 2 warnings, 0."))
+      << run.Out;  // as ever without -Werror's errors
+  const TRun werror = RunZoqc({"-Werror", "a", "b"});
+  EXPECT_EQ(1, werror.ExitCode);
+  ASSERT_EQ(5u, werror.Lines.size()) << werror.Out;
+  EXPECT_EQ("a: Error:warnings are errors (-Werror)", werror.Lines[2]);
+  EXPECT_EQ("b: Error:warnings are errors (-Werror)", werror.Lines[3]);
+  EXPECT_TRUE(werror.Lines[4].starts_with(
+      "2 pages: 0 translated, 2 failed, 0 warnings, 2 errors (-Werror), 0."))
+      << werror.Lines[4];
+  // A single page says it as ever.
+  EXPECT_EQ("Error:warnings are errors (-Werror)", RunZoqc({"-Werror", "a"}).Lines[2]);
+}
+
 TEST_F(DiagnosticsTest, NoErrorUndoesWerror) {
   WriteFile("page.zoq", "<?php" LF "<<+nope" LF);
   WriteFile("page.zot", "");
@@ -256,13 +281,52 @@ TEST_F(DiagnosticsTest, MissingInputsAreNamed) {
   std::filesystem::create_directory("site");  // a folder of pages, named as a page
   const TRun run = RunZoqc({"-q", "a", "b", "site", "site/"});
   EXPECT_EQ(1, run.ExitCode);
-  EXPECT_EQ(
-      "zoqc: cannot find the script 'a.zoq'\n"
-      "zoqc: the script 'b.zoq' is a directory\n"
-      "zoqc: 'site' is a folder; to translate the pages under it, use -r site\n"
-      "zoqc: 'site/' is a folder; to translate the pages under it, use -r site/\n",
-      run.Err);
+  const std::string here = "zoqc: note: looked in '" + Dir.substr(0, Dir.size() - 1) + "'\n";
+  EXPECT_EQ("zoqc: cannot find the script 'a.zoq'\n" + here +
+                "zoqc: the script 'b.zoq' is a directory\n" + here +
+                "zoqc: 'site' is a folder; to translate the pages under it, use -r site\n"
+                "zoqc: 'site/' is a folder; to translate the pages under it, use -r site/\n",
+            run.Err);
   EXPECT_EQ("Error(1):site.zoq and site.zot file not found", run.Lines[2]);
+}
+
+// After the Error(1) line, what stands in the folder instead: on standard error only.
+TEST_F(DiagnosticsTest, MissingInputsSuggestAWayForward) {
+  for (const char* file : {"index.zoq", "index.zot", "Blog.zoq", "Blog.zot", "about.zoq",
+                           "about.html", "docs/page.zoq", "docs/page.zot"}) {
+    std::filesystem::create_directories(std::filesystem::path(Dir + file).parent_path());
+    WriteFile(file, "");
+  }
+  const struct {
+    const char* Page;
+    const char* Hint;
+  } cases[] = {
+      {"Index", "did you mean 'index'? 'index.zoq' is there"},  // letter case
+      {"indx", "did you mean 'index'? 'index.zoq' is there"},   // an edit away
+      {"docs/Index", ""},                                       // nothing near in docs/
+      {"blog", "did you mean 'Blog'? 'Blog.zoq' is there"},
+      {"about",
+       "the template must be named 'about.zot', and 'about.html' is there: rename it "
+       "if it is the template"},
+      {"page", "did you mean 'docs/page'? 'docs/page.zoq' is there"},  // one folder down
+      {"xy", ""},
+  };
+  for (const auto& c : cases) {
+    const TRun run = RunZoqc({c.Page});
+    SCOPED_TRACE(c.Page);
+    EXPECT_EQ(1, run.ExitCode);
+    ASSERT_EQ(3u, run.Lines.size());  // the Error(1) line alone on standard output
+    EXPECT_TRUE(run.Lines[2].starts_with("Error(1):")) << run.Lines[2];
+    const std::string page = c.Page;
+    const std::string folder =
+        Dir + (page.find('/') == std::string::npos ? "" : page.substr(0, page.find('/') + 1));
+    const std::string looked =
+        "zoqc: note: looked in '" + folder.substr(0, folder.size() - 1) + "'\n";
+    EXPECT_NE(std::string::npos, run.Err.find(looked)) << run.Err;
+    const std::string tail =
+        std::string(c.Hint).empty() ? "" : "zoqc: note: " + std::string(c.Hint) + "\n";
+    EXPECT_TRUE(run.Err.ends_with(looked + tail)) << run.Err;
+  }
 }
 
 // Each line: an expression, then the operator the check must find ("" for none).

@@ -125,6 +125,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
   TRunParts parts;
   parts.NamePages = list.Pages.size() > 1 || !options.Directories.empty();
+  if (options.Watch && !options.Serve && !pages) {
+    AErr << "zoqc: --watch needs pages to watch: -r SRC or page names\n"
+            "Try 'zoqc --help' for more information.\n";
+    return kExitUsage;
+  }
   // --serve: PHP's server starts first, so that one that cannot is said before anything else.
   std::unique_ptr<TServe> serve;
   if (options.Serve) {

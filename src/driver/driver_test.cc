@@ -82,7 +82,7 @@ TEST_F(DriverTest, EveryPageNamedIsTranslated) {
   WriteFile("bad.zot", "");
   // "hello.zoq" and "./hello" are "hello" again: a page named twice is translated once.
   const TRun run = RunZoqc({"hello", "nothing", "bad", "hello.zoq", "./hello"});
-  EXPECT_EQ(1, run.ExitCode);  // the worst page decides
+  EXPECT_EQ(1, run.ExitCode);                                       // the worst page decides
   EXPECT_EQ((std::vector<std::string>{"hello: Compile sucessful.",  // named among several
                                       "Error(1):nothing.zoq and nothing.zot file not found",
                                       "Error(2):need <<"}),
@@ -112,6 +112,7 @@ TEST_F(DriverTest, CommandLineConventions) {
       {{"--colour=never"}, 2, "", "zoqc: unknown option '--colour'; did you mean '--color'?\n"},
       {{"--c"}, 2, "", "zoqc: option '--c' is ambiguous: '--check' or '--color'\n"},
       {{"--watch=1"}, 2, "", "zoqc: option '--watch' takes no value\n"},
+      {{"--watch"}, 2, "", "zoqc: --watch needs pages to watch: -r SRC or page names\n"},
       {{"page", "--out-dir"}, 2, "", "zoqc: option '--out-dir' needs a value\n"},
       {{"-qx"}, 2, "", "zoqc: unknown option '-x'\n"},
       {{"-q", "--", "-page"}, 0, "", ""},  // quiet: no banner, no success line

@@ -47,9 +47,9 @@ TEST_F(LintPlaces, ErrorAndNotesCountBytesAndUtf16Units) {
   for (const char* line : {
            "p.zoq:5:7: error: PHP cannot parse the page: syntax error",  // the expression
            "p.zoq:7:1: note: page line 8: the block is appended here",
-           "p.zot:2:23: note: from the template here\n"  // after "<ul>é<!--BEGIN row-->"
+           "p.zot:2:27: note: from the template here\n"  // the placeholder of that binding
            "<ul>" E_ACUTE "<!--BEGIN row--><li>{n}</li><!--END row--></ul>\n"
-           "                     ^\n",  // the caret under the 22nd character
+           "                         ^~~\n",  // the caret under the 26th character
        })
     EXPECT_NE(std::string::npos, run.Err.find(line)) << line << "\n" << run.Err;
   EXPECT_NE(std::string::npos, run.Err.find("[p.php:8]\n")) << run.Err;
@@ -64,7 +64,7 @@ TEST_F(LintPlaces, ErrorAndNotesCountBytesAndUtf16Units) {
   EXPECT_EQ((std::vector<int>{5, 7, 18, 7, 17}), columns(d[0]));  // "\"é\" . $r +"
   ASSERT_EQ(2u, d[0]["notes"].size());
   EXPECT_EQ((std::vector<int>{7, 1, 7, 1, 7}), columns(d[0]["notes"][0]));
-  EXPECT_EQ((std::vector<int>{2, 23, 24, 22, 23}), columns(d[0]["notes"][1]));
+  EXPECT_EQ((std::vector<int>{2, 27, 30, 26, 29}), columns(d[0]["notes"][1]));
 }
 
 TEST_F(LintPlaces, ExplainGivesEachPlaceAfterItsLocation) {
@@ -75,10 +75,10 @@ TEST_F(LintPlaces, ExplainGivesEachPlaceAfterItsLocation) {
   EXPECT_EQ(0, run.ExitCode);
   EXPECT_EQ(
       "p.zoq:7:1: page line 8: the block is appended here\n"
-      "p.zot:2:23: from the template here\n"
+      "p.zot:2:27: from the template here\n"  // at the placeholder of the line's one binding
       "p.zoq:5:7: 'n' is bound to \"" E_ACUTE
       "\" . $r\n"
-      "p.zot:1:1: from the template here\n"
+      "p.zot:1:5: from the template here\n"
       "p.zoq:2:10: 'title' is bound to $t\n"
       "p.zoq:3:1: page line 3: copied from the script here\n",
       run.Out);

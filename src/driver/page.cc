@@ -13,6 +13,7 @@
 #include "src/driver/command_line.h"
 #include "src/driver/failure_report.h"
 #include "src/driver/lint.h"
+#include "src/driver/missing_input.h"
 #include "src/driver/out_of_memory.h"
 #include "src/platform/files.h"
 #include "src/platform/memory.h"
@@ -35,7 +36,8 @@ struct TPageRun {
 // Renders ADiags into what the page's run says on standard error: text, or JSON objects. Runs
 // while the inputs that their places point into are alive.
 void Report(TPageResult& AResult, const TPageRun& ARun, const TDiagnostics& ADiags) {
-  for (const TDiagnostic& d : ADiags) AResult.Warnings += !d.Warning.empty();
+  for (const TDiagnostic& d : ADiags)
+    (d.Promoted ? AResult.Promoted : AResult.Warnings) += !d.Warning.empty();
   if (ARun.Options.Json) {
     std::vector<std::string> objects = RenderJsonObjects(ADiags);
     std::move(objects.begin(), objects.end(), std::back_inserter(AResult.Json));
@@ -115,6 +117,12 @@ bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStr
                  : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
 }
 
+// The page as the lines about several pages name it: "site/blog/post".
+std::string PageLabel(const TPageJob& AJob) {
+  return Shown(std::string_view(AJob.ScriptFileName)
+                   .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()));
+}
+
 // Lints and writes the analysed page; what else it has to say goes to ADiags, which starts
 // with the analysis' diagnostics and points into its sources. With AStream, the page is in it
 // already.
@@ -124,12 +132,17 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
   const TCompileResult& compiled = APage.Result;
   if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
   // These failures have a status line on standard output too, as every other failure has.
-  if (compiled.Ok() && APage.Promoted) AOut << "Error:warnings are errors (-Werror)\n";
+  // Of several pages, these lines of zoqc's own name their page, as the success line does.
+  const auto named = [&]() -> std::ostream& {
+    if (ARun.Parts.NamePages) AOut << PageLabel(AJob) << ": ";
+    return AOut;
+  };
+  if (compiled.Ok() && APage.Promoted) named() << "Error:warnings are errors (-Werror)\n";
   if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
   if (ARun.Parts.Linter) {
     const int lint = LintPage(ADiags, AJob, ARun, compiled, *APage.Script, *APage.Template);
     if (lint != kExitSuccess) {
-      AOut << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
+      named() << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
       return lint;
     }
   }
@@ -142,11 +155,7 @@ int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const
     return ReportFailure(AOut, AResult, ARun, AJob.PhpFileName, failure);
   }
   if (ARun.Options.Quiet) return kExitSuccess;
-  if (ARun.Parts.NamePages)  // "site/blog/post: Compile sucessful."
-    AOut << Shown(std::string_view(AJob.ScriptFileName)
-                      .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()))
-         << ": ";
-  AOut << "Compile sucessful.\n";
+  named() << "Compile sucessful.\n";  // "site/blog/post: Compile sucessful." of several
   return kExitSuccess;
 }
 
@@ -242,6 +251,9 @@ TPageResult TranslatePage(const TPageJob& AJob, const TOptions& AOptions, TFileS
       } else {
         ReportMissing(missing, AJob.ScriptFileName, "script");
         ReportMissing(missing, AJob.TemplateFileName, "template");
+        if (!missing.empty())  // a way forward
+          for (std::string& hint : MissingInputHints(AJob.ScriptFileName, AJob.TemplateFileName))
+            missing.back().Notes.push_back({missing.back().Place, std::move(hint)});
       }
       Report(result, run, missing);
       result.ExitCode = kExitError;

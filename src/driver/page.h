@@ -73,6 +73,7 @@ struct TPageResult {
   std::string Out;  // for standard output: the message line, the failure report or the success
   std::string Err;  // for standard error: the diagnostics as text
   int Warnings = 0;
+  int Promoted = 0;      // warnings that -Werror made errors (not counted in Warnings)
   bool NoSpace = false;  // its staged output did not fit on the disk
   // With --diagnostics-format=json, the diagnostics as JSON objects (RenderJsonObjects) in
   // place of Err: rendered while the page's inputs were alive, which are gone now.

@@ -288,6 +288,7 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
         (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
         totals.Succeeded[idx] = page.ExitCode == kExitSuccess;
         totals.Warnings += page.Warnings;
+        totals.Promoted += page.Promoted;
         if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
         if (AParts.Listener) AParts.Listener->Translated(APages[idx], page);
         status.Draw(idx + 1, APages[idx].Label);
@@ -414,8 +415,9 @@ int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, 
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
     AOut << pages.size() << (pages.size() == 1 ? " page: " : " pages: ") << totals.Translated
-         << " translated, " << totals.Failed << " failed, " << totals.Warnings << " warnings, "
-         << seconds << '\n';
+         << " translated, " << totals.Failed << " failed, " << totals.Warnings << " warnings, ";
+    if (totals.Promoted > 0) AOut << totals.Promoted << " errors (-Werror), ";
+    AOut << seconds << '\n';
   }
   if (!AOptions.Watch) return exit_code;
   return WatchSite(AOptions, parts, std::move(AList), totals, AOut, AErr);

@@ -94,6 +94,7 @@ struct TSiteTotals {
   int Translated = 0;
   int Failed = 0;
   int Warnings = 0;
+  int Promoted = 0;             // warnings made errors by -Werror
   std::vector<char> Succeeded;  // for each page in order: 1 when it was translated
 };
 

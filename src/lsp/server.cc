@@ -486,20 +486,29 @@ TAnswer TServer::CodeActions(const json& AParams) {
     return at.End >= from && at.Begin <= to;
   };
   // A fix is offered where its diagnostic stands and where its notes point (a typo's fix on
-  // the placeholder shows at the binding too); the second choices after the others.
+  // the placeholder shows at the binding too); the notes' fixes, the other way to mend the
+  // same mistake, after the others.
+  const auto offer = [&](const TDiagnostic& ADiag, const std::vector<TFixIt>& AFixIts,
+                         bool ASecond) {
+    TEditBuilder edits(*page, Workspace, DocumentChanges);
+    for (const TFixIt& fix : AFixIts) {
+      const TRole fix_role = RoleOf(*page, fix.Place);
+      edits.Add(fix_role, SpanOf(*page, fix_role, fix.Place), fix.Text);
+    }
+    TDiagnostic shown = ADiag;
+    shown.FixIts = AFixIts;
+    list.push_back(QuickFixJson(*page, shown, edits.Edit()));
+    list.back()["isPreferred"] = list.size() == 1 && !ASecond;  // the first fix is the one to take
+  };
   for (const bool second : {false, true}) {
     for (const TDiagnostic& d : page->Diagnostics) {
-      if (d.FixIts.empty() || d.SecondChoice != second) continue;
       if (!within(d.Place) && std::none_of(d.Notes.begin(), d.Notes.end(),
                                            [&](const TNote& ANote) { return within(ANote.Place); }))
         continue;
-      TEditBuilder edits(*page, Workspace, DocumentChanges);
-      for (const TFixIt& fix : d.FixIts) {
-        const TRole fix_role = RoleOf(*page, fix.Place);
-        edits.Add(fix_role, SpanOf(*page, fix_role, fix.Place), fix.Text);
-      }
-      list.push_back(QuickFixJson(*page, d, edits.Edit()));
-      list.back()["isPreferred"] = list.size() == 1 && !second;  // the first fix is the one to take
+      if (!second && !d.FixIts.empty()) offer(d, d.FixIts, false);
+      if (second)
+        for (const TNote& note : d.Notes)
+          if (!note.FixIts.empty()) offer(d, note.FixIts, true);
     }
   }
   return {list, {}};

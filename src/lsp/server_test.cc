@@ -416,13 +416,16 @@ TEST(LanguageServer, OffersTheTyposFixOnThePlaceholderFirst) {
   };
   const TRun run = Serve(Initialize() + Open(kScript, kScriptText) + Open(kTemplate, templ) +
                          actions(2, kScript, 1, 3) + actions(3, kTemplate, 0, 6));
-  // The warning on both files.
-  for (const std::string& uri : {kScript, kTemplate}) {
-    const json list = run.Diagnostics(uri);
-    EXPECT_TRUE(std::any_of(list.begin(), list.end(),
-                            [](const json& d) { return d["code"] == "placeholder-typo"; }))
-        << uri << list;
-  }
+  // One warning, at the placeholder, with the binding as its related place.
+  const json script = run.Diagnostics(kScript);
+  EXPECT_TRUE(std::none_of(script.begin(), script.end(), [](const json& d) {
+    return d["code"] == "placeholder-typo";
+  })) << script;
+  const json templ_list = run.Diagnostics(kTemplate);
+  ASSERT_EQ(1, std::count_if(templ_list.begin(), templ_list.end(),
+                             [](const json& d) { return d["code"] == "placeholder-typo"; }))
+      << templ_list;
+  EXPECT_EQ(kScript, templ_list[0]["relatedInformation"][0]["location"]["uri"]) << templ_list;
   // At the binding and at the placeholder alike: "{titel}" to "{title}" first, then the binding.
   for (const int id : {2, 3}) {
     const json list = run.Answer(id)["result"];

@@ -65,4 +65,26 @@ TCompileError ScanScript(TScriptModel& AModel, const TLineCount* ALines) {
   return TCompileError::None;
 }
 
+std::vector<TStatement> ReadStatementLines(std::string_view AText) {
+  TScriptModel model;
+  model.Text = AText;
+  TScan Scan{model};
+  const auto read = [&](std::size_t AAt) {
+    if (AText.size() - AAt < 3) return;  // "<<" and one more byte, as the scan asks
+    const char opener = AText.size() - AAt >= 4 ? AText[AAt + 2] : '\0';
+    const bool three = opener == '*' || opener == '+' || opener == '<';
+    const TStatementKind kind = opener == '*'   ? TStatementKind::BlockDef
+                                : opener == '+' ? TStatementKind::BlockAppend
+                                : opener == '<' ? TStatementKind::BlockVar
+                                                : TStatementKind::TemplateVar;
+    std::int64_t I = PostionOf(AAt);
+    Record(Scan, AText, I, kind, three ? 3 : 2);
+  };
+  if (AText.starts_with("<<")) read(0);
+  for (std::size_t at = AText.find("\n<<"); at != std::string_view::npos;
+       at = AText.find("\n<<", at + 1))
+    read(at + 1);
+  return {model.Statements.begin(), model.Statements.end()};
+}
+
 }  // namespace zoqc

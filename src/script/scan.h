@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 #include "src/model/compile_error.h"
 #include "src/model/page_model.h"
@@ -28,5 +29,10 @@ TLineCount CountLines(std::string_view AScript);
 // first statement error, which is the last statement recorded, and yields it. AModel.Arena,
 // when set, holds the lists; ALines, when given, are CountLines(AModel.Text).
 [[nodiscard]] TCompileError ScanScript(TScriptModel& AModel, const TLineCount* ALines = nullptr);
+
+// The statements that the lines of AText that open with "<<" would be in a script, each read
+// alone as the scan reads a statement line (with no block current and no error raised), in
+// order: for a template, whose lines were meant for its script.
+std::vector<TStatement> ReadStatementLines(std::string_view AText);
 
 }  // namespace zoqc

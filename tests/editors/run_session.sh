@@ -9,14 +9,14 @@ zoqc=$(realpath "$2")
 source_dir=$(realpath "$3")
 here=$source_dir/tests/editors
 case $client in
-  neovim) command -v nvim >/dev/null || { echo "nvim not found: skipped"; exit 77; } ;;
+  neovim) command -v nvim >/dev/null || { echo "nvim not found: skipped; scripts/setup-editors installs Neovim"; exit 77; } ;;
   emacs)
-    command -v emacs >/dev/null || { echo "emacs not found: skipped"; exit 77; }
-    emacs --batch --eval "(require 'eglot)" >/dev/null 2>&1 || { echo "eglot not found: skipped"; exit 77; }
+    command -v emacs >/dev/null || { echo "emacs not found: skipped; scripts/setup-editors installs Emacs"; exit 77; }
+    emacs --batch --eval "(require 'eglot)" >/dev/null 2>&1 || { echo "eglot not found: skipped; scripts/setup-editors installs Emacs with eglot"; exit 77; }
     ;;
   node)
     command -v node >/dev/null && [ -d "$source_dir/editors/vscode/node_modules/vscode-jsonrpc" ] ||
-      { echo "node or editors/vscode/node_modules missing: skipped"; exit 77; }
+      { echo "node or editors/vscode/node_modules missing: skipped; scripts/setup-editors installs them"; exit 77; }
     ;;
   *) echo "unknown client '$client'" >&2; exit 2 ;;
 esac

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 tester=node_modules/.bin/vscode-tmgrammar-test
 hosts=node_modules/tm-grammars/grammars
 command -v node >/dev/null && [ -x "$tester" ] && [ -d "$hosts" ] ||
-  { echo "vscode-tmgrammar-test or tm-grammars not installed: skipped"; exit 77; }
+  { echo "vscode-tmgrammar-test or tm-grammars not installed: skipped; scripts/setup-editors installs them"; exit 77; }
 # The grammars PHP and HTML embed (SQL, CSS, JavaScript...) are not needed: silence their notes.
 run() { timeout 120 "$tester" -g "$hosts/php.json" -g "$hosts/html.json" "$@" 2> >(grep -v '^grammar not found' >&2); }
 run -g syntaxes/zoq.tmLanguage.json 'test/grammar/*.zoq'
