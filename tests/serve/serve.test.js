@@ -322,8 +322,8 @@ test("a page's translation warnings show over it until they are fixed", { timeou
   await tab.open(url + "warn.php");
   const panel = await until(() => tab.evaluate(
     "(e => e && e.innerText)(document.getElementById('zoqc-warnings'))"), "the warnings");
-  assert.match(panel, /src\/warn\.zoq:2:1: warning: 'price' is bound but no placeholder uses it/);
-  assert.match(panel, /src\/warn\.zot:1:\d+: note: the placeholder is here/);
+  assert.match(panel, /src\/warn\.zot:1:\d+: warning: nothing binds 'prcie'.*did you mean 'price'\?/);
+  assert.match(panel, /src\/warn\.zoq:2:1: note: 'price' is bound here/);
   assert.match(panel, /\^~+/);  // the located rendering: source line and caret
   assert.strictEqual(await tab.evaluate("document.querySelectorAll('#zoqc-warnings').length"), 1);
   assert.ok((await tab.text()).includes("Price: {prcie}"), "the page is still there");
