@@ -260,8 +260,11 @@ void TChecker::CheckPhpVariables() {
   const std::string_view text = Template.Text;
   std::vector<std::vector<TBoundName>> bound(Model.Blocks.size() + 1);  // filed when first asked
   std::vector<bool> filed(bound.size());
-  for (std::size_t at = text.find("{$"); at != std::string_view::npos;
-       at = text.find("{$", at + 2)) {
+  // By its '$', which HTML seldom holds (a '{' opens every placeholder).
+  for (std::size_t dollar = text.find('$', 1); dollar != std::string_view::npos;
+       dollar = text.find('$', dollar + 1)) {
+    const std::size_t at = dollar - 1;
+    if (text[at] != '{') continue;
     std::size_t end = at + 2;
     while (end < text.size() && IsNameChar(text[end])) ++end;
     if (end == at + 2 || end >= text.size() || text[end] != '}') continue;

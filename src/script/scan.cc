@@ -7,6 +7,7 @@
 
 #include "src/script/scanner.h"
 #include "src/script/statements.h"
+#include "src/text/text.h"
 
 namespace zoqc {
 
@@ -80,10 +81,10 @@ std::vector<TStatement> ReadStatementLines(std::string_view AText) {
     std::int64_t I = PostionOf(AAt);
     Record(Scan, AText, I, kind, three ? 3 : 2);
   };
-  if (AText.starts_with("<<")) read(0);
-  for (std::size_t at = AText.find("\n<<"); at != std::string_view::npos;
-       at = AText.find("\n<<", at + 1))
-    read(at + 1);
+  // "<<" is rare in a template: searched for alone, then kept where a line starts.
+  for (std::size_t at = FindPair(AText, 0, '<', '<'); at != std::string_view::npos;
+       at = FindPair(AText, at + 1, '<', '<'))
+    if (at == 0 || AText[at - 1] == '\n') read(at);
   return {model.Statements.begin(), model.Statements.end()};
 }
 
