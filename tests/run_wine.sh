@@ -146,12 +146,12 @@ check 'non-ASCII names' "$dir" 0 "$success" café
 check 'non-ASCII names' "$dir" 0 "$success" 'site.d\страница'
 same_page 'non-ASCII names' "$dir/café.php"
 same_page 'non-ASCII names' "$dir/site.d/страница.php"
-want_err=$'zoqc: cannot find the script \'site.d\\нет.zoq\'\nzoqc: cannot find the template \'site.d\\нет.zot\'' \
+want_err=$'zoqc: cannot find the script \'site.d\\нет.zoq\'\nzoqc: cannot find the template \'site.d\\нет.zot\'\n'"zoqc: note: looked in '$(winepath -w "$dir/site.d")'" \
   check 'missing non-ASCII name' "$dir" 1 \
   'Error(1):site.d\нет.zoq and site.d\нет.zot file not found' 'site.d\нет'
 mkdir "$dir/folder.zoq"
 cp -- "$case_dir/page.zot" "$dir/folder.zot"
-want_err="zoqc: the script 'folder.zoq' is a directory" \
+want_err="zoqc: the script 'folder.zoq' is a directory"$'\n'"zoqc: note: looked in '$(winepath -w "$dir")'" \
   check 'folder named like the script' "$dir" 1 \
   'Error(1):folder.zoq and folder.zot file not found' folder
 
@@ -162,7 +162,7 @@ rm -rf -- "$dir"
 page "$dir" hello
 check 'drive-relative name' "$dir" 0 "$success" 'C:hello'
 same_page 'drive-relative name' "$dir/hello.php"
-want_err=$'zoqc: cannot find the script \'C:nope.zoq\'\nzoqc: cannot find the template \'C:nope.zot\'' \
+want_err=$'zoqc: cannot find the script \'C:nope.zoq\'\nzoqc: cannot find the template \'C:nope.zot\'\nzoqc: note: looked in \'C:\\zoqc-test\'' \
   check 'missing drive-relative name' "$dir" 1 \
   'Error(1):C:nope.zoq and C:nope.zot file not found' 'C:nope.txt'
 no_leftovers 'drive-relative name' "$dir"
