@@ -127,9 +127,9 @@ class TTextRenderer {
   void Header(const TPlace& APlace, const char* ALabel, const char* AColor,
               const std::string& AMessage) {
     if (!APlace.Source) {  // a note says it is one; the diagnostic it follows needs no label
-      const bool note = std::string_view(ALabel) == "note";
-      Out += Paint(kBold, "zoqc:") + (note ? " " + Paint(AColor, "note:") : std::string()) + " " +
-             Shown(AMessage) + "\n";
+      Out += Paint(kBold, "zoqc:");
+      if (std::string_view(ALabel) == "note") (Out += ' ') += Paint(AColor, "note:");
+      ((Out += ' ') += Shown(AMessage)) += '\n';
       return;
     }
     const TLinePosition at = APlace.Source->Lines().Locate(APlace.OnItsLine().Begin);
