@@ -614,18 +614,7 @@ void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
         RunFolders.erase(path);
       }
     }
-    const std::string text = Saved();
-    const std::string name(kWrittenRecord);
-    TSystemError error;
-    if (text.empty()) {
-      const TEntryInfo info = Out->Inspect(name);
-      if (info.Kind == TEntryKind::Regular) (void)Out->Remove(name, info, error);
-    } else if (text != LoadedRecord) {
-      if (!Out->WriteSmallFile(name, text, error))
-        AErr << "zoqc: cannot write '" << Shown(JoinedPath(Options.OutDir, name))
-             << "': " << error.Reason << '\n';
-    }
-    LoadedRecord = text;
+    Save(AErr);
     Out->Release();
   }
   if (!ARunOver || OutExisted || !Record.empty()) return;
