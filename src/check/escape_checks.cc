@@ -75,21 +75,6 @@ std::size_t CastBefore(std::string_view AExpr, std::size_t AAt) {
   return std::string_view::npos;
 }
 
-// The offset of the ")" that closes the "(" at AOpen of AExpr, or the end of AExpr.
-std::size_t ClosingParen(std::string_view AExpr, std::size_t AOpen) {
-  int depth = 0;
-  for (std::size_t i = AOpen; i < AExpr.size(); ++i) {
-    const char c = AExpr[i];
-    if (c == '\'' || c == '"') {
-      i = ClosingQuote(AExpr, i);
-      continue;
-    }
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0) return i;
-  }
-  return AExpr.size();
-}
-
 // The safe calls and casts around the read at AAt of AExpr, innermost last, each as its text
 // from its name (or the cast) to its ")": what the read goes through on its way to the page.
 void Wrappers(std::string_view AExpr, std::size_t AAt, std::vector<std::string_view>& AOut) {

@@ -163,17 +163,7 @@ std::string_view OuterCall(std::string_view AExpr) {
   const std::string_view name = e.substr(0, at);
   while (at < e.size() && (e[at] == ' ' || e[at] == '\t')) ++at;
   if (name.empty() || at >= e.size() || e[at] != '(' || e.back() != ')') return {};
-  int depth = 0;
-  for (std::size_t i = at; i < e.size(); ++i) {
-    const char c = e[i];
-    if (c == '\'' || c == '"') {
-      i = ClosingQuote(e, i);
-      continue;
-    }
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0) return i + 1 == e.size() ? name : std::string_view();
-  }
-  return {};
+  return ClosingParen(e, at) + 1 == e.size() ? name : std::string_view();
 }
 
 }  // namespace

@@ -102,6 +102,22 @@ inline std::size_t ClosingQuote(std::string_view AText, std::size_t AOpen) {
   return AText.size();
 }
 
+// Where the "(" at AOpen of a PHP expression closes: the index of its ")", strings skipped, or
+// the size of AExpr when unclosed.
+inline std::size_t ClosingParen(std::string_view AExpr, std::size_t AOpen) {
+  int depth = 0;
+  for (std::size_t i = AOpen; i < AExpr.size(); ++i) {
+    const char c = AExpr[i];
+    if (c == '\'' || c == '"') {
+      i = ClosingQuote(AExpr, i);
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return i;
+  }
+  return AExpr.size();
+}
+
 // Each byte's value in a name hash: a name character with bit 5 cleared (so a-z fold to A-Z,
 // and no name character maps to 0), or 0 for any other byte.
 inline constexpr struct TNameFold {
