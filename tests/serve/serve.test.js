@@ -28,7 +28,7 @@ const test = require("node:test");
 
 const repo = path.resolve(__dirname, "../..");
 const zoqc = path.resolve(process.env.ZOQC || path.join(repo, "build-release/zoqc"));
-const chromium = process.env.CHROMIUM || "/usr/bin/chromium";
+const { launchChromium } = require("../chromium_pipe.js");
 const bench = process.env.ZOQC_SERVE_BENCH === "1";
 const kWait = 8000;       // the longest any one event is waited for: seconds on a busy machine
 const kTestLimit = 20000; // the longest any one test takes
@@ -113,41 +113,6 @@ function portFree(APort) {
   }), `port ${APort} free`);
 }
 
-// Headless Chromium, spoken to over --remote-debugging-pipe: NUL-ended JSON messages.
-function launchChromium() {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-chromium-"));
-  const child = spawn(chromium, ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    // A name a foreign site has rebound to this machine, as DNS rebinding does.
-    "--host-resolver-rules=MAP rebound.test 127.0.0.1",
-    `--user-data-dir=${profile}`, "--remote-debugging-pipe", "about:blank"],
-    { stdio: ["ignore", "ignore", "ignore", "pipe", "pipe"] });
-  const pending = new Map();
-  let next = 0;
-  let buffer = Buffer.alloc(0);
-  child.stdio[4].on("data", (chunk) => {
-    buffer = Buffer.concat([buffer, chunk]);
-    for (let end; (end = buffer.indexOf(0)) >= 0; buffer = buffer.subarray(end + 1)) {
-      const message = JSON.parse(buffer.subarray(0, end).toString());
-      const waiting = pending.get(message.id);
-      if (!waiting) continue;
-      pending.delete(message.id);
-      if (message.error) waiting.reject(new Error(message.error.message));
-      else waiting.resolve(message.result);
-    }
-  });
-  const send = (method, params = {}, sessionId = undefined) => new Promise((resolve, reject) => {
-    const id = ++next;
-    pending.set(id, { resolve, reject });
-    child.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
-  });
-  const close = async () => {
-    await send("Browser.close").catch(() => {});
-    await new Promise((resolve) => (child.exitCode !== null ? resolve() : child.on("exit", resolve)));
-    fs.rmSync(profile, { recursive: true, force: true });
-  };
-  return { send, close };
-}
 
 // A tab of the browser: open a URL, evaluate an expression in the page shown.
 async function openTab(ABrowser) {
@@ -177,7 +142,8 @@ test.before(async () => {
   server = run(["--serve=127.0.0.1:0", "-r", "src", "-o", "out"]);
   url = (await until(() => /on (http:\/\/\S+) /.exec(server.out), "the URL", 30000))[1];
   await until(() => server.out.includes("watching "), "the watch", 30000);
-  browser = launchChromium();
+  // A name a foreign site has rebound to this machine, as DNS rebinding does.
+  browser = launchChromium(["--host-resolver-rules=MAP rebound.test 127.0.0.1"]);
   tab = await openTab(browser);
 });
 test.after(async () => {

@@ -15,7 +15,7 @@ const test = require("node:test");
 
 const repo = path.resolve(__dirname, "../..");
 const zoqc = path.resolve(process.env.ZOQC || path.join(repo, "build-release/zoqc"));
-const chromium = process.env.CHROMIUM || "/usr/bin/chromium";
+const { launchChromium } = require("../chromium_pipe.js");
 const kCeiling = 60000;  // the longest any one event is waited for: the machine may be busy
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-site-test-"));
@@ -40,32 +40,9 @@ async function until(APredicate, AWhat) {
   }
 }
 
-// Headless Chromium over --remote-debugging-pipe (NUL-ended JSON), with one tab.
-async function launchChromium() {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-chromium-"));
-  const child = spawn(chromium, ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    `--user-data-dir=${profile}`, "--remote-debugging-pipe", "about:blank"],
-    { stdio: ["ignore", "ignore", "ignore", "pipe", "pipe"] });
-  const pending = new Map();
-  let next = 0;
-  let buffer = Buffer.alloc(0);
-  child.stdio[4].on("data", (chunk) => {
-    buffer = Buffer.concat([buffer, chunk]);
-    for (let end; (end = buffer.indexOf(0)) >= 0; buffer = buffer.subarray(end + 1)) {
-      const message = JSON.parse(buffer.subarray(0, end).toString());
-      const waiting = pending.get(message.id);
-      if (!waiting) continue;
-      pending.delete(message.id);
-      if (message.error) waiting.reject(new Error(message.error.message));
-      else waiting.resolve(message.result);
-    }
-  });
-  const send = (method, params = {}, sessionId = undefined) => new Promise((resolve, reject) => {
-    const id = ++next;
-    pending.set(id, { resolve, reject });
-    child.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
-  });
+// A tab of headless Chromium.
+async function openTab() {
+  const { send, close } = launchChromium();
   const { targetId } = await send("Target.createTarget", { url: "about:blank" });
   const { sessionId } = await send("Target.attachToTarget", { targetId, flatten: true });
   return {
@@ -79,11 +56,7 @@ async function launchChromium() {
       if (answer.exceptionDetails) throw new Error(answer.exceptionDetails.text);
       return answer.result.value;
     },
-    close: async () => {
-      await send("Browser.close").catch(() => {});
-      await new Promise((resolve) => (child.exitCode !== null ? resolve() : child.on("exit", resolve)));
-      fs.rmSync(profile, { recursive: true, force: true });
-    },
+    close,
   };
 }
 
@@ -97,7 +70,7 @@ test.before(async () => {
   server.stderr.on("data", (d) => (out += d));
   url = (await until(() => /on (http:\/\/\S+) /.exec(out), "the URL"))[1];
   await until(() => out.includes("watching "), "the watch");
-  tab = await launchChromium();
+  tab = await openTab();
 });
 test.after(async () => {
   if (tab) await tab.close();
