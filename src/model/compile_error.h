@@ -14,21 +14,4 @@ enum class TCompileError : std::uint8_t {
   BlockVarNeedSeparator,  // Error(5): "<<<name" without the "<<" before the expression
 };
 
-// The number the console line shows: 2 for Error(2), ...; 0 for None.
-constexpr int ErrorNumber(TCompileError AError) {
-  switch (AError) {
-    case TCompileError::None:
-      return 0;
-    case TCompileError::NeedSeparator:
-      return 2;
-    case TCompileError::NoCurrentBlock:
-      return 3;
-    case TCompileError::BlockOrder:
-      return 4;
-    case TCompileError::BlockVarNeedSeparator:
-      return 5;
-  }
-  return 0;
-}
-
 }  // namespace zoqc

@@ -36,12 +36,6 @@ const TSegment* TProvenance::At(std::size_t APage) const {
   return it == List.begin() ? nullptr : &*(it - 1);
 }
 
-std::size_t TProvenance::SourceOf(std::size_t APage) const {
-  const TSegment* s = At(APage);
-  if (!s || s->From == TOrigin::Generated) return kNowhere;
-  return s->Offset + (APage - s->Page);
-}
-
 std::size_t TProvenance::LineStart(std::size_t ALine) const {
   return ALine >= 1 && ALine <= LineStarts.size() ? LineStarts[ALine - 1] : kNowhere;
 }

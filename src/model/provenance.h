@@ -44,8 +44,6 @@ class TProvenance {
   // The segments that hold bytes of the page's 1-based line ALine (its line end included), cut
   // to the line: what the page line came from.
   std::vector<TLineSegment> OnLine(std::size_t ALine) const;
-  // The source offset of page byte APage within its segment's input (kNowhere if Generated).
-  std::size_t SourceOf(std::size_t APage) const;
   // The page offset where the 1-based line ALine starts, or kNowhere past the last line.
   std::size_t LineStart(std::size_t ALine) const;
 
