@@ -22,13 +22,6 @@ inline std::string Quoted(std::string_view AText) {
   return quoted.append(1, '\'').append(AText).append(1, '\'');
 }
 
-// AText with a-z upper-cased, for comparing without regard to ASCII case.
-inline std::string UpperCased(std::string_view AText) {
-  std::string upper(AText);
-  for (char& c : upper) c = UpCase(c);
-  return upper;
-}
-
 using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
 
 // Runs the checks over the page model.

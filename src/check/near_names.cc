@@ -11,12 +11,6 @@ namespace zoqc {
 
 namespace {
 
-std::string Folded(std::string_view AName) {
-  std::string folded(AName);
-  for (char& c : folded) c = UpCase(c);
-  return folded;
-}
-
 // Whether two folded names hold the same set of bytes.
 bool SameLetters(std::string_view A, std::string_view B) {
   const auto within = [](std::string_view AFrom, std::string_view AIn) {
@@ -29,7 +23,7 @@ bool SameLetters(std::string_view A, std::string_view B) {
 }  // namespace
 
 void TNearNames::Add(std::string_view AName) {
-  const std::string folded = Folded(AName);
+  const std::string folded = UpperCased(AName);
   const TEntry entry{AName, Count++};
   Keys.emplace(folded, entry);
   if (folded.size() > kMaxLength) return;
@@ -48,7 +42,7 @@ std::string_view TNearNames::TypoOf(std::string_view AName) const {
 
 std::string_view TNearNames::Nearest(std::string_view AName, std::size_t AMinLength,
                                      bool AShortSameLetters) const {
-  const std::string folded = Folded(AName);
+  const std::string folded = UpperCased(AName);
   if (folded.size() > kMaxLength) return {};
   std::string_view best;
   std::size_t best_rank = Count;  // the earliest filed wins
@@ -58,7 +52,7 @@ std::string_view TNearNames::Nearest(std::string_view AName, std::size_t AMinLen
       const TEntry& entry = it->second;
       if (entry.Rank >= best_rank ||
           (entry.Name.size() < AMinLength &&
-           (!AShortSameLetters || !SameLetters(folded, Folded(entry.Name)))) ||
+           (!AShortSameLetters || !SameLetters(folded, UpperCased(entry.Name)))) ||
           EditDistance(AName, entry.Name, 1) != 1)
         continue;
       best = entry.Name, best_rank = entry.Rank;
@@ -77,7 +71,7 @@ std::string_view TNearNames::Likely(std::string_view AName) const {
       if (SameText(it->second.Name, AKey)) return it->second.Name;
     return {};
   };
-  const std::string folded = Folded(AName);
+  const std::string folded = UpperCased(AName);
   // English plurals, either way: "row"/"rows", "box"/"boxes", "entry"/"entries".
   const auto ends = [&](std::string_view AEnd) {
     return folded.size() > AEnd.size() && std::string_view(folded).ends_with(AEnd);

@@ -11,10 +11,6 @@ namespace zoqc::lsp {
 
 namespace {
 
-bool IsNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 std::string_view ScriptText(const TPage& APage) { return APage.Model().Script.Text; }
 
 std::string_view NameOf(const TPage& APage, const TStatement& AStatement) {
@@ -63,12 +59,6 @@ std::string LineList(const TPage& APage, TRole ARole, const std::vector<std::siz
 }
 
 std::string CodeBlock(std::string_view AText) { return "```php\n" + std::string(AText) + "\n```"; }
-
-std::string Folded(std::string_view AName) {
-  std::string folded(AName);
-  for (char& c : folded) c = UpCase(c);
-  return folded;
-}
 
 std::string FileName(const std::string& AUri) { return AUri.substr(AUri.find_last_of('/') + 1); }
 
@@ -318,7 +308,7 @@ std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::siz
   std::set<std::string, std::less<>> seen;
   auto add_blocks = [&] {
     for (const TBlockInfo& block : model.Blocks)
-      if (seen.insert(Folded(block.Name)).second)
+      if (seen.insert(UpperCased(block.Name)).second)
         found.push_back({std::string(block.Name), "block", "", true});
   };
   if (ARole == TRole::Script) {
@@ -329,7 +319,7 @@ std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::siz
       add_blocks();
       for (const TMarker& marker : model.Markers)  // blocks the template has but not the script
         if (marker.IsBegin && marker.Form == TMarkerForm::Exact &&
-            seen.insert(Folded(marker.Name.Of(model.Template))).second)
+            seen.insert(UpperCased(marker.Name.Of(model.Template))).second)
           found.push_back(
               {std::string(marker.Name.Of(model.Template)), "marker in the template", "", true});
     }
@@ -338,7 +328,7 @@ std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::siz
   if (lead.ends_with("{")) {
     for (const std::size_t s : model.BindingsOf(model.ScopeAt(AOffset))) {
       const TStatement& statement = model.Script.Statements[s];
-      if (seen.insert(Folded(NameOf(APage, statement))).second)
+      if (seen.insert(UpperCased(NameOf(APage, statement))).second)
         found.push_back({std::string(NameOf(APage, statement)),
                          std::string(statement.Expr.Of(model.Script.Text)), "", false});
     }

@@ -173,6 +173,13 @@ inline std::uint32_t FoldedNameHash(std::string_view AName) {
 // Folds a-z to A-Z; every other byte, 128 to 255 included, is left as it is.
 inline char UpCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// AText with a-z upper-cased, for comparing without regard to ASCII case.
+inline std::string UpperCased(std::string_view AText) {
+  std::string upper(AText);
+  for (char& c : upper) c = UpCase(c);
+  return upper;
+}
+
 // True when both texts have the same length and the same bytes up to ASCII letter case.
 inline bool SameText(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
