@@ -11,8 +11,8 @@
 #include <exception>
 #include <new>
 
+#include "src/driver/exit_code.h"
 #include "src/driver/failure_report.h"
-#include "src/driver/page.h"
 
 namespace zoqc {
 

@@ -5,16 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "src/driver/exit_code.h"
 #include "src/driver/options.h"
 #include "src/platform/files.h"
 #include "src/text/pieces.h"
 
 namespace zoqc {
-
-inline constexpr int kExitSuccess = 0;        // also for the usage text
-inline constexpr int kExitError = 1;          // a missing input, an error in script or template
-inline constexpr int kExitUsage = 2;          // an unknown option or a missing option value
-inline constexpr int kExitFileFailure = 217;  // a failed file operation, or out of memory
 
 // A page streamed into its output as it is made: the sink lends the stream's buffer, so pieces
 // are copied into it inline; Close leaves everything appended in the stream.
