@@ -2,6 +2,8 @@
 #include "src/driver/driver.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -18,6 +20,8 @@
 #include "src/driver/project.h"
 #include "src/driver/serve.h"
 #include "src/driver/site.h"
+#include "src/driver/site_output.h"
+#include "src/driver/site_watch.h"
 #include "src/platform/files.h"
 #include "src/platform/terminal.h"
 
@@ -39,6 +43,40 @@ bool SameFolder(const std::string& AOne, const std::string& AOther) {
   std::error_code ec;
   return std::filesystem::weakly_canonical(AOne, ec) ==
          std::filesystem::weakly_canonical(AOther, ec);
+}
+
+// The whole run after the banner, on the pages that PlanSite listed: their translation, a
+// summary line when there are several, then watching when asked for. Yields the exit code.
+int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, std::ostream& AOut,
+            std::ostream& AErr, bool AStatus) {
+  AErr << AList.Errors;
+  const std::vector<TSitePage>& pages = AList.Pages;
+  // Under -o the rest of the site goes there first, so that the pages find what they include.
+  std::unique_ptr<TSiteOutput> output;
+  TRunParts parts = AParts;
+  int copied = kExitSuccess;
+  if (!AOptions.OutDir.empty() && !AOptions.Check) {
+    output = std::make_unique<TSiteOutput>(AOptions);
+    parts.Output = output.get();
+    if (!AOptions.Directories.empty())
+      copied = output->Mirror(PageOutputs(pages, AOptions.OutDir), AOut, AErr);
+  }
+  const TSiteTotals totals =
+      TranslatePages(pages, AOptions, AOut, AErr, AStatus, SystemFiles(), parts);
+  if (output) output->Finish(!AOptions.Watch, AErr);
+  int exit_code = std::max(totals.ExitCode, copied);
+  if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
+  if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - AList.Start;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
+    AOut << pages.size() << (pages.size() == 1 ? " page: " : " pages: ") << totals.Translated
+         << " translated, " << totals.Failed << " failed, " << totals.Warnings << " warnings, ";
+    if (totals.Promoted > 0) AOut << totals.Promoted << " errors (-Werror), ";
+    AOut << seconds << '\n';
+  }
+  if (!AOptions.Watch) return exit_code;
+  return WatchSite(AOptions, parts, std::move(AList), totals, AOut, AErr);
 }
 
 // The project's folders where the command line names none: -r without a folder, --watch,

@@ -17,7 +17,6 @@
 
 #include "src/check/render.h"
 #include "src/driver/site_output.h"
-#include "src/driver/site_watch.h"
 #include "src/platform/process.h"
 #include "src/text/shown.h"
 
@@ -389,38 +388,6 @@ std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages,
     if (!below.empty() && !below.starts_with("..")) outputs.insert(below);
   }
   return outputs;
-}
-
-int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, std::ostream& AOut,
-            std::ostream& AErr, bool AStatus) {
-  AErr << AList.Errors;
-  const std::vector<TSitePage>& pages = AList.Pages;
-  // Under -o the rest of the site goes there first, so that the pages find what they include.
-  std::unique_ptr<TSiteOutput> output;
-  TRunParts parts = AParts;
-  int copied = kExitSuccess;
-  if (!AOptions.OutDir.empty() && !AOptions.Check) {
-    output = std::make_unique<TSiteOutput>(AOptions);
-    parts.Output = output.get();
-    if (!AOptions.Directories.empty())
-      copied = output->Mirror(PageOutputs(pages, AOptions.OutDir), AOut, AErr);
-  }
-  const TSiteTotals totals =
-      TranslatePages(pages, AOptions, AOut, AErr, AStatus, SystemFiles(), parts);
-  if (output) output->Finish(!AOptions.Watch, AErr);
-  int exit_code = std::max(totals.ExitCode, copied);
-  if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
-  if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - AList.Start;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.2f s", took.count());
-    AOut << pages.size() << (pages.size() == 1 ? " page: " : " pages: ") << totals.Translated
-         << " translated, " << totals.Failed << " failed, " << totals.Warnings << " warnings, ";
-    if (totals.Promoted > 0) AOut << totals.Promoted << " errors (-Werror), ";
-    AOut << seconds << '\n';
-  }
-  if (!AOptions.Watch) return exit_code;
-  return WatchSite(AOptions, parts, std::move(AList), totals, AOut, AErr);
 }
 
 }  // namespace zoqc

@@ -110,9 +110,4 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
 // The outputs of APages as paths below AOutDir ("/" between the names).
 std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages, const std::string& AOutDir);
 
-// The whole run after the banner, on the pages that PlanSite listed: their translation, a
-// summary line when there are several, then watching when asked for. Yields the exit code.
-int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, std::ostream& AOut,
-            std::ostream& AErr, bool AStatus);
-
 }  // namespace zoqc
