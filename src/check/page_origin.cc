@@ -57,7 +57,7 @@ bool NamesBuffer(std::string_view AHint, std::string_view AName) {
 
 }  // namespace
 
-TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
+TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AProvenance,
                        const TSource& AScript, const TSource& ATemplate, std::size_t ALine,
                        std::string_view AHint) {
   const TScriptModel& script = AModel.Script;
@@ -66,23 +66,19 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
   std::size_t markup = kNowhere;  // the first template byte, or the marker it stands for
   std::vector<std::size_t> bindings;
   std::vector<std::size_t> placeholders;  // for each binding, the placeholder it fills first
-  for (const TSegment& seg : AOrigins.OnLine(ALine)) {
-    if (cause == kNowhere) cause = seg.ScriptCause;
-    if (seg.From == TOrigin::Template && markup == kNowhere) markup = seg.Offset;
-    if (seg.From != TOrigin::Script) {
-      if (markup == kNowhere) markup = seg.TemplateCause;
-      continue;
-    }
-    if (seg.TemplateCause == kNowhere) {
-      if (copied == kNowhere) copied = seg.Offset;
-      continue;
-    }
+  using TKind = TLineSource::TKind;
+  for (const TLineSource& source : AProvenance.OnLine(ALine)) {
+    if (cause == kNowhere) cause = source.ScriptCause;
+    if (source.Kind == TKind::Markup && markup == kNowhere) markup = source.Span.Begin;
+    if (source.Kind == TKind::Made && markup == kNowhere) markup = source.TemplateCause;
+    if (source.Kind == TKind::Copied && copied == kNowhere) copied = source.Span.Begin;
+    if (source.Kind != TKind::Expression) continue;
     // An expression spliced in for a placeholder: its binding.
-    const std::size_t binding = script.StatementAt(seg.Offset);
+    const std::size_t binding = script.StatementAt(source.Span.Begin);
     if (binding != kNowhere &&
         std::find(bindings.begin(), bindings.end(), binding) == bindings.end()) {
       bindings.push_back(binding);
-      placeholders.push_back(seg.TemplateCause);
+      placeholders.push_back(source.TemplateCause);
     }
   }
   TLineChain chain;
@@ -139,11 +135,11 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
   return chain;
 }
 
-TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AOrigins,
+TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AProvenance,
                           const TSource& AScript, const TSource& ATemplate,
                           std::string_view APageName, std::size_t ALine, std::string_view AMessage,
                           const TParsesAlone& AParses) {
-  TLineChain chain = ChainOfLine(AModel, AOrigins, AScript, ATemplate, ALine);
+  TLineChain chain = ChainOfLine(AModel, AProvenance, AScript, ATemplate, ALine);
   // A binding is to blame only when its expression alone does not parse either, and no other
   // binding of the line is.
   chain.Primary = 0;

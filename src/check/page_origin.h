@@ -31,7 +31,7 @@ using TParsesAlone = std::function<bool(const TStatement& AStatement)>;
 // bindings share the line and the hint quotes a name or key ("headline", $entry) that only one
 // of their expressions holds, that one is the primary link; otherwise a binding alone on the
 // line is, else the statement, else the markup.
-TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
+TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AProvenance,
                        const TSource& AScript, const TSource& ATemplate, std::size_t ALine,
                        std::string_view AHint = {});
 
@@ -39,7 +39,7 @@ TLineChain ChainOfLine(const TPageModel& AModel, const TProvenance& AOrigins,
 // and the page's place ("[page.php:6]"), the other links as notes. The primary link is the one
 // binding of the line whose expression alone AParses refuses, else the line's first link. A line
 // with no link puts the error on the whole script.
-TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AOrigins,
+TDiagnostic PhpParseError(const TPageModel& AModel, const TProvenance& AProvenance,
                           const TSource& AScript, const TSource& ATemplate,
                           std::string_view APageName, std::size_t ALine, std::string_view AMessage,
                           const TParsesAlone& AParses);

@@ -74,9 +74,7 @@ struct TExplained {
   std::vector<std::string> Files;  // the page, its script and its template
   std::vector<TFileStamp> Stamps;  // theirs when they were read
   std::size_t CheckedAt = 0;       // the round of comparisons they were last compared in
-  TCompileResult Result;
-  std::unique_ptr<TSource> Script;
-  std::unique_ptr<TSource> Template;
+  TAnalysis Page;                  // with its provenance
 };
 
 class TExplainer {
@@ -139,29 +137,22 @@ class TExplainer {
       return AnalysePage(job.ScriptFileName, script, job.TemplateFileName, templ, TWarningSet(),
                          {.Escape = AEscape, .Provenance = true});
     };
-    TAnalysis analysis = analyse(Options.Escape);
-    if (analysis.Result.Ok() && analysis.Result.Pieces.Joined() != page)
-      analysis = analyse(!Options.Escape);
-    entry->Result = std::move(analysis.Result);
+    entry->Page = analyse(Options.Escape);
+    const TCompileResult& result = entry->Page.Result;
+    if (result.Ok() && result.Pieces.Joined() != page) entry->Page = analyse(!Options.Escape);
     entry->Loud = true;
-    if (!entry->Result.Ok()) {
+    if (!result.Ok())
       entry->Failure = "zoqc: the sources of '" + APath +
-                       "' no longer translate: " + std::string(ErrorLine(entry->Result.Error)) +
-                       "\n";
-      return entry.get();
-    }
-    if (entry->Result.Pieces.Joined() != page) {
+                       "' no longer translate: " + std::string(ErrorLine(result.Error)) + "\n";
+    else if (result.Pieces.Joined() != page)
       entry->Failure = "zoqc: " + APath + " is older than its sources; translate it again\n";
-      return entry.get();
-    }
-    entry->Script = std::move(analysis.Script);
-    entry->Template = std::move(analysis.Template);
     return entry.get();
   }
 
   // The chain behind line ALine of the page APath.
   static TLineChain Chain(const TExplained& APage, std::size_t ALine, std::string_view AHint) {
-    return ChainOfLine(*APage.Result.Model, *APage.Result.Origins, *APage.Script, *APage.Template,
+    const TAnalysis& page = APage.Page;
+    return ChainOfLine(*page.Result.Model, *page.Result.Provenance, *page.Script, *page.Template,
                        ALine, AHint);
   }
 

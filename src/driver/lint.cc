@@ -274,8 +274,8 @@ bool LintDiagnostic(TPhpLinter& ALinter, const TCompileResult& AResult, const TS
     std::string ignored;
     return !ALinter.Check(pieces, alone, ignored) || alone.Clean;
   };
-  AError = PhpParseError(*traced.Model, *traced.Origins, AScript, ATemplate, APageName, answer.Line,
-                         answer.Message, parses);
+  AError = PhpParseError(*traced.Model, *traced.Provenance, AScript, ATemplate, APageName,
+                         answer.Line, answer.Message, parses);
   return true;
 }
 

@@ -557,22 +557,22 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
   // The sources of one 0-based line of the page: what each of its stretches was copied from,
   // or the statement or placeholder that made it.
   const std::size_t line = IndexOf(arguments.at(1)) + 1;
-  const TProvenance& origins = *result.Origins;
+  const TProvenance& provenance = *result.Provenance;
   json list = json::array();
-  for (const TLineSegment& segment : origins.OnLine(line)) {
+  for (const TLineSource& source : provenance.OnLine(line)) {
     std::optional<TLocation> at;
-    if (segment.From != TOrigin::Generated) {
-      const TRole role = segment.From == TOrigin::Script ? TRole::Script : TRole::Template;
-      at = TLocation{role, {segment.Offset, segment.Offset + (segment.End - segment.Page)}};
-    } else if (segment.TemplateCause != kNowhere) {
-      const std::optional<TSymbol> symbol = SymbolAt(*page, TRole::Template, segment.TemplateCause);
+    if (source.Kind != TLineSource::TKind::Made) {
+      const bool markup = source.Kind == TLineSource::TKind::Markup;
+      at = TLocation{markup ? TRole::Template : TRole::Script, source.Span};
+    } else if (source.TemplateCause != kNowhere) {
+      const std::optional<TSymbol> symbol = SymbolAt(*page, TRole::Template, source.TemplateCause);
       at = TLocation{TRole::Template,
-                     symbol ? symbol->Span : TSpan{segment.TemplateCause, segment.TemplateCause}};
-    } else if (segment.ScriptCause != kNowhere) {
-      const std::size_t statement = page->Model().Script.StatementAt(segment.ScriptCause);
+                     symbol ? symbol->Span : TSpan{source.TemplateCause, source.TemplateCause}};
+    } else if (source.ScriptCause != kNowhere) {
+      const std::size_t statement = page->Model().Script.StatementAt(source.ScriptCause);
       at = TLocation{TRole::Script, statement != kNowhere
                                         ? page->Model().Script.Statements[statement].Line
-                                        : TSpan{segment.ScriptCause, segment.ScriptCause}};
+                                        : TSpan{source.ScriptCause, source.ScriptCause}};
     }
     if (!at) continue;
     json location = LocationJson(*page, *at);

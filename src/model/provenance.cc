@@ -40,17 +40,23 @@ std::size_t TProvenance::LineStart(std::size_t ALine) const {
   return ALine >= 1 && ALine <= LineStarts.size() ? LineStarts[ALine - 1] : kNowhere;
 }
 
-std::vector<TLineSegment> TProvenance::OnLine(std::size_t ALine) const {
+std::vector<TLineSource> TProvenance::OnLine(std::size_t ALine) const {
   const std::size_t start = LineStart(ALine);
   if (start == kNowhere || start >= Size) return {};
   const std::size_t end = ALine < LineStarts.size() ? LineStarts[ALine] : Size;
-  std::vector<TLineSegment> found;
+  std::vector<TLineSource> found;
   for (const TSegment* s = At(start); s != List.data() + List.size() && s->Page < end; ++s) {
-    TLineSegment& cut = found.emplace_back(TLineSegment{*s, end});
-    if (found.size() > 1) found[found.size() - 2].End = s->Page;
-    if (s->Page >= start) continue;
-    if (s->From != TOrigin::Generated) cut.Offset += start - s->Page;
-    cut.Page = start;
+    // A segment that starts before the line is cut to start with it.
+    const std::size_t from = std::max(s->Page, start);
+    const std::size_t to = s + 1 != List.data() + List.size() ? std::min(s[1].Page, end) : end;
+    TLineSource& source = found.emplace_back(
+        TLineSource{TLineSource::TKind::Made, {}, s->ScriptCause, s->TemplateCause});
+    if (s->From == TOrigin::Generated) continue;
+    source.Span.Begin = s->Offset + (from - s->Page);
+    source.Span.End = source.Span.Begin + (to - from);
+    source.Kind = s->From == TOrigin::Template   ? TLineSource::TKind::Markup
+                  : s->TemplateCause != kNowhere ? TLineSource::TKind::Expression
+                                                 : TLineSource::TKind::Copied;
   }
   return found;
 }

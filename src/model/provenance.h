@@ -30,10 +30,19 @@ struct TSegment {
                                          // marker that it stands for, or kNowhere
 };
 
-// A segment as it stands on one page line: one that starts before the line is cut to start with
-// it (Page and Offset moved); End is where it stops on the line.
-struct TLineSegment : TSegment {
-  std::size_t End;
+// What a stretch of a page line stands for in the inputs: the one reading of the segments for
+// every tool that tells where a line came from (PHP's messages, --explain, the language server).
+struct TLineSource {
+  enum class TKind : unsigned char {
+    Copied,      // script bytes copied as they are (a PHP line, a statement's line end)
+    Expression,  // a binding's expression, spliced in for the placeholder at TemplateCause
+    Markup,      // template bytes copied as they are
+    Made,        // text the translation made for the placeholder or marker at TemplateCause
+                 // or, with none, for the statement at ScriptCause
+  } Kind;
+  TSpan Span;                            // Copied, Expression, Markup: the input bytes on the line
+  std::size_t ScriptCause = kNowhere;    // as TSegment's
+  std::size_t TemplateCause = kNowhere;  // as TSegment's
 };
 
 // The segments of a page in page order, with the lookups a tool needs.
@@ -41,9 +50,9 @@ class TProvenance {
  public:
   // The segment that holds page byte APage, or null past the end.
   const TSegment* At(std::size_t APage) const;
-  // The segments that hold bytes of the page's 1-based line ALine (its line end included), cut
-  // to the line: what the page line came from.
-  std::vector<TLineSegment> OnLine(std::size_t ALine) const;
+  // What the bytes of the page's 1-based line ALine (its line end included) came from, in page
+  // order.
+  std::vector<TLineSource> OnLine(std::size_t ALine) const;
   // The page offset where the 1-based line ALine starts, or kNowhere past the last line.
   std::size_t LineStart(std::size_t ALine) const;
 

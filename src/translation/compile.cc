@@ -84,10 +84,10 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
       result.Error = TCompileError::BlockOrder;
       result.FailBlock = tables.BlockList[expansion.FailBlock];
     } else {
-      if (AOptions.Provenance) result.Origins.emplace();
+      if (AOptions.Provenance) result.Provenance.emplace();
       // The provenance's line table needs the pieces, so a recorded page is listed first.
       TPageSink& sink = streamed ? *ASink : result.Pieces;
-      TPageBuilder page(sink, result.Origins ? &*result.Origins : nullptr);
+      TPageBuilder page(sink, result.Provenance ? &*result.Provenance : nullptr);
       AppendPhpPart(model.Script, expansion, page);
       storage->Vars.emplace(std::move(tables.Vars));  // the page views its texts
       std::vector<std::size_t> left;

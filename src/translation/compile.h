@@ -39,9 +39,9 @@ struct TCompileResult {
   // The page when Error is None and it was not given to a sink, in order: views of the inputs
   // and of texts that Storage keeps. Never copied whole.
   TPieces Pieces;
-  TLeftovers Leftovers;                 // when Error is None
-  std::optional<TProvenance> Origins;   // with TCompileOptions::Provenance
-  std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
+  TLeftovers Leftovers;                   // when Error is None
+  std::optional<TProvenance> Provenance;  // with TCompileOptions::Provenance
+  std::shared_ptr<const void> Storage;    // the inputs, the model, what Pieces view
   // With TCompileOptions::Escape: the contexts of the template's placeholders (in Storage).
   const TTemplateContexts* Contexts = nullptr;
   TCompileOptions Options;  // what the page was translated with

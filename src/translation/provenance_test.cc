@@ -32,7 +32,7 @@ void ExpectMapped(std::string AScript, std::string ATemplate, const std::string&
       Compile(std::move(AScript), std::move(ATemplate), {.Provenance = true});
   if (!result.Ok()) return;
   const std::string page = result.Pieces.Joined();
-  const TProvenance& origins = *result.Origins;
+  const TProvenance& origins = *result.Provenance;
   const TPageModel& model = *result.Model;
   ASSERT_EQ(page.size(), origins.PageSize()) << ALabel;
   const auto segments = origins.Segments();
@@ -88,15 +88,16 @@ TEST(Provenance, BlogLineLeadsToTheStatementTheMarkupAndTheBinding) {
   ASSERT_TRUE(result.Ok());
   const std::string_view script = result.Model->Script.Text, templ = result.Model->Template;
   std::set<std::size_t> causes, markup, expressions;  // script, template, script lines
-  for (const TSegment& seg : result.Origins->OnLine(45)) {
-    if (seg.ScriptCause != kNowhere) causes.insert(LineOf(script, seg.ScriptCause));
-    if (seg.From == TOrigin::Template) markup.insert(LineOf(templ, seg.Offset));
-    if (seg.From == TOrigin::Script) expressions.insert(LineOf(script, seg.Offset));
+  for (const TLineSource& source : result.Provenance->OnLine(45)) {
+    if (source.ScriptCause != kNowhere) causes.insert(LineOf(script, source.ScriptCause));
+    if (source.Kind == TLineSource::TKind::Markup) markup.insert(LineOf(templ, source.Span.Begin));
+    if (source.Kind == TLineSource::TKind::Expression)
+      expressions.insert(LineOf(script, source.Span.Begin));
   }
   EXPECT_EQ(std::set<std::size_t>{39}, causes);  // "<<+entry"
   EXPECT_TRUE(markup.count(11));                 // <h2><a href="{url}" ...>{headline}
   EXPECT_TRUE(expressions.count(30));            // <<<headline<<htmlspecialchars(...)
-  EXPECT_EQ(nullptr, result.Origins->At(result.Origins->PageSize()));
+  EXPECT_EQ(nullptr, result.Provenance->At(result.Provenance->PageSize()));
 }
 
 // Page lines are PHP's: a lone CR ends one, as LF and CR LF do, so PHP's "line 2" is found.
@@ -105,7 +106,7 @@ TEST(Provenance, PageLinesAreCountedAsPhpCountsThem) {
       Compile("<?php\r$a = 1;\r\n$b = 2;\n<<t<<$a\n", "x\r{t}\r", {.Provenance = true});
   ASSERT_TRUE(result.Ok());
   const std::string page = result.Pieces.Joined();
-  const TProvenance& origins = *result.Origins;
+  const TProvenance& origins = *result.Provenance;
   EXPECT_EQ(6u, origins.LineStart(2));                          // after the lone CR
   EXPECT_EQ(page.find("$b"), origins.LineStart(3));             // after CR LF
   EXPECT_EQ(page.find("x\r"), origins.LineStart(7));            // after "?>" CR LF
