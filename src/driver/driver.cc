@@ -63,7 +63,7 @@ int RunSite(const TOptions& AOptions, const TRunParts& AParts, TSiteList AList, 
   }
   const TSiteTotals totals =
       TranslatePages(pages, AOptions, AOut, AErr, AStatus, SystemFiles(), parts);
-  if (output) output->Finish(!AOptions.Watch, AErr);
+  if (output) output->EndRun(!AOptions.Watch, AErr);
   int exit_code = std::max(totals.ExitCode, copied);
   if (!AList.Errors.empty()) exit_code = std::max(exit_code, kExitError);
   if ((pages.size() > 1 || !AOptions.Directories.empty()) && !AOptions.Quiet) {

@@ -593,7 +593,7 @@ void TSiteOutput::Save(std::ostream& AErr) {
   LoadedRecord = text;
 }
 
-void TSiteOutput::Finish(bool ARunOver, std::ostream& AErr) {
+void TSiteOutput::EndRun(bool ARunOver, std::ostream& AErr) {
   {
     const std::lock_guard<std::mutex> lock(NotedLock);
     RunFolders.insert(NotedBelow.begin(), NotedBelow.end());

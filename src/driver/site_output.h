@@ -56,7 +56,7 @@ class TSiteOutput {
   // Removes the folders zoqc made that are empty now and writes the record. ARunOver (a run
   // that does not go on watching): also the output folder and those above it when this run
   // made them and they are empty.
-  void Finish(bool ARunOver, std::ostream& AErr);
+  void EndRun(bool ARunOver, std::ostream& AErr);
 
   // A line on standard output for each file copied or removed (watching, after the first run).
   bool Verbose = false;

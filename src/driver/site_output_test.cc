@@ -248,7 +248,7 @@ TEST_F(SiteOutputTest, ExcludePatterns) {
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(0, output.Mirror({}, out, err));
-  output.Finish(true, err);
+  output.EndRun(true, err);
   EXPECT_TRUE(Exists("www/lib/ok.php"));
   for (const char* name : {"www/README.md", "www/drafts", "www/lib/secret.php"})
     EXPECT_FALSE(Exists(name)) << name;

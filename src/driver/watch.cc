@@ -97,7 +97,7 @@ void TSiteWatch::SyncOutput(bool AAll) {
       (void)output->Mirror(outputs, Out, Err);
   }
   Copied.clear();
-  output->Finish(false, Err);
+  output->EndRun(false, Err);
 }
 
 bool TSiteWatch::Step(int ATimeoutMs, std::string& AError) {

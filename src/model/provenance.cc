@@ -80,7 +80,7 @@ void TPageBuilder::AppendMapped(std::string_view APiece, std::span<const TSegmen
   Size += APiece.size();
 }
 
-void TPageBuilder::Finish(std::span<const std::string_view> APage) {
+void TPageBuilder::EndPage(std::span<const std::string_view> APage) {
   if (!Record) return;
   Record->Size = Size;
   // Lines as PHP counts them, whose line numbers are the ones looked up: LF, CR LF and a lone

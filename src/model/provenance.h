@@ -96,7 +96,7 @@ class TPageBuilder {
                     std::size_t AScriptCause);
   // Ends the page: the line table of the provenance, from the page's pieces (needed only when
   // recording).
-  void Finish(std::span<const std::string_view> APage);
+  void EndPage(std::span<const std::string_view> APage);
 
  private:
   void Note(const TSegment& AOrigin);  // records AOrigin as starting at Size

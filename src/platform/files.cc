@@ -248,7 +248,7 @@ bool TOutputStream::Drain(std::string_view AData) {
   return true;
 }
 
-bool TOutputStream::Finish(bool AFlush, bool& ARetry) {
+bool TOutputStream::Complete(bool AFlush, bool& ARetry) {
   ARetry = false;
   if (Failure) return false;
   TSystemError error;
@@ -271,7 +271,7 @@ bool TOutputStream::Finish(bool AFlush, bool& ARetry) {
 }
 
 bool TOutputStream::Commit(TFileFailure& AFailure, bool& ARetry) {
-  if (Finish(true, ARetry)) {
+  if (Complete(true, ARetry)) {
     TFileFailure failure;
     if (RenameTemporary(*Temp, FileName, failure)) {
       TSystemError error;
@@ -288,7 +288,7 @@ bool TOutputStream::Commit(TFileFailure& AFailure, bool& ARetry) {
 
 bool TOutputStream::Stage(TStagedOutput& AStaged, TFileFailure& AFailure, bool& ARetry) {
   const bool flush = !Files.FlushesFileSystems();
-  if (!Finish(flush, ARetry)) {
+  if (!Complete(flush, ARetry)) {
     AFailure = *Failure;
     return false;
   }

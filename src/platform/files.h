@@ -127,9 +127,9 @@ class TOutputStream {
   [[nodiscard]] bool Stage(TStagedOutput& AStaged, TFileFailure& AFailure, bool& ARetry);
 
  private:
-  void Spill(std::string_view AData);      // Append of more than the buffer's room
-  bool Drain(std::string_view AData);      // writes AData into the temporary, made if need be
-  bool Finish(bool AFlush, bool& ARetry);  // the rest of the buffer, then Flush, Name, Close
+  void Spill(std::string_view AData);        // Append of more than the buffer's room
+  bool Drain(std::string_view AData);        // writes AData into the temporary, made if need be
+  bool Complete(bool AFlush, bool& ARetry);  // the rest of the buffer, then Flush, Name, Close
 
   std::string FileName;
   TFileSystem& Files;

@@ -93,7 +93,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
       std::vector<std::size_t> left;
       SubstituteVariables(expansion.TemplatePieces, *storage->Vars, page, model.Template, left,
                           expansion.PieceCuts, &tables.VarExprs, escaping);
-      page.Finish(result.Pieces.Span());
+      page.EndPage(result.Pieces.Span());
       if (ASink && AOptions.Provenance) {
         for (const std::string_view piece : result.Pieces.Span()) ASink->Append(piece);
         result.Pieces = TPieces();
