@@ -18,7 +18,7 @@ void TChecker::CheckDuplicates() {
   std::vector<bool> filed(outside + 1);
   for (std::size_t idx = 0; idx < Lines.size(); ++idx) {
     const TStatement& line = Lines[idx];
-    if (!Binds(line)) continue;
+    if (!line.IsBinding()) continue;
     const std::size_t scope = line.Block == kNowhere ? outside : line.Block;
     const std::string_view name = NameOf(line);
     const auto [it, added] = first[scope].try_emplace(name, idx);
@@ -62,7 +62,7 @@ void TChecker::CheckPlaceholders() {
   const std::size_t outside = Model.Blocks.size();
   std::vector<TScope> scopes(outside + 1);  // the last one is the template's
   for (const TStatement& line : Lines) {
-    if (!Binds(line)) continue;
+    if (!line.IsBinding()) continue;
     const std::size_t block = line.Block;
     if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
     const std::size_t scope = block == kNowhere ? outside : block;

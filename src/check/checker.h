@@ -106,10 +106,6 @@ class TChecker {
                     AOffset < Markers[end].Span.End;
            });
   }
-  // A statement that binds a name: "<<name<<" or "<<<name<<".
-  static bool Binds(const TStatement& ALine) {
-    return ALine.Kind == TStatementKind::TemplateVar || ALine.Kind == TStatementKind::BlockVar;
-  }
   // A "<<name<<" line whose expression opens with no blank: CheckStatement has nothing to say
   // about it (most of a page's statements, told apart without a call).
   bool PlainBinding(const TStatement& ALine) const {

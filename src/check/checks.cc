@@ -50,7 +50,7 @@ void TChecker::CheckStatement(const TStatement& ALine) {
     return;
   }
   if (ALine.Kind == TStatementKind::PhpLine) return CheckIndented(ALine);
-  if (!Binds(ALine)) return;
+  if (!ALine.IsBinding()) return;
   const std::string_view expr = ExprOf(ALine);
   const std::string_view blanks = " \t";
   if (expr.find_first_not_of(blanks) == std::string_view::npos) {

@@ -460,7 +460,7 @@ void TChecker::CheckRequestData() {
   };
   std::vector<std::size_t> printed;  // the placeholders that print the binding
   for (const TStatement& binding : Lines) {
-    if (!Binds(binding) || !binding.Separated) continue;
+    if (!binding.IsBinding() || !binding.Separated) continue;
     take(binding.Line.Begin);
     const std::string_view expr = ExprOf(binding);
     if (!any_tainted && !ReadsSuperglobal(text, expr))

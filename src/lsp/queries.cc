@@ -17,11 +17,6 @@ std::string_view NameOf(const TPage& APage, const TStatement& AStatement) {
   return AStatement.Name.Of(ScriptText(APage));
 }
 
-bool IsBinding(const TStatement& AStatement) {
-  return AStatement.Kind == TStatementKind::TemplateVar ||
-         AStatement.Kind == TStatementKind::BlockVar;
-}
-
 // The binding statements of a name: the template's or block ABlock's.
 std::vector<const TStatement*> BindingsOf(const TPage& APage, TSymbolKind AKind,
                                           std::string_view AName, std::size_t ABlock) {
@@ -116,7 +111,7 @@ bool IsDeclaration(const TPage& APage, const TLocation& ALocation) {
   if (idx == kNowhere) return false;
   const TStatement& statement = model.Script.Statements[idx];
   return statement.Name.Begin == ALocation.Span.Begin &&
-         (IsBinding(statement) || statement.Kind == TStatementKind::BlockDef);
+         (statement.IsBinding() || statement.Kind == TStatementKind::BlockDef);
 }
 
 std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOffset) {
@@ -354,7 +349,7 @@ std::vector<TToken> TokensOf(const TPage& APage, TRole ARole) {
       if (statement.Kind == TStatementKind::PhpLine) continue;
       add(statement.Line.Begin, statement.Name.Begin, kTokenKeyword);
       add(statement.Name.Begin, statement.Name.End,
-          IsBinding(statement) ? kTokenVariable : kTokenBlock);
+          statement.IsBinding() ? kTokenVariable : kTokenBlock);
       if (!statement.Separated) continue;
       add(statement.Name.End, statement.Expr.Begin, kTokenKeyword);
       add(statement.Expr.Begin, statement.Expr.End, kTokenExpression);

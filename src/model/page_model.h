@@ -82,6 +82,11 @@ struct TStatement {
   TIndex32 Block;          // the block of TPageModel::Blocks that a "<<*" or "<<+" line
                            // names, or that a "<<<" line fills (the block of the latest
                            // "<<*" line above it); kNowhere: none. Set by ReadTemplate.
+
+  // A statement that binds a name: "<<name<<" or "<<<name<<".
+  bool IsBinding() const {
+    return Kind == TStatementKind::TemplateVar || Kind == TStatementKind::BlockVar;
+  }
 };
 
 // "<<*name" or "<<+name" anywhere in the script text that the page's PHP part copies, statement
