@@ -72,12 +72,9 @@ TWebAnswer Translate(std::string_view AName, std::string_view AScript, std::stri
     return {AnswerJson(2, "zoqc: " + error + "\n", diags), ""};
   const TAnalysis page = AnalysePage(name + ".zoq", std::string(AScript), name + ".zot",
                                      std::string(ATemplate), warnings, {.Escape = escape});
-  if (!page.Result.Ok())  // the error alone, as on the command line
-    return {AnswerJson(1, std::string(ErrorLine(page.Result.Error)) + "\n", page.Diagnostics), ""};
-  if (page.Promoted)
-    return {AnswerJson(1, "Error:warnings are errors (-Werror)\n", page.Diagnostics), ""};
-  if (page.Failed()) return {AnswerJson(1, "", page.Diagnostics), ""};
-  return {AnswerJson(0, "Compile sucessful.\n", page.Diagnostics), page.Result.Pieces.Joined()};
+  const bool failed = page.Failed();  // the lines as on the command line
+  return {AnswerJson(failed ? 1 : 0, ResultLine(page), page.Diagnostics),
+          failed ? "" : page.Result.Pieces.Joined()};
 }
 
 // Running out of memory: the command line's failure report, and its reason on standard error.

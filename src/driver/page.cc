@@ -84,79 +84,58 @@ void ReportMissing(TDiagnostics& ADiags, const std::string& AFile, std::string_v
                        : "cannot find the " + std::string(AWhat) + " '" + AFile + "'"));
 }
 
-// Has PHP parse the page of AResult: a page it cannot parse is an error at the place in the
-// sources behind the line PHP names; a PHP that fails is an error for the page.
-int LintPage(TDiagnostics& ADiags, const TPageJob& AJob, const TPageRun& ARun,
-             const TCompileResult& AResult, const TSource& AScript, const TSource& ATemplate) {
+// Has PHP parse the page of APage: a page it cannot parse is an error at the place in the
+// sources behind the line PHP names; a PHP that fails is an error for the page. Either has its
+// line on AOut, after APrefix.
+int LintPage(std::ostream& AOut, TDiagnostics& ADiags, const TPageJob& AJob, const TPageRun& ARun,
+             const TAnalysis& APage, std::string_view APrefix) {
   std::optional<TDiagnostic> error;
   std::string failure;
-  if (!LintDiagnostic(*ARun.Parts.Linter, AResult, AScript, ATemplate, AJob.PhpFileName, error,
-                      failure)) {
+  if (!LintDiagnostic(*ARun.Parts.Linter, APage.Result, *APage.Script, *APage.Template,
+                      AJob.PhpFileName, error, failure))
     ADiags.push_back(
         FileDiagnostic(AJob.PhpFileName, failure + "; '" + AJob.PhpFileName + "' is not written"));
-    return kExitError;
-  }
-  if (!error) return kExitSuccess;
-  ADiags.push_back(std::move(*error));
+  else if (error)
+    ADiags.push_back(std::move(*error));
+  else
+    return kExitSuccess;
+  AOut << APrefix << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
   return kExitError;  // the page is not written; an old one stays as it was
 }
 
-// Puts the page in place (or stages it): from AStream when the translation streamed it there,
-// otherwise, or when the system could not name the streamed temporary, from its pieces.
-bool WritePage(const TPageJob& AJob, const TCompileResult& ACompiled, TOutputStream* AStream,
-               TFileSystem& AFiles, TStagedOutput* AStaged, TFileFailure& AFailure) {
-  if (AStream) {
-    bool retry = false;
-    if (AStaged ? AStream->Stage(*AStaged, AFailure, retry) : AStream->Commit(AFailure, retry))
-      return true;
-    if (!retry) return false;
-  }
-  TCompileResult listed;  // translated again into pieces, with the same options
-  const TCompileResult& page = AStream ? (listed = TranslateAgain(ACompiled)) : ACompiled;
-  return AStaged ? StageOutputFile(AJob.PhpFileName, page.Page(), *AStaged, AFailure, AFiles)
-                 : WriteOutputFile(AJob.PhpFileName, page.Page(), AFailure, AFiles);
-}
+// Where a page is written: its file, or its staged output, or the stream it went into as it was
+// made.
+struct TPageOutput {
+  TFileSystem& Files;
+  TStagedOutput* Staged;
+  TOutputStream* Stream;
+};
 
-// The page as the lines about several pages name it: "site/blog/post".
-std::string PageLabel(const TPageJob& AJob) {
-  return Shown(std::string_view(AJob.ScriptFileName)
-                   .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()));
-}
-
-// Lints and writes the analysed page; what else it has to say goes to ADiags, which starts
-// with the analysis' diagnostics and points into its sources. With AStream, the page is in it
-// already.
-int Finish(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
-           const TPageRun& ARun, const TAnalysis& APage, TFileSystem& AFiles,
-           TStagedOutput* AStaged, TOutputStream* AStream) {
-  const TCompileResult& compiled = APage.Result;
-  if (!compiled.Ok()) AOut << ErrorLine(compiled.Error) << '\n';  // what follows may be its echo
-  // These failures have a status line on standard output too, as every other failure has.
-  // Of several pages, these lines of zoqc's own name their page, as the success line does.
-  const auto named = [&]() -> std::ostream& {
-    if (ARun.Parts.NamePages) AOut << PageLabel(AJob) << ": ";
-    return AOut;
-  };
-  if (compiled.Ok() && APage.Promoted) named() << "Error:warnings are errors (-Werror)\n";
-  if (APage.Failed()) return kExitError;  // the page is not written; an old one stays as it was
-  if (ARun.Parts.Linter) {
-    const int lint = LintPage(ADiags, AJob, ARun, compiled, *APage.Script, *APage.Template);
-    if (lint != kExitSuccess) {
-      named() << "Error:PHP cannot parse the page, or did not answer (--lint)\n";
-      return lint;
-    }
-  }
-  if (ARun.Options.Check) return kExitSuccess;
+// Puts the page in place (or stages it): from the stream when the translation streamed it there,
+// otherwise, or when the system could not name the streamed temporary, from its pieces. A
+// failure is reported after the warnings of ADiags, rendered then, while the inputs are alive.
+int WritePage(std::ostream& AOut, TDiagnostics& ADiags, TPageResult& AResult, const TPageJob& AJob,
+              const TPageRun& ARun, const TCompileResult& ACompiled, const TPageOutput& AOutput) {
   TFileFailure failure;
-  if (!WritePage(AJob, compiled, AStream, AFiles, AStaged, failure)) {
-    Report(AResult, ARun, ADiags);  // the warnings, while the inputs are alive
-    ADiags.clear();
-    AResult.NoSpace = AStaged && failure.NoSpace;
-    return ReportFailure(AOut, AResult, ARun, AJob.PhpFileName, failure);
+  bool retry = true;  // without a stream, the page is written from its pieces
+  if (AOutput.Stream) {
+    retry = false;
+    if (AOutput.Staged ? AOutput.Stream->Stage(*AOutput.Staged, failure, retry)
+                       : AOutput.Stream->Commit(failure, retry))
+      return kExitSuccess;
   }
-  if (ARun.Options.Quiet) return kExitSuccess;
-  named() << "Compile sucessful.\n";  // "site/blog/post: Compile sucessful." of several
-  return kExitSuccess;
+  if (retry) {
+    TCompileResult listed;  // translated again into pieces, with the same options
+    const TCompileResult& page = AOutput.Stream ? (listed = TranslateAgain(ACompiled)) : ACompiled;
+    if (AOutput.Staged ? StageOutputFile(AJob.PhpFileName, page.Page(), *AOutput.Staged, failure,
+                                         AOutput.Files)
+                       : WriteOutputFile(AJob.PhpFileName, page.Page(), failure, AOutput.Files))
+      return kExitSuccess;
+  }
+  Report(AResult, ARun, ADiags);
+  ADiags.clear();
+  AResult.NoSpace = AOutput.Staged && failure.NoSpace;
+  return ReportFailure(AOut, AResult, ARun, AJob.PhpFileName, failure);
 }
 
 // The line said once after the warnings of a page that was written with PHP in it that PHP
@@ -213,8 +192,20 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob, co
                   AJob.TemplateFileName, {templ.Text, std::move(templ.Owner)},
                   ARun.Options.Warnings, {.Escape = ARun.Options.Escape}, sink ? &*sink : nullptr);
   TDiagnostics diags = std::move(page.Diagnostics);
-  const int code =
-      Finish(AOut, diags, AResult, AJob, ARun, page, AFiles, AStaged, stream ? &*stream : nullptr);
+  // Of several pages, the lines of zoqc's own name their page; a failure has its line too.
+  const std::string prefix = ARun.Parts.NamePages ? PageLabel(AJob) + ": " : "";
+  int code = kExitSuccess;
+  if (page.Failed()) {
+    AOut << ResultLine(page, prefix);  // the page is not written; an old one stays as it was
+    code = kExitError;
+  } else if (ARun.Parts.Linter) {
+    code = LintPage(AOut, diags, AJob, ARun, page, prefix);
+  }
+  if (code == kExitSuccess && !ARun.Options.Check)
+    code = WritePage(AOut, diags, AResult, AJob, ARun, page.Result,
+                     {AFiles, AStaged, stream ? &*stream : nullptr});
+  if (code == kExitSuccess && !ARun.Options.Check && !ARun.Options.Quiet)
+    AOut << ResultLine(page, prefix);
   Report(AResult, ARun, diags);
   if (code == kExitSuccess && !ARun.Options.Check && !ARun.Options.Json)
     AResult.Err += BrokenPageLine(AJob, ARun, diags, page.Result);
@@ -222,6 +213,11 @@ int Translate(std::ostream& AOut, TPageResult& AResult, const TPageJob& AJob, co
 }
 
 }  // namespace
+
+std::string PageLabel(const TPageJob& AJob) {
+  return Shown(std::string_view(AJob.ScriptFileName)
+                   .substr(0, AJob.ScriptFileName.size() - std::string_view(".zoq").size()));
+}
 
 TPageJob PageJobOf(std::string_view AArgument) {
   TPageJob job;

@@ -94,6 +94,10 @@ struct TRunParts {
 // The job of a page argument: the names derived from it (beside it).
 TPageJob PageJobOf(std::string_view AArgument);
 
+// The page as the lines about several pages name it: its script without ".zoq", as shown on a
+// terminal ("site/blog/post").
+std::string PageLabel(const TPageJob& AJob);
+
 // Checks that both inputs exist (Error(1) otherwise), then loads, translates and writes
 // through AFiles. With AStaged the page is only written into its temporary file there, for
 // CommitOutputFiles to put in place; its success line is then said before it is in place.

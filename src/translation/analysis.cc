@@ -53,6 +53,13 @@ TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string 
                      {*templ, templ}, AWarnings, AOptions);
 }
 
+std::string ResultLine(const TAnalysis& APage, std::string_view APrefix) {
+  if (!APage.Result.Ok()) return std::string(ErrorLine(APage.Result.Error)) + '\n';
+  if (APage.Promoted) return std::string(APrefix) + "Error:warnings are errors (-Werror)\n";
+  if (APage.Failed()) return "";
+  return std::string(APrefix) + "Compile sucessful.\n";
+}
+
 TCompileResult TranslateAgain(const TCompileResult& APage, bool AProvenance) {
   TCompileOptions options = APage.Options;
   options.Provenance = options.Provenance || AProvenance;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "src/check/diagnostic.h"
@@ -45,6 +46,12 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
 TAnalysis AnalysePage(std::string AScriptName, std::string AScript, std::string ATemplateName,
                       std::string ATemplate, const TWarningSet& AWarnings,
                       const TAnalysisOptions& AOptions = {});
+
+// What the console says of APage, the line after its diagnostics: the error's line ("Error(2):need
+// <<"), "Error:warnings are errors (-Werror)", nothing for a page --escape refused, or "Compile
+// sucessful." for a page that may be written. Every line but the error's starts with APrefix
+// (the page's name, among several).
+std::string ResultLine(const TAnalysis& APage, std::string_view APrefix = {});
 
 // The page of APage (a translation that succeeded) made again from the same inputs with the
 // options it was made with: listed in pieces, as a page that went into a sink is not, and with
