@@ -4,11 +4,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -33,11 +31,6 @@ constexpr std::size_t kBatchBytes = std::size_t{64} << 20;
 // watcher and the like.
 constexpr std::size_t kFilesPerThread = 6;
 constexpr std::size_t kFilesKept = 16;
-
-// The script's name without its ".zoq", as shown on a terminal.
-std::string LabelOf(const std::string& AScriptFileName) {
-  return Shown(std::string_view(AScriptFileName).substr(0, AScriptFileName.size() - 4));
-}
 
 // A path short enough for a message: its start and its end, the middle left out (never in the
 // middle of a UTF-8 character).
@@ -162,7 +155,7 @@ TSitePage NamedPage(const std::string& AArgument, const std::string& AOutDir) {
   page.Job = PageJobOf(AArgument);
   const fs::path script(page.Job.ScriptFileName);
   page.Dir = script.has_parent_path() ? script.parent_path().string() : ".";
-  page.Label = LabelOf(page.Job.ScriptFileName);
+  page.Label = PageLabel(page.Job);
   page.Named = true;
   if (!AOutDir.empty())
     page.Job.PhpFileName = Joined(AOutDir, fs::path(page.Job.PhpFileName).filename().string());
@@ -175,7 +168,7 @@ TSitePage FolderPage(const TSiteFolder& AFolder, const std::string& AName) {
   page.Job.TemplateFileName = Joined(AFolder.Dir, AName + ".zot");
   page.Job.PhpFileName = Joined(AFolder.OutDir, AName + ".php");
   page.Dir = AFolder.Dir;
-  page.Label = LabelOf(page.Job.ScriptFileName);
+  page.Label = PageLabel(page.Job);
   return page;
 }
 
@@ -234,24 +227,177 @@ TPageResult TranslateSitePage(const TSitePage& APage, const TOptions& AOptions, 
   return TranslatePage(job, AOptions, AFiles, AStaged, AParts);
 }
 
+namespace {
+
+// Pages put in place together, each with its output, and what that costs.
+using TBatch = std::vector<std::pair<std::size_t, TStagedOutput>>;  // page, its output
+
+// One translation of a site's pages on threads: each thread takes the next page, and whichever
+// thread finishes the first page not yet printed prints it and every finished page after it,
+// in page order, so no thread waits for another. The thread that fills a batch puts it in place.
+class TSiteRun {
+ public:
+  TSiteRun(const std::vector<TSitePage>& APages, const TOptions& AOptions, std::ostream& AOut,
+           std::ostream& AErr, bool AStatus, TFileSystem& AFiles, const TRunParts& AParts)
+      : Pages(APages),
+        Options(AOptions),
+        Out(AOut),
+        Err(AErr),
+        Files(AFiles),
+        Parts(AParts),
+        Count(APages.size()),
+        Results(Count),
+        Done(Count, 0),
+        Status(AOut, AStatus, Count) {
+    Totals.Succeeded.assign(Count, 0);
+    if (AParts.Output) Json = std::move(AParts.Output->Json);  // the files that were not copied
+  }
+
+  // Translates every page on up to AJobs threads, a batch holding up to ABatchPages pages.
+  TSiteTotals Run(std::size_t AJobs, std::size_t ABatchPages);
+
+ private:
+  void PrintDone(std::unique_lock<std::mutex>& ALock);
+  void Commit(TBatch ABatch);
+  void Work();
+
+  const std::vector<TSitePage>& Pages;
+  const TOptions& Options;
+  std::ostream& Out;
+  std::ostream& Err;
+  TFileSystem& Files;
+  const TRunParts& Parts;
+  const std::size_t Count;
+  const bool Batched = Count > 1;  // a single page is put in place at once
+  std::mutex Mutex;                // guards the members up to Staged
+  std::vector<TPageResult> Results;
+  std::vector<char> Done;
+  std::size_t Printed = 0;  // the pages before it are out
+  std::size_t BatchPages = 1;
+  // Pages written into their temporary files and not yet in place: their flushes to the disk
+  // are paid once a batch.
+  TBatch Staged;
+  std::size_t StagedBytes = 0;
+  std::mutex Printing;  // held by the thread that prints; guards the members below
+  TSiteTotals Totals;
+  TStatusLine Status;
+  std::vector<std::string> Json;  // every page's diagnostics, for one JSON array
+  std::atomic<std::size_t> Next{0};
+};
+
+// Prints every page done from the first one not yet printed on. Called with ALock holding
+// Mutex; prints without it, so that a slow console never holds up the other threads, and only
+// one thread prints at a time, in page order (the others leave their pages to it).
+void TSiteRun::PrintDone(std::unique_lock<std::mutex>& ALock) {
+  if (!Printing.try_lock()) return;  // the thread printing takes these pages too
+  for (;;) {
+    const std::size_t first = Printed;
+    std::vector<TPageResult> ready;
+    for (; Printed < Count && Done[Printed] != 0; ++Printed)
+      ready.push_back(std::move(Results[Printed]));
+    if (ready.empty()) break;
+    ALock.unlock();
+    for (std::size_t idx = first; idx < first + ready.size(); ++idx) {
+      TPageResult& page = ready[idx - first];
+      Status.Clear();
+      Out << page.Out;
+      Err << page.Err;
+      Totals.ExitCode = std::max(Totals.ExitCode, page.ExitCode);
+      (page.ExitCode == kExitSuccess ? Totals.Translated : Totals.Failed) += 1;
+      Totals.Succeeded[idx] = page.ExitCode == kExitSuccess;
+      Totals.Warnings += page.Warnings;
+      Totals.Promoted += page.Promoted;
+      if (Options.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(Json));
+      if (Parts.Listener) Parts.Listener->Translated(Pages[idx], page);
+      Status.Draw(idx + 1, Pages[idx].Label);
+    }
+    ALock.lock();
+  }
+  Printing.unlock();  // with Mutex held: a page done since is printed by its own thread
+}
+
+// Puts a batch in place in page order, outside the lock, then lets its pages be printed.
+void TSiteRun::Commit(TBatch ABatch) {
+  std::sort(ABatch.begin(), ABatch.end(),
+            [](const auto& A, const auto& B) { return A.first < B.first; });
+  std::vector<TStagedOutput> outputs;
+  for (auto& entry : ABatch) outputs.push_back(std::move(entry.second));
+  const std::vector<std::optional<TFileFailure>> failures = CommitOutputFiles(outputs);
+  std::unique_lock<std::mutex> lock(Mutex);
+  for (std::size_t idx = 0; idx < ABatch.size(); ++idx) {
+    const std::size_t page = ABatch[idx].first;
+    if (failures[idx])
+      ReportCommitFailure(Results[page], Pages[page].Job, *failures[idx], Options, Parts);
+    Done[page] = 1;
+  }
+  PrintDone(lock);
+}
+
+void TSiteRun::Work() {
+  for (std::size_t idx; (idx = Next++) < Count;) {
+    TStagedOutput output;
+    TPageResult result =
+        TranslateSitePage(Pages[idx], Options, Files, Batched ? &output : nullptr, Parts);
+    if (result.NoSpace) {
+      // The disk is full with pages staged: those are put in place now (the space of the
+      // files they replace comes back), batches are halved from now on, and the page is
+      // tried once more.
+      TBatch now;
+      {
+        const std::lock_guard<std::mutex> lock(Mutex);
+        now.swap(Staged);
+        StagedBytes = 0;
+        BatchPages = std::max<std::size_t>(1, BatchPages / 2);
+      }
+      if (!now.empty()) {
+        Commit(std::move(now));
+        output = TStagedOutput();
+        result = TranslateSitePage(Pages[idx], Options, Files, &output, Parts);
+      }
+    }
+    TBatch full;
+    {
+      std::unique_lock<std::mutex> lock(Mutex);
+      Results[idx] = std::move(result);
+      if (output.Temp && Results[idx].ExitCode == kExitSuccess) {
+        StagedBytes += output.Bytes;
+        Staged.emplace_back(idx, std::move(output));
+        if (Staged.size() >= BatchPages || StagedBytes >= kBatchBytes) {
+          full.swap(Staged);
+          StagedBytes = 0;
+        }
+      } else {
+        Done[idx] = 1;
+      }
+      PrintDone(lock);
+    }
+    if (!full.empty()) Commit(std::move(full));
+  }
+}
+
+TSiteTotals TSiteRun::Run(std::size_t AJobs, std::size_t ABatchPages) {
+  BatchPages = ABatchPages;
+  std::vector<std::thread> threads;
+  for (std::size_t idx = 1; idx < std::min(AJobs, Count); ++idx) {
+    try {
+      threads.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer threads than asked for; those that started do the work
+    }
+  }
+  Work();
+  for (std::thread& thread : threads) thread.join();
+  if (!Staged.empty()) Commit(std::move(Staged));
+  Status.Clear();
+  if (Options.Json) Err << JsonArray(Json, Options.Watch);
+  return std::move(Totals);
+}
+
+}  // namespace
+
 TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions& AOptions,
                            std::ostream& AOut, std::ostream& AErr, bool AStatus,
                            TFileSystem& AFiles, const TRunParts& AParts) {
-  const std::size_t count = APages.size();
-  std::vector<TPageResult> results(count);  // guarded by mutex, like done, printed and staged
-  std::vector<char> done(count, 0);
-  std::size_t printed = 0;  // the pages before it are out
-  TSiteTotals totals;
-  totals.Succeeded.assign(count, 0);
-  TStatusLine status(AOut, AStatus, count);
-  std::vector<std::string> json;  // every page's diagnostics, for one JSON array
-  if (AParts.Output) json = std::move(AParts.Output->Json);  // the files that were not copied
-  std::mutex mutex;
-  std::atomic<std::size_t> next{0};
-  // Pages written into their temporary files and not yet in place: their flushes to the disk
-  // are paid once a batch. A single page is put in place at once.
-  using TBatch = std::vector<std::pair<std::size_t, TStagedOutput>>;  // page, its output
-  const bool batched = count > 1;
   // Open files: each thread holds a few at once (its inputs, its temporary and its folder, a
   // php's pipes) and each staged page its folder. Threads and batches are made to fit the
   // limit, so that a low one ('ulimit -n 64') makes the run slower, never failed.
@@ -260,122 +406,16 @@ TSiteTotals TranslatePages(const std::vector<TSitePage>& APages, const TOptions&
                                               : std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs = std::clamp<std::size_t>(budget / (2 * kFilesPerThread), 1, asked);
   // A batch fills while others are put in place: as many as the threads may be open at once.
-  std::size_t batch_pages =  // guarded by mutex
-      std::clamp<std::size_t>((budget - std::min(budget, jobs * kFilesPerThread)) / (jobs + 1), 1,
-                              kBatchPages);
-  TBatch staged;
-  std::size_t staged_bytes = 0;
-  // Prints every page done from the first one not yet printed on. Called with ALock holding
-  // mutex; prints without it, so that a slow console never holds up the other threads, and only
-  // one thread prints at a time, in page order (the others leave their pages to it).
-  std::mutex printing;  // held by the thread that prints; guards totals, status and json
-  const auto print_done = [&](std::unique_lock<std::mutex>& ALock) {
-    if (!printing.try_lock()) return;  // the thread printing takes these pages too
-    for (;;) {
-      const std::size_t first = printed;
-      std::vector<TPageResult> ready;
-      for (; printed < count && done[printed] != 0; ++printed)
-        ready.push_back(std::move(results[printed]));
-      if (ready.empty()) break;
-      ALock.unlock();
-      for (std::size_t idx = first; idx < first + ready.size(); ++idx) {
-        TPageResult& page = ready[idx - first];
-        status.Clear();
-        AOut << page.Out;
-        AErr << page.Err;
-        totals.ExitCode = std::max(totals.ExitCode, page.ExitCode);
-        (page.ExitCode == kExitSuccess ? totals.Translated : totals.Failed) += 1;
-        totals.Succeeded[idx] = page.ExitCode == kExitSuccess;
-        totals.Warnings += page.Warnings;
-        totals.Promoted += page.Promoted;
-        if (AOptions.Json) std::move(page.Json.begin(), page.Json.end(), std::back_inserter(json));
-        if (AParts.Listener) AParts.Listener->Translated(APages[idx], page);
-        status.Draw(idx + 1, APages[idx].Label);
-      }
-      ALock.lock();
-    }
-    printing.unlock();  // with mutex held: a page done since is printed by its own thread
-  };
-  // Puts a batch in place in page order, outside the lock, then lets its pages be printed.
-  const auto commit = [&](TBatch ABatch) {
-    std::sort(ABatch.begin(), ABatch.end(),
-              [](const auto& A, const auto& B) { return A.first < B.first; });
-    std::vector<TStagedOutput> outputs;
-    for (auto& entry : ABatch) outputs.push_back(std::move(entry.second));
-    const std::vector<std::optional<TFileFailure>> failures = CommitOutputFiles(outputs);
-    std::unique_lock<std::mutex> lock(mutex);
-    for (std::size_t idx = 0; idx < ABatch.size(); ++idx) {
-      const std::size_t page = ABatch[idx].first;
-      if (failures[idx])
-        ReportCommitFailure(results[page], APages[page].Job, *failures[idx], AOptions, AParts);
-      done[page] = 1;
-    }
-    print_done(lock);
-  };
-  // Each thread takes the next page, and whichever thread finishes the first page not yet
-  // printed prints it and every finished page after it: no thread waits for another. The
-  // thread that fills a batch puts it in place.
-  const auto work = [&] {
-    for (std::size_t idx; (idx = next++) < count;) {
-      TStagedOutput output;
-      TPageResult result =
-          TranslateSitePage(APages[idx], AOptions, AFiles, batched ? &output : nullptr, AParts);
-      if (result.NoSpace) {
-        // The disk is full with pages staged: those are put in place now (the space of the
-        // files they replace comes back), batches are halved from now on, and the page is
-        // tried once more.
-        TBatch now;
-        {
-          const std::lock_guard<std::mutex> lock(mutex);
-          now.swap(staged);
-          staged_bytes = 0;
-          batch_pages = std::max<std::size_t>(1, batch_pages / 2);
-        }
-        if (!now.empty()) {
-          commit(std::move(now));
-          output = TStagedOutput();
-          result = TranslateSitePage(APages[idx], AOptions, AFiles, &output, AParts);
-        }
-      }
-      TBatch full;
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        results[idx] = std::move(result);
-        if (output.Temp && results[idx].ExitCode == kExitSuccess) {
-          staged_bytes += output.Bytes;
-          staged.emplace_back(idx, std::move(output));
-          if (staged.size() >= batch_pages || staged_bytes >= kBatchBytes) {
-            full.swap(staged);
-            staged_bytes = 0;
-          }
-        } else {
-          done[idx] = 1;
-        }
-        print_done(lock);
-      }
-      if (!full.empty()) commit(std::move(full));
-    }
-  };
+  const std::size_t batch_pages = std::clamp<std::size_t>(
+      (budget - std::min(budget, jobs * kFilesPerThread)) / (jobs + 1), 1, kBatchPages);
   // Temporaries an earlier run was killed before it could remove, in the folders written now.
   std::set<std::string> folders;
   if (!AOptions.Check)
     for (const TSitePage& page : APages)
       folders.insert(fs::path(page.Job.PhpFileName).parent_path().string());
   for (const std::string& folder : folders) RemoveStaleTemporaries(folder);
-  std::vector<std::thread> threads;
-  for (std::size_t idx = 1; idx < std::min(jobs, count); ++idx) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads than asked for; those that started do the work
-    }
-  }
-  work();
-  for (std::thread& thread : threads) thread.join();
-  if (!staged.empty()) commit(std::move(staged));
-  status.Clear();
-  if (AOptions.Json) AErr << JsonArray(json, AOptions.Watch);
-  return totals;
+  TSiteRun run(APages, AOptions, AOut, AErr, AStatus, AFiles, AParts);
+  return run.Run(jobs, batch_pages);
 }
 
 std::set<std::string> PageOutputs(const std::vector<TSitePage>& APages,
