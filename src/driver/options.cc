@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -145,6 +146,106 @@ bool ParseMaxDiagnostics(std::string_view AText, std::size_t& AMax) {
 
 }  // namespace
 
+namespace {
+
+// The options without a value: each sets its switch and clears its opposite.
+struct TFlag {
+  int Option;
+  bool TOptions::*Sets;
+  bool TOptions::*Clears = nullptr;
+};
+constexpr TFlag kFlags[] = {{'h', &TOptions::Help},
+                            {'q', &TOptions::Quiet},
+                            {kOptVersion, &TOptions::ShowVersion},
+                            {kOptCheck, &TOptions::Check},
+                            {kOptWatch, &TOptions::Watch},
+                            {kOptLint, &TOptions::Lint, &TOptions::NoLint},
+                            {kOptNoLint, &TOptions::NoLint, &TOptions::Lint},
+                            {kOptLsp, &TOptions::Lsp},
+                            {kOptEscape, &TOptions::Escape},
+                            {kOptNoEscape, nullptr, &TOptions::Escape},
+                            {kOptNoProject, &TOptions::NoProject}};
+
+// What the diagnostics look like: -W, -w, -f, --diagnostics-format, --color, with the value
+// AValue. False, with the reason in AError, for a value it does not take.
+bool TakeDiagnosticsOption(int AOption, const char* AValue, TOptions& AOptions,
+                           TWarningSwitches& AWarnings, std::optional<bool>& AColor,
+                           std::string& AError) {
+  const std::string_view value = AValue ? AValue : "";
+  if (AOption == 'w') {
+    AWarnings.None = true;
+  } else if (AOption == 'W') {
+    if (AWarnings.Add(value)) return true;
+    std::vector<std::string> names;
+    for (const std::string& name : WarningSpellings()) names.push_back("-W" + name);
+    const std::string spelled = "-W" + std::string(value);
+    AError = "unknown warning option '" + spelled + "'" + Suggestion(spelled, names);
+    return false;
+  } else if (AOption == 'f') {
+    constexpr std::string_view kMax = "max-diagnostics=";
+    if (!value.starts_with(kMax)) {
+      AError = "unknown option '-f" + std::string(value) + "'";
+      return false;
+    }
+    if (!ParseMaxDiagnostics(value.substr(kMax.size()), AOptions.MaxDiagnostics)) {
+      AError = "-fmax-diagnostics takes a whole number (0: no limit), not '" +
+               std::string(value.substr(kMax.size())) + "'";
+      return false;
+    }
+  } else if (AOption == kOptFormat) {
+    if (value != "text" && value != "json") {
+      AError = "--diagnostics-format takes 'text' or 'json', not '" + std::string(value) + "'";
+      return false;
+    }
+    AOptions.Json = value == "json";
+  } else if (value == "always" || value == "never" || value == "auto") {  // --color
+    AColor = value == "auto" ? std::nullopt : std::optional<bool>(value == "always");
+  } else {
+    AError = "--color takes 'auto', 'always' or 'never', not '" + std::string(value) + "'";
+    return false;
+  }
+  return true;
+}
+
+// What is translated, where to and how: -r, -j, -o, --php, --explain, --serve, --init, with the
+// value AValue (null for an optional value left out). False, with the reason in AError, for a
+// value it does not take.
+bool TakeRunOption(int AOption, const char* AValue, TOptions& AOptions, std::string& AError) {
+  switch (AOption) {
+    case 'r':
+      AOptions.Directories.emplace_back(AValue);
+      break;
+    case 'j':
+      if (ParseJobs(AValue, AOptions.Jobs)) break;
+      AError = "option '-j' needs a number from 1 to 1024, not '" + std::string(AValue) + "'";
+      return false;
+    case 'o':
+      AOptions.OutDir = AValue;
+      break;
+    case kOptPhp:
+      AOptions.Php = AValue;
+      break;
+    case kOptExplain:  // "--explain=PAGE.php:LINE" is one of the page locations
+      AOptions.Explain = true;
+      if (AValue) AOptions.Pages.emplace_back(AValue);
+      break;
+    case kOptServe: {
+      TServeAddress address;
+      if (AValue && !ParseServeAddress(AValue, address, AError)) return false;
+      AOptions.Serve = AOptions.Watch = true;
+      if (AValue) AOptions.ServeAddress = AValue;  // else the project's address, if any
+      break;
+    }
+    case kOptInit:  // "--init=DIR" is "--init DIR"
+      AOptions.Init = true;
+      if (AValue) AOptions.Pages.emplace_back(AValue);
+      break;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::string& AError) {
   // getopt_long reorders its argument vector, so it works on a copy of the pointers.
   std::vector<char*> args;
@@ -159,128 +260,24 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& AOptions, std::st
   std::optional<bool> color;  // unset: auto
   opterr = 0;
   optind = 0;  // getopt keeps its place in globals: every parse starts afresh
-  for (;;) {
-    const int c = getopt_long(argc, args.data(), kShortOptions, kLongOptions, nullptr);
-    if (c == -1) break;
-    switch (c) {
-      case 'h':
-        AOptions.Help = true;
-        break;
-      case 'q':
-        AOptions.Quiet = true;
-        break;
-      case kOptVersion:
-        AOptions.ShowVersion = true;
-        break;
-      case kOptCheck:
-        AOptions.Check = true;
-        break;
-      case 'w':
-        warnings.None = true;
-        break;
-      case 'W':
-        if (!warnings.Add(optarg)) {
-          std::vector<std::string> names;
-          for (const std::string& name : WarningSpellings()) names.push_back("-W" + name);
-          const std::string spelled = "-W" + std::string(optarg);
-          AError = "unknown warning option '" + spelled + "'" + Suggestion(spelled, names);
-          return false;
-        }
-        break;
-      case 'f': {
-        const std::string_view flag = optarg;
-        constexpr std::string_view kMax = "max-diagnostics=";
-        if (!flag.starts_with(kMax)) {
-          AError = "unknown option '-f" + std::string(flag) + "'";
-          return false;
-        }
-        if (!ParseMaxDiagnostics(flag.substr(kMax.size()), AOptions.MaxDiagnostics)) {
-          AError = "-fmax-diagnostics takes a whole number (0: no limit), not '" +
-                   std::string(flag.substr(kMax.size())) + "'";
-          return false;
-        }
-        break;
-      }
-      case kOptFormat:
-        if (std::string_view(optarg) != "text" && std::string_view(optarg) != "json") {
-          AError = "--diagnostics-format takes 'text' or 'json', not '" + std::string(optarg) + "'";
-          return false;
-        }
-        AOptions.Json = std::string_view(optarg) == "json";
-        break;
-      case kOptColor:
-        if (std::string_view(optarg) == "always")
-          color = true;
-        else if (std::string_view(optarg) == "never")
-          color = false;
-        else if (std::string_view(optarg) == "auto")
-          color.reset();
-        else {
-          AError = "--color takes 'auto', 'always' or 'never', not '" + std::string(optarg) + "'";
-          return false;
-        }
-        break;
-      case 'r':
-        AOptions.Directories.emplace_back(optarg);
-        break;
-      case 'j':
-        if (!ParseJobs(optarg, AOptions.Jobs)) {
-          AError = "option '-j' needs a number from 1 to 1024, not '" + std::string(optarg) + "'";
-          return false;
-        }
-        break;
-      case 'o':
-        AOptions.OutDir = optarg;
-        break;
-      case kOptWatch:
-        AOptions.Watch = true;
-        break;
-      case kOptLint:
-        AOptions.Lint = true, AOptions.NoLint = false;
-        break;
-      case kOptNoLint:
-        AOptions.NoLint = true, AOptions.Lint = false;
-        break;
-      case kOptPhp:
-        AOptions.Php = optarg;
-        break;
-      case kOptExplain:  // "--explain=PAGE.php:LINE" is one of the page locations
-        AOptions.Explain = true;
-        if (optarg) AOptions.Pages.emplace_back(optarg);
-        break;
-      case kOptLsp:
-        AOptions.Lsp = true;
-        break;
-      case kOptEscape:
-        AOptions.Escape = true;
-        break;
-      case kOptServe: {
-        TServeAddress address;
-        if (optarg && !ParseServeAddress(optarg, address, AError)) return false;
-        AOptions.Serve = AOptions.Watch = true;
-        if (optarg) AOptions.ServeAddress = optarg;  // else the project's address, if any
-        break;
-      }
-      case kOptNoEscape:
-        AOptions.Escape = false;
-        break;
-      case kOptNoProject:
-        AOptions.NoProject = true;
-        break;
-      case kOptInit:  // "--init=DIR" is "--init DIR"
-        AOptions.Init = true;
-        if (optarg) AOptions.Pages.emplace_back(optarg);
-        break;
-      case ':':
-        if (optopt == 'r') {  // "zoqc -r" at the end: the project file names the folder
-          AOptions.SourceAsked = Spelled(args.data(), optopt);
-          break;
-        }
-        AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
-        return false;
-      default:
-        AError = RefusedOption(args.data());
-        return false;
+  for (int c; (c = getopt_long(argc, args.data(), kShortOptions, kLongOptions, nullptr)) != -1;) {
+    const auto flag = std::find_if(std::begin(kFlags), std::end(kFlags),
+                                   [&](const TFlag& AFlag) { return AFlag.Option == c; });
+    if (flag != std::end(kFlags)) {
+      if (flag->Sets) AOptions.*(flag->Sets) = true;
+      if (flag->Clears) AOptions.*(flag->Clears) = false;
+    } else if (c == 'w' || c == 'W' || c == 'f' || c == kOptFormat || c == kOptColor) {
+      if (!TakeDiagnosticsOption(c, optarg, AOptions, warnings, color, AError)) return false;
+    } else if (c == ':' && optopt == 'r') {  // "zoqc -r" at the end: the project file names it
+      AOptions.SourceAsked = Spelled(args.data(), optopt);
+    } else if (c == ':') {
+      AError = "option '" + Spelled(args.data(), optopt) + "' needs a value";
+      return false;
+    } else if (c == '?') {
+      AError = RefusedOption(args.data());
+      return false;
+    } else if (!TakeRunOption(c, optarg, AOptions, AError)) {
+      return false;
     }
   }
   AOptions.Warnings = warnings.Resolve();
