@@ -98,6 +98,109 @@ void UseProjectFolders(const TProject& AProject, TOptions& AOptions) {
   AOptions.OutDir = AProject.OutDir();
 }
 
+// The project file AFile's settings under the command line's options, and its folders where the
+// command line names none. False, with the reason said on AErr, for a file or an option that
+// cannot be read.
+bool ReadProject(const std::string& AFile, int argc, const char* const* argv, TOptions& AOptions,
+                 std::ostream& AErr) {
+  TProject project;
+  std::string error;
+  if (!LoadProject(AFile, project, error)) {
+    AErr << error << "\nTry 'zoqc --no-project' to run without it.\n";
+    return false;
+  }
+  TOptions over;  // the file's settings, then the command line's options over them
+  ApplyProject(project, over);
+  if (!ParseOptions(argc, argv, over, error)) {
+    AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
+    return false;
+  }
+  AOptions = std::move(over);
+  UseProjectFolders(project, AOptions);
+  return true;
+}
+
+// PHP lints when asked, and under --watch whenever it is found: a long-lived php costs nothing
+// per save there. False, with the reason said on AErr, when --lint finds no PHP.
+bool OpenLinter(const TOptions& AOptions, std::unique_ptr<TPhpLinter>& ALinter,
+                std::ostream& AErr) {
+  if (!AOptions.Lint && (!AOptions.Watch || AOptions.NoLint)) return true;
+  std::string reason;
+  ALinter = TPhpLinter::Open(AOptions.Php, reason);
+  if (ALinter || !AOptions.Lint) return true;
+#ifdef _WIN32
+  // zoqc runs no helper program on Windows (docs/WINDOWS.md).
+  AErr << "zoqc: --lint is not available on Windows: lint the pages with a Linux or WSL "
+          "zoqc, or with 'php -l' on each page\n";
+#else
+  AErr << "zoqc: --lint needs PHP: " << reason
+       << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
+#endif
+  return false;
+}
+
+// The run of the pages the command line and the project name, after the options that end the
+// run early: banner, PHP's server, linter, then the pages translated (and watched).
+int RunPages(const TOptions& AOptions, const char* AProgram, std::ostream& AOut, std::ostream& AErr,
+             bool AStandardOutput) {
+  std::string error;
+  // Every page named and every page under a -r folder, each once. Pages that would be
+  // written to one path are a usage error, found before anything is written.
+  const bool pages = !AOptions.Pages.empty() || !AOptions.Directories.empty();
+  TSiteList list;
+  if (pages && !PlanSite(AOptions, list, error)) {
+    AErr << error;
+    return kExitUsage;
+  }
+  // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
+  TRunParts parts;
+  parts.NamePages = list.Pages.size() > 1 || !AOptions.Directories.empty();
+  if (AOptions.Watch && !AOptions.Serve && !pages) {
+    AErr << "zoqc: --watch needs pages to watch: -r SRC or page names\n"
+            "Try 'zoqc --help' for more information.\n";
+    return kExitUsage;
+  }
+  // --serve: PHP's server starts first, so that one that cannot is said before anything else.
+  std::unique_ptr<TServe> serve;
+  if (AOptions.Serve) {
+    if (!pages || AOptions.Check) {
+      AErr << "zoqc: --serve needs pages to write: -r SRC or page names, and no --check\n"
+              "Try 'zoqc --help' for more information.\n";
+      return kExitUsage;
+    }
+    serve = TServe::Start(AOptions, AProgram, AErr, error);
+    if (!serve) {
+      AErr << "zoqc: " << error << '\n';
+      return kExitUsage;
+    }
+    parts.Listener = serve.get();
+  }
+  std::unique_ptr<TPhpLinter> linter;
+  if (!OpenLinter(AOptions, linter, AErr)) return kExitUsage;
+  parts.Linter = linter.get();
+  if (!AOptions.Quiet) PrintBanner(AOut);
+  AOut.flush();  // the banner is out even if the process is stopped later
+  if (serve) {
+    TServeAddress address;
+    (void)ParseServeAddress(AOptions.ServeAddress, address, error);  // read once already
+    if (!IsLoopbackHost(address.Host))
+      AErr << "zoqc: warning: serving on " << address.Host
+           << ", which other machines can reach; PHP's development server is meant for "
+              "development only\n";
+    AOut << "serving " << serve->DocRoot() << " on " << serve->Url()
+         << " with PHP's development server; Ctrl-C ends\n";
+    AOut.flush();
+  }
+  if (!pages) {
+    Usage(AOut);
+    return ExitAfterOutput(AOut, AErr, kExitSuccess);
+  }
+  // The worst outcome decides the exit code. The status line is for a person watching a
+  // terminal.
+  const bool status = !AOptions.Quiet && AStandardOutput && IsStandardOutputTerminal();
+  return ExitAfterOutput(AOut, AErr, RunSite(AOptions, parts, std::move(list), AOut, AErr, status));
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::ostream& AErr,
@@ -121,19 +224,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     return ExitAfterOutput(AOut, AErr, kExitSuccess);
   }
   if (!project_file.empty() && !options.ShowVersion) {
-    TProject project;
-    if (!LoadProject(project_file, project, error)) {
-      AErr << error << "\nTry 'zoqc --no-project' to run without it.\n";
-      return kExitUsage;
-    }
-    TOptions over;  // the file's settings, then the command line's options over them
-    ApplyProject(project, over);
-    if (!ParseOptions(argc, argv, over, error)) {
-      AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
-      return kExitUsage;
-    }
-    options = std::move(over);
-    UseProjectFolders(project, options);
+    if (!ReadProject(project_file, argc, argv, options, AErr)) return kExitUsage;
   } else if (!options.SourceAsked.empty()) {
     AErr << "zoqc: option '" << options.SourceAsked
          << "' needs a value\nTry 'zoqc --help' for more information.\n";
@@ -152,77 +243,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     if (AStandardOutput) std::ios::sync_with_stdio(false);
     return ExitAfterOutput(AOut, AErr, RunExplain(options, std::cin, AOut, AErr));
   }
-  // Every page named and every page under a -r folder, each once. Pages that would be
-  // written to one path are a usage error, found before anything is written.
-  const bool pages = !options.Pages.empty() || !options.Directories.empty();
-  TSiteList list;
-  if (pages && !PlanSite(options, list, error)) {
-    AErr << error;
-    return kExitUsage;
-  }
-  // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
-  TRunParts parts;
-  parts.NamePages = list.Pages.size() > 1 || !options.Directories.empty();
-  if (options.Watch && !options.Serve && !pages) {
-    AErr << "zoqc: --watch needs pages to watch: -r SRC or page names\n"
-            "Try 'zoqc --help' for more information.\n";
-    return kExitUsage;
-  }
-  // --serve: PHP's server starts first, so that one that cannot is said before anything else.
-  std::unique_ptr<TServe> serve;
-  if (options.Serve) {
-    if (!pages || options.Check) {
-      AErr << "zoqc: --serve needs pages to write: -r SRC or page names, and no --check\n"
-              "Try 'zoqc --help' for more information.\n";
-      return kExitUsage;
-    }
-    serve = TServe::Start(options, argc > 0 ? argv[0] : "zoqc", AErr, error);
-    if (!serve) {
-      AErr << "zoqc: " << error << '\n';
-      return kExitUsage;
-    }
-    parts.Listener = serve.get();
-  }
-  // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs
-  // nothing per save there.
-  std::unique_ptr<TPhpLinter> linter;
-  if (options.Lint || (options.Watch && !options.NoLint)) {
-    std::string reason;
-    linter = TPhpLinter::Open(options.Php, reason);
-    if (!linter && options.Lint) {
-#ifdef _WIN32
-      // zoqc runs no helper program on Windows (docs/WINDOWS.md).
-      AErr << "zoqc: --lint is not available on Windows: lint the pages with a Linux or WSL "
-              "zoqc, or with 'php -l' on each page\n";
-#else
-      AErr << "zoqc: --lint needs PHP: " << reason
-           << "\nInstall it with 'apt-get install php-cli', or name it with --php=PATH.\n";
-#endif
-      return kExitUsage;
-    }
-    parts.Linter = linter.get();
-  }
-  if (!options.Quiet) PrintBanner(AOut);
-  AOut.flush();  // the banner is out even if the process is stopped later
-  if (serve) {
-    TServeAddress address;
-    (void)ParseServeAddress(options.ServeAddress, address, error);  // read once already
-    if (!IsLoopbackHost(address.Host))
-      AErr << "zoqc: warning: serving on " << address.Host
-           << ", which other machines can reach; PHP's development server is meant for "
-              "development only\n";
-    AOut << "serving " << serve->DocRoot() << " on " << serve->Url()
-         << " with PHP's development server; Ctrl-C ends\n";
-    AOut.flush();
-  }
-  if (!pages) {
-    Usage(AOut);
-    return ExitAfterOutput(AOut, AErr, kExitSuccess);
-  }
-  // The worst outcome decides the exit code. The status line is for a person watching a
-  // terminal.
-  const bool status = !options.Quiet && AStandardOutput && IsStandardOutputTerminal();
-  return ExitAfterOutput(AOut, AErr, RunSite(options, parts, std::move(list), AOut, AErr, status));
+  return RunPages(options, argc > 0 ? argv[0] : "zoqc", AOut, AErr, AStandardOutput);
 }
 
 }  // namespace zoqc
