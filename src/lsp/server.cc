@@ -84,8 +84,14 @@ class TServer {
   void Publish(const std::string& AUri);
   void PublishAll();
   void Change(const json& AParams);
-  // The page of the request's document and the byte offset of its position.
-  const TPage* PageAt(const json& AParams, TRole& ARole, std::size_t& AOffset);
+  // The page of the request's document (null when that document is not found), its role and
+  // the byte offset of the request's position.
+  struct TAt {
+    const TPage* Page = nullptr;
+    TRole Role = TRole::Script;
+    std::size_t Offset = 0;
+  };
+  TAt PageAt(const json& AParams);
   TAnswer Hover(const json& AParams);
   TAnswer Locations(const json& AParams, bool ADefinitions);
   TAnswer PrepareRename(const json& AParams);
@@ -359,20 +365,16 @@ void TServer::Change(const json& AParams) {
   Publish(uri);
 }
 
-const TPage* TServer::PageAt(const json& AParams, TRole& ARole, std::size_t& AOffset) {
+TServer::TAt TServer::PageAt(const json& AParams) {
   const std::string uri = UriOf(AParams);
   const std::optional<TRole> role = RoleOfUri(uri);
   const TPage* page = Workspace.PageOf(uri);
-  if (!role || !page || !page->Found[static_cast<int>(*role)]) return nullptr;
-  ARole = *role;
-  AOffset = OffsetOf(*page, ARole, AParams.value("position", json::object()));
-  return page;
+  if (!role || !page || !page->Found[static_cast<int>(*role)]) return {};
+  return {page, *role, OffsetOf(*page, *role, AParams.value("position", json::object()))};
 }
 
 TAnswer TServer::Hover(const json& AParams) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   if (!page) return {nullptr, {}};
   const std::optional<TSymbol> symbol = SymbolAt(*page, role, offset);
   if (!symbol) return {nullptr, {}};
@@ -384,9 +386,7 @@ TAnswer TServer::Hover(const json& AParams) {
 }
 
 TAnswer TServer::Locations(const json& AParams, bool ADefinitions) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   json list = json::array();
   if (!page) return {list, {}};
   const std::optional<TSymbol> symbol = SymbolAt(*page, role, offset);
@@ -402,9 +402,7 @@ TAnswer TServer::Locations(const json& AParams, bool ADefinitions) {
 }
 
 TAnswer TServer::PrepareRename(const json& AParams) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   const std::optional<TSymbol> symbol = page ? SymbolAt(*page, role, offset) : std::nullopt;
   if (!symbol) return {nullptr, TFailure{kRequestFailed, "no name or block to rename here"}};
   return {{{"range", RangeJson(*page, role, symbol->Span)}, {"placeholder", symbol->Name}}, {}};
@@ -416,9 +414,7 @@ TAnswer TServer::Rename(const json& AParams) {
     return {nullptr, TFailure{kRequestFailed, "'" + name +
                                                   "' is not a valid name: names hold only "
                                                   "ASCII letters and digits"}};
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   const std::optional<TSymbol> symbol = page ? SymbolAt(*page, role, offset) : std::nullopt;
   if (!symbol) return {nullptr, TFailure{kRequestFailed, "no name or block to rename here"}};
   if (const std::optional<std::string> conflict = RenameConflict(*page, *symbol, name))
@@ -429,9 +425,7 @@ TAnswer TServer::Rename(const json& AParams) {
 }
 
 TAnswer TServer::Completion(const json& AParams) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   json items = json::array();
   if (!page) return {items, {}};
   for (const TCompletion& item : CompletionsAt(*page, role, offset)) {
@@ -461,9 +455,7 @@ json OutlineJson(const TPage& APage, TRole ARole, const TOutline& AItem) {
 }
 
 TAnswer TServer::Symbols(const json& AParams) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   json list = json::array();
   if (!page) return {list, {}};
   for (const TOutline& item : OutlineOf(*page, role))
@@ -472,9 +464,9 @@ TAnswer TServer::Symbols(const json& AParams) {
 }
 
 TAnswer TServer::CodeActions(const json& AParams) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const TAt at = PageAt(AParams);
+  const TPage* page = at.Page;
+  const TRole role = at.Role;
   json list = json::array();
   if (!page) return {list, {}};
   const json range = AParams.value("range", json::object());
@@ -515,9 +507,7 @@ TAnswer TServer::CodeActions(const json& AParams) {
 }
 
 TAnswer TServer::SemanticTokens(const json& AParams) {
-  TRole role;
-  std::size_t offset;
-  const TPage* page = PageAt(AParams, role, offset);
+  const auto [page, role, offset] = PageAt(AParams);
   json data = json::array();
   if (page) {
     TPosition last;
@@ -547,13 +537,11 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
   if (!page->Result.Ok())
     return {nullptr, TFailure{kRequestFailed, "the page does not translate: " +
                                                   std::string(ErrorLine(page->Result.Error))}};
-  // The page as analysed (with --escape when the server runs with it), with its provenance.
-  const TCompileResult result = TranslateAgain(page->Result, true);
-  if (command == "zoqc.page") {
-    std::string text;
-    for (const std::string_view piece : result.Page()) text.append(piece);
-    return {{{"text", text}}, {}};
-  }
+  // The page as analysed (with --escape when the server runs with it), with its provenance for
+  // the origins.
+  const bool origins = command == "zoqc.origins";
+  const TCompileResult result = TranslateAgain(page->Result, origins);
+  if (!origins) return {{{"text", result.Pieces.Joined()}}, {}};
   // The sources of one 0-based line of the page: what each of its stretches was copied from,
   // or the statement or placeholder that made it.
   const std::size_t line = IndexOf(arguments.at(1)) + 1;
