@@ -38,6 +38,12 @@ int ExitAfterOutput(std::ostream& AOut, std::ostream& AErr, int AExitCode) {
   return std::max(AExitCode, kExitFileFailure);
 }
 
+// Says the usage error AMessage, and where to read about the options; yields the exit code.
+int UsageError(std::ostream& AErr, const std::string& AMessage) {
+  AErr << "zoqc: " << AMessage << "\nTry 'zoqc --help' for more information.\n";
+  return kExitUsage;
+}
+
 // Two spellings of one folder.
 bool SameFolder(const std::string& AOne, const std::string& AOther) {
   std::error_code ec;
@@ -99,25 +105,22 @@ void UseProjectFolders(const TProject& AProject, TOptions& AOptions) {
 }
 
 // The project file AFile's settings under the command line's options, and its folders where the
-// command line names none. False, with the reason said on AErr, for a file or an option that
-// cannot be read.
-bool ReadProject(const std::string& AFile, int argc, const char* const* argv, TOptions& AOptions,
-                 std::ostream& AErr) {
+// command line names none. Yields kExitSuccess, or kExitUsage with the reason said on AErr for a
+// file or an option that cannot be read.
+int ReadProject(const std::string& AFile, int argc, const char* const* argv, TOptions& AOptions,
+                std::ostream& AErr) {
   TProject project;
   std::string error;
   if (!LoadProject(AFile, project, error)) {
     AErr << error << "\nTry 'zoqc --no-project' to run without it.\n";
-    return false;
+    return kExitUsage;
   }
   TOptions over;  // the file's settings, then the command line's options over them
   ApplyProject(project, over);
-  if (!ParseOptions(argc, argv, over, error)) {
-    AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
-    return false;
-  }
+  if (!ParseOptions(argc, argv, over, error)) return UsageError(AErr, error);
   AOptions = std::move(over);
   UseProjectFolders(project, AOptions);
-  return true;
+  return kExitSuccess;
 }
 
 // PHP lints when asked, and under --watch whenever it is found: a long-lived php costs nothing
@@ -155,19 +158,13 @@ int RunPages(const TOptions& AOptions, const char* AProgram, std::ostream& AOut,
   // 300 pages say which page each "Compile sucessful." is about; a single page says it as ever.
   TRunParts parts;
   parts.NamePages = list.Pages.size() > 1 || !AOptions.Directories.empty();
-  if (AOptions.Watch && !AOptions.Serve && !pages) {
-    AErr << "zoqc: --watch needs pages to watch: -r SRC or page names\n"
-            "Try 'zoqc --help' for more information.\n";
-    return kExitUsage;
-  }
+  if (AOptions.Watch && !AOptions.Serve && !pages)
+    return UsageError(AErr, "--watch needs pages to watch: -r SRC or page names");
   // --serve: PHP's server starts first, so that one that cannot is said before anything else.
   std::unique_ptr<TServe> serve;
   if (AOptions.Serve) {
-    if (!pages || AOptions.Check) {
-      AErr << "zoqc: --serve needs pages to write: -r SRC or page names, and no --check\n"
-              "Try 'zoqc --help' for more information.\n";
-      return kExitUsage;
-    }
+    if (!pages || AOptions.Check)
+      return UsageError(AErr, "--serve needs pages to write: -r SRC or page names, and no --check");
     serve = TServe::Start(AOptions, AProgram, AErr, error);
     if (!serve) {
       AErr << "zoqc: " << error << '\n';
@@ -210,10 +207,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
   InstallInterruptCleanup();
   TOptions options;
   std::string error;
-  if (!ParseOptions(argc, argv, options, error)) {
-    AErr << "zoqc: " << error << "\nTry 'zoqc --help' for more information.\n";
-    return kExitUsage;
-  }
+  if (!ParseOptions(argc, argv, options, error)) return UsageError(AErr, error);
   if (options.Init) return ExitAfterOutput(AOut, AErr, RunInit(options, AOut, AErr));
   // The project file, found from here up, sets what the command line does not. The language
   // server finds one for each page it is asked about; a bare "zoqc" prints the usage text.
@@ -224,11 +218,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& AOut, std::o
     return ExitAfterOutput(AOut, AErr, kExitSuccess);
   }
   if (!project_file.empty() && !options.ShowVersion) {
-    if (!ReadProject(project_file, argc, argv, options, AErr)) return kExitUsage;
+    if (const int code = ReadProject(project_file, argc, argv, options, AErr)) return code;
   } else if (!options.SourceAsked.empty()) {
-    AErr << "zoqc: option '" << options.SourceAsked
-         << "' needs a value\nTry 'zoqc --help' for more information.\n";
-    return kExitUsage;
+    return UsageError(AErr, "option '" + options.SourceAsked + "' needs a value");
   }
   if (options.ShowVersion) {
     AOut << "zoqc " << Version << '\n';
