@@ -239,67 +239,166 @@ TDevServer::~TDevServer() {
   if (FolderLock >= 0) close(FolderLock), FolderLock = -1;
 }
 
+namespace {
+
+// Makes the private folder in TMPDIR (else /tmp), after removing those of runs that ended.
+bool MakeFolder(std::string& AFolder, std::string& AError) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string tmp_dir = tmp && *tmp ? tmp : "/tmp";
+  RemoveStaleFolders(tmp_dir);
+  AFolder = tmp_dir + "/" + std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX";
+  if (AFolder.size() < sizeof FolderPath && mkdtemp(AFolder.data()) != nullptr) return true;
+  AError = "cannot make a private folder in '" + tmp_dir + "': " + std::strerror(errno);
+  return false;
+}
+
+// PHP's server's command and environment. Everything the child needs is made before the fork:
+// it only calls what is safe there.
+struct TPhpCommand {
+  TPhpCommand(const TDevServerSetup& ASetup, const std::string& AFolder);
+  TPhpCommand(const TPhpCommand&) = delete;  // Argv and Envp point into the texts
+
+  std::vector<std::string> Args;
+  std::vector<char*> Argv;
+  std::vector<std::string> EnvTexts;
+  std::vector<char*> Envp;
+  std::string CannotRun;
+};
+
+TPhpCommand::TPhpCommand(const TDevServerSetup& ASetup, const std::string& AFolder) {
+  // No line for each request (-q), PHP's messages to the router alone, and no OPcache: a page
+  // replaced within the second it was last run in would come from OPcache unchanged.
+  Args = {ASetup.Php,
+          "-q",
+          "-d",
+          "display_errors=0",
+          "-d",
+          "html_errors=0",
+          "-d",
+          "error_reporting=-1",
+          "-d",
+          "opcache.enable=0",
+          "-S",
+          ASetup.Listen,
+          "-t",
+          ASetup.DocRoot,
+          AFolder + "/" + kRouterFile};
+  for (std::string& arg : Args) Argv.push_back(arg.data());
+  Argv.push_back(nullptr);
+  EnvTexts = {"ZOQC_SERVE_DIR=" + AFolder};
+  if (!std::getenv("PHP_CLI_SERVER_WORKERS"))
+    EnvTexts.push_back(std::string("PHP_CLI_SERVER_WORKERS=") + kWorkers);
+  for (const auto& [name, value] : ASetup.Environment) EnvTexts.push_back(name + "=" + value);
+  for (std::string& text : EnvTexts) Envp.push_back(text.data());
+  for (char** var = environ; *var; ++var) {  // ours replace those of the same names
+    bool replaced = false;
+    for (const std::string& text : EnvTexts)
+      replaced = replaced || std::strncmp(*var, text.c_str(), text.find('=') + 1) == 0;
+    if (!replaced) Envp.push_back(*var);
+  }
+  Envp.push_back(nullptr);
+  CannotRun = "cannot run '" + ASetup.Php + "': ";
+}
+
+// The keeper: PHP's server forks its workers, which outlive it when it is killed; all of them
+// are in the keeper's process group, which it ends as soon as zoqc (AParent) has gone (the
+// lifeline's write end closes with zoqc, killed outright too) or PHP's server has.
+[[noreturn]] void RunKeeper(pid_t AParent, const int AErr[2], const int ALife[2],
+                            TPhpCommand& ACommand) {
+  FolderSet = false;  // the folder is zoqc's to remove, not the keeper's
+  setpgid(0, 0);      // stopped by zoqc, not by the terminal's Ctrl-C on its own
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  close(ALife[1]);
+  if (getppid() != AParent) _exit(127);
+  const pid_t php = fork();
+  if (php == 0) {
+    close(ALife[0]);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    dup2(AErr[1], STDERR_FILENO);
+    signal(SIGXFSZ, SIG_DFL);
+    environ = ACommand.Envp.data();
+    execvp(ACommand.Argv[0], ACommand.Argv.data());
+    const char* reason = std::strerror(errno);
+    (void)!write(STDERR_FILENO, ACommand.CannotRun.data(), ACommand.CannotRun.size());
+    (void)!write(STDERR_FILENO, reason, std::strlen(reason));
+    (void)!write(STDERR_FILENO, "\n", 1);
+    _exit(127);
+  }
+  close(AErr[0]);
+  close(AErr[1]);
+  for (int status = 0; php > 0;) {
+    pollfd fd{ALife[0], POLLIN, 0};
+    if (poll(&fd, 1, 200) > 0 || waitpid(php, &status, WNOHANG) != 0) break;
+  }
+  kill(0, SIGKILL);  // the group: PHP's server, its workers, what pages started, the keeper
+  _exit(127);
+}
+
+// Listening once it says so: "[date] PHP 8.2 Development Server (http://HOST:PORT) started".
+// False, with what PHP said instead in AError, when it ends or does not say so in time.
+bool AwaitListening(TDevServer::TState& AState, std::string& AError) {
+  const auto deadline = TClock::now() + kStartTime;
+  std::string said;
+  for (;;) {
+    std::string line;
+    bool end = false;
+    if (!AState.NextLine(line, deadline, end)) {
+      if (!end) said += "it did not listen within 30 seconds";
+      while (!said.empty() && said.back() == '\n') said.pop_back();
+      AError = said.empty() ? "PHP's server ended at once" : said;
+      return false;
+    }
+    AState.Url = StartedAt(line);
+    if (!AState.Url.empty()) return true;
+    said += Undated(line) + "\n";
+  }
+}
+
+// Reads what PHP says once it listens, on a thread of its own: each line for Said, the last one
+// for Ended.
+void StartReader(TDevServer::TState& AState) {
+  AState.Reader = std::thread([&st = AState] {
+    std::string line;
+    bool end = false;
+    for (;;) {
+      if (st.NextLine(line, TClock::now() + std::chrono::hours(24), end)) {
+        if (StartedAt(line) == st.Url) continue;  // each worker says it started
+        st.LastSaid = Undated(line);
+        if (st.Said) st.Said(line);
+      } else if (end || st.Stop.load()) {
+        break;
+      }
+    }
+    st.Ended = end;
+  });
+}
+
+}  // namespace
+
 std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std::string& AError) {
   if (ServerPid.load() > 0 || FolderSet.load()) {
     AError = "a server runs already";
     return nullptr;
   }
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string tmp_dir = tmp && *tmp ? tmp : "/tmp";
-  RemoveStaleFolders(tmp_dir);
-  std::string pattern =
-      tmp_dir + "/" + std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX";
-  if (pattern.size() >= sizeof FolderPath || mkdtemp(pattern.data()) == nullptr) {
-    AError = "cannot make a private folder in '" + tmp_dir + "': " + std::strerror(errno);
-    return nullptr;
-  }
+  std::string folder;
+  if (!MakeFolder(folder, AError)) return nullptr;
   auto state = std::make_unique<TState>();
-  state->Folder = pattern;
+  state->Folder = folder;
   state->Said = ASetup.Said;
-  std::memcpy(FolderPath, pattern.c_str(), pattern.size() + 1);
+  std::memcpy(FolderPath, folder.c_str(), folder.size() + 1);
   FolderSet = true;
-  FolderLock = open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  FolderLock = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (FolderLock >= 0) (void)flock(FolderLock, LOCK_EX);
   // From here on the object owns the folder: its destructor removes it on every failure.
   std::unique_ptr<TDevServer> server(new TDevServer(std::move(state)));
   TState& st = *server->State;
   if (!Replace(st.Folder, kRouterFile, ASetup.Router, AError)) return nullptr;
-
-  // Everything the child needs is made before the fork: it only calls what is safe there.
-  // No line for each request (-q), PHP's messages to the router alone, and no OPcache: a page
-  // replaced within the second it was last run in would come from OPcache unchanged.
-  std::vector<std::string> args = {ASetup.Php,
-                                   "-q",
-                                   "-d",
-                                   "display_errors=0",
-                                   "-d",
-                                   "html_errors=0",
-                                   "-d",
-                                   "error_reporting=-1",
-                                   "-d",
-                                   "opcache.enable=0",
-                                   "-S",
-                                   ASetup.Listen,
-                                   "-t",
-                                   ASetup.DocRoot,
-                                   st.Folder + "/" + kRouterFile};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_texts = {"ZOQC_SERVE_DIR=" + st.Folder};
-  if (!std::getenv("PHP_CLI_SERVER_WORKERS"))
-    env_texts.push_back(std::string("PHP_CLI_SERVER_WORKERS=") + kWorkers);
-  for (const auto& [name, value] : ASetup.Environment) env_texts.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (std::string& text : env_texts) envp.push_back(text.data());
-  for (char** var = environ; *var; ++var) {  // ours replace those of the same names
-    bool replaced = false;
-    for (const std::string& text : env_texts)
-      replaced = replaced || std::strncmp(*var, text.c_str(), text.find('=') + 1) == 0;
-    if (!replaced) envp.push_back(*var);
-  }
-  envp.push_back(nullptr);
-  const std::string cannot_run = "cannot run '" + ASetup.Php + "': ";
+  TPhpCommand command(ASetup, st.Folder);
 
   int err[2];
   if (pipe2(err, O_CLOEXEC) != 0) {
@@ -319,79 +418,14 @@ std::unique_ptr<TDevServer> TDevServer::Start(const TDevServerSetup& ASetup, std
     close(err[0]), close(err[1]), close(life[0]), close(life[1]);
     return nullptr;
   }
-  if (pid == 0) {
-    // The keeper: PHP's server forks its workers, which outlive it when it is killed; all of
-    // them are in the keeper's process group, which it ends as soon as zoqc has gone (the
-    // lifeline's write end closes with zoqc, killed outright too) or PHP's server has.
-    FolderSet = false;  // the folder is zoqc's to remove, not the keeper's
-    setpgid(0, 0);      // stopped by zoqc, not by the terminal's Ctrl-C on its own
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) signal(sig, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    close(life[1]);
-    if (getppid() != parent) _exit(127);
-    const pid_t php = fork();
-    if (php == 0) {
-      close(life[0]);
-      const int null = open("/dev/null", O_RDWR);
-      dup2(null, STDIN_FILENO);
-      dup2(null, STDOUT_FILENO);
-      dup2(err[1], STDERR_FILENO);
-      signal(SIGXFSZ, SIG_DFL);
-      environ = envp.data();
-      execvp(argv[0], argv.data());
-      const char* reason = std::strerror(errno);
-      (void)!write(STDERR_FILENO, cannot_run.data(), cannot_run.size());
-      (void)!write(STDERR_FILENO, reason, std::strlen(reason));
-      (void)!write(STDERR_FILENO, "\n", 1);
-      _exit(127);
-    }
-    close(err[0]);
-    close(err[1]);
-    for (int status = 0; php > 0;) {
-      pollfd fd{life[0], POLLIN, 0};
-      if (poll(&fd, 1, 200) > 0 || waitpid(php, &status, WNOHANG) != 0) break;
-    }
-    kill(0, SIGKILL);  // the group: PHP's server, its workers, what pages started, the keeper
-    _exit(127);
-  }
+  if (pid == 0) RunKeeper(parent, err, life, command);
   close(life[0]);
   st.Life = life[1];
   ServerPid = pid;
   close(err[1]);
   st.Err = err[0];
-
-  // Listening once it says so: "[date] PHP 8.2 Development Server (http://HOST:PORT) started".
-  const auto deadline = TClock::now() + kStartTime;
-  std::string said;
-  for (;;) {
-    std::string line;
-    bool end = false;
-    if (!st.NextLine(line, deadline, end)) {
-      if (!end) said += "it did not listen within 30 seconds";
-      while (!said.empty() && said.back() == '\n') said.pop_back();
-      AError = said.empty() ? "PHP's server ended at once" : said;
-      return nullptr;
-    }
-    st.Url = StartedAt(line);
-    if (!st.Url.empty()) break;
-    said += Undated(line) + "\n";
-  }
-  st.Reader = std::thread([&st] {
-    std::string line;
-    bool end = false;
-    for (;;) {
-      if (st.NextLine(line, TClock::now() + std::chrono::hours(24), end)) {
-        if (StartedAt(line) == st.Url) continue;  // each worker says it started
-        st.LastSaid = Undated(line);
-        if (st.Said) st.Said(line);
-      } else if (end || st.Stop.load()) {
-        break;
-      }
-    }
-    st.Ended = end;
-  });
+  if (!AwaitListening(st, AError)) return nullptr;
+  StartReader(st);
   return server;
 }
 
