@@ -15,8 +15,7 @@
 
 namespace zoqc {
 
-// True when the checks of AWarnings read the template's placeholders, which the model then
-// needs to list.
+// True when the checks of AWarnings read the template's placeholders.
 bool NeedsPlaceholders(const TWarningSet& AWarnings);
 
 // Appends a warning for each mistake of AWarnings found in AModel, a page that translated

@@ -546,19 +546,11 @@ void TChecker::CheckRequestData() {
 
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
 void TChecker::CheckRawPlaceholders() {
-  if (Model.RawOpenings == 0) return;  // the usual template: no search of it again
-  const std::string_view text = Template.Text;
-  // Only "{!" can open one, found by its "!": markup has a "{" at every placeholder, but a "!"
-  // mostly in its comments.
-  for (std::size_t bang = text.find('!', 1); bang != std::string_view::npos;
-       bang = text.find('!', bang + 1)) {
-    if (text[bang - 1] != '{') continue;
-    const std::size_t idx = bang - 1;
-    bool raw = false;
-    const std::size_t length = PrintedPlaceholderAt(text, idx, raw);
-    if (!length) continue;
-    const TSpan span{idx, idx + length};
-    const std::string_view name = text.substr(span.Begin + 2, span.Size() - 3);
+  if (Model.RawOpenings == 0) return;  // the usual template: no list of its placeholders
+  for (const TPlaceholder& placeholder : Model.Placeholders()) {
+    if (!placeholder.Raw) continue;
+    const TSpan span = placeholder.Span;
+    const std::string_view name = placeholder.Name.Of(Template.Text);
     TDiagnostic* d = Warn(TWarning::RawPlaceholder, Template.PlaceOf(span.Begin, span.End),
                           "'{!" + std::string(name) +
                               "}' prints its value unescaped only under --escape; without it the "

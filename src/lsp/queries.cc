@@ -151,11 +151,11 @@ std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOf
       }
     return std::nullopt;
   }
-  const auto& holders = model.Placeholders;
+  const auto& holders = model.Placeholders();
   auto it = std::upper_bound(
       holders.begin(), holders.end(), AOffset,
       [](std::size_t AAt, const TPlaceholder& AHolder) { return AAt < AHolder.Span.Begin; });
-  if (it != holders.begin() && AOffset < std::prev(it)->Span.End) {
+  if (it != holders.begin() && AOffset < std::prev(it)->Span.End && !std::prev(it)->Raw) {
     const TPlaceholder& holder = *std::prev(it);
     const std::size_t block = model.ScopeOf(holder);
     return TSymbol{block == kNowhere ? TSymbolKind::TemplateVar : TSymbolKind::BlockVar,
@@ -380,8 +380,8 @@ std::vector<TToken> TokensOf(const TPage& APage, TRole ARole) {
       add(marker.Name.Begin, marker.Name.End, kTokenBlock);
       add(marker.Name.End, marker.Span.End, kTokenKeyword);
     }
-    for (const TPlaceholder& holder : model.Placeholders)
-      add(holder.Span.Begin, holder.Span.End, kTokenVariable);
+    for (const TPlaceholder& holder : model.Placeholders())
+      if (!holder.Raw) add(holder.Span.Begin, holder.Span.End, kTokenVariable);
   }
   std::sort(tokens.begin(), tokens.end(),
             [](const TToken& A, const TToken& B) { return A.Span.Begin < B.Span.Begin; });

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "src/model/html_escape.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -593,7 +592,7 @@ class TWalker {
  private:
   // The next placeholder at or after AFrom becomes [Limit, LimitEnd) ({size, size}: none).
   void FindNext(std::size_t AFrom) {
-    const TSpan next = NextPrintedPlaceholder(Text, AFrom);
+    const TSpan next = NextPlaceholder(Text, AFrom);
     Limit = next.Begin, LimitEnd = next.End;
   }
 
@@ -745,7 +744,7 @@ class TWalker {
     if (at < 3 || Text[at - 1] != '}') return at;
     std::size_t open = at - 2;
     while (open > 0 && at - open < kLookback && Text[open] != '{') --open;
-    return Text[open] == '{' && PrintedPlaceholderEnd(Text.data(), Text.size(), open) == at ? open
+    return Text[open] == '{' && PlaceholderEnd(Text, open) == at ? open
                                                                                             : at;
   }
 
@@ -804,7 +803,7 @@ class TWalker {
     std::string tail;
     for (std::size_t i = ASpan.End; i < Text.size() && Text[i] != AQuote; ++i) {
       if (const std::size_t end =
-              Text[i] == '{' ? PrintedPlaceholderEnd(Text.data(), Text.size(), i) : 0) {
+              Text[i] == '{' ? PlaceholderEnd(Text, i) : 0) {
         i = end - 1;
         continue;
       }
@@ -1227,7 +1226,7 @@ class TWalker {
       if (text[i] == '{') {
         // A placeholder holds no "<" or "{": the bits after it hold, also where it runs on
         // into the next block.
-        if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) {
+        if (const std::size_t end = PlaceholderEnd({text, size}, i)) {
           // Right after <pre> or <listing>, or after "&" and a name: a context of its own.
           const char p = i > 0 ? text[i - 1] : ' ';
           if ((p == '>' ||

@@ -259,13 +259,20 @@ TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
     for (const std::string_view a : bits)
       for (const std::string_view b : bits) {
         const std::string t = std::string(pad, 'x') + std::string(a) + std::string(b);
-        const std::vector<TSpan> want = Spans(t), got = PrintedPlaceholders(t);
+        const std::vector<TSpan> want = Spans(t);
+        TPageModel model;
+        ReadTemplate(model, t);
+        const std::vector<TPlaceholder>& got = model.Placeholders();
         const TTemplateContexts contexts(t);
         const std::span<const TSpan> found = contexts.Spans();
         ASSERT_EQ(want.size(), got.size()) << t;
         ASSERT_EQ(want.size(), found.size()) << t;
         for (std::size_t i = 0; i < want.size(); ++i) {
-          EXPECT_TRUE(want[i].Begin == got[i].Begin && want[i].End == got[i].End) << t;
+          const TPlaceholder& p = got[i];
+          EXPECT_TRUE(want[i].Begin == p.Span.Begin && want[i].End == p.Span.End) << t;
+          EXPECT_EQ(t[want[i].Begin + 1] == '!', p.Raw) << t;
+          EXPECT_EQ(want[i].End - 1, p.Name.End) << t;
+          EXPECT_EQ(want[i].Begin + 1 + p.Raw, p.Name.Begin) << t;
           EXPECT_TRUE(want[i].Begin == found[i].Begin && want[i].End == found[i].End) << t;
         }
       }

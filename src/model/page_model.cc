@@ -3,10 +3,15 @@
 #include "src/model/page_model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_map>
 
 #include "src/text/text.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace zoqc {
 
@@ -107,8 +112,9 @@ std::size_t TPageModel::BlockNamed(std::string_view AName) const {
   return it == BlockIndex.end() ? kNowhere : it->second;
 }
 
-void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders) {
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
   AModel.Template = ATemplate;
+  AModel.PlaceholderList.reset();
   AModel.RawOpenings = 0;
   AModel.Markers = ReadMarkers(ATemplate, true, &AModel.RawOpenings);
   const std::string_view script = AModel.Script.Text;
@@ -166,27 +172,57 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
             [](const TBlockCopy& x, const TBlockCopy& y) { return x.Span.Begin < y.Span.Begin; });
   for (std::size_t c = 0; c < AModel.Copies.size(); ++c)
     AModel.Blocks[AModel.Copies[c].Block].Copies.push_back(c);
-  if (!APlaceholders) return;
-  // The placeholders, each in the innermost copy around it.
+}
+
+TSpan NextPlaceholder(std::string_view AText, std::size_t AFrom) {
+  const char* const text = AText.data();
+  const std::size_t size = AText.size();
+  // Placeholders most often stand a few bytes apart: where 16 bytes follow, one compare of them
+  // finds the next "{" before a search is called.
+  const auto next_brace = [&](std::size_t AFrom) -> const void* {
+#if defined(__SSE2__) || defined(_M_X64)
+    if (AFrom + 16 <= size) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom));
+      const unsigned hit =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('{'))));
+      if (hit) return text + AFrom + static_cast<unsigned>(std::countr_zero(hit));
+      AFrom += 16;
+    }
+#endif
+    return AFrom < size ? std::memchr(text + AFrom, '{', size - AFrom) : nullptr;
+  };
+  for (const void* brace = next_brace(AFrom); brace;) {
+    const std::size_t idx = static_cast<std::size_t>(static_cast<const char*>(brace) - text);
+    if (const std::size_t end = PlaceholderEnd(AText, idx)) return {idx, end};
+    brace = next_brace(idx + 1);
+  }
+  return {size, size};
+}
+
+const std::vector<TPlaceholder>& TPageModel::Placeholders() const {
+  if (PlaceholderList) return *PlaceholderList;
+  std::vector<TPlaceholder>& list = PlaceholderList.emplace();
+  // Each placeholder in the innermost copy around it. A placeholder holds no other "{": the
+  // next one is looked for after it.
   std::vector<std::size_t> open;
   std::size_t next = 0;
-  for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
-       idx = ATemplate.find('{', idx + 1)) {
-    const std::size_t end = NameEnd(ATemplate, idx + 1);
-    if (end == idx + 1 || end >= ATemplate.size() || ATemplate[end] != '}') continue;
-    while (next < AModel.Copies.size() && AModel.Copies[next].Span.Begin < idx) {
-      if (!AModel.Copies[next].Same) {
+  for (TSpan span = NextPlaceholder(Template, 0); span.Begin < Template.size();
+       span = NextPlaceholder(Template, span.End)) {
+    const std::size_t idx = span.Begin;
+    while (next < Copies.size() && Copies[next].Span.Begin < idx) {
+      if (!Copies[next].Same) {
         ++next;
         continue;
       }
-      while (!open.empty() && AModel.Copies[open.back()].Span.End <= AModel.Copies[next].Span.Begin)
+      while (!open.empty() && Copies[open.back()].Span.End <= Copies[next].Span.Begin)
         open.pop_back();
       open.push_back(next++);
     }
-    while (!open.empty() && AModel.Copies[open.back()].Span.End <= idx) open.pop_back();
-    AModel.Placeholders.push_back(
-        {{idx, end + 1}, {idx + 1, end}, open.empty() ? kNowhere : open.back()});
+    while (!open.empty() && Copies[open.back()].Span.End <= idx) open.pop_back();
+    const bool raw = Template[idx + 1] == '!';
+    list.push_back({span, {idx + 1 + raw, span.End - 1}, open.empty() ? kNowhere : open.back(), raw});
   }
+  return list;
 }
 
 }  // namespace zoqc

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -135,13 +136,31 @@ std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses,
 // The text of a marker in exact form.
 std::string MarkerText(bool AIsBegin, std::string_view AName);
 
-// A placeholder "{" name "}" with a non-empty name of name characters.
+// A placeholder "{" name "}", or "{!" name "}" (printed raw under --escape), with a non-empty
+// name of name characters.
 struct TPlaceholder {
   TSpan Span;                   // "{" through "}"
   TSpan Name;                   // the name
   std::size_t Copy = kNowhere;  // the innermost copy that the translation replaces and that
                                 // holds it (index into Copies); kNowhere: the template's own
+  bool Raw = false;             // "{!name}"
 };
+
+// The end of the placeholder whose "{" stands at AAt of AText: "{" name "}", or with ARaw also
+// "{!" name "}" (a non-empty name of name characters); 0 when none stands there.
+inline std::size_t PlaceholderEnd(std::string_view AText, std::size_t AAt, bool ARaw = true) {
+  const std::size_t name = AAt + 1 + (ARaw && AAt + 1 < AText.size() && AText[AAt + 1] == '!');
+  const std::size_t end = ShortNameEnd(AText, name);
+  return end > name && end < AText.size() && AText[end] == '}' ? end + 1 : 0;
+}
+
+// True when a placeholder "{" name "}" (not "{!name}") stands at AAt of AText, a "{".
+inline bool IsPlaceholderAt(std::string_view AText, std::size_t AAt) {
+  return PlaceholderEnd(AText, AAt, false) != 0;
+}
+
+// The first placeholder of either form in AText at or after AFrom; {size, size} when none.
+TSpan NextPlaceholder(std::string_view AText, std::size_t AFrom);
 
 // A copy of a defined block in the template: an exact BEGIN marker of its name and its Match.
 struct TBlockCopy {
@@ -194,7 +213,6 @@ struct TPageModel {
   std::string_view Template;
   std::vector<TMarker> Markers;            // near misses included
   std::size_t RawOpenings = 0;             // how many "{!" the template holds
-  std::vector<TPlaceholder> Placeholders;  // in order (when they were asked for)
   std::vector<TBlockInfo> Blocks;          // defined blocks, in order of first definition
   std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
@@ -202,6 +220,10 @@ struct TPageModel {
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;
+
+  // The template's placeholders of both forms, in order: read on the first call, which reads
+  // the whole template, and kept with the model. A model is asked from one thread at a time.
+  const std::vector<TPlaceholder>& Placeholders() const;
 
   // The answers about scopes (src/model/scopes.cc), each kNowhere for "none" or "the
   // template's own text". Block indexes are into Blocks, copies into Copies.
@@ -221,13 +243,18 @@ struct TPageModel {
   // The binding statement that fills a placeholder of AName in the scope of ABlock: the latest
   // binding of the first listed name that equals AName up to case; kNowhere when none does.
   std::size_t BindingThatFills(std::size_t ABlock, std::string_view AName) const;
-  // The placeholders in the scope of ABlock (kNowhere: the template's own), in order.
+  // The "{name}" placeholders in the scope of ABlock (kNowhere: the template's own), in order.
   std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
+
+ private:
+  friend void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
+  // What Placeholders read, once asked.
+  mutable std::optional<std::vector<TPlaceholder>> PlaceholderList;
 };
 
 // Fills the template's half of AModel (markers with near misses, each exact BEGIN paired, blocks
-// and their copies, and with APlaceholders the placeholders) from ATemplate and the script's half,
-// which is read already. Linear in the inputs but for sorting.
-void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders = true);
+// and their copies) from ATemplate and the script's half, which is read already. Linear in the
+// inputs but for sorting.
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
 
 }  // namespace zoqc

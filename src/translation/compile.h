@@ -18,9 +18,8 @@ namespace zoqc {
 class TTemplateContexts;  // src/model/html_context.h
 
 struct TCompileOptions {
-  bool Provenance = false;   // record where every byte of the page came from
-  bool Placeholders = true;  // list the template's placeholders in the model
-  bool Escape = false;       // print every value escaped for its HTML context (--escape)
+  bool Provenance = false;  // record where every byte of the page came from
+  bool Escape = false;      // print every value escaped for its HTML context (--escape)
 };
 
 // An input's bytes and what keeps them alive: a loaded file, a string.
