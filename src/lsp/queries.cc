@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <set>
 
-#include "src/model/html_escape.h"
+#include "src/model/html_context.h"
 #include "src/text/text.h"
 
 namespace zoqc::lsp {
@@ -229,8 +229,7 @@ std::vector<TLocation> Definitions(const TPage& APage, const TSymbol& ASymbol, T
 // attribute"; "" otherwise.
 std::string EscapedAs(const TPage& APage, std::size_t AAt) {
   if (!APage.Escape) return "";
-  const std::string_view text = APage.Model().Template;
-  const TTemplateContexts contexts(text);
+  const TTemplateContexts& contexts = APage.Model().Contexts();
   const std::size_t index = contexts.IndexAt(AAt);
   if (index == kNowhere) return "";
   const THtmlContext& context = contexts.Context(index);

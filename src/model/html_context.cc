@@ -1757,6 +1757,11 @@ TTemplateContexts::TTemplateContexts(std::string_view ATemplate) {
   Refused = walker.Refused;
 }
 
+const TTemplateContexts& TPageModel::Contexts() const {
+  if (!ContextList) ContextList = std::make_shared<const TTemplateContexts>(Template);
+  return *ContextList;
+}
+
 std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {
   const TTemplateContexts contexts(ATemplate);
   std::vector<THtmlContext> all;

@@ -263,8 +263,7 @@ TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
         TPageModel model;
         ReadTemplate(model, t);
         const std::vector<TPlaceholder>& got = model.Placeholders();
-        const TTemplateContexts contexts(t);
-        const std::span<const TSpan> found = contexts.Spans();
+        const std::span<const TSpan> found = model.Contexts().Spans();
         ASSERT_EQ(want.size(), got.size()) << t;
         ASSERT_EQ(want.size(), found.size()) << t;
         for (std::size_t i = 0; i < want.size(); ++i) {

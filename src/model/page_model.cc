@@ -115,6 +115,7 @@ std::size_t TPageModel::BlockNamed(std::string_view AName) const {
 void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
   AModel.Template = ATemplate;
   AModel.PlaceholderList.reset();
+  AModel.ContextList.reset();
   AModel.RawOpenings = 0;
   AModel.Markers = ReadMarkers(ATemplate, true, &AModel.RawOpenings);
   const std::string_view script = AModel.Script.Text;

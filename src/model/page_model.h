@@ -17,6 +17,8 @@
 
 namespace zoqc {
 
+class TTemplateContexts;  // src/model/html_context.h
+
 // "No such index or offset".
 inline constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
 
@@ -222,8 +224,12 @@ struct TPageModel {
   std::size_t BlockNamed(std::string_view AName) const;
 
   // The template's placeholders of both forms, in order: read on the first call, which reads
-  // the whole template, and kept with the model. A model is asked from one thread at a time.
+  // the whole template, and kept with the model.
   const std::vector<TPlaceholder>& Placeholders() const;
+  // The HTML context of each of the template's placeholders (src/model/html_context.cc): read
+  // on the first call, which runs the HTML tokenizer over the whole template, and kept with the
+  // model. A model is asked from one thread at a time.
+  const TTemplateContexts& Contexts() const;
 
   // The answers about scopes (src/model/scopes.cc), each kNowhere for "none" or "the
   // template's own text". Block indexes are into Blocks, copies into Copies.
@@ -248,8 +254,9 @@ struct TPageModel {
 
  private:
   friend void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
-  // What Placeholders read, once asked.
+  // What Placeholders and Contexts read, once asked.
   mutable std::optional<std::vector<TPlaceholder>> PlaceholderList;
+  mutable std::shared_ptr<const TTemplateContexts> ContextList;
 };
 
 // Fills the template's half of AModel (markers with near misses, each exact BEGIN paired, blocks

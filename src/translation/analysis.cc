@@ -30,7 +30,7 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, escape),
             a.Diagnostics);
   if (escape)  // places it cannot make safe
-    CheckEscapes(model, leftovers, *a.Template, a.Result.Contexts, a.Diagnostics);
+    CheckEscapes(model, leftovers, *a.Template, a.Diagnostics);
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   for (TDiagnostic& d : a.Diagnostics) {

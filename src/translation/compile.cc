@@ -78,8 +78,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
     const bool streamed = ASink && !AOptions.Provenance;
     TPageTables tables(model.Script, AOptions.Provenance, streamed);
     TExpansion& expansion = storage->Expansion;
-    TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
-    if (escaping) result.Contexts = &escaping->Contexts();
+    TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Contexts()) : nullptr;
     if (!ExpandBlocks(model, tables, AOptions.Provenance, expansion, escaping)) {
       result.Error = TCompileError::BlockOrder;
       result.FailBlock = tables.BlockList[expansion.FailBlock];

@@ -15,8 +15,6 @@
 
 namespace zoqc {
 
-class TTemplateContexts;  // src/model/html_context.h
-
 struct TCompileOptions {
   bool Provenance = false;  // record where every byte of the page came from
   bool Escape = false;      // print every value escaped for its HTML context (--escape)
@@ -41,8 +39,6 @@ struct TCompileResult {
   TLeftovers Leftovers;                 // when Error is None
   std::optional<TProvenance> Origins;   // with TCompileOptions::Provenance
   std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
-  // With TCompileOptions::Escape: the contexts of the template's placeholders (in Storage).
-  const TTemplateContexts* Contexts = nullptr;
   TCompileOptions Options;  // what the page was translated with
 
   bool Ok() const { return Error == TCompileError::None; }

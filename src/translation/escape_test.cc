@@ -183,7 +183,7 @@ TDiagnosed Diagnose(std::string_view AScript, std::string_view ATemplate, bool A
   CheckPage(*d.Result.Model, d.Result.Leftovers, *d.Script, *d.Template,
             EscapeWarnings(DefaultWarnings(), AEscape), d.Diags);
   if (AEscape)
-    CheckEscapes(*d.Result.Model, d.Result.Leftovers, *d.Template, d.Result.Contexts, d.Diags);
+    CheckEscapes(*d.Result.Model, d.Result.Leftovers, *d.Template, d.Diags);
   return d;
 }
 
