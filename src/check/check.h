@@ -10,7 +10,7 @@
 
 #include "src/check/diagnostic.h"
 #include "src/check/warnings.h"
-#include "src/model/html_context.h"
+#include "src/html/html_context.h"
 #include "src/model/page_model.h"
 
 namespace zoqc {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "src/check/checker.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_escape.h"
 #include "src/text/text.h"
 
 #if defined(__SSE2__) || defined(_M_X64)

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <set>
 
-#include "src/model/html_context.h"
+#include "src/html/html_context.h"
 #include "src/text/text.h"
 
 namespace zoqc::lsp {

@@ -13,25 +13,13 @@
 #include <vector>
 
 #include "src/text/large_blocks.h"
+#include "src/text/placeholder.h"
+#include "src/text/span.h"
 #include "src/text/text.h"
 
 namespace zoqc {
 
-class TTemplateContexts;  // src/model/html_context.h
-
-// "No such index or offset".
-inline constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
-
-// A stretch of one input: 0-based byte offsets [Begin, End).
-struct TSpan {
-  std::size_t Begin = 0;
-  std::size_t End = 0;
-
-  std::size_t Size() const { return End - Begin; }
-  bool Empty() const { return End == Begin; }
-  bool Holds(std::size_t AOffset) const { return Begin <= AOffset && AOffset < End; }
-  std::string_view Of(std::string_view AText) const { return AText.substr(Begin, End - Begin); }
-};
+class TTemplateContexts;  // src/html/html_context.h
 
 // A stretch of the script in 32 bits, as the statements keep it (the scan takes no script of
 // 4 GiB or more): half a TSpan's room, read as one.
@@ -148,21 +136,6 @@ struct TPlaceholder {
   bool Raw = false;             // "{!name}"
 };
 
-// The end of the placeholder whose "{" stands at AAt of AText: "{" name "}", or with ARaw also
-// "{!" name "}" (a non-empty name of name characters); 0 when none stands there.
-inline std::size_t PlaceholderEnd(std::string_view AText, std::size_t AAt, bool ARaw = true) {
-  const std::size_t name = AAt + 1 + (ARaw && AAt + 1 < AText.size() && AText[AAt + 1] == '!');
-  const std::size_t end = ShortNameEnd(AText, name);
-  return end > name && end < AText.size() && AText[end] == '}' ? end + 1 : 0;
-}
-
-// True when a placeholder "{" name "}" (not "{!name}") stands at AAt of AText, a "{".
-inline bool IsPlaceholderAt(std::string_view AText, std::size_t AAt) {
-  return PlaceholderEnd(AText, AAt, false) != 0;
-}
-
-// The first placeholder of either form in AText at or after AFrom; {size, size} when none.
-TSpan NextPlaceholder(std::string_view AText, std::size_t AFrom);
 
 // A copy of a defined block in the template: an exact BEGIN marker of its name and its Match.
 struct TBlockCopy {
@@ -226,9 +199,9 @@ struct TPageModel {
   // The template's placeholders of both forms, in order: read on the first call, which reads
   // the whole template, and kept with the model.
   const std::vector<TPlaceholder>& Placeholders() const;
-  // The HTML context of each of the template's placeholders (src/model/html_context.cc): read
-  // on the first call, which runs the HTML tokenizer over the whole template, and kept with the
-  // model. A model is asked from one thread at a time.
+  // The HTML context of each of the template's placeholders (src/html/): read on the first
+  // call, which runs the HTML tokenizer over the whole template, and kept with the model. A
+  // model is asked from one thread at a time.
   const TTemplateContexts& Contexts() const;
 
   // The answers about scopes (src/model/scopes.cc), each kNowhere for "none" or "the

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "src/model/html_context.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_context.h"
+#include "src/html/html_escape.h"
 
 namespace zoqc {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "src/check/check.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_escape.h"
 #include "src/translation/compile.h"
 #include "tests/room_sink.h"
 

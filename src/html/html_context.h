@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "src/model/page_model.h"
 #include "src/text/large_blocks.h"
+#include "src/text/span.h"
 
 namespace zoqc {
 

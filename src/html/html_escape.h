@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "src/model/html_context.h"
+#include "src/html/html_context.h"
 
 namespace zoqc {
 

@@ -2,7 +2,7 @@
 // RCDATA, RAWTEXT, script data, tag open, tag name, attribute name, before/after attribute value,
 // attribute value double/single/unquoted, comment, ...), with a small JavaScript lexer inside
 // scripts and event handlers and a small CSS lexer inside style sheets and style attributes.
-#include "src/model/html_context.h"
+#include "src/html/html_context.h"
 
 #include <algorithm>
 #include <array>
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "src/text/placeholder.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -1755,11 +1756,6 @@ TTemplateContexts::TTemplateContexts(std::string_view ATemplate) {
   PlaceKinds = std::move(walker.Kinds);
   Table = std::move(walker.Table);
   Refused = walker.Refused;
-}
-
-const TTemplateContexts& TPageModel::Contexts() const {
-  if (!ContextList) ContextList = std::make_shared<const TTemplateContexts>(Template);
-  return *ContextList;
 }
 
 std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {

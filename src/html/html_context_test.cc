@@ -1,7 +1,7 @@
 // Tests of the HTML contexts: each tokenizer state a placeholder can stand in, and the edges
 // where the state changes.
-#include "src/model/html_context.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_context.h"
+#include "src/model/page_model.h"
 
 #include <gtest/gtest.h>
 

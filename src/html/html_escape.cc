@@ -1,5 +1,5 @@
 // The PHP of each escaper. Every value goes through (string) first, as echo would print it.
-#include "src/model/html_escape.h"
+#include "src/html/html_escape.h"
 
 #include <cstring>
 #include <initializer_list>
