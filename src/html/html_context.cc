@@ -1758,13 +1758,6 @@ TTemplateContexts::TTemplateContexts(std::string_view ATemplate) {
   Refused = walker.Refused;
 }
 
-std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {
-  const TTemplateContexts contexts(ATemplate);
-  std::vector<THtmlContext> all;
-  for (std::size_t p = 0; p < contexts.Spans().size(); ++p) all.push_back(contexts.Context(p));
-  return all;
-}
-
 std::size_t TTemplateContexts::Find(std::size_t AAt) const {
   if (Last < PlaceSpans.size() && PlaceSpans[Last].Begin == AAt) return Last;
   const auto it = std::lower_bound(PlaceSpans.begin(), PlaceSpans.end(), AAt,

@@ -125,10 +125,6 @@ class TTemplateContexts {
   mutable std::size_t Last = 0;  // the index answered last
 };
 
-// The context of every "{name}" and "{!name}" of ATemplate, in order (TTemplateContexts, each
-// context written out).
-std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate);
-
 // True for the contexts where no escaping can make a value safe (or, Unquoted, where the
 // attribute should be quoted first).
 inline bool IsRefused(const THtmlContext& AContext) {

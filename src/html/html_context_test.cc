@@ -16,6 +16,14 @@
 namespace zoqc {
 namespace {
 
+// The context of every "{name}" and "{!name}" of ATemplate, in order.
+std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {
+  const TTemplateContexts contexts(ATemplate);
+  std::vector<THtmlContext> all;
+  for (std::size_t p = 0; p < contexts.Spans().size(); ++p) all.push_back(contexts.Context(p));
+  return all;
+}
+
 // The spans of every "{" name "}" and "{!" name "}" of ATemplate.
 std::vector<TSpan> Spans(std::string_view ATemplate) {
   std::vector<TSpan> spans;

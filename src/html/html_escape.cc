@@ -163,11 +163,6 @@ std::string_view OuterCall(std::string_view AExpr) {
 
 }  // namespace
 
-bool IsHtmlEscaperCall(std::string_view AExpr) {
-  const std::string_view name = OuterCall(AExpr);
-  return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities");
-}
-
 void TEscaper::Wrap(std::string_view ABefore, std::string_view AAfter) {
   Before.insert(0, ABefore);
   After.append(AAfter);

@@ -47,7 +47,4 @@ bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr);
 // is escaped twice. A refused context gets the escaping of a quoted attribute value.
 std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr);
 
-// True when AExpr as a whole is a call of an HTML escaper (htmlspecialchars, htmlentities).
-bool IsHtmlEscaperCall(std::string_view AExpr);
-
 }  // namespace zoqc
