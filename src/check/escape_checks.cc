@@ -688,7 +688,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
     if (copy.Same && &copy != &AModel.Copies[AModel.Blocks[copy.Block].Copies[0]])
       later.push_back(copy.Span);
   if (later.empty() && !contexts.AnyRefused()) return;  // the usual case: nothing to say
-  std::size_t next_later = 0, later_end = 0;  // later before next_later end by later_end
+  std::size_t next_later = 0, later_end = 0;            // later before next_later end by later_end
   for (std::size_t p = 0; p < spans.size(); ++p) {
     const THtmlContext& c = contexts.Context(p);
     const TSpan span = spans[p];

@@ -745,8 +745,7 @@ class TWalker {
     if (at < 3 || Text[at - 1] != '}') return at;
     std::size_t open = at - 2;
     while (open > 0 && at - open < kLookback && Text[open] != '{') --open;
-    return Text[open] == '{' && PlaceholderEnd(Text, open) == at ? open
-                                                                                            : at;
+    return Text[open] == '{' && PlaceholderEnd(Text, open) == at ? open : at;
   }
 
   // True when the markup before AAt (values printed there taken as empty) ends in "&", "&#" or
@@ -803,8 +802,7 @@ class TWalker {
   std::string Tail(TSpan ASpan, char AQuote) const {
     std::string tail;
     for (std::size_t i = ASpan.End; i < Text.size() && Text[i] != AQuote; ++i) {
-      if (const std::size_t end =
-              Text[i] == '{' ? PlaceholderEnd(Text, i) : 0) {
+      if (const std::size_t end = Text[i] == '{' ? PlaceholderEnd(Text, i) : 0) {
         i = end - 1;
         continue;
       }

@@ -192,7 +192,8 @@ const std::vector<TPlaceholder>& TPageModel::Placeholders() const {
     }
     while (!open.empty() && Copies[open.back()].Span.End <= idx) open.pop_back();
     const bool raw = Template[idx + 1] == '!';
-    list.push_back({span, {idx + 1 + raw, span.End - 1}, open.empty() ? kNowhere : open.back(), raw});
+    list.push_back(
+        {span, {idx + 1 + raw, span.End - 1}, open.empty() ? kNowhere : open.back(), raw});
   }
   return list;
 }

@@ -136,7 +136,6 @@ struct TPlaceholder {
   bool Raw = false;             // "{!name}"
 };
 
-
 // A copy of a defined block in the template: an exact BEGIN marker of its name and its Match.
 struct TBlockCopy {
   std::size_t Block;  // index into TPageModel::Blocks
@@ -186,10 +185,10 @@ struct TLeftovers {
 struct TPageModel {
   TScriptModel Script;
   std::string_view Template;
-  std::vector<TMarker> Markers;            // near misses included
-  std::size_t RawOpenings = 0;             // how many "{!" the template holds
-  std::vector<TBlockInfo> Blocks;          // defined blocks, in order of first definition
-  std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
+  std::vector<TMarker> Markers;    // near misses included
+  std::size_t RawOpenings = 0;     // how many "{!" the template holds
+  std::vector<TBlockInfo> Blocks;  // defined blocks, in order of first definition
+  std::vector<TBlockCopy> Copies;  // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
       BlockIndex;  // block name up to case -> index into Blocks
 

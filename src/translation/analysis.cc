@@ -13,8 +13,7 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   const bool escape = AOptions.Escape;
   TAnalysis a;
   a.Result = Compile(std::move(AScript), std::move(ATemplate),
-                     {.Provenance = AOptions.Provenance, .Escape = escape},
-                     ASink);
+                     {.Provenance = AOptions.Provenance, .Escape = escape}, ASink);
   const TPageModel& model = *a.Result.Model;
   a.Script = std::make_unique<TSource>(std::move(AScriptName), model.Script.Text);
   a.Template = std::make_unique<TSource>(std::move(ATemplateName), model.Template);

@@ -39,7 +39,7 @@ struct TCompileResult {
   TLeftovers Leftovers;                 // when Error is None
   std::optional<TProvenance> Origins;   // with TCompileOptions::Provenance
   std::shared_ptr<const void> Storage;  // the inputs, the model, what Pieces view
-  TCompileOptions Options;  // what the page was translated with
+  TCompileOptions Options;              // what the page was translated with
 
   bool Ok() const { return Error == TCompileError::None; }
   std::span<const std::string_view> Page() const { return Pieces.Span(); }

@@ -182,8 +182,7 @@ TDiagnosed Diagnose(std::string_view AScript, std::string_view ATemplate, bool A
   d.Template = std::make_unique<TSource>("p.zot", d.Result.Model->Template);
   CheckPage(*d.Result.Model, d.Result.Leftovers, *d.Script, *d.Template,
             EscapeWarnings(DefaultWarnings(), AEscape), d.Diags);
-  if (AEscape)
-    CheckEscapes(*d.Result.Model, d.Result.Leftovers, *d.Template, d.Diags);
+  if (AEscape) CheckEscapes(*d.Result.Model, d.Result.Leftovers, *d.Template, d.Diags);
   return d;
 }
 
