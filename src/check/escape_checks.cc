@@ -641,6 +641,24 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
         {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "the scheme"});
     return true;
   }
+  if (AContext.Place == THtmlPlace::RawText && AContext.ShownRaw) {
+    ADiag.Message = "under --escape " + name +
+                    " cannot be printed in <xmp>, which shows its text as written: escaped, the "
+                    "value would show its escapes, and raw it could end the element; use <pre> "
+                    "instead";
+    ADiag.FixIts.push_back({ATemplate.PlaceOf(AContext.Name.Begin, AContext.Name.End), "pre"});
+    // The end tag that ends the element: "</xmp" in any case, then a blank, "/" or ">".
+    for (std::size_t at = AText.find("</", ASpan.End); at != std::string_view::npos;
+         at = AText.find("</", at + 2)) {
+      const char after = at + 5 < AText.size() ? AText[at + 5] : '\0';
+      if (SameText(AText.substr(at + 2, 3), "xmp") &&
+          std::string_view(" \t\n\f\r/>").find(after) != std::string_view::npos) {
+        ADiag.FixIts.push_back({ATemplate.PlaceOf(at + 2, at + 5), "pre"});
+        break;
+      }
+    }
+    return true;
+  }
   if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
     ADiag.Message =
         AContext.Inner

@@ -666,6 +666,7 @@ class TWalker {
       case TState::RawText:
         c.Place = Special == "style" ? THtmlPlace::Style : THtmlPlace::RawText;
         c.Css = Css.Place();
+        if (Special == "xmp") c.ShownRaw = true, c.Name = SpecialName;
         break;
       case TState::ScriptData:
         c.Place = THtmlPlace::Script;
@@ -957,7 +958,7 @@ class TWalker {
       return;
     }
     if (TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
-    Special = TagLower;
+    Special = TagLower, SpecialName = Tag;
     if (Special == "script") {
       State = TState::ScriptData, Js.Reset();
       Escapes = TEscapes::None, EscapesSkip = 0, Dashes = 0, ScriptLost = kNowhere;
@@ -1706,6 +1707,7 @@ class TWalker {
   bool PlainLast = false;  // the last tag was read by PlainRun, which leaves TagLower as it was
   bool EndTag = false;     // the tag is an end tag
   std::string Special;     // the open element whose end tag ends RCDATA, RAWTEXT or a script
+  TSpan SpecialName;       // its start tag's name as written
   enum class TEscapes : unsigned char { None, Escaped, DoubleEscaped };
   TEscapes Escapes = TEscapes::None;  // a script's escaped states
   std::size_t EscapesSkip = 0;        // the bytes before it were read as "<!--" or "<script"

@@ -448,6 +448,11 @@ TEST(EscapeChecks, UnreadableJavaScriptAndSchemesAreErrors) {
             errors("<script>a = '<!-{x}-<script>'; b = '{y}'</script>"));
   EXPECT_EQ("under --escape '{x}' cannot be printed s|", errors("<a href=\"vbscript:{x}\">"));
   EXPECT_EQ("under --escape nothing can make a value |", errors("<iframe srcdoc=\"<b {x}>\">"));
+  // <xmp> shows its text as written: no escaped value arrives as it was. "</XMPs" ends nothing.
+  EXPECT_EQ("under --escape '{x}' cannot be printed i|fix@1pre|fix@19pre|",
+            errors("<XMP>{x} </XMPs> </Xmp\n>"));
+  EXPECT_EQ("under --escape '{x}' cannot be printed i|fix@1pre|", errors("<xmp>{x}"));
+  EXPECT_EQ("", errors("<pre>{x}</pre><noscript>{x}</noscript>"));
 }
 
 }  // namespace
