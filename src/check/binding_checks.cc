@@ -95,7 +95,8 @@ void TChecker::CheckPlaceholders() {
     std::sort(pre.begin(), pre.end());
   }
   std::size_t open_pre = 0;  // the first <pre> span that does not end before the placeholder
-  for (const TPlaceholder& placeholder : Model.Placeholders) {
+  for (const TPlaceholder& placeholder : Model.Placeholders()) {
+    if (placeholder.Raw) continue;
     const std::string_view name = placeholder.Name.Of(Template.Text);
     const std::size_t pos = placeholder.Span.Begin;
     const std::size_t block = Model.ScopeOf(placeholder);

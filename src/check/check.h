@@ -10,13 +10,12 @@
 
 #include "src/check/diagnostic.h"
 #include "src/check/warnings.h"
-#include "src/model/html_context.h"
+#include "src/html/html_context.h"
 #include "src/model/page_model.h"
 
 namespace zoqc {
 
-// True when the checks of AWarnings read the template's placeholders, which the model then
-// needs to list.
+// True when the checks of AWarnings read the template's placeholders.
 bool NeedsPlaceholders(const TWarningSet& AWarnings);
 
 // Appends a warning for each mistake of AWarnings found in AModel, a page that translated
@@ -29,9 +28,9 @@ void CheckPage(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSo
 // make a value safe (a tag or attribute name, a declaration, PHP code), or in an unquoted
 // attribute value (with the quotes as fix-its), and for each placeholder of a block's later copy
 // that needs another escaper than the first copy's. AModel is a page that translated without
-// error and left ALeftovers; AContexts the contexts of its template (null: worked out here).
+// error and left ALeftovers.
 void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
-                  const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut);
+                  std::vector<TDiagnostic>& AOut);
 
 // Error(2), (3) or (5) at AModel's last statement, where the scan stopped, saying why.
 TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScript);

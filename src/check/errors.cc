@@ -61,14 +61,15 @@ TDiagnostic MissingSeparator(const TSource& AScript, const TStatement& ALine) {
 // holds the placeholder "{" AName "}" in any case; a null view when none does.
 std::string_view BlockHolding(const TPageModel& AModel, std::string_view AName) {
   const std::string_view text = AModel.Template;
+  const std::vector<TPlaceholder>& placeholders = AModel.Placeholders();
   for (const TMarker& marker : AModel.Markers) {
     if (marker.Match == kNowhere) continue;
     const std::size_t end = AModel.Markers[marker.Match].Span.Begin;
     auto it =
-        std::lower_bound(AModel.Placeholders.begin(), AModel.Placeholders.end(), marker.Span.End,
+        std::lower_bound(placeholders.begin(), placeholders.end(), marker.Span.End,
                          [](const TPlaceholder& p, std::size_t at) { return p.Span.Begin < at; });
-    for (; it != AModel.Placeholders.end() && it->Span.Begin < end; ++it)
-      if (SameText(it->Name.Of(text), AName)) return marker.Name.Of(text);
+    for (; it != placeholders.end() && it->Span.Begin < end; ++it)
+      if (!it->Raw && SameText(it->Name.Of(text), AName)) return marker.Name.Of(text);
   }
   return {};
 }

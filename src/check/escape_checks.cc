@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "src/check/checker.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_escape.h"
 #include "src/text/text.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -447,7 +447,7 @@ void TChecker::CheckRequestData() {
   };
   // Once a binding needs them: the placeholders, their contexts, and the printed ones ("{name}",
   // not "{!name}") ordered by name up to case, then by position.
-  std::optional<TTemplateContexts> places;
+  const TTemplateContexts* places = nullptr;
   std::span<const TSpan> spans;
   std::vector<std::size_t> by_name;
   const auto name_of = [&](std::size_t p) {
@@ -468,7 +468,8 @@ void TChecker::CheckRequestData() {
     const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
     if (reads.empty()) continue;
     if (!places) {
-      spans = places.emplace(Template.Text).Spans();
+      places = &Model.Contexts();
+      spans = places->Spans();
       for (std::size_t p = 0; p < spans.size(); ++p)
         if (Template.Text[spans[p].Begin + 1] != '!') by_name.push_back(p);
       std::stable_sort(by_name.begin(), by_name.end(), [&](std::size_t A, std::size_t B) {
@@ -546,19 +547,11 @@ void TChecker::CheckRequestData() {
 
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
 void TChecker::CheckRawPlaceholders() {
-  if (Model.RawOpenings == 0) return;  // the usual template: no search of it again
-  const std::string_view text = Template.Text;
-  // Only "{!" can open one, found by its "!": markup has a "{" at every placeholder, but a "!"
-  // mostly in its comments.
-  for (std::size_t bang = text.find('!', 1); bang != std::string_view::npos;
-       bang = text.find('!', bang + 1)) {
-    if (text[bang - 1] != '{') continue;
-    const std::size_t idx = bang - 1;
-    bool raw = false;
-    const std::size_t length = PrintedPlaceholderAt(text, idx, raw);
-    if (!length) continue;
-    const TSpan span{idx, idx + length};
-    const std::string_view name = text.substr(span.Begin + 2, span.Size() - 3);
+  if (Model.RawOpenings == 0) return;  // the usual template: no list of its placeholders
+  for (const TPlaceholder& placeholder : Model.Placeholders()) {
+    if (!placeholder.Raw) continue;
+    const TSpan span = placeholder.Span;
+    const std::string_view name = placeholder.Name.Of(Template.Text);
     TDiagnostic* d = Warn(TWarning::RawPlaceholder, Template.PlaceOf(span.Begin, span.End),
                           "'{!" + std::string(name) +
                               "}' prints its value unescaped only under --escape; without it the "
@@ -648,6 +641,24 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
         {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "the scheme"});
     return true;
   }
+  if (AContext.Place == THtmlPlace::RawText && AContext.ShownRaw) {
+    ADiag.Message = "under --escape " + name +
+                    " cannot be printed in <xmp>, which shows its text as written: escaped, the "
+                    "value would show its escapes, and raw it could end the element; use <pre> "
+                    "instead";
+    ADiag.FixIts.push_back({ATemplate.PlaceOf(AContext.Name.Begin, AContext.Name.End), "pre"});
+    // The end tag that ends the element: "</xmp" in any case, then a blank, "/" or ">".
+    for (std::size_t at = AText.find("</", ASpan.End); at != std::string_view::npos;
+         at = AText.find("</", at + 2)) {
+      const char after = at + 5 < AText.size() ? AText[at + 5] : '\0';
+      if (SameText(AText.substr(at + 2, 3), "xmp") &&
+          std::string_view(" \t\n\f\r/>").find(after) != std::string_view::npos) {
+        ADiag.FixIts.push_back({ATemplate.PlaceOf(at + 2, at + 5), "pre"});
+        break;
+      }
+    }
+    return true;
+  }
   if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
     ADiag.Message =
         AContext.Inner
@@ -665,7 +676,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
 }  // namespace
 
 void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const TSource& ATemplate,
-                  const TTemplateContexts* AContexts, std::vector<TDiagnostic>& AOut) {
+                  std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
   // What PHP written in the template prints is its own: a note says so at each.
   if (HoldsPhp(text)) {
@@ -682,10 +693,9 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
           DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
     }
   }
-  std::optional<TTemplateContexts> own;
-  if (!AContexts) AContexts = &own.emplace(text);
-  const std::span<const TSpan> spans = AContexts->Spans();
-  const std::span<const std::uint32_t> kinds = AContexts->Kinds();
+  const TTemplateContexts& contexts = AModel.Contexts();
+  const std::span<const TSpan> spans = contexts.Spans();
+  const std::span<const std::uint32_t> kinds = contexts.Kinds();
   std::vector<std::size_t> left;  // the placeholders printed as written
   for (const TLeftPlaceholder& l : ALeftovers.Left) left.push_back(l.Name.Begin - 1);
   std::sort(left.begin(), left.end());
@@ -695,10 +705,10 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
   for (const TBlockCopy& copy : AModel.Copies)
     if (copy.Same && &copy != &AModel.Copies[AModel.Blocks[copy.Block].Copies[0]])
       later.push_back(copy.Span);
-  if (later.empty() && !AContexts->AnyRefused()) return;  // the usual case: nothing to say
-  std::size_t next_later = 0, later_end = 0;  // later before next_later end by later_end
+  if (later.empty() && !contexts.AnyRefused()) return;  // the usual case: nothing to say
+  std::size_t next_later = 0, later_end = 0;            // later before next_later end by later_end
   for (std::size_t p = 0; p < spans.size(); ++p) {
-    const THtmlContext& c = AContexts->Context(p);
+    const THtmlContext& c = contexts.Context(p);
     const TSpan span = spans[p];
     if (text[span.Begin + 1] == '!') continue;
     for (; next_later < later.size() && later[next_later].Begin < span.Begin; ++next_later)
@@ -710,12 +720,12 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
     if (copy != kNowhere) {
       const TBlockCopy& in = AModel.Copies[copy];
       const TBlockCopy& first = AModel.Copies[AModel.Blocks[in.Block].Copies[0]];
-      twin = AContexts->IndexAt(first.Span.Begin + (span.Begin - in.Span.Begin));
+      twin = contexts.IndexAt(first.Span.Begin + (span.Begin - in.Span.Begin));
       if (twin == kNowhere) twin = p;
     }
     if (twin == p && !IsRefused(c)) continue;  // the usual case: nothing to say
     if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
-    const THtmlContext& first = AContexts->Context(twin);
+    const THtmlContext& first = contexts.Context(twin);
     if (!IsRefused(c) && twin != p && kinds[twin] != kinds[p] && !IsRefused(first) &&
         EscapedExpression(c, "$v") != EscapedExpression(first, "$v")) {
       const std::string name(text.substr(span.Begin, span.Size()));

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <set>
 
-#include "src/model/html_escape.h"
+#include "src/html/html_context.h"
 #include "src/text/text.h"
 
 namespace zoqc::lsp {
@@ -136,11 +136,11 @@ std::optional<TSymbol> SymbolAt(const TPage& APage, TRole ARole, std::size_t AOf
       }
     return std::nullopt;
   }
-  const auto& holders = model.Placeholders;
+  const auto& holders = model.Placeholders();
   auto it = std::upper_bound(
       holders.begin(), holders.end(), AOffset,
       [](std::size_t AAt, const TPlaceholder& AHolder) { return AAt < AHolder.Span.Begin; });
-  if (it != holders.begin() && AOffset < std::prev(it)->Span.End) {
+  if (it != holders.begin() && AOffset < std::prev(it)->Span.End && !std::prev(it)->Raw) {
     const TPlaceholder& holder = *std::prev(it);
     const std::size_t block = model.ScopeOf(holder);
     return TSymbol{block == kNowhere ? TSymbolKind::TemplateVar : TSymbolKind::BlockVar,
@@ -214,8 +214,7 @@ std::vector<TLocation> Definitions(const TPage& APage, const TSymbol& ASymbol, T
 // attribute"; "" otherwise.
 std::string EscapedAs(const TPage& APage, std::size_t AAt) {
   if (!APage.Escape) return "";
-  const std::string_view text = APage.Model().Template;
-  const TTemplateContexts contexts(text);
+  const TTemplateContexts& contexts = APage.Model().Contexts();
   const std::size_t index = contexts.IndexAt(AAt);
   if (index == kNowhere) return "";
   const THtmlContext& context = contexts.Context(index);
@@ -365,8 +364,8 @@ std::vector<TToken> TokensOf(const TPage& APage, TRole ARole) {
       add(marker.Name.Begin, marker.Name.End, kTokenBlock);
       add(marker.Name.End, marker.Span.End, kTokenKeyword);
     }
-    for (const TPlaceholder& holder : model.Placeholders)
-      add(holder.Span.Begin, holder.Span.End, kTokenVariable);
+    for (const TPlaceholder& holder : model.Placeholders())
+      if (!holder.Raw) add(holder.Span.Begin, holder.Span.End, kTokenVariable);
   }
   std::sort(tokens.begin(), tokens.end(),
             [](const TToken& A, const TToken& B) { return A.Span.Begin < B.Span.Begin; });

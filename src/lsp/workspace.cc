@@ -167,7 +167,7 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
     Project(*path, settings, project_error);
   TAnalysis analysis =
       AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1], std::move(texts[1]),
-                  settings.Warnings, {.Escape = settings.Escape, .Placeholders = true});
+                  settings.Warnings, {.Escape = settings.Escape});
   page->Result = std::move(analysis.Result);
   page->Escape = settings.Escape;
   const TPageModel& model = page->Model();

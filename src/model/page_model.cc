@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "src/html/html_context.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -107,8 +108,10 @@ std::size_t TPageModel::BlockNamed(std::string_view AName) const {
   return it == BlockIndex.end() ? kNowhere : it->second;
 }
 
-void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders) {
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
   AModel.Template = ATemplate;
+  AModel.PlaceholderList.reset();
+  AModel.ContextList.reset();
   AModel.RawOpenings = 0;
   AModel.Markers = ReadMarkers(ATemplate, true, &AModel.RawOpenings);
   const std::string_view script = AModel.Script.Text;
@@ -166,27 +169,38 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
             [](const TBlockCopy& x, const TBlockCopy& y) { return x.Span.Begin < y.Span.Begin; });
   for (std::size_t c = 0; c < AModel.Copies.size(); ++c)
     AModel.Blocks[AModel.Copies[c].Block].Copies.push_back(c);
-  if (!APlaceholders) return;
-  // The placeholders, each in the innermost copy around it.
+}
+
+const std::vector<TPlaceholder>& TPageModel::Placeholders() const {
+  if (PlaceholderList) return *PlaceholderList;
+  std::vector<TPlaceholder>& list = PlaceholderList.emplace();
+  // Each placeholder in the innermost copy around it. A placeholder holds no other "{": the
+  // next one is looked for after it.
   std::vector<std::size_t> open;
   std::size_t next = 0;
-  for (std::size_t idx = ATemplate.find('{'); idx != std::string_view::npos;
-       idx = ATemplate.find('{', idx + 1)) {
-    const std::size_t end = NameEnd(ATemplate, idx + 1);
-    if (end == idx + 1 || end >= ATemplate.size() || ATemplate[end] != '}') continue;
-    while (next < AModel.Copies.size() && AModel.Copies[next].Span.Begin < idx) {
-      if (!AModel.Copies[next].Same) {
+  for (TSpan span = NextPlaceholder(Template, 0); span.Begin < Template.size();
+       span = NextPlaceholder(Template, span.End)) {
+    const std::size_t idx = span.Begin;
+    while (next < Copies.size() && Copies[next].Span.Begin < idx) {
+      if (!Copies[next].Same) {
         ++next;
         continue;
       }
-      while (!open.empty() && AModel.Copies[open.back()].Span.End <= AModel.Copies[next].Span.Begin)
+      while (!open.empty() && Copies[open.back()].Span.End <= Copies[next].Span.Begin)
         open.pop_back();
       open.push_back(next++);
     }
-    while (!open.empty() && AModel.Copies[open.back()].Span.End <= idx) open.pop_back();
-    AModel.Placeholders.push_back(
-        {{idx, end + 1}, {idx + 1, end}, open.empty() ? kNowhere : open.back()});
+    while (!open.empty() && Copies[open.back()].Span.End <= idx) open.pop_back();
+    const bool raw = Template[idx + 1] == '!';
+    list.push_back(
+        {span, {idx + 1 + raw, span.End - 1}, open.empty() ? kNowhere : open.back(), raw});
   }
+  return list;
+}
+
+const TTemplateContexts& TPageModel::Contexts() const {
+  if (!ContextList) ContextList = std::make_shared<const TTemplateContexts>(Template);
+  return *ContextList;
 }
 
 }  // namespace zoqc

@@ -6,29 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "src/text/large_blocks.h"
+#include "src/text/placeholder.h"
+#include "src/text/span.h"
 #include "src/text/text.h"
 
 namespace zoqc {
 
-// "No such index or offset".
-inline constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
-
-// A stretch of one input: 0-based byte offsets [Begin, End).
-struct TSpan {
-  std::size_t Begin = 0;
-  std::size_t End = 0;
-
-  std::size_t Size() const { return End - Begin; }
-  bool Empty() const { return End == Begin; }
-  bool Holds(std::size_t AOffset) const { return Begin <= AOffset && AOffset < End; }
-  std::string_view Of(std::string_view AText) const { return AText.substr(Begin, End - Begin); }
-};
+class TTemplateContexts;  // src/html/html_context.h
 
 // A stretch of the script in 32 bits, as the statements keep it (the scan takes no script of
 // 4 GiB or more): half a TSpan's room, read as one.
@@ -140,12 +131,14 @@ std::vector<TMarker> ReadMarkers(std::string_view ATemplate, bool ANearMisses,
 // The text of a marker in exact form.
 std::string MarkerText(bool AIsBegin, std::string_view AName);
 
-// A placeholder "{" name "}" with a non-empty name of name characters.
+// A placeholder "{" name "}", or "{!" name "}" (printed raw under --escape), with a non-empty
+// name of name characters.
 struct TPlaceholder {
   TSpan Span;                   // "{" through "}"
   TSpan Name;                   // the name
   std::size_t Copy = kNowhere;  // the innermost copy that the translation replaces and that
                                 // holds it (index into Copies); kNowhere: the template's own
+  bool Raw = false;             // "{!name}"
 };
 
 // A copy of a defined block in the template: an exact BEGIN marker of its name and its Match.
@@ -197,16 +190,23 @@ struct TLeftovers {
 struct TPageModel {
   TScriptModel Script;
   std::string_view Template;
-  std::vector<TMarker> Markers;            // near misses included
-  std::size_t RawOpenings = 0;             // how many "{!" the template holds
-  std::vector<TPlaceholder> Placeholders;  // in order (when they were asked for)
-  std::vector<TBlockInfo> Blocks;          // defined blocks, in order of first definition
-  std::vector<TBlockCopy> Copies;          // by position of their BEGIN marker
+  std::vector<TMarker> Markers;    // near misses included
+  std::size_t RawOpenings = 0;     // how many "{!" the template holds
+  std::vector<TBlockInfo> Blocks;  // defined blocks, in order of first definition
+  std::vector<TBlockCopy> Copies;  // by position of their BEGIN marker
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
       BlockIndex;  // block name up to case -> index into Blocks
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;
+
+  // The template's placeholders of both forms, in order: read on the first call, which reads
+  // the whole template, and kept with the model.
+  const std::vector<TPlaceholder>& Placeholders() const;
+  // The HTML context of each of the template's placeholders (src/html/): read on the first
+  // call, which runs the HTML tokenizer over the whole template, and kept with the model. A
+  // model is asked from one thread at a time.
+  const TTemplateContexts& Contexts() const;
 
   // The answers about scopes (src/model/scopes.cc), each kNowhere for "none" or "the
   // template's own text". Block indexes are into Blocks, copies into Copies.
@@ -226,13 +226,19 @@ struct TPageModel {
   // The binding statement that fills a placeholder of AName in the scope of ABlock: the latest
   // binding of the first listed name that equals AName up to case; kNowhere when none does.
   std::size_t BindingThatFills(std::size_t ABlock, std::string_view AName) const;
-  // The placeholders in the scope of ABlock (kNowhere: the template's own), in order.
+  // The "{name}" placeholders in the scope of ABlock (kNowhere: the template's own), in order.
   std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
+
+ private:
+  friend void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
+  // What Placeholders and Contexts read, once asked.
+  mutable std::optional<std::vector<TPlaceholder>> PlaceholderList;
+  mutable std::shared_ptr<const TTemplateContexts> ContextList;
 };
 
 // Fills the template's half of AModel (markers with near misses, each exact BEGIN paired, blocks
-// and their copies, and with APlaceholders the placeholders) from ATemplate and the script's half,
-// which is read already. Linear in the inputs but for sorting.
-void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlaceholders = true);
+// and their copies) from ATemplate and the script's half, which is read already. Linear in the
+// inputs but for sorting.
+void ReadTemplate(TPageModel& AModel, std::string_view ATemplate);
 
 }  // namespace zoqc

@@ -72,8 +72,8 @@ std::size_t TPageModel::BindingThatFills(std::size_t ABlock, std::string_view AN
 
 std::vector<const TPlaceholder*> TPageModel::PlaceholdersOf(std::size_t ABlock) const {
   std::vector<const TPlaceholder*> found;
-  for (const TPlaceholder& placeholder : Placeholders)
-    if (ScopeOf(placeholder) == ABlock) found.push_back(&placeholder);
+  for (const TPlaceholder& placeholder : Placeholders())
+    if (!placeholder.Raw && ScopeOf(placeholder) == ABlock) found.push_back(&placeholder);
   return found;
 }
 

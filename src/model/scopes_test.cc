@@ -25,7 +25,7 @@ TEST(TPageModel, ScopeAt) {
   EXPECT_EQ(row, at("{n2}"));                // after the nested copy, back in the outer
   EXPECT_EQ(kNowhere, at("{x}"));            // a differing copy prints as text
   EXPECT_EQ(kNowhere, model.ScopeAt(templ.rfind("<!--END cell")));  // an unpaired END
-  EXPECT_EQ(model.ScopeAt(templ.find("{x}")), model.ScopeOf(model.Placeholders[4]));
+  EXPECT_EQ(model.ScopeAt(templ.find("{x}")), model.ScopeOf(model.Placeholders()[4]));
 }
 
 TEST(TPageModel, MarkersPairWithTheFirstEndAfter) {
@@ -37,7 +37,7 @@ TEST(TPageModel, MarkersPairWithTheFirstEndAfter) {
     std::vector<std::size_t> matches;
     for (const TMarker& marker : result.Model->Markers) matches.push_back(marker.Match);
     EXPECT_EQ((std::vector<std::size_t>{kNowhere, 3, 3, kNowhere, kNowhere, kNowhere}), matches);
-    EXPECT_EQ(1u, result.Model->Placeholders.size());
+    EXPECT_EQ(1u, result.Model->Placeholders().size());
   }
 }
 

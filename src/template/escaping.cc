@@ -7,7 +7,7 @@
 
 namespace zoqc {
 
-TEscaping::TEscaping(std::string_view ATemplate) : Places(ATemplate) {
+TEscaping::TEscaping(const TTemplateContexts& AContexts) : Places(AContexts) {
   // The model numbered the contexts: 0 is text, also for a placeholder the template does not
   // hold.
   Escapers.resize(Places.Distinct().size());

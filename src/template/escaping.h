@@ -11,16 +11,16 @@
 #include <string_view>
 #include <vector>
 
-#include "src/model/html_context.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_context.h"
+#include "src/html/html_escape.h"
 
 namespace zoqc {
 
-// The contexts of every "{name}" and "{!name}" of a template, and the texts made from them,
-// which live as long as this.
+// The texts made from the contexts of every "{name}" and "{!name}" of a template (the page
+// model's answer, which must outlive this); the texts live as long as this.
 class TEscaping {
  public:
-  explicit TEscaping(std::string_view ATemplate);
+  explicit TEscaping(const TTemplateContexts& AContexts);
 
   // The text that replaces the placeholder at template offset AAt, made from its unescaped
   // text AText (APrefix bytes, the expression, ASuffix bytes): the same with the expression
@@ -72,7 +72,7 @@ class TEscaping {
   // ASize bytes of storage that lives as long as this.
   char* Keep(std::size_t ASize);
 
-  TTemplateContexts Places;
+  const TTemplateContexts& Places;
   std::vector<std::optional<TEscaper>> Escapers;  // per context number, once asked for
   std::vector<TSlot> Slots;                       // open addressing, a power of two
   std::size_t Used = 0;                           // slots taken

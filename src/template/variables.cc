@@ -719,11 +719,6 @@ SUBSTITUTE_INLINED void SubstituteEscaped(std::span<const std::string_view> ATem
 
 }  // namespace
 
-bool IsPlaceholderAt(std::string_view AText, std::size_t AIdx) {
-  const std::size_t end = NameEnd(AText, AIdx + 1);
-  return end > AIdx + 1 && end < AText.size() && AText[end] == '}';
-}
-
 void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          const TPlaceholderIndex& AVars, TPageBuilder& APage,
                          std::string_view ATemplate, std::vector<std::size_t>& ALeft,

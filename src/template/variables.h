@@ -200,7 +200,4 @@ void SubstituteVariables(std::span<const std::string_view> ATemplatePieces,
                          std::span<const std::size_t> APieceCuts = {},
                          const TExpressionOffsets* AExprOf = nullptr, TEscaping* AEscape = nullptr);
 
-// True when AText holds a placeholder "{" name "}" with a non-empty name at AIdx.
-bool IsPlaceholderAt(std::string_view AText, std::size_t AIdx);
-
 }  // namespace zoqc

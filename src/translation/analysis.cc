@@ -13,10 +13,7 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   const bool escape = AOptions.Escape;
   TAnalysis a;
   a.Result = Compile(std::move(AScript), std::move(ATemplate),
-                     {.Provenance = AOptions.Provenance,
-                      .Placeholders = AOptions.Placeholders || NeedsPlaceholders(AWarnings),
-                      .Escape = escape},
-                     ASink);
+                     {.Provenance = AOptions.Provenance, .Escape = escape}, ASink);
   const TPageModel& model = *a.Result.Model;
   a.Script = std::make_unique<TSource>(std::move(AScriptName), model.Script.Text);
   a.Template = std::make_unique<TSource>(std::move(ATemplateName), model.Template);
@@ -32,7 +29,7 @@ TAnalysis AnalysePage(std::string AScriptName, TInputText AScript, std::string A
   CheckPage(model, leftovers, *a.Script, *a.Template, EscapeWarnings(AWarnings, escape),
             a.Diagnostics);
   if (escape)  // places it cannot make safe
-    CheckEscapes(model, leftovers, *a.Template, a.Result.Contexts, a.Diagnostics);
+    CheckEscapes(model, leftovers, *a.Template, a.Diagnostics);
   a.Refused = std::any_of(a.Diagnostics.begin(), a.Diagnostics.end(),
                           [](const TDiagnostic& d) { return d.Severity == TSeverity::Error; });
   for (TDiagnostic& d : a.Diagnostics) {

@@ -30,9 +30,8 @@ struct TAnalysis {
 // How a page is translated: the same for the page written and for every other translation of
 // it (the write's second try, PHP's questions, --explain, the language server's commands).
 struct TAnalysisOptions {
-  bool Escape = false;        // --escape: every value printed escaped for its place
-  bool Provenance = false;    // record where every byte of the page came from
-  bool Placeholders = false;  // list the placeholders in the model whatever the warnings need
+  bool Escape = false;      // --escape: every value printed escaped for its place
+  bool Provenance = false;  // record where every byte of the page came from
 };
 
 // Translates AScript and ATemplate, locates an error that stops the translation, or checks the

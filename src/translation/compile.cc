@@ -72,14 +72,13 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
   if (list_bytes >= kLargeBlock) model.Script.Arena = std::make_shared<TArena>(list_bytes);
   result.Error = ScanScript(model.Script, &lines);
   if (result.Ok()) {
-    ReadTemplate(model, ATemplate.Text, AOptions.Placeholders);
+    ReadTemplate(model, ATemplate.Text);
     // A streamed page writes each echo as prefix, expression (escaped or not) and suffix: the
     // texts are not built (the listed pieces need them whole).
     const bool streamed = ASink && !AOptions.Provenance;
     TPageTables tables(model.Script, AOptions.Provenance, streamed);
     TExpansion& expansion = storage->Expansion;
-    TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Template) : nullptr;
-    if (escaping) result.Contexts = &escaping->Contexts();
+    TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Contexts()) : nullptr;
     if (!ExpandBlocks(model, tables, AOptions.Provenance, expansion, escaping)) {
       result.Error = TCompileError::BlockOrder;
       result.FailBlock = tables.BlockList[expansion.FailBlock];

@@ -15,12 +15,9 @@
 
 namespace zoqc {
 
-class TTemplateContexts;  // src/model/html_context.h
-
 struct TCompileOptions {
-  bool Provenance = false;   // record where every byte of the page came from
-  bool Placeholders = true;  // list the template's placeholders in the model
-  bool Escape = false;       // print every value escaped for its HTML context (--escape)
+  bool Provenance = false;  // record where every byte of the page came from
+  bool Escape = false;      // print every value escaped for its HTML context (--escape)
 };
 
 // An input's bytes and what keeps them alive: a loaded file, a string.
@@ -42,9 +39,7 @@ struct TCompileResult {
   TLeftovers Leftovers;                   // when Error is None
   std::optional<TProvenance> Provenance;  // with TCompileOptions::Provenance
   std::shared_ptr<const void> Storage;    // the inputs, the model, what Pieces view
-  // With TCompileOptions::Escape: the contexts of the template's placeholders (in Storage).
-  const TTemplateContexts* Contexts = nullptr;
-  TCompileOptions Options;  // what the page was translated with
+  TCompileOptions Options;                // what the page was translated with
 
   bool Ok() const { return Error == TCompileError::None; }
   std::span<const std::string_view> Page() const { return Pieces.Span(); }

@@ -1,7 +1,7 @@
 // Tests of the HTML contexts: each tokenizer state a placeholder can stand in, and the edges
 // where the state changes.
-#include "src/model/html_context.h"
-#include "src/model/html_escape.h"
+#include "src/html/html_context.h"
+#include "src/model/page_model.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,14 @@
 
 namespace zoqc {
 namespace {
+
+// The context of every "{name}" and "{!name}" of ATemplate, in order.
+std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {
+  const TTemplateContexts contexts(ATemplate);
+  std::vector<THtmlContext> all;
+  for (std::size_t p = 0; p < contexts.Spans().size(); ++p) all.push_back(contexts.Context(p));
+  return all;
+}
 
 // The spans of every "{" name "}" and "{!" name "}" of ATemplate.
 std::vector<TSpan> Spans(std::string_view ATemplate) {
@@ -259,13 +267,19 @@ TEST(HtmlContexts, PlaceholdersListedAcrossEveryWindow) {
     for (const std::string_view a : bits)
       for (const std::string_view b : bits) {
         const std::string t = std::string(pad, 'x') + std::string(a) + std::string(b);
-        const std::vector<TSpan> want = Spans(t), got = PrintedPlaceholders(t);
-        const TTemplateContexts contexts(t);
-        const std::span<const TSpan> found = contexts.Spans();
+        const std::vector<TSpan> want = Spans(t);
+        TPageModel model;
+        ReadTemplate(model, t);
+        const std::vector<TPlaceholder>& got = model.Placeholders();
+        const std::span<const TSpan> found = model.Contexts().Spans();
         ASSERT_EQ(want.size(), got.size()) << t;
         ASSERT_EQ(want.size(), found.size()) << t;
         for (std::size_t i = 0; i < want.size(); ++i) {
-          EXPECT_TRUE(want[i].Begin == got[i].Begin && want[i].End == got[i].End) << t;
+          const TPlaceholder& p = got[i];
+          EXPECT_TRUE(want[i].Begin == p.Span.Begin && want[i].End == p.Span.End) << t;
+          EXPECT_EQ(t[want[i].Begin + 1] == '!', p.Raw) << t;
+          EXPECT_EQ(want[i].End - 1, p.Name.End) << t;
+          EXPECT_EQ(want[i].Begin + 1 + p.Raw, p.Name.Begin) << t;
           EXPECT_TRUE(want[i].Begin == found[i].Begin && want[i].End == found[i].End) << t;
         }
       }

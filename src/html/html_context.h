@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "src/model/page_model.h"
 #include "src/text/large_blocks.h"
+#include "src/text/span.h"
 
 namespace zoqc {
 
@@ -21,6 +21,7 @@ enum class THtmlPlace : unsigned char {
   Text,           // element content (the data state), also after <plaintext>
   RcData,         // inside <title> or <textarea>: text, character references decoded
   RawText,        // inside <xmp>, <iframe>, <noembed>, <noframes>, <noscript>: nothing decoded
+                  // (in <xmp>, ShownRaw: refused)
   Comment,        // inside "<!--" ... "-->" (or a bogus comment "<!x ...>")
   CData,          // inside "<![CDATA[" ... "]]>" in SVG or MathML: nothing decoded
   Attribute,      // a quoted attribute value (Quote says which quote)
@@ -85,12 +86,14 @@ struct THtmlContext {
   bool AfterLt = false;   // in a <script>, "<" (then "!", "/" or letters) stands right before
   bool LeadingNewline = false;  // right after <pre>, <listing> or <textarea>: the browser drops
                                 // one line end there
+  bool ShownRaw = false;  // RawText in <xmp>, which shows its text as written: an escaped value
+                          // would show its escapes, a raw one could end the element
   std::shared_ptr<const THtmlContext> Inner;  // Srcdoc: the context in the inner document
                                               // (none: zoqc cannot read it; refused)
   TSpan Value;  // Unquoted: the attribute value's bytes in the template; Js Unsure:
                 // the "/" that leaves it open; Url Unknown: the scheme
   TSpan Name;   // Attribute, Unquoted: the attribute's name; TagName and the
-                // refused others: the tag's name read so far
+                // refused others: the tag's name read so far; ShownRaw: the start tag's name
 };
 
 // The contexts of every "{name}" and "{!name}" of a template, found by one pass of the HTML
@@ -125,10 +128,6 @@ class TTemplateContexts {
   mutable std::size_t Last = 0;  // the index answered last
 };
 
-// The context of every "{name}" and "{!name}" of ATemplate, in order (TTemplateContexts, each
-// context written out).
-std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate);
-
 // True for the contexts where no escaping can make a value safe (or, Unquoted, where the
 // attribute should be quoted first).
 inline bool IsRefused(const THtmlContext& AContext) {
@@ -138,6 +137,8 @@ inline bool IsRefused(const THtmlContext& AContext) {
     case THtmlPlace::AttributeName:
     case THtmlPlace::Declaration:
       return true;
+    case THtmlPlace::RawText:
+      return AContext.ShownRaw;
     case THtmlPlace::Script:
       return AContext.Js == TJsPlace::Unsure;
     case THtmlPlace::Attribute:

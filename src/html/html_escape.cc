@@ -1,16 +1,11 @@
 // The PHP of each escaper. Every value goes through (string) first, as echo would print it.
-#include "src/model/html_escape.h"
+#include "src/html/html_escape.h"
 
-#include <bit>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
 
 #include "src/text/text.h"
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 namespace zoqc {
 
@@ -167,11 +162,6 @@ std::string_view OuterCall(std::string_view AExpr) {
 }
 
 }  // namespace
-
-bool IsHtmlEscaperCall(std::string_view AExpr) {
-  const std::string_view name = OuterCall(AExpr);
-  return SameText(name, "htmlspecialchars") || SameText(name, "htmlentities");
-}
 
 void TEscaper::Wrap(std::string_view ABefore, std::string_view AAfter) {
   Before.insert(0, ABefore);
@@ -365,47 +355,6 @@ std::string EscapedExpression(const THtmlContext& AContext, std::string_view AEx
   TEscaper escaper{"html_entity_decode(", ", ENT_QUOTES | ENT_HTML5, 'UTF-8')"};
   Escape(AContext, escaper);
   return escaper.Around(AExpr);
-}
-
-std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw) {
-  if (AIdx >= AText.size() || AText[AIdx] != '{') return 0;
-  ARaw = AIdx + 1 < AText.size() && AText[AIdx + 1] == '!';
-  const std::size_t end = PrintedPlaceholderEnd(AText.data(), AText.size(), AIdx);
-  return end ? end - AIdx : 0;
-}
-
-TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom) {
-  const char* const text = ATemplate.data();
-  const std::size_t size = ATemplate.size();
-  // Placeholders most often stand a few bytes apart: where 16 bytes follow, one compare of them
-  // finds the next "{" before a search is called.
-  const auto next_brace = [&](std::size_t AFrom) -> const void* {
-#if defined(__SSE2__) || defined(_M_X64)
-    if (AFrom + 16 <= size) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom));
-      const unsigned hit =
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('{'))));
-      if (hit) return text + AFrom + static_cast<unsigned>(std::countr_zero(hit));
-      AFrom += 16;
-    }
-#endif
-    return AFrom < size ? std::memchr(text + AFrom, '{', size - AFrom) : nullptr;
-  };
-  for (const void* brace = next_brace(AFrom); brace;) {
-    const std::size_t idx = static_cast<std::size_t>(static_cast<const char*>(brace) - text);
-    if (const std::size_t end = PrintedPlaceholderEnd(text, size, idx)) return {idx, end};
-    brace = next_brace(idx + 1);
-  }
-  return {size, size};
-}
-
-std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate) {
-  std::vector<TSpan> spans;
-  // A placeholder holds no other "{": the next one is looked for after it.
-  for (TSpan span = NextPrintedPlaceholder(ATemplate, 0); span.Begin < ATemplate.size();
-       span = NextPrintedPlaceholder(ATemplate, span.End))
-    spans.push_back(span);
-  return spans;
 }
 
 }  // namespace zoqc

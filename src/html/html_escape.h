@@ -7,8 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "src/model/html_context.h"
-#include "src/text/text.h"
+#include "src/html/html_context.h"
 
 namespace zoqc {
 
@@ -47,26 +46,5 @@ bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr);
 // attribute, json_encode(..., JSON_HEX_TAG ...) in script code) comes back as it is: no value
 // is escaped twice. A refused context gets the escaping of a quoted attribute value.
 std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr);
-
-// True when AExpr as a whole is a call of an HTML escaper (htmlspecialchars, htmlentities).
-bool IsHtmlEscaperCall(std::string_view AExpr);
-
-// The end of the "{name}" or "{!name}" (a non-empty name) whose "{" stands at AAt of the ASize
-// bytes at AText, or 0 when none stands there.
-inline std::size_t PrintedPlaceholderEnd(const char* AText, std::size_t ASize, std::size_t AAt) {
-  const std::size_t name = AAt + 1 + (AAt + 1 < ASize && AText[AAt + 1] == '!');
-  const std::size_t end = ShortNameEnd({AText, ASize}, name);
-  return end > name && end < ASize && AText[end] == '}' ? end + 1 : 0;
-}
-
-// "{" name "}" or "{!" name "}" at AIdx of AText (a non-empty name): the length of the
-// placeholder, 0 when there is none. ARaw says which form it is.
-std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool& ARaw);
-
-// The first "{name}" or "{!name}" of ATemplate at or after AFrom; {size, size} when none.
-TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom);
-
-// Every "{name}" and "{!name}" of ATemplate, in order.
-std::vector<TSpan> PrintedPlaceholders(std::string_view ATemplate);
 
 }  // namespace zoqc

@@ -2,7 +2,7 @@
 // RCDATA, RAWTEXT, script data, tag open, tag name, attribute name, before/after attribute value,
 // attribute value double/single/unquoted, comment, ...), with a small JavaScript lexer inside
 // scripts and event handlers and a small CSS lexer inside style sheets and style attributes.
-#include "src/model/html_context.h"
+#include "src/html/html_context.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "src/model/html_escape.h"
+#include "src/text/placeholder.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -593,7 +593,7 @@ class TWalker {
  private:
   // The next placeholder at or after AFrom becomes [Limit, LimitEnd) ({size, size}: none).
   void FindNext(std::size_t AFrom) {
-    const TSpan next = NextPrintedPlaceholder(Text, AFrom);
+    const TSpan next = NextPlaceholder(Text, AFrom);
     Limit = next.Begin, LimitEnd = next.End;
   }
 
@@ -666,6 +666,7 @@ class TWalker {
       case TState::RawText:
         c.Place = Special == "style" ? THtmlPlace::Style : THtmlPlace::RawText;
         c.Css = Css.Place();
+        if (Special == "xmp") c.ShownRaw = true, c.Name = SpecialName;
         break;
       case TState::ScriptData:
         c.Place = THtmlPlace::Script;
@@ -745,8 +746,7 @@ class TWalker {
     if (at < 3 || Text[at - 1] != '}') return at;
     std::size_t open = at - 2;
     while (open > 0 && at - open < kLookback && Text[open] != '{') --open;
-    return Text[open] == '{' && PrintedPlaceholderEnd(Text.data(), Text.size(), open) == at ? open
-                                                                                            : at;
+    return Text[open] == '{' && PlaceholderEnd(Text, open) == at ? open : at;
   }
 
   // True when the markup before AAt (values printed there taken as empty) ends in "&", "&#" or
@@ -803,8 +803,7 @@ class TWalker {
   std::string Tail(TSpan ASpan, char AQuote) const {
     std::string tail;
     for (std::size_t i = ASpan.End; i < Text.size() && Text[i] != AQuote; ++i) {
-      if (const std::size_t end =
-              Text[i] == '{' ? PrintedPlaceholderEnd(Text.data(), Text.size(), i) : 0) {
+      if (const std::size_t end = Text[i] == '{' ? PlaceholderEnd(Text, i) : 0) {
         i = end - 1;
         continue;
       }
@@ -959,7 +958,7 @@ class TWalker {
       return;
     }
     if (TagLower.size() < 3 || TagLower.size() > 9) return;  // "xmp" to "plaintext"
-    Special = TagLower;
+    Special = TagLower, SpecialName = Tag;
     if (Special == "script") {
       State = TState::ScriptData, Js.Reset();
       Escapes = TEscapes::None, EscapesSkip = 0, Dashes = 0, ScriptLost = kNowhere;
@@ -1227,7 +1226,7 @@ class TWalker {
       if (text[i] == '{') {
         // A placeholder holds no "<" or "{": the bits after it hold, also where it runs on
         // into the next block.
-        if (const std::size_t end = PrintedPlaceholderEnd(text, size, i)) {
+        if (const std::size_t end = PlaceholderEnd({text, size}, i)) {
           // Right after <pre> or <listing>, or after "&" and a name: a context of its own.
           const char p = i > 0 ? text[i - 1] : ' ';
           if ((p == '>' ||
@@ -1708,6 +1707,7 @@ class TWalker {
   bool PlainLast = false;  // the last tag was read by PlainRun, which leaves TagLower as it was
   bool EndTag = false;     // the tag is an end tag
   std::string Special;     // the open element whose end tag ends RCDATA, RAWTEXT or a script
+  TSpan SpecialName;       // its start tag's name as written
   enum class TEscapes : unsigned char { None, Escaped, DoubleEscaped };
   TEscapes Escapes = TEscapes::None;  // a script's escaped states
   std::size_t EscapesSkip = 0;        // the bytes before it were read as "<!--" or "<script"
@@ -1756,13 +1756,6 @@ TTemplateContexts::TTemplateContexts(std::string_view ATemplate) {
   PlaceKinds = std::move(walker.Kinds);
   Table = std::move(walker.Table);
   Refused = walker.Refused;
-}
-
-std::vector<THtmlContext> HtmlContexts(std::string_view ATemplate) {
-  const TTemplateContexts contexts(ATemplate);
-  std::vector<THtmlContext> all;
-  for (std::size_t p = 0; p < contexts.Spans().size(); ++p) all.push_back(contexts.Context(p));
-  return all;
 }
 
 std::size_t TTemplateContexts::Find(std::size_t AAt) const {
