@@ -55,7 +55,7 @@ $template = <<<'ZOT'
 <span class="dq" title="{v}"></span><span class="sq" title='{v}'></span>
 <a class="url" href="{v}">u</a><a class="path" href="/p?q={v}">p</a>
 <button class="ev" onclick="window.zoqGot = {v}">e</button>
-<button class="evs" onclick="window.zoqGot = '{v}'">s</button>
+<button class="evs" onclick="window.zoqGot = '{v}'">s</button><button class="evm" onmouseover="window.zoqGot = '{v}'">m</button>
 <span class="css" style="color: {v}"></span><span class="cssstr" style='font-family: "{v}"'></span>
 <!-- {v} -->
 <script>zoqValues.push([{v}, '{v}', "{v}", `{v}`]); // {v}
@@ -131,6 +131,7 @@ window.addEventListener("load", function () {
     check(i, "url path", q(".path").getAttribute("href"), "/p?q=" + attr(v));
     window.zoqGot = undefined; q(".ev").click(); check(i, "onclick value", window.zoqGot, v);
     window.zoqGot = undefined; q(".evs").click(); check(i, "onclick string", window.zoqGot, v);
+    window.zoqGot = undefined; q(".evm").dispatchEvent(new MouseEvent("mouseover")); check(i, "onmouseover string", window.zoqGot, v);
     const family = q(".cssstr").style.getPropertyValue("font-family");  // quoted unless a name
     check(i, "css string", family === v ? css(v) : family, css(v));
     check(i, "css content", getComputedStyle(el, "::after").content, css(v));

@@ -50,7 +50,11 @@ TEST(HtmlContexts, MarkupStates) {
   EXPECT_EQ("text", Last("<title>t</title>{x}"));           // the end tag closes RCDATA
   EXPECT_EQ("text in <title> or <textarea>", Last("<TITLE>{x}</TITLE>"));
   EXPECT_EQ("text in <title> or <textarea>", Last("<textarea></textareax>{x}"));  // no end tag
-  EXPECT_EQ("raw text (no character references)", Last("<noscript>{x}"));
+  // Markup in raw text opens nothing, and only the element's own end tag leaves it.
+  for (const std::string name : {"xmp", "iframe", "noembed", "noframes", "noscript"}) {
+    EXPECT_EQ("raw text (no character references)", Last("<" + name + "><b title='{x}")) << name;
+    EXPECT_EQ("text", Last("<" + name + "><script></" + name + ">{x}")) << name;
+  }
   EXPECT_EQ("text", Last("<plaintext></plaintext><p>{x}"));  // nothing ends plaintext
   EXPECT_EQ("an HTML comment", Last("<!-- {x} -->"));
   EXPECT_EQ("text", Last("<!-->{x}"));             // closed at once

@@ -447,6 +447,10 @@ TEST(EscapeChecks, UnreadableJavaScriptAndSchemesAreErrors) {
   EXPECT_EQ("under --escape '{y}' cannot be printed: |fix@19 |",
             errors("<script>a = '<!-{x}-<script>'; b = '{y}'</script>"));
   EXPECT_EQ("under --escape '{x}' cannot be printed s|", errors("<a href=\"vbscript:{x}\">"));
+  // An SVG image is a document that runs its scripts; a raster image runs none.
+  EXPECT_EQ("under --escape '{x}' cannot be printed s|",
+            errors("<object data=\"data:image/svg+xml,{x}\">"));
+  EXPECT_EQ("", errors("<img src=\"data:image/png;base64,{x}\">"));
   EXPECT_EQ("under --escape nothing can make a value |", errors("<iframe srcdoc=\"<b {x}>\">"));
   // <xmp> shows its text as written: no escaped value arrives as it was. "</XMPs" ends nothing.
   EXPECT_EQ("under --escape '{x}' cannot be printed i|fix@1pre|fix@19pre|",

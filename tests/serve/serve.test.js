@@ -248,13 +248,14 @@ test("only the site is served: no copy of a source, no dot file, no link out", {
   fs.mkdirSync(path.join(out, ".git"));
   fs.writeFileSync(path.join(out, ".git/config"), secret);
   for (const copy of ["blog.zoq~", ".blog.zoq.swp", "#blog.zoq#", "blog.zoq.bak", "blog.zoq.orig",
-                      "blog.zot~", "blog.php~", "blog.php.bak"])
+                      "blog.zot~", "blog.php~", "blog.php.bak", "blog.zoq.old", "blog.zot.2"])
     fs.writeFileSync(path.join(out, copy), `${secret} <<title<<`);
   for (const [asked, status] of [["/notes.txt", 200], ["/inside.txt", 200], ["/leak.txt", 403],
       ["/script.txt", 403], ["/layout.html", 403], ["/env.txt", 403], ["/.env", 403],
       ["/.git/config", 403], ["/.git/", 403], ["/blog.zoq~", 403], ["/.blog.zoq.swp", 403],
       ["/%23blog.zoq%23", 403], ["/blog.zoq.bak", 403], ["/blog.zoq.orig", 403],
-      ["/blog.zot~", 403], ["/blog.php~", 403], ["/blog.php.bak", 403]]) {
+      ["/blog.zot~", 403], ["/blog.php~", 403], ["/blog.php.bak", 403], ["/blog.zoq.old", 403],
+      ["/blog.zot.2", 403]]) {
     const answer = await get(url, asked);
     assert.strictEqual(answer.status, status, asked);
     if (status === 200) assert.strictEqual(answer.body, "public notes");
