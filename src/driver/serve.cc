@@ -75,11 +75,18 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
   nlohmann::json explain = nlohmann::json::array();
   for (const std::string& dir : AOptions.Directories) explain += "-r", explain += Resolved(dir);
   if (!AOptions.OutDir.empty()) explain += "-o", explain += Resolved(AOptions.OutDir);
-  setup.Environment = {{"ZOQC_SERVE_HOST", address.Host},
-                       {"ZOQC_BINARY", ThisProgram(AProgram)},
-                       {"ZOQC_CWD", fs::current_path(ec).string()},
-                       {"ZOQC_EXPLAIN_ARGS",
-                        explain.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)}};
+  // The pages wait for their reloads on zoqc's own listener, beside PHP's workers; without it,
+  // they ask PHP's server.
+  std::string no_reloads;
+  serve->Host = address.Host;
+  serve->Reloads = TPushListener::Open(address.Host, no_reloads);
+  setup.Environment = {
+      {"ZOQC_SERVE_HOST", address.Host},
+      {"ZOQC_RELOAD_PORT", serve->Reloads ? std::to_string(serve->Reloads->Port()) : std::string()},
+      {"ZOQC_BINARY", ThisProgram(AProgram)},
+      {"ZOQC_CWD", fs::current_path(ec).string()},
+      {"ZOQC_EXPLAIN_ARGS",
+       explain.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)}};
   // What PHP says past the router (its own failures) goes to standard error, a line at a time;
   // what the router says for zoqc (a host refused), once.
   static std::mutex saying;
@@ -96,6 +103,13 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
     for (const fs::path& folder : made) fs::remove(folder, ec);  // only while empty
     return nullptr;
   }
+  if (serve->Reloads)
+    serve->Reloads->Run([serve = serve.get()](std::string_view AHead, bool AAgain) {
+      return serve->AnswerReload(AHead, AAgain);
+    });
+  else
+    AErr << "zoqc: warning: the pages in the browser ask for their reloads through PHP's server: "
+         << Shown(no_reloads) << std::endl;
   return serve;
 }
 
@@ -153,7 +167,27 @@ bool TServe::Write(std::string& AError) {
     return false;
   }
   Changed = false;
+  // The pages waiting are told once the state they will be served from is written.
+  auto board = std::make_shared<TReloadBoard>();
+  board->Generation = Generation;
+  for (const auto& [path, page] : Pages)
+    board->Versions.emplace_hint(board->Versions.end(), path, page.Version);
+  {
+    const std::lock_guard<std::mutex> lock(BoardLock);
+    Board = std::move(board);
+  }
+  if (Reloads) Reloads->Wake();
   return true;
+}
+
+TPushListener::TAnswer TServe::AnswerReload(std::string_view AHead, bool AAgain) {
+  std::shared_ptr<const TReloadBoard> board;
+  {
+    const std::lock_guard<std::mutex> lock(BoardLock);
+    board = Board;
+  }
+  const TReloadAnswer answer = zoqc::AnswerReload(AHead, Host, *board, AAgain);
+  return {answer.Text, answer.Wait};
 }
 
 }  // namespace zoqc

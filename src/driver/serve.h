@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "src/driver/serve_parts.h"
 #include "src/driver/site.h"
 #include "src/platform/dev_server.h"
+#include "src/platform/push_listener.h"
 
 namespace zoqc {
 
@@ -42,6 +44,9 @@ class TServe final : public TPageListener {
   // The page's path under the document root ("blog/index.php"); "" when it lies outside.
   std::string KeyOf(const TSitePage& APage) const;
 
+  // Answers a page's wait for its reload (on the reload listener's thread).
+  TPushListener::TAnswer AnswerReload(std::string_view AHead, bool AAgain);
+
   std::unique_ptr<TDevServer> Server;
   std::string Root;                          // the document root, as given
   std::string RootPath;                      // the same, made absolute and resolved
@@ -54,6 +59,13 @@ class TServe final : public TPageListener {
   std::uint64_t Generation = 1;
   bool Changed = true;          // since the state was last written
   bool BrowserWarnings = true;  // a page's translation warnings are shown over it
+
+  std::string Host;  // the host listened on
+  std::mutex BoardLock;
+  std::shared_ptr<const TReloadBoard> Board = std::make_shared<TReloadBoard>();  // as written
+  // Last, so that it ends before what it reads: the pages waiting for their reloads. Null when
+  // it could not start; the pages ask PHP's server then.
+  std::unique_ptr<TPushListener> Reloads;
 };
 
 }  // namespace zoqc
