@@ -30,6 +30,7 @@ for (let i = 2; i < process.argv.length; i += 2) {
   }
   const value = process.argv[i + 1];
   options[name] = typeof options[name] === "number" ? Number(value) : value;
+  if (name === "zoqc" || name === "baseline") options[name] = path.resolve(value);
 }
 const kCeiling = 15000;  // the longest one save may take to show in every tab
 
@@ -121,6 +122,7 @@ function quantile(ASorted, AQ) {
 }
 
 function summary(AValues) {
+  if (AValues.length === 0) return null;
   const sorted = [...AValues].sort((a, b) => a - b);
   return { n: sorted.length, median: quantile(sorted, 0.5), p90: quantile(sorted, 0.9),
     worst: sorted[sorted.length - 1], best: sorted[0] };
@@ -159,7 +161,7 @@ async function main() {
   const loadAfter = os.loadavg();
   const report = { saves: options.saves, tabs: options.tabs, rounds: options.rounds,
     load: { before: loadBefore.map((l) => +l.toFixed(2)), after: loadAfter.map((l) => +l.toFixed(2)) } };
-  const fmt = (s) => `median ${s.median.toFixed(0)} ms, p90 ${s.p90.toFixed(0)} ms, ` +
+  const fmt = (s) => !s ? "none" : `median ${s.median.toFixed(0)} ms, p90 ${s.p90.toFixed(0)} ms, ` +
     `worst ${s.worst.toFixed(0)} ms (best ${s.best.toFixed(0)})`;
   console.log(`${options.saves} saves, ${options.tabs} tabs; load average ` +
     `${loadBefore[0].toFixed(2)} before, ${loadAfter[0].toFixed(2)} after`);
@@ -177,7 +179,7 @@ async function main() {
   if (options.baseline) {
     const ratio = (a, b) => (b / a).toFixed(1);
     report.ratio = { front: +ratio(report.push.front.median, report.baseline.front.median),
-      behind: +ratio(report.push.behind.median, report.baseline.behind.median) };
+      behind: report.push.behind && +ratio(report.push.behind.median, report.baseline.behind.median) };
     console.log(`baseline / push, medians: tab in front ${report.ratio.front}x, ` +
       `tabs behind ${report.ratio.behind}x`);
   }
