@@ -15,13 +15,15 @@ namespace zoqc {
 class TPushListener {
  public:
   // What to do with a connection: send Text, then keep it open to be asked again at the next
-  // Wake, or close it.
+  // Wake (or after AgainInMs, when not negative), or close it.
   struct TAnswer {
     std::string Text;
     bool Hold = false;
+    int AgainInMs = -1;
   };
   // Asked on the listener's thread with a request's head (its bytes up to and with the blank
-  // line): once when it has come (AAgain false), then at each Wake while it is held.
+  // line): once when it has come (AAgain false), then at each Wake (and time asked for) while
+  // it is held. It may call Wake.
   using TAnswerer = std::function<TAnswer(std::string_view AHead, bool AAgain)>;
 
   // Listens on AHost (an IPv4 address, an IPv6 address in brackets, or localhost: both loopback

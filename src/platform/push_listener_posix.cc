@@ -33,7 +33,7 @@ struct TConnection {
   int Fd = -1;
   std::string Head;  // the request's head as far as it came
   bool Held = false;
-  TClock::time_point Deadline;  // for the head
+  TClock::time_point Deadline;  // for the head; once held, when to ask again
 };
 
 // Sends all of AText on the non-blocking socket AFd, whose buffer is all but empty: false when
@@ -83,6 +83,9 @@ struct TPushListener::TState {
     TConnection& connection = Connections[AIndex];
     if (SendAll(connection.Fd, AAnswer.Text) && AAnswer.Hold) {
       connection.Held = true;
+      connection.Deadline = AAnswer.AgainInMs < 0
+                                ? TClock::time_point::max()
+                                : TClock::now() + std::chrono::milliseconds(AAnswer.AgainInMs);
       return true;
     }
     Drop(AIndex);
@@ -143,7 +146,7 @@ struct TPushListener::TState {
       auto deadline = TClock::time_point::max();
       for (const TConnection& connection : Connections) {
         fds.push_back({connection.Fd, POLLIN, 0});
-        if (!connection.Held) deadline = std::min(deadline, connection.Deadline);
+        deadline = std::min(deadline, connection.Deadline);
       }
       int timeout = -1;
       if (deadline != TClock::time_point::max())
@@ -163,11 +166,13 @@ struct TPushListener::TState {
         Read(idx - first);
       }
       const auto now = TClock::now();
-      for (std::size_t idx = Connections.size(); idx-- > 0;)
-        if (!Connections[idx].Held && Connections[idx].Deadline <= now) Drop(idx);
-      if (wake)
-        for (std::size_t idx = Connections.size(); idx-- > 0;)
-          if (Connections[idx].Held) (void)Reply(idx, Answer(Connections[idx].Head, true));
+      for (std::size_t idx = Connections.size(); idx-- > 0;) {
+        TConnection& connection = Connections[idx];
+        if (connection.Held && (wake || connection.Deadline <= now))
+          (void)Reply(idx, Answer(connection.Head, true));
+        else if (!connection.Held && connection.Deadline <= now)
+          Drop(idx);
+      }
       for (std::size_t idx = 1; idx < first; ++idx)
         if (fds[idx].revents & POLLIN) Accept(fds[idx].fd);
     }
