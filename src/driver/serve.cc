@@ -1,6 +1,7 @@
 // --serve: starting PHP's server with the router, and keeping the router's state.
 #include "src/driver/serve.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -186,8 +187,27 @@ TPushListener::TAnswer TServe::AnswerReload(std::string_view AHead, bool AAgain)
     const std::lock_guard<std::mutex> lock(BoardLock);
     board = Board;
   }
-  const TReloadAnswer answer = zoqc::AnswerReload(AHead, Host, *board, AAgain);
-  return {answer.Text, answer.Wait};
+  const auto now = std::chrono::steady_clock::now();
+  if (board->Generation != OrderGeneration) {
+    OrderGeneration = board->Generation;
+    OrderSince = now;
+    Away = 0;
+  }
+  const auto since = now - OrderSince;
+  const bool hold = since < kHiddenWait && (since < kTellingTime || Away > 0);
+  const TReloadAnswer answer = zoqc::AnswerReload(AHead, Host, *board, AAgain, hold);
+  if (!answer.Hidden && answer.Due) {
+    ++Away;
+  } else if (!answer.Hidden && !AAgain && answer.Current && Away > 0 && --Away == 0) {
+    Reloads->Wake();  // the last tab shown is back: the hidden ones go
+  }
+  int again = -1;  // a hidden page held back is asked again when its wait ends
+  if (answer.Wait && answer.Hidden && answer.Due) {
+    const auto left = (since < kTellingTime ? kTellingTime : kHiddenWait) - since;
+    again = std::max<int>(
+        1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+  }
+  return {answer.Text, answer.Wait, again};
 }
 
 }  // namespace zoqc

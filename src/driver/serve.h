@@ -60,6 +60,15 @@ class TServe final : public TPageListener {
   bool Changed = true;          // since the state was last written
   bool BrowserWarnings = true;  // a page's translation warnings are shown over it
 
+  // The order the pages reload in, kept on the reload listener's thread: the tabs the browser
+  // shows first, then those it hides, once the tabs shown that were told have come back with
+  // their new page (or after kHiddenWait): on a loaded machine the tab in front reloads alone.
+  static constexpr std::chrono::milliseconds kHiddenWait{250};
+  static constexpr std::chrono::milliseconds kTellingTime{2};  // to tell every tab shown
+  std::uint64_t OrderGeneration = 0;                           // the board's, when the order began
+  std::chrono::steady_clock::time_point OrderSince;            // then
+  int Away = 0;  // tabs shown told to reload, not back yet
+
   std::string Host;  // the host listened on
   std::mutex BoardLock;
   std::shared_ptr<const TReloadBoard> Board = std::make_shared<TReloadBoard>();  // as written

@@ -294,7 +294,7 @@ std::string ServeStateJson(std::uint64_t AGeneration,
 }
 
 TReloadAnswer AnswerReload(std::string_view AHead, std::string_view ABound,
-                           const TReloadBoard& ABoard, bool AAgain) {
+                           const TReloadBoard& ABoard, bool AAgain, bool AHoldHidden) {
   const std::size_t line_end = std::min(AHead.find("\r\n"), AHead.size());
   const std::string_view request = AHead.substr(0, line_end);
   std::optional<std::string_view> host;
@@ -345,9 +345,12 @@ TReloadAnswer AnswerReload(std::string_view AHead, std::string_view ABound,
 
   // A board older than the page's state has not seen it yet: the page waits for the next.
   const auto found = ABoard.Versions.find(key);
-  const bool reload =
-      ABoard.Generation >= served_from && (found == ABoard.Versions.end() || found->second != seen);
   TReloadAnswer answer;
+  answer.Hidden = Parameter(query, "hidden") == "1";
+  answer.Current = served_from >= ABoard.Generation;
+  answer.Due =
+      ABoard.Generation >= served_from && (found == ABoard.Versions.end() || found->second != seen);
+  const bool reload = answer.Due && !(answer.Hidden && AHoldHidden);
   if (!AAgain) {
     answer.Text =
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"

@@ -81,12 +81,17 @@ inline constexpr std::string_view kReloadPath = "/__zoqc__/events";
 struct TReloadAnswer {
   std::string Text;   // the bytes to send
   bool Wait = false;  // the connection stays open, to be asked again when the board changes
+  // For the order the pages reload in:
+  bool Hidden = false;   // the page is in a tab the browser does not show ("&hidden=1")
+  bool Due = false;      // its page changed since it was served: it reloads, or is held back
+  bool Current = false;  // it was served from the board's state or a newer one
 };
 // AHead: the request up to its blank line; ABound: the host listened on. The first time
 // (AAgain false) the answer is the response's head and what the board says already; a request
 // for a foreign host (421), from a foreign page (403) or for anything else (404) is refused.
-// Asked again, it is the event, or nothing while the page waits on.
+// Asked again, it is the event, or nothing while the page waits on. AHoldHidden: a hidden page
+// that is due waits on, for the tabs shown to reload first.
 TReloadAnswer AnswerReload(std::string_view AHead, std::string_view ABound,
-                           const TReloadBoard& ABoard, bool AAgain);
+                           const TReloadBoard& ABoard, bool AAgain, bool AHoldHidden = false);
 
 }  // namespace zoqc

@@ -189,9 +189,10 @@ final class ZoqcServe
     }
 
     // The script that reloads the page once it is translated again: it waits on zoqc's own
-    // listener (ZOQC_RELOAD_PORT), which says so at once; while that cannot be reached (not
-    // started, more pages open than the browser keeps connections to one address, a zoqc started
-    // since), it asks PHP's server instead.
+    // listener (ZOQC_RELOAD_PORT), which says so at once (to a tab the browser hides, once the
+    // tabs it shows have reloaded), telling it again whenever the tab is shown or hidden. While
+    // that cannot be reached (not started, more pages open than the browser keeps connections
+    // to one address, a zoqc started since), it asks PHP's server instead.
     public static function reloadScript()
     {
         $flags = JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS | JSON_HEX_QUOT;
@@ -205,8 +206,10 @@ final class ZoqcServe
             . "\nfunction poll(){timer=0;if(es&&es.readyState===1)return;fetch(" . json_encode(self::POLL)
             . '+q+g,{cache:"no-store"}).then(function(r){return r.json()})'
             . '.then(function(a){if(a.reload)return reload();g=a.g;later(port?250:50)},function(){later(500)})}'
-            . "\nif(port){es=new EventSource(location.protocol+\"//\"+location.hostname+\":\"+port+"
-            . json_encode(self::EVENTS) . '+q+g);es.onmessage=reload;es.onerror=function(){later(250)};'
+            . "\nfunction listen(){if(es)es.close();es=new EventSource(location.protocol+\"//\"+location.hostname+"
+            . '":"+port+' . json_encode(self::EVENTS) . '+q+g+(document.hidden?"&hidden=1":""));'
+            . 'es.onmessage=reload;es.onerror=function(){later(250)}}'
+            . "\nif(port){listen();document.addEventListener(\"visibilitychange\",function(){if(!done)listen()});"
             . 'setTimeout(function(){later(0)},1000)}else later(50)})();' . "\n</script>\n";
     }
 

@@ -98,6 +98,16 @@ TEST(ServeReload, TellsThePageOnceItChanged) {
     EXPECT_TRUE(AnswerReload(request, "127.0.0.1", board, false)
                     .Text.ends_with("retry: 1000\n\ndata: reload\n\n"));
   }
+  // A tab the browser hides is held back while the tabs shown reload first.
+  const std::string hidden = ReloadRequest("blog.php", "&v=2&g=4&hidden=1");
+  answer = AnswerReload(hidden, "127.0.0.1", board, true, true);
+  EXPECT_TRUE(answer.Wait && answer.Hidden && answer.Due);
+  EXPECT_EQ("", answer.Text);
+  EXPECT_EQ("data: reload\n\n", AnswerReload(hidden, "127.0.0.1", board, true, false).Text);
+  answer = AnswerReload(ReloadRequest("blog.php", "&v=2&g=4"), "127.0.0.1", board, true, true);
+  EXPECT_TRUE(!answer.Wait && !answer.Hidden && answer.Due && !answer.Current);  // shown: now
+  answer = AnswerReload(ReloadRequest("blog.php", "&v=3&g=5"), "127.0.0.1", board, false, true);
+  EXPECT_TRUE(answer.Wait && !answer.Due && answer.Current);  // a tab back with the new page
   // Served from a state the board has not caught up with: it waits for the board.
   EXPECT_TRUE(AnswerReload(ReloadRequest("blog.php", "&v=4&g=6"), "127.0.0.1", board, true).Wait);
   EXPECT_TRUE(AnswerReload(ReloadRequest("new.php", "&v=1&g=6"), "127.0.0.1", board, true).Wait);
