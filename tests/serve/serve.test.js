@@ -133,6 +133,8 @@ async function openTab(ABrowser) {
   };
   return {
     open: (AUrl) => ABrowser.send("Page.navigate", { url: AUrl }, sessionId),
+    front: () => ABrowser.send("Page.bringToFront", {}, sessionId),
+    close: () => ABrowser.send("Target.closeTarget", { targetId }),
     requests,
     evaluate,
     text: () => evaluate("document.readyState === 'complete' ? document.body.innerText : ''"),
@@ -193,6 +195,27 @@ test("a page reloads by itself when its template is saved", { timeout: kTestLimi
   const onDisk = fs.readFileSync(path.join(scratch, "out/blog.php"), "utf8");
   assert.ok(onDisk.includes("Edited 1"));
   assert.ok(!onDisk.includes("__zoqc__"), "the reload script is added by the router only");
+});
+
+test("a hidden tab is told after the tab shown, neither asking PHP's server", { timeout: kTestLimit }, async () => {
+  const behind = await openTab(browser);
+  await behind.open(url + "blog.php");
+  await until(async () => (await behind.text()).includes("Notes from the workshop"), "the second tab");
+  await tab.front();
+  assert.strictEqual(await behind.evaluate("document.visibilityState"), "hidden");
+  await until(() => behind.requests.some((u) => u.includes("/__zoqc__/events?page=blog.php&") &&
+    u.endsWith("&hidden=1")), "the hidden tab's wait");
+  const asked = [tab.requests.length, behind.requests.length];
+  const heading = `Edited ${++edits}`;
+  fs.writeFileSync(templatePath, blogTemplate.replace("Elsewhere · Ailleurs", heading));
+  const how = await until(async () => ([tab, behind].some((t, i) =>
+    t.requests.slice(asked[i]).some((u) => u.includes("/__zoqc__/poll"))) && "polled") ||
+    ((await tab.text()).includes(heading) && (await behind.text()).includes(heading) && "pushed"),
+    `both tabs with '${heading}'`);
+  assert.strictEqual(how, "pushed");
+  const started = (t) => t.evaluate("performance.timeOrigin");
+  assert.ok(await started(behind) >= await started(tab), "the tab shown reloads first");
+  await behind.close();
 });
 
 test("a broken script shows its diagnostic, and the page comes back once fixed", { timeout: kTestLimit }, async () => {
