@@ -8,7 +8,8 @@ const path = require("node:path");
 
 const chromium = process.env.CHROMIUM || "/usr/bin/chromium";
 
-// Starts it with AFlags besides the usual ones; yields send(method, params, sessionId) and close().
+// Starts it with AFlags besides the usual ones; yields send(method, params, sessionId), on(handler)
+// (each event, {method, params, sessionId}, to handler; yields a function that stops it) and close().
 function launchChromium(AFlags = []) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "zoqc-chromium-"));
   const child = spawn(chromium, ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
@@ -17,12 +18,17 @@ function launchChromium(AFlags = []) {
     `--user-data-dir=${profile}`, "--remote-debugging-pipe", "about:blank"],
     { stdio: ["ignore", "ignore", "ignore", "pipe", "pipe"] });
   const pending = new Map();
+  const handlers = new Set();
   let next = 0;
   let buffer = Buffer.alloc(0);
   child.stdio[4].on("data", (chunk) => {
     buffer = Buffer.concat([buffer, chunk]);
     for (let end; (end = buffer.indexOf(0)) >= 0; buffer = buffer.subarray(end + 1)) {
       const message = JSON.parse(buffer.subarray(0, end).toString());
+      if (message.id === undefined) {
+        for (const handler of handlers) handler(message);
+        continue;
+      }
       const waiting = pending.get(message.id);
       if (!waiting) continue;
       pending.delete(message.id);
@@ -35,12 +41,16 @@ function launchChromium(AFlags = []) {
     pending.set(id, { resolve, reject });
     child.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
   });
+  const on = (AHandler) => {
+    handlers.add(AHandler);
+    return () => handlers.delete(AHandler);
+  };
   const close = async () => {
     await send("Browser.close").catch(() => {});
     await new Promise((resolve) => (child.exitCode !== null ? resolve() : child.on("exit", resolve)));
     fs.rmSync(profile, { recursive: true, force: true });
   };
-  return { send, close };
+  return { send, on, close };
 }
 
 module.exports = { launchChromium };

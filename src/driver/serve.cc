@@ -1,6 +1,7 @@
 // --serve: starting PHP's server with the router, and keeping the router's state.
 #include "src/driver/serve.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -75,11 +76,18 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
   nlohmann::json explain = nlohmann::json::array();
   for (const std::string& dir : AOptions.Directories) explain += "-r", explain += Resolved(dir);
   if (!AOptions.OutDir.empty()) explain += "-o", explain += Resolved(AOptions.OutDir);
-  setup.Environment = {{"ZOQC_SERVE_HOST", address.Host},
-                       {"ZOQC_BINARY", ThisProgram(AProgram)},
-                       {"ZOQC_CWD", fs::current_path(ec).string()},
-                       {"ZOQC_EXPLAIN_ARGS",
-                        explain.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)}};
+  // The pages wait for their reloads on zoqc's own listener, beside PHP's workers; without it,
+  // they ask PHP's server.
+  std::string no_reloads;
+  serve->Host = address.Host;
+  serve->Reloads = TPushListener::Open(address.Host, no_reloads);
+  setup.Environment = {
+      {"ZOQC_SERVE_HOST", address.Host},
+      {"ZOQC_RELOAD_PORT", serve->Reloads ? std::to_string(serve->Reloads->Port()) : std::string()},
+      {"ZOQC_BINARY", ThisProgram(AProgram)},
+      {"ZOQC_CWD", fs::current_path(ec).string()},
+      {"ZOQC_EXPLAIN_ARGS",
+       explain.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)}};
   // What PHP says past the router (its own failures) goes to standard error, a line at a time;
   // what the router says for zoqc (a host refused), once.
   static std::mutex saying;
@@ -96,6 +104,13 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
     for (const fs::path& folder : made) fs::remove(folder, ec);  // only while empty
     return nullptr;
   }
+  if (serve->Reloads)
+    serve->Reloads->Run([serve = serve.get()](std::string_view AHead, bool AAgain) {
+      return serve->AnswerReload(AHead, AAgain);
+    });
+  else
+    AErr << "zoqc: warning: the pages in the browser ask for their reloads through PHP's server: "
+         << Shown(no_reloads) << std::endl;
   return serve;
 }
 
@@ -153,7 +168,46 @@ bool TServe::Write(std::string& AError) {
     return false;
   }
   Changed = false;
+  // The pages waiting are told once the state they will be served from is written.
+  auto board = std::make_shared<TReloadBoard>();
+  board->Generation = Generation;
+  for (const auto& [path, page] : Pages)
+    board->Versions.emplace_hint(board->Versions.end(), path, page.Version);
+  {
+    const std::lock_guard<std::mutex> lock(BoardLock);
+    Board = std::move(board);
+  }
+  if (Reloads) Reloads->Wake();
   return true;
+}
+
+TPushListener::TAnswer TServe::AnswerReload(std::string_view AHead, bool AAgain) {
+  std::shared_ptr<const TReloadBoard> board;
+  {
+    const std::lock_guard<std::mutex> lock(BoardLock);
+    board = Board;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (board->Generation != OrderGeneration) {
+    OrderGeneration = board->Generation;
+    OrderSince = now;
+    Away = 0;
+  }
+  const auto since = now - OrderSince;
+  const bool hold = since < kHiddenWait && (since < kTellingTime || Away > 0);
+  const TReloadAnswer answer = zoqc::AnswerReload(AHead, Host, *board, AAgain, hold);
+  if (!answer.Hidden && answer.Due) {
+    ++Away;
+  } else if (!answer.Hidden && !AAgain && answer.Current && Away > 0 && --Away == 0) {
+    Reloads->Wake();  // the last tab shown is back: the hidden ones go
+  }
+  int again = -1;  // a hidden page held back is asked again when its wait ends
+  if (answer.Wait && answer.Hidden && answer.Due) {
+    const auto left = (since < kTellingTime ? kTellingTime : kHiddenWait) - since;
+    again = std::max<int>(
+        1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+  }
+  return {answer.Text, answer.Wait, again};
 }
 
 }  // namespace zoqc

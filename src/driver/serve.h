@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "src/driver/serve_parts.h"
 #include "src/driver/site.h"
 #include "src/platform/dev_server.h"
+#include "src/platform/push_listener.h"
 
 namespace zoqc {
 
@@ -42,6 +44,9 @@ class TServe final : public TPageListener {
   // The page's path under the document root ("blog/index.php"); "" when it lies outside.
   std::string KeyOf(const TSitePage& APage) const;
 
+  // Answers a page's wait for its reload (on the reload listener's thread).
+  TPushListener::TAnswer AnswerReload(std::string_view AHead, bool AAgain);
+
   std::unique_ptr<TDevServer> Server;
   std::string Root;                          // the document root, as given
   std::string RootPath;                      // the same, made absolute and resolved
@@ -54,6 +59,22 @@ class TServe final : public TPageListener {
   std::uint64_t Generation = 1;
   bool Changed = true;          // since the state was last written
   bool BrowserWarnings = true;  // a page's translation warnings are shown over it
+
+  // The order the pages reload in, kept on the reload listener's thread: the tabs the browser
+  // shows first, then those it hides, once the tabs shown that were told have come back with
+  // their new page (or after kHiddenWait): on a loaded machine the tab in front reloads alone.
+  static constexpr std::chrono::milliseconds kHiddenWait{250};
+  static constexpr std::chrono::milliseconds kTellingTime{2};  // to tell every tab shown
+  std::uint64_t OrderGeneration = 0;                           // the board's, when the order began
+  std::chrono::steady_clock::time_point OrderSince;            // then
+  int Away = 0;  // tabs shown told to reload, not back yet
+
+  std::string Host;  // the host listened on
+  std::mutex BoardLock;
+  std::shared_ptr<const TReloadBoard> Board = std::make_shared<TReloadBoard>();  // as written
+  // Last, so that it ends before what it reads: the pages waiting for their reloads. Null when
+  // it could not start; the pages ask PHP's server then.
+  std::unique_ptr<TPushListener> Reloads;
 };
 
 }  // namespace zoqc

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -51,6 +53,61 @@ bool IsBracketedIpv6(std::string_view AText) {
   return AText.find(':') != std::string_view::npos;
 }
 
+// AText in lower case.
+std::string Lowered(std::string_view AText) {
+  std::string out(AText);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// AText without the blanks around it.
+std::string_view Trimmed(std::string_view AText) {
+  while (!AText.empty() && (AText.front() == ' ' || AText.front() == '\t')) AText.remove_prefix(1);
+  while (!AText.empty() && (AText.back() == ' ' || AText.back() == '\t')) AText.remove_suffix(1);
+  return AText;
+}
+
+// AText with its %XX escapes decoded into AOut; false for a broken one.
+bool PercentDecoded(std::string_view AText, std::string& AOut) {
+  AOut.clear();
+  for (std::size_t at = 0; at < AText.size(); ++at) {
+    if (AText[at] != '%') {
+      AOut += AText[at];
+      continue;
+    }
+    unsigned value = 0;
+    if (at + 2 >= AText.size() ||
+        std::from_chars(AText.data() + at + 1, AText.data() + at + 3, value, 16).ptr !=
+            AText.data() + at + 3)
+      return false;
+    AOut += static_cast<char>(value);
+    at += 2;
+  }
+  return true;
+}
+
+// The value of the parameter AName in the query AQuery ("a=1&b=2"), or nullopt.
+std::optional<std::string_view> Parameter(std::string_view AQuery, std::string_view AName) {
+  while (!AQuery.empty()) {
+    const std::size_t amp = std::min(AQuery.find('&'), AQuery.size());
+    const std::string_view pair = AQuery.substr(0, amp);
+    if (pair.size() > AName.size() && pair.starts_with(AName) && pair[AName.size()] == '=')
+      return pair.substr(AName.size() + 1);
+    AQuery.remove_prefix(std::min(amp + 1, AQuery.size()));
+  }
+  return std::nullopt;
+}
+
+// A response of its own for a request zoqc's reload listener refuses.
+TReloadAnswer Refusal(std::string_view AStatus, std::string_view AWhy) {
+  return {"HTTP/1.1 " + std::string(AStatus) +
+              "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+              std::to_string(AWhy.size() + 1) + "\r\nConnection: close\r\n\r\n" +
+              std::string(AWhy) + "\n",
+          false};
+}
+
 }  // namespace
 
 bool ParseServeAddress(std::string_view AText, TServeAddress& AAddress, std::string& AError) {
@@ -87,6 +144,26 @@ bool ParseServeAddress(std::string_view AText, TServeAddress& AAddress, std::str
 bool IsLoopbackHost(std::string_view AHost) {
   int parts[4];
   return AHost == "localhost" || AHost == "[::1]" || (ParseIpv4(AHost, parts) && parts[0] == 127);
+}
+
+bool IsOwnHost(std::string_view AHostHeader, std::string_view ABound) {
+  const std::string host = Lowered(AHostHeader);
+  std::string_view name = host;
+  const std::size_t colon = name.rfind(':');
+  if (colon != std::string_view::npos &&
+      (!name.starts_with('[') || (colon > 0 && name[colon - 1] == ']'))) {
+    const std::string_view port = name.substr(colon + 1);
+    if (!IsDigits(port) || port.size() > 5) return false;
+    name = name.substr(0, colon);
+  }
+  if (!(name.starts_with('[') ? IsBracketedIpv6(name) : IsHostName(name))) return false;
+  const std::string bound = Lowered(ABound);
+  std::string_view bare = name;
+  while (bare.ends_with('.')) bare.remove_suffix(1);
+  if (name == bound || bare == "localhost" || IsLoopbackHost(name)) return true;
+  int parts[4];
+  return (bound == "0.0.0.0" || bound == "[::]") &&
+         (name.starts_with('[') || ParseIpv4(name, parts));
 }
 
 std::string HtmlEscaped(std::string_view AText) {
@@ -214,6 +291,77 @@ std::string ServeStateJson(std::uint64_t AGeneration,
       {"generation", AGeneration}, {"pages", std::move(pages)}, {"sources", std::move(sources)}};
   // A source line in another encoding than UTF-8 shows as U+FFFD rather than failing.
   return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+TReloadAnswer AnswerReload(std::string_view AHead, std::string_view ABound,
+                           const TReloadBoard& ABoard, bool AAgain, bool AHoldHidden) {
+  const std::size_t line_end = std::min(AHead.find("\r\n"), AHead.size());
+  const std::string_view request = AHead.substr(0, line_end);
+  std::optional<std::string_view> host;
+  std::optional<std::string_view> origin;
+  for (std::size_t at = line_end + 2; at < AHead.size();) {
+    const std::size_t end = std::min(AHead.find("\r\n", at), AHead.size());
+    const std::string_view header = AHead.substr(at, end - at);
+    const std::size_t colon = header.find(':');
+    if (colon != std::string_view::npos) {
+      const std::string name = Lowered(header.substr(0, colon));
+      const std::string_view value = Trimmed(header.substr(colon + 1));
+      if (name == "host" && !host) host = value;
+      if (name == "origin" && !origin) origin = value;
+    }
+    at = end + 2;
+  }
+  if (!host || !IsOwnHost(*host, ABound))
+    return Refusal("421 Misdirected Request",
+                   "This development server answers only for its own address.");
+  // The script comes from the pages PHP's server sends, on another port: another origin, which
+  // must be this machine's too.
+  std::string_view origin_host = origin.value_or("");
+  for (const std::string_view scheme : {"http://", "https://"})
+    if (origin_host.starts_with(scheme)) origin_host.remove_prefix(scheme.size());
+  if (origin && (origin_host.size() == origin->size() || !IsOwnHost(origin_host, ABound)))
+    return Refusal("403 Forbidden", "Only the pages of this development server are answered.");
+
+  constexpr std::string_view kGet = "GET ";
+  const std::size_t version_at = request.rfind(" HTTP/1.");
+  if (!request.starts_with(kGet) || version_at == std::string_view::npos ||
+      version_at < kGet.size())
+    return Refusal("400 Bad Request", "Not a request this server knows.");
+  const std::string_view target = request.substr(kGet.size(), version_at - kGet.size());
+  const std::size_t question = std::min(target.find('?'), target.size());
+  const std::string_view query = target.substr(std::min(question + 1, target.size()));
+  const auto page = Parameter(query, "page");
+  const auto version = Parameter(query, "v");
+  const auto generation = Parameter(query, "g");
+  std::string key;
+  std::uint64_t seen = 0;
+  std::uint64_t served_from = 0;
+  if (target.substr(0, question) != kReloadPath || !page || !version || !generation ||
+      !PercentDecoded(*page, key) || !IsDigits(*version) || !IsDigits(*generation) ||
+      std::from_chars(version->data(), version->data() + version->size(), seen).ec != std::errc() ||
+      std::from_chars(generation->data(), generation->data() + generation->size(), served_from)
+              .ec != std::errc())
+    return Refusal("404 Not Found", "Nothing is served here but the pages' reloads.");
+
+  // A board older than the page's state has not seen it yet: the page waits for the next.
+  const auto found = ABoard.Versions.find(key);
+  TReloadAnswer answer;
+  answer.Hidden = Parameter(query, "hidden") == "1";
+  answer.Current = served_from >= ABoard.Generation;
+  answer.Due =
+      ABoard.Generation >= served_from && (found == ABoard.Versions.end() || found->second != seen);
+  const bool reload = answer.Due && !(answer.Hidden && AHoldHidden);
+  if (!AAgain) {
+    answer.Text =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
+        "Connection: close\r\n";
+    if (origin) answer.Text += "Access-Control-Allow-Origin: " + std::string(*origin) + "\r\n";
+    // Reconnected within a second when the connection breaks.
+    answer.Text += "\r\nretry: 1000\n\n";
+  }
+  if (reload) answer.Text += "data: reload\n\n";
+  answer.Wait = !reload;
+  return answer;
 }
 
 }  // namespace zoqc

@@ -24,6 +24,12 @@ struct TServeAddress {
 // True when AHost can only be reached from this machine: "localhost", 127.0.0.0/8, [::1].
 bool IsLoopbackHost(std::string_view AHost);
 
+// True when AHostHeader (a Host header: a name or an address, then maybe ":PORT") names this
+// machine for a server listening on ABound: ABound itself, localhost, a loopback address; when
+// ABound is every interface ("0.0.0.0", "[::]"), any address too. A name a foreign site has
+// rebound to this machine never is.
+bool IsOwnHost(std::string_view AHostHeader, std::string_view ABound);
+
 // AText with &, <, >, " and ' as HTML character references, and its control bytes but tab and
 // line ends as U+FFFD: safe between tags and inside a quoted attribute.
 std::string HtmlEscaped(std::string_view AText);
@@ -57,5 +63,35 @@ std::string WarningsPanelHtml(const TServedPage& APage);
 // of all of them by identity.
 std::string ServeStateJson(std::uint64_t AGeneration,
                            const std::map<std::string, TServedPage>& APages);
+
+// What zoqc's reload listener tells the pages open in the browser from: the state's generation
+// and each page's version, by its path under the document root.
+struct TReloadBoard {
+  std::uint64_t Generation = 0;
+  std::map<std::string, std::uint64_t> Versions;
+};
+
+// The path the pages' reload script asks zoqc's reload listener at, with "?page=PATH&v=VERSION
+// &g=GENERATION" (what the page was served from).
+inline constexpr std::string_view kReloadPath = "/__zoqc__/events";
+
+// zoqc's answer to a page waiting for its reload: an event stream that says "reload" once the
+// page's version on the board is not the one it was served with (or the page is gone), and
+// waits while the board is older than the state the page was served from.
+struct TReloadAnswer {
+  std::string Text;   // the bytes to send
+  bool Wait = false;  // the connection stays open, to be asked again when the board changes
+  // For the order the pages reload in:
+  bool Hidden = false;   // the page is in a tab the browser does not show ("&hidden=1")
+  bool Due = false;      // its page changed since it was served: it reloads, or is held back
+  bool Current = false;  // it was served from the board's state or a newer one
+};
+// AHead: the request up to its blank line; ABound: the host listened on. The first time
+// (AAgain false) the answer is the response's head and what the board says already; a request
+// for a foreign host (421), from a foreign page (403) or for anything else (404) is refused.
+// Asked again, it is the event, or nothing while the page waits on. AHoldHidden: a hidden page
+// that is due waits on, for the tabs shown to reload first.
+TReloadAnswer AnswerReload(std::string_view AHead, std::string_view ABound,
+                           const TReloadBoard& ABoard, bool AAgain, bool AHoldHidden = false);
 
 }  // namespace zoqc

@@ -1,19 +1,22 @@
 <?php
 // zoqc --serve: the router of PHP's development server. It answers only requests for this
 // machine's own addresses, refuses the pages' sources and their copies, dot files and anything
-// outside the document root, answers the reload script's polls, shows the error page of a page
-// whose latest translation failed, and runs the other pages with their translation warnings
-// and PHP errors shown over them, each with the script and template places behind its page
-// line. It adds the reload script to the pages it sends; the pages on disk never hold it.
+// outside the document root, answers the reload script's polls (where zoqc's own listener
+// cannot be reached), shows the error page of a page whose latest translation failed, and runs
+// the other pages with their translation warnings and PHP errors shown over them, each with the
+// script and template places behind its page line. It adds the reload script to the pages it
+// sends; the pages on disk never hold it.
 //
 // zoqc sets ZOQC_SERVE_DIR (its private folder: state.json, generation), ZOQC_SERVE_HOST (the
-// host it listens on), ZOQC_BINARY, ZOQC_CWD and ZOQC_EXPLAIN_ARGS (a JSON array: how
+// host it listens on), ZOQC_RELOAD_PORT (where its reload listener waits, on the same host;
+// empty without one), ZOQC_BINARY, ZOQC_CWD and ZOQC_EXPLAIN_ARGS (a JSON array: how
 // --explain finds the sources). A line the router writes to standard error starting with
 // "zoqc-router: " is said by zoqc on its terminal, once.
 
 final class ZoqcServe
 {
     const POLL = '/__zoqc__/poll';
+    const EVENTS = '/__zoqc__/events'; // on zoqc's own reload listener
     const SHOWN = 50; // warnings kept to show: a loop may warn a million times
     const FATAL = E_ERROR | E_PARSE | E_CORE_ERROR | E_COMPILE_ERROR;
     const KINDS = [E_WARNING => 'Warning', E_NOTICE => 'Notice', E_DEPRECATED => 'Deprecated',
@@ -185,16 +188,29 @@ final class ZoqcServe
         return true;
     }
 
+    // The script that reloads the page once it is translated again: it waits on zoqc's own
+    // listener (ZOQC_RELOAD_PORT), which says so at once (to a tab the browser hides, once the
+    // tabs it shows have reloaded), telling it again whenever the tab is shown or hidden. While
+    // that cannot be reached (not started, more pages open than the browser keeps connections
+    // to one address, a zoqc started since), it asks PHP's server instead.
     public static function reloadScript()
     {
         $flags = JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS | JSON_HEX_QUOT;
+        $port = (int) getenv('ZOQC_RELOAD_PORT');
         return "<script>/* zoqc --serve: reloads the page when its sources are translated again */\n"
             . '(function(){var page=' . json_encode(self::$key, $flags) . ',v=' . (int) self::$version
-            . ',g=' . (int) self::$generation . ";\nfunction poll(){fetch(" . json_encode(self::POLL)
-            . '+"?page="+encodeURIComponent(page)+"&v="+v+"&g="+g,{cache:"no-store"})'
-            . '.then(function(r){return r.json()}).then(function(a){if(a.reload){location.reload();return}'
-            . 'g=a.g;setTimeout(poll,50)},function(){setTimeout(poll,500)})}'
-            . "setTimeout(poll,50)})();\n</script>\n";
+            . ',g=' . (int) self::$generation . ',port=' . $port . ',es=null,timer=0,done=false,'
+            . 'q="?page="+encodeURIComponent(page)+"&v="+v+"&g=";'
+            . "\nfunction reload(){if(!done){done=true;if(es)es.close();location.reload()}}"
+            . "\nfunction later(ms){if(!timer&&!done&&!(es&&es.readyState===1))timer=setTimeout(poll,ms)}"
+            . "\nfunction poll(){timer=0;if(es&&es.readyState===1)return;fetch(" . json_encode(self::POLL)
+            . '+q+g,{cache:"no-store"}).then(function(r){return r.json()})'
+            . '.then(function(a){if(a.reload)return reload();g=a.g;later(port?250:50)},function(){later(500)})}'
+            . "\nfunction listen(){if(es)es.close();es=new EventSource(location.protocol+\"//\"+location.hostname+"
+            . '":"+port+' . json_encode(self::EVENTS) . '+q+g+(document.hidden?"&hidden=1":""));'
+            . 'es.onmessage=reload;es.onerror=function(){later(250)}}'
+            . "\nif(port){listen();document.addEventListener(\"visibilitychange\",function(){if(!done)listen()});"
+            . 'setTimeout(function(){later(0)},1000)}else later(50)})();' . "\n</script>\n";
     }
 
     // AHtml with AExtra (and the reload script) before its "</body>", else at its end.

@@ -42,6 +42,103 @@ TEST(ServeAddress, Loopback) {
   EXPECT_FALSE(IsLoopbackHost("[::]"));
 }
 
+TEST(ServeAddress, OwnHost) {
+  const struct {
+    const char* Header;
+    const char* Bound;
+    bool Own;
+  } cases[] = {
+      {"127.0.0.1:8000", "127.0.0.1", true},
+      {"LocalHost.:8000", "127.0.0.1", true},  // any case, the root's dot
+      {"127.0.0.5", "127.0.0.1", true},        // no port, another loopback address
+      {"[::1]:9", "127.0.0.1", true},
+      {"dev.box:8000", "dev.box", true},          // the name listened on
+      {"rebound.test:8000", "127.0.0.1", false},  // a name rebound to this machine
+      {"127.0.0.1.rebound.test", "127.0.0.1", false},
+      {"192.168.1.5:8000", "127.0.0.1", false},
+      {"192.168.1.5:8000", "0.0.0.0", true},  // every interface: addresses too, by a phone
+      {"[fe80::1]:8000", "[::]", true},
+      {"rebound.test:8000", "0.0.0.0", false},  // but never a name
+      {"127.0.0.1:80x", "127.0.0.1", false},    // a port is digits
+      {"::1", "127.0.0.1", false},              // IPv6 only in brackets
+      {"", "127.0.0.1", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Own, IsOwnHost(c.Header, c.Bound)) << c.Header;
+}
+
+// The request the reload script sends for APage, at AVersion and AGeneration, with AHeaders.
+std::string ReloadRequest(std::string_view APage, std::string_view AQuery,
+                          std::string_view AHeaders =
+                              "Host: 127.0.0.1:4000\r\n"
+                              "Origin: http://127.0.0.1:8000\r\n") {
+  return "GET /__zoqc__/events?page=" + std::string(APage) + std::string(AQuery) + " HTTP/1.1\r\n" +
+         std::string(AHeaders) + "\r\n";
+}
+
+TEST(ServeReload, TellsThePageOnceItChanged) {
+  const TReloadBoard board{5, {{"blog.php", 3}, {"a b/index.php", 1}}};
+  // The page as served: it waits, the stream open for the page's own origin.
+  TReloadAnswer answer =
+      AnswerReload(ReloadRequest("blog.php", "&v=3&g=5"), "127.0.0.1", board, false);
+  EXPECT_TRUE(answer.Wait);
+  EXPECT_TRUE(answer.Text.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"));
+  EXPECT_NE(std::string::npos,
+            answer.Text.find("\r\nAccess-Control-Allow-Origin: http://127.0.0.1:8000\r\n"));
+  EXPECT_TRUE(answer.Text.ends_with("\r\n\r\nretry: 1000\n\n"));
+  answer = AnswerReload(ReloadRequest("blog.php", "&v=3&g=5"), "127.0.0.1", board, true);
+  EXPECT_TRUE(answer.Wait);
+  EXPECT_EQ("", answer.Text);
+  // Translated again, failed or gone: told at once, and the connection closes.
+  for (const std::string& request :
+       {ReloadRequest("blog.php", "&v=2&g=4"), ReloadRequest("gone.php", "&v=1&g=5"),
+        ReloadRequest("a%20b%2Findex.php", "&v=0&g=5")}) {
+    answer = AnswerReload(request, "127.0.0.1", board, true);
+    EXPECT_FALSE(answer.Wait) << request;
+    EXPECT_EQ("data: reload\n\n", answer.Text) << request;
+    EXPECT_TRUE(AnswerReload(request, "127.0.0.1", board, false)
+                    .Text.ends_with("retry: 1000\n\ndata: reload\n\n"));
+  }
+  // A tab the browser hides is held back while the tabs shown reload first.
+  const std::string hidden = ReloadRequest("blog.php", "&v=2&g=4&hidden=1");
+  answer = AnswerReload(hidden, "127.0.0.1", board, true, true);
+  EXPECT_TRUE(answer.Wait && answer.Hidden && answer.Due);
+  EXPECT_EQ("", answer.Text);
+  EXPECT_EQ("data: reload\n\n", AnswerReload(hidden, "127.0.0.1", board, true, false).Text);
+  answer = AnswerReload(ReloadRequest("blog.php", "&v=2&g=4"), "127.0.0.1", board, true, true);
+  EXPECT_TRUE(!answer.Wait && !answer.Hidden && answer.Due && !answer.Current);  // shown: now
+  answer = AnswerReload(ReloadRequest("blog.php", "&v=3&g=5"), "127.0.0.1", board, false, true);
+  EXPECT_TRUE(answer.Wait && !answer.Due && answer.Current);  // a tab back with the new page
+  // Served from a state the board has not caught up with: it waits for the board.
+  EXPECT_TRUE(AnswerReload(ReloadRequest("blog.php", "&v=4&g=6"), "127.0.0.1", board, true).Wait);
+  EXPECT_TRUE(AnswerReload(ReloadRequest("new.php", "&v=1&g=6"), "127.0.0.1", board, true).Wait);
+}
+
+TEST(ServeReload, RefusesWhatIsNoWaitOfThisMachine) {
+  const TReloadBoard board{5, {{"blog.php", 3}}};
+  const struct {
+    std::string Request;
+    const char* Status;
+  } cases[] = {
+      {ReloadRequest("blog.php", "&v=3&g=5", "Host: rebound.test:4000\r\n"), "421"},
+      {ReloadRequest("blog.php", "&v=3&g=5", "Origin: http://127.0.0.1:8000\r\n"), "421"},
+      {ReloadRequest("blog.php", "&v=3&g=5",
+                     "Host: 127.0.0.1:4000\r\nOrigin: http://evil.test\r\n"),
+       "403"},
+      {ReloadRequest("blog.php", "&v=3&g=5", "Host: 127.0.0.1:4000\r\nOrigin: null\r\n"), "403"},
+      {ReloadRequest("blog.php", "&v=3", "Host: 127.0.0.1:4000\r\n"), "404"},
+      {ReloadRequest("blog.php", "&v=-3&g=5", "Host: 127.0.0.1:4000\r\n"), "404"},
+      {ReloadRequest("blog%2.php", "&v=3&g=5", "Host: 127.0.0.1:4000\r\n"), "404"},
+      {"GET /blog.php HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "404"},
+      {"POST /__zoqc__/events?page=blog.php&v=3&g=5 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "400"},
+  };
+  for (const auto& c : cases) {
+    const TReloadAnswer answer = AnswerReload(c.Request, "127.0.0.1", board, false);
+    EXPECT_FALSE(answer.Wait) << c.Request;
+    EXPECT_TRUE(answer.Text.starts_with(std::string("HTTP/1.1 ") + c.Status)) << c.Request;
+    EXPECT_EQ(std::string::npos, answer.Text.find("Access-Control")) << c.Request;
+  }
+}
+
 TEST(ServeHtml, Escaped) {
   EXPECT_EQ("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;",
             HtmlEscaped("<script>alert(\"x\")</script>"));

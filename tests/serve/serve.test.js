@@ -114,10 +114,17 @@ function portFree(APort) {
 }
 
 
-// A tab of the browser: open a URL, evaluate an expression in the page shown.
+// A tab of the browser: open a URL, evaluate an expression in the page shown, the URLs it asked
+// for.
 async function openTab(ABrowser) {
   const { targetId } = await ABrowser.send("Target.createTarget", { url: "about:blank" });
   const { sessionId } = await ABrowser.send("Target.attachToTarget", { targetId, flatten: true });
+  const requests = [];
+  ABrowser.on((AEvent) => {
+    if (AEvent.sessionId === sessionId && AEvent.method === "Network.requestWillBeSent")
+      requests.push(AEvent.params.request.url);
+  });
+  await ABrowser.send("Network.enable", {}, sessionId);
   const evaluate = async (AExpression) => {
     const answer = await ABrowser.send("Runtime.evaluate",
       { expression: AExpression, returnByValue: true }, sessionId);
@@ -126,6 +133,9 @@ async function openTab(ABrowser) {
   };
   return {
     open: (AUrl) => ABrowser.send("Page.navigate", { url: AUrl }, sessionId),
+    front: () => ABrowser.send("Page.bringToFront", {}, sessionId),
+    close: () => ABrowser.send("Target.closeTarget", { targetId }),
+    requests,
     evaluate,
     text: () => evaluate("document.readyState === 'complete' ? document.body.innerText : ''"),
     // When the page now shown was loaded, on the clock of Date.now().
@@ -172,10 +182,40 @@ async function editTemplate(ALimit = kWait) {
 test("a page reloads by itself when its template is saved", { timeout: kTestLimit }, async () => {
   await tab.open(url + "blog.php");
   await until(async () => (await tab.text()).includes("Notes from the workshop"), "the blog");
-  await editTemplate();
+  // The page waits on zoqc's own listener, on a port of its own, and is told of the save there:
+  // it never asks PHP's server (it would after a second without the listener).
+  const waits = await until(() => tab.requests.filter((u) => u.includes("/__zoqc__/events?page=blog.php&")),
+    "the page's wait for its reload");
+  assert.notStrictEqual(new URL(waits[0]).port, new URL(url).port);
+  const heading = `Edited ${++edits}`;
+  fs.writeFileSync(templatePath, blogTemplate.replace("Elsewhere · Ailleurs", heading));
+  const how = await until(async () => (tab.requests.some((u) => u.includes("/__zoqc__/poll")) && "polled") ||
+    ((await tab.text()).includes(heading) && "pushed"), `the page with '${heading}'`);
+  assert.strictEqual(how, "pushed");
   const onDisk = fs.readFileSync(path.join(scratch, "out/blog.php"), "utf8");
   assert.ok(onDisk.includes("Edited 1"));
   assert.ok(!onDisk.includes("__zoqc__"), "the reload script is added by the router only");
+});
+
+test("a hidden tab is told after the tab shown, neither asking PHP's server", { timeout: kTestLimit }, async () => {
+  const behind = await openTab(browser);
+  await behind.open(url + "blog.php");
+  await until(async () => (await behind.text()).includes("Notes from the workshop"), "the second tab");
+  await tab.front();
+  assert.strictEqual(await behind.evaluate("document.visibilityState"), "hidden");
+  await until(() => behind.requests.some((u) => u.includes("/__zoqc__/events?page=blog.php&") &&
+    u.endsWith("&hidden=1")), "the hidden tab's wait");
+  const asked = [tab.requests.length, behind.requests.length];
+  const heading = `Edited ${++edits}`;
+  fs.writeFileSync(templatePath, blogTemplate.replace("Elsewhere · Ailleurs", heading));
+  const how = await until(async () => ([tab, behind].some((t, i) =>
+    t.requests.slice(asked[i]).some((u) => u.includes("/__zoqc__/poll"))) && "polled") ||
+    ((await tab.text()).includes(heading) && (await behind.text()).includes(heading) && "pushed"),
+    `both tabs with '${heading}'`);
+  assert.strictEqual(how, "pushed");
+  const started = (t) => t.evaluate("performance.timeOrigin");
+  assert.ok(await started(behind) >= await started(tab), "the tab shown reloads first");
+  await behind.close();
 });
 
 test("a broken script shows its diagnostic, and the page comes back once fixed", { timeout: kTestLimit }, async () => {
@@ -274,6 +314,10 @@ test("only this machine's own names are answered", { timeout: kTestLimit }, asyn
     assert.strictEqual(answer.status, 421, host);
     assert.ok(!answer.body.includes("Notes from the workshop"), host);
   }
+  // Nor does zoqc's reload listener answer it.
+  const reloads = /port=(\d+)/.exec((await get(url, "/blog.php")).body)[1];
+  assert.strictEqual((await get(`http://127.0.0.1:${reloads}`, "/__zoqc__/events?page=blog.php&v=0&g=0",
+    { Host: `rebound.test:${reloads}` })).status, 421);
   // In the browser: a foreign name resolving to this machine sees neither pages nor polls.
   await tab.open(`http://rebound.test:${port}/blog.php`);
   const shown = await until(() => tab.text(), "the refusal");
