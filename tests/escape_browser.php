@@ -9,8 +9,9 @@
 //   php tests/escape_browser.php ZOQC [CHROMIUM]   (exit 77: no Chromium)
 $zoqc = realpath($argv[1] ?? '') ?: exit("usage: escape_browser.php ZOQC [CHROMIUM]\n");
 $chromium = $argv[2] ?? '/usr/bin/chromium';
-if (!is_executable($chromium)) {
-    echo "chromium not found: skipped\n";
+putenv("CHROMIUM=$chromium");
+if (!is_executable($chromium) || !shell_exec('command -v node')) {
+    echo "chromium or node not found: skipped\n";
     exit(77);
 }
 
@@ -150,39 +151,30 @@ register_shutdown_function(fn () => exec('rm -rf ' . escapeshellarg($dir)));
 file_put_contents("$dir/page.zoq", $script);
 file_put_contents("$dir/page.zot", $template);
 
-// The page's report for AValues, rendered from the page translated with AOptions.
-function report(string $zoqc, string $chromium, string $dir, array $AOptions, array $AValues, string $checker): array {
+// Translates the page of ADir with AOptions and renders it for AValues, with the checker, into
+// ADir/AName.html, to be loaded by reports() below.
+function page(string $zoqc, string $dir, string $AName, array $AOptions, array $AValues, string $checker): string {
     exec(implode(' ', array_map('escapeshellarg', [$zoqc, '-q', '-w', ...$AOptions, "$dir/page"])) . ' 2>&1', $out, $code);
     if ($code !== 0) exit("zoqc failed:\n" . implode("\n", $out) . "\n");
     $encoded = implode(',', array_map('base64_encode', $AValues));
     $html = shell_exec('ZOQ_VALUES=' . escapeshellarg($encoded) . ' php ' . escapeshellarg("$dir/page.php"));
     $html .= str_replace('EXPECTED', json_encode(array_map('base64_encode', $AValues)), $checker);
-    file_put_contents("$dir/page.html", $html);
-    $dom = shell_exec(implode(' ', array_map('escapeshellarg', [$chromium, '--headless', '--no-sandbox',
-        '--disable-gpu', '--no-first-run', '--disable-background-networking', '--user-data-dir=' . "$dir/profile",
-        '--virtual-time-budget=3000', '--dump-dom', "file://$dir/page.html"])) . ' 2>/dev/null');
-    if (!preg_match('/data-zoq-report="([^"]*)"/', (string)$dom, $m)) return ['missing' => true];
-    return json_decode(base64_decode($m[1]), true);
+    file_put_contents("$dir/$AName.html", $html);
+    return "$dir/$AName.html";
+}
+
+// The checkers' reports of the pages, each loaded in a tab of one Chromium.
+function reports(array $APages): array {
+    $lines = [];
+    exec(implode(' ', array_map('escapeshellarg', ['node', __DIR__ . '/page_reports.js', ...$APages])) . ' 2>&1', $lines, $code);
+    if ($code !== 0 || count($lines) !== count($APages)) exit("Chromium failed:\n" . implode("\n", $lines) . "\n");
+    return array_map(fn ($line) => $line === '' ? ['missing' => true] : json_decode(base64_decode($line), true), $lines);
 }
 
 $failed = 0;
 $fail = function (string $AWhat) use (&$failed) { echo "FAIL: $AWhat\n"; $failed++; };
-$safe = report($zoqc, $chromium, $dir, ['--escape'], $harmless, $checker);
-$evil = report($zoqc, $chromium, $dir, ['--escape'], $hostile, $checker);
-foreach (['harmless' => $safe, 'hostile' => $evil] as $name => $r) {
-    if (isset($r['missing'])) { $fail("$name: the checker never ran (the page swallowed it)"); continue; }
-    if ($r['cases'] !== count($hostile)) $fail("$name: {$r['cases']} cases in the DOM, not " . count($hostile));
-    foreach ($r['ran'] as $ran) $fail("$name: a value's script ran: alert($ran)");
-    foreach ($r['bad'] as [$i, $what, $got, $want])
-        $fail("$name value $i (" . json_encode($name === 'hostile' ? $hostile[$i] : $harmless[$i], JSON_INVALID_UTF8_SUBSTITUTE) . "), $what: got " . json_encode($got) . ', want ' . json_encode($want));
-}
-if (!isset($safe['missing'], $evil['missing']) && ($safe['shape'] ?? null) !== ($evil['shape'] ?? null))
-    $fail('the hostile page\'s elements and attributes differ from the harmless page\'s: ' .
-          json_encode(array_values(array_diff_assoc($evil['shape'] ?? [], $safe['shape'] ?? []))));
-// Without --escape the same checks must catch the injections.
-$raw = report($zoqc, $chromium, $dir, [], $hostile, $checker);
-if (!isset($raw['missing']) && !$raw['ran'] && ($raw['shape'] ?? null) === ($safe['shape'] ?? null))
-    $fail('without --escape the hostile values went unnoticed: the checks prove nothing');
+$pages = [page($zoqc, $dir, 'safe', ['--escape'], $harmless, $checker), page($zoqc, $dir, 'evil', ['--escape'], $hostile, $checker),
+          page($zoqc, $dir, 'raw', [], $hostile, $checker)];
 // Script URLs in every URL-bearing attribute of every element that has one, in HTML, SVG and
 // MathML: each value a script scheme as a browser reads it (case, blanks, controls, tabs and
 // line ends inside, entities that stay text), or a URL to keep, on one page with harmless
@@ -261,7 +253,22 @@ $urlChecker = str_replace('KEPT', (string)(2 + count($urlScripts)), $urlChecker)
 @mkdir("$dir/urls");
 file_put_contents("$dir/urls/page.zoq", $script);
 file_put_contents("$dir/urls/page.zot", $urlTemplate);
-$urlEvil = report($zoqc, $chromium, "$dir/urls", ['--escape'], $urlValues, $urlChecker);
+$pages[] = page($zoqc, "$dir/urls", 'evil', ['--escape'], $urlValues, $urlChecker);
+$pages[] = page($zoqc, "$dir/urls", 'raw', [], $urlValues, $urlChecker);
+[$safe, $evil, $raw, $urlEvil, $urlRaw] = reports($pages);
+foreach (['harmless' => $safe, 'hostile' => $evil] as $name => $r) {
+    if (isset($r['missing'])) { $fail("$name: the checker never ran (the page swallowed it)"); continue; }
+    if ($r['cases'] !== count($hostile)) $fail("$name: {$r['cases']} cases in the DOM, not " . count($hostile));
+    foreach ($r['ran'] as $ran) $fail("$name: a value's script ran: alert($ran)");
+    foreach ($r['bad'] as [$i, $what, $got, $want])
+        $fail("$name value $i (" . json_encode($name === 'hostile' ? $hostile[$i] : $harmless[$i], JSON_INVALID_UTF8_SUBSTITUTE) . "), $what: got " . json_encode($got) . ', want ' . json_encode($want));
+}
+if (!isset($safe['missing'], $evil['missing']) && ($safe['shape'] ?? null) !== ($evil['shape'] ?? null))
+    $fail('the hostile page\'s elements and attributes differ from the harmless page\'s: ' .
+          json_encode(array_values(array_diff_assoc($evil['shape'] ?? [], $safe['shape'] ?? []))));
+// Without --escape the same checks must catch the injections.
+if (!isset($raw['missing']) && !$raw['ran'] && ($raw['shape'] ?? null) === ($safe['shape'] ?? null))
+    $fail('without --escape the hostile values went unnoticed: the checks prove nothing');
 if (isset($urlEvil['missing'])) $fail("the URL page's checker never ran");
 elseif ($urlEvil['cases'] !== count($urlValues)) $fail("URL cases: {$urlEvil['cases']} in the DOM, not " . count($urlValues));
 foreach ($urlEvil['ran'] ?? [] as $ran) $fail("a URL's script ran: alert($ran)");
@@ -269,7 +276,6 @@ foreach ($urlEvil['bad'] ?? [] as [$i, $what, $got, $want])
     $fail("URL value $i (" . json_encode($urlValues[$i]) . "), $what: got " . json_encode($got) . ', want ' . json_encode($want));
 foreach ($urlEvil['shapes'] ?? [] as $i => $shape)
     if ($shape !== $urlEvil['shapes'][0]) $fail("URL value $i (" . json_encode($urlValues[$i]) . ") changed the elements or attributes");
-$urlRaw = report($zoqc, $chromium, "$dir/urls", [], $urlValues, $urlChecker);
 if (!isset($urlRaw['missing']) && !$urlRaw['ran'] && !$urlRaw['bad'])
     $fail('without --escape the script URLs went unnoticed: the URL checks prove nothing');
 $urlCount = substr_count($urlTemplate, 'data-u=');
