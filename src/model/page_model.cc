@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "src/model/block_plan.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -119,7 +120,7 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
     if (st.Kind != TStatementKind::BlockDef || st.Separated) continue;
     const std::string_view name = st.Name.Of(script);
     const auto [it, added] = folded.try_emplace(name, AModel.Blocks.size());
-    if (added) AModel.Blocks.push_back({name, {}, {}, {}, {}});
+    if (added) AModel.Blocks.push_back({name, {}, {}, {}, {}, kNowhere});
     AModel.Blocks[it->second].Definitions.push_back(s);
   }
   // Each block statement's block: the one it names, or for "<<<" the latest "<<*" line's.
@@ -150,22 +151,57 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
     TBlockInfo& block = AModel.Blocks[it->second];
     (marker.IsBegin ? block.Begins : block.Ends).push_back(m);
   }
-  for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) {
-    std::size_t first = kNowhere;  // its first copy
+  for (std::size_t b = 0; b < AModel.Blocks.size(); ++b)
     for (const std::size_t m : AModel.Blocks[b].Begins) {
       const std::size_t end = AModel.Markers[m].Match;
-      if (end == kNowhere) continue;
-      const TSpan span{AModel.Markers[m].Span.Begin, AModel.Markers[end].Span.End};
-      const bool same = first == kNowhere ||
-                        SameText(span.Of(ATemplate), AModel.Copies[first].Span.Of(ATemplate));
-      if (first == kNowhere) first = AModel.Copies.size();
-      AModel.Copies.push_back({b, span, m, end, same});
+      if (end != kNowhere)
+        AModel.Copies.push_back(
+            {b, {AModel.Markers[m].Span.Begin, AModel.Markers[end].Span.End}, m, end, false});
     }
+  const auto by_place = [](const TBlockCopy& x, const TBlockCopy& y) {
+    return x.Span.Begin != y.Span.Begin ? x.Span.Begin < y.Span.Begin : x.Span.End > y.Span.End;
+  };
+  std::sort(AModel.Copies.begin(), AModel.Copies.end(), by_place);
+  PlanBlocks(AModel);
+  // A copy is the page's when the plan cuts it; a cut that is no such copy (its markers in
+  // other letter case, say) is a copy of its own.
+  const std::size_t exact_copies = AModel.Copies.size();
+  std::size_t c = 0;
+  for (const TBlockCut& cut : AModel.Plan.Cuts) {
+    while (c < exact_copies && AModel.Copies[c].Span.Begin < cut.Span.Begin) ++c;
+    std::size_t same = c;
+    while (same < exact_copies && AModel.Copies[same].Span.Begin == cut.Span.Begin &&
+           AModel.Copies[same].Span.End != cut.Span.End)
+      ++same;
+    if (same < exact_copies && AModel.Copies[same].Span.Begin == cut.Span.Begin) {
+      AModel.Copies[same].Same = true;
+      continue;
+    }
+    const auto marker_at = [&](std::size_t AAt) {
+      return static_cast<std::size_t>(
+          std::lower_bound(AModel.Markers.begin(), AModel.Markers.end(), AAt,
+                           [](const TMarker& m, std::size_t at) { return m.Span.End < at; }) -
+          AModel.Markers.begin());
+    };
+    AModel.Copies.push_back({AModel.Plan.Steps[cut.Step].Block, cut.Span,
+                             marker_at(cut.Span.Begin + 1), marker_at(cut.Span.End), true});
   }
-  std::sort(AModel.Copies.begin(), AModel.Copies.end(),
-            [](const TBlockCopy& x, const TBlockCopy& y) { return x.Span.Begin < y.Span.Begin; });
-  for (std::size_t c = 0; c < AModel.Copies.size(); ++c)
-    AModel.Blocks[AModel.Copies[c].Block].Copies.push_back(c);
+  if (AModel.Copies.size() != exact_copies)
+    std::sort(AModel.Copies.begin(), AModel.Copies.end(), by_place);
+  for (std::size_t copy = 0; copy < AModel.Copies.size(); ++copy)
+    AModel.Blocks[AModel.Copies[copy].Block].Copies.push_back(copy);
+  for (const TBlockStep& step : AModel.Plan.Steps) {
+    if (step.Begin == kNowhere || step.Fails || AModel.Blocks[step.Block].First != kNowhere)
+      continue;
+    const std::size_t at = AModel.Markers[step.Begin].Span.Begin;
+    const std::size_t end = AModel.Markers[step.End].Span.End;
+    auto it =
+        std::lower_bound(AModel.Copies.begin(), AModel.Copies.end(), at,
+                         [](const TBlockCopy& copy, std::size_t p) { return copy.Span.Begin < p; });
+    while (it != AModel.Copies.end() && it->Span.Begin == at && it->Span.End != end) ++it;
+    if (it != AModel.Copies.end() && it->Span.Begin == at)
+      AModel.Blocks[step.Block].First = static_cast<std::size_t>(it - AModel.Copies.begin());
+  }
   if (!APlaceholders) return;
   // The placeholders, each in the innermost copy around it.
   std::vector<std::size_t> open;
