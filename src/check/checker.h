@@ -97,10 +97,10 @@ class TChecker {
   const TStatement& DefinitionOf(std::size_t ABlock) const {
     return Lines[Model.Blocks[ABlock].Definitions.front()];
   }
-  // The first copy of ABlock that the page replaces, or null.
+  // The copy of ABlock whose text its buffer repeats, or null.
   const TBlockCopy* FirstCopy(std::size_t ABlock) const {
-    const std::vector<std::size_t>& copies = Model.Blocks[ABlock].Copies;
-    return copies.empty() ? nullptr : &Model.Copies[copies.front()];
+    const std::size_t first = Model.Blocks[ABlock].First;
+    return first == kNowhere ? nullptr : &Model.Copies[first];
   }
   // Whether ABlock has its markers in the template, and none of its copies (as far as each
   // BEGIN marker's END) holds AOffset.
