@@ -8,15 +8,14 @@
 namespace zoqc {
 
 TCutTemplate::TCutTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
-                           std::vector<std::string> AEchoes)
-    : Text(AText), Echoes(std::move(AEchoes)) {
-  for (const TMarker& marker : AMarkers)
-    if (marker.Form != TMarkerForm::Near) Markers.push_back(marker);
+                           std::span<const std::string> AEchoes)
+    : Text(AText), Echoes(AEchoes), Markers(AMarkers) {
   SpanStates.assign(Markers.size(), TSpanState::Unknown);
   Generations.assign(Markers.size(), 0);
   FiledAt.assign(Markers.size(), 0);
   for (std::size_t m = 0; m < Markers.size(); ++m) {
     const TMarker& marker = Markers[m];
+    if (marker.Form == TMarkerForm::Near) continue;  // never equal to a block's text
     const std::string_view name = marker.Name.Of(Text);
     Live.insert(Live.end(), m);
     if (marker.Form == TMarkerForm::Exact)
@@ -250,39 +249,30 @@ void PlanBlocks(TPageModel& AModel) {
   plan = TBlockPlan();
   const auto& lines = AModel.Script.Statements;
   const std::string_view script = AModel.Script.Text;
-  std::vector<std::string> echoes;
   for (std::size_t s = 0; s < lines.size(); ++s)
     if (lines[s].Kind == TStatementKind::BlockDef && !lines[s].Separated) {
       plan.Steps.push_back({s, lines[s].Block, lines[s].Name.Of(script)});
-      echoes.push_back(BlockEchoText(plan.Steps.back().Name));
+      plan.Echoes.push_back(BlockEchoText(plan.Steps.back().Name));
     }
   if (plan.Steps.empty()) return;
-  TCutTemplate tmpl(AModel.Template, AModel.Markers, std::move(echoes));
-  // The model's index of a marker of tmpl's (which leaves the near misses out).
-  const auto model_index = [&](std::optional<std::size_t> m) {
-    if (!m) return kNowhere;
-    const std::size_t at = tmpl.Marker(*m).Span.Begin;
-    return static_cast<std::size_t>(
-        std::lower_bound(AModel.Markers.begin(), AModel.Markers.end(), at,
-                         [](const TMarker& x, std::size_t p) { return x.Span.Begin < p; }) -
-        AModel.Markers.begin());
-  };
+  TCutTemplate tmpl(AModel.Template, AModel.Markers, plan.Echoes);
   std::string text;
   for (std::size_t I = 0; I < plan.Steps.size(); ++I) {
     TBlockStep& step = plan.Steps[I];
     const auto A = tmpl.First(true, step.Name);
     const auto B = tmpl.First(false, step.Name);
-    step.Begin = model_index(A);
-    step.End = model_index(B);
+    step.Begin = A.value_or(kNowhere);
+    step.End = B.value_or(kNowhere);
     if (A && (!B || *B < *A)) {
       step.Fails = true;
       plan.Failing = I;
       plan.Steps.resize(I + 1);
+      plan.Echoes.resize(I + 1);
       break;
     }
     if (!A) continue;  // not in the template (any more): the buffer stays empty
     text.clear();
-    tmpl.AppendCurrent(text, tmpl.Marker(*A).Span.Begin, tmpl.Marker(*B).Span.End);
+    tmpl.AppendCurrent(text, AModel.Markers[*A].Span.Begin, AModel.Markers[*B].Span.End);
     tmpl.CutAll(text, step.Name, I, plan.Cuts);
   }
   std::sort(plan.Cuts.begin(), plan.Cuts.end(),

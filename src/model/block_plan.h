@@ -23,14 +23,13 @@ namespace zoqc {
 // later block can enclose an earlier block's echo but a marker never straddles one.
 class TCutTemplate {
  public:
-  // AMarkers are the markers of AText as the page model read them (the near misses are left
-  // out); AEchoes holds the echo text of each step, by index.
+  // AMarkers are the markers of AText as the page model read them (the near misses take no
+  // part); AEchoes holds the echo text of each step, by index.
   TCutTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
-               std::vector<std::string> AEchoes);
+               std::span<const std::string> AEchoes);
 
   // The first live marker of AName (exact) of the kind asked for.
   std::optional<std::size_t> First(bool ABegin, std::string_view AName) const;
-  const TMarker& Marker(std::size_t m) const { return Markers[m]; }
 
   // Appends the current text from original position AFrom to ATo (neither inside a cut).
   void AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo) const;
@@ -102,10 +101,10 @@ class TCutTemplate {
   bool Visit(TCandidates& ANames, std::string_view ABlockStr, std::string_view AName,
              std::vector<std::size_t>& AOut);
 
-  const std::string_view Text;      // the template as loaded
-  std::vector<std::string> Echoes;  // the echo text of each step
-  std::vector<TMarker> Markers;     // every marker of Text but the near misses, in order
-  std::set<std::size_t> Live;       // markers not inside a cut
+  const std::string_view Text;          // the template as loaded
+  std::span<const std::string> Echoes;  // the echo text of each step
+  std::span<const TMarker> Markers;     // the model's markers (the near misses are never live)
+  std::set<std::size_t> Live;           // markers not inside a cut
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactBegins;  // live, by name
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactEnds;    // live, by name
   std::unordered_map<std::string_view, TCandidates, TSameTextHash, TSameTextEqual>

@@ -120,7 +120,7 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
     if (st.Kind != TStatementKind::BlockDef || st.Separated) continue;
     const std::string_view name = st.Name.Of(script);
     const auto [it, added] = folded.try_emplace(name, AModel.Blocks.size());
-    if (added) AModel.Blocks.push_back({name, {}, {}, {}, {}, kNowhere});
+    if (added) AModel.Blocks.push_back({name, {}, {}, {}, kNowhere});
     AModel.Blocks[it->second].Definitions.push_back(s);
   }
   // Each block statement's block: the one it names, or for "<<<" the latest "<<*" line's.
@@ -146,48 +146,37 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate, bool APlacehol
       for (const std::size_t b : begins) AModel.Markers[b].Match = m;
       begins.clear();
     }
-    const auto it = exact.find(name);
-    if (it == exact.end()) continue;
-    TBlockInfo& block = AModel.Blocks[it->second];
-    (marker.IsBegin ? block.Begins : block.Ends).push_back(m);
+    if (const auto it = exact.find(name); marker.IsBegin && it != exact.end())
+      AModel.Blocks[it->second].Begins.push_back(m);
   }
+  // The copies: every stretch the plan cuts, and every exact pair of a block's markers that it
+  // leaves as text.
+  PlanBlocks(AModel);
+  const std::vector<TBlockCut>& cuts = AModel.Plan.Cuts;
+  const auto marker_ending = [&](std::size_t AAt) {  // the marker that ends at or after AAt
+    return static_cast<std::size_t>(
+        std::lower_bound(AModel.Markers.begin(), AModel.Markers.end(), AAt,
+                         [](const TMarker& m, std::size_t at) { return m.Span.End < at; }) -
+        AModel.Markers.begin());
+  };
+  for (const TBlockCut& cut : cuts)
+    AModel.Copies.push_back({AModel.Plan.Steps[cut.Step].Block, cut.Span,
+                             marker_ending(cut.Span.Begin + 1), marker_ending(cut.Span.End), true});
   for (std::size_t b = 0; b < AModel.Blocks.size(); ++b)
     for (const std::size_t m : AModel.Blocks[b].Begins) {
       const std::size_t end = AModel.Markers[m].Match;
-      if (end != kNowhere)
-        AModel.Copies.push_back(
-            {b, {AModel.Markers[m].Span.Begin, AModel.Markers[end].Span.End}, m, end, false});
+      if (end == kNowhere) continue;
+      const TSpan span{AModel.Markers[m].Span.Begin, AModel.Markers[end].Span.End};
+      const auto cut =
+          std::lower_bound(cuts.begin(), cuts.end(), span.Begin,
+                           [](const TBlockCut& c, std::size_t at) { return c.Span.Begin < at; });
+      if (cut == cuts.end() || cut->Span.Begin != span.Begin || cut->Span.End != span.End)
+        AModel.Copies.push_back({b, span, m, end, false});
     }
-  const auto by_place = [](const TBlockCopy& x, const TBlockCopy& y) {
-    return x.Span.Begin != y.Span.Begin ? x.Span.Begin < y.Span.Begin : x.Span.End > y.Span.End;
-  };
-  std::sort(AModel.Copies.begin(), AModel.Copies.end(), by_place);
-  PlanBlocks(AModel);
-  // A copy is the page's when the plan cuts it; a cut that is no such copy (its markers in
-  // other letter case, say) is a copy of its own.
-  const std::size_t exact_copies = AModel.Copies.size();
-  std::size_t c = 0;
-  for (const TBlockCut& cut : AModel.Plan.Cuts) {
-    while (c < exact_copies && AModel.Copies[c].Span.Begin < cut.Span.Begin) ++c;
-    std::size_t same = c;
-    while (same < exact_copies && AModel.Copies[same].Span.Begin == cut.Span.Begin &&
-           AModel.Copies[same].Span.End != cut.Span.End)
-      ++same;
-    if (same < exact_copies && AModel.Copies[same].Span.Begin == cut.Span.Begin) {
-      AModel.Copies[same].Same = true;
-      continue;
-    }
-    const auto marker_at = [&](std::size_t AAt) {
-      return static_cast<std::size_t>(
-          std::lower_bound(AModel.Markers.begin(), AModel.Markers.end(), AAt,
-                           [](const TMarker& m, std::size_t at) { return m.Span.End < at; }) -
-          AModel.Markers.begin());
-    };
-    AModel.Copies.push_back({AModel.Plan.Steps[cut.Step].Block, cut.Span,
-                             marker_at(cut.Span.Begin + 1), marker_at(cut.Span.End), true});
-  }
-  if (AModel.Copies.size() != exact_copies)
-    std::sort(AModel.Copies.begin(), AModel.Copies.end(), by_place);
+  std::sort(
+      AModel.Copies.begin(), AModel.Copies.end(), [](const TBlockCopy& x, const TBlockCopy& y) {
+        return x.Span.Begin != y.Span.Begin ? x.Span.Begin < y.Span.Begin : x.Span.End > y.Span.End;
+      });
   for (std::size_t copy = 0; copy < AModel.Copies.size(); ++copy)
     AModel.Blocks[AModel.Copies[copy].Block].Copies.push_back(copy);
   for (const TBlockStep& step : AModel.Plan.Steps) {

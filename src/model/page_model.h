@@ -172,9 +172,10 @@ struct TBlockCut {
 // takes its block's text from its copy (Begin through End, with the cuts of earlier steps
 // inside read as their echoes) and replaces every text equal to it up to case.
 struct TBlockPlan {
-  std::vector<TBlockStep> Steps;   // up to the failing one
-  std::vector<TBlockCut> Cuts;     // by start; a cut holds only cuts of earlier steps
-  std::size_t Failing = kNowhere;  // the step that fails, if one does
+  std::vector<TBlockStep> Steps;    // up to the failing one
+  std::vector<TBlockCut> Cuts;      // by start; a cut holds only cuts of earlier steps
+  std::vector<std::string> Echoes;  // per step: the text that replaces its cuts
+  std::size_t Failing = kNowhere;   // the step that fails, if one does
 };
 
 // A block of the script, with where it stands in the template.
@@ -182,7 +183,6 @@ struct TBlockInfo {
   std::string_view Name;                 // as its first definition spells it
   std::vector<std::size_t> Definitions;  // its "<<*" statements (exact name), in order
   std::vector<std::size_t> Begins;       // its exact BEGIN markers (indexes into Markers)
-  std::vector<std::size_t> Ends;         // its exact END markers
   std::vector<std::size_t> Copies;       // its copies (indexes into Copies), in order
   std::size_t First = kNowhere;          // the copy whose text its buffer repeats: the one that
                                          // its first step with a copy replaces

@@ -33,10 +33,10 @@ TSegment OriginAt(const TSegmentList* AOrigins, std::size_t AAt) {
 
 // Calls AVisit(piece, start of its cut or kNowhere) for the template from AFrom to ATo as the
 // steps before ABefore left it: stretches of the template, and for each outermost cut of those
-// steps, its step's echo (by AEchoes).
+// steps, its step's echo.
 template <typename TVisit>
-void ForEachPiece(const TPageModel& AModel, const std::vector<std::string>& AEchoes,
-                  std::size_t AFrom, std::size_t ATo, std::size_t ABefore, TVisit AVisit) {
+void ForEachPiece(const TPageModel& AModel, std::size_t AFrom, std::size_t ATo, std::size_t ABefore,
+                  TVisit AVisit) {
   const std::vector<TBlockCut>& cuts = AModel.Plan.Cuts;
   std::size_t pos = AFrom;
   for (auto it =
@@ -45,7 +45,7 @@ void ForEachPiece(const TPageModel& AModel, const std::vector<std::string>& AEch
        it != cuts.end() && it->Span.Begin < ATo; ++it) {
     if (it->Step >= ABefore || it->Span.Begin < pos) continue;  // a later step's, or inside one
     if (it->Span.Begin > pos) AVisit(AModel.Template.substr(pos, it->Span.Begin - pos), kNowhere);
-    AVisit(std::string_view(AEchoes[it->Step]), it->Span.Begin);
+    AVisit(std::string_view(AModel.Plan.Echoes[it->Step]), it->Span.Begin);
     pos = it->Span.End;
   }
   if (ATo > pos) AVisit(AModel.Template.substr(pos, ATo - pos), kNowhere);
@@ -175,8 +175,6 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
   AOut.InitTexts.resize(count);
   AOut.AppendOrigins.assign(count, TSegmentList(ARecord));
   const auto& exprs = ATables.BlockExprs;
-  AOut.BlockEchoes.clear();
-  for (const TBlockStep& step : steps) AOut.BlockEchoes.push_back(BlockEchoText(step.Name));
   for (std::size_t I = 0; I < count; ++I) {
     const std::string_view N = steps[I].Name;
     AOut.FirstBlock.emplace(N, I);
@@ -195,39 +193,28 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
     }
     const TMarker& begin = AModel.Markers[steps[I].Begin];
     const TMarker& end = AModel.Markers[steps[I].End];
-    // The block's text, each run marked with where it comes from: template bytes, or the echo
-    // of an earlier step's cut (Generated, with the cut's start as its cause).
-    std::string BlockStr;
+    // The block's inner text, each run marked with where it comes from: template bytes, or the
+    // echo of an earlier step's cut (Generated, with the cut's start as its cause).
+    std::string BlockStrInner;
     TSegmentList inner(true);  // a few runs: one more per inner block
-    ForEachPiece(AModel, AOut.BlockEchoes, begin.Span.Begin, end.Span.End, I,
-                 [&](std::string_view APiece, std::size_t ACut) {
-                   if (ACut == kNowhere)
-                     inner.Mark(BlockStr.size(),
-                                {0, TOrigin::Template,
-                                 static_cast<std::size_t>(APiece.data() - AModel.Template.data())});
-                   else
-                     inner.Mark(BlockStr.size(), {0, TOrigin::Generated, kNowhere, kNowhere, ACut});
-                   BlockStr.append(APiece);
-                 });
-    const std::size_t begin_length = begin.Span.Size();
-    const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
-        begin_length, BlockStr.size() - begin_length - end.Span.Size());
-    TSegmentList shifted(true);  // inner's origins, relative to BlockStrInner
-    for (const TSegment& s : inner.Segments()) {
-      TSegment t = s;
-      if (s.Page < begin_length) {
-        if (s.From != TOrigin::Generated) t.Offset += begin_length - s.Page;
-        t.Page = 0;
-      } else {
-        t.Page -= begin_length;
-      }
-      shifted.Mark(t.Page, t);
-    }
+    const auto from_template = [&](std::size_t AAt) {
+      inner.Mark(BlockStrInner.size(), {0, TOrigin::Template, AAt});
+    };
+    from_template(begin.Span.End);
+    ForEachPiece(
+        AModel, begin.Span.End, end.Span.Begin, I, [&](std::string_view APiece, std::size_t ACut) {
+          if (ACut == kNowhere)
+            from_template(static_cast<std::size_t>(APiece.data() - AModel.Template.data()));
+          else
+            inner.Mark(BlockStrInner.size(), {0, TOrigin::Generated, kNowhere, kNowhere, ACut});
+          BlockStrInner.append(APiece);
+        });
+    from_template(end.Span.Begin);  // the END marker
     TSegmentList block(ARecord);
     const TPlaceholderIndex vars(ATables.BlockVarList.Get(N), "\".", ".\"");
     std::vector<std::size_t> left;
     const std::string string =
-        MakeBlockString(BlockStrInner, vars, &shifted, ARecord ? &block : nullptr,
+        MakeBlockString(BlockStrInner, vars, &inner, ARecord ? &block : nullptr,
                         ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left, AEscape);
     const std::size_t scope = steps[I].Block;
     for (const std::size_t at : left)
@@ -243,7 +230,7 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
   }
   AOut.TemplatePieces.clear();
   AOut.PieceCuts.clear();
-  ForEachPiece(AModel, AOut.BlockEchoes, 0, AModel.Template.size(), count,
+  ForEachPiece(AModel, 0, AModel.Template.size(), count,
                [&](std::string_view APiece, std::size_t ACut) {
                  AOut.TemplatePieces.push_back(APiece);
                  if (ARecord) AOut.PieceCuts.push_back(ACut);

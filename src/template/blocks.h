@@ -37,7 +37,6 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
 struct TExpansion {
   std::vector<std::string_view> TemplatePieces;  // stretches of the template and echoes
   std::vector<std::size_t> PieceCuts;    // with provenance: per piece, its cut's start or kNowhere
-  std::vector<std::string> BlockEchoes;  // the echo texts that TemplatePieces view
   std::vector<std::string> InitTexts;    // per step of the plan: "$ZOQBLOCK_N=\"\";"
   std::vector<std::string> AppendTexts;  // per step of the plan: its append statement
   std::vector<TSegmentList> AppendOrigins;  // with provenance: the origins in AppendTexts
