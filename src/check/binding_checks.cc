@@ -52,7 +52,7 @@ void TChecker::CheckDuplicates() {
 // Placeholders with no binding, bindings with no placeholder, and placeholders that end a line
 // inside <pre> or <textarea>.
 void TChecker::CheckPlaceholders() {
-  // Where each placeholder belongs: the innermost block copy around it, else the template.
+  // Each scope's bindings, as the model lists them; a placeholder's scope is the model's too.
   struct TScope {
     TFoldedMap Names;  // bound names
     TNearNames Near;   // the same, for suggestions
@@ -61,14 +61,12 @@ void TChecker::CheckPlaceholders() {
   };
   const std::size_t outside = Model.Blocks.size();
   std::vector<TScope> scopes(outside + 1);  // the last one is the template's
-  for (const TStatement& line : Lines) {
-    if (!line.IsBinding()) continue;
-    const std::size_t block = line.Block;
-    if (line.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
-    const std::size_t scope = block == kNowhere ? outside : block;
-    if (scopes[scope].Names.emplace(NameOf(line), 0).second) scopes[scope].Near.Add(NameOf(line));
-    scopes[scope].Bindings.push_back(&line);
-  }
+  for (std::size_t scope = 0; scope <= outside; ++scope)
+    for (const std::size_t s : Model.BindingsOf(scope == outside ? kNowhere : scope)) {
+      if (scopes[scope].Names.emplace(NameOf(Lines[s]), 0).second)
+        scopes[scope].Near.Add(NameOf(Lines[s]));
+      scopes[scope].Bindings.push_back(&Lines[s]);
+    }
   // The <pre> and <textarea> spans, found case-insensitively: each closing tag with the last
   // opening tag before it. An opening tag that no closing tag follows (one in a script's string,
   // say) opens nothing.

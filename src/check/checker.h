@@ -90,21 +90,17 @@ class TChecker {
   const TStatement& DefinitionOf(std::size_t ABlock) const {
     return Lines[Model.Blocks[ABlock].Definitions.front()];
   }
-  // The first copy of ABlock that the page replaces, or null.
+  // The copy of ABlock whose text its buffer repeats, or null.
   const TBlockCopy* FirstCopy(std::size_t ABlock) const {
-    const std::vector<std::size_t>& copies = Model.Blocks[ABlock].Copies;
-    return copies.empty() ? nullptr : &Model.Copies[copies.front()];
+    const std::size_t first = Model.Blocks[ABlock].First;
+    return first == kNowhere ? nullptr : &Model.Copies[first];
   }
-  // Whether ABlock has its markers in the template, and none of its copies (as far as each
-  // BEGIN marker's END) holds AOffset.
+  // Whether ABlock has copies in the template, and none of them holds AOffset.
   bool OutsideCopies(std::size_t ABlock, std::size_t AOffset) const {
-    const std::vector<std::size_t>& begins = Model.Blocks[ABlock].Begins;
-    return !Model.Blocks[ABlock].Copies.empty() &&
-           std::none_of(begins.begin(), begins.end(), [&](std::size_t m) {
-             const std::size_t end = Markers[m].Match;
-             return end != kNowhere && Markers[m].Span.Begin <= AOffset &&
-                    AOffset < Markers[end].Span.End;
-           });
+    const std::vector<std::size_t>& copies = Model.Blocks[ABlock].Copies;
+    return !copies.empty() && std::none_of(copies.begin(), copies.end(), [&](std::size_t c) {
+      return Model.Copies[c].Span.Holds(AOffset);
+    });
   }
   // A "<<name<<" line whose expression opens with no blank: CheckStatement has nothing to say
   // about it (most of a page's statements, told apart without a call).

@@ -221,30 +221,31 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
   }
 }
 
-// An outer block defined before a block it holds swallows the inner one's markup.
+// An outer block defined before a block it holds swallows the inner one's markup: the plan cuts
+// the outer copy, inner markup and all, before the inner block's step comes.
 void TChecker::CheckNesting() {
-  std::vector<const TBlockCopy*> order;  // each block's first copy, by position
-  for (std::size_t b = 0; b < Model.Blocks.size(); ++b)
-    if (const TBlockCopy* copy = FirstCopy(b)) order.push_back(copy);
-  std::sort(order.begin(), order.end(),
-            [](const TBlockCopy* x, const TBlockCopy* y) { return x->Span.Begin < y->Span.Begin; });
-  std::vector<const TBlockCopy*> open;
-  for (const TBlockCopy* copy : order) {
-    while (!open.empty() && open.back()->Span.End <= copy->Span.Begin) open.pop_back();
-    if (!open.empty() && copy->Span.End <= open.back()->Span.End &&
-        open.back()->Block < copy->Block) {
-      const std::string_view outer = Model.Blocks[open.back()->Block].Name;
-      const std::string_view inner = Model.Blocks[copy->Block].Name;
-      TDiagnostic* d =
-          Warn(TWarning::NestingOrder, NamePlace(DefinitionOf(open.back()->Block)),
-               "block " + Quoted(outer) + " is defined before block " + Quoted(inner) +
-                   ", which it holds, so the inner block's markup prints as text; define " +
-                   Quoted(inner) + " first");
-      Note(d, NamePlace(DefinitionOf(copy->Block)), "block " + Quoted(inner) + " is defined here");
-      Note(d, MarkerPlace(Markers[copy->Begin]),
-           "it stands inside block " + Quoted(outer) + " here");
-    }
-    open.push_back(copy);
+  const std::vector<TBlockCut>& cuts = Model.Plan.Cuts;
+  for (const TBlockCopy& copy : Model.Copies) {
+    if (copy.Same || &copy != &Model.Copies[Model.Blocks[copy.Block].Copies.front()]) continue;
+    // The innermost cut that holds the block's first copy.
+    const TBlockCut* holder = nullptr;
+    for (auto it =
+             std::upper_bound(cuts.begin(), cuts.end(), copy.Span.Begin,
+                              [](std::size_t at, const TBlockCut&c) { return at < c.Span.Begin; });
+         !holder && it != cuts.begin();)
+      if ((--it)->Span.End >= copy.Span.End) holder = &*it;
+    if (!holder) continue;
+    const std::size_t outer_block = Model.Plan.Steps[holder->Step].Block;
+    if (outer_block == copy.Block) continue;
+    const std::string_view outer = Model.Blocks[outer_block].Name;
+    const std::string_view inner = Model.Blocks[copy.Block].Name;
+    TDiagnostic* d =
+        Warn(TWarning::NestingOrder, NamePlace(DefinitionOf(outer_block)),
+             "block " + Quoted(outer) + " is defined before block " + Quoted(inner) +
+                 ", which it holds, so the inner block's markup prints as text; define " +
+                 Quoted(inner) + " first");
+    Note(d, NamePlace(DefinitionOf(copy.Block)), "block " + Quoted(inner) + " is defined here");
+    Note(d, MarkerPlace(Markers[copy.Begin]), "it stands inside block " + Quoted(outer) + " here");
   }
 }
 

@@ -122,39 +122,31 @@ TDiagnostic LocateStatementError(const TPageModel& AModel, const TSource& AScrip
 TDiagnostic LocateMarkerError(const TPageModel& AModel, const TSource& AScript,
                               const TSource& ATemplate, std::string_view ABlock) {
   const std::string begin = MarkerText(true, ABlock), end = MarkerText(false, ABlock);
-  // The first exact marker of each kind for ABlock.
-  std::size_t b = std::string_view::npos, e = std::string_view::npos;
-  for (const TMarker& marker : AModel.Markers) {
-    if (marker.Form != TMarkerForm::Exact || marker.Name.Of(ATemplate.Text) != ABlock) continue;
-    std::size_t& first = marker.IsBegin ? b : e;
-    if (first == std::string_view::npos) first = marker.Span.Begin;
-  }
+  // The plan's failing step: the BEGIN marker it found, and the END marker before it, if any.
+  const TBlockStep& step = AModel.Plan.Steps[AModel.Plan.Failing];
+  const TMarker& opening = AModel.Markers[step.Begin];
+  const std::size_t b = opening.Span.Begin;
   TDiagnostic d;
-  if (b == std::string_view::npos) {  // only after other blocks were cut out; name the block
-    d.Place.File = ATemplate.Name;
-    d.Message = "block " + Quoted(ABlock) + " has no " + Quoted(end) + " after its BEGIN marker";
+  d.Place = ATemplate.PlaceOf(b, opening.Span.End);
+  if (step.End != kNowhere) {
+    const TSpan e = AModel.Markers[step.End].Span;
+    d.Message = "the END marker of block " + Quoted(ABlock) + " comes before its BEGIN marker";
+    d.Notes.push_back({ATemplate.PlaceOf(e.Begin, e.End),
+                       "the END marker is here; move it after the block's markup"});
   } else {
-    d.Place = ATemplate.PlaceOf(b, b + begin.size());
-    if (e != std::string_view::npos && e < b) {
-      d.Message = "the END marker of block " + Quoted(ABlock) + " comes before its BEGIN marker";
-      d.Notes.push_back({ATemplate.PlaceOf(e, e + end.size()),
-                         "the END marker is here; move it after the block's markup"});
-    } else {
-      d.Message = "block " + Quoted(ABlock) + " has no " + Quoted(end) + " after its BEGIN marker";
-      for (const TMarker& marker : AModel.Markers) {
-        if (marker.Span.Begin < b + begin.size() || marker.IsBegin ||
-            !SameText(marker.Name.Of(ATemplate.Text), ABlock))
-          continue;
-        d.Notes.push_back({ATemplate.PlaceOf(marker.Span.Begin, marker.Span.End),
-                           "this marker is not exactly " + Quoted(end)});
-        d.FixIts.push_back({ATemplate.PlaceOf(marker.Span.Begin, marker.Span.End), end});
-        break;
-      }
+    d.Message = "block " + Quoted(ABlock) + " has no " + Quoted(end) + " after its BEGIN marker";
+    for (std::size_t m = step.Begin + 1; m < AModel.Markers.size(); ++m) {
+      const TMarker& marker = AModel.Markers[m];
+      if (marker.IsBegin || !SameText(marker.Name.Of(ATemplate.Text), ABlock)) continue;
+      d.Notes.push_back({ATemplate.PlaceOf(marker.Span.Begin, marker.Span.End),
+                         "this marker is not exactly " + Quoted(end)});
+      d.FixIts.push_back({ATemplate.PlaceOf(marker.Span.Begin, marker.Span.End), end});
+      break;
     }
   }
-  for (const TStatement& line : AModel.Script.Statements)
-    if (line.Kind == TStatementKind::BlockDef && !line.Separated &&
-        line.Name.Of(AScript.Text) == ABlock) {
+  for (const std::size_t s : AModel.Blocks[step.Block].Definitions)
+    if (AModel.Script.Statements[s].Name.Of(AScript.Text) == ABlock) {
+      const TStatement& line = AModel.Script.Statements[s];
       d.Notes.push_back({AScript.PlaceOf(line.Line.Begin, line.Name.End),
                          "block " + Quoted(ABlock) + " is defined here"});
       break;

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "src/html/html_context.h"
+#include "src/model/block_plan.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -122,7 +123,7 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
     if (st.Kind != TStatementKind::BlockDef || st.Separated) continue;
     const std::string_view name = st.Name.Of(script);
     const auto [it, added] = folded.try_emplace(name, AModel.Blocks.size());
-    if (added) AModel.Blocks.push_back({name, {}, {}, {}, {}});
+    if (added) AModel.Blocks.push_back({name, {}, {}, {}, kNowhere});
     AModel.Blocks[it->second].Definitions.push_back(s);
   }
   // Each block statement's block: the one it names, or for "<<<" the latest "<<*" line's.
@@ -148,27 +149,51 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
       for (const std::size_t b : begins) AModel.Markers[b].Match = m;
       begins.clear();
     }
-    const auto it = exact.find(name);
-    if (it == exact.end()) continue;
-    TBlockInfo& block = AModel.Blocks[it->second];
-    (marker.IsBegin ? block.Begins : block.Ends).push_back(m);
+    if (const auto it = exact.find(name); marker.IsBegin && it != exact.end())
+      AModel.Blocks[it->second].Begins.push_back(m);
   }
-  for (std::size_t b = 0; b < AModel.Blocks.size(); ++b) {
-    std::size_t first = kNowhere;  // its first copy
+  // The copies: every stretch the plan cuts, and every exact pair of a block's markers that it
+  // leaves as text.
+  PlanBlocks(AModel);
+  const std::vector<TBlockCut>& cuts = AModel.Plan.Cuts;
+  const auto marker_ending = [&](std::size_t AAt) {  // the marker that ends at or after AAt
+    return static_cast<std::size_t>(
+        std::lower_bound(AModel.Markers.begin(), AModel.Markers.end(), AAt,
+                         [](const TMarker& m, std::size_t at) { return m.Span.End < at; }) -
+        AModel.Markers.begin());
+  };
+  for (const TBlockCut& cut : cuts)
+    AModel.Copies.push_back({AModel.Plan.Steps[cut.Step].Block, cut.Span,
+                             marker_ending(cut.Span.Begin + 1), marker_ending(cut.Span.End), true});
+  for (std::size_t b = 0; b < AModel.Blocks.size(); ++b)
     for (const std::size_t m : AModel.Blocks[b].Begins) {
       const std::size_t end = AModel.Markers[m].Match;
       if (end == kNowhere) continue;
       const TSpan span{AModel.Markers[m].Span.Begin, AModel.Markers[end].Span.End};
-      const bool same = first == kNowhere ||
-                        SameText(span.Of(ATemplate), AModel.Copies[first].Span.Of(ATemplate));
-      if (first == kNowhere) first = AModel.Copies.size();
-      AModel.Copies.push_back({b, span, m, end, same});
+      const auto cut =
+          std::lower_bound(cuts.begin(), cuts.end(), span.Begin,
+                           [](const TBlockCut& c, std::size_t at) { return c.Span.Begin < at; });
+      if (cut == cuts.end() || cut->Span.Begin != span.Begin || cut->Span.End != span.End)
+        AModel.Copies.push_back({b, span, m, end, false});
     }
+  std::sort(
+      AModel.Copies.begin(), AModel.Copies.end(), [](const TBlockCopy& x, const TBlockCopy& y) {
+        return x.Span.Begin != y.Span.Begin ? x.Span.Begin < y.Span.Begin : x.Span.End > y.Span.End;
+      });
+  for (std::size_t copy = 0; copy < AModel.Copies.size(); ++copy)
+    AModel.Blocks[AModel.Copies[copy].Block].Copies.push_back(copy);
+  for (const TBlockStep& step : AModel.Plan.Steps) {
+    if (step.Begin == kNowhere || step.Fails || AModel.Blocks[step.Block].First != kNowhere)
+      continue;
+    const std::size_t at = AModel.Markers[step.Begin].Span.Begin;
+    const std::size_t end = AModel.Markers[step.End].Span.End;
+    auto it =
+        std::lower_bound(AModel.Copies.begin(), AModel.Copies.end(), at,
+                         [](const TBlockCopy& copy, std::size_t p) { return copy.Span.Begin < p; });
+    while (it != AModel.Copies.end() && it->Span.Begin == at && it->Span.End != end) ++it;
+    if (it != AModel.Copies.end() && it->Span.Begin == at)
+      AModel.Blocks[step.Block].First = static_cast<std::size_t>(it - AModel.Copies.begin());
   }
-  std::sort(AModel.Copies.begin(), AModel.Copies.end(),
-            [](const TBlockCopy& x, const TBlockCopy& y) { return x.Span.Begin < y.Span.Begin; });
-  for (std::size_t c = 0; c < AModel.Copies.size(); ++c)
-    AModel.Blocks[AModel.Copies[c].Block].Copies.push_back(c);
 }
 
 const std::vector<TPlaceholder>& TPageModel::Placeholders() const {

@@ -147,7 +147,33 @@ struct TBlockCopy {
   TSpan Span;         // BEGIN marker through END marker
   std::size_t Begin;  // index of its BEGIN marker in Markers
   std::size_t End;    // index of its END marker
-  bool Same;          // the first copy, or equal to it up to case: the translation replaces it
+  bool Same;          // the block plan cuts it: the page replaces it by its block's echo
+};
+
+// One step of block expansion: one "<<*" line that defines a block, in script order.
+struct TBlockStep {
+  std::size_t Definition;        // its statement
+  std::size_t Block;             // index into TPageModel::Blocks
+  std::string_view Name;         // as this line spells it
+  std::size_t Begin = kNowhere;  // the first exact BEGIN of Name left when the step runs
+  std::size_t End = kNowhere;    // the first exact END of Name left then (indexes into Markers)
+  bool Fails = false;            // Begin without an End after it: the translation stops here
+};
+
+// A stretch of the template that a step replaces by the echo of its block's buffer.
+struct TBlockCut {
+  TSpan Span;
+  std::size_t Step;  // index into TBlockPlan::Steps
+};
+
+// What block expansion does, worked out once while the template is read: each step in order
+// takes its block's text from its copy (Begin through End, with the cuts of earlier steps
+// inside read as their echoes) and replaces every text equal to it up to case.
+struct TBlockPlan {
+  std::vector<TBlockStep> Steps;    // up to the failing one
+  std::vector<TBlockCut> Cuts;      // by start; a cut holds only cuts of earlier steps
+  std::vector<std::string> Echoes;  // per step: the text that replaces its cuts
+  std::size_t Failing = kNowhere;   // the step that fails, if one does
 };
 
 // A block of the script, with where it stands in the template.
@@ -155,8 +181,9 @@ struct TBlockInfo {
   std::string_view Name;                 // as its first definition spells it
   std::vector<std::size_t> Definitions;  // its "<<*" statements (exact name), in order
   std::vector<std::size_t> Begins;       // its exact BEGIN markers (indexes into Markers)
-  std::vector<std::size_t> Ends;         // its exact END markers
   std::vector<std::size_t> Copies;       // its copies (indexes into Copies), in order
+  std::size_t First = kNowhere;          // the copy whose text its buffer repeats: the one that
+                                         // its first step with a copy replaces
 };
 
 // A placeholder that the translation printed as written: no binding of its scope matched it.
@@ -194,6 +221,7 @@ struct TPageModel {
   std::size_t RawOpenings = 0;     // how many "{!" the template holds
   std::vector<TBlockInfo> Blocks;  // defined blocks, in order of first definition
   std::vector<TBlockCopy> Copies;  // by position of their BEGIN marker
+  TBlockPlan Plan;
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
       BlockIndex;  // block name up to case -> index into Blocks
 
@@ -235,6 +263,9 @@ struct TPageModel {
   mutable std::optional<std::vector<TPlaceholder>> PlaceholderList;
   mutable std::shared_ptr<const TTemplateContexts> ContextList;
 };
+
+// The text that replaces each cut of a block named N: "<?php echo $ZOQBLOCK_N;?>" CR LF.
+std::string BlockEchoText(std::string_view N);
 
 // Fills the template's half of AModel (markers with near misses, each exact BEGIN paired, blocks
 // and their copies) from ATemplate and the script's half, which is read already. Linear in the

@@ -2,7 +2,10 @@
 // stands in, and what each scope binds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "src/translation/compile.h"
 
@@ -26,6 +29,52 @@ TEST(TPageModel, ScopeAt) {
   EXPECT_EQ(kNowhere, at("{x}"));            // a differing copy prints as text
   EXPECT_EQ(kNowhere, model.ScopeAt(templ.rfind("<!--END cell")));  // an unpaired END
   EXPECT_EQ(model.ScopeAt(templ.find("{x}")), model.ScopeOf(model.Placeholders()[4]));
+}
+
+// The scopes are the plan's, which the page carries out whichever block comes first: a
+// placeholder the model finds unbound in its scope is one the page prints as written.
+TEST(TPageModel, ScopesFollowThePlan) {
+  const std::string outer = "<?php\n<<*outer\n<<<x<<$x\n<<*inner\n<<<y<<$y\n";
+  const std::string inner = "<?php\n<<*inner\n<<<y<<$y\n<<*outer\n<<<x<<$x\n";
+  const std::string nested =
+      "<!--BEGIN outer-->{x}<!--BEGIN inner-->{x}{y}<!--END inner--><!--END outer-->";
+  const struct {
+    std::string Script, Template;
+    const char* Scopes;  // each placeholder's block in order ("-": the template's own text)
+  } cases[] = {
+      // Outer first: its cut swallows the inner copy, whose {x} the outer bindings fill.
+      {outer, nested, "outer outer outer"},
+      {inner, nested, "outer inner inner"},
+      // A differing inner copy: the one the inner step replaces once the outer one is gone,
+      // and text when the inner step comes first.
+      {outer, nested + "<!--BEGIN inner-->{y}!<!--END inner-->", "outer outer outer inner"},
+      {inner, nested + "<!--BEGIN inner-->{y}!<!--END inner-->", "outer inner inner -"},
+      // A copy in other letter case is cut with the first, and never found on its own.
+      {inner, nested + "<!--BEGIN INNER-->{X}{Y}<!--END INNER-->", "outer inner inner inner inner"},
+      {outer, nested + "<!--BEGIN INNER-->{X}{Y}<!--END INNER-->", "outer outer outer - -"},
+  };
+  for (const auto& c : cases) {
+    const TCompileResult result = Compile(c.Script, c.Template);
+    ASSERT_TRUE(result.Ok()) << c.Template;
+    const TPageModel& model = *result.Model;
+    std::string scopes;
+    std::vector<std::pair<std::size_t, std::size_t>> unbound, left;  // (name offset, block)
+    for (const TPlaceholder& p : model.Placeholders()) {
+      const std::size_t block = model.ScopeOf(p);
+      scopes += (scopes.empty() ? "" : " ") +
+                (block == kNowhere ? std::string("-") : std::string(model.Blocks[block].Name));
+      EXPECT_EQ(block, model.ScopeAt(p.Span.Begin));
+      // The page reports what its buffers' texts left, which come from each block's first copy.
+      if (p.Copy != kNowhere && p.Copy != model.Blocks[block].First) continue;
+      if (model.BindingThatFills(block, p.Name.Of(c.Template)) == kNowhere)
+        unbound.emplace_back(p.Name.Begin, block);
+    }
+    EXPECT_EQ(c.Scopes, scopes) << c.Template;
+    for (const TLeftPlaceholder& l : result.Leftovers.Left)
+      left.emplace_back(l.Name.Begin, l.Block);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(unbound, left) << c.Template;
+  }
 }
 
 TEST(TPageModel, MarkersPairWithTheFirstEndAfter) {

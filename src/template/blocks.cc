@@ -1,11 +1,11 @@
-// Block expansion: each block is cut out of the marker index's template once, and the texts that
-// replace its references are made once.
+// Block expansion: the page model's block plan carried out. Each step's block text is read from
+// its copy once, and the texts that replace its references are made once.
 #include "src/template/blocks.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
-#include "src/template/markers.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -31,6 +31,26 @@ TSegment OriginAt(const TSegmentList* AOrigins, std::size_t AAt) {
   return s;
 }
 
+// Calls AVisit(piece, start of its cut or kNowhere) for the template from AFrom to ATo as the
+// steps before ABefore left it: stretches of the template, and for each outermost cut of those
+// steps, its step's echo.
+template <typename TVisit>
+void ForEachPiece(const TPageModel& AModel, std::size_t AFrom, std::size_t ATo, std::size_t ABefore,
+                  TVisit AVisit) {
+  const std::vector<TBlockCut>& cuts = AModel.Plan.Cuts;
+  std::size_t pos = AFrom;
+  for (auto it =
+           std::lower_bound(cuts.begin(), cuts.end(), AFrom,
+                            [](const TBlockCut&c, std::size_t at) { return c.Span.Begin < at; });
+       it != cuts.end() && it->Span.Begin < ATo; ++it) {
+    if (it->Step >= ABefore || it->Span.Begin < pos) continue;  // a later step's, or inside one
+    if (it->Span.Begin > pos) AVisit(AModel.Template.substr(pos, it->Span.Begin - pos), kNowhere);
+    AVisit(std::string_view(AModel.Plan.Echoes[it->Step]), it->Span.Begin);
+    pos = it->Span.End;
+  }
+  if (ATo > pos) AVisit(AModel.Template.substr(pos, ATo - pos), kNowhere);
+}
+
 }  // namespace
 
 std::string BlockInitText(std::string_view N) {
@@ -41,10 +61,6 @@ std::string BlockAppendText(std::string_view N, std::string_view ABlockString) {
   std::string text("$ZOQBLOCK_");
   text.append(N).append("=$ZOQBLOCK_").append(N).append(".").append(ABlockString);
   return text.append(";").append(kCRLF);
-}
-
-std::string BlockEchoText(std::string_view N) {
-  return std::string(kEchoPrefix).append(N).append(kEchoSuffix).append(kCRLF);
 }
 
 std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
@@ -152,23 +168,18 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
                   TExpansion& AOut, TEscaping* AEscape) {
   AOut.TemplatePieces.assign(1, AModel.Template);
   if (ARecord) AOut.PieceCuts.assign(1, kNowhere);
-  if (ATables.BlockList.empty()) return true;
-  const std::vector<std::string_view>& BlockList = ATables.BlockList;
-  const std::size_t count = BlockList.size();
+  const std::vector<TBlockStep>& steps = AModel.Plan.Steps;
+  if (steps.empty()) return true;
+  const std::size_t count = steps.size();
   AOut.AppendTexts.resize(count);
   AOut.InitTexts.resize(count);
   AOut.AppendOrigins.assign(count, TSegmentList(ARecord));
   const auto& exprs = ATables.BlockExprs;
-  std::vector<std::string> echoes;
-  for (const std::string_view name : BlockList) echoes.push_back(BlockEchoText(name));
-  TTemplate tmpl(AModel.Template, AModel.Markers, std::move(echoes));
   for (std::size_t I = 0; I < count; ++I) {
-    const std::string_view N = BlockList[I];
+    const std::string_view N = steps[I].Name;
     AOut.FirstBlock.emplace(N, I);
     AOut.InitTexts[I] = BlockInitText(N);
-    const auto A = tmpl.First(true, N);
-    const auto B = tmpl.First(false, N);
-    if (A && (!B || *B < *A)) {
+    if (steps[I].Fails) {
       AOut.FailBlock = I;
       return false;
     }
@@ -176,36 +187,36 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
     const std::size_t head = 2 * (N.size() + 10) + 2;
     TSegmentList* origins = ARecord ? &AOut.AppendOrigins[I] : nullptr;
     if (origins) origins->Mark(0, {0, TOrigin::Generated});
-    if (!A) {  // not in the template (any more): the buffer stays empty
+    if (steps[I].Begin == kNowhere) {  // not in the template (any more): the buffer stays empty
       AOut.AppendTexts[I] = BlockAppendText(N, "\"\"");
       continue;
     }
-    const TMarker& begin = tmpl.Marker(*A);
-    const TMarker& end = tmpl.Marker(*B);
-    std::string BlockStr;
+    const TMarker& begin = AModel.Markers[steps[I].Begin];
+    const TMarker& end = AModel.Markers[steps[I].End];
+    // The block's inner text, each run marked with where it comes from: template bytes, or the
+    // echo of an earlier step's cut (Generated, with the cut's start as its cause).
+    std::string BlockStrInner;
     TSegmentList inner(true);  // a few runs: one more per inner block
-    tmpl.AppendCurrent(BlockStr, begin.Span.Begin, end.Span.End, &inner);
-    const std::size_t begin_length = begin.Span.Size();
-    const std::string_view BlockStrInner = std::string_view(BlockStr).substr(
-        begin_length, BlockStr.size() - begin_length - end.Span.Size());
-    TSegmentList shifted(true);  // inner's origins, relative to BlockStrInner
-    for (const TSegment& s : inner.Segments()) {
-      TSegment t = s;
-      if (s.Page < begin_length) {
-        if (s.From != TOrigin::Generated) t.Offset += begin_length - s.Page;
-        t.Page = 0;
-      } else {
-        t.Page -= begin_length;
-      }
-      shifted.Mark(t.Page, t);
-    }
+    const auto from_template = [&](std::size_t AAt) {
+      inner.Mark(BlockStrInner.size(), {0, TOrigin::Template, AAt});
+    };
+    from_template(begin.Span.End);
+    ForEachPiece(
+        AModel, begin.Span.End, end.Span.Begin, I, [&](std::string_view APiece, std::size_t ACut) {
+          if (ACut == kNowhere)
+            from_template(static_cast<std::size_t>(APiece.data() - AModel.Template.data()));
+          else
+            inner.Mark(BlockStrInner.size(), {0, TOrigin::Generated, kNowhere, kNowhere, ACut});
+          BlockStrInner.append(APiece);
+        });
+    from_template(end.Span.Begin);  // the END marker
     TSegmentList block(ARecord);
     const TPlaceholderIndex vars(ATables.BlockVarList.Get(N), "\".", ".\"");
     std::vector<std::size_t> left;
     const std::string string =
-        MakeBlockString(BlockStrInner, vars, &shifted, ARecord ? &block : nullptr,
+        MakeBlockString(BlockStrInner, vars, &inner, ARecord ? &block : nullptr,
                         ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left, AEscape);
-    const std::size_t scope = AModel.BlockNamed(N);
+    const std::size_t scope = steps[I].Block;
     for (const std::size_t at : left)
       AOut.Left.push_back({PlaceholderNameAt(AModel.Template, at), scope});
     vars.ForEachUnused([&](std::string_view AKey) {
@@ -216,10 +227,14 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
       for (const TSegment& s : block.Segments()) origins->Mark(head + s.Page, s);
       origins->Mark(head + string.size(), {0, TOrigin::Generated});
     }
-    tmpl.CutAll(BlockStr, N, I);
   }
+  AOut.TemplatePieces.clear();
   AOut.PieceCuts.clear();
-  AOut.TemplatePieces = tmpl.TakePieces(AOut.BlockEchoes, ARecord ? &AOut.PieceCuts : nullptr);
+  ForEachPiece(AModel, 0, AModel.Template.size(), count,
+               [&](std::string_view APiece, std::size_t ACut) {
+                 AOut.TemplatePieces.push_back(APiece);
+                 if (ARecord) AOut.PieceCuts.push_back(ACut);
+               });
   return true;
 }
 

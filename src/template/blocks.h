@@ -16,7 +16,6 @@ namespace zoqc {
 // The generated texts for a block named N.
 std::string BlockInitText(std::string_view N);                                   // $ZOQBLOCK_N="";
 std::string BlockAppendText(std::string_view N, std::string_view ABlockString);  // ...CR LF
-std::string BlockEchoText(std::string_view N);  // <?php echo $ZOQBLOCK_N;?> CR LF
 
 // The block string of a block's inner markup: a double-quoted PHP literal in which the markup's
 // backslashes, double quotes and dollars are escaped, an inner block's echo (with one line end
@@ -38,21 +37,21 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
 struct TExpansion {
   std::vector<std::string_view> TemplatePieces;  // stretches of the template and echoes
   std::vector<std::size_t> PieceCuts;    // with provenance: per piece, its cut's start or kNowhere
-  std::vector<std::string> BlockEchoes;  // the echo texts that TemplatePieces view
-  std::vector<std::string> InitTexts;    // per entry of BlockList: "$ZOQBLOCK_N=\"\";"
-  std::vector<std::string> AppendTexts;  // per entry of BlockList: its append statement
+  std::vector<std::string> InitTexts;    // per step of the plan: "$ZOQBLOCK_N=\"\";"
+  std::vector<std::string> AppendTexts;  // per step of the plan: its append statement
   std::vector<TSegmentList> AppendOrigins;  // with provenance: the origins in AppendTexts
-  // Name up to case -> index of the first entry of BlockList with that name.
+  // Name up to case -> the first step of the plan with that name.
   std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual> FirstBlock;
-  std::size_t FailBlock = kNowhere;    // after Error(4): the entry of BlockList whose markers fail
+  std::size_t FailBlock = kNowhere;    // after Error(4): the plan's failing step
   std::vector<TLeftPlaceholder> Left;  // placeholders of the block texts left as written
   std::vector<TUnusedName> Unused;     // block variables that no placeholder used
 };
 
-// For each name of ATables.BlockList in order: cuts the block out of AModel's template and puts
-// the echo of its buffer in its place; makes the texts that replace the "<<*name" and "<<+name"
-// references. Error(4) when a BEGIN marker has no END marker after it. With ARecord, fills the
-// origins too (ATables then holds the expressions); with AEscape, the block variables are escaped.
+// Carries out AModel's block plan: for each step in order, makes its block string from its copy
+// and the texts that replace the "<<*name" and "<<+name" references, and reads the template with
+// each cut replaced by the echo of its step's buffer. Error(4) at the plan's failing step. With
+// ARecord, fills the origins too (ATables then holds the expressions); with AEscape, the block
+// variables are escaped.
 [[nodiscard]] bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARecord,
                                 TExpansion& AOut, TEscaping* AEscape = nullptr);
 

@@ -1,5 +1,5 @@
-// The marker index: every block marker of the template, found in one scan, and the template
-// as block expansion has rewritten it so far.
+// The block planner's view of the template: its markers, and the template as the steps planned
+// so far have cut it. Only the planner (block_plan.cc) reads it.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "src/model/page_model.h"
-#include "src/model/provenance.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -22,38 +21,30 @@ namespace zoqc {
 // The template as block expansion has rewritten it so far: the original bytes with the cut
 // blocks read as their echoes. Markers inside a cut are gone; the cuts only nest, since a
 // later block can enclose an earlier block's echo but a marker never straddles one.
-class TTemplate {
+class TCutTemplate {
  public:
-  // AMarkers are the markers of AText as the page model read them (the near misses are left
-  // out); AEchoes holds the echo text of each block of the block list, by index.
-  TTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
-            std::vector<std::string> AEchoes);
+  // AMarkers are the markers of AText as the page model read them (the near misses take no
+  // part); AEchoes holds the echo text of each step, by index.
+  TCutTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
+               std::span<const std::string> AEchoes);
 
   // The first live marker of AName (exact) of the kind asked for.
   std::optional<std::size_t> First(bool ABegin, std::string_view AName) const;
-  const TMarker& Marker(std::size_t m) const { return Markers[m]; }
 
-  // Appends the current text from original position AFrom to ATo (neither inside a cut). With
-  // AOrigins, marks where each run of AOut comes from: template bytes, or the echo of a cut
-  // (Generated, with the cut's start as TemplateCause).
-  void AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo,
-                     TSegmentList* AOrigins = nullptr) const;
+  // Appends the current text from original position AFrom to ATo (neither inside a cut).
+  void AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo) const;
 
   // Replaces, left to right and without overlap, every live text that equals ABlockStr up to
-  // case by the echo of block ABlock. Each such text begins on a BEGIN marker of the same name.
-  void CutAll(std::string_view ABlockStr, std::string_view AName, std::size_t ABlock);
-
-  // The whole current text in pieces: stretches of the template and echoes. Moves the echoes
-  // to AEchoes, which the pieces view. With AOrigins, the start of each echo's cut, by piece
-  // (kNowhere for a stretch of the template).
-  std::vector<std::string_view> TakePieces(std::vector<std::string>& AEchoes,
-                                           std::vector<std::size_t>* AOrigins = nullptr);
+  // case by the echo of step AStep, and adds each to ACuts. Each such text begins on a BEGIN
+  // marker of the same name.
+  void CutAll(std::string_view ABlockStr, std::string_view AName, std::size_t AStep,
+              std::vector<TBlockCut>& ACuts);
 
  private:
   // A block already replaced: the template bytes [its key, End) now read as the block's echo.
   struct TCut {
     std::size_t End;    // 0-based, one past the block's END marker
-    std::size_t Block;  // its index in the block list
+    std::size_t Block;  // the step that made it
     std::size_t Seq;    // its place in CutLog
   };
 
@@ -110,10 +101,10 @@ class TTemplate {
   bool Visit(TCandidates& ANames, std::string_view ABlockStr, std::string_view AName,
              std::vector<std::size_t>& AOut);
 
-  const std::string_view Text;      // the template as loaded
-  std::vector<std::string> Echoes;  // the echo text of each block of the block list
-  std::vector<TMarker> Markers;     // every marker of Text but the near misses, in order
-  std::set<std::size_t> Live;       // markers not inside a cut
+  const std::string_view Text;          // the template as loaded
+  std::span<const std::string> Echoes;  // the echo text of each step
+  std::span<const TMarker> Markers;     // the model's markers (the near misses are never live)
+  std::set<std::size_t> Live;           // markers not inside a cut
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactBegins;  // live, by name
   std::unordered_map<std::string_view, std::set<std::size_t>> ExactEnds;    // live, by name
   std::unordered_map<std::string_view, TCandidates, TSameTextHash, TSameTextEqual>
@@ -124,5 +115,8 @@ class TTemplate {
   std::vector<std::uint32_t> Generations;  // by marker index: how often a BEGIN was filed
   std::vector<std::size_t> FiledAt;        // by marker index: CutLog's size at its filing
 };
+
+// Works out AModel's block plan from its statements and markers.
+void PlanBlocks(TPageModel& AModel);
 
 }  // namespace zoqc

@@ -1,21 +1,21 @@
-// The marker index: one scan finds every marker; cuts are recorded instead of copying text.
-#include "src/template/markers.h"
+// The block plan: block expansion carried out on the template's markers once, while the
+// template is read; cuts are recorded instead of copying text.
+#include "src/model/block_plan.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace zoqc {
 
-TTemplate::TTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
-                     std::vector<std::string> AEchoes)
-    : Text(AText), Echoes(std::move(AEchoes)) {
-  for (const TMarker& marker : AMarkers)
-    if (marker.Form != TMarkerForm::Near) Markers.push_back(marker);
+TCutTemplate::TCutTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
+                           std::span<const std::string> AEchoes)
+    : Text(AText), Echoes(AEchoes), Markers(AMarkers) {
   SpanStates.assign(Markers.size(), TSpanState::Unknown);
   Generations.assign(Markers.size(), 0);
   FiledAt.assign(Markers.size(), 0);
   for (std::size_t m = 0; m < Markers.size(); ++m) {
     const TMarker& marker = Markers[m];
+    if (marker.Form == TMarkerForm::Near) continue;  // never equal to a block's text
     const std::string_view name = marker.Name.Of(Text);
     Live.insert(Live.end(), m);
     if (marker.Form == TMarkerForm::Exact)
@@ -26,7 +26,7 @@ TTemplate::TTemplate(std::string_view AText, std::span<const TMarker> AMarkers,
   }
 }
 
-std::optional<std::size_t> TTemplate::First(bool ABegin, std::string_view AName) const {
+std::optional<std::size_t> TCutTemplate::First(bool ABegin, std::string_view AName) const {
   const auto& index = ABegin ? ExactBegins : ExactEnds;
   const auto it = index.find(AName);
   if (it == index.end() || it->second.empty()) return std::nullopt;
@@ -34,7 +34,7 @@ std::optional<std::size_t> TTemplate::First(bool ABegin, std::string_view AName)
 }
 
 template <typename TVisit>
-void TTemplate::Walk(std::size_t AFrom, TVisit AVisit) const {
+void TCutTemplate::Walk(std::size_t AFrom, TVisit AVisit) const {
   std::size_t pos = AFrom;
   for (auto cut = Cuts.lower_bound(AFrom);; ++cut) {
     const std::size_t stop = cut == Cuts.end() ? Text.size() : cut->first;
@@ -45,23 +45,16 @@ void TTemplate::Walk(std::size_t AFrom, TVisit AVisit) const {
   }
 }
 
-void TTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo,
-                              TSegmentList* AOrigins) const {
-  Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t ACut) {
+void TCutTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo) const {
+  Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t) {
     if (APieceEnd > ATo) APiece = APiece.substr(0, APiece.size() - (APieceEnd - ATo));
-    if (AOrigins) {
-      if (ACut == kNowhere)
-        AOrigins->Mark(AOut.size(), {0, TOrigin::Template,
-                                     static_cast<std::size_t>(APiece.data() - Text.data())});
-      else
-        AOrigins->Mark(AOut.size(), {0, TOrigin::Generated, kNowhere, kNowhere, ACut});
-    }
     AOut.append(APiece);
     return APieceEnd < ATo;
   });
 }
 
-void TTemplate::CutAll(std::string_view ABlockStr, std::string_view AName, std::size_t ABlock) {
+void TCutTemplate::CutAll(std::string_view ABlockStr, std::string_view AName, std::size_t AStep,
+                          std::vector<TBlockCut>& ACuts) {
   const auto it = Candidates.find(AName);
   if (it == Candidates.end() || it->second.Begins.empty()) return;
   std::vector<std::size_t> visit;
@@ -74,22 +67,14 @@ void TTemplate::CutAll(std::string_view ABlockStr, std::string_view AName, std::
     if (start < after) continue;
     if (const auto end = MatchAt(start, ABlockStr)) found.emplace_back(start, after = *end);
   }
-  for (const auto& [start, end] : found) Cut(start, end, ABlock);
+  for (const auto& [start, end] : found) {
+    Cut(start, end, AStep);
+    ACuts.push_back({{start, end}, AStep});
+  }
 }
 
-std::vector<std::string_view> TTemplate::TakePieces(std::vector<std::string>& AEchoes,
-                                                    std::vector<std::size_t>* AOrigins) {
-  std::vector<std::string_view> pieces;
-  Walk(0, [&](std::string_view APiece, std::size_t, std::size_t ACut) {
-    pieces.push_back(APiece);
-    if (AOrigins) AOrigins->push_back(ACut);
-    return true;
-  });
-  AEchoes = std::move(Echoes);  // the strings stay where they are, so the views hold
-  return pieces;
-}
-
-std::optional<std::size_t> TTemplate::MatchAt(std::size_t AStart, std::string_view AWanted) const {
+std::optional<std::size_t> TCutTemplate::MatchAt(std::size_t AStart,
+                                                 std::string_view AWanted) const {
   std::size_t matched = 0;
   std::optional<std::size_t> end;
   Walk(AStart, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t ACut) {
@@ -105,7 +90,7 @@ std::optional<std::size_t> TTemplate::MatchAt(std::size_t AStart, std::string_vi
   return end;
 }
 
-void TTemplate::Cut(std::size_t AStart, std::size_t AEnd, std::size_t ABlock) {
+void TCutTemplate::Cut(std::size_t AStart, std::size_t AEnd, std::size_t ABlock) {
   auto first = std::lower_bound(Markers.begin(), Markers.end(), AStart,
                                 [](const TMarker& m, std::size_t p) { return m.Span.Begin < p; });
   for (auto m = Live.lower_bound(static_cast<std::size_t>(first - Markers.begin()));
@@ -128,7 +113,7 @@ void TTemplate::Cut(std::size_t AStart, std::size_t AEnd, std::size_t ABlock) {
   CutLog.push_back(AStart);
 }
 
-std::size_t TTemplate::SpanEnd(const TCandidates& ANames, std::size_t m) {
+std::size_t TCutTemplate::SpanEnd(const TCandidates& ANames, std::size_t m) {
   const auto e = ANames.Ends.upper_bound(m);
   return e == ANames.Ends.end() ? kNowhere : *e;
 }
@@ -139,7 +124,7 @@ static std::uint64_t FoldedHash(std::uint64_t AHash, std::string_view AText) {
   return AHash;
 }
 
-std::uint64_t TTemplate::HashCurrent(std::size_t AFrom, std::size_t ATo) const {
+std::uint64_t TCutTemplate::HashCurrent(std::size_t AFrom, std::size_t ATo) const {
   std::uint64_t h = kFnvOffsetBasis;
   Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t) {
     if (APieceEnd > ATo) APiece = APiece.substr(0, APiece.size() - (APieceEnd - ATo));
@@ -149,12 +134,12 @@ std::uint64_t TTemplate::HashCurrent(std::size_t AFrom, std::size_t ATo) const {
   return h;
 }
 
-bool TTemplate::Current(const TFiled& AFiled) const {
+bool TCutTemplate::Current(const TFiled& AFiled) const {
   return SpanStates[AFiled.Marker] == TSpanState::Filed &&
          Generations[AFiled.Marker] == AFiled.Generation;
 }
 
-void TTemplate::File(TCandidates& ANames, std::size_t m) {
+void TCutTemplate::File(TCandidates& ANames, std::size_t m) {
   const std::size_t e = SpanEnd(ANames, m);
   if (e == kNowhere) {
     SpanStates[m] = TSpanState::Never;
@@ -172,7 +157,7 @@ void TTemplate::File(TCandidates& ANames, std::size_t m) {
   ANames.ByLength[length].Unhashed.push_back({m, ++Generations[m]});
 }
 
-void TTemplate::Refile(TCandidates& ANames) {
+void TCutTemplate::Refile(TCandidates& ANames) {
   if (!ANames.Keyed) {
     for (const std::size_t m : ANames.Begins) File(ANames, m);
     ANames.Keyed = true;
@@ -214,8 +199,8 @@ void TTemplate::Refile(TCandidates& ANames) {
   ANames.CutsSeen = CutLog.size();
 }
 
-bool TTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::string_view AName,
-                      std::vector<std::size_t>& AOut) {
+bool TCutTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::string_view AName,
+                         std::vector<std::size_t>& AOut) {
   // A copy ends at an END of the name. When that END is the block text's only END of the
   // name, a copy starting at a BEGIN is that BEGIN's span and nothing else.
   std::size_t ends = 0;
@@ -253,6 +238,45 @@ bool TTemplate::Visit(TCandidates& ANames, std::string_view ABlockStr, std::stri
   for (const TFiled& filed : same->second) AOut.push_back(filed.Marker);
   std::sort(AOut.begin(), AOut.end());
   return true;
+}
+
+std::string BlockEchoText(std::string_view N) {
+  return std::string("<?php echo $ZOQBLOCK_").append(N).append(";?>\r\n");
+}
+
+void PlanBlocks(TPageModel& AModel) {
+  TBlockPlan& plan = AModel.Plan;
+  plan = TBlockPlan();
+  const auto& lines = AModel.Script.Statements;
+  const std::string_view script = AModel.Script.Text;
+  for (std::size_t s = 0; s < lines.size(); ++s)
+    if (lines[s].Kind == TStatementKind::BlockDef && !lines[s].Separated) {
+      plan.Steps.push_back({s, lines[s].Block, lines[s].Name.Of(script)});
+      plan.Echoes.push_back(BlockEchoText(plan.Steps.back().Name));
+    }
+  if (plan.Steps.empty()) return;
+  TCutTemplate tmpl(AModel.Template, AModel.Markers, plan.Echoes);
+  std::string text;
+  for (std::size_t I = 0; I < plan.Steps.size(); ++I) {
+    TBlockStep& step = plan.Steps[I];
+    const auto A = tmpl.First(true, step.Name);
+    const auto B = tmpl.First(false, step.Name);
+    step.Begin = A.value_or(kNowhere);
+    step.End = B.value_or(kNowhere);
+    if (A && (!B || *B < *A)) {
+      step.Fails = true;
+      plan.Failing = I;
+      plan.Steps.resize(I + 1);
+      plan.Echoes.resize(I + 1);
+      break;
+    }
+    if (!A) continue;  // not in the template (any more): the buffer stays empty
+    text.clear();
+    tmpl.AppendCurrent(text, AModel.Markers[*A].Span.Begin, AModel.Markers[*B].Span.End);
+    tmpl.CutAll(text, step.Name, I, plan.Cuts);
+  }
+  std::sort(plan.Cuts.begin(), plan.Cuts.end(),
+            [](const TBlockCut& x, const TBlockCut& y) { return x.Span.Begin < y.Span.Begin; });
 }
 
 }  // namespace zoqc
