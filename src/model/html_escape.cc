@@ -6,11 +6,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "src/text/bytes.h"
 #include "src/text/text.h"
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 namespace zoqc {
 
@@ -377,25 +374,10 @@ std::size_t PrintedPlaceholderAt(std::string_view AText, std::size_t AIdx, bool&
 TSpan NextPrintedPlaceholder(std::string_view ATemplate, std::size_t AFrom) {
   const char* const text = ATemplate.data();
   const std::size_t size = ATemplate.size();
-  // Placeholders most often stand a few bytes apart: where 16 bytes follow, one compare of them
-  // finds the next "{" before a search is called.
-  const auto next_brace = [&](std::size_t AFrom) -> const void* {
-#if defined(__SSE2__) || defined(_M_X64)
-    if (AFrom + 16 <= size) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom));
-      const unsigned hit =
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('{'))));
-      if (hit) return text + AFrom + static_cast<unsigned>(std::countr_zero(hit));
-      AFrom += 16;
-    }
-#endif
-    return AFrom < size ? std::memchr(text + AFrom, '{', size - AFrom) : nullptr;
-  };
-  for (const void* brace = next_brace(AFrom); brace;) {
-    const std::size_t idx = static_cast<std::size_t>(static_cast<const char*>(brace) - text);
+  const TBytes<1> brace('{');
+  for (std::size_t idx = brace.Next(ATemplate, AFrom); idx < size;
+       idx = brace.Next(ATemplate, idx + 1))
     if (const std::size_t end = PrintedPlaceholderEnd(text, size, idx)) return {idx, end};
-    brace = next_brace(idx + 1);
-  }
   return {size, size};
 }
 
