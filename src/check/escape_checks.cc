@@ -253,10 +253,7 @@ constexpr std::string_view kBlockBuffer = "$ZOQBLOCK_";
 
 // True when ATemplate holds a "<?": found by its "?", which markup holds far less often than "<".
 bool HoldsPhp(std::string_view ATemplate) {
-  for (std::size_t q = ATemplate.find('?', 1); q != std::string_view::npos;
-       q = ATemplate.find('?', q + 1))
-    if (ATemplate[q - 1] == '<') return true;
-  return false;
+  return FindPairBySecond(ATemplate, 0, '<', '?') != std::string_view::npos;
 }
 
 std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
@@ -522,10 +519,8 @@ void TChecker::CheckRawPlaceholders() {
   const std::string_view text = Template.Text;
   // Only "{!" can open one, found by its "!": markup has a "{" at every placeholder, but a "!"
   // mostly in its comments.
-  for (std::size_t bang = text.find('!', 1); bang != std::string_view::npos;
-       bang = text.find('!', bang + 1)) {
-    if (text[bang - 1] != '{') continue;
-    const std::size_t idx = bang - 1;
+  for (std::size_t idx = FindPairBySecond(text, 0, '{', '!'); idx != std::string_view::npos;
+       idx = FindPairBySecond(text, idx + 1, '{', '!')) {
     bool raw = false;
     const std::size_t length = PrintedPlaceholderAt(text, idx, raw);
     if (!length) continue;

@@ -138,4 +138,16 @@ inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFir
   return ScalarFindPair(AText, at, AFirst, ASecond);
 }
 
+// The same where ASecond is rare in a page and AFirst is not ("<?", "{$", "/*"): found by
+// ASecond, at the C library's widest.
+inline std::size_t FindPairBySecond(std::string_view AText, std::size_t AFrom, char AFirst,
+                                    char ASecond) {
+  const TBytes<1> second(ASecond);
+  if (AFrom >= AText.size()) return std::string_view::npos;
+  for (std::size_t at = second.Next(AText, AFrom + 1); at < AText.size();
+       at = second.Next(AText, at + 1))
+    if (AText[at - 1] == AFirst) return at - 1;
+  return std::string_view::npos;
+}
+
 }  // namespace zoqc

@@ -69,6 +69,8 @@ TEST(FindPair, FindsThePairAtEveryPlace) {
       EXPECT_EQ(text.find("<<", from), FindPair(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<<", from), ScalarFindPair(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<{", from), FindPair(text, from, '<', '{')) << from;
+      EXPECT_EQ(text.find("<{", from), FindPairBySecond(text, from, '<', '{')) << from;
+      EXPECT_EQ(text.find("<<", from), FindPairBySecond(text, from, '<', '<')) << from;
     }
 }
 
