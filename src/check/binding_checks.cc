@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "src/check/checker.h"
+#include "src/text/bytes.h"
 
 namespace zoqc::check_detail {
 
@@ -260,10 +261,8 @@ void TChecker::CheckPhpVariables() {
   std::vector<std::vector<TBoundName>> bound(Model.Blocks.size() + 1);  // filed when first asked
   std::vector<bool> filed(bound.size());
   // By its '$', which HTML seldom holds (a '{' opens every placeholder).
-  for (std::size_t dollar = text.find('$', 1); dollar != std::string_view::npos;
-       dollar = text.find('$', dollar + 1)) {
-    const std::size_t at = dollar - 1;
-    if (text[at] != '{') continue;
+  for (std::size_t at = FindPairBySecond(text, 0, '{', '$'); at != std::string_view::npos;
+       at = FindPairBySecond(text, at + 1, '{', '$')) {
     std::size_t end = at + 2;
     while (end < text.size() && IsNameChar(text[end])) ++end;
     if (end == at + 2 || end >= text.size() || text[end] != '}') continue;

@@ -10,11 +10,8 @@
 
 #include "src/check/checker.h"
 #include "src/html/html_escape.h"
+#include "src/text/bytes.h"
 #include "src/text/text.h"
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 namespace zoqc {
 
@@ -245,40 +242,6 @@ std::string FixFor(const THtmlContext& AContext, std::string_view AExpr) {
   return EscapedExpression(AContext, own) == own ? own : "";
 }
 
-// The first AByte in [AFrom, ATo) of AText, or ATo: short stretches (the line ends between two
-// statement lines) a byte at a time, long ones by memchr.
-std::size_t FindByte(std::string_view AText, char AByte, std::size_t AFrom, std::size_t ATo) {
-  if (ATo - AFrom < 16) {
-    while (AFrom < ATo && AText[AFrom] != AByte) ++AFrom;
-    return AFrom;
-  }
-  const void* at = std::memchr(AText.data() + AFrom, AByte, ATo - AFrom);
-  return at ? static_cast<std::size_t>(static_cast<const char*>(at) - AText.data()) : ATo;
-}
-
-// "$_" in AExpr, which every superglobal starts with: where 17 bytes of AText (which AExpr views)
-// follow a position, the 16 "$" there and the 16 "_" a byte on are compared at once.
-bool ReadsSuperglobal(std::string_view AText, std::string_view AExpr) {
-  std::size_t at = static_cast<std::size_t>(AExpr.data() - AText.data());
-  const std::size_t end = at + AExpr.size();
-#if defined(__SSE2__) || defined(_M_X64)
-  const __m128i dollar = _mm_set1_epi8('$'), underscore = _mm_set1_epi8('_');
-  for (; at + 1 < end && AText.size() - at >= 17; at += 16) {
-    const char* const p = AText.data() + at;
-    const auto hits = [](const char* AAt, __m128i AByte) {
-      return static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(AAt)), AByte)));
-    };
-    unsigned pairs = hits(p, dollar) & hits(p + 1, underscore);
-    if (end - at - 1 < 16) pairs &= (1u << (end - at - 1)) - 1;  // the "_" within AExpr
-    if (pairs) return true;
-  }
-#endif
-  for (; at + 1 < end; ++at)
-    if (AText[at] == '$' && AText[at + 1] == '_') return true;
-  return false;
-}
-
 // What PHP written in a template prints: the expression of a "<?=" and of each echo or print
 // statement of a "<?php", and the "<?" ... "?>" around it (to the template's end when unclosed).
 struct TPhpOutput {
@@ -290,10 +253,7 @@ constexpr std::string_view kBlockBuffer = "$ZOQBLOCK_";
 
 // True when ATemplate holds a "<?": found by its "?", which markup holds far less often than "<".
 bool HoldsPhp(std::string_view ATemplate) {
-  for (std::size_t q = ATemplate.find('?', 1); q != std::string_view::npos;
-       q = ATemplate.find('?', q + 1))
-    if (ATemplate[q - 1] == '<') return true;
-  return false;
+  return FindPairBySecond(ATemplate, 0, '<', '?') != std::string_view::npos;
 }
 
 std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
@@ -405,11 +365,17 @@ void TChecker::CheckRequestData() {
     std::string_view Value;  // to the ";" or the line's end
   };
   std::vector<TAssignment> assignments;
+  // Every superglobal starts "$_": a script without one reads no request data (the usual
+  // script, searched once), and the next "$_" from a binding on says whether it reads one.
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t superglobal = FindPair(text, 0, '$', '_');
+  const bool reads_request = superglobal != kNone;
   std::size_t from = 0;  // the gap before statement s starts here
-  for (std::size_t s = 0; s <= Lines.size(); ++s) {
+  const TBytes<1> dollar('$');
+  for (std::size_t s = 0; reads_request && s <= Lines.size(); ++s) {
     const std::size_t until = s < Lines.size() ? Lines[s].Line.Begin : text.size();
     for (std::size_t at = from; at < until; ++at) {
-      at = FindByte(text, '$', at, until);
+      at = dollar.Next(text.substr(0, until), at);
       if (at == until) break;
       const std::string_view name = VariableAt(text, at);
       if (name.size() < 2) continue;
@@ -460,10 +426,13 @@ void TChecker::CheckRequestData() {
   };
   std::vector<std::size_t> printed;  // the placeholders that print the binding
   for (const TStatement& binding : Lines) {
+    if (!reads_request) break;
     if (!binding.IsBinding() || !binding.Separated) continue;
     take(binding.Line.Begin);
     const std::string_view expr = ExprOf(binding);
-    if (!any_tainted && !ReadsSuperglobal(text, expr))
+    if (superglobal < binding.Expr.Begin)
+      superglobal = FindPair(text, binding.Expr.Begin, '$', '_');
+    if (!any_tainted && (superglobal == kNone || superglobal + 1 >= binding.Expr.End))
       continue;  // the common binding, without a call
     const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
     if (reads.empty()) continue;

@@ -4,6 +4,7 @@
 
 #include "src/check/checker.h"
 #include "src/script/scan.h"
+#include "src/text/bytes.h"
 
 namespace zoqc::check_detail {
 
@@ -97,6 +98,8 @@ class TPhpReader {
 // A statement line is read wherever it stands, also inside a PHP comment that a reader of the
 // PHP takes for dead text.
 void TChecker::CheckCommentedStatements() {
+  // Only "/*" opens a comment that runs on past a line: the usual script has none to look in.
+  if (FindPairBySecond(Script.Text, 0, '/', '*') == std::string_view::npos) return;
   TPhpReader php(Script.Text);
   std::size_t from = 0;
   for (const TStatement& line : Lines) {

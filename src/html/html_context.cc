@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "src/text/placeholder.h"
+#include "src/text/bytes.h"
 #include "src/text/text.h"
 
 namespace zoqc {
@@ -1368,41 +1369,15 @@ class TWalker {
     return TextStops(last);
   }
   static std::uint64_t TextStops(const char* AAt) {
+    const TBytes<2> stops('<', '{');
     std::uint64_t bits = 0;
-#if defined(__SSE2__) || defined(_M_X64)
-    const __m128i lt = _mm_set1_epi8('<'), brace = _mm_set1_epi8('{');
-    for (int k = 0; k < 4; ++k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AAt + 16 * k));
-      bits |= std::uint64_t{static_cast<unsigned>(
-                  _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, brace))))}
-              << (16 * k);
-    }
-#else
-    for (int k = 0; k < 64; ++k) bits |= std::uint64_t{AAt[k] == '<' || AAt[k] == '{'} << k;
-#endif
+    for (int k = 0; k < 4; ++k) bits |= std::uint64_t{stops.In16(AAt + 16 * k)} << (16 * k);
     return bits;
   }
 
-  // The first byte at or after AFrom that is AOne or ATwo, or the template's size. Between tags
-  // and placeholders it is most often a few bytes away: 16 bytes are tested at once.
+  // The first byte at or after AFrom that is AOne or ATwo, or the template's size.
   std::size_t NextOf(std::size_t AFrom, char AOne, char ATwo) const {
-    return NextOf(Text.data(), Text.size(), AFrom, AOne, ATwo);
-  }
-  // The same in text of size bytes (PlainRun keeps them in locals: its notes could change
-  // members).
-  static std::size_t NextOf(const char* text, std::size_t size, std::size_t AFrom, char AOne,
-                            char ATwo) {
-#if defined(__SSE2__) || defined(_M_X64)
-    const __m128i one = _mm_set1_epi8(AOne), two = _mm_set1_epi8(ATwo);
-    for (; AFrom + 16 <= size; AFrom += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + AFrom));
-      const unsigned hit = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, one), _mm_cmpeq_epi8(v, two))));
-      if (hit) return AFrom + static_cast<unsigned>(std::countr_zero(hit));
-    }
-#endif
-    while (AFrom < size && text[AFrom] != AOne && text[AFrom] != ATwo) ++AFrom;
-    return AFrom;
+    return TBytes<2>(AOne, ATwo).Next(Text, AFrom);
   }
 
   // The start tags that switch the tokenizer or open SVG or MathML content.

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "src/text/bytes.h"
 #include "src/text/text.h"
 
 namespace zoqc {

@@ -7,6 +7,7 @@
 
 #include "src/script/scanner.h"
 #include "src/script/statements.h"
+#include "src/text/bytes.h"
 #include "src/text/text.h"
 
 namespace zoqc {

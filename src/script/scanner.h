@@ -11,6 +11,7 @@
 
 #include "src/model/compile_error.h"
 #include "src/model/page_model.h"
+#include "src/text/bytes.h"
 
 namespace zoqc {
 
@@ -37,18 +38,7 @@ struct TScan {
 
 // The first CR or LF at or after AFrom, or the size of AText: where a statement's line ends.
 inline std::size_t LineBreakAt(std::string_view AText, std::size_t AFrom) {
-#if defined(__SSE2__) || defined(_M_X64)
-  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-  while (AText.size() - AFrom >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AText.data() + AFrom));
-    const unsigned stop = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-    if (stop != 0) return AFrom + static_cast<std::size_t>(std::countr_zero(stop));
-    AFrom += 16;
-  }
-#endif
-  while (AFrom < AText.size() && AText[AFrom] != '\n' && AText[AFrom] != '\r') ++AFrom;
-  return AFrom;
+  return TBytes<2>('\n', '\r').Next(AText, AFrom);
 }
 
 // Copies the rest of the line, through its LF (or to the end of AValue), into the PHP part

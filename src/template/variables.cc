@@ -6,11 +6,8 @@
 #include <cstring>
 #include <functional>
 
+#include "src/text/bytes.h"
 #include "src/text/text.h"
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 namespace zoqc {
 
@@ -328,13 +325,9 @@ SUBSTITUTE_INLINED void Substitute(std::string_view AText, const TPlaceholderInd
     AEmit(AText, kNowhere, std::string_view());
     return;
   }
-  const char* const data = AText.data();
+  const TBytes<1> brace('{');
   std::size_t done = 0;  // AText before this index is emitted
-  std::size_t idx = 0;
-  while (idx < AText.size()) {
-    const void* brace = std::memchr(data + idx, '{', AText.size() - idx);
-    if (!brace) break;
-    idx = static_cast<std::size_t>(static_cast<const char*>(brace) - data);
+  for (std::size_t idx = brace.Next(AText, 0); idx < AText.size(); idx = brace.Next(AText, idx)) {
     std::size_t length = 0;
     std::string_view key;
     std::optional<std::string_view> text = ANames.Match(AText, idx, length, &key);
@@ -393,11 +386,11 @@ class TInPlace {
     Out += ACount;
   }
   // Copies 32 bytes of AData (the text copied as it is searched) without moving on; yields
-  // where they hold AByte, a bit for each.
-  unsigned Copy32(const char* AData, __m128i AByte) {
+  // where they hold one of ABytes, a bit for each.
+  unsigned Copy32(const char* AData, const TBytes<1>& ABytes) {
     const __m128i v = Load(AData), w = Load(AData + 16);
     Store(Out, v), Store(Out + 16, w);
-    return Matches(v, AByte) | Matches(w, AByte) << 16;
+    return ABytes.In16(v) | ABytes.In16(w) << 16;
   }
   void Skip(std::size_t ACount) { Out += ACount; }
   // The echo of AText, after Room(kEcho).
@@ -445,9 +438,6 @@ class TInPlace {
   static __m128i Load(const char* AAt) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(AAt));
   }
-  static unsigned Matches(__m128i AV, __m128i AByte) {
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(AV, AByte)));
-  }
 
  private:
   static void Store(char* AAt, __m128i AV) {
@@ -476,7 +466,7 @@ template <typename TLeft>
 SUBSTITUTE_INLINED std::size_t SubstituteInPlace(std::string_view AText,
                                                  const TPlaceholderIndex& ANames, TInPlace& APage,
                                                  TLeft ALeft) {
-  const __m128i brace = _mm_set1_epi8('{');
+  const TBytes<1> brace('{');
   std::size_t idx = 0;
   while (AText.size() - idx >= 32) {
     if (!APage.Room(32 + TInPlace::kEcho)) return idx;
@@ -512,7 +502,7 @@ SUBSTITUTE_INLINED std::size_t SubstituteLookingAhead(std::string_view AText,
   constexpr std::size_t kLooks = 64;      // placeholders looked up at once, at most
   const char* const data = AText.data();
   const std::size_t size = AText.size();
-  const __m128i brace = _mm_set1_epi8('{');
+  const TBytes<1> brace('{');
   TPlaceholderIndex::TLook looks[kLooks];
   std::size_t places[kLooks];
   std::size_t idx = 0;  // AText before it is written
@@ -521,8 +511,7 @@ SUBSTITUTE_INLINED std::size_t SubstituteLookingAhead(std::string_view AText,
     const std::size_t end = std::min(size, idx + kStretch);
     std::size_t scan = idx, count = 0;
     for (; end - scan >= 32; scan += 32) {
-      unsigned found = TInPlace::Matches(TInPlace::Load(data + scan), brace) |
-                       TInPlace::Matches(TInPlace::Load(data + scan + 16), brace) << 16;
+      unsigned found = brace.In16(data + scan) | brace.In16(data + scan + 16) << 16;
       if (found == 0) continue;
       if (count > kLooks - 32) break;  // these 32 bytes start the next stretch
       do {

@@ -54,42 +54,6 @@ inline std::size_t ShortNameEnd(std::string_view AText, std::size_t AFrom) {
   return NameEnd(AText, AFrom);
 }
 
-#if defined(__SSE2__) || defined(_M_X64)
-// Of the 16 places from AAt, a bit for each where AFirst stands before ASecond.
-inline __m128i PairBytes(const char* AAt, __m128i AFirst, __m128i ASecond) {
-  const auto load = [](const char* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  };
-  return _mm_and_si128(_mm_cmpeq_epi8(load(AAt), AFirst), _mm_cmpeq_epi8(load(AAt + 1), ASecond));
-}
-#endif
-
-// The index of the first AFirst followed by ASecond at or after AFrom, or npos: for a pair
-// rare in a page ("<<") whose first byte alone is not ('<' starts every tag), where a search
-// for that byte would stop at every tag. 64 places at a time where SSE2 is there.
-inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFirst, char ASecond) {
-  std::size_t at = AFrom;
-#if defined(__SSE2__) || defined(_M_X64)
-  const __m128i first = _mm_set1_epi8(AFirst);
-  const __m128i second = _mm_set1_epi8(ASecond);
-  for (; at + 65 <= AText.size(); at += 64) {
-    const char* const p = AText.data() + at;
-    const __m128i any = _mm_or_si128(
-        _mm_or_si128(PairBytes(p, first, second), PairBytes(p + 16, first, second)),
-        _mm_or_si128(PairBytes(p + 32, first, second), PairBytes(p + 48, first, second)));
-    if (_mm_movemask_epi8(any) != 0) break;  // in these 64: found below
-  }
-  for (; at + 17 <= AText.size(); at += 16) {
-    const unsigned both =
-        static_cast<unsigned>(_mm_movemask_epi8(PairBytes(AText.data() + at, first, second)));
-    if (both != 0) return at + static_cast<std::size_t>(std::countr_zero(both));
-  }
-#endif
-  for (; at + 1 < AText.size(); ++at)
-    if (AText[at] == AFirst && AText[at + 1] == ASecond) return at;
-  return std::string_view::npos;
-}
-
 // Where the PHP string literal whose quote (' or ") stands at AOpen ends: the index of its
 // closing quote, a backslash escaping the byte after it, or the size of AText when unclosed.
 inline std::size_t ClosingQuote(std::string_view AText, std::size_t AOpen) {
