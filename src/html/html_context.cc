@@ -11,8 +11,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "src/text/placeholder.h"
 #include "src/text/bytes.h"
+#include "src/text/placeholder.h"
 #include "src/text/text.h"
 
 namespace zoqc {
