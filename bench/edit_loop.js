@@ -104,8 +104,21 @@ async function round(ABrowser, ABinary, ATabs, ASaves) {
       saves.push(times);
       await sleep(150 + Math.random() * 200);  // a pause, at no fixed phase to a poll
     }
+    // The floor: the tab in front reloaded by the browser alone, with no save, timed the same way.
+    const reloads = [];
+    for (let k = 0; k < ASaves; ++k) {
+      const tab = tabs[0];
+      tab.seen = tab.loaded;
+      const asked = Date.now();
+      await tab.evaluate("setTimeout(() => location.reload(), 0), true");
+      const loadedAt = await until(async () => tab.loaded !== tab.seen && tab.evaluate(
+        "document.readyState !== 'loading' && performance.timeOrigin + " +
+        "performance.getEntriesByType('navigation')[0].domContentLoadedEventEnd"), "a reload");
+      reloads.push(loadedAt - asked);
+      await sleep(150 + Math.random() * 200);
+    }
     const translated = [...out.matchAll(/index: translated in ([\d.]+) ms/g)].map((m) => Number(m[1]));
-    return { saves, translated, shownState };
+    return { saves, reloads, translated, shownState };
   } finally {
     for (const tab of tabs) {
       tab.stop();
@@ -132,7 +145,7 @@ async function main() {
   const contestants = [["push", options.zoqc]];
   if (options.baseline) contestants.push(["baseline", options.baseline]);
   const results = Object.fromEntries(contestants.map(([name]) => [name,
-    { front: [], behind: [], byTab: [], translated: [], shownState: [] }]));
+    { front: [], behind: [], byTab: [], reloads: [], translated: [], shownState: [] }]));
   const loadBefore = os.loadavg();
   const browser = launchChromium();
   try {
@@ -143,12 +156,13 @@ async function main() {
       for (const [name, binary] of order) {
         const count = Math.min(perRound, options.saves - r * perRound);
         if (count <= 0) continue;
-        const { saves, translated, shownState } = await round(browser, binary, options.tabs, count);
+        const { saves, reloads, translated, shownState } = await round(browser, binary, options.tabs, count);
         for (const times of saves) {
           results[name].front.push(times[0]);
           results[name].behind.push(...times.slice(1));
           times.forEach((t, i) => (results[name].byTab[i] = results[name].byTab[i] || []).push(t));
         }
+        results[name].reloads.push(...reloads);
         results[name].translated.push(...translated.slice(-count));
         results[name].shownState = shownState;
         process.stderr.write(`round ${r + 1} ${name}: front median ` +
@@ -168,10 +182,12 @@ async function main() {
   for (const [name, binary] of contestants) {
     const r = results[name];
     report[name] = { binary, front: summary(r.front), behind: summary(r.behind),
+      reload: summary(r.reloads),
       translated: summary(r.translated), visibility: r.shownState };
     console.log(`${name} (${binary}), tabs ${r.shownState.join("/")}:`);
     console.log(`  tab in front: ${fmt(report[name].front)}`);
     console.log(`  tabs behind:  ${fmt(report[name].behind)}`);
+    console.log(`  the browser's own reload of the tab in front, no save: ${fmt(report[name].reload)}`);
     console.log(`  medians by tab: ${r.byTab.map((t) => summary(t).median.toFixed(0)).join(", ")} ms`);
     console.log(`  translation with lint, as zoqc says it: median ` +
       `${report[name].translated.median} ms`);
