@@ -1,6 +1,7 @@
 // The PHP of each escaper. Every value goes through (string) first, as echo would print it.
 #include "src/html/html_escape.h"
 
+#include <charconv>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -225,7 +226,9 @@ long long Flags(std::string_view AArg,
       if (part.empty() || part.find_first_not_of("0123456789") != std::string_view::npos ||
           part.size() > 9)
         return -1;
-      flags |= std::stoll(std::string(part));
+      long long number = 0;  // nine digits at most: no overflow, nothing to throw
+      std::from_chars(part.data(), part.data() + part.size(), number);
+      flags |= number;
     }
     from = bar + 1;
   }

@@ -87,3 +87,12 @@ test("running out of memory answers the failure report, and the next page transl
   assert.deepStrictEqual(got, { ...want, diagnostics: JSON.parse(want.diagnosticsJson) });
   assert.strictEqual(zoqc.translate("small", "<?php\n", "x").exit, 0);
 });
+
+// What a visitor downloads before the first translation: the module and its loader, gzipped.
+test("the module and its loader stay within 100,000 bytes gzipped", () => {
+  const zlib = require("node:zlib");
+  const gzipped = (AName) =>
+    zlib.gzipSync(fs.readFileSync(path.join(site, AName)), { level: 9 }).length;
+  const total = gzipped("zoqc-module.wasm") + gzipped("zoqc-module.js");
+  assert.ok(total <= 100000, `${total} bytes gzipped`);
+});
