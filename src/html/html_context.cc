@@ -1741,80 +1741,54 @@ std::size_t TTemplateContexts::Find(std::size_t AAt) const {
   return Last = static_cast<std::size_t>(it - PlaceSpans.begin());
 }
 
+// The words for each place, in the order of its enum (Script, Style and Attribute say more).
+constexpr const char* kJsWords[] = {"a JavaScript value",
+                                    "a JavaScript string",
+                                    "a JavaScript string",
+                                    "a JavaScript template string",
+                                    "a JavaScript comment",
+                                    "a JavaScript regular expression",
+                                    "JavaScript that zoqc cannot read"};
+constexpr const char* kCssWords[] = {"a CSS value", "a CSS string", "a CSS string", "a CSS comment",
+                                     "a CSS url()"};
+constexpr const char* kHtmlWords[] = {"text",
+                                      "text in <title> or <textarea>",
+                                      "raw text (no character references)",
+                                      "an HTML comment",
+                                      "a CDATA section",
+                                      "",
+                                      "",
+                                      "",
+                                      "an unquoted attribute value",
+                                      "a tag name",
+                                      "an attribute name",
+                                      "a declaration or PHP code"};
+static_assert(std::size(kJsWords) == static_cast<std::size_t>(TJsPlace::Unsure) + 1);
+static_assert(std::size(kCssWords) == static_cast<std::size_t>(TCssPlace::Url) + 1);
+static_assert(std::size(kHtmlWords) == static_cast<std::size_t>(THtmlPlace::Declaration) + 1);
+
 std::string DescribeContext(const THtmlContext& AContext) {
-  const auto js = [](TJsPlace APlace) -> std::string {
-    switch (APlace) {
-      case TJsPlace::Code:
-        return "a JavaScript value";
-      case TJsPlace::SingleString:
-      case TJsPlace::DoubleString:
-        return "a JavaScript string";
-      case TJsPlace::TemplateString:
-        return "a JavaScript template string";
-      case TJsPlace::Comment:
-        return "a JavaScript comment";
-      case TJsPlace::Regex:
-        return "a JavaScript regular expression";
-      case TJsPlace::Unsure:
-        return "JavaScript that zoqc cannot read";
-    }
-    return "";
-  };
-  const auto css = [](TCssPlace APlace) -> std::string {
-    switch (APlace) {
-      case TCssPlace::Code:
-        return "a CSS value";
-      case TCssPlace::DoubleString:
-      case TCssPlace::SingleString:
-        return "a CSS string";
-      case TCssPlace::Comment:
-        return "a CSS comment";
-      case TCssPlace::Url:
-        return "a CSS url()";
-    }
-    return "";
-  };
-  switch (AContext.Place) {
-    case THtmlPlace::Text:
-      return "text";
-    case THtmlPlace::RcData:
-      return "text in <title> or <textarea>";
-    case THtmlPlace::RawText:
-      return "raw text (no character references)";
-    case THtmlPlace::Comment:
-      return "an HTML comment";
-    case THtmlPlace::CData:
-      return "a CDATA section";
-    case THtmlPlace::Script:
-      return js(AContext.Js) + " in <script>";
-    case THtmlPlace::Style:
-      return css(AContext.Css) + " in <style>";
-    case THtmlPlace::Attribute:
-      switch (AContext.Attribute) {
-        case THtmlAttribute::Plain:
-          return "an attribute value";
-        case THtmlAttribute::Url:
-          if (AContext.Url == TUrlPlace::Script) return js(AContext.Js) + " in a javascript: URL";
-          if (AContext.Url == TUrlPlace::Unknown)
-            return "a URL whose scheme may run script or is not the markup's own";
-          return "a URL attribute";
-        case THtmlAttribute::Srcdoc:
-          return AContext.Inner ? DescribeContext(*AContext.Inner) + " in an iframe's srcdoc"
-                                : "an iframe's srcdoc that zoqc cannot read";
-        case THtmlAttribute::Event:
-          return js(AContext.Js) + " in an event-handler attribute";
-        case THtmlAttribute::Style:
-          return css(AContext.Css) + " in a style attribute";
-      }
-      return "";
-    case THtmlPlace::Unquoted:
-      return "an unquoted attribute value";
-    case THtmlPlace::TagName:
-      return "a tag name";
-    case THtmlPlace::AttributeName:
-      return "an attribute name";
-    case THtmlPlace::Declaration:
-      return "a declaration or PHP code";
+  const std::string js = kJsWords[static_cast<std::size_t>(AContext.Js)];
+  const std::string css = kCssWords[static_cast<std::size_t>(AContext.Css)];
+  if (AContext.Place == THtmlPlace::Script) return js + " in <script>";
+  if (AContext.Place == THtmlPlace::Style) return css + " in <style>";
+  if (AContext.Place != THtmlPlace::Attribute)
+    return kHtmlWords[static_cast<std::size_t>(AContext.Place)];
+  switch (AContext.Attribute) {
+    case THtmlAttribute::Plain:
+      return "an attribute value";
+    case THtmlAttribute::Url:
+      if (AContext.Url == TUrlPlace::Script) return js + " in a javascript: URL";
+      if (AContext.Url == TUrlPlace::Unknown)
+        return "a URL whose scheme may run script or is not the markup's own";
+      return "a URL attribute";
+    case THtmlAttribute::Srcdoc:
+      return AContext.Inner ? DescribeContext(*AContext.Inner) + " in an iframe's srcdoc"
+                            : "an iframe's srcdoc that zoqc cannot read";
+    case THtmlAttribute::Event:
+      return js + " in an event-handler attribute";
+    case THtmlAttribute::Style:
+      return css + " in a style attribute";
   }
   return "";
 }
