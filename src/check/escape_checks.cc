@@ -256,65 +256,78 @@ bool HoldsPhp(std::string_view ATemplate) {
   return FindPairBySecond(ATemplate, 0, '<', '?') != std::string_view::npos;
 }
 
+// True at a blank of PHP, and at the text's end.
+bool BlankAt(std::string_view AText, std::size_t AAt) {
+  return AAt >= AText.size() || AText[AAt] == ' ' || AText[AAt] == '\t' || AText[AAt] == '\n' ||
+         AText[AAt] == '\r';
+}
+
+// Adds AText[AFrom, ATo), trimmed, as what the PHP block at ABlock prints: unless it is empty or
+// a block's buffer, "$ZOQBLOCK_name", which holds what the page made of the block, its own.
+void AddPhpOutput(std::string_view AText, std::size_t ABlock, std::size_t AFrom, std::size_t ATo,
+                  std::vector<TPhpOutput>& AOut) {
+  while (AFrom < ATo && BlankAt(AText, AFrom)) ++AFrom;
+  while (ATo > AFrom && BlankAt(AText, ATo - 1)) --ATo;
+  const std::string_view printed = AText.substr(AFrom, ATo - AFrom);
+  const bool buffer = printed.starts_with(kBlockBuffer) &&
+                      std::all_of(printed.begin() + kBlockBuffer.size(), printed.end(), IsNameChar);
+  if (AFrom < ATo && !buffer) AOut.push_back({{ABlock, AText.size()}, {AFrom, ATo}});
+}
+
+// Reads the PHP of the block at ABlock from AAt to its "?>" (or the text's end), adding what
+// its echo and print statements print to AOut; AEcho: a "<?=", whose expression starts at AAt.
+// The block's end.
+std::size_t ReadPhpBlock(std::string_view AText, std::size_t ABlock, std::size_t AAt, bool AEcho,
+                         std::vector<TPhpOutput>& AOut) {
+  const std::size_t size = AText.size();
+  bool open = AEcho;  // an expression is being read, from expr
+  std::size_t expr = AAt, i = AAt;
+  const auto close = [&](std::size_t ATo) {
+    if (open) AddPhpOutput(AText, ABlock, expr, ATo, AOut);
+    open = false;
+  };
+  while (i < size) {
+    const char c = AText[i];
+    const char n = i + 1 < size ? AText[i + 1] : '\0';
+    if (c == '?' && n == '>') {
+      close(i);
+      return i + 2;
+    }
+    if (c == '\'' || c == '"') {
+      i = ClosingQuote(AText, i) + 1;
+    } else if (c == '/' && n == '*') {
+      const std::size_t stop = AText.find("*/", i + 2);
+      i = stop == std::string_view::npos ? size : stop + 2;
+    } else if (c == '#' || (c == '/' && n == '/')) {  // to the line's end or the "?>"
+      while (i < size && AText[i] != '\n' && AText.compare(i, 2, "?>") != 0) ++i;
+    } else if (c == ';') {
+      close(i++);
+    } else if (IsNameChar(c) || c == '_') {
+      const std::size_t word = i;
+      while (i < size && (IsNameChar(AText[i]) || AText[i] == '_')) ++i;
+      const std::string_view name = AText.substr(word, i - word);
+      const char before = word > 0 ? AText[word - 1] : ' ';
+      if (!open && (SameText(name, "echo") || SameText(name, "print")) && before != '$' &&
+          before != '>' && before != ':')
+        open = true, expr = i;
+    } else {
+      ++i;
+    }
+  }
+  close(size);
+  return size;
+}
+
 std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
   std::vector<TPhpOutput> outputs;
-  const std::size_t size = AText.size();
-  const auto blank = [&](std::size_t AAt) {
-    return AAt >= size || AText[AAt] == ' ' || AText[AAt] == '\t' || AText[AAt] == '\n' ||
-           AText[AAt] == '\r';
-  };
   for (std::size_t at = AText.find("<?"); at != std::string_view::npos; at = AText.find("<?", at)) {
-    const bool short_echo = at + 2 < size && AText[at + 2] == '=';
-    if (!short_echo && !(SameText(AText.substr(at + 2, 3), "php") && blank(at + 5))) {
+    const bool echo = at + 2 < AText.size() && AText[at + 2] == '=';
+    if (!echo && !(SameText(AText.substr(at + 2, 3), "php") && BlankAt(AText, at + 5))) {
       at += 2;
       continue;
     }
     const std::size_t first = outputs.size();
-    bool open = short_echo;  // an expression is being read, from expr
-    std::size_t expr = at + 3, end = size, i = short_echo ? at + 3 : at + 5;
-    const auto close = [&](std::size_t ATo) {
-      if (!open) return;
-      open = false;
-      std::size_t from = expr;
-      while (from < ATo && blank(from)) ++from;
-      while (ATo > from && blank(ATo - 1)) --ATo;
-      // A block's buffer, "$ZOQBLOCK_name", holds what the page made of the block: its own.
-      const std::string_view printed = AText.substr(from, ATo - from);
-      const bool buffer =
-          printed.starts_with(kBlockBuffer) &&
-          std::all_of(printed.begin() + kBlockBuffer.size(), printed.end(), IsNameChar);
-      if (from < ATo && !buffer) outputs.push_back({{at, size}, {from, ATo}});
-    };
-    while (i < size) {
-      const char c = AText[i];
-      const char n = i + 1 < size ? AText[i + 1] : '\0';
-      if (c == '?' && n == '>') {
-        close(i);
-        end = i + 2;
-        break;
-      }
-      if (c == '\'' || c == '"') {
-        i = ClosingQuote(AText, i) + 1;
-      } else if (c == '/' && n == '*') {
-        const std::size_t stop = AText.find("*/", i + 2);
-        i = stop == std::string_view::npos ? size : stop + 2;
-      } else if (c == '#' || (c == '/' && n == '/')) {  // to the line's end or the "?>"
-        while (i < size && AText[i] != '\n' && AText.compare(i, 2, "?>") != 0) ++i;
-      } else if (c == ';') {
-        close(i++);
-      } else if (IsNameChar(c) || c == '_') {
-        const std::size_t word = i;
-        while (i < size && (IsNameChar(AText[i]) || AText[i] == '_')) ++i;
-        const std::string_view name = AText.substr(word, i - word);
-        const char before = word > 0 ? AText[word - 1] : ' ';
-        if (!open && (SameText(name, "echo") || SameText(name, "print")) && before != '$' &&
-            before != '>' && before != ':')
-          open = true, expr = i;
-      } else {
-        ++i;
-      }
-    }
-    close(end);
+    const std::size_t end = ReadPhpBlock(AText, at, at + (echo ? 3 : 5), echo, outputs);
     for (std::size_t o = first; o < outputs.size(); ++o) outputs[o].Block.End = end;
     at = end;
   }
