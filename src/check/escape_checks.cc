@@ -2,6 +2,7 @@
 // under --escape the placeholders where nothing can make a value safe.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -361,170 +362,241 @@ std::vector<THtmlContext> PhpOutputContexts(std::string_view ATemplate,
   return found;
 }
 
-}  // namespace
+// An assignment "$name = ..." or "$name .= ..." of the script's PHP.
+struct TAssignment {
+  std::size_t At;
+  std::string_view Name;
+  bool Append;
+  std::string_view Value;  // to the ";" or the line's end
+};
 
-namespace check_detail {
-
-// A binding that prints request data unescaped, read directly or through a variable that an
-// assignment above the binding took from the request.
-void TChecker::CheckRequestData() {
-  const std::string_view text = Script.Text;
-  // The assignments "$name = ..." and "$name .= ..." of the script's PHP, in order: each "$"
-  // between the statements' lines.
-  struct TAssignment {
-    std::size_t At;
-    std::string_view Name;
-    bool Append;
-    std::string_view Value;  // to the ";" or the line's end
-  };
+// The assignments of the script AText, in order: each "$" between the statement lines ALines.
+std::vector<TAssignment> Assignments(std::string_view AText,
+                                     const TLargeVector<TStatement>& ALines) {
   std::vector<TAssignment> assignments;
-  // Every superglobal starts "$_": a script without one reads no request data (the usual
-  // script, searched once), and the next "$_" from a binding on says whether it reads one.
-  constexpr std::size_t kNone = std::string_view::npos;
-  std::size_t superglobal = FindPair(text, 0, '$', '_');
-  const bool reads_request = superglobal != kNone;
   std::size_t from = 0;  // the gap before statement s starts here
   const TBytes<1> dollar('$');
-  for (std::size_t s = 0; reads_request && s <= Lines.size(); ++s) {
-    const std::size_t until = s < Lines.size() ? Lines[s].Line.Begin : text.size();
+  for (std::size_t s = 0; s <= ALines.size(); ++s) {
+    const std::size_t until = s < ALines.size() ? ALines[s].Line.Begin : AText.size();
     for (std::size_t at = from; at < until; ++at) {
-      at = dollar.Next(text.substr(0, until), at);
+      at = dollar.Next(AText.substr(0, until), at);
       if (at == until) break;
-      const std::string_view name = VariableAt(text, at);
+      const std::string_view name = VariableAt(AText, at);
       if (name.size() < 2) continue;
       std::size_t op = at + name.size();
-      while (op < text.size() && (text[op] == ' ' || text[op] == '\t')) ++op;
-      const bool append = text.compare(op, 2, ".=") == 0;
+      while (op < AText.size() && (AText[op] == ' ' || AText[op] == '\t')) ++op;
+      const bool append = AText.compare(op, 2, ".=") == 0;
       if (append) ++op;
-      if (op >= text.size() || text[op] != '=' || text.compare(op, 2, "==") == 0 ||
-          text.compare(op, 2, "=>") == 0)
+      if (op >= AText.size() || AText[op] != '=' || AText.compare(op, 2, "==") == 0 ||
+          AText.compare(op, 2, "=>") == 0)
         continue;
       const std::size_t value = op + 1;
-      const std::size_t end = std::min(text.find(';', value), text.find('\n', value));
-      assignments.push_back({at, name, append, text.substr(value, end - value)});
+      const std::size_t end = std::min(AText.find(';', value), AText.find('\n', value));
+      assignments.push_back({at, name, append, AText.substr(value, end - value)});
     }
-    if (s < Lines.size())
-      from = std::max(from, std::size_t{Lines[s].Line.End} + 1);  // "$" on its end too
+    if (s < ALines.size())
+      from = std::max(from, std::size_t{ALines[s].Line.End} + 1);  // "$" on its end too
   }
-  TTainted tainted;
-  bool any_tainted = false;  // some assignment took the request (the map is asked only then)
-  std::size_t next = 0;
-  // The assignments before AUntil (a script offset) into the map.
-  const auto take = [&](std::size_t AUntil) {
-    for (; next < assignments.size() && assignments[next].At < AUntil; ++next) {
-      const TAssignment& a = assignments[next];
-      std::vector<TRequestRead> reads = RequestReads(a.Value, any_tainted ? &tainted : nullptr);
-      if (reads.empty() && !any_tainted) continue;
-      std::vector<TPath>& paths = tainted[a.Name];
+  return assignments;
+}
+
+// Request data on its way through the script's assignments: Take files those above an offset,
+// and Reads finds the request data in an expression, read directly or through a variable
+// that an assignment filed so far took from the request.
+class TRequestFlow {
+ public:
+  TRequestFlow() = default;
+  explicit TRequestFlow(std::vector<TAssignment> AAssignments)
+      : Assignments(std::move(AAssignments)) {}
+
+  std::vector<TRequestRead> Reads(std::string_view AExpr) const {
+    return RequestReads(AExpr, AnyTainted ? &Tainted : nullptr);
+  }
+  bool Any() const { return AnyTainted; }
+
+  // Files the assignments before AUntil (a script offset).
+  void Take(std::size_t AUntil) {
+    for (; Next < Assignments.size() && Assignments[Next].At < AUntil; ++Next) {
+      const TAssignment& a = Assignments[Next];
+      std::vector<TRequestRead> reads = Reads(a.Value);
+      if (reads.empty() && !AnyTainted) continue;
+      std::vector<TPath>& paths = Tainted[a.Name];
       if (!a.Append) paths.clear();
       for (TRequestRead& read : reads)
         if (paths.size() < kMaxPaths &&
             std::find(paths.begin(), paths.end(), read.Path) == paths.end())
           paths.push_back(std::move(read.Path));
-      any_tainted = any_tainted || !paths.empty();
+      AnyTainted = AnyTainted || !paths.empty();
     }
-  };
-  // Once a binding needs them: the placeholders, their contexts, and the printed ones ("{name}",
-  // not "{!name}") ordered by name up to case, then by position.
-  const TTemplateContexts* places = nullptr;
-  std::span<const TSpan> spans;
-  std::vector<std::size_t> by_name;
-  const auto name_of = [&](std::size_t p) {
-    return spans[p].Of(Template.Text).substr(1, spans[p].Size() - 2);
-  };
-  const auto name_less = [](std::string_view A, std::string_view B) {
-    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char a, char b) {
-      return static_cast<unsigned char>(UpCase(a)) < static_cast<unsigned char>(UpCase(b));
-    });
-  };
-  std::vector<std::size_t> printed;  // the placeholders that print the binding
-  for (const TStatement& binding : Lines) {
+  }
+
+ private:
+  std::vector<TAssignment> Assignments;
+  std::size_t Next = 0;  // the first not filed yet
+  TTainted Tainted;
+  bool AnyTainted = false;  // some assignment took the request (the map is asked only then)
+};
+
+// How a warning of request data goes on after what prints it: how it prints the data, and
+// what that lets a link do.
+std::string PrintsRequest(const TRequestRead& ARead, const std::string& AWhere) {
+  return std::string(" prints request data ") +
+         (ARead.Path.empty() ? "unescaped" : "escaped for another place than " + AWhere) +
+         ", which lets a link run script in the visitor's browser; ";
+}
+
+// A placeholder's name and its index in the template's contexts.
+using TNamed = std::pair<std::string_view, std::size_t>;
+
+bool NameLess(const TNamed& A, const TNamed& B) {
+  return std::lexicographical_compare(
+      A.first.begin(), A.first.end(), B.first.begin(), B.first.end(), [](char a, char b) {
+        return static_cast<unsigned char>(UpCase(a)) < static_cast<unsigned char>(UpCase(b));
+      });
+}
+
+// Request data printed unescaped: by a binding, read directly or through a variable that an
+// assignment above the binding took from the request, and by PHP written in the template.
+class TRequestCheck {
+ public:
+  using TWarn = std::function<TDiagnostic&(TPlace APlace, std::string AMessage)>;
+  TRequestCheck(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
+                TWarn AWarn)
+      : Model(AModel), Script(AScript), Template(ATemplate), Warn(std::move(AWarn)) {}
+  void Run();
+
+ private:
+  const std::vector<std::size_t>& Printing(const TStatement& ABinding);
+  void CheckBinding(const TStatement& ABinding, const std::vector<TRequestRead>& AReads);
+  void CheckTemplatePhp();
+
+  const TPageModel& Model;
+  const TSource& Script;
+  const TSource& Template;
+  TWarn Warn;
+  TRequestFlow Flow;
+  const TTemplateContexts* Contexts = nullptr;  // once a binding needs them
+  std::vector<TNamed> ByName;        // the printed placeholders by name up to case, then position
+  std::vector<std::size_t> Printed;  // Printing's answer
+};
+
+void TRequestCheck::Run() {
+  const std::string_view text = Script.Text;
+  const TLargeVector<TStatement>& statements = Model.Script.Statements;
+  // Every superglobal starts "$_": a script without one reads no request data (the usual
+  // script, searched once), and the next "$_" from a binding on says whether it reads one.
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t superglobal = FindPair(text, 0, '$', '_');
+  const bool reads_request = superglobal != kNone;
+  if (reads_request) Flow = TRequestFlow(Assignments(text, statements));
+  for (const TStatement& binding : statements) {
     if (!reads_request) break;
     if (!binding.IsBinding() || !binding.Separated) continue;
-    take(binding.Line.Begin);
-    const std::string_view expr = ExprOf(binding);
+    Flow.Take(binding.Line.Begin);
     if (superglobal < binding.Expr.Begin)
       superglobal = FindPair(text, binding.Expr.Begin, '$', '_');
-    if (!any_tainted && (superglobal == kNone || superglobal + 1 >= binding.Expr.End))
+    if (!Flow.Any() && (superglobal == kNone || superglobal + 1 >= binding.Expr.End))
       continue;  // the common binding, without a call
-    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
-    if (reads.empty()) continue;
-    if (!places) {
-      places = &Model.Contexts();
-      spans = places->Spans();
-      for (std::size_t p = 0; p < spans.size(); ++p)
-        if (Template.Text[spans[p].Begin + 1] != '!') by_name.push_back(p);
-      std::stable_sort(by_name.begin(), by_name.end(), [&](std::size_t A, std::size_t B) {
-        return name_less(name_of(A), name_of(B));
-      });
-    }
-    // Every placeholder that prints the binding: of its name, in its scope.
-    const std::size_t block = binding.Block;
-    if (binding.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
-    const std::string_view bound = NameOf(binding);
-    printed.clear();
-    for (auto it = std::lower_bound(
-             by_name.begin(), by_name.end(), bound,
-             [&](std::size_t p, std::string_view AName) { return name_less(name_of(p), AName); });
-         it != by_name.end() && SameText(name_of(*it), bound); ++it)
-      if (Model.ScopeAt(spans[*it].Begin) == block) printed.push_back(*it);
-    for (const std::size_t place : printed) {
-      const THtmlContext& context = places->Context(place);
-      const TRequestRead* read = UnsafeRead(reads, context);
-      if (!read) continue;
-      // The fix-it mends the binding, which every one of its places prints: it is offered
-      // only when its expression is safe in all of them.
-      std::string fix = FixFor(context, expr);
-      const THtmlContext* other = nullptr;  // a place the fix-it would leave unsafe
-      if (!fix.empty()) {
-        const std::vector<TRequestRead> fixed = RequestReads(fix, any_tainted ? &tainted : nullptr);
-        for (const std::size_t p : printed)
-          if (!other && UnsafeRead(fixed, places->Context(p))) other = &places->Context(p);
-      }
-      const std::string where = DescribeContext(context);
-      std::string message =
-          Quoted(bound) +
-          (read->Path.empty() ? " prints request data unescaped"
-                              : " prints request data escaped for another place than " + where) +
-          ", which lets a link run script in the visitor's browser; ";
-      if (other)
-        message += "it is printed in " + DescribeContext(*other) +
-                   " too, which needs other escaping: bind it once for each place, or translate "
-                   "with --escape";
-      else
-        message += "escape it for " + where + ", or translate with --escape";
-      const std::size_t at = binding.Expr.Begin + read->At;
-      TDiagnostic* d = Warn(TWarning::UnescapedRequest,
-                            Script.PlaceOf(at, at + VariableAt(expr, read->At).size()), message);
-      Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End), "printed here, in " + where);
-      if (!fix.empty() && !other)
-        Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End), std::move(fix));
-    }
+    const std::vector<TRequestRead> reads = Flow.Reads(binding.Expr.Of(text));
+    if (!reads.empty() && (binding.Kind != TStatementKind::BlockVar || binding.Block != kNowhere))
+      CheckBinding(binding, reads);
   }
   // PHP written in the template prints after the script's PHP has run: what it prints of the
   // request is warned at the template.
   if (!HoldsPhp(Template.Text)) return;
-  take(text.size());
-  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(Template.Text);
+  Flow.Take(text.size());
+  CheckTemplatePhp();
+}
+
+// The placeholders that print ABinding: "{name}" (not "{!name}") of its name, in its scope.
+const std::vector<std::size_t>& TRequestCheck::Printing(const TStatement& ABinding) {
+  if (!Contexts) {
+    Contexts = &Model.Contexts();
+    const std::span<const TSpan> spans = Contexts->Spans();
+    for (std::size_t p = 0; p < spans.size(); ++p)
+      if (Template.Text[spans[p].Begin + 1] != '!')
+        ByName.push_back({spans[p].Of(Template.Text).substr(1, spans[p].Size() - 2), p});
+    std::stable_sort(ByName.begin(), ByName.end(), NameLess);
+  }
+  const std::size_t block = ABinding.Block;
+  const auto [first, last] = std::equal_range(ByName.begin(), ByName.end(),
+                                              TNamed{ABinding.Name.Of(Script.Text), 0}, NameLess);
+  Printed.clear();
+  for (auto it = first; it != last; ++it)
+    if (Model.ScopeAt(Contexts->Spans()[it->second].Begin) == block) Printed.push_back(it->second);
+  return Printed;
+}
+
+void TRequestCheck::CheckBinding(const TStatement& ABinding,
+                                 const std::vector<TRequestRead>& AReads) {
+  const std::string_view expr = ABinding.Expr.Of(Script.Text);
+  const std::vector<std::size_t>& printed = Printing(ABinding);
+  for (const std::size_t placeholder : printed) {
+    const THtmlContext& context = Contexts->Context(placeholder);
+    const TRequestRead* read = UnsafeRead(AReads, context);
+    if (!read) continue;
+    // The fix-it mends the binding, which every one of its placeholders prints: it is offered
+    // only when its expression is safe in all of them.
+    std::string fix = FixFor(context, expr);
+    const THtmlContext* other = nullptr;  // a context the fix-it would leave unsafe
+    if (!fix.empty()) {
+      const std::vector<TRequestRead> fixed = Flow.Reads(fix);
+      for (const std::size_t p : printed)
+        if (!other && UnsafeRead(fixed, Contexts->Context(p))) other = &Contexts->Context(p);
+    }
+    const std::string where = DescribeContext(context);
+    std::string message =
+        check_detail::Quoted(ABinding.Name.Of(Script.Text)) + PrintsRequest(*read, where);
+    if (other)
+      message += "it is printed in " + DescribeContext(*other) +
+                 " too, which needs other escaping: bind it once for each place, or translate "
+                 "with --escape";
+    else
+      message += "escape it for " + where + ", or translate with --escape";
+    const std::size_t at = ABinding.Expr.Begin + read->At;
+    TDiagnostic& d = Warn(Script.PlaceOf(at, at + VariableAt(expr, read->At).size()), message);
+    const TSpan span = Contexts->Spans()[placeholder];
+    d.Notes.push_back({Template.PlaceOf(span.Begin, span.End), "printed here, in " + where});
+    if (!fix.empty() && !other)
+      d.FixIts.push_back({Script.PlaceOf(ABinding.Expr.Begin, ABinding.Expr.End), std::move(fix)});
+  }
+}
+
+void TRequestCheck::CheckTemplatePhp() {
+  const std::string_view text = Template.Text;
+  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(text);
   if (outputs.empty()) return;
-  const std::vector<THtmlContext> contexts = PhpOutputContexts(Template.Text, outputs);
+  const std::vector<THtmlContext> contexts = PhpOutputContexts(text, outputs);
   for (std::size_t o = 0; o < outputs.size(); ++o) {
-    const std::string_view expr = outputs[o].Expr.Of(Template.Text);
-    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
+    const std::string_view expr = outputs[o].Expr.Of(text);
+    const std::vector<TRequestRead> reads = Flow.Reads(expr);
     const TRequestRead* read = UnsafeRead(reads, contexts[o]);
     if (!read) continue;
     const std::string where = DescribeContext(contexts[o]);
     const std::size_t at = outputs[o].Expr.Begin + read->At;
-    TDiagnostic* d = Warn(
-        TWarning::UnescapedRequest, Template.PlaceOf(at, at + VariableAt(expr, read->At).size()),
-        std::string("PHP in the template prints request data ") +
-            (read->Path.empty() ? "unescaped" : "escaped for another place than " + where) +
-            ", which lets a link run script in the visitor's browser; escape it for " + where +
-            " (zoqc escapes only placeholders, even with --escape), or print it with a "
-            "placeholder and translate with --escape");
+    TDiagnostic& d =
+        Warn(Template.PlaceOf(at, at + VariableAt(expr, read->At).size()),
+             "PHP in the template" + PrintsRequest(*read, where) + "escape it for " + where +
+                 " (zoqc escapes only placeholders, even with --escape), or print "
+                 "it with a placeholder and translate with --escape");
     std::string fix = FixFor(contexts[o], expr);
-    if (!fix.empty()) Fix(d, Template.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End), fix);
+    if (!fix.empty())
+      d.FixIts.push_back(
+          {Template.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End), std::move(fix)});
   }
+}
+
+}  // namespace
+
+namespace check_detail {
+
+void TChecker::CheckRequestData() {
+  TRequestCheck(
+      Model, Script, Template,
+      [this](TPlace APlace, std::string AMessage) -> auto& {
+        return *Warn(TWarning::UnescapedRequest, std::move(APlace), std::move(AMessage));
+      })
+      .Run();
 }
 
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
