@@ -215,7 +215,7 @@ namespace {
 // Under --escape, how the placeholder at template offset AAt is printed: "\n\nescaped as a URL
 // attribute"; "" otherwise.
 std::string EscapedAs(const TPage& APage, std::size_t AAt) {
-  if (!APage.Escape) return "";
+  if (!APage.Analysis.Result.Options.Escape) return "";
   const TTemplateContexts& contexts = APage.Model().Contexts();
   const std::size_t index = contexts.IndexAt(AAt);
   if (index == kNowhere) return "";
