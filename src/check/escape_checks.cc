@@ -111,8 +111,8 @@ void Wrappers(std::string_view AExpr, std::size_t AAt, std::vector<std::string_v
 // True in JavaScript code: a script's, or an event handler's, outside strings and comments.
 bool InJsCode(const THtmlContext& AContext) {
   const bool js =
-      AContext.Place == THtmlPlace::Script ||
-      ((AContext.Place == THtmlPlace::Attribute || AContext.Place == THtmlPlace::Unquoted) &&
+      AContext.Where == THtmlPlace::Script ||
+      ((AContext.Where == THtmlPlace::Attribute || AContext.Where == THtmlPlace::Unquoted) &&
        AContext.Attribute == THtmlAttribute::Event);
   return js && AContext.Js == TJsPlace::Code;
 }
@@ -235,7 +235,7 @@ const TRequestRead* UnsafeRead(const std::vector<TRequestRead>& AReads,
 // strings and handlers, CSS, the refused places).
 std::string FixFor(const THtmlContext& AContext, std::string_view AExpr) {
   if (IsRefused(AContext)) return "";
-  if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Url)
+  if (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Url)
     return AContext.Url == TUrlPlace::Start ? "" : "rawurlencode(" + std::string(AExpr) + ")";
   const std::string html = EscapedExpression(THtmlContext(), AExpr);
   if (EscapedExpression(AContext, html) == html) return html;
@@ -646,7 +646,7 @@ std::size_t RegexEnd(std::string_view AText, std::size_t AAt) {
 bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContext,
                 const TSource& ATemplate, TDiagnostic& ADiag) {
   const std::string name = "'" + std::string(AText.substr(ASpan.Begin, ASpan.Size())) + "'";
-  const bool js = AContext.Js == TJsPlace::Unsure && (AContext.Place == THtmlPlace::Script ||
+  const bool js = AContext.Js == TJsPlace::Unsure && (AContext.Where == THtmlPlace::Script ||
                                                       AContext.Attribute == THtmlAttribute::Event ||
                                                       AContext.Url == TUrlPlace::Script);
   if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '/') {
@@ -683,7 +683,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
     ADiag.FixIts.push_back({ATemplate.PlaceOf(AContext.Value.End, AContext.Value.End), " "});
     return true;
   }
-  if (AContext.Place == THtmlPlace::Attribute && AContext.Url == TUrlPlace::Unknown &&
+  if (AContext.Where == THtmlPlace::Attribute && AContext.Url == TUrlPlace::Unknown &&
       AContext.Attribute == THtmlAttribute::Url) {
     const std::string scheme(AContext.Value.Of(AText));
     ADiag.Message = "under --escape " + name + " cannot be printed safely after the URL scheme '" +
@@ -695,7 +695,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
         {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "the scheme"});
     return true;
   }
-  if (AContext.Place == THtmlPlace::RawText && AContext.ShownRaw) {
+  if (AContext.Where == THtmlPlace::RawText && AContext.ShownRaw) {
     ADiag.Message = "under --escape " + name +
                     " cannot be printed in <xmp>, which shows its text as written: escaped, the "
                     "value would show its escapes, and raw it could end the element; use <pre> "
@@ -713,7 +713,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
     }
     return true;
   }
-  if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
+  if (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
     ADiag.Message =
         AContext.Inner
             ? "under --escape nothing can make a value safe in " + DescribeContext(AContext) +
@@ -801,7 +801,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
     TDiagnostic& d = AOut.emplace_back();
     d.Severity = TSeverity::Error;
     d.Place = ATemplate.PlaceOf(span.Begin, span.End);
-    if (c.Place == THtmlPlace::Unquoted) {
+    if (c.Where == THtmlPlace::Unquoted) {
       const char quote = c.Value.Of(text).find('"') == std::string_view::npos ? '"' : '\'';
       d.Message =
           "under --escape a value cannot be printed safely in an unquoted attribute value; "
