@@ -18,37 +18,16 @@ namespace zoqc {
 
 namespace {
 
-// The functions whose result prints no markup of the request's: escapers, and functions that
-// yield a number, a boolean or a hash.
-constexpr std::string_view kSafeCalls[] = {"htmlspecialchars",
-                                           "htmlentities",
-                                           "json_encode",
-                                           "urlencode",
-                                           "rawurlencode",
-                                           "http_build_query",
-                                           "intval",
-                                           "floatval",
-                                           "boolval",
-                                           "abs",
-                                           "round",
-                                           "floor",
-                                           "ceil",
-                                           "number_format",
-                                           "count",
-                                           "strlen",
-                                           "mb_strlen",
-                                           "isset",
-                                           "empty",
-                                           "is_numeric",
-                                           "ctype_digit",
-                                           "in_array",
-                                           "array_key_exists",
-                                           "md5",
-                                           "sha1",
-                                           "crc32",
-                                           "hash",
-                                           "preg_match",
-                                           "filter_var"};
+// The functions whose result prints no markup of the request's, in three groups that KindOf
+// tells apart: escapers, URL encoders, and functions that yield a number, a boolean or a hash.
+constexpr std::string_view kSafeCalls[] = {
+    "htmlspecialchars", "htmlentities", "json_encode",  // escapers
+    "urlencode", "rawurlencode", "http_build_query",    // URL encoders
+    // a number, a boolean or a hash
+    "intval", "floatval", "boolval", "abs", "round", "floor", "ceil", "number_format", "count",
+    "strlen", "mb_strlen", "isset", "empty", "is_numeric", "ctype_digit", "in_array",
+    "array_key_exists", "md5", "sha1", "crc32", "hash", "preg_match", "filter_var"};
+constexpr std::size_t kEscapersEnd = 3, kUrlEncodersEnd = 6;  // in kSafeCalls
 constexpr std::string_view kCasts[] = {"(int)",    "(integer)", "(float)",
                                        "(double)", "(bool)",    "(boolean)"};
 
@@ -126,13 +105,13 @@ enum class TWrapperKind { Value, Url, Escaper };
 TWrapperKind KindOf(std::string_view AWrapper) {
   if (AWrapper.starts_with("(")) return TWrapperKind::Value;  // a cast
   const std::string_view name = AWrapper.substr(0, AWrapper.find_first_of("( \t"));
-  if (SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
-      SameText(name, "json_encode"))
-    return TWrapperKind::Escaper;
-  if (SameText(name, "urlencode") || SameText(name, "rawurlencode") ||
-      SameText(name, "http_build_query"))
-    return TWrapperKind::Url;
-  return TWrapperKind::Value;
+  const std::size_t call =
+      std::find_if(std::begin(kSafeCalls), std::end(kSafeCalls),
+                   [&](std::string_view ACall) { return SameText(name, ACall); }) -
+      std::begin(kSafeCalls);
+  return call < kEscapersEnd      ? TWrapperKind::Escaper
+         : call < kUrlEncodersEnd ? TWrapperKind::Url
+                                  : TWrapperKind::Value;
 }
 
 bool SafeIn(std::string_view AWrapper, const THtmlContext& AContext) {
