@@ -619,18 +619,16 @@ std::size_t RegexEnd(std::string_view AText, std::size_t AAt) {
   return kNowhere;
 }
 
-// The message and fix-it of a refused place that the markup around it, not the place's kind,
-// explains: JavaScript or a URL scheme zoqc cannot read, or an iframe's srcdoc. False for the
-// others.
-bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContext,
-                const TSource& ATemplate, TDiagnostic& ADiag) {
-  const std::string name = "'" + std::string(AText.substr(ASpan.Begin, ASpan.Size())) + "'";
+// The message, note and fix-it of a place refused in JavaScript that zoqc cannot read, where
+// the code around it explains why (AName: the placeholder, quoted). False for the others.
+bool RefusedInJs(std::string_view AText, const std::string& AName, const THtmlContext& AContext,
+                 const TSource& ATemplate, TDiagnostic& ADiag) {
   const bool js = AContext.Js == TJsPlace::Unsure && (AContext.Where == THtmlPlace::Script ||
                                                       AContext.Attribute == THtmlAttribute::Event ||
                                                       AContext.Url == TUrlPlace::Script);
   if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '/') {
     const std::size_t slash = AContext.Value.Begin;
-    ADiag.Message = "under --escape zoqc cannot tell whether the '/' before " + name +
+    ADiag.Message = "under --escape zoqc cannot tell whether the '/' before " + AName +
                     " divides or starts a regular expression (the token before it leaves it "
                     "open), so it does not know where the value stands; put a regular "
                     "expression in parentheses, or a division's left side";
@@ -643,7 +641,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
   }
   if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '{') {
     const std::size_t brace = AContext.Value.Begin;
-    ADiag.Message = "under --escape " + name +
+    ADiag.Message = "under --escape " + AName +
                     " cannot be printed after a template string's '$', a value and '{': "
                     "empty, the value would let '${' open code; write '\\$' for the '$'";
     ADiag.Notes.push_back({ATemplate.PlaceOf(brace, brace + 1), "this '{'"});
@@ -653,7 +651,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
     return true;
   }
   if (js && AContext.Value.Size() > 1) {  // a value split "<!--", "-->" or "<script" earlier
-    ADiag.Message = "under --escape " + name +
+    ADiag.Message = "under --escape " + AName +
                     " cannot be printed: a value before it in this script stands inside '<!--', "
                     "'-->' or '<script', so zoqc does not know where the script ends; put a blank "
                     "after that value";
@@ -662,6 +660,23 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
     ADiag.FixIts.push_back({ATemplate.PlaceOf(AContext.Value.End, AContext.Value.End), " "});
     return true;
   }
+  return false;
+}
+
+// The message, notes and fix-its of the refused placeholder at ASpan of AText.
+void ExplainRefused(std::string_view AText, TSpan ASpan, const THtmlContext& AContext,
+                    const TSource& ATemplate, TDiagnostic& ADiag) {
+  const std::string name = "'" + std::string(ASpan.Of(AText)) + "'";
+  if (AContext.Where == THtmlPlace::Unquoted) {
+    const char quote = AContext.Value.Of(AText).find('"') == std::string_view::npos ? '"' : '\'';
+    ADiag.Message =
+        "under --escape a value cannot be printed safely in an unquoted attribute value; "
+        "quote the value";
+    for (const std::size_t at : {AContext.Value.Begin, AContext.Value.End})
+      ADiag.FixIts.push_back({ATemplate.PlaceOf(at, at), std::string(1, quote)});
+    return;
+  }
+  if (RefusedInJs(AText, name, AContext, ATemplate, ADiag)) return;
   if (AContext.Where == THtmlPlace::Attribute && AContext.Url == TUrlPlace::Unknown &&
       AContext.Attribute == THtmlAttribute::Url) {
     const std::string scheme(AContext.Value.Of(AText));
@@ -672,7 +687,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
                     "scheme in plain letters, or make the whole URL in the script";
     ADiag.Notes.push_back(
         {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "the scheme"});
-    return true;
+    return;
   }
   if (AContext.Where == THtmlPlace::RawText && AContext.ShownRaw) {
     ADiag.Message = "under --escape " + name +
@@ -690,7 +705,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
         break;
       }
     }
-    return true;
+    return;
   }
   if (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
     ADiag.Message =
@@ -701,9 +716,27 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
                   " cannot be printed in this srcdoc: zoqc cannot read a character reference in "
                   "it (or one makes '{' or '}'); write the character itself, or &quot;, &amp;, "
                   "&lt;, &gt; or a numeric reference";
-    return true;
+    return;
   }
-  return false;
+  ADiag.Message = "under --escape nothing can make a value safe in " + DescribeContext(AContext) +
+                  "; write it in the template, or print markup you trust with '{!" +
+                  std::string(AText.substr(ASpan.Begin + 1, ASpan.Size() - 2)) + "}'";
+}
+
+// A note at each expression that PHP written in the template prints: it is its own.
+void NoteTemplatePhp(const TSource& ATemplate, std::vector<TDiagnostic>& AOut) {
+  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(ATemplate.Text);
+  const std::vector<THtmlContext> contexts =
+      outputs.empty() ? std::vector<THtmlContext>() : PhpOutputContexts(ATemplate.Text, outputs);
+  for (std::size_t o = 0; o < outputs.size(); ++o) {
+    TDiagnostic& d = AOut.emplace_back();
+    d.Severity = TSeverity::Note;
+    d.Place = ATemplate.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End);
+    d.Message =
+        "zoqc does not escape what PHP written in the template prints, not even with "
+        "--escape; escape it for " +
+        DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
+  }
 }
 
 }  // namespace
@@ -712,20 +745,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
                   std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
   // What PHP written in the template prints is its own: a note says so at each.
-  if (HoldsPhp(text)) {
-    const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(text);
-    const std::vector<THtmlContext> contexts =
-        outputs.empty() ? std::vector<THtmlContext>() : PhpOutputContexts(text, outputs);
-    for (std::size_t o = 0; o < outputs.size(); ++o) {
-      TDiagnostic& d = AOut.emplace_back();
-      d.Severity = TSeverity::Note;
-      d.Place = ATemplate.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End);
-      d.Message =
-          "zoqc does not escape what PHP written in the template prints, not even with "
-          "--escape; escape it for " +
-          DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
-    }
-  }
+  if (HoldsPhp(text)) NoteTemplatePhp(ATemplate, AOut);
   const TTemplateContexts& contexts = AModel.Contexts();
   const std::span<const TSpan> spans = contexts.Spans();
   const std::span<const std::uint32_t> kinds = contexts.Kinds();
@@ -759,40 +779,26 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
     if (twin == p && !IsRefused(c)) continue;  // the usual case: nothing to say
     if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
     const THtmlContext& first = contexts.Context(twin);
-    if (!IsRefused(c) && twin != p && kinds[twin] != kinds[p] && !IsRefused(first) &&
-        EscapedExpression(c, "$v") != EscapedExpression(first, "$v")) {
+    const bool differs = !IsRefused(c) && twin != p && kinds[twin] != kinds[p] &&
+                         !IsRefused(first) &&
+                         EscapedExpression(c, "$v") != EscapedExpression(first, "$v");
+    if (!differs && !IsRefused(c)) continue;
+    TDiagnostic& d = AOut.emplace_back();
+    d.Severity = TSeverity::Error;
+    d.Place = ATemplate.PlaceOf(span.Begin, span.End);
+    if (differs) {
       const std::string name(text.substr(span.Begin, span.Size()));
       const std::string block(AModel.Blocks[AModel.ScopeAt(span.Begin)].Name);
-      TDiagnostic& d = AOut.emplace_back();
-      d.Severity = TSeverity::Error;
-      d.Place = ATemplate.PlaceOf(span.Begin, span.End);
       d.Message = "under --escape every copy of block '" + block +
                   "' prints the one text made from its first copy, where '" + name +
                   "' is escaped for " + DescribeContext(first) + ", but here it stands in " +
                   DescribeContext(c) +
-                  "; put the copies in the same context, or give this one a "
-                  "block of its own";
+                  "; put the copies in the same context, or give this one a block of its own";
       d.Notes.push_back({ATemplate.PlaceOf(spans[twin].Begin, spans[twin].End),
                          "the first copy's '" + name + "', in " + DescribeContext(first)});
       continue;
     }
-    if (!IsRefused(c)) continue;
-    TDiagnostic& d = AOut.emplace_back();
-    d.Severity = TSeverity::Error;
-    d.Place = ATemplate.PlaceOf(span.Begin, span.End);
-    if (c.Where == THtmlPlace::Unquoted) {
-      const char quote = c.Value.Of(text).find('"') == std::string_view::npos ? '"' : '\'';
-      d.Message =
-          "under --escape a value cannot be printed safely in an unquoted attribute value; "
-          "quote the value";
-      d.FixIts.push_back({ATemplate.PlaceOf(c.Value.Begin, c.Value.Begin), std::string(1, quote)});
-      d.FixIts.push_back({ATemplate.PlaceOf(c.Value.End, c.Value.End), std::string(1, quote)});
-      continue;
-    }
-    if (RefusedWhy(text, span, c, ATemplate, d)) continue;
-    d.Message = "under --escape nothing can make a value safe in " + DescribeContext(c) +
-                "; write it in the template, or print markup you trust with '{!" +
-                std::string(text.substr(span.Begin + 1, span.Size() - 2)) + "}'";
+    ExplainRefused(text, span, c, ATemplate, d);
   }
 }
 
