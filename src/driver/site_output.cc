@@ -402,25 +402,8 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
   if (!out) return;
   const auto found = Record.find(ARelative);
   const bool ours = found != Record.end() && found->second.Kind != TEntryKind::Folder;
-  const std::string shown = Shown(JoinedPath(Options.OutDir, ARelative));
   if (!AWanted) {
-    if (!ours) return;
-    if (!APageOutputs.contains(ARelative)) {  // a page written there keeps it
-      TSystemError error;
-      // Claimed by a run that was ended before it recorded its copy: whatever file is there.
-      TEntryInfo expected = found->second.Copy;
-      if (expected.Kind == TEntryKind::None) {
-        expected = out->Inspect(ARelative);
-        if (expected.Kind == TEntryKind::Folder) expected = {};
-      }
-      if (out->Remove(ARelative, expected, error)) {
-        if (Verbose && !Options.Quiet) AOut << shown << ": removed, its source is gone\n";
-      } else if (error.Code != 0) {
-        AErr << "zoqc: cannot remove '" << shown << "': " << error.Reason << '\n';
-        return;
-      }
-    }
-    Record.erase(found);
+    if (ours) Drop(*out, ARelative, APageOutputs.contains(ARelative), AOut, AErr);
     return;
   }
   if (APageOutputs.contains(ARelative)) return;  // the page goes there
@@ -465,7 +448,31 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
     return;
   }
   Record[ARelative] = std::move(entry);
-  if (Verbose && !Options.Quiet) AOut << Shown(AWanted->Source) << ": copied to " << shown << '\n';
+  if (Verbose && !Options.Quiet)
+    AOut << Shown(AWanted->Source) << ": copied to " << Shown(JoinedPath(Options.OutDir, ARelative))
+         << '\n';
+}
+
+void TSiteOutput::Drop(TOutputFolder& AFolder, const std::string& ARelative, bool AKeep,
+                       std::ostream& AOut, std::ostream& AErr) {
+  const auto found = Record.find(ARelative);
+  if (!AKeep) {
+    TSystemError error;
+    // Claimed by a run that was ended before it recorded its copy: whatever file is there.
+    TEntryInfo expected = found->second.Copy;
+    if (expected.Kind == TEntryKind::None) {
+      expected = AFolder.Inspect(ARelative);
+      if (expected.Kind == TEntryKind::Folder) expected = {};
+    }
+    const std::string shown = Shown(JoinedPath(Options.OutDir, ARelative));
+    if (AFolder.Remove(ARelative, expected, error)) {
+      if (Verbose && !Options.Quiet) AOut << shown << ": removed, its source is gone\n";
+    } else if (error.Code != 0) {
+      AErr << "zoqc: cannot remove '" << shown << "': " << error.Reason << '\n';
+      return;
+    }
+  }
+  Record.erase(found);
 }
 
 int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream& AOut,
