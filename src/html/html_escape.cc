@@ -311,13 +311,16 @@ bool IsJsonLiteral(std::string_view AExpr) {
   return flags >= 0 && (flags & 1) != 0;
 }
 
+// True in JavaScript: a script, or a quoted event-handler attribute.
+bool InJs(const THtmlContext& AContext) {
+  return AContext.Where == THtmlPlace::Script ||
+         (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
+}
+
 }  // namespace
 
 bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr) {
-  const bool in_js =
-      AContext.Where == THtmlPlace::Script ||
-      (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
-  if (in_js) return false;  // a JavaScript literal is kept, but wrapped for an attribute
+  if (InJs(AContext)) return false;  // a JavaScript literal is kept, but wrapped for an attribute
   if (AContext.AfterAmp) return false;  // its first character could complete a reference
   const THtmlCall call = ReadHtmlCall(AExpr);
   if (!call.Known) return false;
@@ -337,10 +340,7 @@ bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr) {
 }
 
 std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr) {
-  const bool in_js =
-      AContext.Where == THtmlPlace::Script ||
-      (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
-  if (in_js && AContext.Js == TJsPlace::Code && !AContext.AfterLt && !AContext.AfterAmp &&
+  if (InJs(AContext) && AContext.Js == TJsPlace::Code && !AContext.AfterLt && !AContext.AfterAmp &&
       IsJsonLiteral(AExpr)) {
     if (AContext.Where == THtmlPlace::Script) return std::string(AExpr);
     TEscaper escaper;
