@@ -17,8 +17,8 @@ void TChecker::CheckDuplicates() {
   // binding that fills its placeholders.
   std::vector<TFoldedMap> first(outside + 1), fills(outside + 1);
   std::vector<bool> filed(outside + 1);
-  for (std::size_t idx = 0; idx < Lines.size(); ++idx) {
-    const TStatement& line = Lines[idx];
+  for (std::size_t idx = 0; idx < Statements.size(); ++idx) {
+    const TStatement& line = Statements[idx];
     if (!line.IsBinding()) continue;
     const std::size_t scope = line.Block == kNowhere ? outside : line.Block;
     const std::string_view name = NameOf(line);
@@ -30,8 +30,8 @@ void TChecker::CheckDuplicates() {
         fills[scope].try_emplace(bound.Name, bound.Latest);
     }
     const auto fill = fills[scope].find(name);
-    const TStatement* winner = fill == fills[scope].end() ? nullptr : &Lines[fill->second];
-    const TStatement* earlier = &Lines[it->second];
+    const TStatement* winner = fill == fills[scope].end() ? nullptr : &Statements[fill->second];
+    const TStatement* earlier = &Statements[it->second];
     const std::string_view first_name = NameOf(*earlier);
     TDiagnostic* d = Warn(TWarning::DuplicateBinding, NamePlace(line),
                           (first_name == name ? Quoted(name) + " is bound again"
@@ -64,9 +64,9 @@ void TChecker::CheckPlaceholders() {
   std::vector<TScope> scopes(outside + 1);  // the last one is the template's
   for (std::size_t scope = 0; scope <= outside; ++scope)
     for (const std::size_t s : Model.BindingsOf(scope == outside ? kNowhere : scope)) {
-      if (scopes[scope].Names.emplace(NameOf(Lines[s]), 0).second)
-        scopes[scope].Near.Add(NameOf(Lines[s]));
-      scopes[scope].Bindings.push_back(&Lines[s]);
+      if (scopes[scope].Names.emplace(NameOf(Statements[s]), 0).second)
+        scopes[scope].Near.Add(NameOf(Statements[s]));
+      scopes[scope].Bindings.push_back(&Statements[s]);
     }
   // The <pre> and <textarea> spans, found case-insensitively: each closing tag with the last
   // opening tag before it. An opening tag that no closing tag follows (one in a script's string,
@@ -169,8 +169,8 @@ void TChecker::CheckTypos() {
     scopes[u.Block == kNowhere ? outside : u.Block].Unused.emplace(u.Name, 0);
   TFoldedMap templ;      // the template variables, up to case -> their (last) binding
   TFoldedMap in_blocks;  // the block variables, up to case -> their first binding
-  for (std::size_t idx = 0; idx < Lines.size(); ++idx) {
-    const TStatement& line = Lines[idx];
+  for (std::size_t idx = 0; idx < Statements.size(); ++idx) {
+    const TStatement& line = Statements[idx];
     if (line.Kind == TStatementKind::TemplateVar && line.Separated) templ[NameOf(line)] = idx;
     if (line.Kind == TStatementKind::BlockVar && line.Separated && line.Block != kNowhere)
       in_blocks.try_emplace(NameOf(line), idx);
@@ -190,18 +190,19 @@ void TChecker::CheckTypos() {
                    "block, so the placeholder prints as written in block " + Quoted(block) +
                    "; bind it with '<<<" + std::string(name) + "<<' under '<<*" +
                    std::string(block) + "'");
-      Note(d, NamePlace(Lines[bound->second]), Quoted(name) + " is bound here, outside the block");
+      Note(d, NamePlace(Statements[bound->second]),
+           Quoted(name) + " is bound here, outside the block");
       TypoPlaces.push_back(at);
       continue;
     }
     // A block variable outside its block: only that block's text is searched for it.
     // (A block whose markers fail, or whose copy holds the placeholder, has a warning of its
     // own about why its text is not searched.)
-    if (const auto bound = in_blocks.find(name); bound != in_blocks.end() &&
-                                                 Lines[bound->second].Block != left.Block &&
-                                                 OutsideCopies(Lines[bound->second].Block, at)) {
+    if (const auto bound = in_blocks.find(name);
+        bound != in_blocks.end() && Statements[bound->second].Block != left.Block &&
+        OutsideCopies(Statements[bound->second].Block, at)) {
       if (!Warnings.Has(TWarning::BlockVariableOutsideBlock)) continue;
-      const TStatement& binding = Lines[bound->second];
+      const TStatement& binding = Statements[bound->second];
       const std::string owner(Model.Blocks[binding.Block].Name);
       TDiagnostic* d =
           Warn(TWarning::BlockVariableOutsideBlock, place,
@@ -229,7 +230,7 @@ void TChecker::CheckTypos() {
     const std::string_view bound = scope.Near.TypoOf(name);
     if (bound.empty()) continue;
     const auto binding = scope.Latest.find(bound);
-    const TStatement* line = binding == scope.Latest.end() ? nullptr : &Lines[binding->second];
+    const TStatement* line = binding == scope.Latest.end() ? nullptr : &Statements[binding->second];
     // Either may be the typo: the placeholder's fix, as the placeholder is the likelier slip;
     // when no other placeholder uses the binding, the binding's fix on the note that shows it.
     const bool binding_unused = line && scope.Unused.count(bound);

@@ -36,13 +36,13 @@ class TChecker {
         Template(ATemplate),
         Warnings(AWarnings),
         Out(AOut),
-        Lines(AModel.Script.Statements),
+        Statements(AModel.Script.Statements),
         Markers(AModel.Markers) {}
 
   void Run() {
     CheckStart(Script, "script");
     CheckStart(Template, "template");
-    for (const TStatement& line : Lines)
+    for (const TStatement& line : Statements)
       if (!PlainBinding(line)) CheckStatement(line);
     if (Warnings.Has(TWarning::RewrittenReference)) CheckReferences();
     if (Warnings.Has(TWarning::StatementInComment)) CheckCommentedStatements();
@@ -88,7 +88,7 @@ class TChecker {
   std::string_view ExprOf(const TStatement& ALine) const { return ALine.Expr.Of(Script.Text); }
   // The first "<<*" line of the model's block ABlock.
   const TStatement& DefinitionOf(std::size_t ABlock) const {
-    return Lines[Model.Blocks[ABlock].Definitions.front()];
+    return Statements[Model.Blocks[ABlock].Definitions.front()];
   }
   // The copy of ABlock whose text its buffer repeats, or null.
   const TBlockCopy* FirstCopy(std::size_t ABlock) const {
@@ -147,7 +147,7 @@ class TChecker {
   const TSource& Template;
   const TWarningSet& Warnings;
   std::vector<TDiagnostic>& Out;
-  const TLargeVector<TStatement>& Lines;
+  const TLargeVector<TStatement>& Statements;
   const std::vector<TMarker>& Markers;
   std::unordered_map<std::size_t, std::vector<std::size_t>> NearMisses;  // block -> markers
   std::vector<TNearNames> BlockNear;            // the block names, filed when first asked (0 or 1)

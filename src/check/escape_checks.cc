@@ -2,6 +2,7 @@
 // under --escape the placeholders where nothing can make a value safe.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,37 +18,16 @@ namespace zoqc {
 
 namespace {
 
-// The functions whose result prints no markup of the request's: escapers, and functions that
-// yield a number, a boolean or a hash.
-constexpr std::string_view kSafeCalls[] = {"htmlspecialchars",
-                                           "htmlentities",
-                                           "json_encode",
-                                           "urlencode",
-                                           "rawurlencode",
-                                           "http_build_query",
-                                           "intval",
-                                           "floatval",
-                                           "boolval",
-                                           "abs",
-                                           "round",
-                                           "floor",
-                                           "ceil",
-                                           "number_format",
-                                           "count",
-                                           "strlen",
-                                           "mb_strlen",
-                                           "isset",
-                                           "empty",
-                                           "is_numeric",
-                                           "ctype_digit",
-                                           "in_array",
-                                           "array_key_exists",
-                                           "md5",
-                                           "sha1",
-                                           "crc32",
-                                           "hash",
-                                           "preg_match",
-                                           "filter_var"};
+// The functions whose result prints no markup of the request's, in three groups that KindOf
+// tells apart: escapers, URL encoders, and functions that yield a number, a boolean or a hash.
+constexpr std::string_view kSafeCalls[] = {
+    "htmlspecialchars", "htmlentities", "json_encode",  // escapers
+    "urlencode", "rawurlencode", "http_build_query",    // URL encoders
+    // a number, a boolean or a hash
+    "intval", "floatval", "boolval", "abs", "round", "floor", "ceil", "number_format", "count",
+    "strlen", "mb_strlen", "isset", "empty", "is_numeric", "ctype_digit", "in_array",
+    "array_key_exists", "md5", "sha1", "crc32", "hash", "preg_match", "filter_var"};
+constexpr std::size_t kEscapersEnd = 3, kUrlEncodersEnd = 6;  // in kSafeCalls
 constexpr std::string_view kCasts[] = {"(int)",    "(integer)", "(float)",
                                        "(double)", "(bool)",    "(boolean)"};
 
@@ -110,8 +90,8 @@ void Wrappers(std::string_view AExpr, std::size_t AAt, std::vector<std::string_v
 // True in JavaScript code: a script's, or an event handler's, outside strings and comments.
 bool InJsCode(const THtmlContext& AContext) {
   const bool js =
-      AContext.Place == THtmlPlace::Script ||
-      ((AContext.Place == THtmlPlace::Attribute || AContext.Place == THtmlPlace::Unquoted) &&
+      AContext.Where == THtmlPlace::Script ||
+      ((AContext.Where == THtmlPlace::Attribute || AContext.Where == THtmlPlace::Unquoted) &&
        AContext.Attribute == THtmlAttribute::Event);
   return js && AContext.Js == TJsPlace::Code;
 }
@@ -125,13 +105,13 @@ enum class TWrapperKind { Value, Url, Escaper };
 TWrapperKind KindOf(std::string_view AWrapper) {
   if (AWrapper.starts_with("(")) return TWrapperKind::Value;  // a cast
   const std::string_view name = AWrapper.substr(0, AWrapper.find_first_of("( \t"));
-  if (SameText(name, "htmlspecialchars") || SameText(name, "htmlentities") ||
-      SameText(name, "json_encode"))
-    return TWrapperKind::Escaper;
-  if (SameText(name, "urlencode") || SameText(name, "rawurlencode") ||
-      SameText(name, "http_build_query"))
-    return TWrapperKind::Url;
-  return TWrapperKind::Value;
+  const std::size_t call =
+      std::find_if(std::begin(kSafeCalls), std::end(kSafeCalls),
+                   [&](std::string_view ACall) { return SameText(name, ACall); }) -
+      std::begin(kSafeCalls);
+  return call < kEscapersEnd      ? TWrapperKind::Escaper
+         : call < kUrlEncodersEnd ? TWrapperKind::Url
+                                  : TWrapperKind::Value;
 }
 
 bool SafeIn(std::string_view AWrapper, const THtmlContext& AContext) {
@@ -234,7 +214,7 @@ const TRequestRead* UnsafeRead(const std::vector<TRequestRead>& AReads,
 // strings and handlers, CSS, the refused places).
 std::string FixFor(const THtmlContext& AContext, std::string_view AExpr) {
   if (IsRefused(AContext)) return "";
-  if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Url)
+  if (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Url)
     return AContext.Url == TUrlPlace::Start ? "" : "rawurlencode(" + std::string(AExpr) + ")";
   const std::string html = EscapedExpression(THtmlContext(), AExpr);
   if (EscapedExpression(AContext, html) == html) return html;
@@ -256,65 +236,78 @@ bool HoldsPhp(std::string_view ATemplate) {
   return FindPairBySecond(ATemplate, 0, '<', '?') != std::string_view::npos;
 }
 
+// True at a blank of PHP, and at the text's end.
+bool BlankAt(std::string_view AText, std::size_t AAt) {
+  return AAt >= AText.size() || AText[AAt] == ' ' || AText[AAt] == '\t' || AText[AAt] == '\n' ||
+         AText[AAt] == '\r';
+}
+
+// Adds AText[AFrom, ATo), trimmed, as what the PHP block at ABlock prints: unless it is empty or
+// a block's buffer, "$ZOQBLOCK_name", which holds what the page made of the block, its own.
+void AddPhpOutput(std::string_view AText, std::size_t ABlock, std::size_t AFrom, std::size_t ATo,
+                  std::vector<TPhpOutput>& AOut) {
+  while (AFrom < ATo && BlankAt(AText, AFrom)) ++AFrom;
+  while (ATo > AFrom && BlankAt(AText, ATo - 1)) --ATo;
+  const std::string_view printed = AText.substr(AFrom, ATo - AFrom);
+  const bool buffer = printed.starts_with(kBlockBuffer) &&
+                      std::all_of(printed.begin() + kBlockBuffer.size(), printed.end(), IsNameChar);
+  if (AFrom < ATo && !buffer) AOut.push_back({{ABlock, AText.size()}, {AFrom, ATo}});
+}
+
+// Reads the PHP of the block at ABlock from AAt to its "?>" (or the text's end), adding what
+// its echo and print statements print to AOut; AEcho: a "<?=", whose expression starts at AAt.
+// The block's end.
+std::size_t ReadPhpBlock(std::string_view AText, std::size_t ABlock, std::size_t AAt, bool AEcho,
+                         std::vector<TPhpOutput>& AOut) {
+  const std::size_t size = AText.size();
+  bool open = AEcho;  // an expression is being read, from expr
+  std::size_t expr = AAt, i = AAt;
+  const auto close = [&](std::size_t ATo) {
+    if (open) AddPhpOutput(AText, ABlock, expr, ATo, AOut);
+    open = false;
+  };
+  while (i < size) {
+    const char c = AText[i];
+    const char n = i + 1 < size ? AText[i + 1] : '\0';
+    if (c == '?' && n == '>') {
+      close(i);
+      return i + 2;
+    }
+    if (c == '\'' || c == '"') {
+      i = ClosingQuote(AText, i) + 1;
+    } else if (c == '/' && n == '*') {
+      const std::size_t stop = AText.find("*/", i + 2);
+      i = stop == std::string_view::npos ? size : stop + 2;
+    } else if (c == '#' || (c == '/' && n == '/')) {  // to the line's end or the "?>"
+      while (i < size && AText[i] != '\n' && AText.compare(i, 2, "?>") != 0) ++i;
+    } else if (c == ';') {
+      close(i++);
+    } else if (IsNameChar(c) || c == '_') {
+      const std::size_t word = i;
+      while (i < size && (IsNameChar(AText[i]) || AText[i] == '_')) ++i;
+      const std::string_view name = AText.substr(word, i - word);
+      const char before = word > 0 ? AText[word - 1] : ' ';
+      if (!open && (SameText(name, "echo") || SameText(name, "print")) && before != '$' &&
+          before != '>' && before != ':')
+        open = true, expr = i;
+    } else {
+      ++i;
+    }
+  }
+  close(size);
+  return size;
+}
+
 std::vector<TPhpOutput> TemplatePhpOutputs(std::string_view AText) {
   std::vector<TPhpOutput> outputs;
-  const std::size_t size = AText.size();
-  const auto blank = [&](std::size_t AAt) {
-    return AAt >= size || AText[AAt] == ' ' || AText[AAt] == '\t' || AText[AAt] == '\n' ||
-           AText[AAt] == '\r';
-  };
   for (std::size_t at = AText.find("<?"); at != std::string_view::npos; at = AText.find("<?", at)) {
-    const bool short_echo = at + 2 < size && AText[at + 2] == '=';
-    if (!short_echo && !(SameText(AText.substr(at + 2, 3), "php") && blank(at + 5))) {
+    const bool echo = at + 2 < AText.size() && AText[at + 2] == '=';
+    if (!echo && !(SameText(AText.substr(at + 2, 3), "php") && BlankAt(AText, at + 5))) {
       at += 2;
       continue;
     }
     const std::size_t first = outputs.size();
-    bool open = short_echo;  // an expression is being read, from expr
-    std::size_t expr = at + 3, end = size, i = short_echo ? at + 3 : at + 5;
-    const auto close = [&](std::size_t ATo) {
-      if (!open) return;
-      open = false;
-      std::size_t from = expr;
-      while (from < ATo && blank(from)) ++from;
-      while (ATo > from && blank(ATo - 1)) --ATo;
-      // A block's buffer, "$ZOQBLOCK_name", holds what the page made of the block: its own.
-      const std::string_view printed = AText.substr(from, ATo - from);
-      const bool buffer =
-          printed.starts_with(kBlockBuffer) &&
-          std::all_of(printed.begin() + kBlockBuffer.size(), printed.end(), IsNameChar);
-      if (from < ATo && !buffer) outputs.push_back({{at, size}, {from, ATo}});
-    };
-    while (i < size) {
-      const char c = AText[i];
-      const char n = i + 1 < size ? AText[i + 1] : '\0';
-      if (c == '?' && n == '>') {
-        close(i);
-        end = i + 2;
-        break;
-      }
-      if (c == '\'' || c == '"') {
-        i = ClosingQuote(AText, i) + 1;
-      } else if (c == '/' && n == '*') {
-        const std::size_t stop = AText.find("*/", i + 2);
-        i = stop == std::string_view::npos ? size : stop + 2;
-      } else if (c == '#' || (c == '/' && n == '/')) {  // to the line's end or the "?>"
-        while (i < size && AText[i] != '\n' && AText.compare(i, 2, "?>") != 0) ++i;
-      } else if (c == ';') {
-        close(i++);
-      } else if (IsNameChar(c) || c == '_') {
-        const std::size_t word = i;
-        while (i < size && (IsNameChar(AText[i]) || AText[i] == '_')) ++i;
-        const std::string_view name = AText.substr(word, i - word);
-        const char before = word > 0 ? AText[word - 1] : ' ';
-        if (!open && (SameText(name, "echo") || SameText(name, "print")) && before != '$' &&
-            before != '>' && before != ':')
-          open = true, expr = i;
-      } else {
-        ++i;
-      }
-    }
-    close(end);
+    const std::size_t end = ReadPhpBlock(AText, at, at + (echo ? 3 : 5), echo, outputs);
     for (std::size_t o = first; o < outputs.size(); ++o) outputs[o].Block.End = end;
     at = end;
   }
@@ -348,170 +341,241 @@ std::vector<THtmlContext> PhpOutputContexts(std::string_view ATemplate,
   return found;
 }
 
-}  // namespace
+// An assignment "$name = ..." or "$name .= ..." of the script's PHP.
+struct TAssignment {
+  std::size_t At;
+  std::string_view Name;
+  bool Append;
+  std::string_view Value;  // to the ";" or the line's end
+};
 
-namespace check_detail {
-
-// A binding that prints request data unescaped, read directly or through a variable that an
-// assignment above the binding took from the request.
-void TChecker::CheckRequestData() {
-  const std::string_view text = Script.Text;
-  // The assignments "$name = ..." and "$name .= ..." of the script's PHP, in order: each "$"
-  // between the statements' lines.
-  struct TAssignment {
-    std::size_t At;
-    std::string_view Name;
-    bool Append;
-    std::string_view Value;  // to the ";" or the line's end
-  };
+// The assignments of the script AText, in order: each "$" between the statement lines ALines.
+std::vector<TAssignment> Assignments(std::string_view AText,
+                                     const TLargeVector<TStatement>& ALines) {
   std::vector<TAssignment> assignments;
-  // Every superglobal starts "$_": a script without one reads no request data (the usual
-  // script, searched once), and the next "$_" from a binding on says whether it reads one.
-  constexpr std::size_t kNone = std::string_view::npos;
-  std::size_t superglobal = FindPair(text, 0, '$', '_');
-  const bool reads_request = superglobal != kNone;
   std::size_t from = 0;  // the gap before statement s starts here
   const TBytes<1> dollar('$');
-  for (std::size_t s = 0; reads_request && s <= Lines.size(); ++s) {
-    const std::size_t until = s < Lines.size() ? Lines[s].Line.Begin : text.size();
+  for (std::size_t s = 0; s <= ALines.size(); ++s) {
+    const std::size_t until = s < ALines.size() ? ALines[s].Line.Begin : AText.size();
     for (std::size_t at = from; at < until; ++at) {
-      at = dollar.Next(text.substr(0, until), at);
+      at = dollar.Next(AText.substr(0, until), at);
       if (at == until) break;
-      const std::string_view name = VariableAt(text, at);
+      const std::string_view name = VariableAt(AText, at);
       if (name.size() < 2) continue;
       std::size_t op = at + name.size();
-      while (op < text.size() && (text[op] == ' ' || text[op] == '\t')) ++op;
-      const bool append = text.compare(op, 2, ".=") == 0;
+      while (op < AText.size() && (AText[op] == ' ' || AText[op] == '\t')) ++op;
+      const bool append = AText.compare(op, 2, ".=") == 0;
       if (append) ++op;
-      if (op >= text.size() || text[op] != '=' || text.compare(op, 2, "==") == 0 ||
-          text.compare(op, 2, "=>") == 0)
+      if (op >= AText.size() || AText[op] != '=' || AText.compare(op, 2, "==") == 0 ||
+          AText.compare(op, 2, "=>") == 0)
         continue;
       const std::size_t value = op + 1;
-      const std::size_t end = std::min(text.find(';', value), text.find('\n', value));
-      assignments.push_back({at, name, append, text.substr(value, end - value)});
+      const std::size_t end = std::min(AText.find(';', value), AText.find('\n', value));
+      assignments.push_back({at, name, append, AText.substr(value, end - value)});
     }
-    if (s < Lines.size())
-      from = std::max(from, std::size_t{Lines[s].Line.End} + 1);  // "$" on its end too
+    if (s < ALines.size())
+      from = std::max(from, std::size_t{ALines[s].Line.End} + 1);  // "$" on its end too
   }
-  TTainted tainted;
-  bool any_tainted = false;  // some assignment took the request (the map is asked only then)
-  std::size_t next = 0;
-  // The assignments before AUntil (a script offset) into the map.
-  const auto take = [&](std::size_t AUntil) {
-    for (; next < assignments.size() && assignments[next].At < AUntil; ++next) {
-      const TAssignment& a = assignments[next];
-      std::vector<TRequestRead> reads = RequestReads(a.Value, any_tainted ? &tainted : nullptr);
-      if (reads.empty() && !any_tainted) continue;
-      std::vector<TPath>& paths = tainted[a.Name];
+  return assignments;
+}
+
+// Request data on its way through the script's assignments: Take files those above an offset,
+// and Reads finds the request data in an expression, read directly or through a variable
+// that an assignment filed so far took from the request.
+class TRequestFlow {
+ public:
+  TRequestFlow() = default;
+  explicit TRequestFlow(std::vector<TAssignment> AAssignments)
+      : Assignments(std::move(AAssignments)) {}
+
+  std::vector<TRequestRead> Reads(std::string_view AExpr) const {
+    return RequestReads(AExpr, AnyTainted ? &Tainted : nullptr);
+  }
+  bool Any() const { return AnyTainted; }
+
+  // Files the assignments before AUntil (a script offset).
+  void Take(std::size_t AUntil) {
+    for (; Next < Assignments.size() && Assignments[Next].At < AUntil; ++Next) {
+      const TAssignment& a = Assignments[Next];
+      std::vector<TRequestRead> reads = Reads(a.Value);
+      if (reads.empty() && !AnyTainted) continue;
+      std::vector<TPath>& paths = Tainted[a.Name];
       if (!a.Append) paths.clear();
       for (TRequestRead& read : reads)
         if (paths.size() < kMaxPaths &&
             std::find(paths.begin(), paths.end(), read.Path) == paths.end())
           paths.push_back(std::move(read.Path));
-      any_tainted = any_tainted || !paths.empty();
+      AnyTainted = AnyTainted || !paths.empty();
     }
-  };
-  // Once a binding needs them: the placeholders, their contexts, and the printed ones ("{name}",
-  // not "{!name}") ordered by name up to case, then by position.
-  const TTemplateContexts* places = nullptr;
-  std::span<const TSpan> spans;
-  std::vector<std::size_t> by_name;
-  const auto name_of = [&](std::size_t p) {
-    return spans[p].Of(Template.Text).substr(1, spans[p].Size() - 2);
-  };
-  const auto name_less = [](std::string_view A, std::string_view B) {
-    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char a, char b) {
-      return static_cast<unsigned char>(UpCase(a)) < static_cast<unsigned char>(UpCase(b));
-    });
-  };
-  std::vector<std::size_t> printed;  // the placeholders that print the binding
-  for (const TStatement& binding : Lines) {
+  }
+
+ private:
+  std::vector<TAssignment> Assignments;
+  std::size_t Next = 0;  // the first not filed yet
+  TTainted Tainted;
+  bool AnyTainted = false;  // some assignment took the request (the map is asked only then)
+};
+
+// How a warning of request data goes on after what prints it: how it prints the data, and
+// what that lets a link do.
+std::string PrintsRequest(const TRequestRead& ARead, const std::string& AWhere) {
+  return std::string(" prints request data ") +
+         (ARead.Path.empty() ? "unescaped" : "escaped for another place than " + AWhere) +
+         ", which lets a link run script in the visitor's browser; ";
+}
+
+// A placeholder's name and its index in the template's contexts.
+using TNamed = std::pair<std::string_view, std::size_t>;
+
+bool NameLess(const TNamed& A, const TNamed& B) {
+  return std::lexicographical_compare(
+      A.first.begin(), A.first.end(), B.first.begin(), B.first.end(), [](char a, char b) {
+        return static_cast<unsigned char>(UpCase(a)) < static_cast<unsigned char>(UpCase(b));
+      });
+}
+
+// Request data printed unescaped: by a binding, read directly or through a variable that an
+// assignment above the binding took from the request, and by PHP written in the template.
+class TRequestCheck {
+ public:
+  using TWarn = std::function<TDiagnostic&(TPlace APlace, std::string AMessage)>;
+  TRequestCheck(const TPageModel& AModel, const TSource& AScript, const TSource& ATemplate,
+                TWarn AWarn)
+      : Model(AModel), Script(AScript), Template(ATemplate), Warn(std::move(AWarn)) {}
+  void Run();
+
+ private:
+  const std::vector<std::size_t>& Printing(const TStatement& ABinding);
+  void CheckBinding(const TStatement& ABinding, const std::vector<TRequestRead>& AReads);
+  void CheckTemplatePhp();
+
+  const TPageModel& Model;
+  const TSource& Script;
+  const TSource& Template;
+  TWarn Warn;
+  TRequestFlow Flow;
+  const TTemplateContexts* Contexts = nullptr;  // once a binding needs them
+  std::vector<TNamed> ByName;        // the printed placeholders by name up to case, then position
+  std::vector<std::size_t> Printed;  // Printing's answer
+};
+
+void TRequestCheck::Run() {
+  const std::string_view text = Script.Text;
+  const TLargeVector<TStatement>& statements = Model.Script.Statements;
+  // Every superglobal starts "$_": a script without one reads no request data (the usual
+  // script, searched once), and the next "$_" from a binding on says whether it reads one.
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t superglobal = FindPair(text, 0, '$', '_');
+  const bool reads_request = superglobal != kNone;
+  if (reads_request) Flow = TRequestFlow(Assignments(text, statements));
+  for (const TStatement& binding : statements) {
     if (!reads_request) break;
     if (!binding.IsBinding() || !binding.Separated) continue;
-    take(binding.Line.Begin);
-    const std::string_view expr = ExprOf(binding);
+    Flow.Take(binding.Line.Begin);
     if (superglobal < binding.Expr.Begin)
       superglobal = FindPair(text, binding.Expr.Begin, '$', '_');
-    if (!any_tainted && (superglobal == kNone || superglobal + 1 >= binding.Expr.End))
+    if (!Flow.Any() && (superglobal == kNone || superglobal + 1 >= binding.Expr.End))
       continue;  // the common binding, without a call
-    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
-    if (reads.empty()) continue;
-    if (!places) {
-      places = &Model.Contexts();
-      spans = places->Spans();
-      for (std::size_t p = 0; p < spans.size(); ++p)
-        if (Template.Text[spans[p].Begin + 1] != '!') by_name.push_back(p);
-      std::stable_sort(by_name.begin(), by_name.end(), [&](std::size_t A, std::size_t B) {
-        return name_less(name_of(A), name_of(B));
-      });
-    }
-    // Every placeholder that prints the binding: of its name, in its scope.
-    const std::size_t block = binding.Block;
-    if (binding.Kind == TStatementKind::BlockVar && block == kNowhere) continue;
-    const std::string_view bound = NameOf(binding);
-    printed.clear();
-    for (auto it = std::lower_bound(
-             by_name.begin(), by_name.end(), bound,
-             [&](std::size_t p, std::string_view AName) { return name_less(name_of(p), AName); });
-         it != by_name.end() && SameText(name_of(*it), bound); ++it)
-      if (Model.ScopeAt(spans[*it].Begin) == block) printed.push_back(*it);
-    for (const std::size_t place : printed) {
-      const THtmlContext& context = places->Context(place);
-      const TRequestRead* read = UnsafeRead(reads, context);
-      if (!read) continue;
-      // The fix-it mends the binding, which every one of its places prints: it is offered
-      // only when its expression is safe in all of them.
-      std::string fix = FixFor(context, expr);
-      const THtmlContext* other = nullptr;  // a place the fix-it would leave unsafe
-      if (!fix.empty()) {
-        const std::vector<TRequestRead> fixed = RequestReads(fix, any_tainted ? &tainted : nullptr);
-        for (const std::size_t p : printed)
-          if (!other && UnsafeRead(fixed, places->Context(p))) other = &places->Context(p);
-      }
-      const std::string where = DescribeContext(context);
-      std::string message =
-          Quoted(bound) +
-          (read->Path.empty() ? " prints request data unescaped"
-                              : " prints request data escaped for another place than " + where) +
-          ", which lets a link run script in the visitor's browser; ";
-      if (other)
-        message += "it is printed in " + DescribeContext(*other) +
-                   " too, which needs other escaping: bind it once for each place, or translate "
-                   "with --escape";
-      else
-        message += "escape it for " + where + ", or translate with --escape";
-      const std::size_t at = binding.Expr.Begin + read->At;
-      TDiagnostic* d = Warn(TWarning::UnescapedRequest,
-                            Script.PlaceOf(at, at + VariableAt(expr, read->At).size()), message);
-      Note(d, Template.PlaceOf(spans[place].Begin, spans[place].End), "printed here, in " + where);
-      if (!fix.empty() && !other)
-        Fix(d, Script.PlaceOf(binding.Expr.Begin, binding.Expr.End), std::move(fix));
-    }
+    const std::vector<TRequestRead> reads = Flow.Reads(binding.Expr.Of(text));
+    if (!reads.empty() && (binding.Kind != TStatementKind::BlockVar || binding.Block != kNowhere))
+      CheckBinding(binding, reads);
   }
   // PHP written in the template prints after the script's PHP has run: what it prints of the
   // request is warned at the template.
   if (!HoldsPhp(Template.Text)) return;
-  take(text.size());
-  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(Template.Text);
+  Flow.Take(text.size());
+  CheckTemplatePhp();
+}
+
+// The placeholders that print ABinding: "{name}" (not "{!name}") of its name, in its scope.
+const std::vector<std::size_t>& TRequestCheck::Printing(const TStatement& ABinding) {
+  if (!Contexts) {
+    Contexts = &Model.Contexts();
+    const std::span<const TSpan> spans = Contexts->Spans();
+    for (std::size_t p = 0; p < spans.size(); ++p)
+      if (Template.Text[spans[p].Begin + 1] != '!')
+        ByName.push_back({spans[p].Of(Template.Text).substr(1, spans[p].Size() - 2), p});
+    std::stable_sort(ByName.begin(), ByName.end(), NameLess);
+  }
+  const std::size_t block = ABinding.Block;
+  const auto [first, last] = std::equal_range(ByName.begin(), ByName.end(),
+                                              TNamed{ABinding.Name.Of(Script.Text), 0}, NameLess);
+  Printed.clear();
+  for (auto it = first; it != last; ++it)
+    if (Model.ScopeAt(Contexts->Spans()[it->second].Begin) == block) Printed.push_back(it->second);
+  return Printed;
+}
+
+void TRequestCheck::CheckBinding(const TStatement& ABinding,
+                                 const std::vector<TRequestRead>& AReads) {
+  const std::string_view expr = ABinding.Expr.Of(Script.Text);
+  const std::vector<std::size_t>& printed = Printing(ABinding);
+  for (const std::size_t placeholder : printed) {
+    const THtmlContext& context = Contexts->Context(placeholder);
+    const TRequestRead* read = UnsafeRead(AReads, context);
+    if (!read) continue;
+    // The fix-it mends the binding, which every one of its placeholders prints: it is offered
+    // only when its expression is safe in all of them.
+    std::string fix = FixFor(context, expr);
+    const THtmlContext* other = nullptr;  // a context the fix-it would leave unsafe
+    if (!fix.empty()) {
+      const std::vector<TRequestRead> fixed = Flow.Reads(fix);
+      for (const std::size_t p : printed)
+        if (!other && UnsafeRead(fixed, Contexts->Context(p))) other = &Contexts->Context(p);
+    }
+    const std::string where = DescribeContext(context);
+    std::string message =
+        check_detail::Quoted(ABinding.Name.Of(Script.Text)) + PrintsRequest(*read, where);
+    if (other)
+      message += "it is printed in " + DescribeContext(*other) +
+                 " too, which needs other escaping: bind it once for each place, or translate "
+                 "with --escape";
+    else
+      message += "escape it for " + where + ", or translate with --escape";
+    const std::size_t at = ABinding.Expr.Begin + read->At;
+    TDiagnostic& d = Warn(Script.PlaceOf(at, at + VariableAt(expr, read->At).size()), message);
+    const TSpan span = Contexts->Spans()[placeholder];
+    d.Notes.push_back({Template.PlaceOf(span.Begin, span.End), "printed here, in " + where});
+    if (!fix.empty() && !other)
+      d.FixIts.push_back({Script.PlaceOf(ABinding.Expr.Begin, ABinding.Expr.End), std::move(fix)});
+  }
+}
+
+void TRequestCheck::CheckTemplatePhp() {
+  const std::string_view text = Template.Text;
+  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(text);
   if (outputs.empty()) return;
-  const std::vector<THtmlContext> contexts = PhpOutputContexts(Template.Text, outputs);
+  const std::vector<THtmlContext> contexts = PhpOutputContexts(text, outputs);
   for (std::size_t o = 0; o < outputs.size(); ++o) {
-    const std::string_view expr = outputs[o].Expr.Of(Template.Text);
-    const std::vector<TRequestRead> reads = RequestReads(expr, any_tainted ? &tainted : nullptr);
+    const std::string_view expr = outputs[o].Expr.Of(text);
+    const std::vector<TRequestRead> reads = Flow.Reads(expr);
     const TRequestRead* read = UnsafeRead(reads, contexts[o]);
     if (!read) continue;
     const std::string where = DescribeContext(contexts[o]);
     const std::size_t at = outputs[o].Expr.Begin + read->At;
-    TDiagnostic* d = Warn(
-        TWarning::UnescapedRequest, Template.PlaceOf(at, at + VariableAt(expr, read->At).size()),
-        std::string("PHP in the template prints request data ") +
-            (read->Path.empty() ? "unescaped" : "escaped for another place than " + where) +
-            ", which lets a link run script in the visitor's browser; escape it for " + where +
-            " (zoqc escapes only placeholders, even with --escape), or print it with a "
-            "placeholder and translate with --escape");
+    TDiagnostic& d =
+        Warn(Template.PlaceOf(at, at + VariableAt(expr, read->At).size()),
+             "PHP in the template" + PrintsRequest(*read, where) + "escape it for " + where +
+                 " (zoqc escapes only placeholders, even with --escape), or print "
+                 "it with a placeholder and translate with --escape");
     std::string fix = FixFor(contexts[o], expr);
-    if (!fix.empty()) Fix(d, Template.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End), fix);
+    if (!fix.empty())
+      d.FixIts.push_back(
+          {Template.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End), std::move(fix)});
   }
+}
+
+}  // namespace
+
+namespace check_detail {
+
+void TChecker::CheckRequestData() {
+  TRequestCheck(
+      Model, Script, Template,
+      [this](TPlace APlace, std::string AMessage) -> auto& {
+        return *Warn(TWarning::UnescapedRequest, std::move(APlace), std::move(AMessage));
+      })
+      .Run();
 }
 
 // "{!name}" prints raw only under --escape; without it the page shows it as written.
@@ -555,18 +619,16 @@ std::size_t RegexEnd(std::string_view AText, std::size_t AAt) {
   return kNowhere;
 }
 
-// The message and fix-it of a refused place that the markup around it, not the place's kind,
-// explains: JavaScript or a URL scheme zoqc cannot read, or an iframe's srcdoc. False for the
-// others.
-bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContext,
-                const TSource& ATemplate, TDiagnostic& ADiag) {
-  const std::string name = "'" + std::string(AText.substr(ASpan.Begin, ASpan.Size())) + "'";
-  const bool js = AContext.Js == TJsPlace::Unsure && (AContext.Place == THtmlPlace::Script ||
+// The message, note and fix-it of a place refused in JavaScript that zoqc cannot read, where
+// the code around it explains why (AName: the placeholder, quoted). False for the others.
+bool RefusedInJs(std::string_view AText, const std::string& AName, const THtmlContext& AContext,
+                 const TSource& ATemplate, TDiagnostic& ADiag) {
+  const bool js = AContext.Js == TJsPlace::Unsure && (AContext.Where == THtmlPlace::Script ||
                                                       AContext.Attribute == THtmlAttribute::Event ||
                                                       AContext.Url == TUrlPlace::Script);
   if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '/') {
     const std::size_t slash = AContext.Value.Begin;
-    ADiag.Message = "under --escape zoqc cannot tell whether the '/' before " + name +
+    ADiag.Message = "under --escape zoqc cannot tell whether the '/' before " + AName +
                     " divides or starts a regular expression (the token before it leaves it "
                     "open), so it does not know where the value stands; put a regular "
                     "expression in parentheses, or a division's left side";
@@ -579,7 +641,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
   }
   if (js && AContext.Value.Size() == 1 && AText[AContext.Value.Begin] == '{') {
     const std::size_t brace = AContext.Value.Begin;
-    ADiag.Message = "under --escape " + name +
+    ADiag.Message = "under --escape " + AName +
                     " cannot be printed after a template string's '$', a value and '{': "
                     "empty, the value would let '${' open code; write '\\$' for the '$'";
     ADiag.Notes.push_back({ATemplate.PlaceOf(brace, brace + 1), "this '{'"});
@@ -589,7 +651,7 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
     return true;
   }
   if (js && AContext.Value.Size() > 1) {  // a value split "<!--", "-->" or "<script" earlier
-    ADiag.Message = "under --escape " + name +
+    ADiag.Message = "under --escape " + AName +
                     " cannot be printed: a value before it in this script stands inside '<!--', "
                     "'-->' or '<script', so zoqc does not know where the script ends; put a blank "
                     "after that value";
@@ -598,7 +660,24 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
     ADiag.FixIts.push_back({ATemplate.PlaceOf(AContext.Value.End, AContext.Value.End), " "});
     return true;
   }
-  if (AContext.Place == THtmlPlace::Attribute && AContext.Url == TUrlPlace::Unknown &&
+  return false;
+}
+
+// The message, notes and fix-its of the refused placeholder at ASpan of AText.
+void ExplainRefused(std::string_view AText, TSpan ASpan, const THtmlContext& AContext,
+                    const TSource& ATemplate, TDiagnostic& ADiag) {
+  const std::string name = "'" + std::string(ASpan.Of(AText)) + "'";
+  if (AContext.Where == THtmlPlace::Unquoted) {
+    const char quote = AContext.Value.Of(AText).find('"') == std::string_view::npos ? '"' : '\'';
+    ADiag.Message =
+        "under --escape a value cannot be printed safely in an unquoted attribute value; "
+        "quote the value";
+    for (const std::size_t at : {AContext.Value.Begin, AContext.Value.End})
+      ADiag.FixIts.push_back({ATemplate.PlaceOf(at, at), std::string(1, quote)});
+    return;
+  }
+  if (RefusedInJs(AText, name, AContext, ATemplate, ADiag)) return;
+  if (AContext.Where == THtmlPlace::Attribute && AContext.Url == TUrlPlace::Unknown &&
       AContext.Attribute == THtmlAttribute::Url) {
     const std::string scheme(AContext.Value.Of(AText));
     ADiag.Message = "under --escape " + name + " cannot be printed safely after the URL scheme '" +
@@ -608,9 +687,9 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
                     "scheme in plain letters, or make the whole URL in the script";
     ADiag.Notes.push_back(
         {ATemplate.PlaceOf(AContext.Value.Begin, AContext.Value.End), "the scheme"});
-    return true;
+    return;
   }
-  if (AContext.Place == THtmlPlace::RawText && AContext.ShownRaw) {
+  if (AContext.Where == THtmlPlace::RawText && AContext.ShownRaw) {
     ADiag.Message = "under --escape " + name +
                     " cannot be printed in <xmp>, which shows its text as written: escaped, the "
                     "value would show its escapes, and raw it could end the element; use <pre> "
@@ -626,9 +705,9 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
         break;
       }
     }
-    return true;
+    return;
   }
-  if (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
+  if (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Srcdoc) {
     ADiag.Message =
         AContext.Inner
             ? "under --escape nothing can make a value safe in " + DescribeContext(AContext) +
@@ -637,9 +716,27 @@ bool RefusedWhy(std::string_view AText, TSpan ASpan, const THtmlContext& AContex
                   " cannot be printed in this srcdoc: zoqc cannot read a character reference in "
                   "it (or one makes '{' or '}'); write the character itself, or &quot;, &amp;, "
                   "&lt;, &gt; or a numeric reference";
-    return true;
+    return;
   }
-  return false;
+  ADiag.Message = "under --escape nothing can make a value safe in " + DescribeContext(AContext) +
+                  "; write it in the template, or print markup you trust with '{!" +
+                  std::string(AText.substr(ASpan.Begin + 1, ASpan.Size() - 2)) + "}'";
+}
+
+// A note at each expression that PHP written in the template prints: it is its own.
+void NoteTemplatePhp(const TSource& ATemplate, std::vector<TDiagnostic>& AOut) {
+  const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(ATemplate.Text);
+  const std::vector<THtmlContext> contexts =
+      outputs.empty() ? std::vector<THtmlContext>() : PhpOutputContexts(ATemplate.Text, outputs);
+  for (std::size_t o = 0; o < outputs.size(); ++o) {
+    TDiagnostic& d = AOut.emplace_back();
+    d.Severity = TSeverity::Note;
+    d.Place = ATemplate.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End);
+    d.Message =
+        "zoqc does not escape what PHP written in the template prints, not even with "
+        "--escape; escape it for " +
+        DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
+  }
 }
 
 }  // namespace
@@ -648,20 +745,7 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
                   std::vector<TDiagnostic>& AOut) {
   const std::string_view text = ATemplate.Text;
   // What PHP written in the template prints is its own: a note says so at each.
-  if (HoldsPhp(text)) {
-    const std::vector<TPhpOutput> outputs = TemplatePhpOutputs(text);
-    const std::vector<THtmlContext> contexts =
-        outputs.empty() ? std::vector<THtmlContext>() : PhpOutputContexts(text, outputs);
-    for (std::size_t o = 0; o < outputs.size(); ++o) {
-      TDiagnostic& d = AOut.emplace_back();
-      d.Severity = TSeverity::Note;
-      d.Place = ATemplate.PlaceOf(outputs[o].Expr.Begin, outputs[o].Expr.End);
-      d.Message =
-          "zoqc does not escape what PHP written in the template prints, not even with "
-          "--escape; escape it for " +
-          DescribeContext(contexts[o]) + " here, or print the value with a placeholder";
-    }
-  }
+  if (HoldsPhp(text)) NoteTemplatePhp(ATemplate, AOut);
   const TTemplateContexts& contexts = AModel.Contexts();
   const std::span<const TSpan> spans = contexts.Spans();
   const std::span<const std::uint32_t> kinds = contexts.Kinds();
@@ -695,40 +779,26 @@ void CheckEscapes(const TPageModel& AModel, const TLeftovers& ALeftovers, const 
     if (twin == p && !IsRefused(c)) continue;  // the usual case: nothing to say
     if (std::binary_search(left.begin(), left.end(), spans[twin].Begin)) continue;
     const THtmlContext& first = contexts.Context(twin);
-    if (!IsRefused(c) && twin != p && kinds[twin] != kinds[p] && !IsRefused(first) &&
-        EscapedExpression(c, "$v") != EscapedExpression(first, "$v")) {
+    const bool differs = !IsRefused(c) && twin != p && kinds[twin] != kinds[p] &&
+                         !IsRefused(first) &&
+                         EscapedExpression(c, "$v") != EscapedExpression(first, "$v");
+    if (!differs && !IsRefused(c)) continue;
+    TDiagnostic& d = AOut.emplace_back();
+    d.Severity = TSeverity::Error;
+    d.Place = ATemplate.PlaceOf(span.Begin, span.End);
+    if (differs) {
       const std::string name(text.substr(span.Begin, span.Size()));
       const std::string block(AModel.Blocks[AModel.ScopeAt(span.Begin)].Name);
-      TDiagnostic& d = AOut.emplace_back();
-      d.Severity = TSeverity::Error;
-      d.Place = ATemplate.PlaceOf(span.Begin, span.End);
       d.Message = "under --escape every copy of block '" + block +
                   "' prints the one text made from its first copy, where '" + name +
                   "' is escaped for " + DescribeContext(first) + ", but here it stands in " +
                   DescribeContext(c) +
-                  "; put the copies in the same context, or give this one a "
-                  "block of its own";
+                  "; put the copies in the same context, or give this one a block of its own";
       d.Notes.push_back({ATemplate.PlaceOf(spans[twin].Begin, spans[twin].End),
                          "the first copy's '" + name + "', in " + DescribeContext(first)});
       continue;
     }
-    if (!IsRefused(c)) continue;
-    TDiagnostic& d = AOut.emplace_back();
-    d.Severity = TSeverity::Error;
-    d.Place = ATemplate.PlaceOf(span.Begin, span.End);
-    if (c.Place == THtmlPlace::Unquoted) {
-      const char quote = c.Value.Of(text).find('"') == std::string_view::npos ? '"' : '\'';
-      d.Message =
-          "under --escape a value cannot be printed safely in an unquoted attribute value; "
-          "quote the value";
-      d.FixIts.push_back({ATemplate.PlaceOf(c.Value.Begin, c.Value.Begin), std::string(1, quote)});
-      d.FixIts.push_back({ATemplate.PlaceOf(c.Value.End, c.Value.End), std::string(1, quote)});
-      continue;
-    }
-    if (RefusedWhy(text, span, c, ATemplate, d)) continue;
-    d.Message = "under --escape nothing can make a value safe in " + DescribeContext(c) +
-                "; write it in the template, or print markup you trust with '{!" +
-                std::string(text.substr(span.Begin + 1, span.Size() - 2)) + "}'";
+    ExplainRefused(text, span, c, ATemplate, d);
   }
 }
 

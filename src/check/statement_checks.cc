@@ -102,7 +102,7 @@ void TChecker::CheckCommentedStatements() {
   if (FindPairBySecond(Script.Text, 0, '/', '*') == std::string_view::npos) return;
   TPhpReader php(Script.Text);
   std::size_t from = 0;
-  for (const TStatement& line : Lines) {
+  for (const TStatement& line : Statements) {
     if (line.Kind == TStatementKind::PhpLine) continue;  // plain PHP: read with the rest
     // "<<*name<<..." defines nothing; a line of the scan's error is reported as the error.
     if (line.Kind == TStatementKind::BlockDef && line.Separated) continue;
@@ -147,7 +147,7 @@ void TChecker::CheckUnusedBlocks() {
   for (const TBlockRef& ref : Model.Script.Refs)
     if (!ref.IsDef) appended.emplace(ref.Name.Of(Script.Text), 0);
   // "<<+rows" for "<<*row" is the unknown block's warning, which names the block meant.
-  for (const TStatement& line : Lines)
+  for (const TStatement& line : Statements)
     if (line.Kind == TStatementKind::BlockAppend && Model.BlockNamed(NameOf(line)) == kNowhere)
       if (const std::string_view near = NearestBlock(NameOf(line)); !near.empty())
         appended.emplace(near, 0);

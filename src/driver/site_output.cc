@@ -21,74 +21,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Matches APattern against the whole of AText.
-bool Match(std::string_view APattern, std::string_view AText) {
-  std::size_t p = 0;
-  std::size_t t = 0;
-  std::size_t star = std::string_view::npos;  // where the last "*" was, and what it took
-  std::size_t taken = 0;
-  bool across = false;
-  std::size_t stars = std::string_view::npos;  // the same for the last "**"
-  std::size_t stars_taken = 0;
-  while (t < AText.size()) {
-    if (p < APattern.size() && APattern[p] == '*') {
-      across = p + 1 < APattern.size() && APattern[p + 1] == '*';
-      p += across ? 2 : 1;
-      star = p;
-      taken = t;
-      if (across) stars = p, stars_taken = t;
-      continue;
-    }
-    if (p < APattern.size() && APattern[p] != '*') {
-      const char c = AText[t];
-      bool one = false;
-      std::size_t next = p + 1;
-      if (APattern[p] == '?') {
-        one = c != '/';
-      } else if (APattern[p] == '[') {
-        std::size_t q = p + 1;
-        const bool negated = q < APattern.size() && (APattern[q] == '!' || APattern[q] == '^');
-        if (negated) ++q;
-        bool in = false;
-        const std::size_t first = q;
-        while (q < APattern.size() && (APattern[q] != ']' || q == first)) {
-          if (q + 2 < APattern.size() && APattern[q + 1] == '-' && APattern[q + 2] != ']') {
-            in = in || (APattern[q] <= c && c <= APattern[q + 2]);
-            q += 3;
-          } else {
-            in = in || APattern[q] == c;
-            ++q;
-          }
-        }
-        if (q < APattern.size()) {
-          one = in != negated && c != '/';
-          next = q + 1;
-        } else {
-          one = c == '[';  // no closing bracket: a bracket itself
-        }
-      } else {
-        one = APattern[p] == c;
-      }
-      if (one) {
-        p = next;
-        ++t;
-        continue;
-      }
-    }
-    // No match here: the last "*" takes one more character, if it may, else the last "**".
-    if (star != std::string_view::npos && (across || AText[taken] != '/')) {
-      p = star;
-      t = ++taken;
-    } else if (stars != std::string_view::npos) {
-      p = star = stars;
-      t = taken = ++stars_taken;
-      across = true;
-    } else {
-      return false;
-    }
+// Whether the pattern item at AAt of APattern ("?", a "[...]" class or a character; not "*")
+// takes the character AChar; AAfter is where the item ends.
+bool ItemTakes(std::string_view APattern, std::size_t AAt, char AChar, std::size_t& AAfter) {
+  AAfter = AAt + 1;
+  if (APattern[AAt] == '?') return AChar != '/';
+  if (APattern[AAt] != '[') return APattern[AAt] == AChar;
+  std::size_t q = AAt + 1;
+  const bool negated = q < APattern.size() && (APattern[q] == '!' || APattern[q] == '^');
+  if (negated) ++q;
+  bool in = false;
+  const std::size_t first = q;
+  while (q < APattern.size() && (APattern[q] != ']' || q == first)) {
+    const bool range = q + 2 < APattern.size() && APattern[q + 1] == '-' && APattern[q + 2] != ']';
+    in = in || (range ? APattern[q] <= AChar && AChar <= APattern[q + 2] : APattern[q] == AChar);
+    q += range ? 3 : 1;
   }
-  while (p < APattern.size() && APattern[p] == '*') ++p;
-  return p == APattern.size();
+  if (q == APattern.size()) return AChar == '[';  // no closing bracket: a bracket itself
+  AAfter = q + 1;
+  return in != negated && AChar != '/';
 }
 
 // A record's text field: a backslash, a line end and a tab are escaped.
@@ -173,7 +124,44 @@ bool IsBelow(const std::string& APath, const std::string& AFolder) {
 
 }  // namespace
 
-bool GlobMatch(std::string_view APattern, std::string_view AText) { return Match(APattern, AText); }
+bool GlobMatch(std::string_view APattern, std::string_view AText) {
+  std::size_t p = 0;
+  std::size_t t = 0;
+  std::size_t star = std::string_view::npos;  // where the last "*" was, and what it took
+  std::size_t taken = 0;
+  bool across = false;
+  std::size_t stars = std::string_view::npos;  // the same for the last "**"
+  std::size_t stars_taken = 0;
+  while (t < AText.size()) {
+    if (p < APattern.size() && APattern[p] == '*') {
+      across = p + 1 < APattern.size() && APattern[p + 1] == '*';
+      p += across ? 2 : 1;
+      star = p;
+      taken = t;
+      if (across) stars = p, stars_taken = t;
+      continue;
+    }
+    std::size_t next = 0;
+    if (p < APattern.size() && ItemTakes(APattern, p, AText[t], next)) {
+      p = next;
+      ++t;
+      continue;
+    }
+    // No match here: the last "*" takes one more character, if it may, else the last "**".
+    if (star != std::string_view::npos && (across || AText[taken] != '/')) {
+      p = star;
+      t = ++taken;
+    } else if (stars != std::string_view::npos) {
+      p = star = stars;
+      t = taken = ++stars_taken;
+      across = true;
+    } else {
+      return false;
+    }
+  }
+  while (p < APattern.size() && APattern[p] == '*') ++p;
+  return p == APattern.size();
+}
 
 bool IsLeftOut(const std::string& ARelative, bool AIsFolder,
                const std::vector<std::string>& AExclude) {
@@ -192,7 +180,7 @@ bool IsLeftOut(const std::string& ARelative, bool AIsFolder,
     if (pattern.empty()) continue;
     const bool anchored = pattern.find('/') != std::string_view::npos;
     if (pattern.starts_with('/')) pattern.remove_prefix(1);
-    if (anchored ? Match(pattern, ARelative) : Match(pattern, name)) return true;
+    if (GlobMatch(pattern, anchored ? std::string_view(ARelative) : name)) return true;
   }
   return false;
 }
@@ -414,25 +402,8 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
   if (!out) return;
   const auto found = Record.find(ARelative);
   const bool ours = found != Record.end() && found->second.Kind != TEntryKind::Folder;
-  const std::string shown = Shown(JoinedPath(Options.OutDir, ARelative));
   if (!AWanted) {
-    if (!ours) return;
-    if (!APageOutputs.contains(ARelative)) {  // a page written there keeps it
-      TSystemError error;
-      // Claimed by a run that was ended before it recorded its copy: whatever file is there.
-      TEntryInfo expected = found->second.Copy;
-      if (expected.Kind == TEntryKind::None) {
-        expected = out->Inspect(ARelative);
-        if (expected.Kind == TEntryKind::Folder) expected = {};
-      }
-      if (out->Remove(ARelative, expected, error)) {
-        if (Verbose && !Options.Quiet) AOut << shown << ": removed, its source is gone\n";
-      } else if (error.Code != 0) {
-        AErr << "zoqc: cannot remove '" << shown << "': " << error.Reason << '\n';
-        return;
-      }
-    }
-    Record.erase(found);
+    if (ours) Drop(*out, ARelative, APageOutputs.contains(ARelative), AOut, AErr);
     return;
   }
   if (APageOutputs.contains(ARelative)) return;  // the page goes there
@@ -477,7 +448,31 @@ void TSiteOutput::Apply(const std::string& ARelative, const TWanted* AWanted,
     return;
   }
   Record[ARelative] = std::move(entry);
-  if (Verbose && !Options.Quiet) AOut << Shown(AWanted->Source) << ": copied to " << shown << '\n';
+  if (Verbose && !Options.Quiet)
+    AOut << Shown(AWanted->Source) << ": copied to " << Shown(JoinedPath(Options.OutDir, ARelative))
+         << '\n';
+}
+
+void TSiteOutput::Drop(TOutputFolder& AFolder, const std::string& ARelative, bool AKeep,
+                       std::ostream& AOut, std::ostream& AErr) {
+  const auto found = Record.find(ARelative);
+  if (!AKeep) {
+    TSystemError error;
+    // Claimed by a run that was ended before it recorded its copy: whatever file is there.
+    TEntryInfo expected = found->second.Copy;
+    if (expected.Kind == TEntryKind::None) {
+      expected = AFolder.Inspect(ARelative);
+      if (expected.Kind == TEntryKind::Folder) expected = {};
+    }
+    const std::string shown = Shown(JoinedPath(Options.OutDir, ARelative));
+    if (AFolder.Remove(ARelative, expected, error)) {
+      if (Verbose && !Options.Quiet) AOut << shown << ": removed, its source is gone\n";
+    } else if (error.Code != 0) {
+      AErr << "zoqc: cannot remove '" << shown << "': " << error.Reason << '\n';
+      return;
+    }
+  }
+  Record.erase(found);
 }
 
 int TSiteOutput::Mirror(const std::set<std::string>& APageOutputs, std::ostream& AOut,

@@ -90,6 +90,10 @@ class TSiteOutput {
                 TWanted& AWanted, std::ostream& AErr);
   void Apply(const std::string& ARelative, const TWanted* AWanted,
              const std::set<std::string>& APageOutputs, std::ostream& AOut, std::ostream& AErr);
+  // Forgets the copy at ARelative, whose source is gone, removing it first unless AKeep (a page
+  // is written there); one that cannot be removed stays recorded.
+  void Drop(TOutputFolder& AFolder, const std::string& ARelative, bool AKeep, std::ostream& AOut,
+            std::ostream& AErr);
   void Failure(const std::string& ARelative, const std::string& AReason, std::ostream& AOut,
                std::ostream& AErr);
   void Warn(const std::string& APath, const std::string& AText, std::ostream& AErr);

@@ -32,7 +32,7 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' ||
 // function, "yield", ...), the lexer is lost from that "/" on: later places are Unsure.
 class TJsLexer {
  public:
-  TJsPlace Place() const {
+  TJsPlace Where() const {
     switch (State) {
       case TState::Lost:
         return TJsPlace::Unsure;
@@ -322,7 +322,7 @@ class TJsLexer {
 // Where CSS stands, fed one character at a time.
 class TCssLexer {
  public:
-  TCssPlace Place() const {
+  TCssPlace Where() const {
     switch (State) {
       case TState::Double:
         return TCssPlace::DoubleString;
@@ -600,7 +600,7 @@ class TWalker {
 
   // The escaping of a context is told by these fields and the URL tail.
   static std::uint64_t KeyOf(const THtmlContext& c) {
-    return std::uint64_t{static_cast<unsigned char>(c.Place)} |
+    return std::uint64_t{static_cast<unsigned char>(c.Where)} |
            std::uint64_t{static_cast<unsigned char>(c.Attribute)} << 8 |
            std::uint64_t{static_cast<unsigned char>(c.Quote)} << 16 |
            std::uint64_t{static_cast<unsigned char>(c.Js)} << 24 |
@@ -648,10 +648,10 @@ class TWalker {
       case TState::Data:
       case TState::PlainText:
       case TState::CData:
-        c.Place = State == TState::CData ? THtmlPlace::CData : THtmlPlace::Text;
+        c.Where = State == TState::CData ? THtmlPlace::CData : THtmlPlace::Text;
         if (const char lexer = ForeignLexer()) {  // an SVG <script> or <style>
-          c.Place = lexer == 's' ? THtmlPlace::Script : THtmlPlace::Style;
-          c.Js = Js.Place(), c.Css = Css.Place();
+          c.Where = lexer == 's' ? THtmlPlace::Script : THtmlPlace::Style;
+          c.Js = Js.Where(), c.Css = Css.Where();
           if (c.Js == TJsPlace::Unsure) c.Value = {Js.LostAt(), Js.LostAt() + 1};
         }
         if (State == TState::Data) {
@@ -660,18 +660,18 @@ class TWalker {
         }
         break;
       case TState::RcData:
-        c.Place = THtmlPlace::RcData;
+        c.Where = THtmlPlace::RcData;
         c.AfterAmp = AfterAmp(ASpan.Begin);
         c.LeadingNewline = LeadsContent(ASpan.Begin, "textarea", "textarea");
         break;
       case TState::RawText:
-        c.Place = Special == "style" ? THtmlPlace::Style : THtmlPlace::RawText;
-        c.Css = Css.Place();
+        c.Where = Special == "style" ? THtmlPlace::Style : THtmlPlace::RawText;
+        c.Css = Css.Where();
         if (Special == "xmp") c.ShownRaw = true, c.Name = SpecialName;
         break;
       case TState::ScriptData:
-        c.Place = THtmlPlace::Script;
-        c.Js = Js.Place();
+        c.Where = THtmlPlace::Script;
+        c.Js = Js.Where();
         if (c.Js == TJsPlace::Unsure) c.Value = {Js.LostAt(), Js.LostAt() + 1};
         if (ScriptLost != kNowhere)  // a value earlier split "<!--", "-->" or "<script"
           c.Js = TJsPlace::Unsure, c.Value = {ScriptLost, Text.find('}', ScriptLost) + 1};
@@ -680,18 +680,18 @@ class TWalker {
       case TState::TagOpen:
       case TState::EndTagOpen:
       case TState::TagName:
-        c.Place = THtmlPlace::TagName;
+        c.Where = THtmlPlace::TagName;
         break;
       case TState::BeforeAttrName:
       case TState::AttrName:
       case TState::AfterAttrName:
       case TState::AfterAttrValueQuoted:
       case TState::SelfClosingStartTag:
-        c.Place = THtmlPlace::AttributeName;
+        c.Where = THtmlPlace::AttributeName;
         break;
       case TState::BeforeAttrValue:
       case TState::AttrValueUnquoted: {
-        c.Place = THtmlPlace::Unquoted;
+        c.Where = THtmlPlace::Unquoted;
         c.Attribute = Kind();
         c.Name = Attr;
         std::size_t end = ASpan.Begin;
@@ -701,12 +701,12 @@ class TWalker {
       }
       case TState::AttrValueDouble:
       case TState::AttrValueSingle:
-        c.Place = THtmlPlace::Attribute;
+        c.Where = THtmlPlace::Attribute;
         c.Quote = State == TState::AttrValueDouble ? '"' : '\'';
         c.Attribute = ValueKind;
         c.Name = Attr;
-        c.Js = Js.Place();
-        c.Css = Css.Place();
+        c.Js = Js.Where();
+        c.Css = Css.Where();
         c.AfterAmp = AfterAmp(ASpan.Begin);
         if (c.Js == TJsPlace::Unsure) c.Value = {Js.LostAt(), Js.LostAt() + 1};
         if (c.Attribute == THtmlAttribute::Url) {
@@ -730,11 +730,11 @@ class TWalker {
         break;
       case TState::Comment:
       case TState::BogusComment:
-        c.Place = THtmlPlace::Comment;
+        c.Where = THtmlPlace::Comment;
         break;
       case TState::Doctype:
       case TState::Php:
-        c.Place = THtmlPlace::Declaration;
+        c.Where = THtmlPlace::Declaration;
         break;
     }
   }
@@ -1741,80 +1741,54 @@ std::size_t TTemplateContexts::Find(std::size_t AAt) const {
   return Last = static_cast<std::size_t>(it - PlaceSpans.begin());
 }
 
+// The words for each place, in the order of its enum (Script, Style and Attribute say more).
+constexpr const char* kJsWords[] = {"a JavaScript value",
+                                    "a JavaScript string",
+                                    "a JavaScript string",
+                                    "a JavaScript template string",
+                                    "a JavaScript comment",
+                                    "a JavaScript regular expression",
+                                    "JavaScript that zoqc cannot read"};
+constexpr const char* kCssWords[] = {"a CSS value", "a CSS string", "a CSS string", "a CSS comment",
+                                     "a CSS url()"};
+constexpr const char* kHtmlWords[] = {"text",
+                                      "text in <title> or <textarea>",
+                                      "raw text (no character references)",
+                                      "an HTML comment",
+                                      "a CDATA section",
+                                      "",
+                                      "",
+                                      "",
+                                      "an unquoted attribute value",
+                                      "a tag name",
+                                      "an attribute name",
+                                      "a declaration or PHP code"};
+static_assert(std::size(kJsWords) == static_cast<std::size_t>(TJsPlace::Unsure) + 1);
+static_assert(std::size(kCssWords) == static_cast<std::size_t>(TCssPlace::Url) + 1);
+static_assert(std::size(kHtmlWords) == static_cast<std::size_t>(THtmlPlace::Declaration) + 1);
+
 std::string DescribeContext(const THtmlContext& AContext) {
-  const auto js = [](TJsPlace APlace) -> std::string {
-    switch (APlace) {
-      case TJsPlace::Code:
-        return "a JavaScript value";
-      case TJsPlace::SingleString:
-      case TJsPlace::DoubleString:
-        return "a JavaScript string";
-      case TJsPlace::TemplateString:
-        return "a JavaScript template string";
-      case TJsPlace::Comment:
-        return "a JavaScript comment";
-      case TJsPlace::Regex:
-        return "a JavaScript regular expression";
-      case TJsPlace::Unsure:
-        return "JavaScript that zoqc cannot read";
-    }
-    return "";
-  };
-  const auto css = [](TCssPlace APlace) -> std::string {
-    switch (APlace) {
-      case TCssPlace::Code:
-        return "a CSS value";
-      case TCssPlace::DoubleString:
-      case TCssPlace::SingleString:
-        return "a CSS string";
-      case TCssPlace::Comment:
-        return "a CSS comment";
-      case TCssPlace::Url:
-        return "a CSS url()";
-    }
-    return "";
-  };
-  switch (AContext.Place) {
-    case THtmlPlace::Text:
-      return "text";
-    case THtmlPlace::RcData:
-      return "text in <title> or <textarea>";
-    case THtmlPlace::RawText:
-      return "raw text (no character references)";
-    case THtmlPlace::Comment:
-      return "an HTML comment";
-    case THtmlPlace::CData:
-      return "a CDATA section";
-    case THtmlPlace::Script:
-      return js(AContext.Js) + " in <script>";
-    case THtmlPlace::Style:
-      return css(AContext.Css) + " in <style>";
-    case THtmlPlace::Attribute:
-      switch (AContext.Attribute) {
-        case THtmlAttribute::Plain:
-          return "an attribute value";
-        case THtmlAttribute::Url:
-          if (AContext.Url == TUrlPlace::Script) return js(AContext.Js) + " in a javascript: URL";
-          if (AContext.Url == TUrlPlace::Unknown)
-            return "a URL whose scheme may run script or is not the markup's own";
-          return "a URL attribute";
-        case THtmlAttribute::Srcdoc:
-          return AContext.Inner ? DescribeContext(*AContext.Inner) + " in an iframe's srcdoc"
-                                : "an iframe's srcdoc that zoqc cannot read";
-        case THtmlAttribute::Event:
-          return js(AContext.Js) + " in an event-handler attribute";
-        case THtmlAttribute::Style:
-          return css(AContext.Css) + " in a style attribute";
-      }
-      return "";
-    case THtmlPlace::Unquoted:
-      return "an unquoted attribute value";
-    case THtmlPlace::TagName:
-      return "a tag name";
-    case THtmlPlace::AttributeName:
-      return "an attribute name";
-    case THtmlPlace::Declaration:
-      return "a declaration or PHP code";
+  const std::string js = kJsWords[static_cast<std::size_t>(AContext.Js)];
+  const std::string css = kCssWords[static_cast<std::size_t>(AContext.Css)];
+  if (AContext.Where == THtmlPlace::Script) return js + " in <script>";
+  if (AContext.Where == THtmlPlace::Style) return css + " in <style>";
+  if (AContext.Where != THtmlPlace::Attribute)
+    return kHtmlWords[static_cast<std::size_t>(AContext.Where)];
+  switch (AContext.Attribute) {
+    case THtmlAttribute::Plain:
+      return "an attribute value";
+    case THtmlAttribute::Url:
+      if (AContext.Url == TUrlPlace::Script) return js + " in a javascript: URL";
+      if (AContext.Url == TUrlPlace::Unknown)
+        return "a URL whose scheme may run script or is not the markup's own";
+      return "a URL attribute";
+    case THtmlAttribute::Srcdoc:
+      return AContext.Inner ? DescribeContext(*AContext.Inner) + " in an iframe's srcdoc"
+                            : "an iframe's srcdoc that zoqc cannot read";
+    case THtmlAttribute::Event:
+      return js + " in an event-handler attribute";
+    case THtmlAttribute::Style:
+      return css + " in a style attribute";
   }
   return "";
 }

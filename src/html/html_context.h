@@ -72,7 +72,7 @@ enum class TUrlPlace : unsigned char {
 };
 
 struct THtmlContext {
-  THtmlPlace Place = THtmlPlace::Text;
+  THtmlPlace Where = THtmlPlace::Text;
   THtmlAttribute Attribute = THtmlAttribute::Plain;  // Attribute and Unquoted
   char Quote = 0;                                    // Attribute: '"' or '\''
   TJsPlace Js = TJsPlace::Code;                      // Script, or an Event attribute
@@ -131,7 +131,7 @@ class TTemplateContexts {
 // True for the contexts where no escaping can make a value safe (or, Unquoted, where the
 // attribute should be quoted first).
 inline bool IsRefused(const THtmlContext& AContext) {
-  switch (AContext.Place) {
+  switch (AContext.Where) {
     case THtmlPlace::Unquoted:
     case THtmlPlace::TagName:
     case THtmlPlace::AttributeName:

@@ -204,8 +204,8 @@ TEST(HtmlContexts, EveryPlaceholderInOnePass) {
   ASSERT_EQ(4u, all.size());
   EXPECT_EQ("a URL attribute", DescribeContext(all[0]));
   EXPECT_EQ('\'', all[1].Quote);
-  EXPECT_EQ(THtmlPlace::Text, all[2].Place);
-  EXPECT_EQ(THtmlPlace::Script, all[3].Place);
+  EXPECT_EQ(THtmlPlace::Text, all[2].Where);
+  EXPECT_EQ(THtmlPlace::Script, all[3].Where);
   EXPECT_TRUE(IsRefused(HtmlContexts("<{x}>").back()));
   EXPECT_FALSE(IsRefused(all[0]));
 }
@@ -225,14 +225,14 @@ TEST(HtmlContexts, ContextsNumberedOnce) {
   EXPECT_EQ(kinds[1], kinds[kinds.size() - 2]);  // title="", far apart
   EXPECT_EQ(kinds[1], kinds[kinds.size() - 3]);
   EXPECT_NE(kinds[1], kinds[4]);  // title='' is another quote
-  EXPECT_EQ(THtmlPlace::Script, contexts.Context(3).Place);
+  EXPECT_EQ(THtmlPlace::Script, contexts.Context(3).Where);
   EXPECT_TRUE(contexts.AnyRefused());
   for (std::size_t k = 0; k < 300; ++k) {
     const THtmlContext& url = contexts.Context(5 + 2 * k);
     EXPECT_EQ("x" + std::to_string(k) + ":", url.UrlTail);
     EXPECT_EQ(TUrlPlace::Start, url.Url);
     const THtmlContext& tag = contexts.Context(6 + 2 * k);
-    EXPECT_EQ(THtmlPlace::TagName, tag.Place);
+    EXPECT_EQ(THtmlPlace::TagName, tag.Where);
     EXPECT_EQ(t.find("{r}", contexts.Spans()[5 + 2 * k].End) - 2, tag.Name.Begin);
   }
   // text, the two titles, the script string, 300 URL tails, 300 refused tag names

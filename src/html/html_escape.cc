@@ -27,20 +27,20 @@ void JsLiteral(TEscaper& AValue) { AValue.Wrap("json_encode(", kJsonFlags); }
 // AInScript: in a <script> element, where "<!--", "-->" and "<script" change where it ends:
 // no "-" of the value can help make them, nor (AAfterLt, after the markup's "<") its first
 // character.
-void Js(TJsPlace APlace, TEscaper& AValue, bool AInScript = false, bool AAfterLt = false) {
+void Js(TJsPlace AWhere, TEscaper& AValue, bool AInScript = false, bool AAfterLt = false) {
   JsLiteral(AValue);
-  if (APlace == TJsPlace::Code) return;
+  if (AWhere == TJsPlace::Code) return;
   AValue.Wrap("substr(", ", 1, -1)");
   std::string pairs;
   // In a template string "`" ends it and "${" opens code (also with the markup's "$" before
   // the value): all three as \u escapes.
-  if (APlace == TJsPlace::TemplateString)
+  if (AWhere == TJsPlace::TemplateString)
     pairs = "'`' => '\\u0060', '$' => '\\u0024', '{' => '\\u007b'";
   // In a regular expression "[" opens a class, where "/" ends nothing.
   // In a regular expression every character of its syntax is escaped: "[" would open a class,
   // where "/" ends nothing, and the others would change what it matches. "\\" and "/" are
   // escaped already; each escape is one that reads the same with and without the u flag.
-  if (APlace == TJsPlace::Regex)
+  if (AWhere == TJsPlace::Regex)
     pairs =
         "'[' => '\\\\[', ']' => '\\\\]', '(' => '\\\\(', ')' => '\\\\)', '{' => "
         "'\\\\{', '}' => '\\\\}', '.' => '\\\\.', '*' => '\\\\*', '+' => '\\\\+', "
@@ -54,12 +54,12 @@ void Js(TJsPlace APlace, TEscaper& AValue, bool AInScript = false, bool AAfterLt
         ")");
 }
 
-void Css(TCssPlace APlace, TEscaper& AValue) {
+void Css(TCssPlace AWhere, TEscaper& AValue) {
   // A bare value keeps the characters of lengths, colours, names and numbers, nothing that
   // could end the declaration, the rule, a comment or the element; any other value becomes
   // 'zoqc-unsafe' as a whole. One call, no closure around it: a value is tested and kept or
   // replaced by the same preg_replace.
-  if (APlace == TCssPlace::Code)
+  if (AWhere == TCssPlace::Code)
     return AValue.Wrap("preg_replace('/\\A(?![\\w\\s#%.,+\\-]*\\z)[\\s\\S]*/', 'zoqc-unsafe', ",
                        ")");
   // In a string, a comment or url(): every ASCII character but letters and digits as a hex
@@ -104,7 +104,7 @@ void Escape(const THtmlContext& AContext, TEscaper& AValue) {
 }
 
 void EscapeIn(const THtmlContext& AContext, TEscaper& AValue) {
-  switch (AContext.Place) {
+  switch (AContext.Where) {
     case THtmlPlace::Comment:  // "-" as a reference: no "-->" or "--!>" can form
       Html(AValue);
       return AValue.Wrap("str_replace('-', '&#45;', ", ")");
@@ -314,17 +314,20 @@ bool IsJsonLiteral(std::string_view AExpr) {
   return flags >= 0 && (flags & 1) != 0;
 }
 
+// True in JavaScript: a script, or a quoted event-handler attribute.
+bool InJs(const THtmlContext& AContext) {
+  return AContext.Where == THtmlPlace::Script ||
+         (AContext.Where == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
+}
+
 }  // namespace
 
 bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr) {
-  const bool in_js =
-      AContext.Place == THtmlPlace::Script ||
-      (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
-  if (in_js) return false;  // a JavaScript literal is kept, but wrapped for an attribute
+  if (InJs(AContext)) return false;  // a JavaScript literal is kept, but wrapped for an attribute
   if (AContext.AfterAmp) return false;  // its first character could complete a reference
   const THtmlCall call = ReadHtmlCall(AExpr);
   if (!call.Known) return false;
-  switch (AContext.Place) {
+  switch (AContext.Where) {
     case THtmlPlace::Text:
     case THtmlPlace::RcData:
     case THtmlPlace::RawText:
@@ -340,12 +343,9 @@ bool EscapesFor(const THtmlContext& AContext, std::string_view AExpr) {
 }
 
 std::string EscapedExpression(const THtmlContext& AContext, std::string_view AExpr) {
-  const bool in_js =
-      AContext.Place == THtmlPlace::Script ||
-      (AContext.Place == THtmlPlace::Attribute && AContext.Attribute == THtmlAttribute::Event);
-  if (in_js && AContext.Js == TJsPlace::Code && !AContext.AfterLt && !AContext.AfterAmp &&
+  if (InJs(AContext) && AContext.Js == TJsPlace::Code && !AContext.AfterLt && !AContext.AfterAmp &&
       IsJsonLiteral(AExpr)) {
-    if (AContext.Place == THtmlPlace::Script) return std::string(AExpr);
+    if (AContext.Where == THtmlPlace::Script) return std::string(AExpr);
     TEscaper escaper;
     Html(escaper);
     return escaper.Before + std::string(AExpr) + escaper.After;

@@ -73,7 +73,7 @@ std::size_t OffsetOf(const TPage& APage, TRole ARole, const json& APosition) {
 }
 
 TRole RoleOf(const TPage& APage, const TPlace& APlace) {
-  return APlace.FileName() == APage.Names[1] ? TRole::Template : TRole::Script;
+  return APlace.FileName() == APage.Source(TRole::Template).Name ? TRole::Template : TRole::Script;
 }
 
 TSpan SpanOf(const TPage& APage, TRole ARole, const TPlace& APlace) {

@@ -43,9 +43,9 @@ std::string LineNumber(const TPage& APage, TRole ARole, std::size_t AOffset) {
   return std::to_string(APage.LinesOf(ARole).LineOf(AOffset));
 }
 
-// The 1-based line numbers of the spans, as "3, 7 and 9".
+// The 1-based line numbers of the offsets, as "line 3" or "lines 3, 7 and 9".
 std::string LineList(const TPage& APage, TRole ARole, const std::vector<std::size_t>& AOffsets) {
-  std::string list;
+  std::string list = AOffsets.size() > 1 ? "lines " : "line ";
   for (std::size_t idx = 0; idx < AOffsets.size(); ++idx) {
     if (idx > 0) list += idx + 1 == AOffsets.size() ? " and " : ", ";
     list += LineNumber(APage, ARole, AOffsets[idx]);
@@ -210,10 +210,12 @@ std::vector<TLocation> Definitions(const TPage& APage, const TSymbol& ASymbol, T
   return found;
 }
 
+namespace {
+
 // Under --escape, how the placeholder at template offset AAt is printed: "\n\nescaped as a URL
 // attribute"; "" otherwise.
 std::string EscapedAs(const TPage& APage, std::size_t AAt) {
-  if (!APage.Escape) return "";
+  if (!APage.Analysis.Result.Options.Escape) return "";
   const TTemplateContexts& contexts = APage.Model().Contexts();
   const std::size_t index = contexts.IndexAt(AAt);
   if (index == kNowhere) return "";
@@ -222,35 +224,38 @@ std::string EscapedAs(const TPage& APage, std::size_t AAt) {
                             : "\n\nescaped as " + DescribeContext(context);
 }
 
-std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
+// The hover text of a block: where it is defined, its copies, its variables.
+std::string BlockHover(const TPage& APage, const TSymbol& ASymbol) {
   const TPageModel& model = APage.Model();
   const std::string script = FileName(APage.ScriptUri);
-  if (ASymbol.Kind == TSymbolKind::Block) {
-    if (ASymbol.Block == kNowhere)
-      return "no block `" + std::string(ASymbol.Name) + "` is defined in " + script;
-    const TBlockInfo& block = model.Blocks[ASymbol.Block];
-    std::string text = "block `" + std::string(block.Name) + "`";
-    std::vector<std::size_t> lines;
-    for (const std::size_t definition : block.Definitions)
-      lines.push_back(model.Script.Statements[definition].Line.Begin);
-    text += ", defined on line" + std::string(lines.size() > 1 ? "s " : " ") +
-            LineList(APage, TRole::Script, lines) + " of " + script;
-    lines.clear();
-    for (const std::size_t copy : block.Copies) lines.push_back(model.Copies[copy].Span.Begin);
-    text += lines.empty()
-                ? "; no copy in the template"
-                : "; " + std::to_string(lines.size()) + " cop" + (lines.size() > 1 ? "ies" : "y") +
-                      " in the template (line" + (lines.size() > 1 ? "s " : " ") +
-                      LineList(APage, TRole::Template, lines) + ")";
-    std::string names;
-    std::set<std::string_view, std::less<>> seen;
-    for (const std::size_t s : model.BindingsOf(ASymbol.Block))
-      if (const std::string_view name = NameOf(APage, model.Script.Statements[s]);
-          seen.insert(name).second)
-        names += (names.empty() ? "" : ", ") + std::string("`") + std::string(name) + "`";
-    if (!names.empty()) text += "\n\nvariables: " + names;
-    return text;
-  }
+  if (ASymbol.Block == kNowhere)
+    return "no block `" + std::string(ASymbol.Name) + "` is defined in " + script;
+  const TBlockInfo& block = model.Blocks[ASymbol.Block];
+  std::vector<std::size_t> lines;
+  for (const std::size_t definition : block.Definitions)
+    lines.push_back(model.Script.Statements[definition].Line.Begin);
+  std::string text = "block `" + std::string(block.Name) + "`, defined on " +
+                     LineList(APage, TRole::Script, lines) + " of " + script;
+  lines.clear();
+  for (const std::size_t copy : block.Copies) lines.push_back(model.Copies[copy].Span.Begin);
+  text += lines.empty()
+              ? "; no copy in the template"
+              : "; " + std::to_string(lines.size()) + " cop" + (lines.size() > 1 ? "ies" : "y") +
+                    " in the template (" + LineList(APage, TRole::Template, lines) + ")";
+  std::string names;
+  std::set<std::string_view, std::less<>> seen;
+  for (const std::size_t s : model.BindingsOf(ASymbol.Block))
+    if (const std::string_view name = NameOf(APage, model.Script.Statements[s]);
+        seen.insert(name).second)
+      names += (names.empty() ? "" : ", ") + std::string("`") + std::string(name) + "`";
+  return names.empty() ? text : text + "\n\nvariables: " + names;
+}
+
+}  // namespace
+
+std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
+  if (ASymbol.Kind == TSymbolKind::Block) return BlockHover(APage, ASymbol);
+  const TPageModel& model = APage.Model();
   const bool of_block = ASymbol.Kind == TSymbolKind::BlockVar;
   const std::string block_name =
       of_block && ASymbol.Block != kNowhere ? std::string(model.Blocks[ASymbol.Block].Name) : "";
@@ -270,8 +275,8 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
         fills == kNowhere ? *bindings.back() : model.Script.Statements[fills];
     return name + " prints\n" + CodeBlock(binding.Expr.Of(ScriptText(APage))) + "\n" + what +
            ", bound on line " + LineNumber(APage, TRole::Script, binding.Line.Begin) + " of " +
-           script + ": `" + std::string(binding.Line.Of(ScriptText(APage))) + "`" +
-           EscapedAs(APage, ASymbol.Span.Begin - 1);
+           FileName(APage.ScriptUri) + ": `" + std::string(binding.Line.Of(ScriptText(APage))) +
+           "`" + EscapedAs(APage, ASymbol.Span.Begin - 1);
   }
   std::string text = what + " `" + std::string(ASymbol.Name) + "`";
   if (!bindings.empty()) {
@@ -284,8 +289,8 @@ std::string HoverText(const TPage& APage, const TSymbol& ASymbol, TRole AFrom) {
     uses.push_back(holder->Span.Begin);
   if (uses.empty()) return text + "\nno placeholder in " + FileName(APage.TemplateUri) + " uses it";
   return text + "\nused by " + std::to_string(uses.size()) + " placeholder" +
-         (uses.size() > 1 ? "s" : "") + " in " + FileName(APage.TemplateUri) + " (line" +
-         (uses.size() > 1 ? "s " : " ") + LineList(APage, TRole::Template, uses) + ")";
+         (uses.size() > 1 ? "s" : "") + " in " + FileName(APage.TemplateUri) + " (" +
+         LineList(APage, TRole::Template, uses) + ")";
 }
 
 std::vector<TCompletion> CompletionsAt(const TPage& APage, TRole ARole, std::size_t AOffset) {

@@ -318,7 +318,7 @@ void TServer::Publish(const std::string& AUri) {
     const std::string& uri = page->Uri(role);
     if (!page->Found[static_cast<int>(role)] && !Published.count(uri)) continue;
     json list = json::array();
-    for (const TDiagnostic& d : page->Diagnostics)
+    for (const TDiagnostic& d : page->Analysis.Diagnostics)
       if (RoleOf(*page, d.Place) == role) list.push_back(DiagnosticJson(*page, d));
     json params = {{"uri", uri}, {"diagnostics", list}};
     if (const std::optional<std::int64_t> version = Workspace.VersionOf(uri))
@@ -493,7 +493,7 @@ TAnswer TServer::CodeActions(const json& AParams) {
     list.back()["isPreferred"] = list.size() == 1 && !ASecond;  // the first fix is the one to take
   };
   for (const bool second : {false, true}) {
-    for (const TDiagnostic& d : page->Diagnostics) {
+    for (const TDiagnostic& d : page->Analysis.Diagnostics) {
       if (!within(d.Place) && std::none_of(d.Notes.begin(), d.Notes.end(),
                                            [&](const TNote& ANote) { return within(ANote.Place); }))
         continue;
@@ -534,13 +534,14 @@ TAnswer TServer::ExecuteCommand(const json& AParams) {
   const TPage* page = Workspace.PageOf(uri);
   if (!page || !page->Found[0] || !page->Found[1])
     return {nullptr, TFailure{kRequestFailed, "no page: the script or the template is missing"}};
-  if (!page->Result.Ok())
-    return {nullptr, TFailure{kRequestFailed, "the page does not translate: " +
-                                                  std::string(ErrorLine(page->Result.Error))}};
+  if (!page->Analysis.Result.Ok())
+    return {nullptr,
+            TFailure{kRequestFailed, "the page does not translate: " +
+                                         std::string(ErrorLine(page->Analysis.Result.Error))}};
   // The page as analysed (with --escape when the server runs with it), with its provenance for
   // the origins.
   const bool origins = command == "zoqc.origins";
-  const TCompileResult result = TranslateAgain(page->Result, origins);
+  const TCompileResult result = TranslateAgain(page->Analysis.Result, origins);
   if (!origins) return {{{"text", result.Pieces.Joined()}}, {}};
   // The sources of one 0-based line of the page: what each of its stretches was copied from,
   // or the statement or placeholder that made it.

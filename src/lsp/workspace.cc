@@ -22,8 +22,8 @@ bool EndsWith(std::string_view AText, std::string_view AEnd) {
 void AddMissing(TPage& APage, TRole AMissing) {
   const TRole present = AMissing == TRole::Script ? TRole::Template : TRole::Script;
   if (!APage.Found[static_cast<int>(present)]) return;
-  TDiagnostic& d = APage.Diagnostics.emplace_back();
-  d.Place.File = APage.Names[static_cast<int>(present)];  // the whole file
+  TDiagnostic& d = APage.Analysis.Diagnostics.emplace_back();
+  d.Place.File = APage.Source(present).Name;  // the whole file
   const std::string missing = PathOfUri(APage.Uri(AMissing)).value_or(APage.Uri(AMissing));
   d.Message = AMissing == TRole::Script ? "cannot find the script '" + missing + "'"
                                         : "cannot find the template '" + missing + "'";
@@ -145,60 +145,46 @@ std::unique_ptr<TPage> TWorkspace::Analyse(const std::string& AScriptUri,
   auto page = std::make_unique<TPage>();
   page->ScriptUri = AScriptUri;
   page->TemplateUri = ATemplateUri;
+  std::string names[2], texts[2];
   for (int role = 0; role < 2; ++role) {
-    const std::string& uri = role == 0 ? AScriptUri : ATemplateUri;
-    page->Names[role] = uri.substr(uri.find_last_of('/') + 1);
-  }
-  std::string texts[2];
-  const std::string* uris[2] = {&AScriptUri, &ATemplateUri};
-  for (int role = 0; role < 2; ++role) {
-    if (const std::string* open = TextOf(*uris[role])) {
+    const std::string& uri = page->Uri(static_cast<TRole>(role));
+    names[role] = uri.substr(uri.find_last_of('/') + 1);
+    if (const std::string* open = TextOf(uri)) {
       texts[role] = *open;
       page->Found[role] = true;
-    } else if (const std::optional<std::string> path = PathOfUri(*uris[role])) {
+    } else if (const std::optional<std::string> path = PathOfUri(uri)) {
       page->Found[role] = Load(*path, texts[role]);
       if (!page->Found[role]) texts[role].clear();
     }
   }
-  const bool complete = page->Found[0] && page->Found[1];
   TSettings settings = Settings;
   std::string project_error;
   if (const std::optional<std::string> path = PathOfUri(AScriptUri); path && Project)
     Project(*path, settings, project_error);
-  TAnalysis analysis =
-      AnalysePage(page->Names[0], std::move(texts[0]), page->Names[1], std::move(texts[1]),
-                  settings.Warnings, {.Escape = settings.Escape});
-  page->Result = std::move(analysis.Result);
-  page->Escape = settings.Escape;
-  const TPageModel& model = page->Model();
-  page->Lines[0].emplace(model.Script.Text);
-  page->Lines[1].emplace(model.Template);
+  page->Analysis = AnalysePage(names[0], std::move(texts[0]), names[1], std::move(texts[1]),
+                               settings.Warnings, {.Escape = settings.Escape});
   page->Encoding = Encoding;
-  if (!project_error.empty()) {  // on the script, which is what the file is about
-    TDiagnostic& d = page->Diagnostics.emplace_back();
-    d.Place.File = page->Names[0];
+  std::vector<TDiagnostic>& diagnostics = page->Analysis.Diagnostics;
+  const bool complete = page->Found[0] && page->Found[1];
+  if (!complete) diagnostics.clear();  // of a page that is not there
+  if (!project_error.empty()) {        // on the script, which is what the file is about
+    TDiagnostic& d = *diagnostics.emplace(diagnostics.begin());
+    d.Place.File = names[0];
     d.Message = project_error;
   }
   if (!complete) {
     AddMissing(*page, page->Found[0] ? TRole::Template : TRole::Script);
     return page;
   }
-  page->Sources[0] = std::move(analysis.Script);
-  page->Sources[1] = std::move(analysis.Template);
-  page->Diagnostics.insert(page->Diagnostics.end(),
-                           std::make_move_iterator(analysis.Diagnostics.begin()),
-                           std::make_move_iterator(analysis.Diagnostics.end()));
-  const TSource& script = *page->Sources[0];
-  const TSource& templ = *page->Sources[1];
   // PHP's parser on the translated page, as the user types.
-  if (page->Result.Ok() && settings.Lint && Linter) {
-    const std::string& name = page->Names[0];
+  const TAnalysis& analysis = page->Analysis;
+  if (analysis.Result.Ok() && settings.Lint && Linter)
     if (std::optional<TDiagnostic> error =
-            Linter(page->Result, script, templ, name.substr(0, name.size() - 4) + ".php"))
-      page->Diagnostics.push_back(std::move(*error));
-  }
+            Linter(analysis.Result, *analysis.Script, *analysis.Template,
+                   names[0].substr(0, names[0].size() - 4) + ".php"))
+      diagnostics.push_back(std::move(*error));
   if (settings.Warnings.AsErrors)  // the analysis promoted its own; PHP's error too
-    for (TDiagnostic& d : page->Diagnostics)
+    for (TDiagnostic& d : diagnostics)
       if (d.Severity == TSeverity::Warning) d.Severity = TSeverity::Error, d.Promoted = true;
   return page;
 }

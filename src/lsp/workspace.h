@@ -15,7 +15,7 @@
 #include "src/check/diagnostic.h"
 #include "src/check/warnings.h"
 #include "src/model/line_table.h"
-#include "src/translation/compile.h"
+#include "src/translation/analysis.h"
 
 namespace zoqc::lsp {
 
@@ -31,27 +31,24 @@ std::optional<std::string> PathOfUri(std::string_view AUri);
 // The role of AUri by its extension (".zoq", ".zot"), or nullopt for any other file.
 std::optional<TRole> RoleOfUri(std::string_view AUri);
 
-// One analysis of a page. The model and the diagnostics view the texts that Result keeps.
+// One analysis of a page, with what the editor adds to its diagnostics: a project file's
+// error, a missing file's, PHP's parse error.
 struct TPage {
   std::string ScriptUri;
   std::string TemplateUri;
-  std::string Names[2];                   // by TRole: the file names the diagnostics' places carry
   bool Found[2] = {false, false};         // by TRole: the file was open or on disk
-  TCompileResult Result;                  // translated with the template's placeholders listed
-  std::unique_ptr<TSource> Sources[2];    // by TRole: what the diagnostics' places point into
-  std::vector<TDiagnostic> Diagnostics;   // their file names are Names
-  std::optional<TLineTable> Lines[2];     // by TRole
+  TAnalysis Analysis;                     // its sources carry the file names of the places
   TEncoding Encoding = TEncoding::Utf16;  // the units of the editor's columns
-  bool Escape = false;                    // translated as --escape translates
 
-  const TPageModel& Model() const { return *Result.Model; }
-  std::string_view Text(TRole ARole) const {
-    return ARole == TRole::Script ? Model().Script.Text : Model().Template;
+  const TPageModel& Model() const { return *Analysis.Result.Model; }
+  const TSource& Source(TRole ARole) const {
+    return ARole == TRole::Script ? *Analysis.Script : *Analysis.Template;
   }
+  std::string_view Text(TRole ARole) const { return Source(ARole).Text; }
   const std::string& Uri(TRole ARole) const {
     return ARole == TRole::Script ? ScriptUri : TemplateUri;
   }
-  const TLineTable& LinesOf(TRole ARole) const { return *Lines[static_cast<int>(ARole)]; }
+  const TLineTable& LinesOf(TRole ARole) const { return Source(ARole).Lines(); }
 };
 
 // The settings the client gives: the warning switches as -W options ("all", "no-bom", "error"),

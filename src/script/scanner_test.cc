@@ -79,7 +79,9 @@ TEST(ScanScript, LfScriptExecutesEveryStatementLine) {
   }
   const auto blocks = Scan("<?php" LF "<<*row" LF "<<<n<<$n" LF "<<+row" LF "<<*col" LF);
   const TPageTables tables(blocks->Run, false);
-  EXPECT_EQ((std::vector<std::string_view>{"row", "col"}), tables.BlockList);
+  const TStatement& col = blocks->Run.Statements.back();  // the last line, ended by LF alone
+  EXPECT_EQ(TStatementKind::BlockDef, col.Kind);
+  EXPECT_EQ("col", col.Name.Of(blocks->Run.Text));
   ASSERT_NE(nullptr, tables.BlockVarList.Get("row"));
   EXPECT_EQ("$n", tables.BlockVarList.Get("row")->Get("n"));
 }
@@ -89,8 +91,9 @@ TEST(ScanScript, StatementRecognisedWhenEnoughBytesRemain) {
   EXPECT_EQ("Error(2):need <<", Scan("<?php" LF "<<*")->Error);
   EXPECT_EQ("Error(2):need <<", Scan("<?php" LF "<<<")->Error);
   // With four bytes "<<*x" is a block definition.
-  EXPECT_EQ(std::vector<std::string_view>{"x"},
-            TPageTables(Scan("<?php" LF "<<*x")->Run, false).BlockList);
+  const auto x = Scan("<?php" LF "<<*x");
+  ASSERT_EQ(1u, x->Run.Statements.size());
+  EXPECT_EQ(TStatementKind::BlockDef, x->Run.Statements[0].Kind);
 }
 
 TEST(ScanScript, StatementPartsAcrossSixteenByteRuns) {

@@ -24,11 +24,12 @@ std::string ScanLines(TScriptModel& ARun, std::string& AScript,
 }
 
 // The block that "<<<" lines bind into after the scan: the name of the last "<<*" that set one.
-std::string CurrentBlock(const TScriptModel& ARun) {
-  for (auto it = ARun.Statements.rbegin(); it != ARun.Statements.rend(); ++it)
-    if (it->Kind == TStatementKind::BlockDef && !it->Separated)
-      return std::string(it->Name.Of(ARun.Text));
-  return "";
+// The names of the "<<*" lines that define a block, in script order.
+std::vector<std::string_view> Definitions(const TScriptModel& ARun) {
+  std::vector<std::string_view> names;
+  for (const TStatement& s : ARun.Statements)
+    if (s.Kind == TStatementKind::BlockDef && !s.Separated) names.push_back(s.Name.Of(ARun.Text));
+  return names;
 }
 
 TEST(ProcessTemplateStmt, Bindings) {
@@ -82,8 +83,8 @@ TEST(ProcessTemplateBlockDef, RecordsBlocks) {
   EXPECT_EQ("",
             ScanLines(run, script, {"<<*r", "<<*s", "<<*r", "<<<x<<1", "<<*list<<x", "<<<y<<2"}));
   const TPageTables tables(run, false);
-  EXPECT_EQ((std::vector<std::string_view>{"r", "s", "r"}), tables.BlockList);  // duplicates kept
-  EXPECT_EQ("r", CurrentBlock(run));  // "<<*list<<x" defines nothing
+  // Duplicates kept; "<<*list<<x" defines nothing.
+  EXPECT_EQ((std::vector<std::string_view>{"r", "s", "r"}), Definitions(run));
   ASSERT_NE(nullptr, tables.BlockVarList.Get("r"));
   EXPECT_EQ("1", tables.BlockVarList.Get("r")->Get("x"));
   EXPECT_EQ("2", tables.BlockVarList.Get("r")->Get("y"));
@@ -95,7 +96,7 @@ TEST(ProcessTemplateBlockDef, TrailingTextStays) {
   TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<*list // rows"}));
-  EXPECT_EQ(std::vector<std::string_view>{"list"}, TPageTables(run, false).BlockList);
+  EXPECT_EQ(std::vector<std::string_view>{"list"}, Definitions(run));
   EXPECT_EQ("<?php" CRLF "<<*list // rows" CRLF LF, run.PhpText());
 }
 
@@ -117,8 +118,7 @@ TEST(ProcessTemplateBlockParse, RecordsNothing) {
   TScriptModel run;
   std::string script;
   EXPECT_EQ("", ScanLines(run, script, {"<<*a", "<<+b extra"}));
-  EXPECT_EQ(std::vector<std::string_view>{"a"}, TPageTables(run, false).BlockList);
-  EXPECT_EQ("a", CurrentBlock(run));
+  EXPECT_EQ(std::vector<std::string_view>{"a"}, Definitions(run));
   EXPECT_EQ("<?php" CRLF "<<*a" CRLF LF "<<+b extra" CRLF LF, run.PhpText());
 }
 

@@ -17,7 +17,6 @@ TPageTables::TPageTables(const TScriptModel& AScript, bool AExpressions, bool AV
   for (const TStatement& s : AScript.Statements) {
     if (s.Kind == TStatementKind::BlockDef && !s.Separated) {
       current = s.Name.Of(text);
-      BlockList.push_back(current);
       continue;
     }
     const std::string_view name = s.Name.Of(text);

@@ -22,8 +22,7 @@ struct TPageTables {
 
   // Template variable name -> "<?php echo " PHP expression ";?>", viewing the script's names.
   TPlaceholderIndex Vars;
-  THashTable2 BlockVarList{kTableSize};     // block name -> that block's variables (borrowed)
-  std::vector<std::string_view> BlockList;  // each "<<*" line's block name, in script order
+  THashTable2 BlockVarList{kTableSize};  // block name -> that block's variables (borrowed)
   std::vector<std::unique_ptr<THashTable>> BlockTables;  // owns what BlockVarList points to
   TExpressionOffsets VarExprs;                           // with AExpressions: of Vars' names
   std::unordered_map<std::string_view, TExpressionOffsets> BlockExprs;  // by block name

@@ -81,7 +81,7 @@ TCompileResult Compile(TInputText AScript, TInputText ATemplate, const TCompileO
     TEscaping* escaping = AOptions.Escape ? &storage->Escaping.emplace(model.Contexts()) : nullptr;
     if (!ExpandBlocks(model, tables, AOptions.Provenance, expansion, escaping)) {
       result.Error = TCompileError::BlockOrder;
-      result.FailBlock = tables.BlockList[expansion.FailBlock];
+      result.FailBlock = model.Plan.Steps[expansion.FailBlock].Name;
     } else {
       if (AOptions.Provenance) result.Provenance.emplace();
       // The provenance's line table needs the pieces, so a recorded page is listed first.
