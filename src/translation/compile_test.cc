@@ -235,7 +235,11 @@ TEST(Compile, PageWrittenInPlace) {
                : i % 5 == 1 ? "{n" + std::to_string(i) + "}{" + std::string(20, 'q') + "}"
                             : "";
   }
-  for (const auto& [page, text] : {std::pair{script, templ}, std::pair{many, crowded}}) {
+  // Stretches longer than a room, and a page that binds no names.
+  const std::string wide = std::string(5000, '.') + "{a}{b}" + std::string(5000, ',');
+  for (const auto& [page, text] :
+       {std::pair{script, templ}, std::pair{many, crowded}, std::pair{script, wide},
+        std::pair{std::string("<?php" LF), wide}}) {
     const std::string listed = Page(page, text);
     for (const std::size_t room : {0, 1, 100, 4096}) {
       SCOPED_TRACE(room);
