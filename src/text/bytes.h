@@ -13,6 +13,10 @@
 #include <emmintrin.h>
 #define ZOQC_SSE2 1
 #endif
+#if defined(ZOQC_SSE2) && defined(__GNUC__)  // wider where the processor has AVX2
+#include <immintrin.h>
+#define ZOQC_AVX2 1
+#endif
 
 namespace zoqc {
 
@@ -110,9 +114,9 @@ inline std::size_t ScalarFindPair(std::string_view AText, std::size_t AFrom, cha
   return std::string_view::npos;
 }
 
-// The same for a pair rare in a page ("<<") whose first byte alone is not ('<' starts every
-// tag), where a search for that byte would stop at every tag: 64 places at a time with SSE2.
-inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFirst, char ASecond) {
+// The same 64 places at a time with SSE2, where the processor lacks AVX2.
+inline std::size_t FindPairSse2(std::string_view AText, std::size_t AFrom, char AFirst,
+                                char ASecond) {
   std::size_t at = AFrom;
 #ifdef ZOQC_SSE2
   const __m128i first = _mm_set1_epi8(AFirst);
@@ -136,6 +140,49 @@ inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFir
   }
 #endif
   return ScalarFindPair(AText, at, AFirst, ASecond);
+}
+
+#ifdef ZOQC_AVX2
+// Of the 32 places from AAt, a byte for each where AFirst stands before ASecond.
+__attribute__((target("avx2"))) inline __m256i Avx2Pairs(const char* AAt, __m256i AFirst,
+                                                         __m256i ASecond) {
+  const __m256i* const at = reinterpret_cast<const __m256i*>(AAt);
+  const __m256i* const next = reinterpret_cast<const __m256i*>(AAt + 1);
+  return _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_loadu_si256(at), AFirst),
+                          _mm256_cmpeq_epi8(_mm256_loadu_si256(next), ASecond));
+}
+
+// The same 128 places at a time with AVX2: a sixth of an instruction a byte.
+__attribute__((target("avx2"))) inline std::size_t FindPairAvx2(std::string_view AText,
+                                                                std::size_t AFrom, char AFirst,
+                                                                char ASecond) {
+  const __m256i first = _mm256_set1_epi8(AFirst);
+  const __m256i second = _mm256_set1_epi8(ASecond);
+  const char* const data = AText.data();
+  std::size_t at = AFrom;
+  for (; at + 129 <= AText.size(); at += 128) {
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(Avx2Pairs(data + at, first, second),
+                                                        Avx2Pairs(data + at + 32, first, second)),
+                                        _mm256_or_si256(Avx2Pairs(data + at + 64, first, second),
+                                                        Avx2Pairs(data + at + 96, first, second)));
+    if (!_mm256_testz_si256(any, any)) break;  // in these 128: found below
+  }
+  for (; at + 33 <= AText.size(); at += 32) {
+    const auto both =
+        static_cast<unsigned>(_mm256_movemask_epi8(Avx2Pairs(data + at, first, second)));
+    if (both != 0) return at + static_cast<std::size_t>(std::countr_zero(both));
+  }
+  return ScalarFindPair(AText, at, AFirst, ASecond);
+}
+#endif
+
+// The first AFirst followed by ASecond, for a pair rare in a page ("<<") whose first byte alone
+// is not ('<' starts every tag), where a search for that byte would stop at every tag.
+inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFirst, char ASecond) {
+#ifdef ZOQC_AVX2
+  if (__builtin_cpu_supports("avx2")) return FindPairAvx2(AText, AFrom, AFirst, ASecond);
+#endif
+  return FindPairSse2(AText, AFrom, AFirst, ASecond);
 }
 
 // The same where ASecond is rare in a page and AFirst is not ("<?", "{$", "/*"): found by
