@@ -6,16 +6,13 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define ZOQC_SSE2 1
-#endif
-#if defined(ZOQC_SSE2) && defined(__GNUC__)  // wider where the processor has AVX2
-#include <immintrin.h>
-#define ZOQC_AVX2 1
 #endif
 
 namespace zoqc {
@@ -114,75 +111,48 @@ inline std::size_t ScalarFindPair(std::string_view AText, std::size_t AFrom, cha
   return std::string_view::npos;
 }
 
-// The same 64 places at a time with SSE2, where the processor lacks AVX2.
-inline std::size_t FindPairSse2(std::string_view AText, std::size_t AFrom, char AFirst,
-                                char ASecond) {
+#if defined(__GNUC__)
+// FindPair's search, 256 places at a time (compared 32 at once with AVX2, else 16 with SSE2),
+// then in the 256 that hold the pair and at the end a byte at a time.
+[[gnu::always_inline]] inline std::size_t FindPairWide(std::string_view AText, std::size_t AFrom,
+                                                       char AFirst, char ASecond) {
+  using TChunk = signed char __attribute__((vector_size(32)));
+  const TChunk first = TChunk{} + static_cast<signed char>(AFirst);
+  const TChunk second = TChunk{} + static_cast<signed char>(ASecond);
   std::size_t at = AFrom;
-#ifdef ZOQC_SSE2
-  const __m128i first = _mm_set1_epi8(AFirst);
-  const __m128i second = _mm_set1_epi8(ASecond);
-  // Of the 16 places from AAt, a byte for each where AFirst stands before ASecond.
-  const auto pairs = [&](const char* AAt) {
-    const auto load = [](const char* p) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    };
-    return _mm_and_si128(_mm_cmpeq_epi8(load(AAt), first), _mm_cmpeq_epi8(load(AAt + 1), second));
-  };
-  for (; at + 65 <= AText.size(); at += 64) {
-    const char* const p = AText.data() + at;
-    const __m128i any = _mm_or_si128(_mm_or_si128(pairs(p), pairs(p + 16)),
-                                     _mm_or_si128(pairs(p + 32), pairs(p + 48)));
-    if (_mm_movemask_epi8(any) != 0) break;  // in these 64: found below
-  }
-  for (; at + 17 <= AText.size(); at += 16) {
-    const unsigned both = static_cast<unsigned>(_mm_movemask_epi8(pairs(AText.data() + at)));
-    if (both != 0) return at + static_cast<std::size_t>(std::countr_zero(both));
-  }
-#endif
-  return ScalarFindPair(AText, at, AFirst, ASecond);
-}
-
-#ifdef ZOQC_AVX2
-// Of the 32 places from AAt, a byte for each where AFirst stands before ASecond.
-__attribute__((target("avx2"))) inline __m256i Avx2Pairs(const char* AAt, __m256i AFirst,
-                                                         __m256i ASecond) {
-  const __m256i* const at = reinterpret_cast<const __m256i*>(AAt);
-  const __m256i* const next = reinterpret_cast<const __m256i*>(AAt + 1);
-  return _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_loadu_si256(at), AFirst),
-                          _mm256_cmpeq_epi8(_mm256_loadu_si256(next), ASecond));
-}
-
-// The same 128 places at a time with AVX2: a sixth of an instruction a byte.
-__attribute__((target("avx2"))) inline std::size_t FindPairAvx2(std::string_view AText,
-                                                                std::size_t AFrom, char AFirst,
-                                                                char ASecond) {
-  const __m256i first = _mm256_set1_epi8(AFirst);
-  const __m256i second = _mm256_set1_epi8(ASecond);
-  const char* const data = AText.data();
-  std::size_t at = AFrom;
-  for (; at + 129 <= AText.size(); at += 128) {
-    const __m256i any = _mm256_or_si256(_mm256_or_si256(Avx2Pairs(data + at, first, second),
-                                                        Avx2Pairs(data + at + 32, first, second)),
-                                        _mm256_or_si256(Avx2Pairs(data + at + 64, first, second),
-                                                        Avx2Pairs(data + at + 96, first, second)));
-    if (!_mm256_testz_si256(any, any)) break;  // in these 128: found below
-  }
-  for (; at + 33 <= AText.size(); at += 32) {
-    const auto both =
-        static_cast<unsigned>(_mm256_movemask_epi8(Avx2Pairs(data + at, first, second)));
-    if (both != 0) return at + static_cast<std::size_t>(std::countr_zero(both));
+  for (; at + 257 <= AText.size(); at += 256) {
+    TChunk any{}, here, next;
+    for (std::size_t k = at; k < at + 256; k += 32) {
+      std::memcpy(&here, AText.data() + k, 32);
+      std::memcpy(&next, AText.data() + k + 1, 32);
+      any |= (here == first) & (next == second);
+    }
+    std::uint64_t words[4];
+    std::memcpy(words, &any, 32);
+    if ((words[0] | words[1] | words[2] | words[3]) != 0) break;
   }
   return ScalarFindPair(AText, at, AFirst, ASecond);
 }
 #endif
 
-// The first AFirst followed by ASecond, for a pair rare in a page ("<<") whose first byte alone
-// is not ('<' starts every tag), where a search for that byte would stop at every tag.
+// The first AFirst followed by ASecond at or after AFrom, or npos, for a pair rare in a page
+// ("<<") whose first byte alone is not ('<' starts every tag), where a search for that byte
+// would stop at every tag.
+#if defined(__GNUC__) && defined(__x86_64__)
+[[gnu::target("avx2")]] inline std::size_t FindPairAvx2(std::string_view AText, std::size_t AFrom,
+                                                        char AFirst, char ASecond) {
+  return FindPairWide(AText, AFrom, AFirst, ASecond);
+}
+#endif
 inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFirst, char ASecond) {
-#ifdef ZOQC_AVX2
+#if defined(__GNUC__) && defined(__x86_64__)
   if (__builtin_cpu_supports("avx2")) return FindPairAvx2(AText, AFrom, AFirst, ASecond);
 #endif
-  return FindPairSse2(AText, AFrom, AFirst, ASecond);
+#if defined(__GNUC__)
+  return FindPairWide(AText, AFrom, AFirst, ASecond);
+#else
+  return ScalarFindPair(AText, AFrom, AFirst, ASecond);
+#endif
 }
 
 // The same where ASecond is rare in a page and AFirst is not ("<?", "{$", "/*"): found by

@@ -14,7 +14,7 @@ namespace {
 // around it sought too or not, and bytes of 128 and more (signed chars).
 std::vector<std::string> Texts() {
   std::vector<std::string> texts = {"", "<", "{", "ab", std::string(200, 'x')};
-  for (const std::size_t size : {15, 16, 17, 31, 33, 64, 65, 66, 130, 260})
+  for (const std::size_t size : {15, 16, 17, 31, 33, 64, 65, 66, 130, 260, 600})
     for (std::size_t at = 0; at < size; at += (at < 20 || at + 20 > size) ? 1 : 7) {
       std::string text(size, '\xE9');
       text[at] = '<';
@@ -68,7 +68,7 @@ TEST(FindPair, FindsThePairAtEveryPlace) {
     for (std::size_t from = 0; from <= text.size(); from += from % 16 == 1 ? 14 : 1) {
       EXPECT_EQ(text.find("<<", from), FindPair(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<<", from), ScalarFindPair(text, from, '<', '<')) << from;
-      EXPECT_EQ(text.find("<<", from), FindPairSse2(text, from, '<', '<')) << from;
+      EXPECT_EQ(text.find("<<", from), FindPairWide(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<{", from), FindPair(text, from, '<', '{')) << from;
       EXPECT_EQ(text.find("<{", from), FindPairBySecond(text, from, '<', '{')) << from;
       EXPECT_EQ(text.find("<<", from), FindPairBySecond(text, from, '<', '<')) << from;
