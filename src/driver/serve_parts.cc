@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
+#include <sstream>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
+
+#include "src/platform/push_listener.h"
 
 namespace zoqc {
 
@@ -16,20 +19,6 @@ bool IsDigits(std::string_view AText) {
   if (AText.empty()) return false;
   for (const char c : AText)
     if (c < '0' || c > '9') return false;
-  return true;
-}
-
-// An IPv4 address in dotted form, its four numbers in AParts.
-bool ParseIpv4(std::string_view AText, int (&AParts)[4]) {
-  for (int idx = 0; idx < 4; ++idx) {
-    const std::size_t dot = idx < 3 ? AText.find('.') : AText.size();
-    if (dot == std::string_view::npos) return false;
-    const std::string_view part = AText.substr(0, dot);
-    if (!IsDigits(part) || part.size() > 3 || (part.size() > 1 && part[0] == '0')) return false;
-    std::from_chars(part.data(), part.data() + part.size(), AParts[idx]);
-    if (AParts[idx] > 255) return false;
-    AText.remove_prefix(idx < 3 ? dot + 1 : dot);
-  }
   return true;
 }
 
@@ -51,44 +40,6 @@ bool IsBracketedIpv6(std::string_view AText) {
           c == '.'))
       return false;
   return AText.find(':') != std::string_view::npos;
-}
-
-// The bytes of an IPv6 address without its brackets ("::ffff:127.0.0.1"), 16 of them, or
-// nullopt.
-std::optional<std::string> Ipv6Bytes(std::string_view AText) {
-  std::string bytes[2];  // before "::" and after it
-  int side = AText.starts_with("::") ? 1 : 0;
-  if (side == 1) AText.remove_prefix(1);
-  while (!(side == 1 && AText == ":")) {
-    if (side == 1 && AText.starts_with(':')) AText.remove_prefix(1);
-    const std::size_t colon = std::min(AText.find(':'), AText.size());
-    const std::string_view group = AText.substr(0, colon);
-    int parts[4];
-    unsigned value = 0;
-    if (colon == AText.size() && ParseIpv4(group, parts)) {
-      for (const int part : parts) bytes[side] += static_cast<char>(part);
-      break;
-    }
-    if (group.empty() || group.size() > 4 ||
-        std::from_chars(group.data(), group.data() + colon, value, 16).ptr != group.data() + colon)
-      return std::nullopt;
-    (bytes[side] += static_cast<char>(value >> 8)) += static_cast<char>(value & 0xFF);
-    if (colon == AText.size()) break;
-    AText.remove_prefix(colon + 1);
-    if (AText.starts_with(':') && side++ == 1) return std::nullopt;  // a second "::"
-  }
-  const std::size_t size = bytes[0].size() + bytes[1].size();
-  if (side == 1 ? size > 14 : size != 16) return std::nullopt;
-  return bytes[0] + std::string(16 - size, '\0') + bytes[1];
-}
-
-// The bytes of an address, IPv4 (4) or IPv6 in brackets (16), or nullopt for a name.
-std::optional<std::string> AddressBytes(std::string_view AText) {
-  int parts[4];
-  if (ParseIpv4(AText, parts))
-    return std::string{char(parts[0]), char(parts[1]), char(parts[2]), char(parts[3])};
-  if (!IsBracketedIpv6(AText)) return std::nullopt;
-  return Ipv6Bytes(AText.substr(1, AText.size() - 2));
 }
 
 // AText in lower case.
@@ -202,24 +153,15 @@ bool IsOwnHost(std::string_view AHostHeader, std::string_view ABound) {
   if (!(name.starts_with('[') ? IsBracketedIpv6(name) : IsHostName(name))) return false;
   const std::optional<std::string> address = AddressBytes(name);
   while (name.ends_with('.')) name.remove_suffix(1);
-  // Each of the list is a name, or an address and the length in bits (whole bytes) of the
-  // prefix an address must share with it.
-  const std::string hosts = OwnHosts(ABound);
-  for (std::string_view rest = hosts; !rest.empty();) {
-    const std::size_t blank = std::min(rest.find(' '), rest.size());
-    const std::string_view own = rest.substr(0, blank);
-    rest.remove_prefix(std::min(blank + 1, rest.size()));
-    const std::size_t slash = own.find('/');
-    if (slash == std::string_view::npos) {
-      if (name == own) return true;
-      continue;
-    }
+  // Each of the list is a name, or an address and the bits (whole bytes) of its prefix.
+  std::istringstream hosts(OwnHosts(ABound));
+  for (std::string own; hosts >> own;) {
+    const std::size_t slash = std::min(own.find('/'), own.size());
     const std::optional<std::string> prefix = AddressBytes(own.substr(0, slash));
-    int bits = 0;
-    std::from_chars(own.data() + slash + 1, own.data() + own.size(), bits);
-    if (address && prefix && address->size() == prefix->size() &&
-        address->compare(0, static_cast<std::size_t>(bits / 8), *prefix, 0,
-                         static_cast<std::size_t>(bits / 8)) == 0)
+    const std::size_t bytes = slash < own.size() ? std::stoul(own.substr(slash + 1)) / 8 : 0;
+    if (slash == own.size() ? name == own
+                            : address && prefix && address->size() == prefix->size() &&
+                                  address->compare(0, bytes, *prefix, 0, bytes) == 0)
       return true;
   }
   return false;
