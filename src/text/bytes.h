@@ -77,16 +77,10 @@ class TSse2Bytes {
   std::size_t Next(std::string_view AText, std::size_t AFrom) const {
     const char* const text = AText.data();
     const std::size_t size = AText.size();
-    if constexpr (N == 1) {
-      if (AFrom < size && size - AFrom >= 16) {
-        if (const unsigned hit = In16(text + AFrom))
-          return AFrom + static_cast<unsigned>(std::countr_zero(hit));
-        AFrom += 16;
-      }
-    } else {
-      for (; AFrom < size && size - AFrom >= 16; AFrom += 16)
-        if (const unsigned hit = In16(text + AFrom))
-          return AFrom + static_cast<unsigned>(std::countr_zero(hit));
+    for (; AFrom < size && size - AFrom >= 16; AFrom += 16) {
+      if (const unsigned hit = In16(text + AFrom))
+        return AFrom + static_cast<unsigned>(std::countr_zero(hit));
+      if constexpr (N == 1) return Tail.Next(AText, AFrom + 16);
     }
     return Tail.Next(AText, AFrom);
   }
@@ -103,17 +97,8 @@ template <std::size_t N>
 using TBytes = TScalarBytes<N>;
 #endif
 
-// The index of the first AFirst followed by ASecond at or after AFrom, or npos, a byte at a time.
-inline std::size_t ScalarFindPair(std::string_view AText, std::size_t AFrom, char AFirst,
-                                  char ASecond) {
-  for (std::size_t at = AFrom; at + 1 < AText.size(); ++at)
-    if (AText[at] == AFirst && AText[at + 1] == ASecond) return at;
-  return std::string_view::npos;
-}
-
-#if defined(__GNUC__)
-// FindPair's search, 256 places at a time (compared 32 at once with AVX2, else 16 with SSE2),
-// then in the 256 that hold the pair and at the end a byte at a time.
+// FindPair's search, 256 places at a time (32 compared at once with AVX2, else 16 with SSE2,
+// one in WebAssembly), then in the 256 that hold the pair and at the end a byte at a time.
 [[gnu::always_inline]] inline std::size_t FindPairWide(std::string_view AText, std::size_t AFrom,
                                                        char AFirst, char ASecond) {
   using TChunk = signed char __attribute__((vector_size(32)));
@@ -131,28 +116,25 @@ inline std::size_t ScalarFindPair(std::string_view AText, std::size_t AFrom, cha
     std::memcpy(words, &any, 32);
     if ((words[0] | words[1] | words[2] | words[3]) != 0) break;
   }
-  return ScalarFindPair(AText, at, AFirst, ASecond);
+  const char pair[] = {AFirst, ASecond};
+  return AText.find(std::string_view(pair, 2), at);
 }
-#endif
 
-// The first AFirst followed by ASecond at or after AFrom, or npos, for a pair rare in a page
-// ("<<") whose first byte alone is not ('<' starts every tag), where a search for that byte
-// would stop at every tag.
-#if defined(__GNUC__) && defined(__x86_64__)
+#ifdef __x86_64__
 [[gnu::target("avx2")]] inline std::size_t FindPairAvx2(std::string_view AText, std::size_t AFrom,
                                                         char AFirst, char ASecond) {
   return FindPairWide(AText, AFrom, AFirst, ASecond);
 }
 #endif
+
+// The first AFirst followed by ASecond at or after AFrom, or npos, for a pair rare in a page
+// ("<<") whose first byte alone is not ('<' starts every tag), where a search for that byte
+// would stop at every tag. AVX2 is asked for once per search.
 inline std::size_t FindPair(std::string_view AText, std::size_t AFrom, char AFirst, char ASecond) {
-#if defined(__GNUC__) && defined(__x86_64__)
+#ifdef __x86_64__
   if (__builtin_cpu_supports("avx2")) return FindPairAvx2(AText, AFrom, AFirst, ASecond);
 #endif
-#if defined(__GNUC__)
   return FindPairWide(AText, AFrom, AFirst, ASecond);
-#else
-  return ScalarFindPair(AText, AFrom, AFirst, ASecond);
-#endif
 }
 
 // The same where ASecond is rare in a page and AFirst is not ("<?", "{$", "/*"): found by

@@ -67,7 +67,6 @@ TEST(FindPair, FindsThePairAtEveryPlace) {
   for (const std::string& text : Texts())
     for (std::size_t from = 0; from <= text.size(); from += from % 16 == 1 ? 14 : 1) {
       EXPECT_EQ(text.find("<<", from), FindPair(text, from, '<', '<')) << from;
-      EXPECT_EQ(text.find("<<", from), ScalarFindPair(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<<", from), FindPairWide(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<{", from), FindPair(text, from, '<', '{')) << from;
       EXPECT_EQ(text.find("<{", from), FindPairBySecond(text, from, '<', '{')) << from;
