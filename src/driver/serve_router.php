@@ -65,10 +65,8 @@ final class ZoqcServe
             return false;
         }
         $name = $m[1];
-        $address = @inet_pton(trim($name, '[]'));
-        if ($address !== false && ($name[0] === '[') !== (strlen($address) === 16)) {
-            return false; // an address in the wrong form
-        }
+        $address = @inet_pton(trim($name, '[]')); // IPv6 in brackets, IPv4 without, as zoqc reads them
+        $address = $address !== false && ($name[0] === '[') === (strlen($address) === 16) ? $address : false;
         foreach (explode(' ', (string) getenv('ZOQC_SERVE_HOSTS')) as $own) {
             [$prefix, $bits] = explode('/', $own) + [1 => null];
             $net = $bits === null ? false : inet_pton(trim($prefix, '[]'));
