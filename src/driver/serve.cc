@@ -83,6 +83,7 @@ std::unique_ptr<TServe> TServe::Start(const TOptions& AOptions, const std::strin
   serve->Reloads = TPushListener::Open(address.Host, no_reloads);
   setup.Environment = {
       {"ZOQC_SERVE_HOST", address.Host},
+      {"ZOQC_SERVE_HOSTS", OwnHosts(address.Host)},
       {"ZOQC_RELOAD_PORT", serve->Reloads ? std::to_string(serve->Reloads->Port()) : std::string()},
       {"ZOQC_BINARY", ThisProgram(AProgram)},
       {"ZOQC_CWD", fs::current_path(ec).string()},

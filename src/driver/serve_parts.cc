@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
+#include <sstream>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
+
+#include "src/platform/push_listener.h"
 
 namespace zoqc {
 
@@ -16,20 +19,6 @@ bool IsDigits(std::string_view AText) {
   if (AText.empty()) return false;
   for (const char c : AText)
     if (c < '0' || c > '9') return false;
-  return true;
-}
-
-// An IPv4 address in dotted form, its four numbers in AParts.
-bool ParseIpv4(std::string_view AText, int (&AParts)[4]) {
-  for (int idx = 0; idx < 4; ++idx) {
-    const std::size_t dot = idx < 3 ? AText.find('.') : AText.size();
-    if (dot == std::string_view::npos) return false;
-    const std::string_view part = AText.substr(0, dot);
-    if (!IsDigits(part) || part.size() > 3) return false;
-    std::from_chars(part.data(), part.data() + part.size(), AParts[idx]);
-    if (AParts[idx] > 255) return false;
-    AText.remove_prefix(idx < 3 ? dot + 1 : dot);
-  }
   return true;
 }
 
@@ -141,10 +130,15 @@ bool ParseServeAddress(std::string_view AText, TServeAddress& AAddress, std::str
   return true;
 }
 
-bool IsLoopbackHost(std::string_view AHost) {
-  int parts[4];
-  return AHost == "localhost" || AHost == "[::1]" || (ParseIpv4(AHost, parts) && parts[0] == 127);
+std::string OwnHosts(std::string_view ABound) {
+  std::string bound = Lowered(ABound);
+  while (bound.ends_with('.')) bound.pop_back();
+  const bool any = bound == "0.0.0.0" || bound == "[::]";
+  return "localhost 127.0.0.0/8 [::1]/128 [::ffff:127.0.0.0]/104" +
+         (bound.empty() ? "" : " " + bound) + (any ? " 0.0.0.0/0 [::]/0" : "");
 }
+
+bool IsLoopbackHost(std::string_view AHost) { return IsOwnHost(AHost, "localhost"); }
 
 bool IsOwnHost(std::string_view AHostHeader, std::string_view ABound) {
   const std::string host = Lowered(AHostHeader);
@@ -157,13 +151,20 @@ bool IsOwnHost(std::string_view AHostHeader, std::string_view ABound) {
     name = name.substr(0, colon);
   }
   if (!(name.starts_with('[') ? IsBracketedIpv6(name) : IsHostName(name))) return false;
-  const std::string bound = Lowered(ABound);
-  std::string_view bare = name;
-  while (bare.ends_with('.')) bare.remove_suffix(1);
-  if (name == bound || bare == "localhost" || IsLoopbackHost(name)) return true;
-  int parts[4];
-  return (bound == "0.0.0.0" || bound == "[::]") &&
-         (name.starts_with('[') || ParseIpv4(name, parts));
+  const std::optional<std::string> address = AddressBytes(name);
+  while (name.ends_with('.')) name.remove_suffix(1);
+  // Each of the list is a name, or an address and the bits (whole bytes) of its prefix.
+  std::istringstream hosts(OwnHosts(ABound));
+  for (std::string own; hosts >> own;) {
+    const std::size_t slash = std::min(own.find('/'), own.size());
+    const std::optional<std::string> prefix = AddressBytes(own.substr(0, slash));
+    const std::size_t bytes = slash < own.size() ? std::stoul(own.substr(slash + 1)) / 8 : 0;
+    if (slash == own.size() ? name == own
+                            : address && prefix && address->size() == prefix->size() &&
+                                  address->compare(0, bytes, *prefix, 0, bytes) == 0)
+      return true;
+  }
+  return false;
 }
 
 std::string HtmlEscaped(std::string_view AText) {

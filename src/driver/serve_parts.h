@@ -21,14 +21,19 @@ struct TServeAddress {
 [[nodiscard]] bool ParseServeAddress(std::string_view AText, TServeAddress& AAddress,
                                      std::string& AError);
 
-// True when AHost can only be reached from this machine: "localhost", 127.0.0.0/8, [::1].
-bool IsLoopbackHost(std::string_view AHost);
+// The hosts that name this machine for a server listening on ABound, the one list that zoqc's
+// reload listener and the router (handed it) both go by, separated by blanks: names (ABound,
+// localhost) and addresses with the prefix that counts ("127.0.0.0/8", "[::1]/128", IPv4 on
+// IPv6 "[::ffff:127.0.0.0]/104"); when ABound is every interface ("0.0.0.0", "[::]"), every
+// address. A name a foreign site has rebound to this machine never is.
+std::string OwnHosts(std::string_view ABound);
 
-// True when AHostHeader (a Host header: a name or an address, then maybe ":PORT") names this
-// machine for a server listening on ABound: ABound itself, localhost, a loopback address; when
-// ABound is every interface ("0.0.0.0", "[::]"), any address too. A name a foreign site has
-// rebound to this machine never is.
+// True when AHostHeader (a Host header: a name or an address, then maybe ":PORT") is one of
+// OwnHosts(ABound).
 bool IsOwnHost(std::string_view AHostHeader, std::string_view ABound);
+
+// True when AHost can only be reached from this machine: localhost or a loopback address.
+bool IsLoopbackHost(std::string_view AHost);
 
 // AText with &, <, >, " and ' as HTML character references, and its control bytes but tab and
 // line ends as U+FFFD: safe between tags and inside a quoted attribute.

@@ -8,7 +8,8 @@
 // sends; the pages on disk never hold it.
 //
 // zoqc sets ZOQC_SERVE_DIR (its private folder: state.json, generation), ZOQC_SERVE_HOST (the
-// host it listens on), ZOQC_RELOAD_PORT (where its reload listener waits, on the same host;
+// host it listens on), ZOQC_SERVE_HOSTS (the hosts that name this machine, as its own reload
+// listener takes them), ZOQC_RELOAD_PORT (where its reload listener waits, on the same host;
 // empty without one), ZOQC_BINARY, ZOQC_CWD and ZOQC_EXPLAIN_ARGS (a JSON array: how
 // --explain finds the sources). A line the router writes to standard error starting with
 // "zoqc-router: " is said by zoqc on its terminal, once.
@@ -55,32 +56,26 @@ final class ZoqcServe
         return true;
     }
 
-    // True when the request is answered here, false for PHP's server to serve it as it would,
-    // or the path of a page to run.
     // True when AHost (a Host header: a name or address, then maybe ":PORT") names this
-    // machine: the address listened on, localhost, a loopback address; when the server listens
-    // on every interface, any address too (only a name can be rebound to this machine).
+    // machine: is one of zoqc's list, names and addresses with the bits of their prefix that
+    // count ("127.0.0.0/8").
     public static function ownHost($host)
     {
         if (!preg_match('/^(\[[0-9a-f:.]+\]|[a-z0-9._-]+)(:[0-9]{1,5})?$/', strtolower($host), $m)) {
             return false;
         }
         $name = $m[1];
-        $bound = strtolower((string) getenv('ZOQC_SERVE_HOST'));
-        if ($name === $bound || rtrim($name, '.') === 'localhost') {
-            return true;
+        $address = @inet_pton(trim($name, '[]')); // IPv6 in brackets, IPv4 without, as zoqc reads them
+        $address = $address !== false && ($name[0] === '[') === (strlen($address) === 16) ? $address : false;
+        foreach (explode(' ', (string) getenv('ZOQC_SERVE_HOSTS')) as $own) {
+            [$prefix, $bits] = explode('/', $own) + [1 => null];
+            $net = $bits === null ? false : inet_pton(trim($prefix, '[]'));
+            if ($bits === null ? rtrim($name, '.') === $own : $address !== false
+                && strlen($address) === strlen($net) && strncmp($address, $net, $bits >> 3) === 0) {
+                return true;
+            }
         }
-        $address = @inet_pton(trim($name, '[]'));
-        if ($address === false || ($name[0] === '[') !== (strlen($address) === 16)) {
-            return false; // a name, or an address in the wrong form
-        }
-        if ($bound === '0.0.0.0' || $bound === '[::]') {
-            return true;
-        }
-        $mapped = substr($address, 0, 12) === str_repeat("\0", 10) . "\xff\xff";
-        return $address === str_repeat("\0", 15) . "\x01"
-            || $address[strlen($address) === 16 && $mapped ? 12 : 0] === "\x7f"
-                && (strlen($address) === 4 || $mapped);
+        return false;
     }
 
     // Why the name ASegment of a path is not served, or null when it may be.
@@ -98,6 +93,8 @@ final class ZoqcServe
         return null;
     }
 
+    // True when the request is answered here, false for PHP's server to serve it as it would,
+    // or the path of a page to run.
     public static function route()
     {
         $host = $_SERVER['HTTP_HOST'] ?? '';

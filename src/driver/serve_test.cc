@@ -40,6 +40,10 @@ TEST(ServeAddress, Loopback) {
   EXPECT_FALSE(IsLoopbackHost("127.0.0.1.evil"));  // a name that starts like one
   EXPECT_FALSE(IsLoopbackHost("192.168.1.5"));
   EXPECT_FALSE(IsLoopbackHost("[::]"));
+  EXPECT_TRUE(IsLoopbackHost("[::ffff:127.0.0.1]"));  // IPv4 on IPv6, as the router took it
+  EXPECT_TRUE(IsLoopbackHost("[0:0:0:0:0:0:0:1]"));
+  EXPECT_FALSE(IsLoopbackHost("127.0.0.01"));  // not an address: a browser never sends it
+  EXPECT_EQ("localhost 127.0.0.0/8 [::1]/128 [::ffff:127.0.0.0]/104 dev.box", OwnHosts("Dev.Box."));
 }
 
 TEST(ServeAddress, OwnHost) {
@@ -58,6 +62,12 @@ TEST(ServeAddress, OwnHost) {
       {"192.168.1.5:8000", "127.0.0.1", false},
       {"192.168.1.5:8000", "0.0.0.0", true},  // every interface: addresses too, by a phone
       {"[fe80::1]:8000", "[::]", true},
+      {"[::ffff:7f00:1]:8000", "[::]", true},
+      {"[1::2::3]:8000", "[::]", false},  // not an address
+      {"[1:2]:8000", "[::]", false},
+      {"[1:2:3:4:5:6:7:8:9]:8000", "[::]", false},
+      {"[::ffff:192.168.1.5]:8000", "127.0.0.1", false},
+      {"[::2]:8000", "127.0.0.1", false},
       {"rebound.test:8000", "0.0.0.0", false},  // but never a name
       {"127.0.0.1:80x", "127.0.0.1", false},    // a port is digits
       {"::1", "127.0.0.1", false},              // IPv6 only in brackets

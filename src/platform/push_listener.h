@@ -7,10 +7,15 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace zoqc {
+
+// The bytes of an address as the system reads it: IPv4 (4 of them), IPv6 in brackets (16,
+// "[::ffff:127.0.0.1]"), or nullopt for a name or anything else.
+std::optional<std::string> AddressBytes(std::string_view AHost);
 
 class TPushListener {
  public:

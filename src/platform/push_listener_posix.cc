@@ -50,6 +50,14 @@ bool SendAll(int AFd, std::string_view AText) {
 
 }  // namespace
 
+std::optional<std::string> AddressBytes(std::string_view AHost) {
+  const bool six = AHost.size() > 2 && AHost.front() == '[' && AHost.back() == ']';
+  const std::string text(six ? AHost.substr(1, AHost.size() - 2) : AHost);
+  std::string bytes(six ? 16 : 4, '\0');
+  if (inet_pton(six ? AF_INET6 : AF_INET, text.c_str(), bytes.data()) != 1) return std::nullopt;
+  return bytes;
+}
+
 struct TPushListener::TState {
   std::vector<int> Listening;
   int Port = 0;
@@ -187,28 +195,22 @@ std::unique_ptr<TPushListener> TPushListener::Open(const std::string& AHost, std
   // The addresses of AHost. A static zoqc resolves no names (the system's resolver would need
   // shared libraries): localhost is both loopback addresses, other names are not served.
   std::vector<sockaddr_storage> addresses;
-  const auto add = [&addresses](int AFamily, const std::string& AText) {
+  const auto add = [&addresses](std::string_view AText) {
+    const std::optional<std::string> bytes = AddressBytes(AText);
+    if (!bytes) return;
     sockaddr_storage address{};
-    address.ss_family = static_cast<sa_family_t>(AFamily);
-    void* const where =
-        AFamily == AF_INET6
-            ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
-            : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr);
-    if (inet_pton(AFamily, AText.c_str(), where) != 1) return false;
+    const bool six = bytes->size() == 16;
+    address.ss_family = six ? AF_INET6 : AF_INET;
+    std::memcpy(six ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
+                    : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr),
+                bytes->data(), bytes->size());
     addresses.push_back(address);
-    return true;
   };
   std::string lowered = AHost;
   for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   while (lowered.ends_with('.')) lowered.pop_back();
-  if (lowered == "localhost") {
-    add(AF_INET, "127.0.0.1");
-    add(AF_INET6, "::1");
-  } else if (lowered.size() >= 2 && lowered.front() == '[' && lowered.back() == ']') {
-    add(AF_INET6, lowered.substr(1, lowered.size() - 2));
-  } else {
-    add(AF_INET, lowered);
-  }
+  if (lowered == "localhost") add("127.0.0.1"), add("[::1]");
+  add(lowered);
   if (addresses.empty()) {
     AError = "'" + AHost + "' is a name, not an address";
     return nullptr;

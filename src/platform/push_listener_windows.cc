@@ -6,6 +6,8 @@
 
 namespace zoqc {
 
+std::optional<std::string> AddressBytes(std::string_view) { return std::nullopt; }
+
 struct TPushListener::TState {};
 
 TPushListener::TPushListener(std::unique_ptr<TState> AState) : State(std::move(AState)) {}

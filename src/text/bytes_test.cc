@@ -67,11 +67,19 @@ TEST(FindPair, FindsThePairAtEveryPlace) {
   for (const std::string& text : Texts())
     for (std::size_t from = 0; from <= text.size(); from += from % 16 == 1 ? 14 : 1) {
       EXPECT_EQ(text.find("<<", from), FindPair(text, from, '<', '<')) << from;
-      EXPECT_EQ(text.find("<<", from), ScalarFindPair(text, from, '<', '<')) << from;
+      EXPECT_EQ(text.find("<<", from), FindPairWide(text, from, '<', '<')) << from;
       EXPECT_EQ(text.find("<{", from), FindPair(text, from, '<', '{')) << from;
       EXPECT_EQ(text.find("<{", from), FindPairBySecond(text, from, '<', '{')) << from;
       EXPECT_EQ(text.find("<<", from), FindPairBySecond(text, from, '<', '<')) << from;
     }
+  // Past the 256 places looked at together: the pair at the edges of their stretches.
+  for (const std::size_t at : {0, 254, 255, 256, 511, 1100}) {
+    std::string text(1102, '<');
+    for (std::size_t i = 0; i < text.size(); i += 2) text[i] = 'x';  // "<" alone everywhere
+    text.replace(at, 3, "x<<");
+    EXPECT_EQ(at + 1, FindPair(text, 0, '<', '<')) << at;
+    EXPECT_EQ(at + 1, FindPairWide(text, 0, '<', '<')) << at;
+  }
 }
 
 }  // namespace

@@ -306,11 +306,13 @@ test("only the site is served: no copy of a source, no dot file, no link out", {
 
 test("only this machine's own names are answered", { timeout: kTestLimit }, async () => {
   const port = new URL(url).port;
-  for (const host of ["localhost", "127.0.0.1", "127.0.0.2", "[::1]", "LocalHost"]) {
+  for (const host of ["localhost", "127.0.0.1", "127.0.0.2", "[::1]", "LocalHost",
+    "[::ffff:127.0.0.1]", "[0:0:0:0:0:0:0:1]"]) {
     const answer = await get(url, "/blog.php", { Host: `${host}:${port}` });
     assert.strictEqual(answer.status, 200, host);
   }
-  for (const host of ["rebound.test", "127.0.0.1.rebound.test", "192.168.1.5", "[::]"]) {
+  for (const host of ["rebound.test", "127.0.0.1.rebound.test", "192.168.1.5", "[::]",
+    "[::ffff:192.168.1.5]"]) {
     const answer = await get(url, "/blog.php", { Host: `${host}:${port}` });
     assert.strictEqual(answer.status, 421, host);
     assert.ok(!answer.body.includes("Notes from the workshop"), host);
