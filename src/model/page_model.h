@@ -158,6 +158,9 @@ struct TBlockStep {
   std::size_t Begin = kNowhere;  // the first exact BEGIN of Name left when the step runs
   std::size_t End = kNowhere;    // the first exact END of Name left then (indexes into Markers)
   bool Fails = false;            // Begin without an End after it: the translation stops here
+  // The placeholders (either form) that its text holds outside earlier steps' cuts, in order:
+  // the ones it substitutes.
+  std::vector<TSpan> Placeholders = {};
 };
 
 // A stretch of the template that a step replaces by the echo of its block's buffer.
