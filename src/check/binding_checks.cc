@@ -260,18 +260,26 @@ void TChecker::CheckPhpVariables() {
   const std::string_view text = Template.Text;
   std::vector<std::vector<TBoundName>> bound(Model.Blocks.size() + 1);  // filed when first asked
   std::vector<bool> filed(bound.size());
+  TCopyWalk scopes(Model);
+  // The latest "<?" and "?>" before the "{$": each looked for from the one found before.
+  const auto latest = [&](std::string_view AMark, std::size_t& ALatest, std::size_t& AFrom,
+                          std::size_t AAt) {
+    for (; AFrom < AAt; AFrom = text.find(AMark, AFrom + 1))
+      if (text.compare(AFrom, AMark.size(), AMark) == 0) ALatest = AFrom;
+  };
+  std::size_t open = std::string_view::npos, open_from = 0;
+  std::size_t close = std::string_view::npos, close_from = 0;
   // By its '$', which HTML seldom holds (a '{' opens every placeholder).
   for (std::size_t at = FindPairBySecond(text, 0, '{', '$'); at != std::string_view::npos;
        at = FindPairBySecond(text, at + 1, '{', '$')) {
     std::size_t end = at + 2;
     while (end < text.size() && IsNameChar(text[end])) ++end;
     if (end == at + 2 || end >= text.size() || text[end] != '}') continue;
-    const std::size_t open = text.rfind("<?", at);
-    if (open != std::string_view::npos) {
-      const std::size_t close = text.rfind("?>", at);
-      if (close == std::string_view::npos || close < open) continue;  // in PHP code
-    }
-    const std::size_t block = Model.ScopeAt(at);
+    latest("<?", open, open_from, at);
+    latest("?>", close, close_from, at);
+    if (open != std::string_view::npos && (close == std::string_view::npos || close < open))
+      continue;  // in PHP code
+    const std::size_t block = scopes.ScopeAt(at);
     const std::size_t scope = block == kNowhere ? Model.Blocks.size() : block;
     if (!filed[scope]) filed[scope] = true, bound[scope] = Model.BoundNames(block);
     const std::string_view name = text.substr(at + 2, end - at - 2);

@@ -267,6 +267,21 @@ struct TPageModel {
   mutable std::shared_ptr<const TTemplateContexts> ContextList;
 };
 
+// TPageModel::CopyAt for offsets asked in order, in one walk along the copies that nest.
+class TCopyWalk {
+ public:
+  explicit TCopyWalk(const TPageModel& AModel) : Model(AModel) {}
+  // CopyAt(AOffset), for an AOffset no less than the one asked before.
+  std::size_t CopyAt(std::size_t AOffset);
+  // The block of CopyAt(AOffset), or kNowhere.
+  std::size_t ScopeAt(std::size_t AOffset);
+
+ private:
+  const TPageModel& Model;
+  std::vector<std::size_t> Open;  // the replaced copies around the offset, outermost first
+  std::size_t Next = 0;           // the first copy not yet walked into
+};
+
 // The text that replaces each cut of a block named N: "<?php echo $ZOQBLOCK_N;?>" CR LF.
 std::string BlockEchoText(std::string_view N);
 

@@ -21,6 +21,23 @@ std::size_t TPageModel::ScopeAt(std::size_t AOffset) const {
   return copy == kNowhere ? kNowhere : Copies[copy].Block;
 }
 
+std::size_t TCopyWalk::CopyAt(std::size_t AOffset) {
+  const std::vector<TBlockCopy>& copies = Model.Copies;
+  for (; Next < copies.size() && copies[Next].Span.Begin < AOffset; ++Next) {
+    if (!copies[Next].Same) continue;  // a copy left as text scopes nothing
+    while (!Open.empty() && copies[Open.back()].Span.End <= copies[Next].Span.Begin)
+      Open.pop_back();
+    Open.push_back(Next);
+  }
+  while (!Open.empty() && copies[Open.back()].Span.End <= AOffset) Open.pop_back();
+  return Open.empty() ? kNowhere : Open.back();
+}
+
+std::size_t TCopyWalk::ScopeAt(std::size_t AOffset) {
+  const std::size_t copy = CopyAt(AOffset);
+  return copy == kNowhere ? kNowhere : Model.Copies[copy].Block;
+}
+
 std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
   return APlaceholder.Copy == kNowhere ? kNowhere : Copies[APlaceholder.Copy].Block;
 }
