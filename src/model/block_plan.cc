@@ -270,6 +270,7 @@ void PlanBlocks(TPageModel& AModel) {
     const auto B = tmpl.First(false, step.Name);
     step.Begin = A.value_or(kNowhere);
     step.End = B.value_or(kNowhere);
+    step.Placeholders = plan.Placeholders.size();
     if (A && (!B || *B < *A)) {
       step.Fails = true;
       plan.Failing = I;
@@ -280,7 +281,7 @@ void PlanBlocks(TPageModel& AModel) {
     if (!A) continue;  // not in the template (any more): the buffer stays empty
     text.clear();
     tmpl.AppendCurrent(text, AModel.Markers[*A].Span.Begin, AModel.Markers[*B].Span.End,
-                       step.Placeholders);
+                       plan.Placeholders);
     tmpl.CutAll(text, step.Name, I, plan.Cuts);
   }
   std::sort(plan.Cuts.begin(), plan.Cuts.end(),

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -158,9 +159,7 @@ struct TBlockStep {
   std::size_t Begin = kNowhere;  // the first exact BEGIN of Name left when the step runs
   std::size_t End = kNowhere;    // the first exact END of Name left then (indexes into Markers)
   bool Fails = false;            // Begin without an End after it: the translation stops here
-  // The placeholders (either form) that its text holds outside earlier steps' cuts, in order:
-  // the ones it substitutes.
-  std::vector<TSpan> Placeholders = {};
+  std::size_t Placeholders = 0;  // where its run of TBlockPlan::Placeholders starts
 };
 
 // A stretch of the template that a step replaces by the echo of its block's buffer.
@@ -177,6 +176,17 @@ struct TBlockPlan {
   std::vector<TBlockCut> Cuts;      // by start; a cut holds only cuts of earlier steps
   std::vector<std::string> Echoes;  // per step: the text that replaces its cuts
   std::size_t Failing = kNowhere;   // the step that fails, if one does
+  // Per step in turn, the placeholders (either form) that its text holds outside the cuts of
+  // earlier steps: the ones it substitutes.
+  std::vector<TSpan> Placeholders;
+
+  // The placeholders that step AStep substitutes, in order.
+  std::span<const TSpan> PlaceholdersOf(std::size_t AStep) const {
+    const std::size_t end =
+        AStep + 1 < Steps.size() ? Steps[AStep + 1].Placeholders : Placeholders.size();
+    return std::span<const TSpan>(Placeholders)
+        .subspan(Steps[AStep].Placeholders, end - Steps[AStep].Placeholders);
+  }
 };
 
 // A block of the script, with where it stands in the template.

@@ -73,13 +73,13 @@ TEST(TPageModel, ScopesFollowThePlan) {
     EXPECT_EQ(c.Scopes, scopes) << c.Template;
     // Each step substitutes the placeholders of either form whose replaced copy is the one it
     // reads.
-    for (const TBlockStep& step : model.Plan.Steps) {
+    for (std::size_t step = 0; step < model.Plan.Steps.size(); ++step) {
       std::string listed, read;
-      for (const TSpan& p : step.Placeholders) listed += p.Of(c.Template);
+      for (const TSpan& p : model.Plan.PlaceholdersOf(step)) listed += p.Of(c.Template);
       for (const TPlaceholder& p : model.Placeholders())
-        if (p.Copy != kNowhere && model.Copies[p.Copy].Begin == step.Begin)
+        if (p.Copy != kNowhere && model.Copies[p.Copy].Begin == model.Plan.Steps[step].Begin)
           read += p.Span.Of(c.Template);
-      EXPECT_EQ(read, listed) << c.Template << " " << step.Name;
+      EXPECT_EQ(read, listed) << c.Template << " " << model.Plan.Steps[step].Name;
     }
     for (const TLeftPlaceholder& l : result.Leftovers.Left)
       left.emplace_back(l.Name.Begin, l.Block);

@@ -184,6 +184,7 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
   AOut.InitTexts.resize(count);
   AOut.AppendOrigins.assign(count, TSegmentList(ARecord));
   const auto& exprs = ATables.BlockExprs;
+  std::vector<std::size_t> placeholders;  // a step's, in its inner text
   for (std::size_t I = 0; I < count; ++I) {
     const std::string_view N = steps[I].Name;
     AOut.FirstBlock.emplace(N, I);
@@ -210,9 +211,8 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
       inner.Mark(BlockStrInner.size(), {0, TOrigin::Template, AAt});
     };
     // The step's placeholders, moved to where they stand in the inner text.
-    const std::vector<TSpan>& seen = steps[I].Placeholders;
-    std::vector<std::size_t> placeholders;
-    placeholders.reserve(seen.size());
+    const std::span<const TSpan> seen = AModel.Plan.PlaceholdersOf(I);
+    placeholders.clear();
     from_template(begin.Span.End);
     ForEachPiece(
         AModel, begin.Span.End, end.Span.Begin, I, [&](std::string_view APiece, std::size_t ACut) {
