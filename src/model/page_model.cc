@@ -113,6 +113,7 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
   AModel.Template = ATemplate;
   AModel.PlaceholderList.reset();
   AModel.ContextList.reset();
+  AModel.Fills.clear();
   AModel.RawOpenings = 0;
   AModel.Markers = ReadMarkers(ATemplate, true, &AModel.RawOpenings);
   const std::string_view script = AModel.Script.Text;

@@ -226,6 +226,9 @@ struct TLeftovers {
   std::vector<TUnusedName> Unused;
 };
 
+// Names up to case -> an index.
+using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
+
 // The whole page: the script's half, and the template's markers, placeholders and blocks.
 struct TPageModel {
   TScriptModel Script;
@@ -235,8 +238,7 @@ struct TPageModel {
   std::vector<TBlockInfo> Blocks;  // defined blocks, in order of first definition
   std::vector<TBlockCopy> Copies;  // by position of their BEGIN marker
   TBlockPlan Plan;
-  std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
-      BlockIndex;  // block name up to case -> index into Blocks
+  TFoldedMap BlockIndex;  // block name up to case -> index into Blocks
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;
@@ -266,6 +268,7 @@ struct TPageModel {
   std::vector<TBoundName> BoundNames(std::size_t ABlock) const;
   // The binding statement that fills a placeholder of AName in the scope of ABlock: the latest
   // binding of the first listed name that equals AName up to case; kNowhere when none does.
+  // Each scope's answers are filed when it is first asked.
   std::size_t BindingThatFills(std::size_t ABlock, std::string_view AName) const;
   // The "{name}" placeholders in the scope of ABlock (kNowhere: the template's own), in order.
   std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
@@ -275,6 +278,8 @@ struct TPageModel {
   // What Placeholders and Contexts read, once asked.
   mutable std::optional<std::vector<TPlaceholder>> PlaceholderList;
   mutable std::shared_ptr<const TTemplateContexts> ContextList;
+  // What BindingThatFills filed, per scope (the template's last).
+  mutable std::vector<std::optional<TFoldedMap>> Fills;
 };
 
 // TPageModel::CopyAt for offsets asked in order, in one walk along the copies that nest.

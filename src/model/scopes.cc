@@ -10,10 +10,7 @@
 namespace zoqc {
 
 std::size_t TPageModel::CopyAt(std::size_t AOffset) const {
-  std::size_t found = kNowhere;
-  for (std::size_t c = 0; c < Copies.size() && Copies[c].Span.Begin < AOffset; ++c)
-    if (Copies[c].Same && AOffset < Copies[c].Span.End) found = c;  // later ones lie inside
-  return found;
+  return TCopyWalk(*this).CopyAt(AOffset);
 }
 
 std::size_t TPageModel::ScopeAt(std::size_t AOffset) const {
@@ -82,9 +79,14 @@ std::vector<TBoundName> TPageModel::BoundNames(std::size_t ABlock) const {
 }
 
 std::size_t TPageModel::BindingThatFills(std::size_t ABlock, std::string_view AName) const {
-  for (const TBoundName& bound : BoundNames(ABlock))
-    if (SameText(bound.Name, AName)) return bound.Latest;
-  return kNowhere;
+  Fills.resize(Blocks.size() + 1);
+  std::optional<TFoldedMap>& fills = Fills[ABlock == kNowhere ? Blocks.size() : ABlock];
+  if (!fills) {
+    fills.emplace();
+    for (const TBoundName& bound : BoundNames(ABlock)) fills->try_emplace(bound.Name, bound.Latest);
+  }
+  const auto it = fills->find(AName);
+  return it == fills->end() ? kNowhere : it->second;
 }
 
 std::vector<const TPlaceholder*> TPageModel::PlaceholdersOf(std::size_t ABlock) const {
