@@ -157,12 +157,11 @@ void TChecker::CheckPlaceholders() {
 // warning at the placeholder, with the binding as its note.
 void TChecker::CheckTypos() {
   if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
-  // Per scope (the template's last), filed when first asked: its bound names, for suggestions,
-  // with their latest bindings; and the names that no placeholder used.
+  // Per scope (the template's last), filed when first asked: its bound names, for suggestions;
+  // and the names that no placeholder used.
   struct TTypoScope {
     bool Filed = false;
     TNearNames Near;
-    std::unordered_map<std::string_view, std::size_t> Latest;
     TFoldedMap Unused;
   };
   const std::size_t outside = Model.Blocks.size();
@@ -223,15 +222,13 @@ void TChecker::CheckTypos() {
     TTypoScope& scope = scopes[in_block ? left.Block : outside];
     if (!scope.Filed) {
       scope.Filed = true;
-      for (const TBoundName& bound : Model.BoundNames(left.Block)) {
-        scope.Near.Add(bound.Name);
-        scope.Latest.emplace(bound.Name, bound.Latest);
-      }
+      for (const TBoundName& bound : Model.BoundNames(left.Block)) scope.Near.Add(bound.Name);
     }
+    // The first listed of the names equal up to case: the one that the model says fills.
     const std::string_view bound = scope.Near.TypoOf(name);
     if (bound.empty()) continue;
-    const auto binding = scope.Latest.find(bound);
-    const TStatement* line = binding == scope.Latest.end() ? nullptr : &Lines[binding->second];
+    const std::size_t binding = Model.BindingThatFills(left.Block, bound);
+    const TStatement* line = binding == kNowhere ? nullptr : &Lines[binding];
     // Either may be the typo: the placeholder's fix, as the placeholder is the likelier slip;
     // when no other placeholder uses the binding, the binding's fix on the note that shows it.
     const bool binding_unused = line && scope.Unused.count(bound);
