@@ -278,7 +278,8 @@ void TChecker::CheckPhpVariables() {
     latest("?>", close, close_from, at);
     if (open != std::string_view::npos && (close == std::string_view::npos || close < open))
       continue;  // in PHP code
-    const std::size_t block = scopes.ScopeAt(at);
+    const std::size_t copy = scopes.CopyAt(at);
+    const std::size_t block = copy == kNowhere ? kNowhere : Model.Copies[copy].Block;
     const std::size_t scope = block == kNowhere ? Model.Blocks.size() : block;
     if (!filed[scope]) filed[scope] = true, bound[scope] = Model.BoundNames(block);
     const std::string_view name = text.substr(at + 2, end - at - 2);

@@ -270,7 +270,7 @@ void PlanBlocks(TPageModel& AModel) {
     const auto B = tmpl.First(false, step.Name);
     step.Begin = A.value_or(kNowhere);
     step.End = B.value_or(kNowhere);
-    step.Placeholders = plan.Placeholders.size();
+    step.Placeholders.Begin = step.Placeholders.End = plan.Placeholders.size();
     if (A && (!B || *B < *A)) {
       step.Fails = true;
       plan.Failing = I;
@@ -282,6 +282,7 @@ void PlanBlocks(TPageModel& AModel) {
     text.clear();
     tmpl.AppendCurrent(text, AModel.Markers[*A].Span.Begin, AModel.Markers[*B].Span.End,
                        plan.Placeholders);
+    step.Placeholders.End = plan.Placeholders.size();
     tmpl.CutAll(text, step.Name, I, plan.Cuts);
   }
   std::sort(plan.Cuts.begin(), plan.Cuts.end(),

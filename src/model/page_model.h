@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -159,7 +158,7 @@ struct TBlockStep {
   std::size_t Begin = kNowhere;  // the first exact BEGIN of Name left when the step runs
   std::size_t End = kNowhere;    // the first exact END of Name left then (indexes into Markers)
   bool Fails = false;            // Begin without an End after it: the translation stops here
-  std::size_t Placeholders = 0;  // where its run of TBlockPlan::Placeholders starts
+  TSpan Placeholders = {};       // its run of TBlockPlan::Placeholders
 };
 
 // A stretch of the template that a step replaces by the echo of its block's buffer.
@@ -179,14 +178,6 @@ struct TBlockPlan {
   // Per step in turn, the placeholders (either form) that its text holds outside the cuts of
   // earlier steps: the ones it substitutes.
   std::vector<TSpan> Placeholders;
-
-  // The placeholders that step AStep substitutes, in order.
-  std::span<const TSpan> PlaceholdersOf(std::size_t AStep) const {
-    const std::size_t end =
-        AStep + 1 < Steps.size() ? Steps[AStep + 1].Placeholders : Placeholders.size();
-    return std::span<const TSpan>(Placeholders)
-        .subspan(Steps[AStep].Placeholders, end - Steps[AStep].Placeholders);
-  }
 };
 
 // A block of the script, with where it stands in the template.
@@ -288,8 +279,6 @@ class TCopyWalk {
   explicit TCopyWalk(const TPageModel& AModel) : Model(AModel) {}
   // CopyAt(AOffset), for an AOffset no less than the one asked before.
   std::size_t CopyAt(std::size_t AOffset);
-  // The block of CopyAt(AOffset), or kNowhere.
-  std::size_t ScopeAt(std::size_t AOffset);
 
  private:
   const TPageModel& Model;

@@ -30,11 +30,6 @@ std::size_t TCopyWalk::CopyAt(std::size_t AOffset) {
   return Open.empty() ? kNowhere : Open.back();
 }
 
-std::size_t TCopyWalk::ScopeAt(std::size_t AOffset) {
-  const std::size_t copy = CopyAt(AOffset);
-  return copy == kNowhere ? kNowhere : Model.Copies[copy].Block;
-}
-
 std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
   return APlaceholder.Copy == kNowhere ? kNowhere : Copies[APlaceholder.Copy].Block;
 }

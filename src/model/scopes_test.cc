@@ -75,7 +75,9 @@ TEST(TPageModel, ScopesFollowThePlan) {
     // reads.
     for (std::size_t step = 0; step < model.Plan.Steps.size(); ++step) {
       std::string listed, read;
-      for (const TSpan& p : model.Plan.PlaceholdersOf(step)) listed += p.Of(c.Template);
+      const TSpan run = model.Plan.Steps[step].Placeholders;
+      for (std::size_t p = run.Begin; p < run.End; ++p)
+        listed += model.Plan.Placeholders[p].Of(c.Template);
       for (const TPlaceholder& p : model.Placeholders())
         if (p.Copy != kNowhere && model.Copies[p.Copy].Begin == model.Plan.Steps[step].Begin)
           read += p.Span.Of(c.Template);

@@ -211,7 +211,8 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
       inner.Mark(BlockStrInner.size(), {0, TOrigin::Template, AAt});
     };
     // The step's placeholders, moved to where they stand in the inner text.
-    const std::span<const TSpan> seen = AModel.Plan.PlaceholdersOf(I);
+    const TSpan run = steps[I].Placeholders;
+    const auto seen = std::span(AModel.Plan.Placeholders).subspan(run.Begin, run.Size());
     placeholders.clear();
     from_template(begin.Span.End);
     ForEachPiece(
