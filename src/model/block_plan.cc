@@ -46,7 +46,7 @@ void TCutTemplate::Walk(std::size_t AFrom, TVisit AVisit) const {
 }
 
 void TCutTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo,
-                                 std::vector<TSpan>& APlaceholders) const {
+                                 std::vector<std::size_t>& APlaceholders) const {
   Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t ACut) {
     const std::size_t start = APieceEnd - APiece.size();
     if (APieceEnd > ATo) APiece = APiece.substr(0, APiece.size() - (APieceEnd - ATo));
@@ -54,7 +54,7 @@ void TCutTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size
     if (ACut == kNowhere)
       for (TSpan p = NextPlaceholder(APiece, 0); p.Begin < APiece.size();
            p = NextPlaceholder(APiece, p.End))
-        APlaceholders.push_back({start + p.Begin, start + p.End});
+        APlaceholders.push_back(start + p.Begin);
     AOut.append(APiece);
     return APieceEnd < ATo;
   });

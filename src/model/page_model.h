@@ -176,8 +176,8 @@ struct TBlockPlan {
   std::vector<std::string> Echoes;  // per step: the text that replaces its cuts
   std::size_t Failing = kNowhere;   // the step that fails, if one does
   // Per step in turn, the placeholders (either form) that its text holds outside the cuts of
-  // earlier steps: the ones it substitutes.
-  std::vector<TSpan> Placeholders;
+  // earlier steps, by the offset of their "{": the ones it substitutes.
+  std::vector<std::size_t> Placeholders;
 };
 
 // A block of the script, with where it stands in the template.

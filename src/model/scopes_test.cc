@@ -77,7 +77,9 @@ TEST(TPageModel, ScopesFollowThePlan) {
       std::string listed, read;
       const TSpan run = model.Plan.Steps[step].Placeholders;
       for (std::size_t p = run.Begin; p < run.End; ++p)
-        listed += model.Plan.Placeholders[p].Of(c.Template);
+        listed += c.Template.substr(
+            model.Plan.Placeholders[p],
+            PlaceholderEnd(c.Template, model.Plan.Placeholders[p]) - model.Plan.Placeholders[p]);
       for (const TPlaceholder& p : model.Placeholders())
         if (p.Copy != kNowhere && model.Copies[p.Copy].Begin == model.Plan.Steps[step].Begin)
           read += p.Span.Of(c.Template);

@@ -221,8 +221,8 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
             const auto at = static_cast<std::size_t>(APiece.data() - AModel.Template.data());
             from_template(at);
             for (std::size_t p = placeholders.size();
-                 p < seen.size() && seen[p].Begin < at + APiece.size(); ++p)
-              placeholders.push_back(BlockStrInner.size() + seen[p].Begin - at);
+                 p < seen.size() && seen[p] < at + APiece.size(); ++p)
+              placeholders.push_back(BlockStrInner.size() + seen[p] - at);
           } else {
             inner.Mark(BlockStrInner.size(), {0, TOrigin::Generated, kNowhere, kNowhere, ACut});
           }
