@@ -13,10 +13,7 @@ namespace zoqc::check_detail {
 // uses (the model answers it).
 void TChecker::CheckDuplicates() {
   const std::size_t outside = Model.Blocks.size();  // the template's scope
-  // Per scope: each name up to case -> its first binding; and, filed when first asked, -> the
-  // binding that fills its placeholders.
-  std::vector<TFoldedMap> first(outside + 1), fills(outside + 1);
-  std::vector<bool> filed(outside + 1);
+  std::vector<TFoldedMap> first(outside + 1);       // per scope: each name up to case -> its first
   for (std::size_t idx = 0; idx < Statements.size(); ++idx) {
     const TStatement& line = Statements[idx];
     if (!line.IsBinding()) continue;
@@ -24,13 +21,8 @@ void TChecker::CheckDuplicates() {
     const std::string_view name = NameOf(line);
     const auto [it, added] = first[scope].try_emplace(name, idx);
     if (added) continue;
-    if (!filed[scope]) {
-      filed[scope] = true;
-      for (const TBoundName& bound : Model.BoundNames(line.Block))
-        fills[scope].try_emplace(bound.Name, bound.Latest);
-    }
-    const auto fill = fills[scope].find(name);
-    const TStatement* winner = fill == fills[scope].end() ? nullptr : &Statements[fill->second];
+    const std::size_t fill = Model.BindingThatFills(line.Block, name);
+    const TStatement* winner = fill == kNowhere ? nullptr : &Statements[fill];
     const TStatement* earlier = &Statements[it->second];
     const std::string_view first_name = NameOf(*earlier);
     TDiagnostic* d = Warn(TWarning::DuplicateBinding, NamePlace(line),
@@ -50,13 +42,61 @@ void TChecker::CheckDuplicates() {
   }
 }
 
+namespace {
+
+// The <pre> and <textarea> spans of AText, found case-insensitively, in order: each closing tag
+// with the last opening tag before it. An opening tag that no closing tag follows (one in a
+// script's string, say) opens nothing.
+std::vector<std::pair<std::size_t, std::size_t>> PreSpans(std::string_view AText) {
+  std::vector<std::pair<std::size_t, std::size_t>> pre;
+  const std::string upper = UpperCased(AText);
+  for (const std::string_view tag : {"PRE", "TEXTAREA"}) {
+    const std::string open = "<" + std::string(tag), close = "</" + std::string(tag);
+    std::size_t last_open = std::string::npos;
+    std::size_t next_close = upper.find(close);
+    for (std::size_t at = upper.find(open);; at = upper.find(open, at + 1)) {
+      // Close every span that ends before this opening tag (or the end).
+      while (next_close != std::string::npos && next_close < at) {
+        if (last_open != std::string::npos) pre.emplace_back(last_open, next_close);
+        last_open = std::string::npos;
+        next_close = upper.find(close, next_close + 1);
+      }
+      if (at == std::string::npos) break;
+      const char after = at + open.size() < upper.size() ? upper[at + open.size()] : '\0';
+      if (after == '>' || after == ' ' || after == '\t' || after == '\r' || after == '\n')
+        last_open = at;
+    }
+  }
+  std::sort(pre.begin(), pre.end());
+  return pre;
+}
+
+}  // namespace
+
+// A template placeholder that ends a line inside <pre> or <textarea> (APre, from AOpen on: the
+// first span that does not end before an earlier placeholder).
+void TChecker::CheckPreNewline(const TPlaceholder& APlaceholder,
+                               const std::vector<std::pair<std::size_t, std::size_t>>& APre,
+                               std::size_t& AOpen) {
+  const std::size_t pos = APlaceholder.Span.Begin, after = APlaceholder.Span.End;
+  const std::string_view tail = Template.Text.substr(after, 2);
+  const std::size_t ends = tail.starts_with("\n") ? 1 : tail == "\r\n" ? 2 : 0;
+  // A second line end right after the first survives PHP's dropping the first.
+  const std::string_view next = Template.Text.substr(after + ends, 2);
+  const bool twice = next.starts_with("\n") || next == "\r\n";
+  while (AOpen < APre.size() && APre[AOpen].second <= pos) ++AOpen;
+  if (ends == 0 || twice || AOpen == APre.size() || APre[AOpen].first >= pos) return;
+  TDiagnostic* d = Warn(TWarning::PreNewline, Template.PlaceOf(pos, after),
+                        "PHP drops the line end right after '?>', so inside <pre> or "
+                        "<textarea> this line joins the next; add a second line end");
+  Fix(d, Template.PlaceOf(after, after), tail == "\r\n" ? "\r\n" : "\n");
+}
+
 // Placeholders with no binding, bindings with no placeholder, and placeholders that end a line
-// inside <pre> or <textarea>.
+// inside <pre> or <textarea>. Whether a name is bound in a scope is the model's answer.
 void TChecker::CheckPlaceholders() {
-  // Each scope's bindings, as the model lists them; a placeholder's scope is the model's too.
   struct TScope {
-    TFoldedMap Names;  // bound names
-    TNearNames Near;   // the same, for suggestions
+    TNearNames Near;  // the bound names, for suggestions
     std::vector<const TStatement*> Bindings;
     TFoldedMap Used;
   };
@@ -64,71 +104,33 @@ void TChecker::CheckPlaceholders() {
   std::vector<TScope> scopes(outside + 1);  // the last one is the template's
   for (std::size_t scope = 0; scope <= outside; ++scope)
     for (const std::size_t s : Model.BindingsOf(scope == outside ? kNowhere : scope)) {
-      if (scopes[scope].Names.emplace(NameOf(Statements[s]), 0).second)
-        scopes[scope].Near.Add(NameOf(Statements[s]));
+      scopes[scope].Near.Add(NameOf(Statements[s]));
       scopes[scope].Bindings.push_back(&Statements[s]);
     }
-  // The <pre> and <textarea> spans, found case-insensitively: each closing tag with the last
-  // opening tag before it. An opening tag that no closing tag follows (one in a script's string,
-  // say) opens nothing.
-  std::vector<std::pair<std::size_t, std::size_t>> pre;
-  if (Warnings.Has(TWarning::PreNewline)) {
-    const std::string upper = UpperCased(Template.Text);
-    for (const std::string_view tag : {"PRE", "TEXTAREA"}) {
-      const std::string open = "<" + std::string(tag), close = "</" + std::string(tag);
-      std::size_t last_open = std::string::npos;
-      std::size_t next_close = upper.find(close);
-      for (std::size_t at = upper.find(open);; at = upper.find(open, at + 1)) {
-        // Close every span that ends before this opening tag (or the end).
-        while (next_close != std::string::npos && next_close < at) {
-          if (last_open != std::string::npos) pre.emplace_back(last_open, next_close);
-          last_open = std::string::npos;
-          next_close = upper.find(close, next_close + 1);
-        }
-        if (at == std::string::npos) break;
-        const char after = at + open.size() < upper.size() ? upper[at + open.size()] : '\0';
-        if (after == '>' || after == ' ' || after == '\t' || after == '\r' || after == '\n')
-          last_open = at;
-      }
-    }
-    std::sort(pre.begin(), pre.end());
-  }
-  std::size_t open_pre = 0;  // the first <pre> span that does not end before the placeholder
+  const auto pre = Warnings.Has(TWarning::PreNewline)
+                       ? PreSpans(Template.Text)
+                       : std::vector<std::pair<std::size_t, std::size_t>>();
+  std::size_t open_pre = 0;
   for (const TPlaceholder& placeholder : Model.Placeholders()) {
     if (placeholder.Raw) continue;
     const std::string_view name = placeholder.Name.Of(Template.Text);
-    const std::size_t pos = placeholder.Span.Begin;
     const std::size_t block = Model.ScopeOf(placeholder);
-    const std::size_t scope = block == kNowhere ? outside : block;
-    TScope& s = scopes[scope];
-    const bool bound = s.Names.count(name) != 0;
-    const TPlace where = Template.PlaceOf(pos, placeholder.Span.End);
-    if (bound) {
+    TScope& s = scopes[block == kNowhere ? outside : block];
+    if (Model.BindingThatFills(block, name) != kNowhere) {
       s.Used.emplace(name, 0);
-      const std::size_t after = placeholder.Span.End;
-      const std::string_view tail = Template.Text.substr(after, 2);
-      const std::size_t ends = tail.starts_with("\n") ? 1 : tail == "\r\n" ? 2 : 0;
-      // A second line end right after the first survives PHP's dropping the first.
-      const std::string_view next = Template.Text.substr(after + ends, 2);
-      const bool twice = next.starts_with("\n") || next == "\r\n";
-      while (open_pre < pre.size() && pre[open_pre].second <= pos) ++open_pre;
-      if (scope == outside && ends != 0 && !twice && open_pre < pre.size() &&
-          pre[open_pre].first < pos) {
-        TDiagnostic* d = Warn(TWarning::PreNewline, where,
-                              "PHP drops the line end right after '?>', so inside <pre> or "
-                              "<textarea> this line joins the next; add a second line end");
-        Fix(d, Template.PlaceOf(after, after), tail == "\r\n" ? "\r\n" : "\n");
-      }
+      if (block == kNowhere) CheckPreNewline(placeholder, pre, open_pre);
       continue;
     }
+    const std::size_t pos = placeholder.Span.Begin;
     if (std::binary_search(TypoPlaces.begin(), TypoPlaces.end(), pos)) continue;
-    const std::string_view scope_name = scope == outside ? "" : Model.Blocks[scope].Name;
+    const TPlace where = Template.PlaceOf(pos, placeholder.Span.End);
+    const std::string_view scope_name = block == kNowhere ? "" : Model.Blocks[block].Name;
     TDiagnostic* d =
         Warn(TWarning::UnboundPlaceholder, where,
              "nothing binds " + Quoted(name) +
                  (scope_name.empty() ? std::string() : " in block " + Quoted(scope_name)) +
                  ", so the placeholder prints as written");
-    if (scope != outside && scopes.back().Names.count(name)) {
+    if (block != kNowhere && Model.BindingThatFills(kNowhere, name) != kNowhere) {
       Note(d, where,
            Quoted(name) +
                " is a template variable, and those are not filled in inside "
@@ -155,12 +157,11 @@ void TChecker::CheckPlaceholders() {
 // warning at the placeholder, with the binding as its note.
 void TChecker::CheckTypos() {
   if (Leftovers.Left.empty()) return;  // every placeholder was filled: nothing to compare
-  // Per scope (the template's last), filed when first asked: its bound names, for suggestions,
-  // with their latest bindings; and the names that no placeholder used.
+  // Per scope (the template's last), filed when first asked: its bound names, for suggestions;
+  // and the names that no placeholder used.
   struct TTypoScope {
     bool Filed = false;
     TNearNames Near;
-    std::unordered_map<std::string_view, std::size_t> Latest;
     TFoldedMap Unused;
   };
   const std::size_t outside = Model.Blocks.size();
@@ -190,17 +191,16 @@ void TChecker::CheckTypos() {
                    "block, so the placeholder prints as written in block " + Quoted(block) +
                    "; bind it with '<<<" + std::string(name) + "<<' under '<<*" +
                    std::string(block) + "'");
-      Note(d, NamePlace(Statements[bound->second]),
-           Quoted(name) + " is bound here, outside the block");
+      Note(d, NamePlace(Statements[bound->second]), Quoted(name) + " is bound here, outside the block");
       TypoPlaces.push_back(at);
       continue;
     }
     // A block variable outside its block: only that block's text is searched for it.
     // (A block whose markers fail, or whose copy holds the placeholder, has a warning of its
     // own about why its text is not searched.)
-    if (const auto bound = in_blocks.find(name);
-        bound != in_blocks.end() && Statements[bound->second].Block != left.Block &&
-        OutsideCopies(Statements[bound->second].Block, at)) {
+    if (const auto bound = in_blocks.find(name); bound != in_blocks.end() &&
+                                                 Statements[bound->second].Block != left.Block &&
+                                                 OutsideCopies(Statements[bound->second].Block, at)) {
       if (!Warnings.Has(TWarning::BlockVariableOutsideBlock)) continue;
       const TStatement& binding = Statements[bound->second];
       const std::string owner(Model.Blocks[binding.Block].Name);
@@ -222,15 +222,13 @@ void TChecker::CheckTypos() {
     TTypoScope& scope = scopes[in_block ? left.Block : outside];
     if (!scope.Filed) {
       scope.Filed = true;
-      for (const TBoundName& bound : Model.BoundNames(left.Block)) {
-        scope.Near.Add(bound.Name);
-        scope.Latest.emplace(bound.Name, bound.Latest);
-      }
+      for (const TBoundName& bound : Model.BoundNames(left.Block)) scope.Near.Add(bound.Name);
     }
+    // The first listed of the names equal up to case: the one that the model says fills.
     const std::string_view bound = scope.Near.TypoOf(name);
     if (bound.empty()) continue;
-    const auto binding = scope.Latest.find(bound);
-    const TStatement* line = binding == scope.Latest.end() ? nullptr : &Statements[binding->second];
+    const std::size_t binding = Model.BindingThatFills(left.Block, bound);
+    const TStatement* line = binding == kNowhere ? nullptr : &Statements[binding];
     // Either may be the typo: the placeholder's fix, as the placeholder is the likelier slip;
     // when no other placeholder uses the binding, the binding's fix on the note that shows it.
     const bool binding_unused = line && scope.Unused.count(bound);
@@ -261,18 +259,27 @@ void TChecker::CheckPhpVariables() {
   const std::string_view text = Template.Text;
   std::vector<std::vector<TBoundName>> bound(Model.Blocks.size() + 1);  // filed when first asked
   std::vector<bool> filed(bound.size());
+  TCopyWalk scopes(Model);
+  // The latest "<?" and "?>" before the "{$": each looked for from the one found before.
+  const auto latest = [&](std::string_view AMark, std::size_t& ALatest, std::size_t& AFrom,
+                          std::size_t AAt) {
+    for (; AFrom < AAt; AFrom = text.find(AMark, AFrom + 1))
+      if (text.compare(AFrom, AMark.size(), AMark) == 0) ALatest = AFrom;
+  };
+  std::size_t open = std::string_view::npos, open_from = 0;
+  std::size_t close = std::string_view::npos, close_from = 0;
   // By its '$', which HTML seldom holds (a '{' opens every placeholder).
   for (std::size_t at = FindPairBySecond(text, 0, '{', '$'); at != std::string_view::npos;
        at = FindPairBySecond(text, at + 1, '{', '$')) {
     std::size_t end = at + 2;
     while (end < text.size() && IsNameChar(text[end])) ++end;
     if (end == at + 2 || end >= text.size() || text[end] != '}') continue;
-    const std::size_t open = text.rfind("<?", at);
-    if (open != std::string_view::npos) {
-      const std::size_t close = text.rfind("?>", at);
-      if (close == std::string_view::npos || close < open) continue;  // in PHP code
-    }
-    const std::size_t block = Model.ScopeAt(at);
+    latest("<?", open, open_from, at);
+    latest("?>", close, close_from, at);
+    if (open != std::string_view::npos && (close == std::string_view::npos || close < open))
+      continue;  // in PHP code
+    const std::size_t copy = scopes.CopyAt(at);
+    const std::size_t block = copy == kNowhere ? kNowhere : Model.Copies[copy].Block;
     const std::size_t scope = block == kNowhere ? Model.Blocks.size() : block;
     if (!filed[scope]) filed[scope] = true, bound[scope] = Model.BoundNames(block);
     const std::string_view name = text.substr(at + 2, end - at - 2);

@@ -22,8 +22,6 @@ inline std::string Quoted(std::string_view AText) {
   return quoted.append(1, '\'').append(AText).append(1, '\'');
 }
 
-using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
-
 // Runs the checks over the page model.
 // Warn() returns null for a warning that is off, and Note() and Fix() then do nothing.
 class TChecker {
@@ -127,8 +125,11 @@ class TChecker {
   void CheckNesting();                         // an outer block defined first
   void CheckDuplicates();                      // a name bound twice in one table
   void CheckPlaceholders();                    // unbound, unused, <pre> line ends
-  void CheckRequestData();                     // request data printed unescaped (escape_checks.cc)
-  void CheckRawPlaceholders();                 // "{!name}" in a page translated without --escape
+  void CheckPreNewline(const TPlaceholder& APlaceholder,  // a line end after it inside <pre>
+                       const std::vector<std::pair<std::size_t, std::size_t>>& APre,
+                       std::size_t& AOpen);
+  void CheckRequestData();      // request data printed unescaped (escape_checks.cc)
+  void CheckRawPlaceholders();  // "{!name}" in a page translated without --escape
 
   // The defined block that AName most likely means, or "".
   std::string_view NearestBlock(std::string_view AName) {

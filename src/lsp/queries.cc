@@ -432,22 +432,16 @@ std::vector<TOutline> OutlineOf(const TPage& APage, TRole ARole) {
   };
   for (const TBlockCopy& copy : model.Copies) {
     while (!open.empty() && open.back().first->Span.End <= copy.Span.Begin) close_one();
-    const TMarker& begin = model.Markers[copy.Begin];
-    if (open.size() + 1 == kMaxOutlineDepth) {
-      open.back().second.Children.push_back(TOutline{std::string(model.Blocks[copy.Block].Name),
-                                                     "copy of the block",
-                                                     true,
-                                                     copy.Span,
-                                                     begin.Name,
-                                                     {}});
-      continue;
-    }
-    open.emplace_back(&copy, TOutline{std::string(model.Blocks[copy.Block].Name),
-                                      "copy of the block",
-                                      true,
-                                      copy.Span,
-                                      begin.Name,
-                                      {}});
+    TOutline entry{std::string(model.Blocks[copy.Block].Name),
+                   "copy of the block",
+                   true,
+                   copy.Span,
+                   model.Markers[copy.Begin].Name,
+                   {}};
+    if (open.size() + 1 == kMaxOutlineDepth)
+      open.back().second.Children.push_back(std::move(entry));
+    else
+      open.emplace_back(&copy, std::move(entry));
   }
   while (!open.empty()) close_one();
   return outline;

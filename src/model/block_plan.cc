@@ -45,9 +45,16 @@ void TCutTemplate::Walk(std::size_t AFrom, TVisit AVisit) const {
   }
 }
 
-void TCutTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo) const {
-  Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t) {
+void TCutTemplate::AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo,
+                                 std::vector<std::size_t>& APlaceholders) const {
+  Walk(AFrom, [&](std::string_view APiece, std::size_t APieceEnd, std::size_t ACut) {
+    const std::size_t start = APieceEnd - APiece.size();
     if (APieceEnd > ATo) APiece = APiece.substr(0, APiece.size() - (APieceEnd - ATo));
+    // A cut starts with "<!--" and ends with "-->": no placeholder straddles a run's end.
+    if (ACut == kNowhere)
+      for (TSpan p = NextPlaceholder(APiece, 0); p.Begin < APiece.size();
+           p = NextPlaceholder(APiece, p.End))
+        APlaceholders.push_back(start + p.Begin);
     AOut.append(APiece);
     return APieceEnd < ATo;
   });
@@ -263,6 +270,7 @@ void PlanBlocks(TPageModel& AModel) {
     const auto B = tmpl.First(false, step.Name);
     step.Begin = A.value_or(kNowhere);
     step.End = B.value_or(kNowhere);
+    step.Placeholders.Begin = step.Placeholders.End = plan.Placeholders.size();
     if (A && (!B || *B < *A)) {
       step.Fails = true;
       plan.Failing = I;
@@ -272,7 +280,9 @@ void PlanBlocks(TPageModel& AModel) {
     }
     if (!A) continue;  // not in the template (any more): the buffer stays empty
     text.clear();
-    tmpl.AppendCurrent(text, AModel.Markers[*A].Span.Begin, AModel.Markers[*B].Span.End);
+    tmpl.AppendCurrent(text, AModel.Markers[*A].Span.Begin, AModel.Markers[*B].Span.End,
+                       plan.Placeholders);
+    step.Placeholders.End = plan.Placeholders.size();
     tmpl.CutAll(text, step.Name, I, plan.Cuts);
   }
   std::sort(plan.Cuts.begin(), plan.Cuts.end(),

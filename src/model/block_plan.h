@@ -31,8 +31,10 @@ class TCutTemplate {
   // The first live marker of AName (exact) of the kind asked for.
   std::optional<std::size_t> First(bool ABegin, std::string_view AName) const;
 
-  // Appends the current text from original position AFrom to ATo (neither inside a cut).
-  void AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo) const;
+  // Appends the current text from original position AFrom to ATo (neither inside a cut), and
+  // adds the placeholders of its original runs to APlaceholders.
+  void AppendCurrent(std::string& AOut, std::size_t AFrom, std::size_t ATo,
+                     std::vector<std::size_t>& APlaceholders) const;
 
   // Replaces, left to right and without overlap, every live text that equals ABlockStr up to
   // case by the echo of step AStep, and adds each to ACuts. Each such text begins on a BEGIN

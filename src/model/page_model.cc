@@ -113,6 +113,7 @@ void ReadTemplate(TPageModel& AModel, std::string_view ATemplate) {
   AModel.Template = ATemplate;
   AModel.PlaceholderList.reset();
   AModel.ContextList.reset();
+  AModel.Fills.clear();
   AModel.RawOpenings = 0;
   AModel.Markers = ReadMarkers(ATemplate, true, &AModel.RawOpenings);
   const std::string_view script = AModel.Script.Text;
@@ -201,24 +202,11 @@ const std::vector<TPlaceholder>& TPageModel::Placeholders() const {
   std::vector<TPlaceholder>& list = PlaceholderList.emplace();
   // Each placeholder in the innermost copy around it. A placeholder holds no other "{": the
   // next one is looked for after it.
-  std::vector<std::size_t> open;
-  std::size_t next = 0;
+  TCopyWalk copies(*this);
   for (TSpan span = NextPlaceholder(Template, 0); span.Begin < Template.size();
        span = NextPlaceholder(Template, span.End)) {
-    const std::size_t idx = span.Begin;
-    while (next < Copies.size() && Copies[next].Span.Begin < idx) {
-      if (!Copies[next].Same) {
-        ++next;
-        continue;
-      }
-      while (!open.empty() && Copies[open.back()].Span.End <= Copies[next].Span.Begin)
-        open.pop_back();
-      open.push_back(next++);
-    }
-    while (!open.empty() && Copies[open.back()].Span.End <= idx) open.pop_back();
-    const bool raw = Template[idx + 1] == '!';
-    list.push_back(
-        {span, {idx + 1 + raw, span.End - 1}, open.empty() ? kNowhere : open.back(), raw});
+    const bool raw = Template[span.Begin + 1] == '!';
+    list.push_back({span, {span.Begin + 1 + raw, span.End - 1}, copies.CopyAt(span.Begin), raw});
   }
   return list;
 }

@@ -158,6 +158,7 @@ struct TBlockStep {
   std::size_t Begin = kNowhere;  // the first exact BEGIN of Name left when the step runs
   std::size_t End = kNowhere;    // the first exact END of Name left then (indexes into Markers)
   bool Fails = false;            // Begin without an End after it: the translation stops here
+  TSpan Placeholders = {};       // its run of TBlockPlan::Placeholders
 };
 
 // A stretch of the template that a step replaces by the echo of its block's buffer.
@@ -174,6 +175,9 @@ struct TBlockPlan {
   std::vector<TBlockCut> Cuts;      // by start; a cut holds only cuts of earlier steps
   std::vector<std::string> Echoes;  // per step: the text that replaces its cuts
   std::size_t Failing = kNowhere;   // the step that fails, if one does
+  // Per step in turn, the placeholders (either form) that its text holds outside the cuts of
+  // earlier steps, by the offset of their "{": the ones it substitutes.
+  std::vector<std::size_t> Placeholders;
 };
 
 // A block of the script, with where it stands in the template.
@@ -213,6 +217,9 @@ struct TLeftovers {
   std::vector<TUnusedName> Unused;
 };
 
+// Names up to case -> an index.
+using TFoldedMap = std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>;
+
 // The whole page: the script's half, and the template's markers, placeholders and blocks.
 struct TPageModel {
   TScriptModel Script;
@@ -222,8 +229,7 @@ struct TPageModel {
   std::vector<TBlockInfo> Blocks;  // defined blocks, in order of first definition
   std::vector<TBlockCopy> Copies;  // by position of their BEGIN marker
   TBlockPlan Plan;
-  std::unordered_map<std::string_view, std::size_t, TSameTextHash, TSameTextEqual>
-      BlockIndex;  // block name up to case -> index into Blocks
+  TFoldedMap BlockIndex;  // block name up to case -> index into Blocks
 
   // The block defined with AName up to case, or kNowhere.
   std::size_t BlockNamed(std::string_view AName) const;
@@ -253,6 +259,7 @@ struct TPageModel {
   std::vector<TBoundName> BoundNames(std::size_t ABlock) const;
   // The binding statement that fills a placeholder of AName in the scope of ABlock: the latest
   // binding of the first listed name that equals AName up to case; kNowhere when none does.
+  // Each scope's answers are filed when it is first asked.
   std::size_t BindingThatFills(std::size_t ABlock, std::string_view AName) const;
   // The "{name}" placeholders in the scope of ABlock (kNowhere: the template's own), in order.
   std::vector<const TPlaceholder*> PlaceholdersOf(std::size_t ABlock) const;
@@ -262,6 +269,21 @@ struct TPageModel {
   // What Placeholders and Contexts read, once asked.
   mutable std::optional<std::vector<TPlaceholder>> PlaceholderList;
   mutable std::shared_ptr<const TTemplateContexts> ContextList;
+  // What BindingThatFills filed, per scope (the template's last).
+  mutable std::vector<std::optional<TFoldedMap>> Fills;
+};
+
+// TPageModel::CopyAt for offsets asked in order, in one walk along the copies that nest.
+class TCopyWalk {
+ public:
+  explicit TCopyWalk(const TPageModel& AModel) : Model(AModel) {}
+  // CopyAt(AOffset), for an AOffset no less than the one asked before.
+  std::size_t CopyAt(std::size_t AOffset);
+
+ private:
+  const TPageModel& Model;
+  std::vector<std::size_t> Open;  // the replaced copies around the offset, outermost first
+  std::size_t Next = 0;           // the first copy not yet walked into
 };
 
 // The text that replaces each cut of a block named N: "<?php echo $ZOQBLOCK_N;?>" CR LF.

@@ -10,15 +10,24 @@
 namespace zoqc {
 
 std::size_t TPageModel::CopyAt(std::size_t AOffset) const {
-  std::size_t found = kNowhere;
-  for (std::size_t c = 0; c < Copies.size() && Copies[c].Span.Begin < AOffset; ++c)
-    if (Copies[c].Same && AOffset < Copies[c].Span.End) found = c;  // later ones lie inside
-  return found;
+  return TCopyWalk(*this).CopyAt(AOffset);
 }
 
 std::size_t TPageModel::ScopeAt(std::size_t AOffset) const {
   const std::size_t copy = CopyAt(AOffset);
   return copy == kNowhere ? kNowhere : Copies[copy].Block;
+}
+
+std::size_t TCopyWalk::CopyAt(std::size_t AOffset) {
+  const std::vector<TBlockCopy>& copies = Model.Copies;
+  for (; Next < copies.size() && copies[Next].Span.Begin < AOffset; ++Next) {
+    if (!copies[Next].Same) continue;  // a copy left as text scopes nothing
+    while (!Open.empty() && copies[Open.back()].Span.End <= copies[Next].Span.Begin)
+      Open.pop_back();
+    Open.push_back(Next);
+  }
+  while (!Open.empty() && copies[Open.back()].Span.End <= AOffset) Open.pop_back();
+  return Open.empty() ? kNowhere : Open.back();
 }
 
 std::size_t TPageModel::ScopeOf(const TPlaceholder& APlaceholder) const {
@@ -65,9 +74,14 @@ std::vector<TBoundName> TPageModel::BoundNames(std::size_t ABlock) const {
 }
 
 std::size_t TPageModel::BindingThatFills(std::size_t ABlock, std::string_view AName) const {
-  for (const TBoundName& bound : BoundNames(ABlock))
-    if (SameText(bound.Name, AName)) return bound.Latest;
-  return kNowhere;
+  Fills.resize(Blocks.size() + 1);
+  std::optional<TFoldedMap>& fills = Fills[ABlock == kNowhere ? Blocks.size() : ABlock];
+  if (!fills) {
+    fills.emplace();
+    for (const TBoundName& bound : BoundNames(ABlock)) fills->try_emplace(bound.Name, bound.Latest);
+  }
+  const auto it = fills->find(AName);
+  return it == fills->end() ? kNowhere : it->second;
 }
 
 std::vector<const TPlaceholder*> TPageModel::PlaceholdersOf(std::size_t ABlock) const {

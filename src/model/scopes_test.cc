@@ -52,6 +52,7 @@ TEST(TPageModel, ScopesFollowThePlan) {
       // A copy in other letter case is cut with the first, and never found on its own.
       {inner, nested + "<!--BEGIN INNER-->{X}{Y}<!--END INNER-->", "outer inner inner inner inner"},
       {outer, nested + "<!--BEGIN INNER-->{X}{Y}<!--END INNER-->", "outer outer outer - -"},
+      {outer, "<!--BEGIN outer-->{!x}{x}<!--END outer-->", "outer outer"},
   };
   for (const auto& c : cases) {
     const TCompileResult result = Compile(c.Script, c.Template);
@@ -70,6 +71,20 @@ TEST(TPageModel, ScopesFollowThePlan) {
         unbound.emplace_back(p.Name.Begin, block);
     }
     EXPECT_EQ(c.Scopes, scopes) << c.Template;
+    // Each step substitutes the placeholders of either form whose replaced copy is the one it
+    // reads.
+    for (std::size_t step = 0; step < model.Plan.Steps.size(); ++step) {
+      std::string listed, read;
+      const TSpan run = model.Plan.Steps[step].Placeholders;
+      for (std::size_t p = run.Begin; p < run.End; ++p)
+        listed += c.Template.substr(
+            model.Plan.Placeholders[p],
+            PlaceholderEnd(c.Template, model.Plan.Placeholders[p]) - model.Plan.Placeholders[p]);
+      for (const TPlaceholder& p : model.Placeholders())
+        if (p.Copy != kNowhere && model.Copies[p.Copy].Begin == model.Plan.Steps[step].Begin)
+          read += p.Span.Of(c.Template);
+      EXPECT_EQ(read, listed) << c.Template << " " << model.Plan.Steps[step].Name;
+    }
     for (const TLeftPlaceholder& l : result.Leftovers.Left)
       left.emplace_back(l.Name.Begin, l.Block);
     std::sort(left.begin(), left.end());

@@ -63,10 +63,10 @@ std::string BlockAppendText(std::string_view N, std::string_view ABlockString) {
   return text.append(";").append(kCRLF);
 }
 
-std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
-                            const TSegmentList* AInnerOrigins, TSegmentList* AOrigins,
-                            const TExpressionOffsets* AExprOf, std::vector<std::size_t>* ALeft,
-                            TEscaping* AEscape) {
+std::string MakeBlockString(std::string_view AInner, std::span<const std::size_t> APlaceholders,
+                            const TPlaceholderIndex& AVars, const TSegmentList* AInnerOrigins,
+                            TSegmentList* AOrigins, const TExpressionOffsets* AExprOf,
+                            std::vector<std::size_t>* ALeft, TEscaping* AEscape) {
   std::string out("\"");
   out.reserve(AInner.size() + 2);
   // Marks out's next bytes as coming from AInner's byte AAt on.
@@ -81,9 +81,17 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
     AOrigins->Mark(out.size(), s);
   };
   generated(0);
-  std::size_t done = 0;  // AInner before this index is in out
-  for (std::size_t idx = AInner.find_first_of("{<\\\"$"); idx != std::string_view::npos;
-       idx = AInner.find_first_of("{<\\\"$", idx)) {
+  // A "{" that is no placeholder is plain text, unless the empty name is bound: "{}" then
+  // splices it too, and every "{" is looked at.
+  const std::string_view stops = !AVars.Empty() && AVars.ValueOf("").data() ? "{<\\\"$" : "<\\\"$";
+  const auto next = [&](std::size_t AFrom, std::size_t& AListed) {
+    while (AListed < APlaceholders.size() && APlaceholders[AListed] < AFrom) ++AListed;
+    const std::size_t stop = AInner.find_first_of(stops, AFrom);
+    return AListed < APlaceholders.size() ? std::min(stop, APlaceholders[AListed]) : stop;
+  };
+  std::size_t done = 0;    // AInner before this index is in out
+  std::size_t listed = 0;  // the first of APlaceholders not behind
+  for (std::size_t idx = next(0, listed); idx != std::string_view::npos; idx = next(idx, listed)) {
     if (AOrigins && idx > done) from_inner(done);
     out.append(AInner.substr(done, idx - done));
     done = idx;
@@ -91,6 +99,7 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
     std::size_t length = 0;
     std::string_view key;
     if (c == '{') {
+      const bool placeholder = listed < APlaceholders.size() && APlaceholders[listed] == idx;
       std::optional<std::string_view> splice = AVars.Match(AInner, idx, length, &key);
       bool raw = false;
       if (!splice && AEscape && idx + 1 < AInner.size() && AInner[idx + 1] == '!') {  // "{!name}"
@@ -119,7 +128,7 @@ std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AV
         }
         out.append(text);
       } else {
-        if (ALeft && IsPlaceholderAt(AInner, idx)) {
+        if (ALeft && placeholder && AInner[idx + 1] != '!') {
           const TSegment at = OriginAt(AInnerOrigins, idx);
           if (at.From == TOrigin::Template) ALeft->push_back(at.Offset);
         }
@@ -175,6 +184,7 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
   AOut.InitTexts.resize(count);
   AOut.AppendOrigins.assign(count, TSegmentList(ARecord));
   const auto& exprs = ATables.BlockExprs;
+  std::vector<std::size_t> placeholders;  // a step's, in its inner text
   for (std::size_t I = 0; I < count; ++I) {
     const std::string_view N = steps[I].Name;
     AOut.FirstBlock.emplace(N, I);
@@ -200,13 +210,22 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
     const auto from_template = [&](std::size_t AAt) {
       inner.Mark(BlockStrInner.size(), {0, TOrigin::Template, AAt});
     };
+    // The step's placeholders, moved to where they stand in the inner text.
+    const TSpan run = steps[I].Placeholders;
+    const auto seen = std::span(AModel.Plan.Placeholders).subspan(run.Begin, run.Size());
+    placeholders.clear();
     from_template(begin.Span.End);
     ForEachPiece(
         AModel, begin.Span.End, end.Span.Begin, I, [&](std::string_view APiece, std::size_t ACut) {
-          if (ACut == kNowhere)
-            from_template(static_cast<std::size_t>(APiece.data() - AModel.Template.data()));
-          else
+          if (ACut == kNowhere) {
+            const auto at = static_cast<std::size_t>(APiece.data() - AModel.Template.data());
+            from_template(at);
+            for (std::size_t p = placeholders.size();
+                 p < seen.size() && seen[p] < at + APiece.size(); ++p)
+              placeholders.push_back(BlockStrInner.size() + seen[p] - at);
+          } else {
             inner.Mark(BlockStrInner.size(), {0, TOrigin::Generated, kNowhere, kNowhere, ACut});
+          }
           BlockStrInner.append(APiece);
         });
     from_template(end.Span.Begin);  // the END marker
@@ -214,7 +233,7 @@ bool ExpandBlocks(const TPageModel& AModel, const TPageTables& ATables, bool ARe
     const TPlaceholderIndex vars(ATables.BlockVarList.Get(N), "\".", ".\"");
     std::vector<std::size_t> left;
     const std::string string =
-        MakeBlockString(BlockStrInner, vars, &inner, ARecord ? &block : nullptr,
+        MakeBlockString(BlockStrInner, placeholders, vars, &inner, ARecord ? &block : nullptr,
                         ARecord && exprs.count(N) ? &exprs.at(N) : nullptr, &left, AEscape);
     const std::size_t scope = steps[I].Block;
     for (const std::size_t at : left)

@@ -21,12 +21,14 @@ std::string BlockAppendText(std::string_view N, std::string_view ABlockString); 
 // backslashes, double quotes and dollars are escaped, an inner block's echo (with one line end
 // after it) becomes a splice of its buffer, and each placeholder of AVars becomes its text (AVars
 // is built with the prefix "\"." and the suffix ".\"", so the text splices the expression in).
+// APlaceholders are the offsets in AInner of its placeholders' "{" (either form), in order.
 // With AOrigins, marks the origin of each run of the result; AInnerOrigins are the origins of
 // AInner's runs and AExprOf maps a placeholder's key to its expression's script offset.
 // ALeft receives the template offset (by AInnerOrigins) of each placeholder left as written.
 // With AEscape, each expression is escaped for the context of its placeholder (by
 // AInnerOrigins), and "{!name}" splices its expression as it is.
-std::string MakeBlockString(std::string_view AInner, const TPlaceholderIndex& AVars,
+std::string MakeBlockString(std::string_view AInner, std::span<const std::size_t> APlaceholders,
+                            const TPlaceholderIndex& AVars,
                             const TSegmentList* AInnerOrigins = nullptr,
                             TSegmentList* AOrigins = nullptr,
                             const TExpressionOffsets* AExprOf = nullptr,

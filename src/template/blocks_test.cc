@@ -13,7 +13,11 @@ std::string BlockString(std::string_view AInner,
                         std::initializer_list<std::pair<const char*, const char*>> AVars = {}) {
   THashTable table(256);
   for (const auto& [name, expr] : AVars) table.Put(name, expr);
-  return MakeBlockString(AInner, TPlaceholderIndex(&table, "\".", ".\""));
+  std::vector<std::size_t> placeholders;
+  for (TSpan p = NextPlaceholder(AInner, 0); p.Begin < AInner.size();
+       p = NextPlaceholder(AInner, p.End))
+    placeholders.push_back(p.Begin);
+  return MakeBlockString(AInner, placeholders, TPlaceholderIndex(&table, "\".", ".\""));
 }
 
 TEST(BlockTexts, GeneratedTexts) {
