@@ -208,8 +208,8 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
     return;
   }
   // A later copy that differs from the first stays in the page as written.
-  const TBlockCopy* first = FirstCopy(AIndex);
-  if (!first) return;
+  if (block.First == kNowhere) return;
+  const TBlockCopy* first = &Model.Copies[block.First];
   for (const std::size_t c : block.Copies) {
     const TBlockCopy& copy = Model.Copies[c];
     if (copy.Same || copy.Span.Begin < first->Span.End) continue;
