@@ -81,6 +81,9 @@ final class ZoqcServe
     // Why the name ASegment of a path is not served, or null when it may be.
     public static function hidden($segment)
     {
+        if ($segment === '..') {
+            return 'Nothing above the folder of the site is served.';
+        }
         if ($segment !== '' && $segment[0] === '.' && $segment !== '.') {
             return 'Dot files and dot folders (.env, .git) are not served.';
         }
@@ -112,16 +115,10 @@ final class ZoqcServe
         if (preg_match('/[\x00-\x1f\x7f\\\\]/', $path)) {
             return self::refuse(400, 'No page of the site has this address.');
         }
-        $segments = [];
-        foreach (explode('/', $path) as $segment) {
-            if ($segment === '..') {
-                return self::refuse(403, 'Nothing above the folder of the site is served.');
-            }
+        $segments = array_filter(explode('/', $path), fn($s) => $s !== '' && $s !== '.');
+        foreach ($segments as $segment) {
             if (($why = self::hidden($segment)) !== null) {
                 return self::refuse(403, $why);
-            }
-            if ($segment !== '' && $segment !== '.') {
-                $segments[] = $segment;
             }
         }
         self::$root = realpath($_SERVER['DOCUMENT_ROOT']);
