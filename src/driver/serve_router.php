@@ -123,12 +123,10 @@ final class ZoqcServe
         }
         self::$root = realpath($_SERVER['DOCUMENT_ROOT']);
         $key = implode('/', $segments);
-        $file = self::$root . '/' . $key;
-        if (is_dir($file)) {
+        if (is_dir(self::$root . '/' . $key)) {
             $key = ltrim($key . '/index.php', '/');
-            $file = self::$root . '/' . $key;
         }
-        $real = realpath($file);
+        $real = realpath(self::$root . '/' . $key);
         $state = self::state();
         if ($real !== false) {
             // What a link leads to is looked at as what is asked for.
@@ -375,14 +373,12 @@ final class ZoqcServe
         if (count($links) > 1) {
             $named = self::named($real, $line, $message);
             if ($named !== null && $named !== self::named($real, $line, 'PHP said')) {
-                $links = array_values(array_filter($links, function ($link) use ($named) {
-                    return strpos($link, "$named: ") === 0;
-                })) ?: $links;
+                $links = array_values(array_filter($links, fn($link) => strpos($link, "$named: ") === 0))
+                    ?: $links;
             }
         }
-        $said = implode("\n", $links);
         $text = '';
-        foreach (explode("\n", rtrim($said, "\n")) as $link) {
+        foreach ($links as $link) {
             if (!preg_match('/^(.*):(\d+):(\d+): (.*)$/s', $link, $m)) {
                 $text .= self::esc($link) . "\n";
                 continue;
