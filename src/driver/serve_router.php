@@ -245,10 +245,10 @@ final class ZoqcServe
     // the error page in its place after a fatal error.
     public static function finish()
     {
-        $fatal = false;
         $e = self::$exception;
+        $last = error_get_last();
+        $fatal = $e !== null || ($last !== null && ($last['type'] & self::FATAL));
         if ($e !== null) {
-            $fatal = true;
             self::$errors[] = ['Uncaught ' . get_class($e), $e->getMessage(), $e->getFile(), $e->getLine()];
             foreach (array_slice($e->getTrace(), 0, 8) as $frame) {
                 if (isset($frame['file'], $frame['line']) && $frame['file'] !== __FILE__) {
@@ -256,13 +256,9 @@ final class ZoqcServe
                         . ($frame['function'] ?? '') . '()', $frame['file'], $frame['line']];
                 }
             }
-        } else {
-            $last = error_get_last();
-            if ($last !== null && ($last['type'] & self::FATAL)) {
-                $fatal = true;
-                self::$errors[] = [self::KINDS[$last['type']] ?? 'Fatal error', $last['message'],
-                    $last['file'], $last['line']];
-            }
+        } elseif ($fatal) {
+            self::$errors[] = [self::KINDS[$last['type']] ?? 'Fatal error', $last['message'],
+                $last['file'], $last['line']];
         }
         while (ob_get_level() > self::$level + 1) {
             ob_end_flush(); // the page's own buffers, into ours
