@@ -51,7 +51,7 @@ std::vector<std::pair<std::size_t, std::size_t>> PreSpans(std::string_view AText
   std::vector<std::pair<std::size_t, std::size_t>> pre;
   const std::string upper = UpperCased(AText);
   for (const std::string_view tag : {"PRE", "TEXTAREA"}) {
-    const std::string open = "<" + std::string(tag), close = "</" + std::string(tag);
+    const std::string open = std::string("<").append(tag), close = std::string("</").append(tag);
     std::size_t last_open = std::string::npos;
     std::size_t next_close = upper.find(close);
     for (std::size_t at = upper.find(open);; at = upper.find(open, at + 1)) {
@@ -191,16 +191,17 @@ void TChecker::CheckTypos() {
                    "block, so the placeholder prints as written in block " + Quoted(block) +
                    "; bind it with '<<<" + std::string(name) + "<<' under '<<*" +
                    std::string(block) + "'");
-      Note(d, NamePlace(Statements[bound->second]), Quoted(name) + " is bound here, outside the block");
+      Note(d, NamePlace(Statements[bound->second]),
+           Quoted(name) + " is bound here, outside the block");
       TypoPlaces.push_back(at);
       continue;
     }
     // A block variable outside its block: only that block's text is searched for it.
     // (A block whose markers fail, or whose copy holds the placeholder, has a warning of its
     // own about why its text is not searched.)
-    if (const auto bound = in_blocks.find(name); bound != in_blocks.end() &&
-                                                 Statements[bound->second].Block != left.Block &&
-                                                 OutsideCopies(Statements[bound->second].Block, at)) {
+    if (const auto bound = in_blocks.find(name);
+        bound != in_blocks.end() && Statements[bound->second].Block != left.Block &&
+        OutsideCopies(Statements[bound->second].Block, at)) {
       if (!Warnings.Has(TWarning::BlockVariableOutsideBlock)) continue;
       const TStatement& binding = Statements[bound->second];
       const std::string owner(Model.Blocks[binding.Block].Name);
@@ -257,8 +258,6 @@ void TChecker::CheckTypos() {
 // page prints it as written. Not inside PHP code of the template, where it is PHP's own.
 void TChecker::CheckPhpVariables() {
   const std::string_view text = Template.Text;
-  std::vector<std::vector<TBoundName>> bound(Model.Blocks.size() + 1);  // filed when first asked
-  std::vector<bool> filed(bound.size());
   TCopyWalk scopes(Model);
   // The latest "<?" and "?>" before the "{$": each looked for from the one found before.
   const auto latest = [&](std::string_view AMark, std::size_t& ALatest, std::size_t& AFrom,
@@ -280,12 +279,8 @@ void TChecker::CheckPhpVariables() {
       continue;  // in PHP code
     const std::size_t copy = scopes.CopyAt(at);
     const std::size_t block = copy == kNowhere ? kNowhere : Model.Copies[copy].Block;
-    const std::size_t scope = block == kNowhere ? Model.Blocks.size() : block;
-    if (!filed[scope]) filed[scope] = true, bound[scope] = Model.BoundNames(block);
     const std::string_view name = text.substr(at + 2, end - at - 2);
-    if (std::none_of(bound[scope].begin(), bound[scope].end(),
-                     [&](const TBoundName& ABound) { return SameText(ABound.Name, name); }))
-      continue;
+    if (Model.BindingThatFills(block, name) == kNowhere) continue;
     TDiagnostic* d = Warn(TWarning::PhpVariablePlaceholder, Template.PlaceOf(at, end + 1),
                           "placeholders are written without PHP's '$', so " +
                               Quoted(text.substr(at, end + 1 - at)) + " prints as written; write " +

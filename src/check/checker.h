@@ -88,11 +88,6 @@ class TChecker {
   const TStatement& DefinitionOf(std::size_t ABlock) const {
     return Statements[Model.Blocks[ABlock].Definitions.front()];
   }
-  // The copy of ABlock whose text its buffer repeats, or null.
-  const TBlockCopy* FirstCopy(std::size_t ABlock) const {
-    const std::size_t first = Model.Blocks[ABlock].First;
-    return first == kNowhere ? nullptr : &Model.Copies[first];
-  }
   // Whether ABlock has copies in the template, and none of them holds AOffset.
   bool OutsideCopies(std::size_t ABlock, std::size_t AOffset) const {
     const std::vector<std::size_t>& copies = Model.Blocks[ABlock].Copies;

@@ -150,7 +150,8 @@ void TChecker::CheckReferences() {
 }
 
 void TChecker::CheckMarkers() {
-  TFoldedMap orphans;  // exact markers of names no block has, even up to case
+  TFoldedMap orphans;                    // exact markers of names no block has, even up to case
+  std::vector<std::size_t> orphan_list;  // the first of each name up to case, in order
   for (std::size_t m = 0; m < Markers.size(); ++m) {
     const TMarker& marker = Markers[m];
     const std::string_view name = NameOf(marker);
@@ -158,15 +159,12 @@ void TChecker::CheckMarkers() {
     const bool exact = marker.Form == TMarkerForm::Exact;
     if (block == kNowhere) {
       // A lone END marker is an ordinary comment; a BEGIN marker announces a block.
-      if (exact && marker.IsBegin) orphans.try_emplace(name, m);
+      if (exact && marker.IsBegin && orphans.try_emplace(name, m).second) orphan_list.push_back(m);
       continue;
     }
     if (!exact || name != Model.Blocks[block].Name) NearMisses[block].push_back(m);
   }
   for (std::size_t b = 0; b < Model.Blocks.size(); ++b) CheckBlockMarkers(b);
-  std::vector<std::size_t> orphan_list;
-  for (const auto& [name, m] : orphans) orphan_list.push_back(m);
-  std::sort(orphan_list.begin(), orphan_list.end());
   for (const std::size_t m : orphan_list) {
     const TMarker& marker = Markers[m];
     const std::string_view name = NameOf(marker);
@@ -208,8 +206,8 @@ void TChecker::CheckBlockMarkers(std::size_t AIndex) {
     return;
   }
   // A later copy that differs from the first stays in the page as written.
-  const TBlockCopy* first = FirstCopy(AIndex);
-  if (!first) return;
+  if (block.First == kNowhere) return;
+  const TBlockCopy* first = &Model.Copies[block.First];
   for (const std::size_t c : block.Copies) {
     const TBlockCopy& copy = Model.Copies[c];
     if (copy.Same || copy.Span.Begin < first->Span.End) continue;

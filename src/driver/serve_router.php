@@ -81,6 +81,9 @@ final class ZoqcServe
     // Why the name ASegment of a path is not served, or null when it may be.
     public static function hidden($segment)
     {
+        if ($segment === '..') {
+            return 'Nothing above the folder of the site is served.';
+        }
         if ($segment !== '' && $segment[0] === '.' && $segment !== '.') {
             return 'Dot files and dot folders (.env, .git) are not served.';
         }
@@ -112,26 +115,18 @@ final class ZoqcServe
         if (preg_match('/[\x00-\x1f\x7f\\\\]/', $path)) {
             return self::refuse(400, 'No page of the site has this address.');
         }
-        $segments = [];
-        foreach (explode('/', $path) as $segment) {
-            if ($segment === '..') {
-                return self::refuse(403, 'Nothing above the folder of the site is served.');
-            }
+        $segments = array_filter(explode('/', $path), fn($s) => $s !== '' && $s !== '.');
+        foreach ($segments as $segment) {
             if (($why = self::hidden($segment)) !== null) {
                 return self::refuse(403, $why);
-            }
-            if ($segment !== '' && $segment !== '.') {
-                $segments[] = $segment;
             }
         }
         self::$root = realpath($_SERVER['DOCUMENT_ROOT']);
         $key = implode('/', $segments);
-        $file = self::$root . '/' . $key;
-        if (is_dir($file)) {
+        if (is_dir(self::$root . '/' . $key)) {
             $key = ltrim($key . '/index.php', '/');
-            $file = self::$root . '/' . $key;
         }
-        $real = realpath($file);
+        $real = realpath(self::$root . '/' . $key);
         $state = self::state();
         if ($real !== false) {
             // What a link leads to is looked at as what is asked for.
@@ -250,10 +245,10 @@ final class ZoqcServe
     // the error page in its place after a fatal error.
     public static function finish()
     {
-        $fatal = false;
         $e = self::$exception;
+        $last = error_get_last();
+        $fatal = $e !== null || ($last !== null && ($last['type'] & self::FATAL));
         if ($e !== null) {
-            $fatal = true;
             self::$errors[] = ['Uncaught ' . get_class($e), $e->getMessage(), $e->getFile(), $e->getLine()];
             foreach (array_slice($e->getTrace(), 0, 8) as $frame) {
                 if (isset($frame['file'], $frame['line']) && $frame['file'] !== __FILE__) {
@@ -261,13 +256,9 @@ final class ZoqcServe
                         . ($frame['function'] ?? '') . '()', $frame['file'], $frame['line']];
                 }
             }
-        } else {
-            $last = error_get_last();
-            if ($last !== null && ($last['type'] & self::FATAL)) {
-                $fatal = true;
-                self::$errors[] = [self::KINDS[$last['type']] ?? 'Fatal error', $last['message'],
-                    $last['file'], $last['line']];
-            }
+        } elseif ($fatal) {
+            self::$errors[] = [self::KINDS[$last['type']] ?? 'Fatal error', $last['message'],
+                $last['file'], $last['line']];
         }
         while (ob_get_level() > self::$level + 1) {
             ob_end_flush(); // the page's own buffers, into ours
@@ -378,14 +369,12 @@ final class ZoqcServe
         if (count($links) > 1) {
             $named = self::named($real, $line, $message);
             if ($named !== null && $named !== self::named($real, $line, 'PHP said')) {
-                $links = array_values(array_filter($links, function ($link) use ($named) {
-                    return strpos($link, "$named: ") === 0;
-                })) ?: $links;
+                $links = array_values(array_filter($links, fn($link) => strpos($link, "$named: ") === 0))
+                    ?: $links;
             }
         }
-        $said = implode("\n", $links);
         $text = '';
-        foreach (explode("\n", rtrim($said, "\n")) as $link) {
+        foreach ($links as $link) {
             if (!preg_match('/^(.*):(\d+):(\d+): (.*)$/s', $link, $m)) {
                 $text .= self::esc($link) . "\n";
                 continue;

@@ -493,6 +493,32 @@ bool SplitRelative(const std::string& ARelative, std::vector<std::string>& AFold
 /* An output folder, held open; every path below it is walked one name at a time with
    O_NOFOLLOW, so that a link in the way is never followed, whatever is done to the tree
    meanwhile. */
+// Makes the file AName in the folder ADir with AMode and has AFill write it (AFill(fd): false
+// on failure). Unnamed until complete where the system allows: a killed run leaves nothing.
+// Closes it keeping the errno of the failing step.
+template <typename TFill>
+bool MakeFile(int ADir, const char* AName, mode_t AMode, TFill AFill) {
+  bool unnamed = false;
+#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
+  int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, AMode);
+  unnamed = to >= 0;
+  if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, AMode);
+#else
+  const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, AMode);
+#endif
+  if (to < 0) return false;
+  bool done = AFill(to);
+  if (done && unnamed) {
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
+    done = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
+  }
+  const int error = errno;
+  close(to);
+  errno = error;
+  return done;
+}
+
 class TPosixOutputFolder final : public TOutputFolder {
  public:
   explicit TPosixOutputFolder(int AFd) : Root(AFd) {}
@@ -531,28 +557,11 @@ class TPosixOutputFolder final : public TOutputFolder {
     ASourceInfo = InfoOf(info);
     const timespec times[2] = {info.st_atim, info.st_mtim};
     const bool done = Replace(ARelative, AMade, AWritten, AError, [&](int ADir, const char* AName) {
-      // Unnamed until complete where the system allows: a killed run leaves nothing.
-      bool unnamed = false;
-#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
-      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-      unnamed = to >= 0;
-      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-#else
-          const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-#endif
-      if (to < 0) return false;
-      // From the start again on a try after a name that was taken.
-      bool copied = lseek(from, 0, SEEK_SET) == 0 && CopyData(from, to) &&
-                    fchmod(to, info.st_mode & 0777) == 0 && futimens(to, times) == 0;
-      if (copied && unnamed) {
-        char proc[64];
-        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
-        copied = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
-      }
-      const int error = errno;
-      close(to);
-      errno = error;
-      return copied;
+      return MakeFile(ADir, AName, 0600, [&](int ATo) {
+        // From the start again on a try after a name that was taken.
+        return lseek(from, 0, SEEK_SET) == 0 && CopyData(from, ATo) &&
+               fchmod(ATo, info.st_mode & 0777) == 0 && futimens(ATo, times) == 0;
+      });
     });
     close(from);
     return done;
@@ -657,26 +666,10 @@ class TPosixOutputFolder final : public TOutputFolder {
     std::vector<std::string> made;
     TEntryInfo written;
     return Replace(ARelative, made, written, AError, [&](int ADir, const char* AName) {
-      bool unnamed = false;
-#if defined(ZOQC_LINUX_FILES) && defined(O_TMPFILE)
-      int to = openat(ADir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-      unnamed = to >= 0;
-      if (!unnamed) to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#else
-      const int to = openat(ADir, AName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-      if (to < 0) return false;
-      const std::string_view piece = AText;
-      bool done = WriteAll(to, std::span<const std::string_view>(&piece, 1)) && fsync(to) == 0;
-      if (done && unnamed) {
-        char proc[64];
-        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", to);
-        done = linkat(AT_FDCWD, proc, ADir, AName, AT_SYMLINK_FOLLOW) == 0;
-      }
-      const int error = errno;
-      close(to);
-      errno = error;
-      return done;
+      return MakeFile(ADir, AName, 0666, [&](int ATo) {
+        const std::string_view piece = AText;
+        return WriteAll(ATo, std::span<const std::string_view>(&piece, 1)) && fsync(ATo) == 0;
+      });
     });
   }
 

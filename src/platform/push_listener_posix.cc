@@ -194,17 +194,9 @@ std::unique_ptr<TPushListener> TPushListener::Open(const std::string& AHost, std
   auto state = std::make_unique<TState>();
   // The addresses of AHost. A static zoqc resolves no names (the system's resolver would need
   // shared libraries): localhost is both loopback addresses, other names are not served.
-  std::vector<sockaddr_storage> addresses;
+  std::vector<std::string> addresses;  // their 4 or 16 bytes
   const auto add = [&addresses](std::string_view AText) {
-    const std::optional<std::string> bytes = AddressBytes(AText);
-    if (!bytes) return;
-    sockaddr_storage address{};
-    const bool six = bytes->size() == 16;
-    address.ss_family = six ? AF_INET6 : AF_INET;
-    std::memcpy(six ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
-                    : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr),
-                bytes->data(), bytes->size());
-    addresses.push_back(address);
+    if (std::optional<std::string> bytes = AddressBytes(AText)) addresses.push_back(*bytes);
   };
   std::string lowered = AHost;
   for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -216,10 +208,15 @@ std::unique_ptr<TPushListener> TPushListener::Open(const std::string& AHost, std
     return nullptr;
   }
   // The first address takes a free port; the others the same one.
-  for (sockaddr_storage& address : addresses) {
-    const bool six = address.ss_family == AF_INET6;
-    auto& port = six ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                     : reinterpret_cast<sockaddr_in*>(&address)->sin_port;
+  for (const std::string& bytes : addresses) {
+    const bool six = bytes.size() == 16;
+    sockaddr_storage address{};
+    address.ss_family = six ? AF_INET6 : AF_INET;
+    auto* const in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    auto* const in = reinterpret_cast<sockaddr_in*>(&address);
+    std::memcpy(six ? static_cast<void*>(&in6->sin6_addr) : &in->sin_addr, bytes.data(),
+                bytes.size());
+    auto& port = six ? in6->sin6_port : in->sin_port;
     port = htons(static_cast<std::uint16_t>(state->Port));
     const socklen_t size = six ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -47,20 +47,6 @@ bool IsTemplateStmt(std::string_view AValue, std::int64_t Postion) {
 bool IsTemplateBlockStmtDef(std::string_view AValue, std::int64_t Postion) {
   return OpensWith(AValue, Postion, 4, "<<*");
 }
-bool IsTemplateBlockStmtParse(std::string_view AValue, std::int64_t Postion) {
-  return OpensWith(AValue, Postion, 4, "<<+");
-}
-bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion) {
-  return OpensWith(AValue, Postion, 4, "<<<");
-}
-
-std::string_view ReadTemplateVar(std::string_view AValue, std::int64_t& Postion) {
-  if (Postion > static_cast<std::int64_t>(AValue.size())) return {};
-  const std::size_t start = IndexOf(Postion);
-  const std::size_t end = ShortNameEnd(AValue, start);
-  Postion = PostionOf(end);
-  return AValue.substr(start, end - start);
-}
 
 std::string_view ReadScriptVar(std::string_view AValue, std::int64_t& Postion) {
   if (Postion > static_cast<std::int64_t>(AValue.size())) return {};

@@ -54,13 +54,7 @@ void CopyLine(TScan& Scan, std::string_view AValue, std::int64_t Postion);
 bool IsTemplateStmt(std::string_view AValue, std::int64_t Postion);
 // At least four bytes remain and the three at Postion are "<<*".
 bool IsTemplateBlockStmtDef(std::string_view AValue, std::int64_t Postion);
-// At least four bytes remain and the three at Postion are "<<+".
-bool IsTemplateBlockStmtParse(std::string_view AValue, std::int64_t Postion);
-// At least four bytes remain and the three at Postion are "<<<".
-bool IsTemplateBlockStmtVar(std::string_view AValue, std::int64_t Postion);
 
-// The run of name characters at Postion (possibly empty); Postion ends on the byte after it.
-std::string_view ReadTemplateVar(std::string_view AValue, std::int64_t& Postion);
 // The bytes from Postion up to the first CR or LF. Postion steps past a CR but stops on an LF,
 // which the scan loop then copies, so LF-only lines end like CR LF ones.
 std::string_view ReadScriptVar(std::string_view AValue, std::int64_t& Postion);

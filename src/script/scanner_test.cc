@@ -129,24 +129,10 @@ TEST(Predicates, NeedBytesToRemain) {
   EXPECT_FALSE(IsTemplateStmt("", 1));
   EXPECT_TRUE(IsTemplateBlockStmtDef("<<*a", 1));
   EXPECT_FALSE(IsTemplateBlockStmtDef("<<*", 1));
-  EXPECT_TRUE(IsTemplateBlockStmtParse("x<<+a", 2));
-  EXPECT_FALSE(IsTemplateBlockStmtParse("<<*a", 1));
-  EXPECT_TRUE(IsTemplateBlockStmtVar("<<<a", 1));
-  EXPECT_FALSE(IsTemplateBlockStmtVar("<<<", 1));
 }
 
 TEST(ReadingRoutines, Positions) {
-  std::int64_t p = 3;
-  EXPECT_EQ("ab1", ReadTemplateVar("<<ab1_x", p));
-  EXPECT_EQ(6, p);  // on the underscore
-  p = 1;
-  EXPECT_EQ("", ReadTemplateVar("{x", p));
-  EXPECT_EQ(1, p);  // does not move
-  p = 1;
-  EXPECT_EQ("abc", ReadTemplateVar("abc", p));
-  EXPECT_EQ(4, p);  // one past the end
-
-  p = 1;
+  std::int64_t p = 1;
   EXPECT_EQ(" $x <<y", ReadScriptVar(" $x <<y" CRLF "z", p));
   EXPECT_EQ(9, p);  // past the CR, on the LF
   p = 1;

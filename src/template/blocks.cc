@@ -94,7 +94,6 @@ std::string MakeBlockString(std::string_view AInner, std::span<const std::size_t
   for (std::size_t idx = next(0, listed); idx != std::string_view::npos; idx = next(idx, listed)) {
     if (AOrigins && idx > done) from_inner(done);
     out.append(AInner.substr(done, idx - done));
-    done = idx;
     const char c = AInner[idx];
     std::size_t length = 0;
     std::string_view key;
@@ -116,14 +115,13 @@ std::string MakeBlockString(std::string_view AInner, std::span<const std::size_t
         }
         if (AOrigins) {  // "\".", the expression, ".\""
           generated(idx);
-          const std::size_t prefix = AVars.PrefixSize(), suffix = AVars.SuffixSize();
           const auto expr = AExprOf ? AExprOf->find(key) : TExpressionOffsets::const_iterator();
           TSegment s = OriginAt(AInnerOrigins, idx);
           const std::size_t place = s.From == TOrigin::Template ? s.Offset : kNowhere;
           if (AExprOf && expr != AExprOf->end())
-            AOrigins->Mark(out.size() + prefix,
+            AOrigins->Mark(out.size() + AVars.PrefixSize(),
                            {0, TOrigin::Script, expr->second, kNowhere, place});
-          AOrigins->Mark(out.size() + text.size() - suffix,
+          AOrigins->Mark(out.size() + text.size() - AVars.SuffixSize(),
                          {0, TOrigin::Generated, kNowhere, kNowhere, place});
         }
         out.append(text);
@@ -144,10 +142,7 @@ std::string MakeBlockString(std::string_view AInner, std::span<const std::size_t
         const std::size_t name = idx + kEchoPrefix.size();
         out.append("\".$ZOQBLOCK_").append(AInner.substr(name, end - name)).append(".\"");
         end += kEchoSuffix.size();
-        if (AInner.substr(end, 2) == kCRLF)
-          end += 2;
-        else if (AInner.substr(end, 1) == "\n")
-          end += 1;
+        end += AInner.substr(end, 2) == kCRLF ? 2 : AInner.substr(end, 1) == "\n" ? 1 : 0;
         length = end - idx;
       } else {
         if (AOrigins) from_inner(idx);

@@ -25,12 +25,6 @@ struct TPageStorage {
 
 }  // namespace
 
-const TStatement* TCompileResult::FailStatement() const {
-  if (!Model || Model->Script.Statements.empty()) return nullptr;
-  if (Error == TCompileError::None || Error == TCompileError::BlockOrder) return nullptr;
-  return &Model->Script.Statements.back();
-}
-
 std::string_view ErrorLine(TCompileError AError) {
   switch (AError) {
     case TCompileError::None:

@@ -43,8 +43,6 @@ struct TCompileResult {
 
   bool Ok() const { return Error == TCompileError::None; }
   std::span<const std::string_view> Page() const { return Pieces.Span(); }
-  // The failing statement of Error(2), (3) and (5).
-  const TStatement* FailStatement() const;
 };
 
 // The console line of an error: "Error(2):need <<" and so on; empty for None.
