@@ -266,6 +266,8 @@ TPlaceholderIndex::TLook TPlaceholderIndex::Look(std::string_view AText, std::si
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(Slots.data() + (look.Hash & Mask));
 #endif
+#else
+  (void)AText, (void)AIdx;  // without SSE2 every name is read by Matched
 #endif
   return look;
 }
