@@ -502,7 +502,13 @@ class TWriter {
   bool Keyed() const { return ExprOf && !Escape && Page.Recording(); }
   // Whether the pieces are written into the room the sink lends (where it lends none, given
   // to it), not appended to the page.
-  bool InPlace() const { return !Page.Recording(); }
+  bool InPlace() const {
+#ifdef __wasm__
+    return false;  // the playground's page is small: appending keeps its module within budget
+#else
+    return !Page.Recording();
+#endif
+  }
   void Begin(std::size_t ABase) {
     Base = ABase;
     if (InPlace()) In.Resume();
