@@ -84,9 +84,12 @@ std::string MakeBlockString(std::string_view AInner, std::span<const std::size_t
   // A "{" that is no placeholder is plain text, unless the empty name is bound: "{}" then
   // splices it too, and every "{" is looked at.
   const std::string_view stops = !AVars.Empty() && AVars.ValueOf("").data() ? "{<\\\"$" : "<\\\"$";
+  // The next of those bytes is searched for again only once passed: between two, a run of
+  // placeholders would otherwise have the rest of the text searched once for each.
+  std::size_t stop = AInner.find_first_of(stops);
   const auto next = [&](std::size_t AFrom, std::size_t& AListed) {
     while (AListed < APlaceholders.size() && APlaceholders[AListed] < AFrom) ++AListed;
-    const std::size_t stop = AInner.find_first_of(stops, AFrom);
+    if (stop < AFrom) stop = AInner.find_first_of(stops, AFrom);
     return AListed < APlaceholders.size() ? std::min(stop, APlaceholders[AListed]) : stop;
   };
   std::size_t done = 0;    // AInner before this index is in out
