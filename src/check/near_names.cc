@@ -24,6 +24,9 @@ bool SameLetters(std::string_view A, std::string_view B) {
 
 void TNearNames::Add(std::string_view AName) {
   const std::string folded = UpperCased(AName);
+  // A name filed before in any case answers every question first: filing it again would only
+  // lengthen the lists that each question walks.
+  if (Exact(folded)) return;
   const TEntry entry{AName, Count++};
   Keys.emplace(folded, entry);
   if (folded.size() > kMaxLength) return;
@@ -64,13 +67,14 @@ std::string_view TNearNames::Nearest(std::string_view AName, std::size_t AMinLen
   return best;
 }
 
+const TNearNames::TEntry* TNearNames::Exact(const std::string& AFolded) const {
+  const auto [from, to] = Keys.equal_range(AFolded);
+  for (auto it = from; it != to; ++it)
+    if (SameText(it->second.Name, AFolded)) return &it->second;
+  return nullptr;
+}
+
 std::string_view TNearNames::Likely(std::string_view AName) const {
-  const auto exact = [&](const std::string& AKey) -> std::string_view {
-    const auto [from, to] = Keys.equal_range(AKey);
-    for (auto it = from; it != to; ++it)
-      if (SameText(it->second.Name, AKey)) return it->second.Name;
-    return {};
-  };
   const std::string folded = UpperCased(AName);
   // English plurals, either way: "row"/"rows", "box"/"boxes", "entry"/"entries".
   const auto ends = [&](std::string_view AEnd) {
@@ -85,10 +89,10 @@ std::string_view TNearNames::Likely(std::string_view AName) const {
   forms.push_back(folded + "S");
   forms.push_back(folded + "ES");
   for (const std::string& form : forms)
-    if (const std::string_view name = exact(form); !name.empty()) return name;
+    if (const TEntry* entry = Exact(form)) return entry->Name;
   if (const std::string_view name = OneEditFrom(AName); !name.empty()) return name;
   for (std::size_t length = std::min(folded.size(), kMaxLength + 1); length-- > 3;)
-    if (const std::string_view name = exact(folded.substr(0, length)); !name.empty()) return name;
+    if (const TEntry* entry = Exact(folded.substr(0, length))) return entry->Name;
   return {};
 }
 

@@ -30,12 +30,14 @@ class TNearNames {
   std::string_view Likely(std::string_view AName) const;
 
  private:
-  std::string_view Nearest(std::string_view AName, std::size_t AMinLength,
-                           bool AShortSameLetters) const;
   struct TEntry {
     std::string_view Name;
     std::size_t Rank;  // its place in filing order
   };
+  std::string_view Nearest(std::string_view AName, std::size_t AMinLength,
+                           bool AShortSameLetters) const;
+  // The filing of the name that is AFolded up to case, or null.
+  const TEntry* Exact(const std::string& AFolded) const;
   std::unordered_multimap<std::string, TEntry> Keys;  // folded key -> name
   std::size_t Count = 0;                              // names filed
 };
