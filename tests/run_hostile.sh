@@ -217,6 +217,30 @@ if [ "$plain" = --plain ] && [ -n "${can_trace:-}" ]; then
       [ "$(find site -name '.zoqc-*' | tr '\n' ' ')" = "$live " ]
     kill $alive
   fi
+
+  # SIGKILL between naming the record of copies (-o), or a copied file, and putting it in
+  # place: the next run removes what the killed one left.
+  for when in 1 2; do
+    fresh
+    mkdir -p site/sub
+    printf 'old' >site/sub/a.txt
+    strace -f -o trace -e trace=rename,renameat,renameat2 \
+      -e inject=rename,renameat,renameat2:delay_enter=30s:when=$when "$zoqc" -r site -o www \
+      >out 2>&1 &
+    tracer=$!
+    left() { find www -name '.zoqc-*' ! -name .zoqc-written 2>/dev/null; }
+    for _ in $(seq 1000); do [ -n "$(left)" ] && break; sleep 0.01; done
+    killed=$(pgrep -P $tracer)
+    kill -s KILL "$killed"
+    kill -s KILL $tracer
+    { wait $tracer; } 2>/dev/null
+    for _ in $(seq 500); do kill -0 "$killed" 2>/dev/null || break; sleep 0.01; done
+    check "SIGKILL of a copy ($when): its named temporary left ($(left))" [ -n "$(left)" ]
+    printf 'new' >site/sub/a.txt
+    "$zoqc" -r site -o www >out 2>&1
+    check "SIGKILL of a copy ($when): the next run removed it and copied the file" \
+      [ -z "$(left)" -a "$(cat www/sub/a.txt)" = new ]
+  done
 fi
 if [ -z "${can_trace:-}" ]; then
   echo "strace cannot trace here: fsync order and signal tests skipped"

@@ -3,6 +3,7 @@
 // is complete (O_TMPFILE) and a whole file system is flushed in one call (syncfs); elsewhere,
 // and when built with ZOQC_PORTABLE_POSIX to test that path, temporaries are named from the
 // start and each is flushed by itself.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -521,7 +523,7 @@ bool MakeFile(int ADir, const char* AName, mode_t AMode, TFill AFill) {
 
 class TPosixOutputFolder final : public TOutputFolder {
  public:
-  explicit TPosixOutputFolder(int AFd) : Root(AFd) {}
+  explicit TPosixOutputFolder(int AFd) : Root(AFd), Swept{""} { RemoveEndedTemporaries(Root); }
   ~TPosixOutputFolder() override {
     Release();
     close(Root);
@@ -720,6 +722,8 @@ class TPosixOutputFolder final : public TOutputFolder {
     std::string base;
     const int dir = Parent(ARelative, &AMade, base);
     if (dir < 0) return Failed(AError, errno);
+    if (Swept.insert(ARelative.substr(0, ARelative.size() - base.size())).second)
+      RemoveEndedTemporaries(dir);
     const int slot = ClaimTempSlot(dir);
     std::string temp;
     bool made = false;
@@ -751,9 +755,24 @@ class TPosixOutputFolder final : public TOutputFolder {
     return Failed(AError, error);
   }
 
+  // Removes from the folder ADir the temporaries of runs that ended before they could: killed
+  // outright between naming a copy (or the record of copies) and putting it in place.
+  static void RemoveEndedTemporaries(int ADir) {
+    const int fd = openat(ADir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* const listing = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!listing) {
+      if (fd >= 0) close(fd);
+      return;
+    }
+    while (const dirent* entry = readdir(listing))
+      if (IsTemporaryOfEndedRun(entry->d_name)) unlinkat(ADir, entry->d_name, 0);
+    closedir(listing);
+  }
+
   int Root;
-  int CachedFd = -1;       // the last folder entered, as its path below Root was then
-  std::string CachedPath;  // with its "/"; "" for Root itself
+  std::set<std::string> Swept;  // the folders whose ended runs' temporaries are removed
+  int CachedFd = -1;            // the last folder entered, as its path below Root was then
+  std::string CachedPath;       // with its "/"; "" for Root itself
 };
 
 }  // namespace
